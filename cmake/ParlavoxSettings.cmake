@@ -1,0 +1,12 @@
+# One interface target that carries the shared compile settings of every Parlavox target.
+add_library(parlavox_settings INTERFACE)
+target_compile_features(parlavox_settings INTERFACE cxx_std_20)
+target_compile_options(parlavox_settings INTERFACE -Wall -Wextra)
+target_compile_definitions(parlavox_settings INTERFACE
+  QT_NO_URL_CAST_FROM_STRING
+  QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
+  PARLAVOX_VERSION_TEXT="${PROJECT_VERSION}")
+if(PARLAVOX_SANITIZE)
+  target_compile_options(parlavox_settings INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_link_options(parlavox_settings INTERFACE -fsanitize=address,undefined)
+endif()

@@ -1,0 +1,111 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+// The chat client's automation interface, as Parlavox uses it. A backend implements these
+// classes for one chat client. Every operation may fail; a failure raises ChatClientError at the
+// call site. Collections are indexed from 1. No object is kept between uses: each use starts
+// again from ISkype.
+
+class ChatClientError : public std::runtime_error {
+public:
+    explicit ChatClientError(const QString &text) : std::runtime_error(text.toStdString()) {}
+};
+
+class IUser {
+public:
+    virtual ~IUser() = default;
+    virtual QString UserHandle() = 0;
+    virtual QString UserFullName() = 0;
+    // The name the user gave the contact; may be empty.
+    virtual QString UserDisplayName() = 0;
+};
+
+class IUserCollection {
+public:
+    virtual ~IUserCollection() = default;
+    virtual int ItemCount() = 0;
+    virtual std::shared_ptr<IUser> ItemAt(int index) = 0;
+};
+
+class IChat {
+public:
+    virtual ~IChat() = default;
+    // Every member, the user included.
+    virtual std::shared_ptr<IUserCollection> ChatMembers() = 0;
+    // May hold a vertical bar followed by other text.
+    virtual QString ChatTitle() = 0;
+    virtual void SendToChat(const QString &text) = 0;
+    // The other party's handle in a one-to-one chat, else empty.
+    virtual QString PartnerHandle() = 0;
+};
+
+class IChatCollection {
+public:
+    virtual ~IChatCollection() = default;
+    virtual int ItemCount() = 0;
+    virtual std::shared_ptr<IChat> ItemAt(int index) = 0;
+};
+
+class IChatMessage {
+public:
+    virtual ~IChatMessage() = default;
+    virtual QString MessageBody() = 0;
+    virtual std::shared_ptr<IChat> MessageChat() = 0;
+};
+
+class IClient {
+public:
+    virtual ~IClient() = default;
+    virtual bool IsClientRunning() = 0;
+    virtual void FocusClient() = 0;
+    virtual void StartClient(bool minimized, bool noSplash) = 0;
+};
+
+// Message status of a received message; the only status acted on.
+inline constexpr int cmsReceived = 2;
+
+// The link to the chat client.
+class ISkype {
+public:
+    // OnMessageStatus(message, status): raised on the main thread.
+    using MessageStatusHandler = std::function<void(const std::shared_ptr<IChatMessage> &, int)>;
+
+    virtual ~ISkype() = default;
+
+    // Returns once the running client has accepted the link, else fails.
+    virtual void AttachToClient(int protocol, bool wait) = 0;
+    // Its first character is the major version digit.
+    virtual QString ClientVersion() = 0;
+    virtual std::shared_ptr<IClient> ClientObject() = 0;
+    // The chats open in conversation windows.
+    virtual std::shared_ptr<IChatCollection> OpenChats() = 0;
+    virtual std::shared_ptr<IUserCollection> ContactList() = 0;
+    // Posts the text into the one-to-one conversation with that user.
+    virtual void SendMessageToUser(const QString &userHandle, const QString &text) = 0;
+
+    void SetOnMessageStatus(MessageStatusHandler handler) { m_onMessageStatus = std::move(handler); }
+
+protected:
+    // Backends call this on the main thread for every message event.
+    void RaiseMessageStatus(const std::shared_ptr<IChatMessage> &message, int status)
+    {
+        if (m_onMessageStatus)
+            m_onMessageStatus(message, status);
+    }
+
+private:
+    MessageStatusHandler m_onMessageStatus;
+};
+
+// Creates the chat-client control of the main window. Until a real backend exists the program's
+// control fails every call, so a start of translation reports that no chat client is there.
+std::unique_ptr<ISkype> CreateChatClient();
+
+// The control used when no chat client can be reached: every call fails.
+std::unique_ptr<ISkype> CreateUnavailableChatClient();

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+namespace platform {
+
+// The folder of the running executable, where every data file is looked for. Tests may point it
+// elsewhere. Never ends with a separator.
+QString ExecutableFolder();
+void SetExecutableFolder(const QString &folder);
+
+// ExecutableFolder() + "/" + name.
+QString ExecutableFolderFile(const QString &name);
+
+} // namespace platform

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+namespace platform {
+
+// Raised in a worker whose hand-over can no longer run because the main thread is shutting down.
+class HandOverAborted : public std::runtime_error {
+public:
+    HandOverAborted() : std::runtime_error("the main thread no longer serves hand-overs") {}
+};
+
+// Must be called once on the main thread, after the Qt application object exists and before
+// any worker starts. Hand-overs are served by the main thread's event loop, including the
+// nested loops of modal dialogs.
+void InitMainThread();
+bool IsMainThread();
+
+// Runs every pending hand-over now (main thread only). Used by main-thread waits so that a
+// worker waiting on the main thread never deadlocks against it.
+void ServePendingHandOvers();
+
+// From now on every pending and future hand-over fails with HandOverAborted (shutdown).
+void AbortHandOvers();
+
+// Base class of every worker thread.
+//
+// - Execute() is the body; it polls Terminated() and may sleep in WaitForWake().
+// - Synchronize() runs a call on the main thread while the worker waits, and raises again in
+//   the worker whatever that call raised.
+// - With FreeOnTerminate set, the object deletes itself when the body has ended.
+// - OnTerminate, when set, runs on the main thread after the body has ended (before the
+//   self-release).
+class WorkerThread {
+public:
+    explicit WorkerThread(QString name);
+    virtual ~WorkerThread();
+
+    WorkerThread(const WorkerThread &) = delete;
+    WorkerThread &operator=(const WorkerThread &) = delete;
+
+    const QString &name() const { return m_name; }
+
+    // Starts the body on a new thread. Call once.
+    void Start();
+
+    // Asks the body to stop and wakes it when it sleeps in WaitForWake().
+    void Terminate();
+    bool Terminated() const { return m_terminated.load(); }
+
+    // Wakes the body when it sleeps in WaitForWake().
+    void Wake();
+
+    void SetFreeOnTerminate(bool value) { m_freeOnTerminate = value; }
+    void SetOnTerminate(std::function<void()> callback) { m_onTerminate = std::move(callback); }
+
+    bool Finished() const { return m_finished.load(); }
+
+    // Waits until the body has ended, serving hand-overs when called on the main thread.
+    // Not for self-releasing workers.
+    void WaitFor();
+
+    // Runs call on the main thread and waits for it; a failure of the call is raised again here.
+    // Called on the main thread, it runs the call at once.
+    static void Synchronize(const std::function<void()> &call);
+
+protected:
+    virtual void Execute() = 0;
+
+    // Sleeps until Wake(), Terminate() or the timeout; true when woken before the timeout.
+    bool WaitForWake(std::chrono::milliseconds timeout);
+
+private:
+    void Run();
+
+    QString m_name;
+    std::thread m_thread;
+    std::atomic<bool> m_terminated{false};
+    std::atomic<bool> m_finished{false};
+    bool m_freeOnTerminate = false;
+    std::function<void()> m_onTerminate;
+
+    std::mutex m_wakeMutex;
+    std::condition_variable m_wakeCondition;
+    bool m_wakeRequested = false;
+};
+
+} // namespace platform
