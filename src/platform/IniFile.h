@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QString>
+#include <QList>
+#include <QPair>
 #include <QStringList>
 
 namespace platform {
@@ -13,8 +15,10 @@ inline constexpr qint64 MaxTextFileSize = 16 * 1024 * 1024;
 // The file is UTF-16LE when it begins with the bytes FF FE, otherwise it is in the system's 8-bit
 // code page. Section names and keys compare without regard to letter case; blanks around keys and
 // values are dropped; lines beginning with ";" are comments. When a key occurs twice in a section
-// the first one is read. Every call opens the file afresh; nothing is cached. A file that cannot
-// be read, or is larger than MaxTextFileSize, behaves as an empty file. Lines end with CR LF, LF or CR on reading, CR LF on writing.
+// the first one is read; when a section header repeats, only the first section of that name
+// counts. A value wrapped in double quotes loses them. Every call opens the file afresh; nothing
+// is cached. A file that cannot be read, or is larger than MaxTextFileSize, behaves as an empty
+// file. Lines end with CR LF, LF or CR on reading, CR LF on writing.
 class IniFile {
 public:
     explicit IniFile(QString path);
@@ -30,9 +34,15 @@ public:
     // Every key of a section in file order, repeated keys included.
     QStringList sectionKeys(const QString &section) const;
 
+    // Every line of a section in file order as (key, value), each with its own value.
+    QList<QPair<QString, QString>> sectionLines(const QString &section) const;
+
     // Replaces the first occurrence of the key in the section, or appends the key to the section,
     // or appends the section to the file. The file keeps its encoding; a new file is written in
-    // the 8-bit code page. Returns false when the file could not be written.
+    // the 8-bit code page; every line is written back with CR LF. Returns false when the file could
+    // not be written, when an existing file could not be read (its content would be lost), and
+    // for text that would change the file's lines: a line break anywhere, "=" in the key, "]" in
+    // the section, an empty key.
     bool writeString(const QString &section, const QString &key, const QString &value) const;
 
 private:
