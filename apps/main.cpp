@@ -1,1 +1,6 @@
-int main() { return 0; }
+#include "shell/Program.h"
+
+int main(int argc, char **argv)
+{
+    RunParlavox(argc, argv);
+}

@@ -1,0 +1,350 @@
+#include "shell/InterfaceLanguage.h"
+
+#include "platform/AppPaths.h"
+#include "platform/CodePage.h"
+#include "platform/IniFile.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QStringDecoder>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTextEdit>
+#include <QWidget>
+
+InterfaceLanguageFiles FilesOfInterfaceLanguage(int langIndex)
+{
+    switch (langIndex) {
+    case 0:
+        return {QStringLiteral("CHS.txt"), QStringLiteral("CHS.ini"), QStringLiteral("LangsCN.ini")};
+    case 1:
+        return {QStringLiteral("ENU.txt"), QStringLiteral("ENU.ini"), QStringLiteral("LangsEn.ini")};
+    default:
+        return {QString(), QStringLiteral("ENU.ini"), QStringLiteral("LangsEn.ini")};
+    }
+}
+
+QString DecodeTextFile(const QByteArray &bytes)
+{
+    auto decodeUtf16 = [&](QStringDecoder::Encoding encoding) {
+        QByteArray body = bytes.mid(2);
+        if (body.size() % 2 != 0)
+            body.chop(1);
+        QStringDecoder decoder(encoding);
+        return QString(decoder(body));
+    };
+    if (bytes.startsWith("\xFF\xFE"))
+        return decodeUtf16(QStringDecoder::Utf16LE);
+    if (bytes.startsWith("\xFE\xFF"))
+        return decodeUtf16(QStringDecoder::Utf16BE);
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        return QString::fromUtf8(bytes.mid(3));
+    return platform::UnicodeFromAnsi(bytes);
+}
+
+namespace {
+
+// Reads a whole file unless it is missing, unreadable or too large.
+QByteArray ReadSmallFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > platform::MaxTextFileSize)
+        return {};
+    return file.read(platform::MaxTextFileSize);
+}
+
+// A message-text or catalogue file that does not exist is created holding the UTF-16LE
+// byte-order mark and one empty line.
+void CreateWhenMissing(const QString &path)
+{
+    if (QFile::exists(path))
+        return;
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        file.write(QByteArray("\xFF\xFE\r\0\n\0", 6));
+}
+
+QString ReplaceLineBreaks(QString value)
+{
+    static const QRegularExpression br(QStringLiteral("<br>"), QRegularExpression::CaseInsensitiveOption);
+    return value.replace(br, QStringLiteral("\r\n"));
+}
+
+} // namespace
+
+InterfaceTextTable InterfaceTextTable::FromText(const QString &text)
+{
+    InterfaceTextTable table;
+    qsizetype start = 0;
+    const qsizetype size = text.size();
+    while (start < size) {
+        qsizetype end = start;
+        while (end < size && text[end] != QLatin1Char('\r') && text[end] != QLatin1Char('\n'))
+            ++end;
+        const QStringView line = QStringView(text).mid(start, end - start);
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (eq >= 0) {
+            const QString key = line.left(eq).trimmed().toString().toLower();
+            if (!key.isEmpty())
+                table.m_values.insert(key, ReplaceLineBreaks(line.mid(eq + 1).toString()));
+        }
+        // CR LF counts as one line end.
+        if (end < size && text[end] == QLatin1Char('\r') && end + 1 < size && text[end + 1] == QLatin1Char('\n'))
+            ++end;
+        start = end + 1;
+    }
+    return table;
+}
+
+InterfaceTextTable InterfaceTextTable::FromFile(const QString &path)
+{
+    return FromText(DecodeTextFile(ReadSmallFile(path)));
+}
+
+QList<QString> InterfaceTextTable::keysOfWindow(const QString &windowClass) const
+{
+    const QString prefix = windowClass.toLower() + QLatin1Char('.');
+    QList<QString> keys;
+    for (auto it = m_values.cbegin(); it != m_values.cend(); ++it) {
+        if (it.key().startsWith(prefix))
+            keys.append(it.key());
+    }
+    return keys;
+}
+
+QFont FontFromDescription(const QString &description, const QFont &base)
+{
+    static const QRegularExpression separators(QStringLiteral("[,;]"));
+    const QStringList fields = description.split(separators);
+    QFont font = base;
+    auto field = [&](int i) { return i < fields.size() ? fields[i].trimmed() : QString(); };
+    if (!field(0).isEmpty())
+        font.setFamily(field(0));
+    bool ok = false;
+    const int size = field(1).toInt(&ok);
+    if (ok && size != 0)
+        font.setPointSize(qAbs(size));
+    const QString style = field(2).toLower();
+    if (!style.isEmpty()) {
+        font.setBold(style.contains(QLatin1String("bold")));
+        font.setItalic(style.contains(QLatin1String("italic")));
+        font.setUnderline(style.contains(QLatin1String("underline")));
+        font.setStrikeOut(style.contains(QLatin1String("strikeout")));
+    }
+    return font;
+}
+
+namespace {
+
+// How the property names of the interface-text files map onto Qt: one place for all of them.
+// Returns false when the object has no such property.
+bool SetTextProperty(QObject *object, const QString &property, const QString &value)
+{
+    const QString name = property.toLower();
+    if (name == QLatin1String("caption")) {
+        if (auto *widget = qobject_cast<QWidget *>(object)) {
+            if (widget->isWindow()) {
+                widget->setWindowTitle(value);
+                return true;
+            }
+            // A page of a page control shows its caption on its tab.
+            if (auto *stack = widget->parentWidget()) {
+                if (auto *tabs = qobject_cast<QTabWidget *>(stack->parentWidget())) {
+                    const int index = tabs->indexOf(widget);
+                    if (index >= 0) {
+                        tabs->setTabText(index, value);
+                        return true;
+                    }
+                }
+            }
+        }
+        if (auto *button = qobject_cast<QAbstractButton *>(object))
+            button->setText(value);
+        else if (auto *label = qobject_cast<QLabel *>(object))
+            label->setText(value);
+        else if (auto *group = qobject_cast<QGroupBox *>(object))
+            group->setTitle(value);
+        else if (auto *action = qobject_cast<QAction *>(object))
+            action->setText(value);
+        else if (auto *menu = qobject_cast<QMenu *>(object))
+            menu->setTitle(value);
+        else
+            return false;
+        return true;
+    }
+    if (name == QLatin1String("hint")) {
+        if (auto *widget = qobject_cast<QWidget *>(object))
+            widget->setToolTip(value);
+        else if (auto *action = qobject_cast<QAction *>(object))
+            action->setToolTip(value);
+        else if (auto *tray = qobject_cast<QSystemTrayIcon *>(object))
+            tray->setToolTip(value);
+        else
+            return false;
+        return true;
+    }
+    if (name == QLatin1String("text")) {
+        if (auto *edit = qobject_cast<QLineEdit *>(object))
+            edit->setText(value);
+        else if (auto *rich = qobject_cast<QTextEdit *>(object))
+            rich->setPlainText(value);
+        else if (auto *plain = qobject_cast<QPlainTextEdit *>(object))
+            plain->setPlainText(value);
+        else if (auto *label = qobject_cast<QLabel *>(object))
+            label->setText(value);
+        else
+            return false;
+        return true;
+    }
+    if (name == QLatin1String("items.text") || name == QLatin1String("lines.text")) {
+        const QStringList lines = value.split(QStringLiteral("\r\n"));
+        if (auto *combo = qobject_cast<QComboBox *>(object)) {
+            const int selected = combo->currentIndex();
+            combo->clear();
+            combo->addItems(lines);
+            combo->setCurrentIndex(selected < combo->count() ? selected : -1);
+            return true;
+        }
+        if (auto *rich = qobject_cast<QTextEdit *>(object)) {
+            rich->setPlainText(lines.join(QLatin1Char('\n')));
+            return true;
+        }
+        return false;
+    }
+    return false;
+}
+
+void ApplyToObject(QObject *object, const QString &propertyPath, const QString &value)
+{
+    if (propertyPath.compare(QLatin1String("!font"), Qt::CaseInsensitive) == 0) {
+        auto *widget = qobject_cast<QWidget *>(object);
+        // Only a control that does not follow its parent's font reads its own.
+        if (widget && (widget->isWindow() || widget->testAttribute(Qt::WA_SetFont)))
+            widget->setFont(FontFromDescription(value, widget->font()));
+        return;
+    }
+    if (SetTextProperty(object, propertyPath, value))
+        return;
+    // Any other text property (a dialog's title or filter, say) is kept on the object under its
+    // own name, for the window that owns it to read.
+    object->setProperty(propertyPath.toUtf8().constData(), value);
+}
+
+// The class name under which a window's texts are stored: the window's object name, which every
+// window sets to its class name, else its C++ class name.
+QString WindowClassName(const QWidget *window)
+{
+    return window->objectName().isEmpty() ? QString::fromLatin1(window->metaObject()->className()) : window->objectName();
+}
+
+} // namespace
+
+void ApplyInterfaceTexts(QWidget *window, const InterfaceTextTable &table)
+{
+    const QString windowClass = WindowClassName(window);
+    const qsizetype prefixLength = windowClass.size() + 1;
+    QHash<QString, QObject *> components;
+    const auto children = window->findChildren<QObject *>();
+    for (QObject *child : children) {
+        const QString name = child->objectName().toLower();
+        if (!name.isEmpty() && !components.contains(name))
+            components.insert(name, child);
+    }
+    for (const QString &key : table.keysOfWindow(windowClass)) {
+        const QString value = table.value(key);
+        if (value.isEmpty())
+            continue;
+        const QString rest = key.mid(prefixLength);
+        // Own properties first: "Caption", "Hint", "!Font".
+        if (!rest.contains(QLatin1Char('.'))) {
+            ApplyToObject(window, rest, value);
+            continue;
+        }
+        const qsizetype dot = rest.indexOf(QLatin1Char('.'));
+        const QString component = rest.left(dot);
+        const QString property = rest.mid(dot + 1);
+        // Keys compare without case; so do component names.
+        QObject *target = components.value(component.toLower());
+        if (target)
+            ApplyToObject(target, property, value);
+        else
+            ApplyToObject(window, rest, value); // an object property of the window, e.g. "Font.Name"
+    }
+}
+
+void TLanguageManager::SetInterfaceLanguage(QWidget *window, int index, const QString &folder)
+{
+    if (m_hasCurrent && m_current == index)
+        return;
+    m_hasCurrent = true;
+    m_current = index;
+
+    if (index == 0 || index == 1) {
+        const QString base = folder.isEmpty() ? platform::ExecutableFolder() : folder;
+        m_table = InterfaceTextTable::FromFile(base + QLatin1Char('/') + FilesOfInterfaceLanguage(index).interfaceTextFile);
+        m_loadedFromFile = true;
+    }
+
+    QList<QWidget *> windows = QApplication::topLevelWidgets();
+    if (!windows.contains(window))
+        windows.prepend(window);
+    for (QWidget *target : windows) {
+        ApplyInterfaceTexts(target, m_table);
+        if (m_loadedFromFile) {
+            QFont font = QApplication::font();
+            const QString description = m_table.value(QStringLiteral("!TranslationDefaultFont"));
+            if (!description.isEmpty())
+                font = FontFromDescription(description, font);
+            QFont current = target->font();
+            current.setFamily(font.family());
+            if (font.pointSize() > 0)
+                current.setPointSize(font.pointSize());
+            target->setFont(current);
+        }
+    }
+}
+
+QString GetMessageTextOf(int langIndex, const QString &key)
+{
+    const QString path = platform::ExecutableFolderFile(FilesOfInterfaceLanguage(langIndex).messageTextFile);
+    CreateWhenMissing(path);
+    return platform::IniFile(path).readString(QStringLiteral("Hint"), key).left(2047);
+}
+
+QList<LanguageEntry> ReadLanguageCatalogue(int langIndex)
+{
+    const QString path = platform::ExecutableFolderFile(FilesOfInterfaceLanguage(langIndex).catalogueFile);
+    CreateWhenMissing(path);
+    const platform::IniFile ini(path);
+    const QString section = QStringLiteral("List");
+    QList<LanguageEntry> entries;
+    for (const QString &key : ini.sectionKeys(section)) {
+        const QString value = ini.readString(section, key);
+        const qsizetype colon = value.indexOf(QLatin1Char(':'));
+        if (colon < 0)
+            entries.append({QString(), platform::AnsiFromUnicode(value)});
+        else
+            entries.append({value.left(colon), platform::AnsiFromUnicode(value.mid(colon + 1))});
+    }
+    return entries;
+}
+
+QList<QString> ReadLanguageChooserItems(int langIndex)
+{
+    const QString path = platform::ExecutableFolderFile(FilesOfInterfaceLanguage(langIndex).catalogueFile);
+    QList<QString> items;
+    for (const auto &[key, value] : platform::IniFile(path).sectionLines(QStringLiteral("List"))) {
+        const qsizetype colon = value.indexOf(QLatin1Char(':'));
+        items.append(colon < 0 ? QString() : value.left(colon));
+    }
+    return items;
+}

@@ -1,0 +1,76 @@
+#include "shell/RunLog.h"
+
+#include "platform/AppPaths.h"
+#include "platform/CodePage.h"
+#include "platform/Formats.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+std::function<QDateTime()> &Clock()
+{
+    static std::function<QDateTime()> clock;
+    return clock;
+}
+
+QDateTime Now()
+{
+    return Clock() ? Clock()() : QDateTime::currentDateTime();
+}
+
+// A date that is safe as a file name: path separators become "-".
+QString FileNameDate(const QDate &date)
+{
+    QString text = platform::ShortDateString(date);
+    text.replace(QLatin1Char('/'), QLatin1Char('-'));
+    text.replace(QLatin1Char('\\'), QLatin1Char('-'));
+    return text;
+}
+
+} // namespace
+
+void SetRunLogClock(std::function<QDateTime()> clock)
+{
+    Clock() = std::move(clock);
+}
+
+void WriteRunLog(const QByteArray &text)
+{
+    try {
+        QByteArray line = "[" + platform::AnsiFromUnicode(platform::DefaultDateTimeString(Now())) + "] " + text + "\r\n";
+
+        const QString folder = platform::ExecutableFolder() + QStringLiteral("/Logs");
+        const QString path = folder + QLatin1Char('/') + FileNameDate(Now().date()) + QStringLiteral(".log");
+
+        QDir dir(folder);
+        if (!dir.exists() && !QDir().mkdir(folder))
+            return;
+
+        // Open for appending with other writers shut out while the entry is written.
+        const QByteArray native = QFile::encodeName(path);
+        const int fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0)
+            return;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            const char *data = line.constData();
+            qsizetype left = line.size();
+            while (left > 0) {
+                const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
+                if (written <= 0)
+                    break;
+                data += written;
+                left -= written;
+            }
+            ::flock(fd, LOCK_UN);
+        }
+        ::close(fd);
+    } catch (...) {
+        // Logging never fails visibly.
+    }
+}

@@ -1,0 +1,456 @@
+#include "shell/uSkype_Main.h"
+
+#include "platform/AppPaths.h"
+#include "platform/MessageBox.h"
+#include "platform/Shell.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTimer>
+
+#include <exception>
+
+namespace {
+
+const QString kApplicationTitle = QStringLiteral("Parlavox");
+const QString kSupportEmail = QStringLiteral("support@parlavox.org");
+const QString kHomePage = QStringLiteral("https://parlavox.org");
+
+// The fourteen languages the choosers hold before the catalogue replaces them.
+const QStringList kBuiltInLanguages = {
+    QStringLiteral("中文(简体)"), QStringLiteral("中文(繁体)"), QStringLiteral("英语"),
+    QStringLiteral("法语"), QStringLiteral("德语"), QStringLiteral("日语"),
+    QStringLiteral("俄语"), QStringLiteral("芬兰语"), QStringLiteral("丹麦语"),
+    QStringLiteral("荷兰语"), QStringLiteral("挪威语"), QStringLiteral("意大利语"),
+    QStringLiteral("葡萄牙语"), QStringLiteral("西班牙语"),
+};
+
+template <typename T, typename... Args>
+T *Make(QWidget *parent, const char *name, Args &&...args)
+{
+    auto *object = new T(std::forward<Args>(args)..., parent);
+    object->setObjectName(QString::fromLatin1(name));
+    return object;
+}
+
+// Re-enables a window when the operation that disabled it ends, however it ends.
+class DisabledWhile {
+public:
+    explicit DisabledWhile(QWidget *window) : m_window(window) { m_window->setEnabled(false); }
+    ~DisabledWhile()
+    {
+        if (m_window)
+            m_window->setEnabled(true);
+    }
+
+private:
+    QPointer<QWidget> m_window;
+};
+
+} // namespace
+
+QString ShortVersionText(const QString &fourNumbers)
+{
+    qsizetype dots = 0;
+    for (qsizetype i = 0; i < fourNumbers.size(); ++i) {
+        if (fourNumbers[i] == QLatin1Char('.') && ++dots == 3)
+            return fourNumbers.left(i);
+    }
+    return fourNumbers;
+}
+
+TfrmSkype_Main::TfrmSkype_Main(MainWindowServices services) : QWidget(nullptr), FServices(std::move(services))
+{
+    if (!FServices.openDocument)
+        FServices.openDocument = platform::OpenDocument;
+    if (!FServices.startProgram)
+        FServices.startProgram = platform::StartProgram;
+    if (!FServices.trayAvailable)
+        FServices.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+
+    CreateComponents();
+    TntFormCreate();
+}
+
+TfrmSkype_Main::~TfrmSkype_Main()
+{
+    TntFormDestroy();
+}
+
+void TfrmSkype_Main::CreateComponents()
+{
+    setObjectName(QStringLiteral("TfrmSkype_Main"));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(404, 323);
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPixelSize(11);
+    setFont(font);
+    setWindowTitle(kApplicationTitle);
+    setWindowIcon(QIcon(QStringLiteral(":/parlavox/parlavox.svg")));
+
+    imgLogo = Make<QLabel>(this, "imgLogo");
+    imgLogo->setGeometry(0, 0, 404, 59);
+    imgLogo->setScaledContents(true);
+    imgLogo->setPixmap(QIcon(QStringLiteral(":/parlavox/logo.svg")).pixmap(QSize(404, 59)));
+
+    MainPageControl = Make<QTabWidget>(this, "MainPageControl");
+    MainPageControl->setGeometry(8, 65, 386, 217);
+
+    FunctionSheet = Make<QWidget>(nullptr, "FunctionSheet");
+    MainPageControl->addTab(FunctionSheet, QStringLiteral("功能选项"));
+    grpTransLang = Make<QGroupBox>(FunctionSheet, "grpTransLang", QStringLiteral("翻译语种"));
+    grpTransLang->setGeometry(16, 3, 353, 168);
+    lblSendLang = Make<QLabel>(grpTransLang, "lblSendLang", QStringLiteral("发送消息"));
+    lblSendLang->move(48, 49);
+    cbbSendLang = Make<QComboBox>(grpTransLang, "cbbSendLang");
+    cbbSendLang->setGeometry(131, 45, 174, 21);
+    lblRecvLang = Make<QLabel>(grpTransLang, "lblRecvLang", QStringLiteral("接收消息"));
+    lblRecvLang->move(48, 106);
+    cbbRecvLang = Make<QComboBox>(grpTransLang, "cbbRecvLang");
+    cbbRecvLang->setGeometry(131, 102, 174, 21);
+    cbbSendLang->addItems(kBuiltInLanguages);
+    cbbRecvLang->addItems(kBuiltInLanguages);
+    cbbSendLang->setCurrentIndex(0);
+    cbbRecvLang->setCurrentIndex(2);
+
+    SystemSetSheet = Make<QWidget>(nullptr, "SystemSetSheet");
+    MainPageControl->addTab(SystemSetSheet, QStringLiteral("设置"));
+    chkNeedConfirm = Make<QCheckBox>(SystemSetSheet, "chkNeedConfirm", QStringLiteral("需要确认翻译的内容后再发送"));
+    chkNeedConfirm->setGeometry(56, 40, 286, 17);
+    chkAutoRead = Make<QCheckBox>(SystemSetSheet, "chkAutoRead", QStringLiteral("自动朗读发送和接收到的译文"));
+    chkAutoRead->setGeometry(56, 83, 286, 17);
+    chkSaveHistory = Make<QCheckBox>(SystemSetSheet, "chkSaveHistory", QStringLiteral("自动保存原文和译文到聊天记录"));
+    chkSaveHistory->setGeometry(56, 126, 286, 17);
+    chkSaveHistory->setChecked(true);
+
+    AboutSheet = Make<QWidget>(nullptr, "AboutSheet");
+    MainPageControl->addTab(AboutSheet, QStringLiteral("关于"));
+    lblEmailTitle = Make<QLabel>(AboutSheet, "lblEmailTitle", QStringLiteral("联系Email："));
+    lblEmailTitle->move(26, 52);
+    lblEmail = Make<QLabel>(AboutSheet, "lblEmail");
+    lblEmail->move(103, 52);
+    lblHomePageTitle = Make<QLabel>(AboutSheet, "lblHomePageTitle", QStringLiteral("网站地址："));
+    lblHomePageTitle->move(26, 87);
+    lblHomePage = Make<QLabel>(AboutSheet, "lblHomePage");
+    lblHomePage->move(103, 87);
+    for (QLabel *link : {lblEmail, lblHomePage}) {
+        QPalette palette = link->palette();
+        palette.setColor(QPalette::WindowText, Qt::blue);
+        link->setPalette(palette);
+        link->setCursor(Qt::PointingHandCursor);
+        link->installEventFilter(this);
+    }
+    lblVersion = Make<QLabel>(AboutSheet, "lblVersion", QStringLiteral("版本："));
+    lblVersion->move(248, 14);
+    lblVersionStr = Make<QLabel>(AboutSheet, "lblVersionStr", QStringLiteral("2.8.0.1"));
+    lblVersionStr->move(291, 14);
+
+    btnStart = Make<QPushButton>(this, "btnStart", QStringLiteral("启动翻译"));
+    btnStart->setGeometry(8, 289, 100, 25);
+    btnStop = Make<QPushButton>(this, "btnStop", QStringLiteral("停止翻译"));
+    btnStop->setGeometry(151, 289, 100, 25);
+    btnStop->setEnabled(false);
+    btnExit = Make<QPushButton>(this, "btnExit", QStringLiteral("退       出"));
+    btnExit->setGeometry(294, 289, 100, 25);
+    connect(btnStart, &QPushButton::clicked, this, &TfrmSkype_Main::btnStartClick);
+    connect(btnStop, &QPushButton::clicked, this, &TfrmSkype_Main::btnStopClick);
+    connect(btnExit, &QPushButton::clicked, this, &TfrmSkype_Main::btnExitClick);
+
+    tmrMain = new QTimer(this);
+    tmrMain->setObjectName(QStringLiteral("tmrMain"));
+    tmrMain->setInterval(100);
+    connect(tmrMain, &QTimer::timeout, this, &TfrmSkype_Main::tmrMainTimer);
+
+    pmTrayMenu = Make<QMenu>(this, "pmTrayMenu");
+    mniMainWindow = pmTrayMenu->addAction(QStringLiteral("显示主窗口"));
+    mniMainWindow->setObjectName(QStringLiteral("mniMainWindow"));
+    mniExitApp = pmTrayMenu->addAction(QStringLiteral("退出软件"));
+    mniExitApp->setObjectName(QStringLiteral("mniExitApp"));
+    connect(mniMainWindow, &QAction::triggered, this, &TfrmSkype_Main::mniMainWindowClick);
+    connect(mniExitApp, &QAction::triggered, this, &TfrmSkype_Main::mniExitAppClick);
+
+    TntTrayIcon1 = new QSystemTrayIcon(QIcon(QStringLiteral(":/parlavox/parlavox.svg")), this);
+    TntTrayIcon1->setObjectName(QStringLiteral("TntTrayIcon1"));
+    TntTrayIcon1->setContextMenu(pmTrayMenu);
+    connect(TntTrayIcon1, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+            TntTrayIcon1Click();
+    });
+    TntTrayIcon1->show();
+
+    // Centred on the screen.
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void TfrmSkype_Main::TntFormCreate()
+{
+    LaunchUpdater();
+    try {
+        FBusy = false;
+        FCloseAllowed = false;
+        FSkype1 = FServices.createChatClient();
+        FSettings = std::make_unique<TDataObject>();
+        FLanguage.SetInterfaceLanguage(this, FSettings->LangIndex);
+
+        const QList<QString> items = ReadLanguageChooserItems(FSettings->LangIndex);
+        cbbSendLang->clear();
+        cbbRecvLang->clear();
+        cbbSendLang->addItems(items);
+        cbbRecvLang->addItems(items);
+        // A stored position outside the list leaves the chooser without a selection.
+        auto select = [](QComboBox *box, int index) { box->setCurrentIndex(index >= 0 && index < box->count() ? index : -1); };
+        select(cbbSendLang, FSettings->SendIndex);
+        select(cbbRecvLang, FSettings->RecvIndex);
+
+        FoundCaptions.clear();
+        FoundHandles.clear();
+        MainPageControl->setCurrentWidget(FunctionSheet);
+
+        QApplication::setApplicationDisplayName(kApplicationTitle);
+        TntTrayIcon1->setToolTip(kApplicationTitle);
+        ApplyTitleAndLogo();
+
+        lblEmail->setText(kSupportEmail);
+        lblEmail->adjustSize();
+        lblHomePage->setText(kHomePage);
+        lblHomePage->adjustSize();
+
+        const QString version = ShortVersionText(QStringLiteral(PARLAVOX_VERSION_TEXT));
+        if (!version.isEmpty()) {
+            lblVersionStr->setText(version);
+            lblVersionStr->adjustSize();
+        }
+    } catch (const std::exception &failure) {
+        FCreationFailed = true;
+        platform::ShowMessageBox({nullptr, QStringLiteral("Information"), QString::fromLocal8Bit(failure.what()),
+                                  QMessageBox::Critical});
+        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    }
+}
+
+void TfrmSkype_Main::TntFormDestroy()
+{
+    try {
+        if (FSettings) {
+            FSettings->SendIndex = cbbSendLang->currentIndex();
+            FSettings->RecvIndex = cbbRecvLang->currentIndex();
+            FSettings->SaveSettings();
+        }
+    } catch (...) {
+        // The settings may then not be saved.
+    }
+    for (auto &slot : FMonitors)
+        slot.reset();
+    FSettings.reset();
+}
+
+void TfrmSkype_Main::LaunchUpdater()
+{
+    const QString folder = platform::ExecutableFolder();
+    const QString updater = folder + QStringLiteral("/Updater");
+    if (!QFile::exists(updater))
+        return;
+    FServices.startProgram(updater,
+                           {QStringLiteral("-pid"), QString::number(QCoreApplication::applicationPid()),
+                            QStringLiteral("-language"), QStringLiteral("English")},
+                           folder);
+}
+
+void TfrmSkype_Main::ApplyTitleAndLogo()
+{
+    setWindowTitle(kApplicationTitle);
+    const QString logo = platform::ExecutableFolderFile(QStringLiteral("LOGO_ENU_PRO.jpg"));
+    if (QFile::exists(logo)) {
+        QPixmap picture;
+        if (picture.load(logo))
+            imgLogo->setPixmap(picture);
+    }
+}
+
+QString TfrmSkype_Main::GetMessageText(const QString &key) const
+{
+    return GetMessageTextOf(FSettings ? FSettings->LangIndex : 0, key);
+}
+
+bool TfrmSkype_Main::TrayAvailable() const
+{
+    return FServices.trayAvailable();
+}
+
+void TfrmSkype_Main::ShowTrayBalloon()
+{
+    if (!TrayAvailable())
+        return;
+    TntTrayIcon1->showMessage(GetMessageText(QStringLiteral("TRAYINCON_BALLOON_CAPTION")),
+                              QApplication::applicationDisplayName() + QLatin1Char(' ')
+                                  + GetMessageText(QStringLiteral("TRAYINCON_BALLOON_CONTENT")),
+                              QIcon(QStringLiteral(":/parlavox/parlavox.svg")));
+}
+
+void TfrmSkype_Main::ShowMainWindow()
+{
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
+void TfrmSkype_Main::HideToTray()
+{
+    // Without a tray host a hidden window could not be brought back: it is minimised instead.
+    if (TrayAvailable())
+        hide();
+    else if (!isMinimized())
+        showMinimized();
+}
+
+void TfrmSkype_Main::TntTrayIcon1Click()
+{
+    ShowMainWindow();
+    QApplication::setActiveWindow(this);
+}
+
+void TfrmSkype_Main::SessionEnd()
+{
+    FCloseAllowed = true;
+    close();
+}
+
+void TfrmSkype_Main::closeEvent(QCloseEvent *event)
+{
+    if (FCloseAllowed) {
+        tmrMain->stop();
+        event->accept();
+        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+        return;
+    }
+    event->ignore();
+    HideToTray();
+    ShowTrayBalloon();
+}
+
+void TfrmSkype_Main::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && TrayAvailable()) {
+        // Let the minimise finish before the window is hidden.
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized()) {
+                HideToTray();
+                ShowTrayBalloon();
+            }
+        });
+    }
+}
+
+bool TfrmSkype_Main::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+        if (watched == lblEmail) {
+            lblEmailClick();
+            return true;
+        }
+        if (watched == lblHomePage) {
+            lblHomePageClick();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TfrmSkype_Main::lblEmailClick()
+{
+    FServices.openDocument(QStringLiteral("mailto:") + lblEmail->text());
+}
+
+void TfrmSkype_Main::lblHomePageClick()
+{
+    FServices.openDocument(lblHomePage->text());
+}
+
+void TfrmSkype_Main::btnStartClick()
+{
+    auto warn = [this](const char *key, QComboBox *box) {
+        platform::ShowMessageBox({this, GetMessageText(QStringLiteral("HINT_CAPTION")),
+                                  GetMessageText(QString::fromLatin1(key)), QMessageBox::Warning});
+        box->setFocus();
+    };
+    if (cbbSendLang->currentText().isEmpty()) {
+        warn("NOT_SELECT_SENDLANG", cbbSendLang);
+        return;
+    }
+    if (cbbRecvLang->currentText().isEmpty()) {
+        warn("NOT_SELECT_RECVLANG", cbbRecvLang);
+        return;
+    }
+    StartTranslation();
+}
+
+void TfrmSkype_Main::StartTranslation()
+{
+    DisabledWhile disabled(this);
+    try {
+        if (!FSkype1)
+            throw ChatClientError(QStringLiteral("no chat-client control"));
+        const std::shared_ptr<IClient> client = FSkype1->ClientObject();
+        if (client->IsClientRunning())
+            client->FocusClient();
+        else
+            client->StartClient(false, false);
+        FSkype1->AttachToClient(8, true);
+
+        const QString version = FSkype1->ClientVersion();
+        if (version.isEmpty() || version[0].unicode() < '0' || version[0].unicode() > '9')
+            throw ChatClientError(QStringLiteral("unusable chat-client version"));
+        FClientGeneration = version[0].unicode() - '0' >= 4 ? 4 : 3;
+
+        btnStart->setEnabled(false);
+        btnStop->setEnabled(true);
+        HideToTray();
+        ShowTrayBalloon();
+        tmrMain->start();
+    } catch (const std::exception &) {
+        platform::ShowMessageBox({this, GetMessageText(QStringLiteral("HINT_CAPTION")),
+                                  GetMessageText(QStringLiteral("SKYPE_NOT_INSTALL")), QMessageBox::Information, true});
+    }
+}
+
+void TfrmSkype_Main::btnStopClick()
+{
+    btnStart->setEnabled(true);
+    btnStop->setEnabled(false);
+    tmrMain->stop();
+    for (auto &slot : FMonitors)
+        slot.reset();
+}
+
+void TfrmSkype_Main::btnExitClick()
+{
+    btnStopClick();
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+bool TfrmSkype_Main::Running() const
+{
+    return tmrMain->isActive();
+}
+
+void TfrmSkype_Main::tmrMainTimer()
+{
+    // Conversation windows are tracked here once a chat client is linked.
+}

@@ -1,0 +1,307 @@
+#include "shell/uSkype_Main.h"
+
+#include "platform/MessageBox.h"
+#include "support/AppFolder.h"
+#include "support/ScriptedChatClient.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Builds main windows in a temporary program folder with the shipped data files, a scripted chat
+// client, and message boxes, programs and links recorded instead of shown.
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        platform::SetMessageBoxHandler([this](const platform::MessageBoxRequest &box) { boxes.push_back(box); });
+    }
+    void TearDown() override { platform::SetMessageBoxHandler(nullptr); }
+
+    std::unique_ptr<TfrmSkype_Main> Create()
+    {
+        MainWindowServices services;
+        services.createChatClient = [this]() -> std::unique_ptr<ISkype> {
+            auto scripted = std::make_unique<ScriptedChatClient>();
+            client = scripted.get();
+            if (prepareClient)
+                prepareClient(*client);
+            return scripted;
+        };
+        services.openDocument = [this](const QString &url) {
+            opened.append(url);
+            return true;
+        };
+        services.startProgram = [this](const QString &program, const QStringList &args, const QString &folder) {
+            started.append(program + QLatin1Char(' ') + args.join(QLatin1Char(' ')) + QStringLiteral(" in ") + folder);
+            return true;
+        };
+        services.trayAvailable = [this] { return trayAvailable; };
+        return std::make_unique<TfrmSkype_Main>(services);
+    }
+
+    void WriteSettings(const QByteArray &option) { folder.write(QStringLiteral("ConfigEN.ini"), "[Option]\r\n" + option); }
+
+    AppFolder folder;
+    std::vector<platform::MessageBoxRequest> boxes;
+    QStringList opened;
+    QStringList started;
+    bool trayAvailable = true;
+    ScriptedChatClient *client = nullptr;
+    std::function<void(ScriptedChatClient &)> prepareClient;
+};
+
+QStringList CaptionsOf(TfrmSkype_Main &w)
+{
+    return {w.windowTitle(),
+            w.MainPageControl->tabText(0),
+            w.MainPageControl->tabText(1),
+            w.MainPageControl->tabText(2),
+            w.grpTransLang->title(),
+            w.lblSendLang->text(),
+            w.lblRecvLang->text(),
+            w.chkNeedConfirm->text(),
+            w.chkAutoRead->text(),
+            w.chkSaveHistory->text(),
+            w.lblEmailTitle->text(),
+            w.lblHomePageTitle->text(),
+            w.lblVersion->text(),
+            w.btnStart->text(),
+            w.btnStop->text(),
+            w.btnExit->text(),
+            w.mniMainWindow->text(),
+            w.mniExitApp->text()};
+}
+
+} // namespace
+
+TEST_F(MainWindowTest, ChineseByDefaultAndEnglishWithLangIndexOne)
+{
+    auto chinese = Create();
+    const QStringList zh = CaptionsOf(*chinese);
+    EXPECT_EQ(zh[13], QStringLiteral("启动翻译"));
+    EXPECT_EQ(zh[15], QStringLiteral("退       出"));
+    EXPECT_EQ(chinese->cbbSendLang->currentText(), QStringLiteral("中文(简体)"));
+    EXPECT_EQ(chinese->cbbRecvLang->currentText(), QStringLiteral("英语"));
+    EXPECT_EQ(chinese->cbbSendLang->count(), 14);
+    EXPECT_EQ(chinese->MainPageControl->currentWidget(), chinese->FunctionSheet);
+    EXPECT_FALSE(chinese->chkNeedConfirm->isChecked());
+    EXPECT_FALSE(chinese->chkAutoRead->isChecked());
+    EXPECT_TRUE(chinese->chkSaveHistory->isChecked());
+    chinese.reset();
+
+    WriteSettings("LangIndex=1\r\n");
+    auto english = Create();
+    const QStringList en = CaptionsOf(*english);
+    for (qsizetype i = 0; i < en.size(); ++i) {
+        EXPECT_FALSE(en[i].trimmed().isEmpty()) << i;
+        if (i > 0) {
+            EXPECT_NE(en[i], zh[i]) << "caption " << i << " stayed Chinese: " << en[i].toStdString();
+        }
+    }
+    EXPECT_EQ(english->cbbSendLang->itemText(0), QStringLiteral("Chinese (Simplified)"));
+    EXPECT_EQ(english->cbbRecvLang->currentText(), QStringLiteral("English"));
+}
+
+TEST_F(MainWindowTest, AnyOtherLangIndexKeepsTheBuiltInTextsAndReadsTheEnglishList)
+{
+    WriteSettings("LangIndex=7\r\n");
+    auto w = Create();
+    EXPECT_EQ(w->btnStart->text(), QStringLiteral("启动翻译"));
+    EXPECT_EQ(w->cbbSendLang->itemText(0), QStringLiteral("Chinese (Simplified)"));
+}
+
+TEST_F(MainWindowTest, AboutPageUpdaterAndVersion)
+{
+    folder.write(QStringLiteral("Updater"), "#!/bin/sh\n");
+    auto w = Create();
+    EXPECT_EQ(w->lblVersionStr->text(), ShortVersionText(QStringLiteral(PARLAVOX_VERSION_TEXT)));
+    ASSERT_EQ(started.size(), 1);
+    EXPECT_EQ(started[0], folder.file(QStringLiteral("Updater")) + QStringLiteral(" -pid ")
+                              + QString::number(QCoreApplication::applicationPid()) + QStringLiteral(" -language English in ")
+                              + folder.path());
+    w->lblEmailClick();
+    w->lblHomePageClick();
+    ASSERT_EQ(opened.size(), 2);
+    EXPECT_EQ(opened[0], QStringLiteral("mailto:") + w->lblEmail->text());
+    EXPECT_EQ(opened[1], w->lblHomePage->text());
+    EXPECT_TRUE(opened[0].contains(QLatin1Char('@')));
+}
+
+TEST(MainWindowVersion, CutBeforeTheThirdDot)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"5.2.4.1", "5.2.4"}, {"10.0.12.345", "10.0.12"}, {"1.2", "1.2"}, {"", ""}};
+    for (const auto &[full, shortened] : cases)
+        EXPECT_EQ(ShortVersionText(QString::fromLatin1(full)), QString::fromLatin1(shortened));
+}
+
+TEST_F(MainWindowTest, NoUpdaterNothingStarted)
+{
+    auto w = Create();
+    EXPECT_TRUE(started.isEmpty());
+}
+
+TEST_F(MainWindowTest, StoredPositionOutsideTheListAsksForALanguageAndStoresMinusOne)
+{
+    WriteSettings("SendIndex=40\r\nRecvIndex=3\r\n");
+    auto w = Create();
+    EXPECT_EQ(w->cbbSendLang->currentIndex(), -1);
+    EXPECT_EQ(w->cbbRecvLang->currentIndex(), 3);
+    w->btnStartClick();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, w->GetMessageText(QStringLiteral("NOT_SELECT_SENDLANG")));
+    EXPECT_EQ(boxes[0].caption, w->GetMessageText(QStringLiteral("HINT_CAPTION")));
+    EXPECT_EQ(boxes[0].icon, QMessageBox::Warning);
+    EXPECT_TRUE(client->calls.isEmpty());
+
+    w->cbbSendLang->setCurrentIndex(5);
+    w->cbbRecvLang->setCurrentIndex(-1);
+    w->btnStartClick();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].text, w->GetMessageText(QStringLiteral("NOT_SELECT_RECVLANG")));
+    w.reset();
+    EXPECT_TRUE(folder.read(QStringLiteral("ConfigEN.ini")).contains("SendIndex=5\r\nRecvIndex=-1\r\n"));
+}
+
+TEST_F(MainWindowTest, CatalogueLineWithoutColonGivesAnEmptyItemThatCannotStart)
+{
+    folder.write(QStringLiteral("LangsCN.ini"), Utf16File(QStringLiteral("[List]\r\na=中文:zh-CN\r\nb=broken\r\nc=英语:en\r\n")));
+    WriteSettings("SendIndex=1\r\n");
+    auto w = Create();
+    EXPECT_EQ(w->cbbSendLang->count(), 3);
+    EXPECT_EQ(w->cbbSendLang->currentText(), QString());
+    w->btnStartClick();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, w->GetMessageText(QStringLiteral("NOT_SELECT_SENDLANG")));
+}
+
+TEST_F(MainWindowTest, StartTranslationFindsTheClientGeneration)
+{
+    struct Case {
+        const char *version;
+        bool running;
+        int generation; // 0: the start fails
+    };
+    const Case cases[] = {
+        {"3.8.0.188", true, 3}, {"4.2.0.1", true, 4}, {"7.1", false, 4}, {"2.0", true, 3}, {"x.1", true, 0}, {"", true, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.version);
+        boxes.clear();
+        prepareClient = [&](ScriptedChatClient &s) {
+            s.version = QString::fromLatin1(c.version);
+            s.running = c.running;
+        };
+        auto w = Create();
+        w->show();
+        w->StartTranslation();
+        EXPECT_TRUE(w->isEnabled());
+        EXPECT_TRUE(client->calls.contains(c.running ? QStringLiteral("FocusClient") : QStringLiteral("StartClient")));
+        EXPECT_TRUE(client->attached);
+        if (c.generation == 0) {
+            ASSERT_EQ(boxes.size(), 1u);
+            EXPECT_EQ(boxes[0].text, w->GetMessageText(QStringLiteral("SKYPE_NOT_INSTALL")));
+            EXPECT_EQ(boxes[0].icon, QMessageBox::Information);
+            EXPECT_TRUE(boxes[0].topmost);
+            EXPECT_TRUE(w->btnStart->isEnabled());
+            EXPECT_FALSE(w->Running());
+            EXPECT_TRUE(w->isVisible());
+        } else {
+            EXPECT_TRUE(boxes.empty());
+            EXPECT_EQ(w->ClientGeneration(), c.generation);
+            EXPECT_FALSE(w->btnStart->isEnabled());
+            EXPECT_TRUE(w->btnStop->isEnabled());
+            EXPECT_TRUE(w->Running());
+            EXPECT_FALSE(w->isVisible()) << "a start hides the window to the tray";
+            w->btnStopClick();
+            EXPECT_TRUE(w->btnStart->isEnabled());
+            EXPECT_FALSE(w->btnStop->isEnabled());
+            EXPECT_FALSE(w->Running());
+        }
+    }
+}
+
+TEST_F(MainWindowTest, AnyChatClientFailureReportsThatNoClientIsThere)
+{
+    for (const char *failing : {"AttachToClient", "ClientVersion", "IsClientRunning", "ClientObject"}) {
+        SCOPED_TRACE(failing);
+        boxes.clear();
+        prepareClient = [&](ScriptedChatClient &s) { s.failing.insert(QString::fromLatin1(failing)); };
+        auto w = Create();
+        w->StartTranslation();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, w->GetMessageText(QStringLiteral("SKYPE_NOT_INSTALL")));
+        EXPECT_TRUE(w->btnStart->isEnabled());
+        EXPECT_FALSE(w->Running());
+    }
+
+    // The program's own control, while no chat-client backend is linked in.
+    MainWindowServices services;
+    services.trayAvailable = [] { return true; };
+    TfrmSkype_Main w(services);
+    boxes.clear();
+    w.btnStartClick();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, w.GetMessageText(QStringLiteral("SKYPE_NOT_INSTALL")));
+}
+
+TEST_F(MainWindowTest, CloseAndMinimiseHideToTheTrayUnlessTheSessionEnds)
+{
+    auto w = Create();
+    w->show();
+    EXPECT_FALSE(w->close());
+    EXPECT_FALSE(w->isVisible());
+    w->mniMainWindowClick();
+    EXPECT_TRUE(w->isVisible());
+
+    w->showMinimized();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(w->isVisible());
+    w->TntTrayIcon1Click();
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_FALSE(w->isMinimized());
+
+    w->SessionEnd();
+    EXPECT_FALSE(w->isVisible());
+    w.reset();
+    EXPECT_TRUE(folder.read(QStringLiteral("ConfigEN.ini")).contains("SendIndex=0\r\nRecvIndex=2\r\n"));
+    // The session end asked the application to quit; take that request back.
+    QCoreApplication::removePostedEvents(nullptr);
+}
+
+TEST_F(MainWindowTest, WithoutATrayHostTheWindowIsMinimisedInsteadOfHidden)
+{
+    trayAvailable = false;
+    auto w = Create();
+    w->show();
+    EXPECT_FALSE(w->close());
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_TRUE(w->isMinimized());
+    w->ShowMainWindow();
+    EXPECT_FALSE(w->isMinimized());
+}
+
+TEST_F(MainWindowTest, AFailureWhileTheWindowIsCreatedShowsInformationAndEnds)
+{
+    MainWindowServices services;
+    services.createChatClient = []() -> std::unique_ptr<ISkype> { throw ChatClientError(QStringLiteral("cannot create the control")); };
+    TfrmSkype_Main w(services);
+    EXPECT_TRUE(w.CreationFailed());
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, QStringLiteral("Information"));
+    EXPECT_EQ(boxes[0].text, QStringLiteral("cannot create the control"));
+    EXPECT_EQ(boxes[0].icon, QMessageBox::Critical);
+    QCoreApplication::removePostedEvents(nullptr);
+}

@@ -1,0 +1,103 @@
+#include "shell/DataObject.h"
+
+#include "platform/AppPaths.h"
+#include "support/AppFolder.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Values {
+    int timeOut, translateMode, sendMessageMode, sendIndex, recvIndex, langIndex;
+};
+
+Values Read(const TDataObject &s)
+{
+    return {s.TimeOut, s.TranslateMode, s.SendMessageMode, s.SendIndex, s.RecvIndex, s.LangIndex};
+}
+
+bool operator==(const Values &a, const Values &b)
+{
+    return a.timeOut == b.timeOut && a.translateMode == b.translateMode && a.sendMessageMode == b.sendMessageMode
+           && a.sendIndex == b.sendIndex && a.recvIndex == b.recvIndex && a.langIndex == b.langIndex;
+}
+
+void PrintTo(const Values &v, std::ostream *os)
+{
+    *os << v.timeOut << "," << v.translateMode << "," << v.sendMessageMode << "," << v.sendIndex << ","
+        << v.recvIndex << "," << v.langIndex;
+}
+
+constexpr Values kDefaults{15, 1, 1, 0, 2, 0};
+
+} // namespace
+
+TEST(Settings, FileContentsGiveValuesWithDefaultsForWhatIsMissingOrNotAnInteger)
+{
+    struct Case {
+        const char *name;
+        QByteArray file;
+        Values expected;
+    };
+    const QByteArray huge(100 * 1024 * 1024, 'x');
+    const Case cases[] = {
+        {"no file", QByteArray(), kDefaults},
+        {"all keys", "[Option]\r\nTimeOut=30\r\nTranslateMode=5\r\nSendMessageMode=6\r\nSendIndex=3\r\nRecvIndex=4\r\nLangIndex=1\r\n",
+         {30, 5, 6, 3, 4, 1}},
+        {"letters and blanks", "[Option]\nTimeOut=abc\nSendIndex=\nRecvIndex=7x\nLangIndex= 1 \n", {15, 1, 1, 0, 2, 1}},
+        {"negative and other section", "[Other]\nTimeOut=3\n[option]\nrecvindex=-1\n", {15, 1, 1, 0, -1, 0}},
+        {"UTF-16 file", Utf16File(QStringLiteral("[Option]\r\nTimeOut=9\r\n")), {9, 1, 1, 0, 2, 0}},
+        {"UTF-16 with an odd byte", Utf16File(QStringLiteral("[Option]\r\nTimeOut=9\r\n")) + "\x01", {9, 1, 1, 0, 2, 0}},
+        {"truncated", "[Option]\r\nTimeOut=4\r\nSendIn", {4, 1, 1, 0, 2, 0}},
+        {"binary", QByteArray("\x00\x01[\xff\xfe=\x00\n\x80\x81=]", 14), kDefaults},
+        {"100 MB", huge, kDefaults},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        AppFolder folder(false);
+        if (!c.file.isNull())
+            folder.write(QStringLiteral("ConfigEN.ini"), c.file);
+        TDataObject settings;
+        EXPECT_EQ(settings.FilePath(), folder.file(QStringLiteral("ConfigEN.ini")));
+        EXPECT_EQ(Read(settings), c.expected);
+    }
+}
+
+TEST(Settings, FirstSaveCreatesTheFileWithAllKeysInOrder)
+{
+    AppFolder folder(false);
+    TDataObject settings;
+    settings.SendIndex = -1;
+    settings.SaveSettings();
+    EXPECT_EQ(folder.read(QStringLiteral("ConfigEN.ini")),
+              QByteArray("[Option]\r\nTimeOut=15\r\nTranslateMode=1\r\nSendMessageMode=1\r\nSendIndex=-1\r\n"
+                         "RecvIndex=2\r\nLangIndex=0\r\n"));
+    EXPECT_EQ(Read(TDataObject()), (Values{15, 1, 1, -1, 2, 0}));
+}
+
+TEST(Settings, SaveKeepsOtherContentOfTheFile)
+{
+    AppFolder folder(false);
+    folder.write(QStringLiteral("ConfigEN.ini"), "[Window]\r\nLeft=10\r\n[Option]\r\nRecvIndex=5\r\nTimeOut=20\r\n");
+    TDataObject settings;
+    settings.RecvIndex = 6;
+    settings.SaveSettings();
+    EXPECT_EQ(folder.read(QStringLiteral("ConfigEN.ini")),
+              QByteArray("[Window]\r\nLeft=10\r\n[Option]\r\nRecvIndex=6\r\nTimeOut=20\r\nTranslateMode=1\r\n"
+                         "SendMessageMode=1\r\nSendIndex=0\r\nLangIndex=0\r\n"));
+}
+
+TEST(Settings, SaveIntoAFolderThatCannotBeWrittenIsSilent)
+{
+    // A program folder that is really a file cannot be written, not even by root.
+    AppFolder folder(false);
+    folder.write(QStringLiteral("notAFolder"), "x");
+    platform::SetExecutableFolder(folder.file(QStringLiteral("notAFolder")));
+    TDataObject settings;
+    EXPECT_EQ(Read(settings), kDefaults);
+    settings.TimeOut = 99;
+    settings.SaveSettings();
+    EXPECT_FALSE(QFile::exists(folder.file(QStringLiteral("notAFolder/ConfigEN.ini"))));
+}

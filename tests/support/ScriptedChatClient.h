@@ -1,0 +1,69 @@
+#pragma once
+
+#include "chatclient/ChatClient.h"
+
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+// An in-memory chat client for tests. A test sets up the client state (version, running, chats,
+// contacts), can make any operation fail by name, raises message events, and reads back what the
+// program did (every call by name, every text sent).
+class ScriptedChatClient final : public ISkype {
+public:
+    struct User {
+        QString handle;
+        QString fullName;
+        QString displayName;
+    };
+
+    struct Chat {
+        QString title;
+        QString partnerHandle; // empty for a group chat
+        QList<User> members;
+    };
+
+    struct SentMessage {
+        QString target; // chat title, or user handle for SendMessageToUser
+        QString text;
+        bool toUser = false;
+    };
+
+    ScriptedChatClient();
+
+    // Client state.
+    QString version = QStringLiteral("4.2.0.1");
+    bool running = true;
+    bool attached = false;
+    QList<std::shared_ptr<Chat>> chats;
+    QList<User> contacts;
+
+    // Operations named here fail with ChatClientError ("AttachToClient", "ClientVersion",
+    // "IsClientRunning", "StartClient", "FocusClient", "OpenChats", "ContactList", "SendToChat",
+    // "SendMessageToUser", "ChatTitle", "ChatMembers", "PartnerHandle", "MessageBody", "MessageChat").
+    QSet<QString> failing;
+
+    // What the program did.
+    QStringList calls;
+    std::vector<SentMessage> sent;
+
+    std::shared_ptr<Chat> AddChat(const QString &title, const QString &partnerHandle, const QList<User> &members);
+
+    // Raises OnMessageStatus for a message with that body in that chat.
+    void RaiseMessage(const std::shared_ptr<Chat> &chat, const QString &body, int status = cmsReceived);
+
+    // ISkype
+    void AttachToClient(int protocol, bool wait) override;
+    QString ClientVersion() override;
+    std::shared_ptr<IClient> ClientObject() override;
+    std::shared_ptr<IChatCollection> OpenChats() override;
+    std::shared_ptr<IUserCollection> ContactList() override;
+    void SendMessageToUser(const QString &userHandle, const QString &text) override;
+
+    // Called by the client's objects: records the call and fails when asked to.
+    void Enter(const QString &operation);
+};
