@@ -8,9 +8,45 @@
 #include "shell/uSkype_Main.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QSessionManager>
+#include <QWindow>
+
+#include <cstdio>
 
 #include <memory>
+
+namespace {
+
+// With PARLAVOX_STARTUP_TRACE set to the launch time (ms since the epoch), prints to stderr how
+// long the main window took to appear on screen.
+class StartupTrace final : public QObject {
+public:
+    static void Watch(QWidget *window)
+    {
+        bool ok = false;
+        const qint64 launched = qEnvironmentVariable("PARLAVOX_STARTUP_TRACE").toLongLong(&ok);
+        if (ok && window->windowHandle())
+            window->windowHandle()->installEventFilter(new StartupTrace(launched, window));
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Expose && static_cast<QWindow *>(watched)->isExposed()) {
+            std::fprintf(stderr, "startup-ms %lld\n", static_cast<long long>(QDateTime::currentMSecsSinceEpoch() - m_launched));
+            std::fflush(stderr);
+            watched->removeEventFilter(this);
+            deleteLater();
+        }
+        return false;
+    }
+
+private:
+    StartupTrace(qint64 launched, QObject *parent) : QObject(parent), m_launched(launched) {}
+    qint64 m_launched;
+};
+
+} // namespace
 
 void RunParlavox(int argc, char **argv)
 {
@@ -51,6 +87,8 @@ void RunParlavox(int argc, char **argv)
     if (main->CreationFailed()) {
         exitCode = 1;
     } else {
+        main->winId();
+        StartupTrace::Watch(main);
         main->show();
         exitCode = app.exec();
     }
@@ -58,5 +96,6 @@ void RunParlavox(int argc, char **argv)
     // Workers may be blocked on the network or waiting on this thread: none is waited for.
     platform::AbortHandOvers();
     mainWindow.reset();
+    guard.Release();
     platform::EndProcess(exitCode);
 }

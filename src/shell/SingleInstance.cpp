@@ -6,9 +6,15 @@ TSingleInstanceGuard::TSingleInstanceGuard(const QString &name) : FRecord(name) 
 
 TSingleInstanceGuard::~TSingleInstanceGuard()
 {
+    Release();
+}
+
+void TSingleInstanceGuard::Release()
+{
     // A copy that ends normally gives the record back, so the next one need not probe.
     if (FOwnWindow != 0)
         FRecord.exchange([this](std::uint32_t current) { return current == FOwnWindow ? 0u : current; });
+    FOwnWindow = 0;
 }
 
 bool TSingleInstanceGuard::ActivatePreviousInstance(std::uint32_t ownWindow)

@@ -23,6 +23,9 @@ public:
 
     bool IsActive() const { return FRecord.isActive(); }
 
+    // At the end of a copy that holds the record: gives it back.
+    void Release();
+
 private:
     platform::SharedRecord FRecord;
     std::uint32_t FOwnWindow = 0;

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite.
+# Usage: test.sh [--sanitize]   (--sanitize: AddressSanitizer and UndefinedBehaviorSanitizer build)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh"
+
+build="$root/build"
+options=()
+if [ "${1:-}" = "--sanitize" ]; then
+  build="$root/build-sanitize"
+  options=(-DPARLAVOX_SANITIZE=ON -DPARLAVOX_BENCHMARKS=OFF)
+  export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=0:halt_on_error=1}
+  export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+fi
+"$root/scripts/build.sh" "$build" "${options[@]}"
+cd "$build"
+ctest --output-on-failure -j "$(nproc)" --timeout 600
