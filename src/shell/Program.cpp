@@ -50,7 +50,6 @@ private:
 
 void RunParlavox(int argc, char **argv)
 {
-    Q_INIT_RESOURCE(shell);
     QApplication app(argc, argv);
     platform::InitMainThread();
     QApplication::setApplicationName(QStringLiteral("parlavox"));

@@ -22,6 +22,12 @@
 
 #include <exception>
 
+// The shell's pictures live in a resource file of this static library.
+static void InitShellResources()
+{
+    Q_INIT_RESOURCE(shell);
+}
+
 namespace {
 
 const QString kApplicationTitle = QStringLiteral("Parlavox");
@@ -80,6 +86,7 @@ TfrmSkype_Main::TfrmSkype_Main(MainWindowServices services) : QWidget(nullptr), 
     if (!FServices.trayAvailable)
         FServices.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
 
+    InitShellResources();
     CreateComponents();
     TntFormCreate();
 }

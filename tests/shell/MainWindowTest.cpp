@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QTabWidget>
@@ -147,10 +148,17 @@ TEST(MainWindowVersion, CutBeforeTheThirdDot)
         EXPECT_EQ(ShortVersionText(QString::fromLatin1(full)), QString::fromLatin1(shortened));
 }
 
-TEST_F(MainWindowTest, NoUpdaterNothingStarted)
+TEST_F(MainWindowTest, NoUpdaterNothingStartedAndTheLogoFileReplacesTheBuiltInPicture)
 {
-    auto w = Create();
+    auto builtIn = Create();
     EXPECT_TRUE(started.isEmpty());
+    EXPECT_EQ(builtIn->imgLogo->pixmap().size(), QSize(404, 59));
+
+    QImage logo(300, 40, QImage::Format_RGB32);
+    logo.fill(Qt::red);
+    ASSERT_TRUE(logo.save(folder.file(QStringLiteral("LOGO_ENU_PRO.jpg")), "JPG"));
+    auto custom = Create();
+    EXPECT_EQ(custom->imgLogo->pixmap().size(), QSize(300, 40));
 }
 
 TEST_F(MainWindowTest, StoredPositionOutsideTheListAsksForALanguageAndStoresMinusOne)

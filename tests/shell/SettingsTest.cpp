@@ -42,6 +42,7 @@ TEST(Settings, FileContentsGiveValuesWithDefaultsForWhatIsMissingOrNotAnInteger)
         Values expected;
     };
     const QByteArray huge(100 * 1024 * 1024, 'x');
+    static constexpr char kBinary[] = "\x00\x01[\xff\xfe=\x00\n\x80\x81=]";
     const Case cases[] = {
         {"no file", QByteArray(), kDefaults},
         {"all keys", "[Option]\r\nTimeOut=30\r\nTranslateMode=5\r\nSendMessageMode=6\r\nSendIndex=3\r\nRecvIndex=4\r\nLangIndex=1\r\n",
@@ -51,7 +52,7 @@ TEST(Settings, FileContentsGiveValuesWithDefaultsForWhatIsMissingOrNotAnInteger)
         {"UTF-16 file", Utf16File(QStringLiteral("[Option]\r\nTimeOut=9\r\n")), {9, 1, 1, 0, 2, 0}},
         {"UTF-16 with an odd byte", Utf16File(QStringLiteral("[Option]\r\nTimeOut=9\r\n")) + "\x01", {9, 1, 1, 0, 2, 0}},
         {"truncated", "[Option]\r\nTimeOut=4\r\nSendIn", {4, 1, 1, 0, 2, 0}},
-        {"binary", QByteArray("\x00\x01[\xff\xfe=\x00\n\x80\x81=]", 14), kDefaults},
+        {"binary", QByteArray(kBinary, sizeof(kBinary) - 1), kDefaults},
         {"100 MB", huge, kDefaults},
     };
     for (const Case &c : cases) {
