@@ -9,6 +9,10 @@ if [ -z "${INSIDE_XVFB:-}" ]; then
   INSIDE_XVFB=1 exec "$root/tests/support/run-under-xvfb.sh" "$0" "$build" "$runs"
 fi
 
+if [ ! -x "$build/bin/parlavox" ]; then
+  echo "startup.sh: $build/bin/parlavox is missing: build first (scripts/build.sh)" >&2
+  exit 1
+fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$build"/bin/parlavox "$build"/bin/*.ini "$build"/bin/*.txt "$work"/ 2>/dev/null || true

@@ -14,7 +14,9 @@
 
 class ChatClientError : public std::runtime_error {
 public:
-    explicit ChatClientError(const QString &text) : std::runtime_error(text.toStdString()) {}
+    explicit ChatClientError(const QString &text)
+        : std::runtime_error(text.toStdString())
+    { }
 };
 
 class IUser {

@@ -33,7 +33,7 @@ void OnTerminationSignal(std::function<void()> handler)
         [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[1], &byte, 1);
         handler();
     });
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = WriteSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

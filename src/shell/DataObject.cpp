@@ -27,9 +27,12 @@ const std::array<SettingKey, 6> kKeys{{
 
 } // namespace
 
-TDataObject::TDataObject() : TDataObject(platform::ExecutableFolderFile(QStringLiteral("ConfigEN.ini"))) {}
+TDataObject::TDataObject()
+    : TDataObject(platform::ExecutableFolderFile(QStringLiteral("ConfigEN.ini")))
+{ }
 
-TDataObject::TDataObject(QString filePath) : FFilePath(std::move(filePath))
+TDataObject::TDataObject(QString filePath)
+    : FFilePath(std::move(filePath))
 {
     LoadSettings();
 }

@@ -145,80 +145,87 @@ QFont FontFromDescription(const QString &description, const QFont &base)
 
 namespace {
 
-// How the property names of the interface-text files map onto Qt: one place for all of them.
+// How the property names of the interface-text files map onto Qt: one table for all of them.
+// For a property, the first row whose class the object inherits and whose setter takes it wins.
+struct PropertyMapping {
+    const char *property; // lower case
+    const QMetaObject *kind;
+    bool (*set)(QObject *object, const QString &value);
+};
+
+template <typename T> T *As(QObject *object)
+{
+    return static_cast<T *>(object);
+}
+
+// A page of a page control shows its caption on its tab.
+bool SetPageCaption(QObject *object, const QString &value)
+{
+    auto *page = As<QWidget>(object);
+    QWidget *stack = page->parentWidget();
+    auto *tabs = stack ? qobject_cast<QTabWidget *>(stack->parentWidget()) : nullptr;
+    const int index = tabs ? tabs->indexOf(page) : -1;
+    if (index < 0)
+        return false;
+    tabs->setTabText(index, value);
+    return true;
+}
+
+QStringList ItemLines(const QString &value)
+{
+    return value.split(QStringLiteral("\r\n"));
+}
+
+const PropertyMapping kPropertyTable[] = {
+    {"caption", &QWidget::staticMetaObject,
+        [](QObject *o, const QString &v) {
+            return As<QWidget>(o)->isWindow() && (As<QWidget>(o)->setWindowTitle(v), true);
+        }},
+    {"caption", &QWidget::staticMetaObject, SetPageCaption},
+    {"caption", &QAbstractButton::staticMetaObject,
+        [](QObject *o, const QString &v) { return As<QAbstractButton>(o)->setText(v), true; }},
+    {"caption", &QLabel::staticMetaObject,
+        [](QObject *o, const QString &v) { return As<QLabel>(o)->setText(v), true; }},
+    {"caption", &QGroupBox::staticMetaObject,
+        [](QObject *o, const QString &v) { return As<QGroupBox>(o)->setTitle(v), true; }},
+    {"caption", &QAction::staticMetaObject,
+        [](QObject *o, const QString &v) { return As<QAction>(o)->setText(v), true; }},
+    {"caption", &QMenu::staticMetaObject, [](QObject *o, const QString &v) { return As<QMenu>(o)->setTitle(v), true; }},
+    {"hint", &QWidget::staticMetaObject,
+        [](QObject *o, const QString &v) { return As<QWidget>(o)->setToolTip(v), true; }},
+    {"hint", &QAction::staticMetaObject,
+        [](QObject *o, const QString &v) { return As<QAction>(o)->setToolTip(v), true; }},
+    {"hint", &QSystemTrayIcon::staticMetaObject,
+        [](QObject *o, const QString &v) { return As<QSystemTrayIcon>(o)->setToolTip(v), true; }},
+    {"text", &QLineEdit::staticMetaObject,
+        [](QObject *o, const QString &v) { return As<QLineEdit>(o)->setText(v), true; }},
+    {"text", &QTextEdit::staticMetaObject,
+        [](QObject *o, const QString &v) { return As<QTextEdit>(o)->setPlainText(v), true; }},
+    {"text", &QPlainTextEdit::staticMetaObject,
+        [](QObject *o, const QString &v) { return As<QPlainTextEdit>(o)->setPlainText(v), true; }},
+    {"text", &QLabel::staticMetaObject, [](QObject *o, const QString &v) { return As<QLabel>(o)->setText(v), true; }},
+    {"items.text", &QComboBox::staticMetaObject,
+        [](QObject *o, const QString &v) {
+            auto *combo = As<QComboBox>(o);
+            const int selected = combo->currentIndex();
+            combo->clear();
+            combo->addItems(ItemLines(v));
+            combo->setCurrentIndex(selected < combo->count() ? selected : -1);
+            return true;
+        }},
+    {"lines.text", &QTextEdit::staticMetaObject,
+        [](QObject *o, const QString &v) {
+            return As<QTextEdit>(o)->setPlainText(ItemLines(v).join(QLatin1Char('\n'))), true;
+        }},
+};
+
 // Returns false when the object has no such property.
 bool SetTextProperty(QObject *object, const QString &property, const QString &value)
 {
-    const QString name = property.toLower();
-    if (name == QLatin1String("caption")) {
-        if (auto *widget = qobject_cast<QWidget *>(object)) {
-            if (widget->isWindow()) {
-                widget->setWindowTitle(value);
-                return true;
-            }
-            // A page of a page control shows its caption on its tab.
-            if (auto *stack = widget->parentWidget()) {
-                if (auto *tabs = qobject_cast<QTabWidget *>(stack->parentWidget())) {
-                    const int index = tabs->indexOf(widget);
-                    if (index >= 0) {
-                        tabs->setTabText(index, value);
-                        return true;
-                    }
-                }
-            }
-        }
-        if (auto *button = qobject_cast<QAbstractButton *>(object))
-            button->setText(value);
-        else if (auto *label = qobject_cast<QLabel *>(object))
-            label->setText(value);
-        else if (auto *group = qobject_cast<QGroupBox *>(object))
-            group->setTitle(value);
-        else if (auto *action = qobject_cast<QAction *>(object))
-            action->setText(value);
-        else if (auto *menu = qobject_cast<QMenu *>(object))
-            menu->setTitle(value);
-        else
-            return false;
-        return true;
-    }
-    if (name == QLatin1String("hint")) {
-        if (auto *widget = qobject_cast<QWidget *>(object))
-            widget->setToolTip(value);
-        else if (auto *action = qobject_cast<QAction *>(object))
-            action->setToolTip(value);
-        else if (auto *tray = qobject_cast<QSystemTrayIcon *>(object))
-            tray->setToolTip(value);
-        else
-            return false;
-        return true;
-    }
-    if (name == QLatin1String("text")) {
-        if (auto *edit = qobject_cast<QLineEdit *>(object))
-            edit->setText(value);
-        else if (auto *rich = qobject_cast<QTextEdit *>(object))
-            rich->setPlainText(value);
-        else if (auto *plain = qobject_cast<QPlainTextEdit *>(object))
-            plain->setPlainText(value);
-        else if (auto *label = qobject_cast<QLabel *>(object))
-            label->setText(value);
-        else
-            return false;
-        return true;
-    }
-    if (name == QLatin1String("items.text") || name == QLatin1String("lines.text")) {
-        const QStringList lines = value.split(QStringLiteral("\r\n"));
-        if (auto *combo = qobject_cast<QComboBox *>(object)) {
-            const int selected = combo->currentIndex();
-            combo->clear();
-            combo->addItems(lines);
-            combo->setCurrentIndex(selected < combo->count() ? selected : -1);
+    const QByteArray name = property.toLower().toLatin1();
+    for (const PropertyMapping &row : kPropertyTable) {
+        if (name == row.property && object->metaObject()->inherits(row.kind) && row.set(object, value))
             return true;
-        }
-        if (auto *rich = qobject_cast<QTextEdit *>(object)) {
-            rich->setPlainText(lines.join(QLatin1Char('\n')));
-            return true;
-        }
-        return false;
     }
     return false;
 }
@@ -243,7 +250,8 @@ void ApplyToObject(QObject *object, const QString &propertyPath, const QString &
 // window sets to its class name, else its C++ class name.
 QString WindowClassName(const QWidget *window)
 {
-    return window->objectName().isEmpty() ? QString::fromLatin1(window->metaObject()->className()) : window->objectName();
+    return window->objectName().isEmpty() ? QString::fromLatin1(window->metaObject()->className())
+                                          : window->objectName();
 }
 
 } // namespace
@@ -290,7 +298,8 @@ void TLanguageManager::SetInterfaceLanguage(QWidget *window, int index, const QS
 
     if (index == 0 || index == 1) {
         const QString base = folder.isEmpty() ? platform::ExecutableFolder() : folder;
-        m_table = InterfaceTextTable::FromFile(base + QLatin1Char('/') + FilesOfInterfaceLanguage(index).interfaceTextFile);
+        m_table
+            = InterfaceTextTable::FromFile(base + QLatin1Char('/') + FilesOfInterfaceLanguage(index).interfaceTextFile);
         m_loadedFromFile = true;
     }
 

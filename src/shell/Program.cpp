@@ -33,7 +33,8 @@ public:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (event->type() == QEvent::Expose && static_cast<QWindow *>(watched)->isExposed()) {
-            std::fprintf(stderr, "startup-ms %lld\n", static_cast<long long>(QDateTime::currentMSecsSinceEpoch() - m_launched));
+            std::fprintf(
+                stderr, "startup-ms %lld\n", static_cast<long long>(QDateTime::currentMSecsSinceEpoch() - m_launched));
             std::fflush(stderr);
             watched->removeEventFilter(this);
             deleteLater();
@@ -42,7 +43,10 @@ public:
     }
 
 private:
-    StartupTrace(qint64 launched, QObject *parent) : QObject(parent), m_launched(launched) {}
+    StartupTrace(qint64 launched, QObject *parent)
+        : QObject(parent)
+        , m_launched(launched)
+    { }
     qint64 m_launched;
 };
 
@@ -79,7 +83,8 @@ void RunParlavox(int argc, char **argv)
     });
 
     // The end of the desktop session and SIGTERM/SIGINT end through the normal save path.
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, main, [main](QSessionManager &) { main->SessionEnd(); });
+    QObject::connect(
+        &app, &QGuiApplication::commitDataRequest, main, [main](QSessionManager &) { main->SessionEnd(); });
     platform::OnTerminationSignal([main] { main->SessionEnd(); });
 
     int exitCode = 0;

@@ -43,7 +43,8 @@ void SetRunLogClock(std::function<QDateTime()> clock)
 void WriteRunLog(const QByteArray &text)
 {
     try {
-        QByteArray line = "[" + platform::AnsiFromUnicode(platform::DefaultDateTimeString(Now())) + "] " + text + "\r\n";
+        QByteArray line
+            = "[" + platform::AnsiFromUnicode(platform::DefaultDateTimeString(Now())) + "] " + text + "\r\n";
 
         const QString folder = platform::ExecutableFolder() + QStringLiteral("/Logs");
         const QString path = folder + QLatin1Char('/') + FileNameDate(Now().date()) + QStringLiteral(".log");

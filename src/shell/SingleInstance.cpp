@@ -2,7 +2,9 @@
 
 #include "platform/InstanceWindow.h"
 
-TSingleInstanceGuard::TSingleInstanceGuard(const QString &name) : FRecord(name) {}
+TSingleInstanceGuard::TSingleInstanceGuard(const QString &name)
+    : FRecord(name)
+{ }
 
 TSingleInstanceGuard::~TSingleInstanceGuard()
 {

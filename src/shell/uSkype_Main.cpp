@@ -36,15 +36,23 @@ const QString kHomePage = QStringLiteral("https://parlavox.org");
 
 // The fourteen languages the choosers hold before the catalogue replaces them.
 const QStringList kBuiltInLanguages = {
-    QStringLiteral("中文(简体)"), QStringLiteral("中文(繁体)"), QStringLiteral("英语"),
-    QStringLiteral("法语"), QStringLiteral("德语"), QStringLiteral("日语"),
-    QStringLiteral("俄语"), QStringLiteral("芬兰语"), QStringLiteral("丹麦语"),
-    QStringLiteral("荷兰语"), QStringLiteral("挪威语"), QStringLiteral("意大利语"),
-    QStringLiteral("葡萄牙语"), QStringLiteral("西班牙语"),
+    QStringLiteral("中文(简体)"),
+    QStringLiteral("中文(繁体)"),
+    QStringLiteral("英语"),
+    QStringLiteral("法语"),
+    QStringLiteral("德语"),
+    QStringLiteral("日语"),
+    QStringLiteral("俄语"),
+    QStringLiteral("芬兰语"),
+    QStringLiteral("丹麦语"),
+    QStringLiteral("荷兰语"),
+    QStringLiteral("挪威语"),
+    QStringLiteral("意大利语"),
+    QStringLiteral("葡萄牙语"),
+    QStringLiteral("西班牙语"),
 };
 
-template <typename T, typename... Args>
-T *Make(QWidget *parent, const char *name, Args &&...args)
+template <typename T, typename... Args> T *Make(QWidget *parent, const char *name, Args &&...args)
 {
     auto *object = new T(std::forward<Args>(args)..., parent);
     object->setObjectName(QString::fromLatin1(name));
@@ -54,7 +62,11 @@ T *Make(QWidget *parent, const char *name, Args &&...args)
 // Re-enables a window when the operation that disabled it ends, however it ends.
 class DisabledWhile {
 public:
-    explicit DisabledWhile(QWidget *window) : m_window(window) { m_window->setEnabled(false); }
+    explicit DisabledWhile(QWidget *window)
+        : m_window(window)
+    {
+        m_window->setEnabled(false);
+    }
     ~DisabledWhile()
     {
         if (m_window)
@@ -77,7 +89,9 @@ QString ShortVersionText(const QString &fourNumbers)
     return fourNumbers;
 }
 
-TfrmSkype_Main::TfrmSkype_Main(MainWindowServices services) : QWidget(nullptr), FServices(std::move(services))
+TfrmSkype_Main::TfrmSkype_Main(MainWindowServices services)
+    : QWidget(nullptr)
+    , FServices(std::move(services))
 {
     if (!FServices.openDocument)
         FServices.openDocument = platform::OpenDocument;
@@ -99,8 +113,8 @@ TfrmSkype_Main::~TfrmSkype_Main()
 void TfrmSkype_Main::CreateComponents()
 {
     setObjectName(QStringLiteral("TfrmSkype_Main"));
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+        | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(404, 323);
     QFont font(QStringLiteral("Tahoma"));
     font.setPixelSize(11);
@@ -219,7 +233,8 @@ void TfrmSkype_Main::TntFormCreate()
         cbbSendLang->addItems(items);
         cbbRecvLang->addItems(items);
         // A stored position outside the list leaves the chooser without a selection.
-        auto select = [](QComboBox *box, int index) { box->setCurrentIndex(index >= 0 && index < box->count() ? index : -1); };
+        auto select
+            = [](QComboBox *box, int index) { box->setCurrentIndex(index >= 0 && index < box->count() ? index : -1); };
         select(cbbSendLang, FSettings->SendIndex);
         select(cbbRecvLang, FSettings->RecvIndex);
 
@@ -243,8 +258,8 @@ void TfrmSkype_Main::TntFormCreate()
         }
     } catch (const std::exception &failure) {
         FCreationFailed = true;
-        platform::ShowMessageBox({nullptr, QStringLiteral("Information"), QString::fromLocal8Bit(failure.what()),
-                                  QMessageBox::Critical});
+        platform::ShowMessageBox(
+            {nullptr, QStringLiteral("Information"), QString::fromLocal8Bit(failure.what()), QMessageBox::Critical});
         QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
     }
 }
@@ -272,9 +287,9 @@ void TfrmSkype_Main::LaunchUpdater()
     if (!QFile::exists(updater))
         return;
     FServices.startProgram(updater,
-                           {QStringLiteral("-pid"), QString::number(QCoreApplication::applicationPid()),
-                            QStringLiteral("-language"), QStringLiteral("English")},
-                           folder);
+        {QStringLiteral("-pid"), QString::number(QCoreApplication::applicationPid()), QStringLiteral("-language"),
+            QStringLiteral("English")},
+        folder);
 }
 
 void TfrmSkype_Main::ApplyTitleAndLogo()
@@ -303,9 +318,9 @@ void TfrmSkype_Main::ShowTrayBalloon()
     if (!TrayAvailable())
         return;
     TntTrayIcon1->showMessage(GetMessageText(QStringLiteral("TRAYINCON_BALLOON_CAPTION")),
-                              QApplication::applicationDisplayName() + QLatin1Char(' ')
-                                  + GetMessageText(QStringLiteral("TRAYINCON_BALLOON_CONTENT")),
-                              QIcon(QStringLiteral(":/parlavox/parlavox.svg")));
+        QApplication::applicationDisplayName() + QLatin1Char(' ')
+            + GetMessageText(QStringLiteral("TRAYINCON_BALLOON_CONTENT")),
+        QIcon(QStringLiteral(":/parlavox/parlavox.svg")));
 }
 
 void TfrmSkype_Main::ShowMainWindow()
@@ -394,7 +409,7 @@ void TfrmSkype_Main::btnStartClick()
 {
     auto warn = [this](const char *key, QComboBox *box) {
         platform::ShowMessageBox({this, GetMessageText(QStringLiteral("HINT_CAPTION")),
-                                  GetMessageText(QString::fromLatin1(key)), QMessageBox::Warning});
+            GetMessageText(QString::fromLatin1(key)), QMessageBox::Warning});
         box->setFocus();
     };
     if (cbbSendLang->currentText().isEmpty()) {
@@ -433,7 +448,7 @@ void TfrmSkype_Main::StartTranslation()
         tmrMain->start();
     } catch (const std::exception &) {
         platform::ShowMessageBox({this, GetMessageText(QStringLiteral("HINT_CAPTION")),
-                                  GetMessageText(QStringLiteral("SKYPE_NOT_INSTALL")), QMessageBox::Information, true});
+            GetMessageText(QStringLiteral("SKYPE_NOT_INSTALL")), QMessageBox::Information, true});
     }
 }
 

@@ -12,19 +12,21 @@ TEST(DataFiles, EveryMessageKeyHasATextInBothLanguages)
 {
     AppFolder folder;
     const char *keys[] = {"HINT_CAPTION", "NOT_SELECT_SENDLANG", "NOT_SELECT_RECVLANG", "SKYPE_NOT_INSTALL",
-                          "TRAYINCON_BALLOON_CAPTION", "TRAYINCON_BALLOON_CONTENT", "MESSAGE_CANNOT_EMPTY",
-                          "CONTENT_OVER_LENGTH", "SAY_WORD", "I_SAY", "TANSLATE_TIMEOUT"};
+        "TRAYINCON_BALLOON_CAPTION", "TRAYINCON_BALLOON_CONTENT", "MESSAGE_CANNOT_EMPTY", "CONTENT_OVER_LENGTH",
+        "SAY_WORD", "I_SAY", "TANSLATE_TIMEOUT"};
     for (int lang : {0, 1}) {
         for (const char *key : keys)
             EXPECT_FALSE(GetMessageTextOf(lang, QString::fromLatin1(key)).isEmpty()) << lang << " " << key;
     }
-    EXPECT_NE(GetMessageTextOf(0, QStringLiteral("SKYPE_NOT_INSTALL")), GetMessageTextOf(1, QStringLiteral("SKYPE_NOT_INSTALL")));
+    EXPECT_NE(GetMessageTextOf(0, QStringLiteral("SKYPE_NOT_INSTALL")),
+        GetMessageTextOf(1, QStringLiteral("SKYPE_NOT_INSTALL")));
 }
 
 TEST(DataFiles, CataloguesListTheFourteenLanguagesInOrder)
 {
     AppFolder folder;
-    const QList<QByteArray> codes = {"zh-CN", "zh-TW", "en", "fr", "de", "ja", "ru", "fi", "da", "nl", "no", "it", "pt", "es"};
+    const QList<QByteArray> codes
+        = {"zh-CN", "zh-TW", "en", "fr", "de", "ja", "ru", "fi", "da", "nl", "no", "it", "pt", "es"};
     for (int lang : {0, 1}) {
         const QList<LanguageEntry> entries = ReadLanguageCatalogue(lang);
         ASSERT_GE(entries.size(), codes.size());
@@ -46,7 +48,8 @@ TEST(DataFiles, BothInterfaceTextFilesHoldTheSameKeys)
         const QList<QString> chsKeys = chs.keysOfWindow(QString::fromLatin1(window));
         const QList<QString> enuKeys = enu.keysOfWindow(QString::fromLatin1(window));
         EXPECT_FALSE(chsKeys.isEmpty()) << window;
-        EXPECT_EQ(QSet<QString>(chsKeys.begin(), chsKeys.end()), QSet<QString>(enuKeys.begin(), enuKeys.end())) << window;
+        EXPECT_EQ(QSet<QString>(chsKeys.begin(), chsKeys.end()), QSet<QString>(enuKeys.begin(), enuKeys.end()))
+            << window;
         for (const QString &key : enuKeys)
             EXPECT_FALSE(enu.value(key).isEmpty()) << key.toStdString();
     }

@@ -67,14 +67,14 @@ TEST(InterfaceTexts, FileEncodingIsTakenFromTheByteOrderMark)
 
 TEST(InterfaceTexts, TableParsing)
 {
-    const InterfaceTextTable table = InterfaceTextTable::FromText(
-        QStringLiteral("!LanguageID=1033\r\n"
-                       "TfrmSample.Caption=First\r\n"
-                       "no equals sign here\n"
-                       "TfrmSample.btnGo.Caption=Go=now\r"
-                       "TFRMSAMPLE.CAPTION=Second\n"
-                       "TfrmSample.lblName.Caption=one<br>two<BR>three<Br>\r\n"
-                       "TfrmSample.lblEmpty.Caption=\r\n"));
+    const InterfaceTextTable table
+        = InterfaceTextTable::FromText(QStringLiteral("!LanguageID=1033\r\n"
+                                                      "TfrmSample.Caption=First\r\n"
+                                                      "no equals sign here\n"
+                                                      "TfrmSample.btnGo.Caption=Go=now\r"
+                                                      "TFRMSAMPLE.CAPTION=Second\n"
+                                                      "TfrmSample.lblName.Caption=one<br>two<BR>three<Br>\r\n"
+                                                      "TfrmSample.lblEmpty.Caption=\r\n"));
     EXPECT_EQ(table.value(QStringLiteral("TfrmSample.Caption")), QStringLiteral("Second")) << "the later key wins";
     EXPECT_EQ(table.value(QStringLiteral("tfrmsample.btngo.caption")), QStringLiteral("Go=now"));
     EXPECT_EQ(table.value(QStringLiteral("TfrmSample.lblName.Caption")), QStringLiteral("one\r\ntwo\r\nthree\r\n"));
@@ -89,17 +89,17 @@ TEST(InterfaceTexts, AppliedToWindowAndComponents)
     QFont boxFont = window.label->font();
     boxFont.setPointSize(30);
     window.label->setFont(boxFont); // a control with its own font reads its "!Font" key
-    const InterfaceTextTable table = InterfaceTextTable::FromText(
-        QStringLiteral("TfrmSample.Caption=Sample\n"
-                       "TfrmSample.Hint=Window hint\n"
-                       "TfrmSample.btnGo.Caption=Go\n"
-                       "TfrmSample.btnGo.Hint=Start going\n"
-                       "TfrmSample.lblName.Caption=\n"
-                       "TfrmSample.lblName.!Font=DejaVu Sans,12,[fsBold],,,0\n"
-                       "TfrmSample.cbbList.Items.Text=One<BR>Two<BR>Three\n"
-                       "TfrmSample.FirstSheet.Caption=Page\n"
-                       "TfrmSample.mniItem.Caption=Item\n"
-                       "TfrmOther.Caption=Not mine\n"));
+    const InterfaceTextTable table
+        = InterfaceTextTable::FromText(QStringLiteral("TfrmSample.Caption=Sample\n"
+                                                      "TfrmSample.Hint=Window hint\n"
+                                                      "TfrmSample.btnGo.Caption=Go\n"
+                                                      "TfrmSample.btnGo.Hint=Start going\n"
+                                                      "TfrmSample.lblName.Caption=\n"
+                                                      "TfrmSample.lblName.!Font=DejaVu Sans,12,[fsBold],,,0\n"
+                                                      "TfrmSample.cbbList.Items.Text=One<BR>Two<BR>Three\n"
+                                                      "TfrmSample.FirstSheet.Caption=Page\n"
+                                                      "TfrmSample.mniItem.Caption=Item\n"
+                                                      "TfrmOther.Caption=Not mine\n"));
     window.combo->setCurrentIndex(1);
     ApplyInterfaceTexts(&window, table);
 
@@ -127,8 +127,9 @@ TEST(InterfaceTexts, LanguageManagerLoadsTheFileOfTheIndex)
     };
     AppFolder folder(false);
     folder.write(QStringLiteral("CHS.txt"), Utf16File(QStringLiteral("TfrmSample.btnGo.Caption=开始\r\n")));
-    folder.write(QStringLiteral("ENU.txt"), Utf16File(QStringLiteral("!TranslationDefaultFont=DejaVu Serif,13\r\n"
-                                                                     "TfrmSample.btnGo.Caption=Start\r\n")));
+    folder.write(QStringLiteral("ENU.txt"),
+        Utf16File(QStringLiteral("!TranslationDefaultFont=DejaVu Serif,13\r\n"
+                                 "TfrmSample.btnGo.Caption=Start\r\n")));
     const Case cases[] = {{0, QStringLiteral("开始")}, {1, QStringLiteral("Start")}, {7, QStringLiteral("按钮")}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.index);
@@ -178,7 +179,8 @@ TEST(InterfaceTexts, BadFilesGiveEmptyTables)
 TEST(MessageTexts, ReadAfreshByLanguageAndCut)
 {
     AppFolder folder(false);
-    folder.write(QStringLiteral("CHS.ini"), Utf16File(QStringLiteral("[Hint]\r\nHINT_CAPTION=提示\r\nLONG=") + QString(3000, u'x')));
+    folder.write(QStringLiteral("CHS.ini"),
+        Utf16File(QStringLiteral("[Hint]\r\nHINT_CAPTION=提示\r\nLONG=") + QString(3000, u'x')));
     folder.write(QStringLiteral("ENU.ini"), "[Hint]\r\nHINT_CAPTION=Notice\r\n");
     EXPECT_EQ(GetMessageTextOf(0, QStringLiteral("HINT_CAPTION")), QStringLiteral("提示"));
     EXPECT_EQ(GetMessageTextOf(1, QStringLiteral("HINT_CAPTION")), QStringLiteral("Notice"));
@@ -203,11 +205,11 @@ TEST(LanguageCatalogue, EntriesAndChooserItems)
 {
     AppFolder folder(false);
     folder.write(QStringLiteral("LangsEn.ini"),
-                 Utf16File(QStringLiteral("[List]\r\n"
-                                          "1=English:en\r\n"
-                                          "2=No colon\r\n"
-                                          "1=Repeated key:fr\r\n"
-                                          "3=Chinese:zh-CN:extra\r\n")));
+        Utf16File(QStringLiteral("[List]\r\n"
+                                 "1=English:en\r\n"
+                                 "2=No colon\r\n"
+                                 "1=Repeated key:fr\r\n"
+                                 "3=Chinese:zh-CN:extra\r\n")));
     const QList<LanguageEntry> entries = ReadLanguageCatalogue(1);
     ASSERT_EQ(entries.size(), 4);
     EXPECT_EQ(entries[0].name, QStringLiteral("English"));
@@ -219,6 +221,7 @@ TEST(LanguageCatalogue, EntriesAndChooserItems)
 
     // The choosers take each line's own value, up to its first colon.
     EXPECT_EQ(ReadLanguageChooserItems(1),
-              QList<QString>({QStringLiteral("English"), QString(), QStringLiteral("Repeated key"), QStringLiteral("Chinese")}));
+        QList<QString>(
+            {QStringLiteral("English"), QString(), QStringLiteral("Repeated key"), QStringLiteral("Chinese")}));
     EXPECT_EQ(ReadLanguageChooserItems(7), ReadLanguageChooserItems(1)) << "any other index reads the English list";
 }

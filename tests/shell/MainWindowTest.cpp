@@ -52,7 +52,10 @@ protected:
         return std::make_unique<TfrmSkype_Main>(services);
     }
 
-    void WriteSettings(const QByteArray &option) { folder.write(QStringLiteral("ConfigEN.ini"), "[Option]\r\n" + option); }
+    void WriteSettings(const QByteArray &option)
+    {
+        folder.write(QStringLiteral("ConfigEN.ini"), "[Option]\r\n" + option);
+    }
 
     AppFolder folder;
     std::vector<platform::MessageBoxRequest> boxes;
@@ -65,24 +68,11 @@ protected:
 
 QStringList CaptionsOf(TfrmSkype_Main &w)
 {
-    return {w.windowTitle(),
-            w.MainPageControl->tabText(0),
-            w.MainPageControl->tabText(1),
-            w.MainPageControl->tabText(2),
-            w.grpTransLang->title(),
-            w.lblSendLang->text(),
-            w.lblRecvLang->text(),
-            w.chkNeedConfirm->text(),
-            w.chkAutoRead->text(),
-            w.chkSaveHistory->text(),
-            w.lblEmailTitle->text(),
-            w.lblHomePageTitle->text(),
-            w.lblVersion->text(),
-            w.btnStart->text(),
-            w.btnStop->text(),
-            w.btnExit->text(),
-            w.mniMainWindow->text(),
-            w.mniExitApp->text()};
+    return {w.windowTitle(), w.MainPageControl->tabText(0), w.MainPageControl->tabText(1),
+        w.MainPageControl->tabText(2), w.grpTransLang->title(), w.lblSendLang->text(), w.lblRecvLang->text(),
+        w.chkNeedConfirm->text(), w.chkAutoRead->text(), w.chkSaveHistory->text(), w.lblEmailTitle->text(),
+        w.lblHomePageTitle->text(), w.lblVersion->text(), w.btnStart->text(), w.btnStop->text(), w.btnExit->text(),
+        w.mniMainWindow->text(), w.mniExitApp->text()};
 }
 
 } // namespace
@@ -129,9 +119,10 @@ TEST_F(MainWindowTest, AboutPageUpdaterAndVersion)
     auto w = Create();
     EXPECT_EQ(w->lblVersionStr->text(), ShortVersionText(QStringLiteral(PARLAVOX_VERSION_TEXT)));
     ASSERT_EQ(started.size(), 1);
-    EXPECT_EQ(started[0], folder.file(QStringLiteral("Updater")) + QStringLiteral(" -pid ")
-                              + QString::number(QCoreApplication::applicationPid()) + QStringLiteral(" -language English in ")
-                              + folder.path());
+    EXPECT_EQ(started[0],
+        folder.file(QStringLiteral("Updater")) + QStringLiteral(" -pid ")
+            + QString::number(QCoreApplication::applicationPid()) + QStringLiteral(" -language English in ")
+            + folder.path());
     w->lblEmailClick();
     w->lblHomePageClick();
     ASSERT_EQ(opened.size(), 2);
@@ -142,8 +133,8 @@ TEST_F(MainWindowTest, AboutPageUpdaterAndVersion)
 
 TEST(MainWindowVersion, CutBeforeTheThirdDot)
 {
-    const std::pair<const char *, const char *> cases[] = {
-        {"5.2.4.1", "5.2.4"}, {"10.0.12.345", "10.0.12"}, {"1.2", "1.2"}, {"", ""}};
+    const std::pair<const char *, const char *> cases[]
+        = {{"5.2.4.1", "5.2.4"}, {"10.0.12.345", "10.0.12"}, {"1.2", "1.2"}, {"", ""}};
     for (const auto &[full, shortened] : cases)
         EXPECT_EQ(ShortVersionText(QString::fromLatin1(full)), QString::fromLatin1(shortened));
 }
@@ -185,7 +176,8 @@ TEST_F(MainWindowTest, StoredPositionOutsideTheListAsksForALanguageAndStoresMinu
 
 TEST_F(MainWindowTest, CatalogueLineWithoutColonGivesAnEmptyItemThatCannotStart)
 {
-    folder.write(QStringLiteral("LangsCN.ini"), Utf16File(QStringLiteral("[List]\r\na=中文:zh-CN\r\nb=broken\r\nc=英语:en\r\n")));
+    folder.write(QStringLiteral("LangsCN.ini"),
+        Utf16File(QStringLiteral("[List]\r\na=中文:zh-CN\r\nb=broken\r\nc=英语:en\r\n")));
     WriteSettings("SendIndex=1\r\n");
     auto w = Create();
     EXPECT_EQ(w->cbbSendLang->count(), 3);
@@ -203,7 +195,12 @@ TEST_F(MainWindowTest, StartTranslationFindsTheClientGeneration)
         int generation; // 0: the start fails
     };
     const Case cases[] = {
-        {"3.8.0.188", true, 3}, {"4.2.0.1", true, 4}, {"7.1", false, 4}, {"2.0", true, 3}, {"x.1", true, 0}, {"", true, 0},
+        {"3.8.0.188", true, 3},
+        {"4.2.0.1", true, 4},
+        {"7.1", false, 4},
+        {"2.0", true, 3},
+        {"x.1", true, 0},
+        {"", true, 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.version);
@@ -304,7 +301,8 @@ TEST_F(MainWindowTest, WithoutATrayHostTheWindowIsMinimisedInsteadOfHidden)
 TEST_F(MainWindowTest, AFailureWhileTheWindowIsCreatedShowsInformationAndEnds)
 {
     MainWindowServices services;
-    services.createChatClient = []() -> std::unique_ptr<ISkype> { throw ChatClientError(QStringLiteral("cannot create the control")); };
+    services.createChatClient
+        = []() -> std::unique_ptr<ISkype> { throw ChatClientError(QStringLiteral("cannot create the control")); };
     TfrmSkype_Main w(services);
     EXPECT_TRUE(w.CreationFailed());
     ASSERT_EQ(boxes.size(), 1u);

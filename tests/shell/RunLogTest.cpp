@@ -41,7 +41,7 @@ TEST_F(RunLogTest, EntriesOfADayGoToOneFileNamedAfterTheDateWithoutSlashes)
     const QStringList files = QDir(folder.file(QStringLiteral("Logs"))).entryList(QDir::Files, QDir::Name);
     ASSERT_EQ(files, QStringList({QStringLiteral("12-10-26.log"), QStringLiteral("12-11-26.log")}));
     EXPECT_EQ(folder.read(QStringLiteral("Logs/12-10-26.log")),
-              QByteArray("[12/10/26 2:07:38 PM] first failure\r\n[12/10/26 11:59:59 PM] second\r\n"));
+        QByteArray("[12/10/26 2:07:38 PM] first failure\r\n[12/10/26 11:59:59 PM] second\r\n"));
     // At exactly midnight the time is left out.
     EXPECT_EQ(folder.read(QStringLiteral("Logs/12-11-26.log")), QByteArray("[12/11/26] next day at midnight\r\n"));
 }
@@ -53,7 +53,7 @@ TEST_F(RunLogTest, TextIsWrittenAsItsBytes)
     At(QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7)));
     WriteRunLog("Datei \xE4 \xE9 nicht schreibbar");
     EXPECT_EQ(folder.read(QStringLiteral("Logs/04.03.26.log")),
-              QByteArray("[04.03.26 05:06:07] Datei \xE4 \xE9 nicht schreibbar\r\n"));
+        QByteArray("[04.03.26 05:06:07] Datei \xE4 \xE9 nicht schreibbar\r\n"));
 }
 
 TEST_F(RunLogTest, AFolderThatCannotBeWrittenLosesTheEntrySilently)

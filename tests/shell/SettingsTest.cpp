@@ -21,13 +21,13 @@ Values Read(const TDataObject &s)
 bool operator==(const Values &a, const Values &b)
 {
     return a.timeOut == b.timeOut && a.translateMode == b.translateMode && a.sendMessageMode == b.sendMessageMode
-           && a.sendIndex == b.sendIndex && a.recvIndex == b.recvIndex && a.langIndex == b.langIndex;
+        && a.sendIndex == b.sendIndex && a.recvIndex == b.recvIndex && a.langIndex == b.langIndex;
 }
 
 void PrintTo(const Values &v, std::ostream *os)
 {
-    *os << v.timeOut << "," << v.translateMode << "," << v.sendMessageMode << "," << v.sendIndex << ","
-        << v.recvIndex << "," << v.langIndex;
+    *os << v.timeOut << "," << v.translateMode << "," << v.sendMessageMode << "," << v.sendIndex << "," << v.recvIndex
+        << "," << v.langIndex;
 }
 
 constexpr Values kDefaults{15, 1, 1, 0, 2, 0};
@@ -45,12 +45,15 @@ TEST(Settings, FileContentsGiveValuesWithDefaultsForWhatIsMissingOrNotAnInteger)
     static constexpr char kBinary[] = "\x00\x01[\xff\xfe=\x00\n\x80\x81=]";
     const Case cases[] = {
         {"no file", QByteArray(), kDefaults},
-        {"all keys", "[Option]\r\nTimeOut=30\r\nTranslateMode=5\r\nSendMessageMode=6\r\nSendIndex=3\r\nRecvIndex=4\r\nLangIndex=1\r\n",
-         {30, 5, 6, 3, 4, 1}},
+        {"all keys",
+            "[Option]\r\nTimeOut=30\r\nTranslateMode=5\r\nSendMessageMode=6\r\nSendIndex=3\r\nRecvIndex=4\r\nLangIndex="
+            "1\r\n",
+            {30, 5, 6, 3, 4, 1}},
         {"letters and blanks", "[Option]\nTimeOut=abc\nSendIndex=\nRecvIndex=7x\nLangIndex= 1 \n", {15, 1, 1, 0, 2, 1}},
         {"negative and other section", "[Other]\nTimeOut=3\n[option]\nrecvindex=-1\n", {15, 1, 1, 0, -1, 0}},
         {"UTF-16 file", Utf16File(QStringLiteral("[Option]\r\nTimeOut=9\r\n")), {9, 1, 1, 0, 2, 0}},
-        {"UTF-16 with an odd byte", Utf16File(QStringLiteral("[Option]\r\nTimeOut=9\r\n")) + "\x01", {9, 1, 1, 0, 2, 0}},
+        {"UTF-16 with an odd byte", Utf16File(QStringLiteral("[Option]\r\nTimeOut=9\r\n")) + "\x01",
+            {9, 1, 1, 0, 2, 0}},
         {"truncated", "[Option]\r\nTimeOut=4\r\nSendIn", {4, 1, 1, 0, 2, 0}},
         {"binary", QByteArray(kBinary, sizeof(kBinary) - 1), kDefaults},
         {"100 MB", huge, kDefaults},
@@ -73,8 +76,8 @@ TEST(Settings, FirstSaveCreatesTheFileWithAllKeysInOrder)
     settings.SendIndex = -1;
     settings.SaveSettings();
     EXPECT_EQ(folder.read(QStringLiteral("ConfigEN.ini")),
-              QByteArray("[Option]\r\nTimeOut=15\r\nTranslateMode=1\r\nSendMessageMode=1\r\nSendIndex=-1\r\n"
-                         "RecvIndex=2\r\nLangIndex=0\r\n"));
+        QByteArray("[Option]\r\nTimeOut=15\r\nTranslateMode=1\r\nSendMessageMode=1\r\nSendIndex=-1\r\n"
+                   "RecvIndex=2\r\nLangIndex=0\r\n"));
     EXPECT_EQ(Read(TDataObject()), (Values{15, 1, 1, -1, 2, 0}));
 }
 
@@ -86,8 +89,8 @@ TEST(Settings, SaveKeepsOtherContentOfTheFile)
     settings.RecvIndex = 6;
     settings.SaveSettings();
     EXPECT_EQ(folder.read(QStringLiteral("ConfigEN.ini")),
-              QByteArray("[Window]\r\nLeft=10\r\n[Option]\r\nRecvIndex=6\r\nTimeOut=20\r\nTranslateMode=1\r\n"
-                         "SendMessageMode=1\r\nSendIndex=0\r\nLangIndex=0\r\n"));
+        QByteArray("[Window]\r\nLeft=10\r\n[Option]\r\nRecvIndex=6\r\nTimeOut=20\r\nTranslateMode=1\r\n"
+                   "SendMessageMode=1\r\nSendIndex=0\r\nLangIndex=0\r\n"));
 }
 
 TEST(Settings, SaveIntoAFolderThatCannotBeWrittenIsSilent)

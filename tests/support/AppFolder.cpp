@@ -9,8 +9,8 @@ AppFolder::AppFolder(bool withData)
 {
     if (withData) {
         const QDir bin(BuildBinFolder());
-        const QStringList files = bin.entryList({QStringLiteral("*.txt"), QStringLiteral("*.ini"), QStringLiteral("*.htm")},
-                                                QDir::Files);
+        const QStringList files
+            = bin.entryList({QStringLiteral("*.txt"), QStringLiteral("*.ini"), QStringLiteral("*.htm")}, QDir::Files);
         for (const QString &name : files) {
             if (name != QLatin1String("ConfigEN.ini"))
                 QFile::copy(bin.filePath(name), m_dir.filePath(name));

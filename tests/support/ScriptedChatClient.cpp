@@ -4,7 +4,10 @@ namespace {
 
 class ScriptedUser final : public IUser {
 public:
-    ScriptedUser(ScriptedChatClient *client, ScriptedChatClient::User user) : m_client(client), m_user(std::move(user)) {}
+    ScriptedUser(ScriptedChatClient *client, ScriptedChatClient::User user)
+        : m_client(client)
+        , m_user(std::move(user))
+    { }
     QString UserHandle() override { return m_user.handle; }
     QString UserFullName() override { return m_user.fullName; }
     QString UserDisplayName() override { return m_user.displayName; }
@@ -17,9 +20,9 @@ private:
 class ScriptedUsers final : public IUserCollection {
 public:
     ScriptedUsers(ScriptedChatClient *client, QList<ScriptedChatClient::User> users)
-        : m_client(client), m_users(std::move(users))
-    {
-    }
+        : m_client(client)
+        , m_users(std::move(users))
+    { }
     int ItemCount() override { return static_cast<int>(m_users.size()); }
     std::shared_ptr<IUser> ItemAt(int index) override
     {
@@ -36,9 +39,9 @@ private:
 class ScriptedChat final : public IChat {
 public:
     ScriptedChat(ScriptedChatClient *client, std::shared_ptr<ScriptedChatClient::Chat> chat)
-        : m_client(client), m_chat(std::move(chat))
-    {
-    }
+        : m_client(client)
+        , m_chat(std::move(chat))
+    { }
     std::shared_ptr<IUserCollection> ChatMembers() override
     {
         m_client->Enter(QStringLiteral("ChatMembers"));
@@ -67,7 +70,9 @@ private:
 
 class ScriptedChats final : public IChatCollection {
 public:
-    explicit ScriptedChats(ScriptedChatClient *client) : m_client(client) {}
+    explicit ScriptedChats(ScriptedChatClient *client)
+        : m_client(client)
+    { }
     int ItemCount() override { return static_cast<int>(m_client->chats.size()); }
     std::shared_ptr<IChat> ItemAt(int index) override
     {
@@ -83,9 +88,10 @@ private:
 class ScriptedMessage final : public IChatMessage {
 public:
     ScriptedMessage(ScriptedChatClient *client, std::shared_ptr<ScriptedChatClient::Chat> chat, QString body)
-        : m_client(client), m_chat(std::move(chat)), m_body(std::move(body))
-    {
-    }
+        : m_client(client)
+        , m_chat(std::move(chat))
+        , m_body(std::move(body))
+    { }
     QString MessageBody() override
     {
         m_client->Enter(QStringLiteral("MessageBody"));
@@ -105,7 +111,9 @@ private:
 
 class ScriptedClient final : public IClient {
 public:
-    explicit ScriptedClient(ScriptedChatClient *client) : m_client(client) {}
+    explicit ScriptedClient(ScriptedChatClient *client)
+        : m_client(client)
+    { }
     bool IsClientRunning() override
     {
         m_client->Enter(QStringLiteral("IsClientRunning"));
@@ -133,8 +141,8 @@ void ScriptedChatClient::Enter(const QString &operation)
         throw ChatClientError(operation + QStringLiteral(" failed"));
 }
 
-std::shared_ptr<ScriptedChatClient::Chat> ScriptedChatClient::AddChat(const QString &title, const QString &partnerHandle,
-                                                                      const QList<User> &members)
+std::shared_ptr<ScriptedChatClient::Chat> ScriptedChatClient::AddChat(
+    const QString &title, const QString &partnerHandle, const QList<User> &members)
 {
     auto chat = std::make_shared<Chat>(Chat{title, partnerHandle, members});
     chats.append(chat);

@@ -35,9 +35,10 @@ Display *AppDisplay()
 }
 
 ErrorTrap::ErrorTrap(Display *display)
-    : m_display(display), m_startSerial(NextRequest(display)), m_errorsBefore(g_errorCount.load())
-{
-}
+    : m_display(display)
+    , m_startSerial(NextRequest(display))
+    , m_errorsBefore(g_errorCount.load())
+{ }
 
 ErrorTrap::~ErrorTrap() = default;
 

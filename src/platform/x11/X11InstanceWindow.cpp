@@ -24,9 +24,10 @@ constexpr const char *kRestoreAtom = "_PARLAVOX_RESTORE";
 class RestoreFilter final : public QAbstractNativeEventFilter {
 public:
     RestoreFilter(xcb_window_t window, xcb_atom_t atom, std::function<void()> onRestore)
-        : m_window(window), m_atom(atom), m_onRestore(std::move(onRestore))
-    {
-    }
+        : m_window(window)
+        , m_atom(atom)
+        , m_onRestore(std::move(onRestore))
+    { }
 
     bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *) override
     {
@@ -81,7 +82,7 @@ bool IsApplicationWindow(std::uint32_t windowId)
     bool ours = false;
     if (ok && !trap.Failed())
         ours = hint.res_name && hint.res_class && std::strcmp(hint.res_name, kInstanceName) == 0
-               && std::strcmp(hint.res_class, kClassName) == 0;
+            && std::strcmp(hint.res_class, kClassName) == 0;
     if (hint.res_name)
         XFree(hint.res_name);
     if (hint.res_class)

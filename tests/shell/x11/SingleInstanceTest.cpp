@@ -1,7 +1,7 @@
 // The real program, started twice under an X server with a window manager.
 
-#include "platform/SharedRecord.h"
 #include "shell/SingleInstance.h"
+#include "platform/SharedRecord.h"
 #include "support/AppFolder.h"
 
 #include <QDeadlineTimer>
@@ -35,7 +35,9 @@ bool WaitUntil(const std::function<bool()> &condition, int seconds = 20)
 
 class X11Probe {
 public:
-    X11Probe() : display(XOpenDisplay(nullptr)) {}
+    X11Probe()
+        : display(XOpenDisplay(nullptr))
+    { }
     ~X11Probe()
     {
         if (display)
@@ -50,7 +52,9 @@ public:
         unsigned char *data = nullptr;
         unsigned long value = 0;
         if (XGetWindowProperty(display, window, XInternAtom(display, property, False), 0, 1, False, AnyPropertyType,
-                               &type, &format, &count, &after, &data) == Success && data && count == 1)
+                &type, &format, &count, &after, &data)
+                == Success
+            && data && count == 1)
             value = format == 32 ? *reinterpret_cast<unsigned long *>(data) : 0;
         if (data)
             XFree(data);
@@ -66,7 +70,9 @@ public:
         unsigned char *data = nullptr;
         Window found = 0;
         if (XGetWindowProperty(display, DefaultRootWindow(display), XInternAtom(display, "_NET_CLIENT_LIST", False), 0,
-                               1024, False, XA_WINDOW, &type, &format, &count, &after, &data) == Success && data) {
+                1024, False, XA_WINDOW, &type, &format, &count, &after, &data)
+                == Success
+            && data) {
             auto *windows = reinterpret_cast<Window *>(data);
             for (unsigned long i = 0; i < count && !found; ++i) {
                 if (Cardinal(windows[i], "_NET_WM_PID") == static_cast<unsigned long>(pid))
