@@ -5,12 +5,11 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-l10n-tools
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6
   libgl-dev libx11-dev libxext-dev libxcb1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth openbox x11-utils xdotool trayer
+  xvfb xauth openbox x11-utils
   fonts-wqy-microhei fonts-dejavu-core
-  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #include "shell/uSkype_Main.h"
 
+#include "platform/AppPaths.h"
 #include "platform/MessageBox.h"
 #include "support/AppFolder.h"
 #include "support/ScriptedChatClient.h"
@@ -310,4 +311,17 @@ TEST_F(MainWindowTest, AFailureWhileTheWindowIsCreatedShowsInformationAndEnds)
     EXPECT_EQ(boxes[0].text, QStringLiteral("cannot create the control"));
     EXPECT_EQ(boxes[0].icon, QMessageBox::Critical);
     QCoreApplication::removePostedEvents(nullptr);
+}
+
+TEST_F(MainWindowTest, AProgramFolderThatCannotBeWrittenGivesAWorkingWindowThatSavesNothing)
+{
+    folder.write(QStringLiteral("notAFolder"), "x");
+    platform::SetExecutableFolder(folder.file(QStringLiteral("notAFolder")));
+    auto w = Create();
+    EXPECT_FALSE(w->CreationFailed());
+    EXPECT_EQ(w->cbbSendLang->count(), 0);
+    w->btnStartClick();
+    ASSERT_EQ(boxes.size(), 1u) << "the start still asks for a language";
+    w.reset();
+    EXPECT_EQ(folder.read(QStringLiteral("notAFolder")), QByteArray("x"));
 }
