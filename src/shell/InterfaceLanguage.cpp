@@ -281,11 +281,9 @@ void ApplyInterfaceTexts(QWidget *window, const InterfaceTextTable &table)
         const QString component = rest.left(dot);
         const QString property = rest.mid(dot + 1);
         // Keys compare without case; so do component names.
-        QObject *target = components.value(component.toLower());
-        if (target)
+        // A component the window does not own is skipped.
+        if (QObject *target = components.value(component.toLower()))
             ApplyToObject(target, property, value);
-        else
-            ApplyToObject(window, rest, value); // an object property of the window, e.g. "Font.Name"
     }
 }
 

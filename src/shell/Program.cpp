@@ -26,8 +26,10 @@ public:
     {
         bool ok = false;
         const qint64 launched = qEnvironmentVariable("PARLAVOX_STARTUP_TRACE").toLongLong(&ok);
-        if (ok && window->windowHandle())
-            window->windowHandle()->installEventFilter(new StartupTrace(launched, window));
+        if (!ok)
+            return;
+        window->winId(); // the native window must exist to be watched
+        window->windowHandle()->installEventFilter(new StartupTrace(launched, window));
     }
 
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -91,7 +93,6 @@ void RunParlavox(int argc, char **argv)
     if (main->CreationFailed()) {
         exitCode = 1;
     } else {
-        main->winId();
         StartupTrace::Watch(main);
         main->show();
         exitCode = app.exec();

@@ -8,9 +8,21 @@ public:
         : m_client(client)
         , m_user(std::move(user))
     { }
-    QString UserHandle() override { return m_user.handle; }
-    QString UserFullName() override { return m_user.fullName; }
-    QString UserDisplayName() override { return m_user.displayName; }
+    QString UserHandle() override
+    {
+        m_client->Enter(QStringLiteral("UserHandle"));
+        return m_user.handle;
+    }
+    QString UserFullName() override
+    {
+        m_client->Enter(QStringLiteral("UserFullName"));
+        return m_user.fullName;
+    }
+    QString UserDisplayName() override
+    {
+        m_client->Enter(QStringLiteral("UserDisplayName"));
+        return m_user.displayName;
+    }
 
 private:
     ScriptedChatClient *m_client;

@@ -44,7 +44,8 @@ public:
 
     // Operations named here fail with ChatClientError ("AttachToClient", "ClientVersion",
     // "IsClientRunning", "StartClient", "FocusClient", "OpenChats", "ContactList", "SendToChat",
-    // "SendMessageToUser", "ChatTitle", "ChatMembers", "PartnerHandle", "MessageBody", "MessageChat").
+    // "SendMessageToUser", "ChatTitle", "ChatMembers", "PartnerHandle", "MessageBody", "MessageChat",
+    // "UserHandle", "UserFullName", "UserDisplayName").
     QSet<QString> failing;
 
     // What the program did.
