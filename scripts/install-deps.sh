@@ -6,8 +6,9 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6
-  libgl-dev libx11-dev libxext-dev libxcb1-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgl-dev libx11-dev libxext-dev libxcb1-dev libxcb-shape0-dev
+  libcurl4-openssl-dev duktape-dev libcpp-httplib-dev
+  libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   xvfb xauth openbox x11-utils
   fonts-wqy-microhei fonts-dejavu-core
 )

@@ -1,6 +1,7 @@
 #include "shell/uSkype_Main.h"
 
 #include "platform/AppPaths.h"
+#include "platform/CodePage.h"
 #include "platform/MessageBox.h"
 #include "platform/Shell.h"
 
@@ -219,6 +220,7 @@ void TfrmSkype_Main::CreateComponents()
 
 void TfrmSkype_Main::TntFormCreate()
 {
+    wbMain = std::make_unique<platform::ScriptPage>(platform::ExecutableFolderFile(QStringLiteral("tk.htm")));
     LaunchUpdater();
     try {
         FBusy = false;
@@ -470,6 +472,13 @@ void TfrmSkype_Main::btnExitClick()
 bool TfrmSkype_Main::Running() const
 {
     return tmrMain->isActive();
+}
+
+QByteArray TfrmSkype_Main::GetRequestToken(const QString &text)
+{
+    if (!wbMain)
+        throw platform::ScriptError("the token page is not loaded");
+    return platform::AnsiFromUnicode(wbMain->CallFunction("TL", text));
 }
 
 void TfrmSkype_Main::tmrMainTimer()

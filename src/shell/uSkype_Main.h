@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chatclient/ChatClient.h"
+#include "platform/ScriptPage.h"
 #include "shell/DataObject.h"
 #include "shell/InterfaceLanguage.h"
 
@@ -55,6 +56,9 @@ public:
     void SessionEnd();
 
     QString GetMessageText(const QString &key) const;
+    // The request token for `text`, from the token page's TL, in the 8-bit code page. Main thread
+    // only; raises platform::ScriptError when the page cannot give one.
+    QByteArray GetRequestToken(const QString &text);
 
     void btnStartClick();
     void StartTranslation();
@@ -100,6 +104,8 @@ public:
     QMenu *pmTrayMenu = nullptr;
     QAction *mniMainWindow = nullptr;
     QAction *mniExitApp = nullptr;
+    // Holds the token page, loaded once at creation.
+    std::unique_ptr<platform::ScriptPage> wbMain;
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+
+// The service host ("name" or "name:port"): PARLAVOX_SERVICE_HOST when set, else the built-in
+// default. Read once by InitServiceHost at start-up, before any worker runs; tests may call it
+// again after changing the environment.
+void InitServiceHost();
+QByteArray ServiceHost();
+
+// Translates `text` from `sourceCode` into `targetCode` with one blocking HTTP GET to the service
+// host. The translation is appended to `result`. Any failure returns false and appends `text`
+// itself. Safe to call from several threads at once.
+bool TranslateText(const QString &text, const QByteArray &sourceCode, const QByteArray &targetCode,
+    const QByteArray &token, std::int32_t timeOut, QString &result);
