@@ -69,21 +69,37 @@ LocalHttpServer::LocalHttpServer()
             return httplib::Server::HandlerResponse::Handled;
         }
         const std::string piece = reply.body.empty() ? std::string(64 * 1024, 'x') : reply.body;
-        res.set_content_provider(reply.streamedSize, reply.contentType,
-            [this, piece](std::size_t offset, std::size_t length, httplib::DataSink &sink) {
-                {
-                    std::lock_guard lock(m_mutex);
-                    if (m_stopped)
-                        return false;
-                }
-                const std::size_t start = offset % piece.size();
-                const std::size_t count = std::min(length, piece.size() - start);
-                if (!sink.write(piece.data() + start, count))
-                    return false;
+        const std::size_t total = reply.streamedSize;
+        // Writes the next piece at `offset`; false once the server stops or the client has gone.
+        auto writePiece = [this, piece, total](std::size_t offset, httplib::DataSink &sink) {
+            {
                 std::lock_guard lock(m_mutex);
-                m_bytesStreamed += count;
-                return true;
-            });
+                if (m_stopped)
+                    return false;
+            }
+            const std::size_t start = offset % piece.size();
+            const std::size_t count = std::min(total - offset, piece.size() - start);
+            if (!sink.write(piece.data() + start, count))
+                return false;
+            std::lock_guard lock(m_mutex);
+            m_bytesStreamed += count;
+            return true;
+        };
+        if (reply.chunked) {
+            res.set_chunked_content_provider(
+                reply.contentType, [writePiece, total](std::size_t offset, httplib::DataSink &sink) {
+                    if (offset >= total) {
+                        sink.done();
+                        return true;
+                    }
+                    return writePiece(offset, sink);
+                });
+        } else {
+            res.set_content_provider(total, reply.contentType,
+                [writePiece](std::size_t offset, std::size_t, httplib::DataSink &sink) {
+                    return writePiece(offset, sink);
+                });
+        }
         return httplib::Server::HandlerResponse::Handled;
     });
 

@@ -39,6 +39,8 @@ public:
         // this many bytes, sent with a Content-Length in pieces, so a test can offer a huge body
         // without holding it; bytesStreamed() tells how much of it the server managed to write.
         std::size_t streamedSize = 0;
+        // With streamedSize: send the body in chunks, without a Content-Length.
+        bool chunked = false;
     };
 
     // What one request carried, as the server read it.
