@@ -1,0 +1,25 @@
+#pragma once
+
+#include "platform/Expected.h"
+
+#include <QByteArray>
+#include <QString>
+
+// Cuts the translated text out of a response body of the translation service. The body is the
+// service's array notation; no general parser is used, only this fixed sequence:
+//  - the first byte (the outermost opening bracket) is dropped and the rest decoded as UTF-8;
+//  - escaped backslashes and escaped quotes are set aside as placeholders (U+0001..U+0004 and
+//    U+0005..U+0008), then every \uXXXX escape is decoded, and a decoded backslash or "u" may
+//    form a further escape with its neighbours; no other escape is decoded;
+//  - the texts of the arrays directly inside the first array are the segments; brackets inside
+//    quoted runs do not count, and a segment keeps its own nested brackets;
+//  - a segment holding three commas followed by a quote is skipped; of every other one the text
+//    between its first character and the next quote is kept, cut at a literal \r\n (backslash,
+//    "r", backslash, "n") which becomes CR LF;
+//  - the kept texts are joined, the placeholders restored, and every double quote becomes U+201C;
+//  - a result of two equal halves around its only space becomes one half.
+// Fails for an empty body, a body that is not UTF-8 and an escape whose four characters are not
+// all hexadecimal digits. Runs in time linear in the body's size.
+// With trace, the working text is written to stderr at each step of the segment walk (costly on
+// big bodies: meant for looking at a few exchanges by hand).
+platform::Result<QString> ParseTranslationBody(const QByteArray &body, bool trace = false);

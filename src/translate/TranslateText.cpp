@@ -1,0 +1,171 @@
+#include "translate/TranslateText.h"
+
+#include "translate/ResponseParser.h"
+#include "translate/UrlEncoding.h"
+
+#include "platform/Expected.h"
+
+#include <curl/curl.h>
+
+#include <QtGlobal>
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+constexpr char DefaultServiceHost[] = "127.0.0.1:8731";
+// A bigger answer is no translation of a chat line; reading stops there.
+constexpr qsizetype MaxBodySize = 16 * 1024 * 1024;
+
+std::mutex serviceHostMutex;
+QByteArray serviceHost;
+bool serviceHostRead = false;
+
+void ReadServiceHost()
+{
+    const QByteArray fromEnvironment = qgetenv("PARLAVOX_SERVICE_HOST");
+    serviceHost = fromEnvironment.isEmpty() ? QByteArray(DefaultServiceHost) : fromEnvironment;
+    serviceHostRead = true;
+}
+
+bool TraceEnabled()
+{
+    static const bool enabled = qgetenv("PARLAVOX_TRACE_TRANSLATION") == "1";
+    return enabled;
+}
+
+void EnsureCurlReady()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct CurlCleanup {
+    void operator()(CURL *handle) const { curl_easy_cleanup(handle); }
+};
+struct SlistCleanup {
+    void operator()(curl_slist *list) const { curl_slist_free_all(list); }
+};
+
+struct BodyBuffer {
+    QByteArray bytes;
+    bool tooLarge = false;
+};
+
+size_t WriteBody(char *data, size_t size, size_t count, void *userData)
+{
+    auto *body = static_cast<BodyBuffer *>(userData);
+    const size_t length = size * count;
+    if (length > static_cast<size_t>(MaxBodySize - body->bytes.size())) {
+        body->tooLarge = true;
+        return 0; // anything but `length` aborts the transfer
+    }
+    body->bytes.append(data, static_cast<qsizetype>(length));
+    return length;
+}
+
+// One GET of `url` on a fresh handle and connection; the whole body, or why there is none.
+platform::Result<QByteArray> FetchBody(const QByteArray &url, const QByteArray &host, std::int32_t timeOut)
+{
+    EnsureCurlReady();
+    std::unique_ptr<CURL, CurlCleanup> curl(curl_easy_init());
+    if (!curl)
+        return platform::Error { QStringLiteral("cannot create an HTTP client") };
+
+    // The four headers of the request and nothing else: curl's own Accept is taken out, its Host
+    // replaced.
+    curl_slist *headers = nullptr;
+    for (const QByteArray &line : { QByteArray("Accept-Language: zh-cn"),
+             QByteArray("User-Agent: Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; Trident/5.0)"),
+             "Host: " + host, QByteArray("Connection: Keep-Alive"), QByteArray("Accept:") }) {
+        curl_slist *grown = curl_slist_append(headers, line.constData());
+        if (!grown) {
+            curl_slist_free_all(headers);
+            return platform::Error { QStringLiteral("out of memory") };
+        }
+        headers = grown;
+    }
+    std::unique_ptr<curl_slist, SlistCleanup> headerList(headers);
+
+    BodyBuffer body;
+    CURL *h = curl.get();
+    curl_easy_setopt(h, CURLOPT_URL, url.constData());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get());
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L);
+    // Straight to the service: no proxy from the environment.
+    curl_easy_setopt(h, CURLOPT_PROXY, "");
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MaxBodySize));
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, WriteBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
+    // The read time-out: the exchange fails once nothing has arrived for that long. Connecting
+    // keeps curl's own limit.
+    if (timeOut > 0) {
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(timeOut));
+    }
+
+    const CURLcode code = curl_easy_perform(h);
+    if (body.tooLarge || code == CURLE_FILESIZE_EXCEEDED)
+        return platform::Error { QStringLiteral("response larger than 16 MiB") };
+    if (code != CURLE_OK)
+        return platform::Error { QString::fromUtf8(curl_easy_strerror(code)) };
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    // Redirects are not followed, so only a 2xx answer carries a translation.
+    if (status < 200 || status > 299)
+        return platform::Error { QStringLiteral("HTTP status %1").arg(status) };
+    return std::move(body.bytes);
+}
+
+} // namespace
+
+void InitServiceHost()
+{
+    std::lock_guard lock(serviceHostMutex);
+    ReadServiceHost();
+}
+
+QByteArray ServiceHost()
+{
+    std::lock_guard lock(serviceHostMutex);
+    if (!serviceHostRead)
+        ReadServiceHost();
+    return serviceHost;
+}
+
+bool TranslateText(const QString &text, const QByteArray &sourceCode, const QByteArray &targetCode,
+    const QByteArray &token, std::int32_t timeOut, QString &result)
+{
+    QString failure;
+    try {
+        const QByteArray host = ServiceHost();
+        const auto body = FetchBody(BuildTranslateUrl(host, sourceCode, targetCode, token, text), host, timeOut);
+        if (body) {
+            const auto translation = ParseTranslationBody(body.value(), TraceEnabled());
+            if (translation) {
+                result.append(translation.value());
+                return true;
+            }
+            failure = translation.error();
+        } else {
+            failure = body.error();
+        }
+    } catch (const std::exception &error) {
+        failure = QString::fromLocal8Bit(error.what());
+    } catch (...) {
+        failure = QStringLiteral("unknown failure");
+    }
+    if (TraceEnabled())
+        std::fprintf(stderr, "TranslateText: failed: %s\n", failure.toUtf8().constData());
+    result.append(text);
+    return false;
+}

@@ -1,0 +1,289 @@
+#include "translate/TranslateText.h"
+
+#include "support/LocalHttpServer.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr char Target[] = "/translate_a/single?client=t&sl=en&tl=de&hl=en&dt=bd&dt=ex&dt=ld&dt=md&dt=qca&dt=rw"
+                          "&dt=rm&dt=ss&dt=t&ie=UTF-8&oe=UTF-8&ssel=6&tsel=3&pc=1&otf=1&kc=1&tk=406.72&q=";
+constexpr char UserAgent[] = "Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; Trident/5.0)";
+
+// Points the service host at a local server for the life of the fixture.
+class TranslateTextTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        qputenv("PARLAVOX_SERVICE_HOST", QByteArray::fromStdString(server.hostAndPort()));
+        InitServiceHost();
+    }
+    void TearDown() override
+    {
+        qunsetenv("PARLAVOX_SERVICE_HOST");
+        InitServiceHost();
+    }
+
+    struct Outcome {
+        bool ok;
+        QString result;
+    };
+    Outcome translate(const QString &text, std::int32_t timeOut = 10)
+    {
+        QString result;
+        const bool ok = TranslateText(text, "en", "de", "406.72", timeOut, result);
+        return { ok, result };
+    }
+    Outcome translateBody(const std::string &body, const QString &text = QStringLiteral("input"))
+    {
+        server.setReply({ 200, body });
+        return translate(text);
+    }
+
+    LocalHttpServer server;
+};
+
+TEST_F(TranslateTextTest, SendsTheQueryTextEncodedAndTheFourHeadersExactly)
+{
+    const struct {
+        QString text;
+        std::string query;
+    } cases[] = {
+        { QStringLiteral("a b&c"), "a+b%26c" },
+        { QStringLiteral("it's (fine)! $5*2-1.0@x_y"), "it's+(fine)!+$5*2-1.0@x_y" },
+        { QStringLiteral("#%+/?=~,;:[]<>`^{|}"), "%23%25%2b%2f%3f%3d%7e%2c%3b%3a%5b%5d%3c%3e%60%5e%7b%7c%7d" },
+        { QString::fromUtf8("\u201cquoted\u201d"), "%e2%80%9cquoted%e2%80%9d" },
+        { QStringLiteral("one\ntwo\r\tthree"), "one%0atwo%0d%09three" },
+        { QString::fromUtf8("caf\u00e9 \u4f60\u597d"), "caf%c3%a9+%e4%bd%a0%e5%a5%bd" },
+        { QString::fromUtf8("\U0001F600!"), "%f0%9f%98%80!" },
+    };
+    server.setReply({ 200, R"([[["x","y",,,1]]])" });
+    for (const auto &c : cases) {
+        server.clearRequests();
+        QString result;
+        ASSERT_TRUE(TranslateText(c.text, "en", "de", "406.72", 10, result)) << c.query;
+        const auto requests = server.requests();
+        ASSERT_EQ(requests.size(), 1u);
+        const auto &request = requests[0];
+        EXPECT_EQ(request.method, "GET");
+        EXPECT_EQ(request.version, "HTTP/1.1");
+        EXPECT_EQ(request.target, Target + c.query);
+
+        auto headers = request.headers;
+        std::sort(headers.begin(), headers.end());
+        const std::vector<std::pair<std::string, std::string>> expected {
+            { "Accept-Language", "zh-cn" },
+            { "Connection", "Keep-Alive" },
+            { "Host", server.hostAndPort() },
+            { "User-Agent", UserAgent },
+        };
+        EXPECT_EQ(headers, expected) << c.query;
+    }
+}
+
+TEST_F(TranslateTextTest, CutsTheTranslationOutOfTheBody)
+{
+    const struct {
+        std::string body;
+        QString result;
+    } cases[] = {
+        { R"([[["Hallo","Hello",,,1]],,"en"])", QStringLiteral("Hallo") },
+        // Sentences are joined as they come.
+        { R"([[["Bonjour le monde. ","Hello world.",,,3],["Au revoir","Goodbye",,,3]],,"en"])",
+            QStringLiteral("Bonjour le monde. Au revoir") },
+        // Three commas and a quote: the segment is skipped; two commas: only the first is dropped.
+        { R"([[["Hallo","Hello",,,1],[,,,"Halo"]],,"en"])", QStringLiteral("Hallo") },
+        { R"([[["Hallo","Hello",,,1],[,,"x"]]])", QStringLiteral("Hallo,") },
+        // Only arrays directly inside the first array count; nested ones stay inside their segment.
+        { R"([[["A",["B"],"C"],["D"]],[["E"]]])", QStringLiteral("AD") },
+        // Brackets and commas inside quoted text split nothing.
+        { R"([[["[x]","[x]",,,1],["] ,,,\"","y",,,1]]])", QString::fromUtf8("[x]] ,,,\u201c") },
+        // Escaped quotes and backslashes; a backslash and "n" stays; a literal \r\n ends the line.
+        { R"([[["say \"hi\" \\ ok","x",,,1]]])", QString::fromUtf8("say \u201chi\u201c \\ ok") },
+        { R"([[["a\nb","x",,,1]]])", QStringLiteral("a\\nb") },
+        { R"([[["line\r\nrest","x",,,1],["next","y"]]])", QStringLiteral("line\r\nnext") },
+        { R"([[["\\\"","x"]]])", QString::fromUtf8("\\\u201c") },
+        // Unicode escapes, either case, surrogate halves in turn, and an escape that a decoded
+        // backslash forms with the text after it.
+        { R"([[["\u4f60\u597D","x",,,1]]])", QString::fromUtf8("\u4f60\u597d") },
+        { R"([[["\ud83d\ude00","x",,,1]]])", QString::fromUtf8("\U0001F600") },
+        { R"([[["\u005cu0041\u005c\u0075004a","x"]]])", QStringLiteral("AJ") },
+        { R"([[["\u0022","x"]]])", QString() },
+        // Identical halves around a single space.
+        { R"([[["hello hello","x",,,1]]])", QStringLiteral("hello") },
+        { R"([[["hello  hello","x",,,1]]])", QStringLiteral("hello  hello") },
+        { R"([[["a b a b","x",,,1]]])", QStringLiteral("a b a b") },
+        { R"([[["hello hellO","x",,,1]]])", QStringLiteral("hello hellO") },
+        // A body with nothing to cut is an empty translation.
+        { R"([])", QString() },
+        { R"(x)", QString() },
+        { R"([[["unterminated)", QString() },
+    };
+    for (const auto &c : cases) {
+        const auto outcome = translateBody(c.body);
+        EXPECT_TRUE(outcome.ok) << c.body;
+        EXPECT_EQ(outcome.result, c.result) << c.body;
+    }
+}
+
+TEST_F(TranslateTextTest, ABodyThatCannotBeReadFailsWithTheInputText)
+{
+    const std::string cases[] = {
+        R"([[["\u4g60","x",,,1]]])", // not a hexadecimal digit
+        R"([[["x","y"]],"\u12)", // cut escape
+        "", // empty body
+        "[[[\"\xff\xfe\",\"x\"]]]", // not UTF-8
+        "[[[\"\xc3\",\"x\"]]]", // cut sequence
+        "[[[\"\xed\xa0\x80\",\"x\"]]]", // encoded surrogate
+        "[[[\"\xc0\xaf\",\"x\"]]]", // overlong form
+    };
+    const QString input = QString::fromUtf8("caf\u00e9 \u201cx\u201c");
+    for (const auto &body : cases) {
+        const auto outcome = translateBody(body, input);
+        EXPECT_FALSE(outcome.ok) << body;
+        EXPECT_EQ(outcome.result, input) << body;
+    }
+}
+
+TEST_F(TranslateTextTest, DeeplyNestedBodyDoesNotExhaustTheStack)
+{
+    // The segment is everything inside the second bracket: its first character is dropped and
+    // it is cut at the quote.
+    const qsizetype depth = 2'000'000;
+    const auto outcome = translateBody(std::string(depth, '[') + "\"x\"" + std::string(depth, ']'));
+    EXPECT_TRUE(outcome.ok);
+    EXPECT_EQ(outcome.result, QString(depth - 4, u'['));
+}
+
+TEST_F(TranslateTextTest, ErrorAndRedirectStatusesFail)
+{
+    const struct {
+        int status;
+        std::string body;
+    } cases[] = {
+        { 500, "<html><body>[[[\"Internal\",\"x\"]]]</body></html>" },
+        { 429, "<html><body>Too many requests [[[\"x\",\"y\"]]]</body></html>" },
+        { 404, "" },
+        { 302, R"([[["moved","x"]]])" },
+    };
+    for (const auto &c : cases) {
+        server.setReply({ c.status, c.body, "text/html" });
+        const auto outcome = translate(QStringLiteral("Hello"));
+        EXPECT_FALSE(outcome.ok) << c.status;
+        EXPECT_EQ(outcome.result, QStringLiteral("Hello")) << c.status;
+    }
+}
+
+TEST_F(TranslateTextTest, ARefusedConnectionFails)
+{
+    std::string refusedHost;
+    {
+        LocalHttpServer closed;
+        refusedHost = closed.hostAndPort();
+    }
+    qputenv("PARLAVOX_SERVICE_HOST", QByteArray::fromStdString(refusedHost));
+    InitServiceHost();
+    const auto outcome = translate(QStringLiteral("Hello"));
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(outcome.result, QStringLiteral("Hello"));
+}
+
+TEST_F(TranslateTextTest, AServerSlowerThanTheTimeOutFails)
+{
+    server.setReply({ 200, R"([[["late","x"]]])", "text/plain", 4000ms });
+    const auto started = std::chrono::steady_clock::now();
+    const auto outcome = translate(QStringLiteral("Hello"), 1);
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(outcome.result, QStringLiteral("Hello"));
+    // Failed well before the server would have answered.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 3500ms);
+}
+
+TEST_F(TranslateTextTest, AServerWithinTheTimeOutSucceeds)
+{
+    server.setReply({ 200, R"([[["on time","x"]]])", "text/plain", 300ms });
+    const auto outcome = translate(QStringLiteral("Hello"), 1);
+    EXPECT_TRUE(outcome.ok);
+    EXPECT_EQ(outcome.result, QStringLiteral("on time"));
+}
+
+TEST_F(TranslateTextTest, BodiesOverSixteenMebibytesFailAndAreNotReadToTheEnd)
+{
+    const std::size_t limit = 16 * 1024 * 1024;
+    const std::string head = R"([[["big","x",,,1]]])";
+    const std::size_t padding = limit - head.size();
+
+    // Exactly the limit is still read.
+    server.setReply({ 200, head + std::string(padding, ' ') });
+    auto outcome = translate(QStringLiteral("Hello"));
+    EXPECT_TRUE(outcome.ok);
+    EXPECT_EQ(outcome.result, QStringLiteral("big"));
+
+    server.setReply({ 200, head + std::string(padding + 1, ' ') });
+    outcome = translate(QStringLiteral("Hello"));
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(outcome.result, QStringLiteral("Hello"));
+
+    // Endless bodies, with and without a length.
+    for (const bool chunked : { false, true }) {
+        LocalHttpServer endless;
+        LocalHttpServer::Reply reply;
+        reply.streamedSize = std::size_t(4) << 30;
+        reply.chunked = chunked;
+        endless.setReply(reply);
+        qputenv("PARLAVOX_SERVICE_HOST", QByteArray::fromStdString(endless.hostAndPort()));
+        InitServiceHost();
+        outcome = translate(QStringLiteral("Hello"));
+        EXPECT_FALSE(outcome.ok) << chunked;
+        EXPECT_EQ(outcome.result, QStringLiteral("Hello"));
+        EXPECT_LT(endless.bytesStreamed(), 4 * limit) << chunked;
+    }
+}
+
+TEST_F(TranslateTextTest, TwoThreadsTranslateAtOnce)
+{
+    // The reply echoes the query text, so each call can tell its own answer.
+    server.setHandler([](const LocalHttpServer::Request &request) {
+        const std::string query = request.target.substr(request.target.rfind("&q=") + 3);
+        return LocalHttpServer::Reply { 200, "[[[\"" + query + "\",\"x\"]]]" };
+    });
+    auto worker = [this](char name, int &failures) {
+        for (int i = 0; i < 40; ++i) {
+            const QString text = QString(QChar(name)) + QString::number(i);
+            const auto outcome = translate(text);
+            if (!outcome.ok || outcome.result != text)
+                ++failures;
+        }
+    };
+    int failuresA = 0, failuresB = 0;
+    std::thread a(worker, 'a', std::ref(failuresA));
+    std::thread b(worker, 'b', std::ref(failuresB));
+    a.join();
+    b.join();
+    EXPECT_EQ(failuresA, 0);
+    EXPECT_EQ(failuresB, 0);
+}
+
+TEST(ServiceHostTest, ReadFromTheEnvironmentWithTheBuiltInDefault)
+{
+    qputenv("PARLAVOX_SERVICE_HOST", "translate.example:8080");
+    InitServiceHost();
+    EXPECT_EQ(ServiceHost(), QByteArray("translate.example:8080"));
+    qunsetenv("PARLAVOX_SERVICE_HOST");
+    EXPECT_EQ(ServiceHost(), QByteArray("translate.example:8080")); // read once, not on every call
+    InitServiceHost();
+    EXPECT_EQ(ServiceHost(), QByteArray("127.0.0.1:8731"));
+}
+
+} // namespace
