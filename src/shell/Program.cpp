@@ -6,6 +6,8 @@
 #include "platform/WorkerThread.h"
 #include "shell/SingleInstance.h"
 #include "shell/uSkype_Main.h"
+#include "translate/TransEngine.h"
+#include "translate/TranslateText.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -61,6 +63,11 @@ void RunParlavox(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("parlavox"));
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // The translation service before any window: the service host, then the receive worker and
+    // the send worker.
+    InitServiceHost();
+    StartTranslateThreads();
+
     // The hidden application window: what the single-instance record names, and what a second
     // copy asks to restore the main window.
     QWidget applicationWindow;
@@ -98,7 +105,9 @@ void RunParlavox(int argc, char **argv)
         exitCode = app.exec();
     }
 
-    // Workers may be blocked on the network or waiting on this thread: none is waited for.
+    // Workers may be blocked on the network or waiting on this thread: none is waited for. The
+    // translation workers are asked to stop first, so that no result reaches a window after this.
+    StopTranslateThreads();
     platform::AbortHandOvers();
     mainWindow.reset();
     guard.Release();

@@ -1,0 +1,201 @@
+#include "translate/TransEngine.h"
+
+#include "translate/TranslateText.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// The running workers; touched on the main thread only.
+TTranslateThread *recvThread = nullptr;
+TTranslateThread *sendThread = nullptr;
+
+// The units of a zero-filled field up to its first zero unit.
+QString FieldText(const char16_t *units, int size)
+{
+    const auto end = std::find(units, units + size, u'\0');
+    return QString::fromUtf16(units, end - units);
+}
+
+void CopyToField(const QString &text, char16_t *units, int size)
+{
+    const qsizetype count = std::min<qsizetype>(text.size(), size);
+    std::memcpy(units, text.utf16(), static_cast<std::size_t>(count) * sizeof(char16_t));
+}
+
+} // namespace
+
+void TShortString::Assign(const QByteArray &text)
+{
+    Length = static_cast<std::uint8_t>(std::min<qsizetype>(text.size(), sizeof Text));
+    std::memset(Text, 0, sizeof Text);
+    std::memcpy(Text, text.constData(), Length);
+}
+
+QString TTranslateResult::Original() const
+{
+    return FieldText(OriginalText, TextSize);
+}
+
+QString TTranslateResult::Translated() const
+{
+    return FieldText(TranslatedText, TextSize);
+}
+
+TTranslateThread::TTranslateThread(QString name) : WorkerThread(std::move(name)) {}
+
+TTranslateThread::~TTranslateThread()
+{
+    // The body uses this object's members: it must be over before they go. Jobs still queued go
+    // with FJobs, without their callbacks.
+    Terminate();
+    WaitFor();
+}
+
+void TTranslateThread::AddJob(const TTranslateJob &job)
+{
+    auto block = std::make_unique<TTranslateJob>(job);
+    {
+        std::lock_guard lock(FJobsLock);
+        FJobs.push_back(std::move(block));
+    }
+    Wake();
+}
+
+std::unique_ptr<TTranslateJob> TTranslateThread::TakeJob()
+{
+    std::lock_guard lock(FJobsLock);
+    if (FJobs.empty())
+        return nullptr;
+    std::unique_ptr<TTranslateJob> job = std::move(FJobs.front());
+    FJobs.pop_front();
+    return job;
+}
+
+void TTranslateThread::Execute()
+{
+    while (!Terminated()) {
+        if (std::unique_ptr<TTranslateJob> job = TakeJob()) {
+            RunJob(*job);
+            continue;
+        }
+        // AddJob and Terminate wake this sleep, and a wake that comes first ends it at once; the
+        // bound is only a safety net.
+        WaitForWake(std::chrono::seconds(1));
+    }
+}
+
+void TTranslateThread::RunJob(const TTranslateJob &job)
+{
+    const QString text = FieldText(job.Text, TTranslateJob::TextSize);
+    QString result;
+    bool success = false;
+
+    bool tokenFetched = false;
+    try {
+        Synchronize([this, &text] {
+            if (FOnToken)
+                FToken = FOnToken(text);
+        });
+        tokenFetched = true;
+    } catch (const platform::HandOverAborted &) {
+        // The main thread is shutting down: nobody is left to receive the result.
+        return;
+    } catch (...) {
+        // No token, no request: the job fails with its own text, like a failed request.
+    }
+
+    if (tokenFetched)
+        success = TranslateText(text, job.SourceCode.ToByteArray(), job.TargetCode.ToByteArray(), FToken,
+            job.TimeOut, result);
+    else
+        result = text;
+
+    // Stopped while the request ran: the receivers are going away, so the result is discarded.
+    if (Terminated())
+        return;
+
+    TTranslateResult record;
+    std::memset(&record, 0, sizeof record);
+    CopyToField(text, record.OriginalText, TTranslateResult::TextSize);
+    record.Success = success;
+    CopyToField(result, record.TranslatedText, TTranslateResult::TextSize);
+
+    if (job.OnDone) {
+        try {
+            job.OnDone(&record);
+        } catch (...) {
+            // A receiver's failure is its own; the worker goes on with the next job.
+        }
+    }
+}
+
+void QueueTranslation(TTranslateThread *thread, const QString &text, const QByteArray &sourceCode,
+    const QByteArray &targetCode, TTokenProvider onToken, TTranslateDoneEvent onDone, std::int32_t timeOut)
+{
+    if (!thread)
+        return;
+    QString converted = text.left(TTranslateJob::TextSize);
+    converted.replace(QChar(u'"'), QChar(u'\u201C'));
+
+    TTranslateJob job;
+    std::memset(static_cast<void *>(&job), 0, sizeof job);
+    CopyToField(converted, job.Text, TTranslateJob::TextSize);
+    job.SourceCode.Assign(sourceCode);
+    job.TargetCode.Assign(targetCode);
+    job.TimeOut = timeOut;
+    job.OnDone = onDone;
+
+    thread->FOnToken = onToken;
+    thread->AddJob(job);
+}
+
+void QueueRecvTranslation(const QString &text, const QByteArray &sourceCode, const QByteArray &targetCode,
+    TTokenProvider onToken, TTranslateDoneEvent onDone, std::int32_t timeOut)
+{
+    QueueTranslation(recvThread, text, sourceCode, targetCode, onToken, onDone, timeOut);
+}
+
+void QueueSendTranslation(const QString &text, const QByteArray &sourceCode, const QByteArray &targetCode,
+    TTokenProvider onToken, TTranslateDoneEvent onDone, std::int32_t timeOut)
+{
+    QueueTranslation(sendThread, text, sourceCode, targetCode, onToken, onDone, timeOut);
+}
+
+void StartTranslateThreads()
+{
+    if (recvThread || sendThread)
+        throw std::logic_error("the translation workers are running already");
+    recvThread = new TTranslateThread(QStringLiteral("translate-recv"));
+    recvThread->Start();
+    sendThread = new TTranslateThread(QStringLiteral("translate-send"));
+    sendThread->Start();
+}
+
+void StopTranslateThreads()
+{
+    // Never released: releasing would mean waiting for a request in flight. A stopped worker's
+    // body ends after its current job; the object stays reachable here until the process ends.
+    static auto *stopped = new std::vector<TTranslateThread *>;
+    for (TTranslateThread **thread : {&recvThread, &sendThread}) {
+        if (*thread) {
+            (*thread)->Terminate();
+            stopped->push_back(std::exchange(*thread, nullptr));
+        }
+    }
+}
+
+TTranslateThread *RecvTranslateThread()
+{
+    return recvThread;
+}
+
+TTranslateThread *SendTranslateThread()
+{
+    return sendThread;
+}

@@ -1,0 +1,142 @@
+#pragma once
+
+#include "platform/WorkerThread.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <type_traits>
+
+// An 8-bit string of at most 255 characters with its length in front, kept inside fixed-size
+// records. A longer text is cut to its first 255 characters.
+struct TShortString {
+    std::uint8_t Length;
+    char Text[255];
+
+    void Assign(const QByteArray &text);
+    QByteArray ToByteArray() const { return QByteArray(Text, Length); }
+};
+
+// The result of one translation job, built on the worker's stack and valid only while the done
+// callback runs; receivers copy it whole. Both texts are zero-filled behind their content.
+struct TTranslateResult {
+    static constexpr int TextSize = 1025;
+
+    char16_t OriginalText[TextSize];
+    bool Success;
+    char16_t TranslatedText[TextSize];
+
+    // The texts up to their first zero unit (all units when they fill their field).
+    QString Original() const;
+    QString Translated() const;
+};
+
+// Receives the result of a job on the worker thread: a function and the context it is called with.
+struct TTranslateDoneEvent {
+    void (*Func)(void *context, const TTranslateResult *result) = nullptr;
+    void *Context = nullptr;
+
+    explicit operator bool() const { return Func != nullptr; }
+    void operator()(const TTranslateResult *result) const { Func(Context, result); }
+};
+
+// Gives the request token of a text; always called on the main thread, may raise.
+struct TTokenProvider {
+    QByteArray (*Func)(void *context, const QString &text) = nullptr;
+    void *Context = nullptr;
+
+    explicit operator bool() const { return Func != nullptr; }
+    QByteArray operator()(const QString &text) const { return Func(Context, text); }
+};
+
+// Callbacks made of a member function and its object:
+//     MethodTokenProvider<&TfrmSkype_Main::GetRequestToken>(mainWindow)
+//     MethodDoneEvent<&TfrmSkype_Monitor::RecvTranslatedCallback>(monitorWindow)
+template <auto Method, class T> TTokenProvider MethodTokenProvider(T *object)
+{
+    return {[](void *context, const QString &text) -> QByteArray {
+                return (static_cast<T *>(context)->*Method)(text);
+            },
+        object};
+}
+
+template <auto Method, class T> TTranslateDoneEvent MethodDoneEvent(T *object)
+{
+    return {[](void *context, const TTranslateResult *result) { (static_cast<T *>(context)->*Method)(result); },
+        object};
+}
+
+// One queued request, copied whole into a block of its own that the worker owns until the done
+// callback has returned.
+struct TTranslateJob {
+    static constexpr int TextSize = 256;
+
+    // The text after quote conversion, zero-filled behind it; no terminator when it fills the field.
+    char16_t Text[TextSize];
+    TShortString SourceCode;
+    TShortString TargetCode;
+    // Read time-out of the request, in seconds.
+    std::int32_t TimeOut;
+    TTranslateDoneEvent OnDone;
+};
+
+static_assert(std::is_trivially_copyable_v<TTranslateJob> && std::is_standard_layout_v<TTranslateJob>);
+static_assert(std::is_trivially_copyable_v<TTranslateResult> && std::is_standard_layout_v<TTranslateResult>);
+
+// A worker that runs translation jobs one at a time, in the order they were queued. It sleeps
+// until a job arrives, fetches the job's token on the main thread, runs the request and calls the
+// job's done callback on its own thread.
+//
+// A failing token provider makes the job a failed translation of its own text. A failing done
+// callback is ignored. After Terminate() no further callback is made: jobs still queued are
+// dropped and the result of a request in flight is discarded.
+class TTranslateThread : public platform::WorkerThread {
+public:
+    explicit TTranslateThread(QString name);
+    ~TTranslateThread() override;
+
+    // Appends a copy of the job to the queue and wakes the worker. Any thread.
+    void AddJob(const TTranslateJob &job);
+
+    // The token provider used for the next token fetch; replaced by every queue call. Written and
+    // read on the main thread only.
+    TTokenProvider FOnToken{};
+
+protected:
+    void Execute() override;
+
+private:
+    std::unique_ptr<TTranslateJob> TakeJob();
+    void RunJob(const TTranslateJob &job);
+
+    std::mutex FJobsLock;
+    std::deque<std::unique_ptr<TTranslateJob>> FJobs;
+    // The token of the job being run: written on the main thread during the hand-over, read by the
+    // worker after it.
+    QByteArray FToken;
+};
+
+// Queues `text` on `thread` (main thread only, never waits): double quotes become U+201C, the text
+// is cut to 256 units and the codes to 255 characters; the worker's token provider is replaced.
+void QueueTranslation(TTranslateThread *thread, const QString &text, const QByteArray &sourceCode,
+    const QByteArray &targetCode, TTokenProvider onToken, TTranslateDoneEvent onDone, std::int32_t timeOut);
+
+// QueueTranslation on the receive worker and on the send worker. Jobs queued while the workers do
+// not run (before StartTranslateThreads or after StopTranslateThreads) are dropped.
+void QueueRecvTranslation(const QString &text, const QByteArray &sourceCode, const QByteArray &targetCode,
+    TTokenProvider onToken, TTranslateDoneEvent onDone, std::int32_t timeOut);
+void QueueSendTranslation(const QString &text, const QByteArray &sourceCode, const QByteArray &targetCode,
+    TTokenProvider onToken, TTranslateDoneEvent onDone, std::int32_t timeOut);
+
+// Creates and starts the receive worker, then the send worker (main thread, at start-up).
+void StartTranslateThreads();
+// Asks both workers to stop and forgets them, without waiting for a request in flight; their
+// bodies end after their current jobs, or with the process. Main thread.
+void StopTranslateThreads();
+// The running workers; null when they are not running.
+TTranslateThread *RecvTranslateThread();
+TTranslateThread *SendTranslateThread();

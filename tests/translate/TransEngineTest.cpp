@@ -1,0 +1,359 @@
+#include "translate/TransEngine.h"
+
+#include "platform/CodePage.h"
+#include "platform/ScriptPage.h"
+#include "support/AppFolder.h"
+#include "support/LocalHttpServer.h"
+#include "translate/TranslateText.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <iterator>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Only keeps a broken build from hanging the run; every wait normally ends in milliseconds.
+constexpr auto Patience = 20s;
+
+// Runs the main thread's event loop (which serves the workers' token hand-overs) until `done`.
+template <class Predicate> bool RunMainLoopUntil(Predicate done)
+{
+    QTimer tick; // wakes the loop now and then to look at `done`
+    tick.start(2);
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > std::chrono::milliseconds(Patience).count())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+// The value of a query key in a request target ("" when absent). The text is the last key.
+std::string QueryValue(const std::string &target, const std::string &key)
+{
+    const std::string marker = "&" + key + "=";
+    const auto start = target.find(marker);
+    if (start == std::string::npos)
+        return {};
+    const auto from = start + marker.size();
+    return key == "q" ? target.substr(from) : target.substr(from, target.find('&', from) - from);
+}
+
+// The token provider of the tests: the shipped token page, called the way the main window's
+// GetRequestToken calls it. It records every text it was asked for and whether that was on the
+// main thread. A text containing "no-token" makes it raise.
+class PageTokens {
+public:
+    PageTokens() : m_page(AppFolder::BuildBinFolder() + QStringLiteral("/tk.htm")) {}
+
+    QByteArray GetRequestToken(const QString &text)
+    {
+        std::lock_guard lock(m_mutex);
+        m_asked.push_back(text);
+        m_allOnMainThread = m_allOnMainThread && platform::IsMainThread();
+        if (text.contains(QStringLiteral("no-token")))
+            throw platform::ScriptError("no token for this text");
+        return platform::AnsiFromUnicode(m_page.CallFunction("TL", text));
+    }
+
+    // The token the page gives `text` (main thread).
+    std::string TokenOf(const QString &text) { return platform::AnsiFromUnicode(m_page.CallFunction("TL", text)).toStdString(); }
+
+    std::vector<QString> asked()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_asked;
+    }
+    bool allOnMainThread()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_allOnMainThread;
+    }
+
+private:
+    platform::ScriptPage m_page;
+    std::mutex m_mutex;
+    std::vector<QString> m_asked;
+    bool m_allOnMainThread = true;
+};
+
+// One delivered result, copied out of the record the way receivers copy it.
+struct Delivered {
+    TTranslateResult record;
+    // Requests the server had seen when the callback was about to return.
+    std::size_t requestsSeen;
+};
+
+// The done callback of the tests: copies each record. A text containing "raise" makes it raise
+// after copying; a text containing "slow" makes it linger before it returns.
+class ResultLog {
+public:
+    explicit ResultLog(LocalHttpServer &server) : m_server(server) {}
+
+    void Done(const TTranslateResult *result)
+    {
+        const QString original = result->Original();
+        if (original.contains(QStringLiteral("slow")))
+            std::this_thread::sleep_for(30ms);
+        {
+            std::lock_guard lock(m_mutex);
+            m_results.push_back({*result, m_server.requestCount()});
+        }
+        if (original.contains(QStringLiteral("raise")))
+            throw std::runtime_error("the receiver failed");
+    }
+
+    std::size_t count()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_results.size();
+    }
+    std::vector<Delivered> results()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_results;
+    }
+    bool WaitForCount(std::size_t wanted)
+    {
+        return RunMainLoopUntil([&] { return count() >= wanted; });
+    }
+
+private:
+    LocalHttpServer &m_server;
+    std::mutex m_mutex;
+    std::vector<Delivered> m_results;
+};
+
+// The server answers "T:" followed by the request's encoded text, so every result names the
+// request it came from. A text containing "held" is answered only when the test releases it;
+// "fails" gets an error status; "long" gets a translation of 1100 units.
+class TransEngineTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        qputenv("PARLAVOX_SERVICE_HOST", QByteArray::fromStdString(server.hostAndPort()));
+        InitServiceHost();
+        server.setHandler([this](const LocalHttpServer::Request &request) {
+            const std::string text = QueryValue(request.target, "q");
+            if (text.find("held") != std::string::npos)
+                m_released.wait_for(Patience);
+            if (text.find("fails") != std::string::npos)
+                return LocalHttpServer::Reply{500, "no"};
+            const std::string translation = text.find("long") != std::string::npos ? std::string(1100, 'L') : "T:" + text;
+            return LocalHttpServer::Reply{200, "[[[\"" + translation + "\",\"x\",,,1]]]"};
+        });
+    }
+
+    void TearDown() override
+    {
+        Release();
+        StopTranslateThreads();
+    }
+
+    void Release()
+    {
+        std::call_once(m_releaseOnce, [this] { m_release.set_value(); });
+    }
+
+    std::vector<std::string> Targets()
+    {
+        std::vector<std::string> targets;
+        for (const LocalHttpServer::Request &request : server.requests())
+            targets.push_back(request.target);
+        return targets;
+    }
+
+    void Queue(TTranslateThread &thread, const QString &text, QByteArray source = "en", QByteArray target = "de")
+    {
+        QueueTranslation(&thread, text, source, target, MethodTokenProvider<&PageTokens::GetRequestToken>(&tokens),
+            MethodDoneEvent<&ResultLog::Done>(&log), 15);
+    }
+
+    LocalHttpServer server;
+    PageTokens tokens;
+    ResultLog log{server};
+
+private:
+    std::promise<void> m_release;
+    std::shared_future<void> m_released = m_release.get_future().share();
+    std::once_flag m_releaseOnce;
+};
+
+TEST_F(TransEngineTest, JobsOnOneWorkerRunOneAtATimeInOrderEachWithTheTokenOfItsText)
+{
+    TTranslateThread worker(QStringLiteral("test-worker"));
+    worker.Start();
+    const QString texts[] = {QStringLiteral("first slow"), QStringLiteral("second"), QStringLiteral("日本")};
+    for (const QString &text : texts)
+        Queue(worker, text);
+    ASSERT_TRUE(log.WaitForCount(3));
+
+    const std::vector<Delivered> results = log.results();
+    const std::vector<std::string> targets = Targets();
+    ASSERT_EQ(targets.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(results[i].record.Original(), texts[i]);
+        EXPECT_TRUE(results[i].record.Success);
+        EXPECT_EQ(results[i].record.Translated().toStdString(), "T:" + QueryValue(targets[i], "q"));
+        EXPECT_EQ(QueryValue(targets[i], "tk"), tokens.TokenOf(texts[i]));
+        // The next request leaves only after this callback has returned.
+        EXPECT_EQ(results[i].requestsSeen, i + 1);
+    }
+    EXPECT_EQ(QueryValue(targets[0], "q"), "first+slow");
+    EXPECT_EQ(tokens.asked(), std::vector<QString>(std::begin(texts), std::end(texts)));
+    EXPECT_TRUE(tokens.allOnMainThread());
+}
+
+TEST_F(TransEngineTest, ReceiveAndSendWorkersTranslateAtTheSameTime)
+{
+    StartTranslateThreads();
+    ASSERT_NE(RecvTranslateThread(), nullptr);
+    ASSERT_NE(SendTranslateThread(), nullptr);
+    const auto provider = MethodTokenProvider<&PageTokens::GetRequestToken>(&tokens);
+    const auto done = MethodDoneEvent<&ResultLog::Done>(&log);
+
+    // The received message is held by the server while the typed text goes through.
+    QueueRecvTranslation(QStringLiteral("received held"), "de", "en", provider, done, 15);
+    ASSERT_TRUE(RunMainLoopUntil([&] { return server.requestCount() == 1; }));
+    QueueSendTranslation(QStringLiteral("typed"), "en", "de", provider, done, 15);
+    ASSERT_TRUE(log.WaitForCount(1));
+    EXPECT_EQ(log.results()[0].record.Original(), QStringLiteral("typed"));
+    EXPECT_EQ(log.results()[0].record.Translated(), QStringLiteral("T:typed"));
+
+    Release();
+    ASSERT_TRUE(log.WaitForCount(2));
+    EXPECT_EQ(log.results()[1].record.Translated(), QStringLiteral("T:received+held"));
+    const std::vector<std::string> targets = Targets();
+    EXPECT_NE(targets[0].find("sl=de&tl=en&hl=de&"), std::string::npos);
+    EXPECT_NE(targets[1].find("sl=en&tl=de&hl=en&"), std::string::npos);
+
+    StopTranslateThreads();
+    EXPECT_EQ(RecvTranslateThread(), nullptr);
+    EXPECT_EQ(SendTranslateThread(), nullptr);
+    // Queued after the stop: dropped, never sent, never reported.
+    QueueRecvTranslation(QStringLiteral("too late"), "de", "en", provider, done, 15);
+    QueueSendTranslation(QStringLiteral("too late"), "en", "de", provider, done, 15);
+    EXPECT_EQ(server.requestCount(), 2u);
+    EXPECT_EQ(log.count(), 2u);
+}
+
+TEST_F(TransEngineTest, TheRecordHoldsConvertedTextsCutToTheirFields)
+{
+    const QString exactly256 = QString(255, QChar(u'a')) + QChar(u'z');
+    const QString units300 = QString(256, QChar(u'b')) + QString(44, QChar(u'c'));
+    struct Case {
+        const char *name;
+        QString text;
+        QString original; // also the text whose token goes out
+        std::string query;
+        bool success;
+        QString translated;
+    };
+    const Case cases[] = {
+        {"quotes", QStringLiteral("say \"hi\""), QStringLiteral("say “hi“"), "say+%e2%80%9chi%e2%80%9c", true,
+            QStringLiteral("T:say+%e2%80%9chi%e2%80%9c")},
+        {"quotes in a failed request", QStringLiteral("\"fails\""), QStringLiteral("“fails“"),
+            "%e2%80%9cfails%e2%80%9c", false, QStringLiteral("“fails“")},
+        {"empty", QString(), QString(), "", true, QStringLiteral("T:")},
+        {"exactly 256 units", exactly256, exactly256, exactly256.toStdString(), true,
+            QStringLiteral("T:") + exactly256},
+        {"300 units", units300, units300.left(256), units300.left(256).toStdString(), true,
+            QStringLiteral("T:") + units300.left(256)},
+        {"long translation", QStringLiteral("long"), QStringLiteral("long"), "long", true,
+            QString(1025, QChar(u'L'))},
+    };
+    TTranslateThread worker(QStringLiteral("test-worker"));
+    worker.Start();
+    for (const Case &c : cases)
+        Queue(worker, c.text);
+    ASSERT_TRUE(log.WaitForCount(std::size(cases)));
+
+    const std::vector<Delivered> results = log.results();
+    const std::vector<std::string> targets = Targets();
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case &c = cases[i];
+        SCOPED_TRACE(c.name);
+        const TTranslateResult &record = results[i].record;
+        EXPECT_EQ(record.Original(), c.original);
+        EXPECT_EQ(record.Success, c.success);
+        EXPECT_EQ(record.Translated(), c.translated);
+        // Zero-filled behind the texts.
+        EXPECT_EQ(record.OriginalText[c.original.size()], 0);
+        if (c.translated.size() < TTranslateResult::TextSize) {
+            EXPECT_EQ(record.TranslatedText[c.translated.size()], 0);
+        }
+        EXPECT_EQ(QueryValue(targets[i], "q"), c.query);
+        EXPECT_EQ(QueryValue(targets[i], "tk"), tokens.TokenOf(c.original));
+    }
+}
+
+TEST_F(TransEngineTest, LanguageCodesAreCutTo255Characters)
+{
+    TTranslateThread worker(QStringLiteral("test-worker"));
+    worker.Start();
+    Queue(worker, QStringLiteral("x"), QByteArray(300, 's'), QByteArray(255, 't'));
+    ASSERT_TRUE(log.WaitForCount(1));
+    const std::vector<std::string> targets = Targets();
+    ASSERT_EQ(targets.size(), 1u);
+    EXPECT_EQ(QueryValue(targets[0], "sl"), std::string(255, 's'));
+    EXPECT_EQ(QueryValue(targets[0], "hl"), std::string(255, 's'));
+    EXPECT_EQ(QueryValue(targets[0], "tl"), std::string(255, 't'));
+}
+
+TEST_F(TransEngineTest, AFailingTokenProviderOrReceiverFailsOnlyItsOwnJob)
+{
+    TTranslateThread worker(QStringLiteral("test-worker"));
+    worker.Start();
+    const QString texts[] = {QStringLiteral("no-token \"x\""), QStringLiteral("raise"), QStringLiteral("after")};
+    for (const QString &text : texts)
+        Queue(worker, text);
+    ASSERT_TRUE(log.WaitForCount(3));
+
+    const std::vector<Delivered> results = log.results();
+    ASSERT_EQ(results.size(), 3u);
+    // No token, no request: a failed translation of its own (converted) text, reported once.
+    EXPECT_EQ(results[0].record.Original(), QStringLiteral("no-token “x“"));
+    EXPECT_FALSE(results[0].record.Success);
+    EXPECT_EQ(results[0].record.Translated(), QStringLiteral("no-token “x“"));
+    // The receiver that raised did not end the worker.
+    EXPECT_EQ(results[1].record.Translated(), QStringLiteral("T:raise"));
+    EXPECT_EQ(results[2].record.Translated(), QStringLiteral("T:after"));
+    const std::vector<std::string> targets = Targets();
+    ASSERT_EQ(targets.size(), 2u);
+    EXPECT_EQ(QueryValue(targets[0], "q"), "raise");
+}
+
+TEST_F(TransEngineTest, NothingReachesACallbackAfterTheStop)
+{
+    {
+        TTranslateThread worker(QStringLiteral("test-worker"));
+        worker.Start();
+        Queue(worker, QStringLiteral("in flight held"));
+        Queue(worker, QStringLiteral("queued"));
+        ASSERT_TRUE(RunMainLoopUntil([&] { return server.requestCount() == 1; }));
+        worker.Terminate();
+        Queue(worker, QStringLiteral("after the stop"));
+        Release();
+        // The destructor waits for the body to end: nothing can be reported after this block.
+    }
+    EXPECT_EQ(log.count(), 0u);
+    EXPECT_EQ(server.requestCount(), 1u);
+}
+
+} // namespace
