@@ -1,0 +1,498 @@
+#include "monitor/uSkype_Monitor.h"
+
+#include "monitor/LanguageMenus.h"
+
+#include <QAction>
+#include <QBoxLayout>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCursor>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTextEdit>
+#include <QTimer>
+#include <QToolButton>
+
+// The window's pictures live in a resource file of this static library.
+static void InitMonitorResources()
+{
+    Q_INIT_RESOURCE(monitor);
+}
+
+namespace {
+
+constexpr int kClientWidth = 334;
+constexpr int kClientHeight = 447;
+constexpr int kInputPanelHeight = 118;
+constexpr int kToolbarHeight = 36;
+constexpr int kToolButtonWidth = 55;
+constexpr int kSendButtonWidth = 34;
+constexpr int kStartButtonWidth = 75;
+constexpr int kStartPanelHeight = 24;
+constexpr QSize kImageSize(18, 18);
+
+template <typename T> T *Make(QWidget *parent, const char *name)
+{
+    auto *object = new T(parent);
+    object->setObjectName(QString::fromLatin1(name));
+    return object;
+}
+
+QIcon Image(const char *name)
+{
+    return QIcon(QStringLiteral(":/monitor/%1.svg").arg(QLatin1String(name)));
+}
+
+// The font of the text boxes and the send button: "宋体" at 12 pixels.
+QFont TextFont()
+{
+    QFont font(QStringLiteral("宋体"));
+    font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun")});
+    font.setPixelSize(12);
+    return font;
+}
+
+QToolButton *MakeToolButton(QWidget *parent, const char *name, const char *image, const QString &caption)
+{
+    auto *button = Make<QToolButton>(parent, name);
+    button->setText(caption);
+    button->setIcon(Image(image));
+    button->setIconSize(kImageSize);
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::NoFocus);
+    return button;
+}
+
+QAction *MakeAction(QMenu *menu, const char *name, const QString &caption)
+{
+    QAction *action = menu->addAction(caption);
+    action->setObjectName(QString::fromLatin1(name));
+    return action;
+}
+
+QBoxLayout *Bare(QBoxLayout *layout)
+{
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    return layout;
+}
+
+bool IsEnter(const QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const int key = static_cast<const QKeyEvent *>(event)->key();
+    return key == Qt::Key_Return || key == Qt::Key_Enter;
+}
+
+} // namespace
+
+TfrmSkype_Monitor::TfrmSkype_Monitor(IMonitorHost *host)
+    : QWidget(nullptr)
+    , FHost(host)
+{
+    InitMonitorResources();
+    CreateComponents();
+    FormCreate();
+}
+
+TfrmSkype_Monitor::~TfrmSkype_Monitor() = default;
+
+void TfrmSkype_Monitor::CreateComponents()
+{
+    setObjectName(QStringLiteral("TfrmSkype_Monitor"));
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPixelSize(11);
+    setFont(font);
+    resize(kClientWidth, kClientHeight);
+
+    auto *form = Bare(new QVBoxLayout(this));
+
+    pnlContent = Make<QWidget>(this, "pnlContent");
+    auto *content = Bare(new QVBoxLayout(pnlContent));
+    edtReceive = Make<QTextEdit>(pnlContent, "edtReceive");
+    edtReceive->setReadOnly(true);
+    edtReceive->setFont(TextFont());
+    edtReceive->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    edtReceive->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    edtReceive->setContextMenuPolicy(Qt::CustomContextMenu);
+    content->addWidget(edtReceive);
+    form->addWidget(pnlContent, 1);
+
+    pnlInput = Make<QWidget>(this, "pnlInput");
+    pnlInput->setFixedHeight(kInputPanelHeight);
+    auto *input = Bare(new QVBoxLayout(pnlInput));
+    form->addWidget(pnlInput);
+
+    tlbMain = Make<QFrame>(pnlInput, "tlbMain");
+    tlbMain->setFixedHeight(kToolbarHeight);
+    auto *toolbar = Bare(new QHBoxLayout(tlbMain));
+    btnSendLang = MakeToolButton(tlbMain, "btnSendLang", "send-lang", QStringLiteral("发送语种"));
+    btnRecvLang = MakeToolButton(tlbMain, "btnRecvLang", "recv-lang", QStringLiteral("接收语种"));
+    btnSendMethod = MakeToolButton(tlbMain, "btnSendMethod", "send-method", QStringLiteral("发送方式"));
+    btnStopTranslate = MakeToolButton(tlbMain, "btnStopTranslate", "stop", QStringLiteral("停止翻译"));
+    btnChatHistory = MakeToolButton(tlbMain, "btnChatHistory", "history", QStringLiteral("聊天记录"));
+    for (QToolButton *button : {btnSendLang, btnRecvLang, btnSendMethod, btnStopTranslate, btnChatHistory}) {
+        button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        button->setMinimumWidth(kToolButtonWidth);
+        button->setFixedHeight(kToolbarHeight);
+        button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+        toolbar->addWidget(button);
+    }
+    toolbar->addStretch(1);
+    btnChatHistory->hide();
+    input->addWidget(tlbMain);
+
+    pnlSend = Make<QWidget>(pnlInput, "pnlSend");
+    auto *send = Bare(new QHBoxLayout(pnlSend));
+    edtInput = Make<QTextEdit>(pnlSend, "edtInput");
+    edtInput->setFont(TextFont());
+    edtInput->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    edtInput->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    edtInput->setTabChangesFocus(true);
+    send->addWidget(edtInput, 1);
+    btnSendMessage = Make<QToolButton>(pnlSend, "btnSendMessage");
+    btnSendMessage->setText(QStringLiteral("发送"));
+    btnSendMessage->setToolTip(QStringLiteral("发送消息"));
+    btnSendMessage->setIcon(Image("send"));
+    btnSendMessage->setIconSize(kImageSize);
+    btnSendMessage->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    btnSendMessage->setFont(TextFont());
+    btnSendMessage->setFixedWidth(kSendButtonWidth);
+    btnSendMessage->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    send->addWidget(btnSendMessage);
+    input->addWidget(pnlSend, 1);
+
+    // The stopped state: a panel outside the layout, at the top left, with only the start button.
+    auto *start = Make<QFrame>(this, "pnlStart");
+    start->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    start->setLineWidth(1);
+    pnlStart = start;
+    pnlStart->setGeometry(1, 1, 100, kStartPanelHeight);
+    btnStartTranslate = MakeToolButton(pnlStart, "btnStartTranslate", "start", QStringLiteral("启动翻译"));
+    btnStartTranslate->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    btnStartTranslate->setIconSize(QSize(16, 16));
+    btnStartTranslate->setGeometry(1, 1, kStartButtonWidth, kStartPanelHeight - 2);
+    pnlStart->hide();
+
+    pmSendMethod = Make<QMenu>(this, "pmSendMethod");
+    mniSingle = MakeAction(pmSendMethod, "mniSingle", QStringLiteral("只发送译文"));
+    mniDouble = MakeAction(pmSendMethod, "mniDouble", QStringLiteral("发送原文与译文"));
+    mniSingle->setCheckable(true);
+    mniDouble->setCheckable(true);
+    mniDouble->setChecked(true);
+    pmSendLang = Make<QMenu>(this, "pmSendLang");
+    pmRecvLang = Make<QMenu>(this, "pmRecvLang");
+    pmOperate = Make<QMenu>(this, "pmOperate");
+    mniClean = MakeAction(pmOperate, "mniClean", QStringLiteral("清空"));
+    pmOperate->addSeparator();
+    mniSaveAs = MakeAction(pmOperate, "mniSaveAs", QStringLiteral("另存为..."));
+
+    dlgSave = new TSaveDialogSettings(this);
+    dlgSave->setObjectName(QStringLiteral("dlgSave"));
+    dlgSave->title = QStringLiteral("另存为");
+    dlgSave->filter = QStringLiteral("Word文件(*.doc)|*.doc");
+    dlgSave->defaultExt = QStringLiteral(".doc");
+
+    connect(btnSendLang, &QToolButton::clicked, this, &TfrmSkype_Monitor::btnSendLangClick);
+    connect(btnRecvLang, &QToolButton::clicked, this, &TfrmSkype_Monitor::btnRecvLangClick);
+    connect(btnSendMethod, &QToolButton::clicked, this, &TfrmSkype_Monitor::btnSendMethodClick);
+    connect(btnStopTranslate, &QToolButton::clicked, this, &TfrmSkype_Monitor::btnStopTranslateClick);
+    connect(btnChatHistory, &QToolButton::clicked, this, &TfrmSkype_Monitor::btnChatHistoryClick);
+    connect(btnSendMessage, &QToolButton::clicked, this, &TfrmSkype_Monitor::btnSendMessageClick);
+    connect(btnStartTranslate, &QToolButton::clicked, this, &TfrmSkype_Monitor::btnStartTranslateClick);
+    connect(mniSingle, &QAction::triggered, this, &TfrmSkype_Monitor::mniSingleClick);
+    connect(mniDouble, &QAction::triggered, this, &TfrmSkype_Monitor::mniDoubleClick);
+    connect(mniClean, &QAction::triggered, this, &TfrmSkype_Monitor::mniCleanClick);
+    connect(mniSaveAs, &QAction::triggered, this, &TfrmSkype_Monitor::mniSaveAsClick);
+    connect(edtReceive, &QTextEdit::textChanged, this, &TfrmSkype_Monitor::edtReceiveChange);
+    connect(edtReceive, &QWidget::customContextMenuRequested, this,
+        [this](const QPoint &at) { pmOperate->popup(edtReceive->viewport()->mapToGlobal(at)); });
+    edtInput->installEventFilter(this);
+    edtInput->viewport()->installEventFilter(this);
+    edtReceive->viewport()->installEventFilter(this);
+
+    // Centred on the screen until tracking places it.
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void TfrmSkype_Monitor::FormCreate()
+{
+    FMenusBuilt = false;
+    FHost->SetInterfaceLanguage(this, FHost->LangIndex());
+    FStopped = false;
+    FLangNames.clear();
+    FLangCodes.clear();
+    BuildLangMenus();
+    // The start button is sized to its caption in the interface language.
+    btnStartTranslate->resize(
+        qMax(kStartButtonWidth, btnStartTranslate->sizeHint().width()), btnStartTranslate->height());
+    pnlStart->resize(btnStartTranslate->width() + 2, pnlStart->height());
+    btnChatHistory->show();
+}
+
+void TfrmSkype_Monitor::BuildLangMenus()
+{
+    if (FMenusBuilt)
+        return;
+    FMenusBuilt = true;
+
+    pmSendLang->clear();
+    pmRecvLang->clear();
+    for (const MonitorLanguageEntry &entry : FHost->ReadLanguageCatalogue()) {
+        FLangNames.append(entry.name);
+        FLangCodes.append(entry.code);
+    }
+    for (const LanguageGroup &group : GroupLanguageNames(FLangNames)) {
+        QMenu *sendGroup = pmSendLang->addMenu(group.letter);
+        QMenu *recvGroup = pmRecvLang->addMenu(group.letter);
+        for (int index : group.entries) {
+            QAction *sendItem = sendGroup->addAction(FLangNames[index]);
+            sendItem->setCheckable(true);
+            connect(sendItem, &QAction::triggered, this, [this, sendItem] { mniSendChineseClick(sendItem); });
+            QAction *recvItem = recvGroup->addAction(FLangNames[index]);
+            recvItem->setCheckable(true);
+            connect(recvItem, &QAction::triggered, this, [this, recvItem] { mniRecvChineseClick(recvItem); });
+        }
+    }
+}
+
+void TfrmSkype_Monitor::SelectLanguage(QMenu *menu, QObject *Sender)
+{
+    QString chosen;
+    if (const auto *item = qobject_cast<QAction *>(Sender))
+        chosen = item->text();
+    else if (const auto *box = qobject_cast<QComboBox *>(Sender))
+        chosen = box->currentText();
+    const auto groups = menu->actions();
+    for (const QAction *group : groups) {
+        if (!group->menu())
+            continue;
+        const auto items = group->menu()->actions();
+        for (QAction *item : items)
+            item->setChecked(!chosen.isEmpty() && item->text() == chosen);
+    }
+}
+
+void TfrmSkype_Monitor::mniSendChineseClick(QObject *Sender)
+{
+    SelectLanguage(pmSendLang, Sender);
+}
+
+void TfrmSkype_Monitor::mniRecvChineseClick(QObject *Sender)
+{
+    SelectLanguage(pmRecvLang, Sender);
+}
+
+QByteArray TfrmSkype_Monitor::LangCodeOf(const QMenu *menu) const
+{
+    const auto groups = menu->actions();
+    for (const QAction *group : groups) {
+        if (!group->menu())
+            continue;
+        const auto items = group->menu()->actions();
+        for (const QAction *item : items) {
+            if (!item->isChecked())
+                continue;
+            const qsizetype index = FLangNames.indexOf(item->text());
+            return index >= 0 ? FLangCodes[index] : QByteArray();
+        }
+    }
+    return {};
+}
+
+QByteArray TfrmSkype_Monitor::GetSendLangCode() const
+{
+    return LangCodeOf(pmSendLang);
+}
+
+QByteArray TfrmSkype_Monitor::GetRecvLangCode() const
+{
+    return LangCodeOf(pmRecvLang);
+}
+
+void TfrmSkype_Monitor::mniSingleClick()
+{
+    mniSingle->setChecked(true);
+    mniDouble->setChecked(false);
+}
+
+void TfrmSkype_Monitor::mniDoubleClick()
+{
+    mniSingle->setChecked(false);
+    mniDouble->setChecked(true);
+}
+
+int TfrmSkype_Monitor::GetSendMethod() const
+{
+    return mniSingle->isChecked() ? 0 : 1;
+}
+
+QString TfrmSkype_Monitor::GetPartnerHandle() const
+{
+    const QString caption = Caption();
+    QString handle = FHost->FindPartnerByChatTitle(caption);
+    if (handle.isEmpty())
+        handle = FHost->FindContactByName(caption);
+    return handle;
+}
+
+QString TfrmSkype_Monitor::Caption() const
+{
+    return windowTitle();
+}
+
+void TfrmSkype_Monitor::SetCaption(const QString &caption)
+{
+    setWindowTitle(caption);
+}
+
+void TfrmSkype_Monitor::SetInputPanelHeight(int height)
+{
+    pnlInput->setFixedHeight(height);
+}
+
+bool TfrmSkype_Monitor::InputPanelVisible() const
+{
+    return !pnlInput->isHidden();
+}
+
+void TfrmSkype_Monitor::FocusInput()
+{
+    edtInput->setFocus(Qt::OtherFocusReason);
+}
+
+QSize TfrmSkype_Monitor::StartPanelSize() const
+{
+    return pnlStart->size();
+}
+
+void TfrmSkype_Monitor::OpenBelowToolbar(QMenu *menu)
+{
+    const int top = tlbMain->mapToGlobal(QPoint(0, 0)).y();
+    menu->popup(QPoint(QCursor::pos().x(), top + tlbMain->height()));
+}
+
+void TfrmSkype_Monitor::btnSendLangClick()
+{
+    OpenBelowToolbar(pmSendLang);
+}
+
+void TfrmSkype_Monitor::btnRecvLangClick()
+{
+    OpenBelowToolbar(pmRecvLang);
+}
+
+void TfrmSkype_Monitor::btnSendMethodClick()
+{
+    OpenBelowToolbar(pmSendMethod);
+}
+
+void TfrmSkype_Monitor::btnStopTranslateClick()
+{
+    pnlContent->hide();
+    pnlInput->hide();
+    pnlStart->show();
+    pnlStart->raise();
+    FStopped = true;
+}
+
+void TfrmSkype_Monitor::btnStartTranslateClick()
+{
+    pnlContent->show();
+    pnlInput->show();
+    pnlStart->hide();
+    FStopped = false;
+}
+
+void TfrmSkype_Monitor::btnChatHistoryClick() {}
+
+void TfrmSkype_Monitor::btnSendMessageClick() {}
+
+void TfrmSkype_Monitor::mniCleanClick() {}
+
+void TfrmSkype_Monitor::mniSaveAsClick() {}
+
+void TfrmSkype_Monitor::BringSelfToForeground()
+{
+    raise();
+    activateWindow();
+    FHost->BringToForeground(static_cast<platform::WindowId>(winId()));
+}
+
+void TfrmSkype_Monitor::edtInputMouseUp()
+{
+    // The window is a child of the host window, so the host has to come forward first.
+    if (FHostWnd != 0)
+        FHost->BringToForeground(FHostWnd);
+    BringSelfToForeground();
+    edtInput->setFocus(Qt::MouseFocusReason);
+}
+
+void TfrmSkype_Monitor::edtReceiveMouseUp()
+{
+    if (FHostWnd != 0)
+        FHost->BringToForeground(FHostWnd);
+    BringSelfToForeground();
+}
+
+void TfrmSkype_Monitor::edtReceiveChange()
+{
+    // Scrolled once the change has been laid out, so that the newest entry is in view.
+    QTimer::singleShot(0, this, [this] {
+        QScrollBar *bar = edtReceive->verticalScrollBar();
+        bar->setValue(bar->maximum());
+    });
+}
+
+void TfrmSkype_Monitor::FormShow()
+{
+    BringSelfToForeground();
+    if (InputPanelVisible())
+        edtInput->setFocus(Qt::OtherFocusReason);
+}
+
+void TfrmSkype_Monitor::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TfrmSkype_Monitor::closeEvent(QCloseEvent *event)
+{
+    // Only tracking destroys the window; the user cannot close it.
+    event->ignore();
+}
+
+void TfrmSkype_Monitor::keyPressEvent(QKeyEvent *event)
+{
+    // The send button is the form's default button.
+    if (IsEnter(event) && btnSendMessage->isVisible() && btnSendMessage->isEnabled()) {
+        btnSendMessageClick();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool TfrmSkype_Monitor::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == edtInput && IsEnter(event)) {
+        // Enter sends; it never leaves a line break in the box.
+        btnSendMessageClick();
+        return true;
+    }
+    if (event->type() == QEvent::MouseButtonRelease) {
+        if (watched == edtInput->viewport())
+            edtInputMouseUp();
+        else if (watched == edtReceive->viewport())
+            edtReceiveMouseUp();
+    }
+    return QWidget::eventFilter(watched, event);
+}

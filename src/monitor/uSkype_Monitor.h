@@ -1,0 +1,135 @@
+#pragma once
+
+#include "chatclient/MonitorWindow.h"
+#include "monitor/MonitorHost.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QWidget>
+
+class QAction;
+class QComboBox;
+class QMenu;
+class QTextEdit;
+class QToolButton;
+
+// The settings of the dialog that saves the receive pane. The interface texts set its title and
+// filter; the filter is written "description|pattern".
+class TSaveDialogSettings : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString title MEMBER title)
+    Q_PROPERTY(QString filter MEMBER filter)
+
+public:
+    explicit TSaveDialogSettings(QObject *parent)
+        : QObject(parent)
+    {
+    }
+
+    QString title;
+    QString filter;
+    QString defaultExt;
+};
+
+// The translator window of one conversation: the receive pane, the input box with its send
+// button, the toolbar with the language and send-method menus, and a stopped state that shows
+// only a start button. The main window's tracking creates, embeds and places it.
+class TfrmSkype_Monitor : public QWidget, public IMonitorWindow {
+    Q_OBJECT
+
+public:
+    // The host is the main window; it outlives the monitor window.
+    explicit TfrmSkype_Monitor(IMonitorHost *host);
+    ~TfrmSkype_Monitor() override;
+
+    // IMonitorWindow
+    QString Caption() const override;
+    void SetCaption(const QString &caption) override;
+    platform::WindowId HostWnd() const override { return FHostWnd; }
+    void SetHostWnd(platform::WindowId host) override { FHostWnd = host; }
+    void SetInputPanelHeight(int height) override;
+    bool InputPanelVisible() const override;
+    void FocusInput() override;
+    bool Stopped() const override { return FStopped; }
+    QSize StartPanelSize() const override;
+    void mniDoubleClick() override;
+    void mniSendChineseClick(QObject *Sender) override;
+    void mniRecvChineseClick(QObject *Sender) override;
+    QWidget *Widget() override { return this; }
+
+    // 8-bit code of the checked send or receive language; empty when none is checked.
+    QByteArray GetSendLangCode() const;
+    QByteArray GetRecvLangCode() const;
+    // 0: only the translation is sent; 1: the original text and the translation.
+    int GetSendMethod() const;
+    // The conversation partner's handle, looked up afresh from the caption; may be empty.
+    QString GetPartnerHandle() const;
+
+    const QList<QString> &LangNames() const { return FLangNames; }
+    const QList<QByteArray> &LangCodes() const { return FLangCodes; }
+
+    void BuildLangMenus();
+
+    void btnSendLangClick();
+    void btnRecvLangClick();
+    void btnSendMethodClick();
+    void btnStopTranslateClick();
+    void btnStartTranslateClick();
+    void btnChatHistoryClick();
+    void btnSendMessageClick();
+    void mniSingleClick();
+    void mniCleanClick();
+    void mniSaveAsClick();
+    void edtInputMouseUp();
+    void edtReceiveMouseUp();
+    void edtReceiveChange();
+
+    // Components, named as in the interface-text files.
+    QWidget *pnlContent = nullptr;
+    QTextEdit *edtReceive = nullptr;
+    QWidget *pnlInput = nullptr;
+    QWidget *tlbMain = nullptr;
+    QToolButton *btnSendLang = nullptr;
+    QToolButton *btnRecvLang = nullptr;
+    QToolButton *btnSendMethod = nullptr;
+    QToolButton *btnStopTranslate = nullptr;
+    QToolButton *btnChatHistory = nullptr;
+    QWidget *pnlSend = nullptr;
+    QTextEdit *edtInput = nullptr;
+    QToolButton *btnSendMessage = nullptr;
+    QWidget *pnlStart = nullptr;
+    QToolButton *btnStartTranslate = nullptr;
+    QMenu *pmSendMethod = nullptr;
+    QAction *mniSingle = nullptr;
+    QAction *mniDouble = nullptr;
+    QMenu *pmSendLang = nullptr;
+    QMenu *pmRecvLang = nullptr;
+    QMenu *pmOperate = nullptr;
+    QAction *mniClean = nullptr;
+    QAction *mniSaveAs = nullptr;
+    TSaveDialogSettings *dlgSave = nullptr;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void CreateComponents();
+    void FormCreate();
+    void FormShow();
+    void BringSelfToForeground();
+    void OpenBelowToolbar(QMenu *menu);
+    static void SelectLanguage(QMenu *menu, QObject *Sender);
+    QByteArray LangCodeOf(const QMenu *menu) const;
+
+    IMonitorHost *FHost;
+    QList<QString> FLangNames;
+    QList<QByteArray> FLangCodes; // 8-bit, parallel to FLangNames
+    bool FMenusBuilt = false;
+    platform::WindowId FHostWnd = 0;
+    bool FStopped = false;
+};
