@@ -10,3 +10,14 @@ if(PARLAVOX_SANITIZE)
   target_compile_options(parlavox_settings INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   target_link_options(parlavox_settings INTERFACE -fsanitize=address,undefined)
 endif()
+
+# ThreadSanitizer build, used by scripts/test-tsan.sh for the worker tests. It cannot share a
+# build with the address sanitizer.
+option(PARLAVOX_TSAN "Build with ThreadSanitizer" OFF)
+if(PARLAVOX_TSAN)
+  if(PARLAVOX_SANITIZE)
+    message(FATAL_ERROR "PARLAVOX_TSAN and PARLAVOX_SANITIZE cannot be combined")
+  endif()
+  target_compile_options(parlavox_settings INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(parlavox_settings INTERFACE -fsanitize=thread)
+endif()
