@@ -1,0 +1,386 @@
+#include "chatclient/ConversationTracking.h"
+
+#include "platform/CodePage.h"
+
+#include <QWidget>
+
+#include <exception>
+#include <map>
+#include <set>
+
+namespace {
+
+using platform::WindowId;
+using platform::WindowInfo;
+using platform::WindowTree;
+
+// Class names and titles are read up to 254 characters.
+constexpr qsizetype kTextLimit = 254;
+// Height of a new monitor window's input panel.
+constexpr int kInputPanelHeight = 145;
+
+// Blanks and control characters trimmed from both ends.
+QString TrimBlanks(const QString &text)
+{
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    while (start < end && text[start].unicode() <= 0x20)
+        ++start;
+    while (end > start && text[end - 1].unicode() <= 0x20)
+        --end;
+    return text.mid(start, end - start);
+}
+
+QString WholeTitle(const QString &title)
+{
+    return title;
+}
+
+WindowProfile MakeDesktopClientProfile()
+{
+    WindowProfile profile;
+    profile.client = QStringLiteral("desktop client");
+
+    WindowClassTable third;
+    third.generation = 3;
+    third.conversationClasses = {QStringLiteral("TskMultiChatForm.UnicodeClass"), QStringLiteral("TskMultiChatForm")};
+    third.contentClass = QStringLiteral("TChatContentControl");
+    third.meClass = QStringLiteral("TMeControl");
+    third.entryClass = QStringLiteral("TChatEntryControl");
+    third.entryInHeight = false;
+    third.conversationName = NameBeforeParenthesis;
+    profile.generations.push_back(third);
+
+    WindowClassTable fourth = third;
+    fourth.generation = 4;
+    fourth.conversationClasses = {QStringLiteral("TConversationForm.UnicodeClass"), QStringLiteral("TConversationForm")};
+    fourth.mainWindowClasses = {QStringLiteral("tSkMainForm.UnicodeClass"), QStringLiteral("tSkMainForm")};
+    fourth.entryInHeight = true;
+    fourth.conversationName = WholeTitle;
+    profile.generations.push_back(fourth);
+    return profile;
+}
+
+} // namespace
+
+QString MonitorWindowClass()
+{
+    return QStringLiteral("TfrmSkype_Monitor.UnicodeClass");
+}
+
+const WindowClassTable *WindowProfile::ForGeneration(int generation) const
+{
+    for (const WindowClassTable &table : generations) {
+        if (table.generation == generation)
+            return &table;
+    }
+    return nullptr;
+}
+
+const WindowProfile &DesktopClientProfile()
+{
+    static const WindowProfile profile = MakeDesktopClientProfile();
+    return profile;
+}
+
+QString NameBeforeParenthesis(const QString &title)
+{
+    const qsizetype parenthesis = title.indexOf(QLatin1Char('('));
+    if (parenthesis < 0)
+        return {};
+    return TrimBlanks(title.left(parenthesis));
+}
+
+void ClearMonitors(TMonitorTable &monitors)
+{
+    for (auto &slot : monitors)
+        slot.reset();
+}
+
+void ConversationTracker::Tick(const TrackingContext &context, const WindowClassTable &table,
+    QStringList &foundCaptions, QList<QByteArray> &foundHandles)
+{
+    platform::WindowSystem &windows = *context.windows;
+    foundCaptions.clear();
+    foundHandles.clear();
+
+    // The conversation windows, in listing order (a window may be listed twice).
+    std::vector<WindowId> found;
+    auto collect = [&](const std::vector<WindowInfo> &infos) {
+        for (const WindowInfo &info : infos) {
+            if (info.exists && table.conversationClasses.contains(info.className.left(kTextLimit))) {
+                found.push_back(info.id);
+                foundCaptions.push_back(info.title.left(kTextLimit));
+                foundHandles.push_back(QByteArray::number(static_cast<qulonglong>(info.id)));
+            }
+        }
+    };
+    const std::vector<WindowId> topLevel = windows.TopLevelWindows();
+    const std::vector<WindowInfo> topLevelInfos = windows.Describe(topLevel);
+    collect(topLevelInfos);
+    if (!table.mainWindowClasses.isEmpty()) {
+        WindowId mainWindow = 0;
+        for (const QString &mainClass : table.mainWindowClasses) {
+            for (const WindowInfo &info : topLevelInfos) {
+                if (info.exists && info.className.left(kTextLimit) == mainClass) {
+                    mainWindow = info.id;
+                    break;
+                }
+            }
+            if (mainWindow)
+                break;
+        }
+        // Without the client main window the top-level windows are listed once more; the second
+        // entry of a window finds the monitor window attached for the first and places it.
+        if (mainWindow) {
+            const std::vector<WindowId> children = windows.Children(mainWindow);
+            collect(windows.Describe(children));
+        } else {
+            collect(topLevelInfos);
+        }
+    }
+    if (found.empty())
+        return;
+
+    // Every found window with all its descendants, read at once.
+    std::vector<WindowId> roots;
+    std::set<WindowId> seen;
+    for (WindowId window : found) {
+        if (seen.insert(window).second)
+            roots.push_back(window);
+    }
+    std::map<WindowId, WindowTree> trees;
+    for (WindowTree &tree : windows.Trees(roots))
+        trees[tree.root] = std::move(tree);
+    // Windows whose children changed by an attach in this tick: read again when listed again.
+    std::set<WindowId> changed;
+
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        const WindowId window = found[i];
+        const QString name = table.conversationName ? table.conversationName(foundCaptions[i]) : QString();
+        if (name.isEmpty())
+            continue;
+        if (changed.erase(window)) {
+            const WindowId ids[] = {window};
+            std::vector<WindowTree> again = windows.Trees(ids);
+            trees[window] = again.empty() ? WindowTree{} : std::move(again.front());
+        }
+        const WindowTree &tree = trees[window];
+        if (!tree.exists || tree.nodes.empty())
+            continue;
+        bool hasMonitor = false;
+        for (const platform::WindowNode &node : tree.nodes) {
+            if (node.depth == 1 && node.className == MonitorWindowClass() && node.title == name) {
+                hasMonitor = true;
+                break;
+            }
+        }
+        if (!hasMonitor && tree.nodes.front().visible) {
+            Attach(context, window, name);
+            changed.insert(window);
+            continue;
+        }
+        Place(context, table, tree, name);
+    }
+}
+
+void ConversationTracker::Attach(const TrackingContext &context, WindowId window, const QString &name)
+{
+    platform::WindowSystem &windows = *context.windows;
+    TMonitorTable &monitors = *context.monitors;
+
+    // Which hosts of the table still exist, read at once.
+    auto existing = [&](auto wanted) {
+        std::vector<WindowId> hosts;
+        for (const auto &slot : monitors) {
+            if (slot && wanted(*slot))
+                hosts.push_back(slot->HostWnd());
+        }
+        std::set<WindowId> alive;
+        for (const WindowInfo &info : windows.Describe(hosts)) {
+            if (info.exists)
+                alive.insert(info.id);
+        }
+        return alive;
+    };
+
+    // A monitor window of a closed conversation with this name goes first.
+    const std::set<WindowId> alive = existing([&](const IMonitorWindow &m) { return m.Caption() == name; });
+    for (auto &slot : monitors) {
+        if (slot && slot->Caption() == name && !alive.count(slot->HostWnd()))
+            slot.reset();
+    }
+
+    // The window this conversation window already has (renamed), else a new one in the first
+    // empty slot; a full table gives up the slot of a window whose conversation window is gone,
+    // else the conversation window stays without a monitor window.
+    int index = -1;
+    for (int i = 0; i < kMonitorSlots; ++i) {
+        if (monitors[i] && monitors[i]->HostWnd() == window)
+            index = i;
+    }
+    bool created = false;
+    if (index < 0) {
+        for (int i = 0; i < kMonitorSlots && index < 0; ++i) {
+            if (!monitors[i])
+                index = i;
+        }
+        if (index < 0) {
+            const std::set<WindowId> hosts = existing([](const IMonitorWindow &) { return true; });
+            for (int i = 0; i < kMonitorSlots && index < 0; ++i) {
+                if (!hosts.count(monitors[i]->HostWnd())) {
+                    monitors[i].reset();
+                    index = i;
+                }
+            }
+        }
+        if (index < 0 || !context.createMonitor)
+            return;
+        monitors[index] = context.createMonitor();
+        if (!monitors[index])
+            return;
+        created = true;
+    }
+
+    IMonitorWindow &monitor = *monitors[index];
+    monitor.SetCaption(name);
+    monitor.SetInputPanelHeight(kInputPanelHeight);
+    monitor.SetHostWnd(window);
+    if (!windows.Embed(monitor.Widget(), window, MonitorWindowClass(), name)) {
+        // The conversation window closed in the meantime: a new window would float unplaced.
+        if (created)
+            monitors[index].reset();
+        return;
+    }
+    windows.Activate(window);
+    monitor.Widget()->show();
+    monitor.mniDoubleClick();
+    monitor.mniSendChineseClick(context.sendLanguage);
+    monitor.mniRecvChineseClick(context.recvLanguage);
+    windows.ActivateWidget(monitor.Widget());
+    if (monitor.InputPanelVisible())
+        monitor.FocusInput();
+}
+
+void ConversationTracker::Place(
+    const TrackingContext &context, const WindowClassTable &table, const WindowTree &tree, const QString &name)
+{
+    platform::WindowSystem &windows = *context.windows;
+    TMonitorTable &monitors = *context.monitors;
+
+    // The monitor window of this conversation window: two conversation windows may share a name,
+    // and each keeps its own.
+    IMonitorWindow *monitor = nullptr;
+    for (const auto &slot : monitors) {
+        if (slot && slot->Caption() == name && slot->HostWnd() == tree.root) {
+            monitor = slot.get();
+            break;
+        }
+    }
+    if (!monitor)
+        return;
+
+    for (std::size_t i = 1; i < tree.nodes.size(); ++i) {
+        const platform::WindowNode &node = tree.nodes[i];
+        if (node.className == table.contentClass)
+            rects.content = node.screenRect;
+        else if (node.className == table.meClass)
+            rects.me = node.screenRect;
+        else if (!table.entryClass.isEmpty() && node.className == table.entryClass)
+            rects.entry = node.screenRect;
+    }
+
+    const int width = rects.content.width();
+    const int height = rects.content.height() + rects.me.height() + (table.entryInHeight ? rects.entry.height() : 0);
+    const int border = (tree.windowRect.width() - tree.clientSize.width()) / 2;
+    const int title = (tree.windowRect.height() - tree.clientSize.height()) - 2 * border;
+    const int x = rects.content.left() - tree.windowRect.left() - border;
+    const int y = rects.content.top() - tree.windowRect.top() - title - border;
+
+    QWidget *widget = monitor->Widget();
+    if (monitor->Stopped()) {
+        const QRect target(QPoint(x, y), monitor->StartPanelSize());
+        if (widget->geometry() != target) {
+            widget->setGeometry(target);
+            widget->update();
+        }
+    } else {
+        const QRect target(x, y, width, height);
+        const QRect region(0, 0, width, height);
+        if (widget->geometry() != target) {
+            widget->setGeometry(target);
+            widget->update();
+        }
+        if (windows.WindowRegion(widget) != region)
+            windows.SetWindowRegion(widget, region);
+    }
+
+    // Stay above the conversation window's own controls when it raises one of them.
+    const WindowId own = windows.WidgetWindow(widget);
+    WindowId topmost = 0;
+    bool ownIsChild = false;
+    for (const platform::WindowNode &node : tree.nodes) {
+        if (node.depth == 1) {
+            topmost = node.id;
+            ownIsChild = ownIsChild || node.id == own;
+        }
+    }
+    if (own && ownIsChild && topmost != own)
+        windows.RaiseWidget(widget);
+}
+
+bool NameBeginsWith(const QString &name, const QString &caption)
+{
+    const QString prefix = name.left(caption.size());
+    if (platform::AnsiFromUnicode(prefix) != platform::AnsiFromUnicode(caption))
+        return false;
+    // Equal 8-bit texts may hide different characters that the code page lacks.
+    auto lossless = [](const QString &text) {
+        return platform::UnicodeFromAnsi(platform::AnsiFromUnicode(text)) == text;
+    };
+    return (lossless(prefix) && lossless(caption)) || prefix == caption;
+}
+
+QString FindPartnerByChatTitle(ISkype &skype, const QString &caption)
+{
+    QString result;
+    try {
+        const std::shared_ptr<IChatCollection> chats = skype.OpenChats();
+        const int count = chats->ItemCount();
+        for (int k = 1; k <= count; ++k) {
+            const std::shared_ptr<IChat> chat = chats->ItemAt(k);
+            const QString title = chat->ChatTitle();
+            const qsizetype bar = title.indexOf(QLatin1Char('|'));
+            const QString name = bar < 0 ? title : TrimBlanks(title.left(bar));
+            if (NameBeginsWith(name, caption)) {
+                result = chat->PartnerHandle();
+                break;
+            }
+        }
+    } catch (const std::exception &) {
+        // The chat client failed: what was found so far stands.
+    }
+    return result;
+}
+
+QString FindContactByName(ISkype &skype, const QString &caption)
+{
+    QString result;
+    try {
+        const std::shared_ptr<IUserCollection> contacts = skype.ContactList();
+        const int count = contacts->ItemCount();
+        for (int k = 1; k <= count; ++k) {
+            const std::shared_ptr<IUser> contact = contacts->ItemAt(k);
+            QString name = contact->UserDisplayName();
+            if (name.isEmpty())
+                name = contact->UserFullName();
+            if (NameBeginsWith(name, caption)) {
+                result = contact->UserHandle();
+                break;
+            }
+        }
+    } catch (const std::exception &) {
+        // The chat client failed: what was found so far stands.
+    }
+    return result;
+}

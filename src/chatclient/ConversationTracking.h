@@ -1,0 +1,116 @@
+#pragma once
+
+#include "chatclient/ChatClient.h"
+#include "chatclient/MonitorWindow.h"
+#include "platform/WindowSystem.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <memory>
+#include <vector>
+
+class QObject;
+
+// The monitor slot table: 100 slots, each empty or owning one monitor window. Tracking fills it;
+// dispatch reads it in slot order.
+inline constexpr int kMonitorSlots = 100;
+using TMonitorTable = std::array<std::unique_ptr<IMonitorWindow>, kMonitorSlots>;
+
+// The window class of our monitor windows: a search among a conversation window's children finds
+// its monitor window by this class and the conversation name as title.
+QString MonitorWindowClass();
+
+// How one generation of a chat client's user interface shows its conversations.
+struct WindowClassTable {
+    int generation = 0;
+    // A conversation window has one of these classes.
+    QStringList conversationClasses;
+    // The client main window: the first class that some top-level window has. Empty when the
+    // conversation windows are top-level windows only; otherwise they are also looked for among
+    // its direct children.
+    QStringList mainWindowClasses;
+    // Controls within a conversation window: the message area, the panel below it and the input
+    // area. The monitor window covers the message area and the panel, and the input area too
+    // when entryInHeight is set.
+    QString contentClass;
+    QString meClass;
+    QString entryClass;
+    bool entryInHeight = false;
+    // The conversation name of a window title; an empty name skips the window.
+    QString (*conversationName)(const QString &title) = nullptr;
+};
+
+// The windows of one chat client, one table per generation of its user interface.
+struct WindowProfile {
+    QString client;
+    std::vector<WindowClassTable> generations;
+
+    // The table of a generation; null when the client has none.
+    const WindowClassTable *ForGeneration(int generation) const;
+};
+
+// The profile of the chat client behind ISkype (generations 3 and 4).
+const WindowProfile &DesktopClientProfile();
+
+// Generation 3's conversation name: the title up to its first "(", blanks and control characters
+// trimmed; empty when the title has no "(".
+QString NameBeforeParenthesis(const QString &title);
+
+// Screen rectangles of the last control of each class found by placement. They outlive a tick:
+// a conversation window lacking one of the classes is placed with the one found before.
+struct ControlRects {
+    QRect content;
+    QRect me;
+    QRect entry;
+};
+
+// What one tick works with.
+struct TrackingContext {
+    platform::WindowSystem *windows = nullptr;
+    TMonitorTable *monitors = nullptr;
+    // Creates a monitor window; without one, no window is attached.
+    MonitorFactory createMonitor;
+    // The main window's language choosers, handed to every new monitor window.
+    QObject *sendLanguage = nullptr;
+    QObject *recvLanguage = nullptr;
+};
+
+// Finds the chat client's conversation windows, gives each visible one a monitor window (attach)
+// and lays every monitor window over its conversation's message area (place).
+class ConversationTracker {
+public:
+    // Runs one tick: lists the conversation windows into foundCaptions and foundHandles (the
+    // handles as decimal text), then attaches or places for each. A failure of a monitor window
+    // propagates; the caller ends the tick with it. A window that vanishes during the tick costs
+    // nothing but this tick's work on it.
+    void Tick(const TrackingContext &context, const WindowClassTable &table, QStringList &foundCaptions,
+        QList<QByteArray> &foundHandles);
+
+    ControlRects rects;
+
+private:
+    void Attach(const TrackingContext &context, platform::WindowId window, const QString &name);
+    void Place(const TrackingContext &context, const WindowClassTable &table, const platform::WindowTree &tree,
+        const QString &name);
+};
+
+// Empties every slot of the table, destroying its monitor windows.
+void ClearMonitors(TMonitorTable &monitors);
+
+// The partner handle of the first open chat whose name (its title before the first "|",
+// trimmed) begins with the caption; empty when none does. A failing chat-client call ends the
+// search with what was found so far.
+QString FindPartnerByChatTitle(ISkype &skype, const QString &caption);
+
+// The handle of the first contact whose display name, or full name when it has none, begins with
+// the caption; failures as above.
+QString FindContactByName(ISkype &skype, const QString &caption);
+
+// Whether `name` begins with `caption`, compared as 8-bit text in the system code page. A
+// character the code page lacks matches only itself (both would otherwise read as "?").
+bool NameBeginsWith(const QString &name, const QString &caption);

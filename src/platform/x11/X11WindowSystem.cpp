@@ -1,0 +1,636 @@
+#include "platform/x11/X11WindowSystem.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QPointer>
+#include <QWidget>
+#include <QWindow>
+
+#include <xcb/shape.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace platform::x11 {
+
+namespace {
+
+// Bounds of one tree read: a window with more descendants is read only in part.
+constexpr int kMaxDepth = 24;
+constexpr std::size_t kMaxNodesPerTree = 4096;
+// Property lengths in 32-bit units.
+constexpr uint32_t kClassLength = 256;
+constexpr uint32_t kTitleLength = 1024;
+
+struct FreeDeleter {
+    void operator()(void *pointer) const { std::free(pointer); }
+};
+template <typename T> using Reply = std::unique_ptr<T, FreeDeleter>;
+
+// Collects a reply; an error (a vanished window, say) gives null and never reaches Qt's event
+// queue, where it would be reported as a warning.
+#define TAKE_REPLY(request, connection, cookie)                                                                        \
+    ([&] {                                                                                                             \
+        xcb_generic_error_t *error_ = nullptr;                                                                         \
+        auto *reply_ = request##_reply((connection), (cookie), &error_);                                               \
+        std::free(error_);                                                                                             \
+        return Reply<std::remove_pointer_t<decltype(reply_)>>(reply_);                                                 \
+    }())
+
+QString PropertyText(xcb_get_property_reply_t *reply, xcb_atom_t utf8)
+{
+    if (!reply || reply->type == XCB_ATOM_NONE || reply->format != 8)
+        return {};
+    const auto *data = static_cast<const char *>(xcb_get_property_value(reply));
+    const int length = xcb_get_property_value_length(reply);
+    QByteArray bytes(data, length);
+    // A text property may end with a zero byte.
+    const qsizetype zero = bytes.indexOf('\0');
+    if (zero >= 0)
+        bytes.truncate(zero);
+    if (reply->type == utf8)
+        return QString::fromUtf8(bytes);
+    if (reply->type == XCB_ATOM_STRING)
+        return QString::fromLatin1(bytes);
+    return QString::fromLocal8Bit(bytes);
+}
+
+// The class part of WM_CLASS ("instance\0class\0").
+QString ClassText(xcb_get_property_reply_t *reply)
+{
+    if (!reply || reply->type == XCB_ATOM_NONE || reply->format != 8)
+        return {};
+    const auto *data = static_cast<const char *>(xcb_get_property_value(reply));
+    const int length = xcb_get_property_value_length(reply);
+    const void *zero = std::memchr(data, '\0', length);
+    if (!zero)
+        return {};
+    const char *start = static_cast<const char *>(zero) + 1;
+    const char *end = data + length;
+    const void *second = std::memchr(start, '\0', end - start);
+    if (second)
+        end = static_cast<const char *>(second);
+    return QString::fromLatin1(start, end - start);
+}
+
+bool IsViewable(xcb_get_window_attributes_reply_t *attributes)
+{
+    return attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+}
+
+class X11WindowSystem;
+
+// Kept with an embedded widget (a child object of it): its class, title and region, which are
+// applied again whenever Qt re-creates or retitles the native window, and the foreign window
+// that stands for the host. Gives the native window the keyboard focus on a mouse press, since
+// focus does not reach a window whose parent belongs to another program by itself.
+class Embedding final : public QObject {
+public:
+    Embedding(QWidget *widget, X11WindowSystem *system)
+        : QObject(widget)
+        , m_widget(widget)
+        , m_system(system)
+    {
+        widget->installEventFilter(this);
+        WatchWindow();
+    }
+
+    ~Embedding() override
+    {
+        // The widget's own window goes first (the widget is being destroyed); the foreign one
+        // may still be its parent at this point, so it is released later.
+        if (m_foreign)
+            m_foreign->deleteLater();
+    }
+
+    void WatchWindow()
+    {
+        if (QWindow *window = m_widget->windowHandle(); window && window != m_watched) {
+            window->installEventFilter(this);
+            m_watched = window;
+        }
+    }
+
+    void Apply();
+    void ApplyRegion();
+
+    QWidget *m_widget;
+    X11WindowSystem *m_system;
+    QPointer<QWindow> m_watched;
+    QPointer<QWindow> m_foreign;
+    WindowId m_host = 0;
+    QString m_className;
+    QString m_title;
+    QRect m_region;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+};
+
+class X11WindowSystem final : public WindowSystem {
+public:
+    X11WindowSystem(xcb_connection_t *connection, xcb_window_t root)
+        : m_connection(connection)
+        , m_root(root)
+    {
+        const char *names[] = {"_NET_CLIENT_LIST", "_NET_WM_NAME", "UTF8_STRING", "WM_STATE", "_NET_FRAME_EXTENTS",
+            "_NET_ACTIVE_WINDOW"};
+        xcb_intern_atom_cookie_t cookies[std::size(names)];
+        for (std::size_t i = 0; i < std::size(names); ++i)
+            cookies[i] = xcb_intern_atom(m_connection, 0, std::strlen(names[i]), names[i]);
+        xcb_atom_t *targets[] = {&m_clientList, &m_netWmName, &m_utf8, &m_wmState, &m_frameExtents, &m_activeWindow};
+        for (std::size_t i = 0; i < std::size(names); ++i) {
+            auto reply = TAKE_REPLY(xcb_intern_atom, m_connection, cookies[i]);
+            *targets[i] = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        }
+    }
+
+    std::vector<WindowId> TopLevelWindows() override
+    {
+        auto reply = TAKE_REPLY(xcb_get_property, m_connection,
+            xcb_get_property(m_connection, 0, m_root, m_clientList, XCB_ATOM_WINDOW, 0, 65536));
+        if (reply && reply->type == XCB_ATOM_WINDOW && reply->format == 32) {
+            m_windowManager = true;
+            const auto *ids = static_cast<const xcb_window_t *>(xcb_get_property_value(reply.get()));
+            const int count = xcb_get_property_value_length(reply.get()) / 4;
+            return std::vector<WindowId>(ids, ids + count);
+        }
+        return SearchClientWindows();
+    }
+
+    std::vector<WindowId> Children(WindowId window) override
+    {
+        auto reply = TAKE_REPLY(xcb_query_tree, m_connection, xcb_query_tree(m_connection, Id(window)));
+        if (!reply)
+            return {};
+        const xcb_window_t *children = xcb_query_tree_children(reply.get());
+        return std::vector<WindowId>(children, children + xcb_query_tree_children_length(reply.get()));
+    }
+
+    std::vector<WindowInfo> Describe(std::span<const WindowId> windows) override
+    {
+        struct Cookies {
+            xcb_get_window_attributes_cookie_t attributes;
+            xcb_get_property_cookie_t wmClass, netName, name;
+        };
+        std::vector<Cookies> cookies;
+        cookies.reserve(windows.size());
+        for (WindowId window : windows) {
+            const xcb_window_t id = Id(window);
+            cookies.push_back({xcb_get_window_attributes(m_connection, id), ClassRequest(id), NetNameRequest(id),
+                NameRequest(id)});
+        }
+        std::vector<WindowInfo> result(windows.size());
+        for (std::size_t i = 0; i < windows.size(); ++i) {
+            WindowInfo &info = result[i];
+            info.id = windows[i];
+            auto attributes = TAKE_REPLY(xcb_get_window_attributes, m_connection, cookies[i].attributes);
+            auto wmClass = TAKE_REPLY(xcb_get_property, m_connection, cookies[i].wmClass);
+            auto netName = TAKE_REPLY(xcb_get_property, m_connection, cookies[i].netName);
+            auto name = TAKE_REPLY(xcb_get_property, m_connection, cookies[i].name);
+            if (!attributes)
+                continue;
+            info.exists = true;
+            info.visible = IsViewable(attributes.get());
+            info.className = ClassText(wmClass.get());
+            info.title = TitleOf(netName.get(), name.get());
+        }
+        return result;
+    }
+
+    std::vector<WindowTree> Trees(std::span<const WindowId> roots) override;
+
+    void Activate(WindowId window) override
+    {
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = Id(window);
+        message.type = m_activeWindow;
+        message.data.data32[0] = 2; // from a pager-like tool: honoured without focus-stealing checks
+        message.data.data32[1] = XCB_CURRENT_TIME;
+        Discard(xcb_send_event_checked(m_connection, 0, m_root,
+            XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+            reinterpret_cast<const char *>(&message)));
+        if (!m_windowManager) {
+            // No window manager acts on the message: raise and focus directly.
+            RaiseWindow(Id(window));
+            Discard(xcb_set_input_focus_checked(
+                m_connection, XCB_INPUT_FOCUS_PARENT, Id(window), XCB_CURRENT_TIME));
+        }
+        xcb_flush(m_connection);
+    }
+
+    bool Embed(QWidget *widget, WindowId host, const QString &className, const QString &title) override
+    {
+        if (!widget || !host)
+            return false;
+        auto hostAttributes = TAKE_REPLY(
+            xcb_get_window_attributes, m_connection, xcb_get_window_attributes(m_connection, Id(host)));
+        if (!hostAttributes)
+            return false;
+        if (!widget->windowFlags().testFlag(Qt::FramelessWindowHint))
+            widget->setWindowFlag(Qt::FramelessWindowHint, true);
+        widget->winId();
+        QWindow *window = widget->windowHandle();
+        if (!window)
+            return false;
+        Embedding *embedding = EmbeddingOf(widget, true);
+        embedding->WatchWindow();
+        embedding->m_className = className;
+        embedding->m_title = title;
+        if (embedding->m_host != host || !embedding->m_foreign || window->parent() != embedding->m_foreign) {
+            QWindow *foreign = QWindow::fromWinId(static_cast<WId>(host));
+            window->setParent(foreign);
+            if (embedding->m_foreign)
+                embedding->m_foreign->deleteLater();
+            embedding->m_foreign = foreign;
+            embedding->m_host = host;
+        }
+        embedding->Apply();
+        return true;
+    }
+
+    WindowId WidgetWindow(QWidget *widget) override { return widget ? widget->internalWinId() : 0; }
+
+    void SetWindowRegion(QWidget *widget, const QRect &region) override
+    {
+        if (!widget)
+            return;
+        Embedding *embedding = EmbeddingOf(widget, true);
+        embedding->m_region = region;
+        embedding->ApplyRegion();
+    }
+
+    QRect WindowRegion(QWidget *widget) override
+    {
+        const Embedding *embedding = widget ? EmbeddingOf(widget, false) : nullptr;
+        return embedding ? embedding->m_region : QRect();
+    }
+
+    void ActivateWidget(QWidget *widget) override
+    {
+        if (!widget || !widget->internalWinId())
+            return;
+        const auto id = static_cast<xcb_window_t>(widget->internalWinId());
+        RaiseWindow(id);
+        Discard(xcb_set_input_focus_checked(m_connection, XCB_INPUT_FOCUS_PARENT, id, XCB_CURRENT_TIME));
+        xcb_flush(m_connection);
+    }
+
+    void RaiseWidget(QWidget *widget) override
+    {
+        if (!widget || !widget->internalWinId())
+            return;
+        RaiseWindow(static_cast<xcb_window_t>(widget->internalWinId()));
+        xcb_flush(m_connection);
+    }
+
+    // Writes the class and title of one of our windows.
+    void SetClassAndTitle(xcb_window_t window, const QString &className, const QString &title)
+    {
+        QByteArray classValue("parlavox");
+        classValue.append('\0').append(className.toLatin1()).append('\0');
+        Discard(xcb_change_property_checked(m_connection, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS,
+            XCB_ATOM_STRING, 8, classValue.size(), classValue.constData()));
+        const QByteArray utf8 = title.toUtf8();
+        Discard(xcb_change_property_checked(
+            m_connection, XCB_PROP_MODE_REPLACE, window, m_netWmName, m_utf8, 8, utf8.size(), utf8.constData()));
+        Discard(xcb_change_property_checked(
+            m_connection, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME, m_utf8, 8, utf8.size(), utf8.constData()));
+        xcb_flush(m_connection);
+    }
+
+    void SetTitle(xcb_window_t window, const QString &title)
+    {
+        const QByteArray utf8 = title.toUtf8();
+        Discard(xcb_change_property_checked(
+            m_connection, XCB_PROP_MODE_REPLACE, window, m_netWmName, m_utf8, 8, utf8.size(), utf8.constData()));
+        Discard(xcb_change_property_checked(
+            m_connection, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME, m_utf8, 8, utf8.size(), utf8.constData()));
+        xcb_flush(m_connection);
+    }
+
+    void SetShape(xcb_window_t window, const QRect &region)
+    {
+        xcb_rectangle_t rectangle{static_cast<int16_t>(region.x()), static_cast<int16_t>(region.y()),
+            static_cast<uint16_t>(std::max(0, region.width())), static_cast<uint16_t>(std::max(0, region.height()))};
+        Discard(xcb_shape_rectangles_checked(m_connection, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING,
+            XCB_CLIP_ORDERING_UNSORTED, window, 0, 0, 1, &rectangle));
+        xcb_flush(m_connection);
+    }
+
+    void FocusWindow(xcb_window_t window)
+    {
+        Discard(xcb_set_input_focus_checked(m_connection, XCB_INPUT_FOCUS_PARENT, window, XCB_CURRENT_TIME));
+        xcb_flush(m_connection);
+    }
+
+private:
+    static xcb_window_t Id(WindowId window) { return static_cast<xcb_window_t>(window); }
+
+    // An error of a request without a reply is dropped, not handed to Qt's event queue.
+    void Discard(xcb_void_cookie_t cookie) { xcb_discard_reply(m_connection, cookie.sequence); }
+
+    void RaiseWindow(xcb_window_t window)
+    {
+        const uint32_t above = XCB_STACK_MODE_ABOVE;
+        Discard(xcb_configure_window_checked(m_connection, window, XCB_CONFIG_WINDOW_STACK_MODE, &above));
+    }
+
+    xcb_get_property_cookie_t ClassRequest(xcb_window_t window)
+    {
+        return xcb_get_property(m_connection, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, kClassLength);
+    }
+    xcb_get_property_cookie_t NetNameRequest(xcb_window_t window)
+    {
+        return xcb_get_property(m_connection, 0, window, m_netWmName, m_utf8, 0, kTitleLength);
+    }
+    xcb_get_property_cookie_t NameRequest(xcb_window_t window)
+    {
+        return xcb_get_property(m_connection, 0, window, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, kTitleLength);
+    }
+
+    QString TitleOf(xcb_get_property_reply_t *netName, xcb_get_property_reply_t *name) const
+    {
+        if (netName && netName->type == m_utf8)
+            return PropertyText(netName, m_utf8);
+        return PropertyText(name, m_utf8);
+    }
+
+    Embedding *EmbeddingOf(QWidget *widget, bool create)
+    {
+        auto *embedding = widget->findChild<Embedding *>(QString(), Qt::FindDirectChildrenOnly);
+        if (!embedding && create)
+            embedding = new Embedding(widget, this);
+        return embedding;
+    }
+
+    // Without _NET_CLIENT_LIST: the client windows are the windows carrying WM_STATE, searched
+    // in each child of the root and below (a window manager reparents clients into frames).
+    // Without any window manager no window carries it, and the children of the root are taken.
+    std::vector<WindowId> SearchClientWindows();
+
+    xcb_connection_t *m_connection;
+    xcb_window_t m_root;
+    xcb_atom_t m_clientList = XCB_ATOM_NONE;
+    xcb_atom_t m_netWmName = XCB_ATOM_NONE;
+    xcb_atom_t m_utf8 = XCB_ATOM_NONE;
+    xcb_atom_t m_wmState = XCB_ATOM_NONE;
+    xcb_atom_t m_frameExtents = XCB_ATOM_NONE;
+    xcb_atom_t m_activeWindow = XCB_ATOM_NONE;
+    bool m_windowManager = false;
+};
+
+void Embedding::Apply()
+{
+    if (const WId id = m_widget->internalWinId()) {
+        m_system->SetClassAndTitle(static_cast<xcb_window_t>(id), m_className, m_title);
+        ApplyRegion();
+    }
+}
+
+void Embedding::ApplyRegion()
+{
+    if (const WId id = m_widget->internalWinId(); id && !m_region.isNull())
+        m_system->SetShape(static_cast<xcb_window_t>(id), m_region);
+}
+
+bool Embedding::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_widget) {
+        switch (event->type()) {
+        case QEvent::WinIdChange:
+            WatchWindow();
+            if (!m_className.isEmpty())
+                Apply();
+            else
+                ApplyRegion();
+            break;
+        case QEvent::WindowTitleChange:
+            // Qt writes the widget's own title (with the application name added); ours stands.
+            if (!m_className.isEmpty() && m_widget->internalWinId())
+                m_system->SetTitle(static_cast<xcb_window_t>(m_widget->internalWinId()), m_title);
+            break;
+        default:
+            break;
+        }
+    } else if (watched == m_watched) {
+        if (event->type() == QEvent::MouseButtonPress && m_widget->internalWinId() && m_host)
+            m_system->FocusWindow(static_cast<xcb_window_t>(m_widget->internalWinId()));
+        else if (event->type() == QEvent::Resize)
+            ApplyRegion();
+    }
+    return false;
+}
+
+std::vector<WindowTree> X11WindowSystem::Trees(std::span<const WindowId> roots)
+{
+    // Read level by level: the requests for every window of a level go out together, then their
+    // replies are collected, so a tick costs a few round trips however many windows it reads.
+    struct Raw {
+        WindowNode node;
+        std::vector<std::size_t> children;
+    };
+    struct Tree {
+        std::vector<Raw> raw;
+        // Left and top widths of the frame a window manager added (_NET_FRAME_EXTENTS).
+        int frameLeft = 0, frameTop = 0;
+        bool framed = false;
+    };
+    struct Pending {
+        std::size_t tree;
+        std::size_t parent; // index in the tree's raw list; unused for a root
+        int depth;
+        xcb_window_t id;
+        QPoint parentOrigin;
+    };
+    struct Cookies {
+        xcb_query_tree_cookie_t tree;
+        xcb_get_window_attributes_cookie_t attributes;
+        xcb_get_geometry_cookie_t geometry;
+        xcb_get_property_cookie_t wmClass;
+        xcb_get_property_cookie_t netName{}, name{};
+        xcb_translate_coordinates_cookie_t origin{};
+        xcb_get_property_cookie_t extents{};
+    };
+
+    std::vector<Tree> trees(roots.size());
+    std::vector<Pending> level;
+    for (std::size_t i = 0; i < roots.size(); ++i)
+        level.push_back({i, 0, 0, Id(roots[i]), {}});
+
+    while (!level.empty()) {
+        std::vector<Cookies> cookies(level.size());
+        for (std::size_t i = 0; i < level.size(); ++i) {
+            const Pending &pending = level[i];
+            Cookies &c = cookies[i];
+            c.tree = xcb_query_tree(m_connection, pending.id);
+            c.attributes = xcb_get_window_attributes(m_connection, pending.id);
+            c.geometry = xcb_get_geometry(m_connection, pending.id);
+            c.wmClass = ClassRequest(pending.id);
+            if (pending.depth <= 1) {
+                c.netName = NetNameRequest(pending.id);
+                c.name = NameRequest(pending.id);
+            }
+            if (pending.depth == 0) {
+                c.origin = xcb_translate_coordinates(m_connection, pending.id, m_root, 0, 0);
+                c.extents = xcb_get_property(m_connection, 0, pending.id, m_frameExtents, XCB_ATOM_CARDINAL, 0, 4);
+            }
+        }
+        std::vector<Pending> next;
+        for (std::size_t i = 0; i < level.size(); ++i) {
+            const Pending &pending = level[i];
+            Cookies &c = cookies[i];
+            auto tree = TAKE_REPLY(xcb_query_tree, m_connection, c.tree);
+            auto attributes = TAKE_REPLY(xcb_get_window_attributes, m_connection, c.attributes);
+            auto geometry = TAKE_REPLY(xcb_get_geometry, m_connection, c.geometry);
+            auto wmClass = TAKE_REPLY(xcb_get_property, m_connection, c.wmClass);
+            Reply<xcb_get_property_reply_t> netName, name, extents;
+            Reply<xcb_translate_coordinates_reply_t> origin;
+            if (pending.depth <= 1) {
+                netName = TAKE_REPLY(xcb_get_property, m_connection, c.netName);
+                name = TAKE_REPLY(xcb_get_property, m_connection, c.name);
+            }
+            if (pending.depth == 0) {
+                origin = TAKE_REPLY(xcb_translate_coordinates, m_connection, c.origin);
+                extents = TAKE_REPLY(xcb_get_property, m_connection, c.extents);
+            }
+            // A window that vanished since its parent was read is left out.
+            if (!tree || !attributes || !geometry || (pending.depth == 0 && !origin))
+                continue;
+            Tree &target = trees[pending.tree];
+            if (target.raw.size() >= kMaxNodesPerTree)
+                continue;
+            const QPoint screenOrigin = pending.depth == 0
+                ? QPoint(origin->dst_x, origin->dst_y)
+                : pending.parentOrigin + QPoint(geometry->x + geometry->border_width, geometry->y + geometry->border_width);
+            Raw raw;
+            raw.node.id = pending.id;
+            raw.node.depth = pending.depth;
+            raw.node.visible = IsViewable(attributes.get());
+            raw.node.className = ClassText(wmClass.get());
+            if (pending.depth <= 1)
+                raw.node.title = TitleOf(netName.get(), name.get());
+            raw.node.screenRect = QRect(screenOrigin, QSize(geometry->width, geometry->height));
+            if (pending.depth == 0 && extents && extents->type == XCB_ATOM_CARDINAL && extents->format == 32
+                && xcb_get_property_value_length(extents.get()) == 16) {
+                const auto *values = static_cast<const uint32_t *>(xcb_get_property_value(extents.get()));
+                target.framed = true;
+                target.frameLeft = int(values[0]);
+                target.frameTop = int(values[2]);
+            }
+            const std::size_t index = target.raw.size();
+            target.raw.push_back(std::move(raw));
+            if (pending.depth > 0)
+                target.raw[pending.parent].children.push_back(index);
+            if (pending.depth + 1 > kMaxDepth)
+                continue;
+            const xcb_window_t *children = xcb_query_tree_children(tree.get());
+            const int count = xcb_query_tree_children_length(tree.get());
+            for (int k = 0; k < count; ++k)
+                next.push_back({pending.tree, index, pending.depth + 1, children[k], screenOrigin});
+        }
+        level = std::move(next);
+    }
+
+    std::vector<WindowTree> result(roots.size());
+    for (std::size_t i = 0; i < roots.size(); ++i) {
+        WindowTree &out = result[i];
+        out.root = roots[i];
+        Tree &tree = trees[i];
+        if (tree.raw.empty())
+            continue;
+        out.exists = true;
+        const QRect client = tree.raw.front().node.screenRect;
+        out.clientSize = client.size();
+        if (tree.framed) {
+            // The frame's left side is the border; the rest of its top edge the title bar. Its
+            // bottom edge (openbox's handle, say) is left out, so border and title come out right.
+            const int border = tree.frameLeft;
+            const int title = std::max(0, tree.frameTop - border);
+            out.windowRect = QRect(client.x() - border, client.y() - border - title, client.width() + 2 * border,
+                client.height() + 2 * border + title);
+        } else {
+            out.windowRect = client;
+        }
+        // Depth first, children in stacking order.
+        std::vector<std::size_t> stack{0};
+        while (!stack.empty()) {
+            const std::size_t index = stack.back();
+            stack.pop_back();
+            out.nodes.push_back(std::move(tree.raw[index].node));
+            const auto &children = tree.raw[index].children;
+            for (auto it = children.rbegin(); it != children.rend(); ++it)
+                stack.push_back(*it);
+        }
+    }
+    return result;
+}
+
+std::vector<WindowId> X11WindowSystem::SearchClientWindows()
+{
+    m_windowManager = false;
+    const std::vector<WindowId> topLevel = Children(m_root);
+    std::vector<WindowId> found(topLevel.size(), 0);
+    struct Pending {
+        std::size_t origin;
+        xcb_window_t id;
+    };
+    std::vector<Pending> level;
+    for (std::size_t i = 0; i < topLevel.size(); ++i)
+        level.push_back({i, Id(topLevel[i])});
+    bool anyState = false;
+    for (int depth = 0; depth < kMaxDepth && !level.empty(); ++depth) {
+        std::vector<std::pair<xcb_get_property_cookie_t, xcb_query_tree_cookie_t>> cookies;
+        cookies.reserve(level.size());
+        for (const Pending &pending : level)
+            cookies.emplace_back(xcb_get_property(m_connection, 0, pending.id, m_wmState, m_wmState, 0, 0),
+                xcb_query_tree(m_connection, pending.id));
+        std::vector<Pending> next;
+        for (std::size_t i = 0; i < level.size(); ++i) {
+            auto state = TAKE_REPLY(xcb_get_property, m_connection, cookies[i].first);
+            auto tree = TAKE_REPLY(xcb_query_tree, m_connection, cookies[i].second);
+            const std::size_t origin = level[i].origin;
+            if (found[origin])
+                continue;
+            if (state && state->type != XCB_ATOM_NONE) {
+                found[origin] = level[i].id;
+                anyState = true;
+                continue;
+            }
+            if (!tree)
+                continue;
+            const xcb_window_t *children = xcb_query_tree_children(tree.get());
+            for (int k = 0; k < xcb_query_tree_children_length(tree.get()); ++k)
+                next.push_back({origin, children[k]});
+        }
+        level = std::move(next);
+    }
+    if (!anyState)
+        return topLevel;
+    std::vector<WindowId> result;
+    for (WindowId window : found) {
+        if (window)
+            result.push_back(window);
+    }
+    return result;
+}
+
+} // namespace
+
+std::unique_ptr<WindowSystem> CreateX11WindowSystem()
+{
+    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!x11 || !x11->connection())
+        return nullptr;
+    xcb_connection_t *connection = x11->connection();
+    const xcb_setup_t *setup = xcb_get_setup(connection);
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(setup);
+    if (!screens.rem)
+        return nullptr;
+    return std::make_unique<X11WindowSystem>(connection, screens.data->root);
+}
+
+} // namespace platform::x11

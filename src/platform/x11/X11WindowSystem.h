@@ -1,0 +1,14 @@
+#pragma once
+
+#include "platform/WindowSystem.h"
+
+#include <memory>
+
+namespace platform::x11 {
+
+// The window system over the X connection of the running Qt application (xcb, with the requests
+// of one read sent together and their replies collected afterwards). Null when Qt does not run
+// on X11.
+std::unique_ptr<WindowSystem> CreateX11WindowSystem();
+
+} // namespace platform::x11

@@ -1,0 +1,454 @@
+// Conversation window tracking over the in-memory window system.
+
+#include "chatclient/ConversationTracking.h"
+#include "chatclient/TestMonitorWindow.h"
+#include "platform/CodePage.h"
+#include "support/FakeWindowSystem.h"
+#include "support/ScriptedChatClient.h"
+
+#include <QComboBox>
+#include <QPointer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using platform::WindowId;
+
+// Layout of a conversation window's client area used by these tests (client coordinates): a
+// panel at (0, 30) holding the message area, the panel below it and the input area.
+const QRect kContent(10, 40, 400, 300);
+const QRect kMe(10, 340, 400, 40);
+const QRect kEntry(10, 380, 400, 80);
+
+class TrackingTest : public ::testing::Test {
+protected:
+    TrackingTest()
+    {
+        sendLanguage.addItems({QStringLiteral("English"), QStringLiteral("German")});
+        recvLanguage.addItems({QStringLiteral("French"), QStringLiteral("Spanish")});
+    }
+    ~TrackingTest() override { ClearMonitors(monitors); }
+
+    TrackingContext Context()
+    {
+        TrackingContext context;
+        context.windows = &windows;
+        context.monitors = &monitors;
+        context.createMonitor = [this]() -> std::unique_ptr<IMonitorWindow> {
+            auto window = std::make_unique<TestMonitorWindow>();
+            created.push_back(window.get());
+            return window;
+        };
+        context.sendLanguage = &sendLanguage;
+        context.recvLanguage = &recvLanguage;
+        return context;
+    }
+
+    void Tick(int generation)
+    {
+        tracker.Tick(Context(), *DesktopClientProfile().ForGeneration(generation), captions, handles);
+    }
+
+    // A conversation window of the generation's class with its controls; a child of `parent` when
+    // given, else a top-level window with a frame.
+    WindowId AddConversation(int generation, const QString &title, WindowId parent = 0,
+        const QRect &client = QRect(100, 100, 600, 500))
+    {
+        const QString windowClass
+            = generation == 3 ? QStringLiteral("TskMultiChatForm.UnicodeClass") : QStringLiteral("TConversationForm");
+        const WindowId window = parent ? windows.AddChild(parent, windowClass, client, title)
+                                       : windows.AddTopLevel(windowClass, title, client);
+        const WindowId panel = windows.AddChild(window, QStringLiteral("TPanel"), QRect(0, 30, 600, 470));
+        windows.AddChild(panel, QStringLiteral("TChatContentControl"), kContent.translated(0, -30));
+        windows.AddChild(panel, QStringLiteral("TMeControl"), kMe.translated(0, -30));
+        windows.AddChild(panel, QStringLiteral("TChatEntryControl"), kEntry.translated(0, -30));
+        return window;
+    }
+
+    TestMonitorWindow *MonitorIn(WindowId host)
+    {
+        for (auto &slot : monitors) {
+            if (slot && slot->HostWnd() == host)
+                return static_cast<TestMonitorWindow *>(slot.get());
+        }
+        return nullptr;
+    }
+
+    int MonitorCount() const
+    {
+        int count = 0;
+        for (const auto &slot : monitors)
+            count += slot ? 1 : 0;
+        return count;
+    }
+
+    FakeWindowSystem windows;
+    TMonitorTable monitors;
+    ConversationTracker tracker;
+    QComboBox sendLanguage;
+    QComboBox recvLanguage;
+    QStringList captions;
+    QList<QByteArray> handles;
+    std::vector<QPointer<TestMonitorWindow>> created;
+};
+
+TEST_F(TrackingTest, Generation3ConversationNameIsTheTitleBeforeTheFirstParenthesis)
+{
+    const struct {
+        const char *title;
+        const char *name; // null: no monitor window
+    } cases[] = {
+        {"Anna (Chat)", "Anna"},
+        {" \tBob Lee  (x) (y)", "Bob Lee"},
+        {"Nobody", nullptr},
+        {"  (Only)", nullptr},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.title);
+        const WindowId window = AddConversation(3, QString::fromUtf8(c.title));
+        Tick(3);
+        EXPECT_TRUE(captions.contains(QString::fromUtf8(c.title)));
+        EXPECT_TRUE(handles.contains(QByteArray::number(static_cast<qulonglong>(window))));
+        TestMonitorWindow *monitor = MonitorIn(window);
+        if (!c.name) {
+            EXPECT_EQ(monitor, nullptr);
+            continue;
+        }
+        ASSERT_NE(monitor, nullptr);
+        EXPECT_EQ(monitor->Caption(), QString::fromUtf8(c.name));
+        EXPECT_EQ(monitor->inputPanelHeight, 145);
+        const WindowId own = windows.WindowOf(monitor);
+        ASSERT_NE(own, 0u);
+        EXPECT_EQ(windows.Find(own)->parent, window);
+        EXPECT_EQ(windows.Find(own)->className, QStringLiteral("TfrmSkype_Monitor.UnicodeClass"));
+        EXPECT_EQ(windows.Find(own)->title, QString::fromUtf8(c.name));
+    }
+}
+
+TEST_F(TrackingTest, NewWindowStartsWithTheMainWindowsLanguagesAndIsPlacedOnTheNextTick)
+{
+    sendLanguage.setCurrentIndex(1);
+    const WindowId window = AddConversation(3, QStringLiteral("Anna (Chat)"));
+    Tick(3);
+    TestMonitorWindow *monitor = MonitorIn(window);
+    ASSERT_NE(monitor, nullptr);
+    EXPECT_EQ(monitor->sendMethod, 1);
+    EXPECT_EQ(monitor->sendLanguage, QStringLiteral("German"));
+    EXPECT_EQ(monitor->recvLanguage, QStringLiteral("French"));
+    EXPECT_TRUE(monitor->isVisible());
+    EXPECT_EQ(monitor->focusRequests, 1);
+    // The host first, then the monitor window, brought to the front.
+    ASSERT_EQ(windows.activated.size(), 2u);
+    EXPECT_EQ(windows.activated[0], window);
+    EXPECT_EQ(windows.activated[1], windows.WindowOf(monitor));
+    EXPECT_NE(monitor->geometry(), QRect(kContent.topLeft(), QSize(400, 340)));
+
+    Tick(3);
+    EXPECT_EQ(monitor->geometry(), QRect(kContent.topLeft(), QSize(400, 340)));
+    EXPECT_EQ(windows.WindowRegion(monitor), QRect(0, 0, 400, 340));
+
+    // Choices made later reach only windows attached afterwards.
+    recvLanguage.setCurrentIndex(1);
+    const WindowId second = AddConversation(3, QStringLiteral("Bob (Chat)"));
+    Tick(3);
+    EXPECT_EQ(monitor->recvLanguage, QStringLiteral("French"));
+    EXPECT_EQ(MonitorIn(second)->recvLanguage, QStringLiteral("Spanish"));
+}
+
+TEST_F(TrackingTest, Generation4ListsTopLevelWindowsTwiceWithoutTheClientMainWindow)
+{
+    const WindowId window = AddConversation(4, QStringLiteral("Anna Lee"));
+    windows.AddTopLevel(QStringLiteral("TskMultiChatForm"), QStringLiteral("Old (Chat)"), QRect(0, 0, 100, 100));
+    Tick(4);
+    EXPECT_EQ(captions, QStringList({QStringLiteral("Anna Lee"), QStringLiteral("Anna Lee")}));
+    EXPECT_EQ(MonitorCount(), 1);
+    TestMonitorWindow *monitor = MonitorIn(window);
+    ASSERT_NE(monitor, nullptr);
+    EXPECT_EQ(monitor->Caption(), QStringLiteral("Anna Lee"));
+    // The second entry found the new monitor window and placed it at once: the input area counts.
+    EXPECT_EQ(monitor->geometry(), QRect(kContent.topLeft(), QSize(400, 420)));
+    EXPECT_EQ(monitor->calls.count(QStringLiteral("mniDoubleClick")), 1);
+}
+
+TEST_F(TrackingTest, Generation4FindsConversationsInsideTheClientMainWindow)
+{
+    const WindowId mainWindow = windows.AddTopLevel(
+        QStringLiteral("tSkMainForm"), QStringLiteral("Client"), QRect(0, 0, 1000, 800));
+    const WindowId inside = AddConversation(4, QStringLiteral("Docked"), mainWindow, QRect(300, 0, 600, 500));
+    const WindowId outside = AddConversation(4, QStringLiteral("Floating"));
+    Tick(4);
+    EXPECT_EQ(captions, QStringList({QStringLiteral("Floating"), QStringLiteral("Docked")}));
+    Tick(4);
+    ASSERT_NE(MonitorIn(inside), nullptr);
+    ASSERT_NE(MonitorIn(outside), nullptr);
+    // A docked window has no frame: its content lies at the same place of its own area.
+    EXPECT_EQ(MonitorIn(inside)->geometry(), QRect(kContent.topLeft(), QSize(400, 420)));
+    EXPECT_EQ(MonitorIn(outside)->geometry(), QRect(kContent.topLeft(), QSize(400, 420)));
+}
+
+TEST_F(TrackingTest, HiddenWindowGetsNoMonitorButOneItHasIsStillPlaced)
+{
+    const WindowId hidden = AddConversation(3, QStringLiteral("Hidden (Chat)"));
+    windows.Find(hidden)->visible = false;
+    Tick(3);
+    EXPECT_EQ(MonitorCount(), 0);
+
+    const WindowId window = AddConversation(3, QStringLiteral("Anna (Chat)"));
+    Tick(3);
+    TestMonitorWindow *monitor = MonitorIn(window);
+    ASSERT_NE(monitor, nullptr);
+    windows.Find(window)->visible = false;
+    windows.Find(windows.ChildrenOf(windows.ChildrenOf(window)[0])[0])->rect = QRect(20, 20, 300, 200);
+    Tick(3);
+    EXPECT_EQ(MonitorCount(), 1);
+    EXPECT_EQ(monitor->geometry(), QRect(20, 50, 300, 240));
+}
+
+TEST_F(TrackingTest, PlacementFollowsTheConversationWindowAndSkipsWhatWouldChangeNothing)
+{
+    const WindowId window = AddConversation(3, QStringLiteral("Anna (Chat)"));
+    Tick(3);
+    Tick(3);
+    TestMonitorWindow *monitor = MonitorIn(window);
+    ASSERT_NE(monitor, nullptr);
+
+    windows.calls.clear();
+    Tick(3);
+    Tick(3);
+    EXPECT_FALSE(windows.calls.contains(QStringLiteral("SetWindowRegion")));
+    EXPECT_EQ(monitor->geometry(), QRect(kContent.topLeft(), QSize(400, 340)));
+
+    // The window moves on the screen: its client coordinates stay.
+    windows.Find(window)->rect.moveTo(300, 250);
+    Tick(3);
+    EXPECT_EQ(monitor->geometry(), QRect(kContent.topLeft(), QSize(400, 340)));
+    EXPECT_FALSE(windows.calls.contains(QStringLiteral("SetWindowRegion")));
+
+    // The message area grows with the window.
+    const WindowId panel = windows.ChildrenOf(window)[0];
+    windows.Find(windows.ChildrenOf(panel)[0])->rect = QRect(10, 10, 500, 350);
+    windows.Find(windows.ChildrenOf(panel)[1])->rect = QRect(10, 360, 500, 40);
+    Tick(3);
+    EXPECT_EQ(monitor->geometry(), QRect(10, 40, 500, 390));
+    EXPECT_EQ(windows.WindowRegion(monitor), QRect(0, 0, 500, 390));
+}
+
+TEST_F(TrackingTest, StoppedWindowShrinksToItsStartButtonAndRegainsItsSizeWhenStarted)
+{
+    const WindowId window = AddConversation(4, QStringLiteral("Anna"));
+    Tick(4);
+    TestMonitorWindow *monitor = MonitorIn(window);
+    ASSERT_NE(monitor, nullptr);
+    const QRect full(kContent.topLeft(), QSize(400, 420));
+    EXPECT_EQ(monitor->geometry(), full);
+
+    monitor->stopped = true;
+    windows.calls.clear();
+    Tick(4);
+    EXPECT_EQ(monitor->geometry(), QRect(kContent.topLeft(), QSize(77, 24)));
+    EXPECT_FALSE(windows.calls.contains(QStringLiteral("SetWindowRegion")));
+    EXPECT_EQ(windows.WindowRegion(monitor), QRect(0, 0, 400, 420));
+
+    monitor->stopped = false;
+    Tick(4);
+    EXPECT_EQ(monitor->geometry(), full);
+}
+
+TEST_F(TrackingTest, StaleMonitorIsReplacedWhenItsConversationReopens)
+{
+    const WindowId first = AddConversation(3, QStringLiteral("Anna (Chat)"));
+    Tick(3);
+    QPointer<TestMonitorWindow> stale = MonitorIn(first);
+    ASSERT_TRUE(stale);
+
+    // Closed: the monitor window stays in its slot.
+    windows.Destroy(first);
+    Tick(3);
+    EXPECT_TRUE(stale);
+    EXPECT_EQ(MonitorCount(), 1);
+
+    const WindowId reopened = AddConversation(3, QStringLiteral("Anna (Chat)"));
+    Tick(3);
+    EXPECT_FALSE(stale);
+    ASSERT_NE(MonitorIn(reopened), nullptr);
+    EXPECT_EQ(monitors[0].get(), MonitorIn(reopened));
+    EXPECT_EQ(MonitorCount(), 1);
+}
+
+TEST_F(TrackingTest, RenamedConversationKeepsItsMonitorUnderTheNewNameWithFreshChoices)
+{
+    const WindowId window = AddConversation(3, QStringLiteral("Anna (Chat)"));
+    Tick(3);
+    TestMonitorWindow *monitor = MonitorIn(window);
+    ASSERT_NE(monitor, nullptr);
+    monitor->sendMethod = 0;
+    sendLanguage.setCurrentIndex(1);
+
+    windows.Find(window)->title = QStringLiteral("Anna Lee (Chat)");
+    Tick(3);
+    EXPECT_EQ(MonitorCount(), 1);
+    EXPECT_EQ(MonitorIn(window), monitor);
+    EXPECT_EQ(monitor->Caption(), QStringLiteral("Anna Lee"));
+    EXPECT_EQ(windows.Find(windows.WindowOf(monitor))->title, QStringLiteral("Anna Lee"));
+    EXPECT_EQ(monitor->sendMethod, 1);
+    EXPECT_EQ(monitor->sendLanguage, QStringLiteral("German"));
+}
+
+TEST_F(TrackingTest, FullTableSkipsNewWindowsUntilASlotsHostIsGone)
+{
+    std::vector<WindowId> hosts;
+    for (int i = 0; i < kMonitorSlots; ++i)
+        hosts.push_back(AddConversation(3, QStringLiteral("Chat %1 (x)").arg(i)));
+    Tick(3);
+    ASSERT_EQ(MonitorCount(), kMonitorSlots);
+
+    const WindowId extra = AddConversation(3, QStringLiteral("Extra (x)"));
+    Tick(3);
+    Tick(3);
+    EXPECT_EQ(MonitorIn(extra), nullptr);
+    EXPECT_EQ(MonitorCount(), kMonitorSlots);
+
+    QPointer<TestMonitorWindow> gone = MonitorIn(hosts[42]);
+    windows.Destroy(hosts[42]);
+    Tick(3);
+    EXPECT_FALSE(gone);
+    ASSERT_NE(MonitorIn(extra), nullptr);
+    EXPECT_EQ(monitors[42].get(), MonitorIn(extra));
+}
+
+TEST_F(TrackingTest, ConversationsSharingANameEachKeepTheirOwnMonitor)
+{
+    const WindowId first = AddConversation(3, QStringLiteral("Anna (Chat)"));
+    const WindowId second = AddConversation(3, QStringLiteral("Anna (Call)"), 0, QRect(700, 100, 600, 500));
+    windows.Find(windows.ChildrenOf(windows.ChildrenOf(second)[0])[0])->rect = QRect(20, 20, 300, 200);
+    Tick(3);
+    Tick(3);
+    ASSERT_EQ(MonitorCount(), 2);
+    EXPECT_EQ(MonitorIn(first)->geometry(), QRect(kContent.topLeft(), QSize(400, 340)));
+    EXPECT_EQ(MonitorIn(second)->geometry(), QRect(20, 50, 300, 240));
+}
+
+TEST_F(TrackingTest, MonitorStaysAboveTheHostsOwnChildren)
+{
+    const WindowId window = AddConversation(3, QStringLiteral("Anna (Chat)"));
+    Tick(3);
+    TestMonitorWindow *monitor = MonitorIn(window);
+    ASSERT_NE(monitor, nullptr);
+    const WindowId own = windows.WindowOf(monitor);
+    EXPECT_EQ(windows.ChildrenOf(window).back(), own);
+
+    windows.Raise(windows.ChildrenOf(window).front());
+    Tick(3);
+    EXPECT_EQ(windows.ChildrenOf(window).back(), own);
+}
+
+TEST_F(TrackingTest, HostVanishingInTheMiddleOfATickCostsOnlyThatTick)
+{
+    for (const char *moment : {"Embed", "Activate", "SetWindowRegion", "Trees"}) {
+        SCOPED_TRACE(moment);
+        const WindowId window = AddConversation(3, QStringLiteral("Anna (Chat)"));
+        if (QLatin1String(moment) == QLatin1String("SetWindowRegion"))
+            Tick(3);
+        windows.beforeCall = [&, moment](const QString &call) {
+            if (call == QLatin1String(moment))
+                windows.Destroy(window);
+        };
+        Tick(3);
+        windows.beforeCall = nullptr;
+        const WindowId next = AddConversation(3, QStringLiteral("Bob (Chat)"));
+        Tick(3);
+        Tick(3);
+        ASSERT_NE(MonitorIn(next), nullptr);
+        EXPECT_EQ(MonitorIn(next)->geometry(), QRect(kContent.topLeft(), QSize(400, 340)));
+        // A new window that could not be embedded is not left floating on the screen.
+        if (QLatin1String(moment) == QLatin1String("Embed")) {
+            EXPECT_EQ(MonitorIn(window), nullptr);
+        }
+        windows.Destroy(next);
+        ClearMonitors(monitors);
+    }
+}
+
+TEST_F(TrackingTest, ControlMissingFromAWindowKeepsTheRectangleFoundBefore)
+{
+    const WindowId window = AddConversation(3, QStringLiteral("Anna (Chat)"));
+    Tick(3);
+    Tick(3);
+    const WindowId bare = windows.AddTopLevel(
+        QStringLiteral("TskMultiChatForm"), QStringLiteral("Bare (Chat)"), QRect(100, 100, 600, 500));
+    windows.AddChild(bare, QStringLiteral("TChatContentControl"), QRect(5, 5, 200, 100));
+    Tick(3);
+    Tick(3);
+    EXPECT_EQ(MonitorIn(bare)->geometry(), QRect(5, 5, 200, 140));
+    EXPECT_EQ(tracker.rects.me, QRect(110, 440, 400, 40));
+    (void)window;
+}
+
+TEST(PartnerLookup, ChatTitlePrefixRule)
+{
+    const struct {
+        const char *title;
+        const char *caption;
+        bool match;
+    } cases[] = {
+        {"Anna Lee | plans", "Anna", true},
+        {"  Anna\t| plans", "Anna", true},
+        {"Anna Lee", "Anna", true},
+        {"Ann", "Anna", false},
+        {"anna", "Anna", false},
+        {" Anna", "Anna", false}, // without a bar the title is taken whole
+        {"Мария | x", "Мар", true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.title);
+        ScriptedChatClient skype;
+        skype.AddChat(QStringLiteral("Other | y"), QStringLiteral("other"), {});
+        skype.AddChat(QString::fromUtf8(c.title), QStringLiteral("anna.lee"), {});
+        EXPECT_EQ(FindPartnerByChatTitle(skype, QString::fromUtf8(c.caption)),
+            c.match ? QStringLiteral("anna.lee") : QString());
+    }
+}
+
+TEST(PartnerLookup, ContactNameIsTheDisplayNameElseTheFullName)
+{
+    ScriptedChatClient skype;
+    skype.contacts = {
+        {QStringLiteral("zed"), QStringLiteral("Anna Zed"), QStringLiteral("Zed")},
+        {QStringLiteral("anna.lee"), QStringLiteral("Anna Lee"), QString()},
+        {QStringLiteral("anna.two"), QStringLiteral("Anna Two"), QString()},
+    };
+    EXPECT_EQ(FindContactByName(skype, QStringLiteral("Anna")), QStringLiteral("anna.lee"));
+    EXPECT_EQ(FindContactByName(skype, QStringLiteral("Zed")), QStringLiteral("zed"));
+    EXPECT_EQ(FindContactByName(skype, QStringLiteral("Bob")), QString());
+}
+
+TEST(PartnerLookup, FailureEndsTheSearchQuietly)
+{
+    ScriptedChatClient skype;
+    skype.AddChat(QStringLiteral("Anna | x"), QStringLiteral("anna"), {});
+    skype.contacts = {{QStringLiteral("anna"), QStringLiteral("Anna"), QString()}};
+    for (const char *operation : {"OpenChats", "ChatTitle", "PartnerHandle"}) {
+        skype.failing = {QString::fromLatin1(operation)};
+        EXPECT_EQ(FindPartnerByChatTitle(skype, QStringLiteral("Anna")), QString()) << operation;
+    }
+    for (const char *operation : {"ContactList", "UserDisplayName", "UserHandle"}) {
+        skype.failing = {QString::fromLatin1(operation)};
+        EXPECT_EQ(FindContactByName(skype, QStringLiteral("Anna")), QString()) << operation;
+    }
+}
+
+TEST(PartnerLookup, CharactersTheCodePageLacksDoNotMatchEachOther)
+{
+    std::unique_ptr<platform::CodePage> gbk = platform::MakeIconvCodePage(QStringLiteral("GBK"));
+    ASSERT_TRUE(gbk);
+    platform::SetSystemCodePage(std::move(gbk));
+    // Both emoji read as "?" in GBK.
+    EXPECT_FALSE(NameBeginsWith(QString::fromUtf8("\xF0\x9F\x98\x80 Anna"), QString::fromUtf8("\xF0\x9F\x98\x81 Anna")));
+    EXPECT_TRUE(NameBeginsWith(QString::fromUtf8("\xF0\x9F\x98\x80 Anna"), QString::fromUtf8("\xF0\x9F\x98\x80")));
+    EXPECT_TRUE(NameBeginsWith(QStringLiteral("张伟 | 工作"), QStringLiteral("张伟")));
+    EXPECT_FALSE(NameBeginsWith(QStringLiteral("张"), QStringLiteral("张伟")));
+    platform::SetSystemCodePage(nullptr);
+}
+
+} // namespace
