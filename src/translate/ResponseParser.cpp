@@ -198,7 +198,7 @@ void AppendSegment(std::u16string_view segment, std::u16string &result)
 
 void Trace(const std::u16string &working)
 {
-    const QByteArray line = QString::fromUtf16(working.data(), static_cast<qsizetype>(working.size())).toUtf8();
+    const QByteArray line = QString(reinterpret_cast<const QChar *>(working.data()), static_cast<qsizetype>(working.size())).toUtf8();
     std::fprintf(stderr, "TranslateText: %s\n", line.constData());
 }
 
@@ -324,5 +324,6 @@ platform::Result<QString> ParseTranslationBody(const QByteArray &body, bool trac
     CollectSegments(unescaped.value(), trace, result);
     RestorePlaceholders(result);
     FoldIdenticalHalves(result);
-    return QString::fromUtf16(result.data(), static_cast<qsizetype>(result.size()));
+    // Not QString::fromUtf16, which would take a leading U+FEFF for a byte-order mark and drop it.
+    return QString(reinterpret_cast<const QChar *>(result.data()), static_cast<qsizetype>(result.size()));
 }

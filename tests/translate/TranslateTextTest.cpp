@@ -117,6 +117,7 @@ TEST_F(TranslateTextTest, CutsTheTranslationOutOfTheBody)
         // Unicode escapes, either case, surrogate halves in turn, and an escape that a decoded
         // backslash forms with the text after it.
         { R"([[["\u4f60\u597D","x",,,1]]])", QString::fromUtf8("\u4f60\u597d") },
+        { "[[[\"\xef\xbb\xbfHallo\",\"x\"]]]", QChar(0xfeff) + QStringLiteral("Hallo") },
         { R"([[["\ud83d\ude00","x",,,1]]])", QString::fromUtf8("\U0001F600") },
         { R"([[["\u005cu0041\u005c\u0075004a","x"]]])", QStringLiteral("AJ") },
         { R"([[["\u0022","x"]]])", QString() },
