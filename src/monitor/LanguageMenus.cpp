@@ -20,9 +20,8 @@ QList<LanguageGroup> GroupLanguageNames(const QList<QString> &names)
 {
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
-    auto less = [&](const LanguageGroup &group, const QString &letter) {
-        return collator.compare(group.letter, letter) < 0;
-    };
+    auto less
+        = [&](const LanguageGroup &group, const QString &letter) { return collator.compare(group.letter, letter) < 0; };
 
     QList<LanguageGroup> groups;
     for (int i = 0; i < names.size(); ++i) {

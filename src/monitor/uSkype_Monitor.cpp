@@ -3,6 +3,7 @@
 #include "monitor/LanguageMenus.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QBoxLayout>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -13,6 +14,8 @@
 #include <QMenu>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStyleOptionToolButton>
+#include <QStylePainter>
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
@@ -34,6 +37,62 @@ constexpr int kSendButtonWidth = 34;
 constexpr int kStartButtonWidth = 75;
 constexpr int kStartPanelHeight = 24;
 constexpr QSize kImageSize(18, 18);
+
+// A button that draws its image and caption as one block centred in it, the image at its own
+// size and on whole pixels, so that the artwork stays sharp; the style draws only the frame.
+class TImageButton : public QToolButton {
+public:
+    using QToolButton::QToolButton;
+
+    QSize sizeHint() const override
+    {
+        const QFontMetrics metrics(font());
+        const QSize image = iconSize();
+        const int textWidth = metrics.horizontalAdvance(text());
+        if (toolButtonStyle() == Qt::ToolButtonTextBesideIcon)
+            return {image.width() + kGap + textWidth + 2 * kPadding, qMax(image.height(), metrics.height()) + 4};
+        return {qMax(image.width(), textWidth) + 2 * kPadding, image.height() + kGap + metrics.height() + 4};
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QStylePainter painter(this);
+        QStyleOptionToolButton option;
+        initStyleOption(&option);
+        option.text.clear();
+        option.icon = QIcon();
+        painter.drawComplexControl(QStyle::CC_ToolButton, option);
+
+        const QFontMetrics metrics(font());
+        const QSize image = iconSize();
+        const QPixmap pixmap = icon().pixmap(image, devicePixelRatio(), isEnabled() ? QIcon::Normal : QIcon::Disabled);
+        const int shift = isDown() ? 1 : 0;
+        QRect imageRect;
+        QRect textRect;
+        if (toolButtonStyle() == Qt::ToolButtonTextBesideIcon) {
+            const int blockWidth = image.width() + kGap + metrics.horizontalAdvance(text());
+            const int left = qMax(kPadding, (width() - blockWidth) / 2);
+            imageRect = QRect(QPoint(left, (height() - image.height()) / 2), image);
+            textRect = QRect(imageRect.right() + 1 + kGap, 0, width() - imageRect.right() - 1 - kGap, height());
+        } else {
+            const int blockHeight = image.height() + kGap + metrics.height();
+            const int top = (height() - blockHeight) / 2;
+            imageRect = QRect(QPoint((width() - image.width()) / 2, top), image);
+            textRect = QRect(0, top + image.height() + kGap, width(), metrics.height());
+        }
+        painter.drawPixmap(imageRect.translated(shift, shift), pixmap);
+        const Qt::Alignment align
+            = toolButtonStyle() == Qt::ToolButtonTextBesideIcon ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignCenter;
+        painter.drawItemText(
+            textRect.translated(shift, shift), align, palette(), isEnabled(), text(), QPalette::ButtonText);
+    }
+
+private:
+    static constexpr int kGap = 1;
+    static constexpr int kPadding = 4;
+};
 
 template <typename T> T *Make(QWidget *parent, const char *name)
 {
@@ -58,7 +117,7 @@ QFont TextFont()
 
 QToolButton *MakeToolButton(QWidget *parent, const char *name, const char *image, const QString &caption)
 {
-    auto *button = Make<QToolButton>(parent, name);
+    QToolButton *button = Make<TImageButton>(parent, name);
     button->setText(caption);
     button->setIcon(Image(image));
     button->setIconSize(kImageSize);
@@ -156,7 +215,7 @@ void TfrmSkype_Monitor::CreateComponents()
     edtInput->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     edtInput->setTabChangesFocus(true);
     send->addWidget(edtInput, 1);
-    btnSendMessage = Make<QToolButton>(pnlSend, "btnSendMessage");
+    btnSendMessage = Make<TImageButton>(pnlSend, "btnSendMessage");
     btnSendMessage->setText(QStringLiteral("发送"));
     btnSendMessage->setToolTip(QStringLiteral("发送消息"));
     btnSendMessage->setIcon(Image("send"));
@@ -176,7 +235,6 @@ void TfrmSkype_Monitor::CreateComponents()
     pnlStart->setGeometry(1, 1, 100, kStartPanelHeight);
     btnStartTranslate = MakeToolButton(pnlStart, "btnStartTranslate", "start", QStringLiteral("启动翻译"));
     btnStartTranslate->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    btnStartTranslate->setIconSize(QSize(16, 16));
     btnStartTranslate->setGeometry(1, 1, kStartButtonWidth, kStartPanelHeight - 2);
     pnlStart->hide();
 
@@ -186,6 +244,10 @@ void TfrmSkype_Monitor::CreateComponents()
     mniSingle->setCheckable(true);
     mniDouble->setCheckable(true);
     mniDouble->setChecked(true);
+    // Shown as a choice of one; the click handlers keep exactly one checked.
+    auto *methods = new QActionGroup(pmSendMethod);
+    methods->addAction(mniSingle);
+    methods->addAction(mniDouble);
     pmSendLang = Make<QMenu>(this, "pmSendLang");
     pmRecvLang = Make<QMenu>(this, "pmRecvLang");
     pmOperate = Make<QMenu>(this, "pmOperate");
@@ -327,6 +389,10 @@ void TfrmSkype_Monitor::mniDoubleClick()
 {
     mniSingle->setChecked(false);
     mniDouble->setChecked(true);
+    // Shown as a choice of one; the click handlers keep exactly one checked.
+    auto *methods = new QActionGroup(pmSendMethod);
+    methods->addAction(mniSingle);
+    methods->addAction(mniDouble);
 }
 
 int TfrmSkype_Monitor::GetSendMethod() const
@@ -411,13 +477,17 @@ void TfrmSkype_Monitor::btnStartTranslateClick()
     FStopped = false;
 }
 
-void TfrmSkype_Monitor::btnChatHistoryClick() {}
+void TfrmSkype_Monitor::btnChatHistoryClick()
+{ }
 
-void TfrmSkype_Monitor::btnSendMessageClick() {}
+void TfrmSkype_Monitor::btnSendMessageClick()
+{ }
 
-void TfrmSkype_Monitor::mniCleanClick() {}
+void TfrmSkype_Monitor::mniCleanClick()
+{ }
 
-void TfrmSkype_Monitor::mniSaveAsClick() {}
+void TfrmSkype_Monitor::mniSaveAsClick()
+{ }
 
 void TfrmSkype_Monitor::BringSelfToForeground()
 {

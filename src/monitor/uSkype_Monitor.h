@@ -25,8 +25,7 @@ class TSaveDialogSettings : public QObject {
 public:
     explicit TSaveDialogSettings(QObject *parent)
         : QObject(parent)
-    {
-    }
+    { }
 
     QString title;
     QString filter;

@@ -90,7 +90,7 @@ public:
     ISkype *ChatClient() override { return nullptr; }
     QByteArray GetRequestToken(const QString &) override { return "1.1"; }
     void BringToForeground(platform::WindowId window) override { foreground.append(window); }
-    void WriteRunLog(const QByteArray &) override {}
+    void WriteRunLog(const QByteArray &) override { }
 
 private:
     static QString Find(const QList<std::pair<QString, QString>> &list, const QString &caption)

@@ -77,10 +77,7 @@ QList<MonitorLanguageEntry> Catalogue(const QList<QString> &names)
 
 class MonitorWindowTest : public ::testing::Test {
 protected:
-    std::unique_ptr<TfrmSkype_Monitor> Create()
-    {
-        return std::make_unique<TfrmSkype_Monitor>(&host);
-    }
+    std::unique_ptr<TfrmSkype_Monitor> Create() { return std::make_unique<TfrmSkype_Monitor>(&host); }
 
     FakeMonitorHost host;
 };
@@ -265,8 +262,8 @@ TEST_F(MonitorWindowTest, EnterInTheInputBoxNeverLeavesALineBreak)
     window->show();
     window->edtInput->setPlainText(QStringLiteral("hello"));
     window->edtInput->moveCursor(QTextCursor::End);
-    const Qt::KeyboardModifiers modifiers[] = {Qt::NoModifier, Qt::ShiftModifier, Qt::ControlModifier,
-        Qt::KeypadModifier};
+    const Qt::KeyboardModifiers modifiers[]
+        = {Qt::NoModifier, Qt::ShiftModifier, Qt::ControlModifier, Qt::KeypadModifier};
     for (Qt::KeyboardModifiers modifier : modifiers) {
         for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
             QKeyEvent press(QEvent::KeyPress, key, modifier, QStringLiteral("\r"));
