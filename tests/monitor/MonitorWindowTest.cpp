@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QCursor>
 #include <QKeyEvent>
 #include <QLabel>
@@ -345,6 +346,18 @@ TEST_F(MonitorWindowTest, ReceivePaneScrollsToTheNewestEntry)
     const QScrollBar *bar = window->edtReceive->verticalScrollBar();
     ASSERT_GT(bar->maximum(), 0);
     EXPECT_EQ(bar->value(), bar->maximum());
+}
+
+TEST_F(MonitorWindowTest, ReceivePaneOpensItsOperateMenu)
+{
+    const auto window = Create();
+    window->show();
+    QWidget *pane = window->edtReceive->viewport();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 20), pane->mapToGlobal(QPoint(10, 20)));
+    QApplication::sendEvent(pane, &event);
+    ASSERT_TRUE(window->pmOperate->isVisible());
+    EXPECT_EQ(window->pmOperate->pos(), pane->mapToGlobal(QPoint(10, 20)));
+    window->pmOperate->close();
 }
 
 TEST_F(MonitorWindowTest, ToolbarMenusOpenBelowTheToolbarUnderThePointer)
