@@ -91,7 +91,7 @@ protected:
 
 private:
     static constexpr int kGap = 1;
-    static constexpr int kPadding = 4;
+    static constexpr int kPadding = 6;
 };
 
 template <typename T> T *Make(QWidget *parent, const char *name)
