@@ -107,6 +107,8 @@ TEST(TokenPageTest, ShippedPageGivesTheTokenOfEveryKindOfText)
         QStringLiteral("日本語のテキスト"),
         QStringLiteral("👍🏽 family 👨‍👩‍👧 𝄞"),
         QString(QChar(0xD83D)) + QStringLiteral("lone high, lone low") + QChar(0xDE00),
+        // A lone surrogate among characters of every UTF-8 length.
+        QStringLiteral("é字😀") + QChar(0xDC00) + QStringLiteral("ok"),
         Repeated(QStringLiteral("x"), 256),
         Repeated(QStringLiteral("字"), 256),
         Repeated(QStringLiteral("😀"), 128),
