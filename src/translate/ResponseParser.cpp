@@ -1,6 +1,9 @@
 #include "translate/ResponseParser.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,18 +14,41 @@ constexpr char16_t QuotePlaceholder[] = u"\u0005\u0006\u0007\u0008";
 // Written over a bracket once the segment walk has consumed it.
 constexpr char16_t ConsumedBracket = 0x0014;
 
-// Strict UTF-8 to UTF-16: overlong forms, encoded surrogates, values above U+10FFFF and cut
-// sequences are refused.
-bool DecodeUtf8(const unsigned char *data, std::size_t size, std::u16string &out)
+// The working text: a buffer sized for the worst case and left uninitialised, since every
+// pass below writes before it reads.
+struct WorkingText {
+    std::unique_ptr<char16_t[]> units;
+    std::size_t size = 0;
+
+    std::u16string_view view() const { return { units.get(), size }; }
+};
+
+// Decodes UTF-8 into UTF-16 and, in the same pass, sets escaped backslashes and then escaped
+// quotes aside as placeholders. Doing both replacements in one left-to-right pass gives what the
+// two in turn give: an escaped quote can only begin at a backslash that no escaped backslash
+// took. Strict UTF-8: overlong forms, encoded surrogates, values above U+10FFFF and cut
+// sequences make it fail.
+bool DecodeAndProtect(const unsigned char *data, std::size_t size, WorkingText &text)
 {
-    out.resize(size); // never more code units than bytes
+    // At most one unit per byte, and two more for each backslash: an escape of two bytes becomes
+    // a placeholder of four units.
+    const std::size_t backslashes = static_cast<std::size_t>(std::count(data, data + size, '\\'));
+    text.units.reset(new char16_t[size + 2 * backslashes + 1]);
+    char16_t *out = text.units.get();
     std::size_t n = 0;
     std::size_t i = 0;
     while (i < size) {
         const unsigned char b0 = data[i];
         if (b0 < 0x80) {
-            out[n++] = b0;
-            ++i;
+            if (b0 == '\\' && i + 1 < size && (data[i + 1] == '\\' || data[i + 1] == '"')) {
+                const char16_t *placeholder = data[i + 1] == '\\' ? BackslashPlaceholder : QuotePlaceholder;
+                for (int k = 0; k < 4; ++k)
+                    out[n++] = placeholder[k];
+                i += 2;
+            } else {
+                out[n++] = b0;
+                ++i;
+            }
             continue;
         }
         int length;
@@ -65,33 +91,8 @@ bool DecodeUtf8(const unsigned char *data, std::size_t size, std::u16string &out
             out[n++] = static_cast<char16_t>(value);
         }
     }
-    out.resize(n);
+    text.size = n;
     return true;
-}
-
-// An escaped backslash becomes the backslash placeholder, then an escaped quote the quote
-// placeholder. One left-to-right pass gives the same as the two replacements in turn: an escaped
-// quote can only begin at a backslash that no escaped backslash took.
-std::u16string ProtectEscapes(const std::u16string &text)
-{
-    std::u16string out;
-    out.reserve(text.size() + text.size() / 2);
-    const std::size_t size = text.size();
-    std::size_t i = 0;
-    while (i < size) {
-        const char16_t c = text[i];
-        if (c == u'\\' && i + 1 < size && text[i + 1] == u'\\') {
-            out.append(BackslashPlaceholder, 4);
-            i += 2;
-        } else if (c == u'\\' && i + 1 < size && text[i + 1] == u'"') {
-            out.append(QuotePlaceholder, 4);
-            i += 2;
-        } else {
-            out.push_back(c);
-            ++i;
-        }
-    }
-    return out;
 }
 
 int HexValue(char16_t c)
@@ -106,37 +107,38 @@ int HexValue(char16_t c)
 }
 
 // Decodes \uXXXX escapes as if each time the first one in the whole text were replaced and the
-// search started again from the beginning, but in one pass: the text is the output so far
-// followed by the unread input, and the only escape that a replacement can create lies at the
-// end of the output (a decoded "u" after a backslash, or a decoded backslash before an input "u").
-platform::Result<std::u16string> DecodeUnicodeEscapes(const std::u16string &text)
+// search started again from the beginning, but in one pass, in place: the text is the output so
+// far followed by the unread input, and the only escape that a replacement can create lies at the
+// end of the output (a decoded "u" after a backslash, or a decoded backslash before an input
+// "u"). The output never outgrows what has been read.
+std::optional<QString> DecodeUnicodeEscapes(WorkingText &text)
 {
-    std::u16string out;
-    out.reserve(text.size());
-    const std::size_t size = text.size();
-    std::size_t i = 0;
+    char16_t *units = text.units.get();
+    const std::size_t size = text.size;
+    std::size_t read = 0;
+    std::size_t written = 0;
     for (;;) {
-        const std::size_t n = out.size();
-        if (n >= 2 && out[n - 2] == u'\\' && out[n - 1] == u'u') {
-            if (size - i < 4)
-                return platform::Error { QStringLiteral("cut Unicode escape at the end of the response") };
+        if (written >= 2 && units[written - 2] == u'\\' && units[written - 1] == u'u') {
+            if (size - read < 4)
+                return QStringLiteral("cut Unicode escape at the end of the response");
             int value = 0;
             for (int k = 0; k < 4; ++k) {
-                const int digit = HexValue(text[i + k]);
+                const int digit = HexValue(units[read + k]);
                 if (digit < 0)
-                    return platform::Error { QStringLiteral("Unicode escape with a character that is not a hexadecimal digit") };
+                    return QStringLiteral("Unicode escape with a character that is not a hexadecimal digit");
                 value = value * 16 + digit;
             }
-            i += 4;
-            out.resize(n - 2);
-            out.push_back(static_cast<char16_t>(value));
+            read += 4;
+            units[written - 2] = static_cast<char16_t>(value);
+            --written;
             continue;
         }
-        if (i == size)
+        if (read == size)
             break;
-        out.push_back(text[i++]);
+        units[written++] = units[read++];
     }
-    return out;
+    text.size = written;
+    return std::nullopt;
 }
 
 // Walks a text from a position on, finding in turn each occurrence of one character that lies
@@ -217,11 +219,11 @@ void Trace(const std::u16string &working)
 // started at level 1, written as a loop with a level counter: a deeply nested body must not
 // exhaust the stack. A suspended frame at level 3 or deeper always had an "[" (it recursed), so
 // only the level-2 frame's "[" needs keeping.
-void CollectSegments(const std::u16string &frozen, bool trace, std::u16string &result)
+void CollectSegments(std::u16string_view frozen, bool trace, std::u16string &result)
 {
     std::u16string working;
     if (trace)
-        working = frozen;
+        working.assign(frozen);
     UnquotedFinder opening(frozen, u'[');
     UnquotedFinder closing(frozen, u']');
     const auto consume = [&](UnquotedFinder &finder) {
@@ -273,24 +275,27 @@ void CollectSegments(const std::u16string &frozen, bool trace, std::u16string &r
     }
 }
 
+// Placeholders back to a backslash and a quote, then every quote to U+201C, in place. One pass
+// does all three: the two placeholders share no unit with each other or with the quote.
 void RestorePlaceholders(std::u16string &text)
 {
-    std::u16string out;
-    out.reserve(text.size());
-    const std::u16string_view view(text);
-    for (std::size_t i = 0; i < view.size();) {
-        if (view.substr(i, 4) == std::u16string_view(BackslashPlaceholder, 4)) {
-            out.push_back(u'\\');
-            i += 4;
-        } else if (view.substr(i, 4) == std::u16string_view(QuotePlaceholder, 4)) {
-            out.push_back(u'\u201c');
-            i += 4;
+    const std::u16string_view backslash(BackslashPlaceholder, 4);
+    const std::u16string_view quote(QuotePlaceholder, 4);
+    std::size_t written = 0;
+    for (std::size_t read = 0; read < text.size();) {
+        const char16_t c = text[read];
+        if (c == backslash[0] && std::u16string_view(text).substr(read, 4) == backslash) {
+            text[written++] = u'\\';
+            read += 4;
+        } else if (c == quote[0] && std::u16string_view(text).substr(read, 4) == quote) {
+            text[written++] = u'\u201c';
+            read += 4;
         } else {
-            out.push_back(view[i] == u'"' ? u'\u201c' : view[i]);
-            ++i;
+            text[written++] = c == u'"' ? u'\u201c' : c;
+            ++read;
         }
     }
-    text.swap(out);
+    text.resize(written);
 }
 
 void FoldIdenticalHalves(std::u16string &text)
@@ -309,19 +314,16 @@ platform::Result<QString> ParseTranslationBody(const QByteArray &body, bool trac
 {
     if (body.isEmpty())
         return platform::Error { QStringLiteral("empty response") };
-    std::u16string decoded;
-    if (!DecodeUtf8(reinterpret_cast<const unsigned char *>(body.constData()) + 1,
-            static_cast<std::size_t>(body.size() - 1), decoded))
+    WorkingText text;
+    if (!DecodeAndProtect(reinterpret_cast<const unsigned char *>(body.constData()) + 1,
+            static_cast<std::size_t>(body.size() - 1), text))
         return platform::Error { QStringLiteral("response is not UTF-8") };
-
-    auto unescaped = DecodeUnicodeEscapes(ProtectEscapes(decoded));
-    if (!unescaped)
-        return platform::Error { unescaped.error() };
-    decoded.clear();
-    decoded.shrink_to_fit();
+    if (const auto failure = DecodeUnicodeEscapes(text))
+        return platform::Error { *failure };
 
     std::u16string result;
-    CollectSegments(unescaped.value(), trace, result);
+    result.reserve(text.size); // the kept parts of the segments are never longer than the text
+    CollectSegments(text.view(), trace, result);
     RestorePlaceholders(result);
     FoldIdenticalHalves(result);
     // Not QString::fromUtf16, which would take a leading U+FEFF for a byte-order mark and drop it.
