@@ -44,7 +44,8 @@ void Delivered(void *, const TTranslateResult *)
 {
     resultsDelivered.fetch_add(1);
     // Wakes the main thread's event loop.
-    QMetaObject::invokeMethod(qApp, [] {}, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        qApp, [] {}, Qt::QueuedConnection);
 }
 
 // Runs the main thread's event loop (serving the token hand-over) until `count` results came.

@@ -55,8 +55,8 @@ QString Utf16FromCesu8(const char *data, std::size_t size)
             text.append(QChar(static_cast<char16_t>(((lead & 0x1F) << 6) | (bytes[i + 1] & 0x3F))));
             i += 2;
         } else if ((lead & 0xF0) == 0xE0 && continuation(i + 1) && continuation(i + 2)) {
-            text.append(QChar(static_cast<char16_t>(
-                ((lead & 0x0F) << 12) | ((bytes[i + 1] & 0x3F) << 6) | (bytes[i + 2] & 0x3F))));
+            text.append(QChar(
+                static_cast<char16_t>(((lead & 0x0F) << 12) | ((bytes[i + 1] & 0x3F) << 6) | (bytes[i + 2] & 0x3F))));
             i += 3;
         } else if ((lead & 0xF8) == 0xF0 && continuation(i + 1) && continuation(i + 2) && continuation(i + 3)) {
             const char32_t codePoint = ((lead & 0x07) << 18) | ((bytes[i + 1] & 0x3F) << 12)
@@ -114,8 +114,7 @@ QList<QByteArray> ScriptBlocks(const QByteArray &page)
 {
     static const QRegularExpression block(QStringLiteral("<script\\b([^>]*)>(.*?)</script\\s*>"),
         QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
-    static const QRegularExpression source(
-        QStringLiteral("\\bsrc\\s*="), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression source(QStringLiteral("\\bsrc\\s*="), QRegularExpression::CaseInsensitiveOption);
     QList<QByteArray> scripts;
     const QString text = QString::fromUtf8(page);
     for (auto it = block.globalMatch(text); it.hasNext();) {
@@ -142,7 +141,8 @@ struct ScriptPage::Heap {
     std::thread::id owner = std::this_thread::get_id();
 };
 
-ScriptPage::ScriptPage(const QString &path) : m_heap(std::make_unique<Heap>())
+ScriptPage::ScriptPage(const QString &path)
+    : m_heap(std::make_unique<Heap>())
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {

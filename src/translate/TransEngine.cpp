@@ -47,7 +47,9 @@ QString TTranslateResult::Translated() const
     return FieldText(TranslatedText, TextSize);
 }
 
-TTranslateThread::TTranslateThread(QString name) : WorkerThread(std::move(name)) {}
+TTranslateThread::TTranslateThread(QString name)
+    : WorkerThread(std::move(name))
+{ }
 
 TTranslateThread::~TTranslateThread()
 {
@@ -111,8 +113,8 @@ void TTranslateThread::RunJob(const TTranslateJob &job)
     }
 
     if (tokenFetched)
-        success = TranslateText(text, job.SourceCode.ToByteArray(), job.TargetCode.ToByteArray(), FToken,
-            job.TimeOut, result);
+        success = TranslateText(
+            text, job.SourceCode.ToByteArray(), job.TargetCode.ToByteArray(), FToken, job.TimeOut, result);
     else
         result = text;
 

@@ -58,16 +58,14 @@ struct TTokenProvider {
 //     MethodDoneEvent<&TfrmSkype_Monitor::RecvTranslatedCallback>(monitorWindow)
 template <auto Method, class T> TTokenProvider MethodTokenProvider(T *object)
 {
-    return {[](void *context, const QString &text) -> QByteArray {
-                return (static_cast<T *>(context)->*Method)(text);
-            },
+    return {[](void *context, const QString &text) -> QByteArray { return (static_cast<T *>(context)->*Method)(text); },
         object};
 }
 
 template <auto Method, class T> TTranslateDoneEvent MethodDoneEvent(T *object)
 {
-    return {[](void *context, const TTranslateResult *result) { (static_cast<T *>(context)->*Method)(result); },
-        object};
+    return {
+        [](void *context, const TTranslateResult *result) { (static_cast<T *>(context)->*Method)(result); }, object};
 }
 
 // One queued request, copied whole into a block of its own that the worker owns until the done

@@ -59,7 +59,9 @@ std::string QueryValue(const std::string &target, const std::string &key)
 // main thread. A text containing "no-token" makes it raise.
 class PageTokens {
 public:
-    PageTokens() : m_page(AppFolder::BuildBinFolder() + QStringLiteral("/tk.htm")) {}
+    PageTokens()
+        : m_page(AppFolder::BuildBinFolder() + QStringLiteral("/tk.htm"))
+    { }
 
     QByteArray GetRequestToken(const QString &text)
     {
@@ -72,7 +74,10 @@ public:
     }
 
     // The token the page gives `text` (main thread).
-    std::string TokenOf(const QString &text) { return platform::AnsiFromUnicode(m_page.CallFunction("TL", text)).toStdString(); }
+    std::string TokenOf(const QString &text)
+    {
+        return platform::AnsiFromUnicode(m_page.CallFunction("TL", text)).toStdString();
+    }
 
     std::vector<QString> asked()
     {
@@ -103,7 +108,9 @@ struct Delivered {
 // after copying; a text containing "slow" makes it linger before it returns.
 class ResultLog {
 public:
-    explicit ResultLog(LocalHttpServer &server) : m_server(server) {}
+    explicit ResultLog(LocalHttpServer &server)
+        : m_server(server)
+    { }
 
     void Done(const TTranslateResult *result)
     {
@@ -154,7 +161,8 @@ protected:
                 m_released.wait_for(Patience);
             if (text.find("fails") != std::string::npos)
                 return LocalHttpServer::Reply{500, "no"};
-            const std::string translation = text.find("long") != std::string::npos ? std::string(1100, 'L') : "T:" + text;
+            const std::string translation
+                = text.find("long") != std::string::npos ? std::string(1100, 'L') : "T:" + text;
             return LocalHttpServer::Reply{200, "[[[\"" + translation + "\",\"x\",,,1]]]"};
         });
     }
@@ -275,8 +283,7 @@ TEST_F(TransEngineTest, TheRecordHoldsConvertedTextsCutToTheirFields)
             QStringLiteral("T:") + exactly256},
         {"300 units", units300, units300.left(256), units300.left(256).toStdString(), true,
             QStringLiteral("T:") + units300.left(256)},
-        {"long translation", QStringLiteral("long"), QStringLiteral("long"), "long", true,
-            QString(1025, QChar(u'L'))},
+        {"long translation", QStringLiteral("long"), QStringLiteral("long"), "long", true, QString(1025, QChar(u'L'))},
     };
     TTranslateThread worker(QStringLiteral("test-worker"));
     worker.Start();
