@@ -1,0 +1,99 @@
+#include "shell/uSkype_Main.h"
+
+#include "platform/MessageBox.h"
+#include "platform/ScriptPage.h"
+#include "support/AppFolder.h"
+#include "support/LocalHttpServer.h"
+#include "support/ScriptedChatClient.h"
+#include "translate/TransEngine.h"
+#include "translate/TranslateText.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+
+namespace {
+
+// The main window's token provider as the translation workers use it: the token page loaded at
+// creation, called on the main thread through the worker's hand-over.
+class RequestTokenTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        platform::SetMessageBoxHandler([](const platform::MessageBoxRequest &) {});
+        qputenv("PARLAVOX_SERVICE_HOST", QByteArray::fromStdString(server.hostAndPort()));
+        InitServiceHost();
+        server.setReply({200, R"([[["Hallo","Hello",,,1]]])"});
+    }
+    void TearDown() override { platform::SetMessageBoxHandler(nullptr); }
+
+    std::unique_ptr<TfrmSkype_Main> CreateMainWindow()
+    {
+        MainWindowServices services;
+        services.createChatClient = [] { return std::unique_ptr<ISkype>(std::make_unique<ScriptedChatClient>()); };
+        services.openDocument = [](const QString &) { return true; };
+        services.startProgram = [](const QString &, const QStringList &, const QString &) { return true; };
+        services.trayAvailable = [] { return false; };
+        return std::make_unique<TfrmSkype_Main>(services);
+    }
+
+    // Translates `text` on a worker of its own with the window's GetRequestToken.
+    TTranslateResult Translate(TfrmSkype_Main &window, const QString &text)
+    {
+        struct Done {
+            TTranslateResult result;
+            std::atomic<bool> arrived{false};
+            void Take(const TTranslateResult *r)
+            {
+                result = *r;
+                arrived = true;
+            }
+        } done;
+        TTranslateThread worker(QStringLiteral("test-worker"));
+        worker.Start();
+        QueueTranslation(&worker, text, "en", "de", MethodTokenProvider<&TfrmSkype_Main::GetRequestToken>(&window),
+            MethodDoneEvent<&Done::Take>(&done), 15);
+        QTimer tick;
+        tick.start(2);
+        QElapsedTimer clock;
+        clock.start();
+        while (!done.arrived && clock.elapsed() < 20000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        EXPECT_TRUE(done.arrived);
+        return done.result;
+    }
+
+    AppFolder folder;
+    LocalHttpServer server;
+};
+
+TEST_F(RequestTokenTest, EachRequestCarriesTheTokenThePageGivesItsText)
+{
+    auto window = CreateMainWindow();
+    EXPECT_EQ(window->GetRequestToken(QStringLiteral("hello")), "338590.203232");
+
+    const TTranslateResult result = Translate(*window, QStringLiteral("你好世界"));
+    EXPECT_TRUE(result.Success);
+    ASSERT_EQ(server.requestCount(), 1u);
+    EXPECT_NE(server.requests()[0].target.find("&tk=436159.38081&q="), std::string::npos);
+}
+
+TEST_F(RequestTokenTest, WithoutThePageEveryTokenFailsAndTheJobFailsWithItsOwnText)
+{
+    ASSERT_TRUE(QFile::remove(folder.file(QStringLiteral("tk.htm"))));
+    auto window = CreateMainWindow();
+    EXPECT_THROW(window->GetRequestToken(QStringLiteral("hello")), platform::ScriptError);
+
+    const TTranslateResult result = Translate(*window, QStringLiteral("say \"hi\""));
+    EXPECT_FALSE(result.Success);
+    EXPECT_EQ(result.Translated(), QStringLiteral("say “hi“"));
+    EXPECT_EQ(server.requestCount(), 0u);
+}
+
+} // namespace
