@@ -297,18 +297,28 @@ void ConversationTracker::Place(
     const int x = rects.content.left() - tree.windowRect.left() - border;
     const int y = rects.content.top() - tree.windowRect.top() - title - border;
 
+    // Where the monitor window is now, in W's client coordinates: as the server shows it when it
+    // is among W's windows, else as the toolkit has it.
     QWidget *widget = monitor->Widget();
+    const WindowId own = windows.WidgetWindow(widget);
+    QRect current = widget->geometry();
+    for (const platform::WindowNode &node : tree.nodes) {
+        if (own && node.id == own && node.depth == 1) {
+            current = node.screenRect.translated(-tree.nodes.front().screenRect.topLeft());
+            break;
+        }
+    }
     if (monitor->Stopped()) {
         const QRect target(QPoint(x, y), monitor->StartPanelSize());
-        if (widget->geometry() != target) {
-            widget->setGeometry(target);
+        if (current != target) {
+            windows.SetWidgetGeometry(widget, target);
             widget->update();
         }
     } else {
         const QRect target(x, y, width, height);
         const QRect region(0, 0, width, height);
-        if (widget->geometry() != target) {
-            widget->setGeometry(target);
+        if (current != target) {
+            windows.SetWidgetGeometry(widget, target);
             widget->update();
         }
         if (windows.WindowRegion(widget) != region)
@@ -316,7 +326,6 @@ void ConversationTracker::Place(
     }
 
     // Stay above the conversation window's own controls when it raises one of them.
-    const WindowId own = windows.WidgetWindow(widget);
     WindowId topmost = 0;
     bool ownIsChild = false;
     for (const platform::WindowNode &node : tree.nodes) {

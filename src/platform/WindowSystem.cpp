@@ -3,6 +3,8 @@
 #include "platform/x11/X11Display.h"
 #include "platform/x11/X11WindowSystem.h"
 
+#include <QWidget>
+
 // The one place that chooses the window system behind conversation tracking.
 
 namespace platform {
@@ -30,6 +32,11 @@ public:
     }
     void Activate(WindowId) override { }
     bool Embed(QWidget *, WindowId, const QString &, const QString &) override { return false; }
+    void SetWidgetGeometry(QWidget *widget, const QRect &geometry) override
+    {
+        if (widget)
+            widget->setGeometry(geometry);
+    }
     WindowId WidgetWindow(QWidget *) override { return 0; }
     void SetWindowRegion(QWidget *, const QRect &) override { }
     QRect WindowRegion(QWidget *) override { return {}; }

@@ -84,6 +84,9 @@ public:
     // Returns false when the host does not exist or the widget cannot be embedded. Embedding a
     // widget again into the same host only renews its class and title.
     virtual bool Embed(QWidget *widget, WindowId host, const QString &className, const QString &title) = 0;
+    // Moves and resizes an embedded widget, in the host's client coordinates; the native window
+    // follows even where the toolkit's own idea of the geometry went stale.
+    virtual void SetWidgetGeometry(QWidget *widget, const QRect &geometry) = 0;
     // The native window of one of our widgets (0 when it has none).
     virtual WindowId WidgetWindow(QWidget *widget) = 0;
     // Sets the visible region of an embedded widget to a rectangle of its own coordinates; it is

@@ -4,6 +4,8 @@
 #include "platform/CodePage.h"
 #include "platform/MessageBox.h"
 #include "platform/Shell.h"
+#include "monitor/uSkype_Monitor.h"
+#include "shell/RunLog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -100,6 +102,10 @@ TfrmSkype_Main::TfrmSkype_Main(MainWindowServices services)
         FServices.startProgram = platform::StartProgram;
     if (!FServices.trayAvailable)
         FServices.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    if (!FServices.createMonitor)
+        FServices.createMonitor
+            = [](IMonitorHost *host) -> std::unique_ptr<IMonitorWindow> { return std::make_unique<TfrmSkype_Monitor>(host); };
+    FWindows = FServices.createWindowSystem ? FServices.createWindowSystem() : nullptr;
 
     InitShellResources();
     CreateComponents();
@@ -277,8 +283,7 @@ void TfrmSkype_Main::TntFormDestroy()
     } catch (...) {
         // The settings may then not be saved.
     }
-    for (auto &slot : FMonitors)
-        slot.reset();
+    ClearMonitors(FMonitors);
     FSettings.reset();
 }
 
@@ -459,8 +464,7 @@ void TfrmSkype_Main::btnStopClick()
     btnStart->setEnabled(true);
     btnStop->setEnabled(false);
     tmrMain->stop();
-    for (auto &slot : FMonitors)
-        slot.reset();
+    ClearMonitors(FMonitors);
 }
 
 void TfrmSkype_Main::btnExitClick()
@@ -483,5 +487,97 @@ QByteArray TfrmSkype_Main::GetRequestToken(const QString &text)
 
 void TfrmSkype_Main::tmrMainTimer()
 {
-    // Conversation windows are tracked here once a chat client is linked.
+    if (FBusy)
+        return;
+    FBusy = true;
+    struct ClearBusy {
+        bool &busy;
+        ~ClearBusy() { busy = false; }
+    } clearBusy{FBusy};
+    try {
+        FoundCaptions.clear();
+        FoundHandles.clear();
+        const WindowClassTable *table = DesktopClientProfile().ForGeneration(FClientGeneration);
+        if (!FWindows || !table)
+            return;
+        TrackingContext context;
+        context.windows = FWindows.get();
+        context.monitors = &FMonitors;
+        context.createMonitor = [this] { return FServices.createMonitor(this); };
+        context.sendLanguage = cbbSendLang;
+        context.recvLanguage = cbbRecvLang;
+        FTracker.Tick(context, *table, FoundCaptions, FoundHandles);
+    } catch (...) {
+        // The next tick starts afresh.
+    }
+}
+
+QString TfrmSkype_Main::FindPartnerByChatTitle(const QString &caption)
+{
+    return FSkype1 ? ::FindPartnerByChatTitle(*FSkype1, caption) : QString();
+}
+
+QString TfrmSkype_Main::FindContactByName(const QString &caption)
+{
+    return FSkype1 ? ::FindContactByName(*FSkype1, caption) : QString();
+}
+
+int TfrmSkype_Main::LangIndex() const
+{
+    return FSettings ? FSettings->LangIndex : 0;
+}
+
+void TfrmSkype_Main::SetInterfaceLanguage(QWidget *window, int index)
+{
+    // A window of its own: it starts with no current language.
+    TLanguageManager language;
+    language.SetInterfaceLanguage(window, index);
+}
+
+QList<MonitorLanguageEntry> TfrmSkype_Main::ReadLanguageCatalogue() const
+{
+    QList<MonitorLanguageEntry> result;
+    for (const LanguageEntry &entry : ::ReadLanguageCatalogue(LangIndex()))
+        result.push_back({entry.name, entry.code});
+    return result;
+}
+
+bool TfrmSkype_Main::NeedConfirm() const
+{
+    return chkNeedConfirm->isChecked();
+}
+
+bool TfrmSkype_Main::AutoRead() const
+{
+    return chkAutoRead->isChecked();
+}
+
+bool TfrmSkype_Main::SaveHistory() const
+{
+    return chkSaveHistory->isChecked();
+}
+
+int TfrmSkype_Main::TimeOut() const
+{
+    return FSettings ? FSettings->TimeOut : 15;
+}
+
+void TfrmSkype_Main::BringToForeground(platform::WindowId window)
+{
+    if (!FWindows || !window)
+        return;
+    // One of our monitor windows is raised within its conversation window and takes the focus;
+    // another program's window is activated through the window manager.
+    for (const auto &slot : FMonitors) {
+        if (slot && FWindows->WidgetWindow(slot->Widget()) == window) {
+            FWindows->ActivateWidget(slot->Widget());
+            return;
+        }
+    }
+    FWindows->Activate(window);
+}
+
+void TfrmSkype_Main::WriteRunLog(const QByteArray &text)
+{
+    ::WriteRunLog(text);
 }

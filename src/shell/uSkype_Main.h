@@ -1,7 +1,10 @@
 #pragma once
 
 #include "chatclient/ChatClient.h"
+#include "chatclient/ConversationTracking.h"
+#include "monitor/MonitorHost.h"
 #include "platform/ScriptPage.h"
+#include "platform/WindowSystem.h"
 #include "shell/DataObject.h"
 #include "shell/InterfaceLanguage.h"
 
@@ -34,13 +37,18 @@ struct MainWindowServices {
     std::function<bool(const QString &program, const QStringList &arguments, const QString &folder)> startProgram;
     // Whether a tray host is there to take the icon.
     std::function<bool()> trayAvailable;
+    // The window system that conversation tracking works on.
+    std::function<std::unique_ptr<platform::WindowSystem>()> createWindowSystem = platform::CreateWindowSystem;
+    // Creates a conversation monitor window; when unset, a TfrmSkype_Monitor.
+    std::function<std::unique_ptr<IMonitorWindow>(IMonitorHost *host)> createMonitor;
 };
 
 // The shortened version text: the four numbers cut before the third "." (major, minor, release).
 QString ShortVersionText(const QString &fourNumbers);
 
-// The main window: language choices, options, start and stop of translation, the tray icon.
-class TfrmSkype_Main : public QWidget {
+// The main window: language choices, options, start and stop of translation, the tray icon, and
+// the tracking of the chat client's conversation windows with the monitor slot table.
+class TfrmSkype_Main : public QWidget, public IMonitorHost {
     Q_OBJECT
 
 public:
@@ -55,10 +63,10 @@ public:
     // The session ends: the next close really closes.
     void SessionEnd();
 
-    QString GetMessageText(const QString &key) const;
+    QString GetMessageText(const QString &key) const override;
     // The request token for `text`, from the token page's TL, in the 8-bit code page. Main thread
     // only; raises platform::ScriptError when the page cannot give one.
-    QByteArray GetRequestToken(const QString &text);
+    QByteArray GetRequestToken(const QString &text) override;
 
     void btnStartClick();
     void StartTranslation();
@@ -71,10 +79,29 @@ public:
     void lblHomePageClick();
     void tmrMainTimer();
 
-    int ClientGeneration() const { return FClientGeneration; }
+    // The partner lookups of the monitor windows, over the linked chat client.
+    QString FindPartnerByChatTitle(const QString &caption) override;
+    QString FindContactByName(const QString &caption) override;
+
+    int ClientGeneration() const override { return FClientGeneration; }
     TDataObject *Settings() const { return FSettings.get(); }
     ISkype *Skype1() const { return FSkype1.get(); }
     bool Running() const;
+    // The monitor slot table, read in slot order.
+    const TMonitorTable &Monitors() const { return FMonitors; }
+    platform::WindowSystem *Windows() const { return FWindows.get(); }
+
+    // IMonitorHost
+    int LangIndex() const override;
+    void SetInterfaceLanguage(QWidget *window, int index) override;
+    QList<MonitorLanguageEntry> ReadLanguageCatalogue() const override;
+    bool NeedConfirm() const override;
+    bool AutoRead() const override;
+    bool SaveHistory() const override;
+    int TimeOut() const override;
+    ISkype *ChatClient() override { return FSkype1.get(); }
+    void BringToForeground(platform::WindowId window) override;
+    void WriteRunLog(const QByteArray &text) override;
 
     // Components, named as in the interface-text files.
     QLabel *imgLogo = nullptr;
@@ -124,9 +151,12 @@ private:
     bool FBusy = false;
     bool FCloseAllowed = false;
     std::unique_ptr<TDataObject> FSettings;
+    // Declared before the table: monitor windows go before the window system they are embedded by.
+    std::unique_ptr<platform::WindowSystem> FWindows;
     // Monitor slot table: 100 slots, each empty or owning one monitor window.
-    std::array<std::unique_ptr<QWidget>, 100> FMonitors;
+    TMonitorTable FMonitors;
     int FClientGeneration = 3;
+    ConversationTracker FTracker;
 
     QStringList FoundCaptions;
     QList<QByteArray> FoundHandles;

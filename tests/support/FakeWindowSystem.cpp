@@ -209,6 +209,13 @@ bool FakeWindowSystem::Embed(QWidget *widget, WindowId host, const QString &clas
     return true;
 }
 
+void FakeWindowSystem::SetWidgetGeometry(QWidget *widget, const QRect &geometry)
+{
+    Enter(QStringLiteral("SetWidgetGeometry"));
+    if (widget)
+        widget->setGeometry(geometry);
+}
+
 FakeWindowSystem::WindowId FakeWindowSystem::WidgetWindow(QWidget *widget)
 {
     return WindowOf(widget);

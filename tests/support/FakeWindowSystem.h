@@ -64,6 +64,7 @@ public:
     std::vector<platform::WindowTree> Trees(std::span<const WindowId> roots) override;
     void Activate(WindowId window) override;
     bool Embed(QWidget *widget, WindowId host, const QString &className, const QString &title) override;
+    void SetWidgetGeometry(QWidget *widget, const QRect &geometry) override;
     WindowId WidgetWindow(QWidget *widget) override;
     void SetWindowRegion(QWidget *widget, const QRect &region) override;
     QRect WindowRegion(QWidget *widget) override;

@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QPointer>
+#include <QThread>
 #include <QWidget>
 #include <QWindow>
 
@@ -241,15 +242,41 @@ public:
         embedding->m_className = className;
         embedding->m_title = title;
         if (embedding->m_host != host || !embedding->m_foreign || window->parent() != embedding->m_foreign) {
+            // A top-level window the window manager has framed is withdrawn first; moved away
+            // while managed, the window manager would reset its geometry after ours.
+            const bool wasVisible = widget->isVisible();
+            if (!window->parent()) {
+                if (wasVisible)
+                    widget->hide();
+                WaitUntilReleased(static_cast<xcb_window_t>(widget->internalWinId()));
+            }
             QWindow *foreign = QWindow::fromWinId(static_cast<WId>(host));
             window->setParent(foreign);
             if (embedding->m_foreign)
                 embedding->m_foreign->deleteLater();
             embedding->m_foreign = foreign;
             embedding->m_host = host;
+            if (wasVisible)
+                widget->show();
         }
         embedding->Apply();
         return true;
+    }
+
+    void SetWidgetGeometry(QWidget *widget, const QRect &geometry) override
+    {
+        if (!widget)
+            return;
+        widget->setGeometry(geometry);
+        // Qt may skip a geometry it believes it has already; the server's is what counts.
+        if (const WId id = widget->internalWinId()) {
+            const uint32_t values[] = {uint32_t(geometry.x()), uint32_t(geometry.y()),
+                uint32_t(std::max(1, geometry.width())), uint32_t(std::max(1, geometry.height()))};
+            Discard(xcb_configure_window_checked(m_connection, static_cast<xcb_window_t>(id),
+                XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT,
+                values));
+            xcb_flush(m_connection);
+        }
     }
 
     WindowId WidgetWindow(QWidget *widget) override { return widget ? widget->internalWinId() : 0; }
@@ -365,6 +392,26 @@ private:
         if (!embedding && create)
             embedding = new Embedding(widget, this);
         return embedding;
+    }
+
+    // Waits (briefly) until no window manager holds the top-level window any more: it is a
+    // child of the root again and carries no WM_STATE.
+    void WaitUntilReleased(xcb_window_t window)
+    {
+        for (int attempt = 0; attempt < 250; ++attempt) {
+            const auto treeCookie = xcb_query_tree(m_connection, window);
+            const auto stateCookie = xcb_get_property(m_connection, 0, window, m_wmState, m_wmState, 0, 2);
+            auto tree = TAKE_REPLY(xcb_query_tree, m_connection, treeCookie);
+            auto state = TAKE_REPLY(xcb_get_property, m_connection, stateCookie);
+            if (!tree)
+                return;
+            const bool withdrawn = !state || state->type == XCB_ATOM_NONE
+                || (xcb_get_property_value_length(state.get()) >= 4
+                    && *static_cast<const uint32_t *>(xcb_get_property_value(state.get())) == 0);
+            if (tree->parent == m_root && withdrawn)
+                return;
+            QThread::msleep(2);
+        }
     }
 
     // Without _NET_CLIENT_LIST: the client windows are the windows carrying WM_STATE, searched
