@@ -204,6 +204,13 @@ public:
 
     void Activate(WindowId window) override
     {
+        // The window manager acts on the request later: sent for a window already active, it
+        // would take the focus back from a window of ours focused in the meantime.
+        auto active = TAKE_REPLY(xcb_get_property, m_connection,
+            xcb_get_property(m_connection, 0, m_root, m_activeWindow, XCB_ATOM_WINDOW, 0, 1));
+        if (active && active->type == XCB_ATOM_WINDOW && xcb_get_property_value_length(active.get()) == 4
+            && *static_cast<const xcb_window_t *>(xcb_get_property_value(active.get())) == Id(window))
+            return;
         xcb_client_message_event_t message{};
         message.response_type = XCB_CLIENT_MESSAGE;
         message.format = 32;
@@ -388,9 +395,13 @@ private:
 
     Embedding *EmbeddingOf(QWidget *widget, bool create)
     {
-        auto *embedding = widget->findChild<Embedding *>(QString(), Qt::FindDirectChildrenOnly);
-        if (!embedding && create)
+        // Found by name: Embedding has no meta-object of its own for a typed search.
+        const QString name = QStringLiteral("parlavox-embedding");
+        auto *embedding = static_cast<Embedding *>(widget->findChild<QObject *>(name, Qt::FindDirectChildrenOnly));
+        if (!embedding && create) {
             embedding = new Embedding(widget, this);
+            embedding->setObjectName(name);
+        }
         return embedding;
     }
 

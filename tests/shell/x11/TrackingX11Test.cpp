@@ -1,0 +1,391 @@
+// Conversation tracking of the real main window against conversation windows of another program,
+// under an X server with a window manager. The conversation windows and their controls are plain
+// X windows made by the test.
+
+#include "shell/uSkype_Main.h"
+#include "monitor/uSkype_Monitor.h"
+#include "platform/MessageBox.h"
+#include "support/AppFolder.h"
+#include "support/ScriptedChatClient.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTextEdit>
+#include <QThread>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <functional>
+
+namespace {
+
+using platform::WindowId;
+
+bool WaitUntil(const std::function<bool()> &condition, int seconds = 10)
+{
+    QDeadlineTimer deadline(seconds * 1000);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents();
+        if (condition())
+            return true;
+        QThread::msleep(10);
+    }
+    return condition();
+}
+
+// The other program: its windows, and the user's mouse and keyboard (XTest, loaded at run time).
+class ForeignClient {
+public:
+    ForeignClient()
+        : display(XOpenDisplay(nullptr))
+    {
+        if (void *xtst = dlopen("libXtst.so.6", RTLD_NOW)) {
+            fakeKey = reinterpret_cast<FakeEvent>(dlsym(xtst, "XTestFakeKeyEvent"));
+            fakeButton = reinterpret_cast<FakeEvent>(dlsym(xtst, "XTestFakeButtonEvent"));
+            fakeMotion = reinterpret_cast<FakeMotion>(dlsym(xtst, "XTestFakeMotionEvent"));
+        }
+    }
+
+    Window TopLevel(const char *windowClass, const QString &title, const QRect &rect)
+    {
+        const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), rect.x(), rect.y(),
+            rect.width(), rect.height(), 0, 0, WhitePixel(display, DefaultScreen(display)));
+        SetClass(window, windowClass);
+        SetTitle(window, title);
+        XMapWindow(display, window);
+        XSync(display, False);
+        return window;
+    }
+
+    Window Child(Window parent, const char *windowClass, const QRect &rect)
+    {
+        const Window window = XCreateSimpleWindow(
+            display, parent, rect.x(), rect.y(), rect.width(), rect.height(), 0, 0, BlackPixel(display, 0));
+        SetClass(window, windowClass);
+        XMapWindow(display, window);
+        XSync(display, False);
+        return window;
+    }
+
+    void SetClass(Window window, const char *windowClass)
+    {
+        XClassHint hint;
+        hint.res_name = const_cast<char *>("fixture");
+        hint.res_class = const_cast<char *>(windowClass);
+        XSetClassHint(display, window, &hint);
+    }
+
+    void SetTitle(Window window, const QString &title)
+    {
+        const QByteArray bytes = title.toUtf8();
+        XChangeProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False),
+            XInternAtom(display, "UTF8_STRING", False), 8, PropModeReplace,
+            reinterpret_cast<const unsigned char *>(bytes.constData()), bytes.size());
+        XSync(display, False);
+    }
+
+    bool Managed(Window window)
+    {
+        Atom type;
+        int format;
+        unsigned long count = 0, after = 0;
+        unsigned char *data = nullptr;
+        XGetWindowProperty(display, window, XInternAtom(display, "_NET_FRAME_EXTENTS", False), 0, 4, False,
+            XA_CARDINAL, &type, &format, &count, &after, &data);
+        if (data)
+            XFree(data);
+        XWindowAttributes attributes;
+        return count == 4 && XGetWindowAttributes(display, window, &attributes)
+            && attributes.map_state == IsViewable;
+    }
+
+    Window Parent(Window window)
+    {
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned int count = 0;
+        if (XQueryTree(display, window, &root, &parent, &children, &count) && children)
+            XFree(children);
+        return parent;
+    }
+
+    QRect Geometry(Window window)
+    {
+        Window root;
+        int x = 0, y = 0;
+        unsigned int width = 0, height = 0, border = 0, depth = 0;
+        if (!XGetGeometry(display, window, &root, &x, &y, &width, &height, &border, &depth))
+            return {};
+        return QRect(x, y, int(width), int(height));
+    }
+
+    QPoint ScreenOrigin(Window window)
+    {
+        int x = 0, y = 0;
+        Window child;
+        XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &x, &y, &child);
+        return {x, y};
+    }
+
+    void Click(const QPoint &screen)
+    {
+        fakeMotion(display, -1, screen.x(), screen.y(), 0);
+        fakeButton(display, 1, True, 0);
+        fakeButton(display, 1, False, 0);
+        XSync(display, False);
+    }
+
+    void Type(KeySym key)
+    {
+        const unsigned int code = XKeysymToKeycode(display, key);
+        fakeKey(display, code, True, 0);
+        fakeKey(display, code, False, 0);
+        XSync(display, False);
+    }
+
+    bool CanSendInput() const { return fakeKey && fakeButton && fakeMotion; }
+
+    Display *display;
+
+private:
+    using FakeEvent = int (*)(Display *, unsigned int, int, unsigned long);
+    using FakeMotion = int (*)(Display *, int, int, int, unsigned long);
+    FakeEvent fakeKey = nullptr;
+    FakeEvent fakeButton = nullptr;
+    FakeMotion fakeMotion = nullptr;
+};
+
+// The real window system with a hook after each read of the window trees: the test destroys a
+// conversation window there, in the middle of a tick.
+class InterruptedWindowSystem final : public platform::WindowSystem {
+public:
+    explicit InterruptedWindowSystem(std::unique_ptr<platform::WindowSystem> inner)
+        : m_inner(std::move(inner))
+    { }
+
+    std::function<void()> afterTrees;
+
+    std::vector<WindowId> TopLevelWindows() override { return m_inner->TopLevelWindows(); }
+    std::vector<WindowId> Children(WindowId window) override { return m_inner->Children(window); }
+    std::vector<platform::WindowInfo> Describe(std::span<const WindowId> windows) override
+    {
+        return m_inner->Describe(windows);
+    }
+    std::vector<platform::WindowTree> Trees(std::span<const WindowId> roots) override
+    {
+        std::vector<platform::WindowTree> trees = m_inner->Trees(roots);
+        if (afterTrees)
+            std::exchange(afterTrees, nullptr)();
+        return trees;
+    }
+    void Activate(WindowId window) override { m_inner->Activate(window); }
+    bool Embed(QWidget *widget, WindowId host, const QString &className, const QString &title) override
+    {
+        return m_inner->Embed(widget, host, className, title);
+    }
+    void SetWidgetGeometry(QWidget *widget, const QRect &geometry) override
+    {
+        m_inner->SetWidgetGeometry(widget, geometry);
+    }
+    WindowId WidgetWindow(QWidget *widget) override { return m_inner->WidgetWindow(widget); }
+    void SetWindowRegion(QWidget *widget, const QRect &region) override { m_inner->SetWindowRegion(widget, region); }
+    QRect WindowRegion(QWidget *widget) override { return m_inner->WindowRegion(widget); }
+    void ActivateWidget(QWidget *widget) override { m_inner->ActivateWidget(widget); }
+    void RaiseWidget(QWidget *widget) override { m_inner->RaiseWidget(widget); }
+
+private:
+    std::unique_ptr<platform::WindowSystem> m_inner;
+};
+
+// A conversation window: a panel at (0, 30) of the client area holding the message area, the panel
+// below it and (generation 4) the input area.
+struct Conversation {
+    Window window = 0;
+    Window panel = 0;
+    Window content = 0;
+    Window me = 0;
+    Window entry = 0;
+};
+
+class TrackingX11Test : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(client.display) << "no X server";
+        platform::SetMessageBoxHandler([](const platform::MessageBoxRequest &) {});
+    }
+
+    void TearDown() override
+    {
+        main.reset();
+        for (Window window : made)
+            XDestroyWindow(client.display, window);
+        XSync(client.display, False);
+        platform::SetMessageBoxHandler(nullptr);
+    }
+
+    void Start(const QString &version)
+    {
+        MainWindowServices services;
+        services.createChatClient = [version]() -> std::unique_ptr<ISkype> {
+            auto scripted = std::make_unique<ScriptedChatClient>();
+            scripted->version = version;
+            return scripted;
+        };
+        services.openDocument = [](const QString &) { return true; };
+        services.startProgram = [](const QString &, const QStringList &, const QString &) { return true; };
+        services.trayAvailable = [] { return false; };
+        services.createWindowSystem = [this]() -> std::unique_ptr<platform::WindowSystem> {
+            auto interrupted = std::make_unique<InterruptedWindowSystem>(platform::CreateWindowSystem());
+            windows = interrupted.get();
+            return interrupted;
+        };
+        main = std::make_unique<TfrmSkype_Main>(services);
+        main->StartTranslation();
+        ASSERT_TRUE(main->Running());
+    }
+
+    Conversation AddConversation(const char *windowClass, const QString &title, bool withEntry)
+    {
+        Conversation c;
+        c.window = client.TopLevel(windowClass, title, QRect(120, 90, 640, 560));
+        made.push_back(c.window);
+        c.panel = client.Child(c.window, "TPanel", QRect(0, 30, 640, 530));
+        c.content = client.Child(c.panel, "TChatContentControl", QRect(10, 10, 400, 300));
+        c.me = client.Child(c.panel, "TMeControl", QRect(10, 310, 400, 40));
+        if (withEntry)
+            c.entry = client.Child(c.panel, "TChatEntryControl", QRect(10, 350, 400, 80));
+        // A window mapped while the window manager was still starting is mapped once more.
+        if (!WaitUntil([&] { return client.Managed(c.window); }, 2)) {
+            XUnmapWindow(client.display, c.window);
+            XMapWindow(client.display, c.window);
+            XSync(client.display, False);
+        }
+        EXPECT_TRUE(WaitUntil([&] { return client.Managed(c.window); }));
+        return c;
+    }
+
+    TfrmSkype_Monitor *MonitorIn(Window host)
+    {
+        for (const auto &slot : main->Monitors()) {
+            if (slot && slot->HostWnd() == host)
+                return dynamic_cast<TfrmSkype_Monitor *>(slot.get());
+        }
+        return nullptr;
+    }
+
+    // The monitor window's native window lies at `rect` of the host's client area.
+    bool MonitorAt(Window host, const QRect &rect)
+    {
+        TfrmSkype_Monitor *monitor = MonitorIn(host);
+        if (!monitor || !monitor->internalWinId())
+            return false;
+        const auto own = static_cast<Window>(monitor->internalWinId());
+        return client.Parent(own) == host && client.Geometry(own) == rect;
+    }
+
+    static inline ForeignClient client;
+    InterruptedWindowSystem *windows = nullptr;
+    AppFolder folder;
+    std::unique_ptr<TfrmSkype_Main> main;
+    std::vector<Window> made;
+};
+
+TEST_F(TrackingX11Test, Generation3MonitorCoversTheMessageAreaFollowsItAndTakesTheKeyboard)
+{
+    Start(QStringLiteral("3.8.0.188"));
+    const Conversation anna = AddConversation("TskMultiChatForm.UnicodeClass", QStringLiteral("Anna (Chat)"), false);
+
+    ASSERT_TRUE(WaitUntil([&] { return MonitorAt(anna.window, QRect(10, 40, 400, 340)); }))
+        << "monitor window not placed over the message area";
+    TfrmSkype_Monitor *monitor = MonitorIn(anna.window);
+    EXPECT_EQ(monitor->Caption(), QStringLiteral("Anna"));
+    const auto own = static_cast<Window>(monitor->internalWinId());
+    EXPECT_EQ(main->Windows()->ClassName(own), QStringLiteral("TfrmSkype_Monitor.UnicodeClass"));
+    EXPECT_EQ(main->Windows()->Title(own), QStringLiteral("Anna"));
+
+    // The message area grows.
+    XMoveResizeWindow(client.display, anna.content, 10, 10, 500, 360);
+    XMoveWindow(client.display, anna.me, 10, 370);
+    XSync(client.display, False);
+    EXPECT_TRUE(WaitUntil([&] { return MonitorAt(anna.window, QRect(10, 40, 500, 400)); }))
+        << "monitor window does not follow the message area";
+
+    // The conversation window raises a control of its own: the monitor window comes back on top.
+    XRaiseWindow(client.display, anna.panel);
+    XSync(client.display, False);
+    EXPECT_TRUE(WaitUntil([&] { return main->Windows()->Children(anna.window).back() == own; }));
+
+    // Stopped: only the start button; started: the full size again.
+    monitor->btnStopTranslateClick();
+    const QSize collapsed = monitor->StartPanelSize();
+    EXPECT_TRUE(WaitUntil([&] { return MonitorAt(anna.window, QRect(QPoint(10, 40), collapsed)); }))
+        << "stopped monitor window does not shrink to its start button";
+    monitor->btnStartTranslateClick();
+    EXPECT_TRUE(WaitUntil([&] { return MonitorAt(anna.window, QRect(10, 40, 500, 400)); }));
+
+    // The user clicks into the input box and types.
+    ASSERT_TRUE(client.CanSendInput()) << "libXtst.so.6 is missing";
+    const QPoint inBox = client.ScreenOrigin(own) + monitor->edtInput->mapTo(monitor, monitor->edtInput->rect().center());
+    client.Click(inBox);
+    EXPECT_TRUE(WaitUntil([&] {
+        Window focus = 0;
+        int revert = 0;
+        XGetInputFocus(client.display, &focus, &revert);
+        return focus == own && monitor->edtInput->hasFocus();
+    })) << "the click does not give the input box the keyboard";
+    client.Type(XK_h);
+    client.Type(XK_i);
+    EXPECT_TRUE(WaitUntil([&] { return monitor->edtInput->toPlainText() == QStringLiteral("hi"); }))
+        << "typed: '" << monitor->edtInput->toPlainText().toStdString() << "'";
+}
+
+TEST_F(TrackingX11Test, Generation4MonitorCoversTheInputAreaToo)
+{
+    Start(QStringLiteral("4.2.0.187"));
+    const Conversation bob = AddConversation("TConversationForm", QStringLiteral("Bob Lee"), true);
+    ASSERT_TRUE(WaitUntil([&] { return MonitorAt(bob.window, QRect(10, 40, 400, 420)); }))
+        << "monitor window not placed over the message and input areas";
+    EXPECT_EQ(MonitorIn(bob.window)->Caption(), QStringLiteral("Bob Lee"));
+    int monitors = 0;
+    for (const auto &slot : main->Monitors())
+        monitors += slot ? 1 : 0;
+    EXPECT_EQ(monitors, 1);
+}
+
+TEST_F(TrackingX11Test, ConversationWindowDestroyedInTheMiddleOfATick)
+{
+    Start(QStringLiteral("3.8.0.188"));
+    const Conversation anna = AddConversation("TskMultiChatForm", QStringLiteral("Anna (Chat)"), false);
+    ASSERT_TRUE(WaitUntil([&] { return MonitorAt(anna.window, QRect(10, 40, 400, 340)); }));
+
+    // Read, then gone before its monitor window is placed.
+    XMoveResizeWindow(client.display, anna.content, 10, 10, 450, 300);
+    XSync(client.display, False);
+    bool destroyed = false;
+    windows->afterTrees = [&] {
+        XDestroyWindow(client.display, anna.window);
+        XSync(client.display, False);
+        destroyed = true;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return destroyed; }));
+
+    // Tracking goes on: a reopened conversation gets a fresh monitor window in the stale one's place.
+    QPointer<TfrmSkype_Monitor> stale = MonitorIn(anna.window);
+    const Conversation again = AddConversation("TskMultiChatForm", QStringLiteral("Anna (Chat)"), false);
+    EXPECT_TRUE(WaitUntil([&] { return MonitorAt(again.window, QRect(10, 40, 400, 340)); }));
+    EXPECT_TRUE(stale.isNull());
+
+    main->btnStopClick();
+    for (const auto &slot : main->Monitors())
+        EXPECT_FALSE(slot);
+}
+
+} // namespace
