@@ -91,7 +91,8 @@ static_assert(std::is_trivially_copyable_v<TTranslateResult> && std::is_standard
 //
 // A failing token provider makes the job a failed translation of its own text. A failing done
 // callback is ignored. After Terminate() no further callback is made: jobs still queued are
-// dropped and the result of a request in flight is discarded.
+// dropped and the result of a request in flight is discarded. A job whose token hand-over is
+// aborted (the main thread is shutting down) is dropped as well.
 class TTranslateThread : public platform::WorkerThread {
 public:
     explicit TTranslateThread(QString name);
