@@ -14,8 +14,9 @@ namespace {
 
 QByteArray Body(qsizetype size)
 {
-    static const QByteArray segment = R"(["\u4f60\u597d, \"world\" [1] \\ \u00e9\ud83d\ude00 und so weiter","Hello, \"world\" [1] \\",,,3,["x",[1,2]]],)"
-                                      R"([,,,"Ni hao"],)";
+    static const QByteArray segment
+        = R"(["\u4f60\u597d, \"world\" [1] \\ \u00e9\ud83d\ude00 und so weiter","Hello, \"world\" [1] \\",,,3,["x",[1,2]]],)"
+          R"([,,,"Ni hao"],)";
     QByteArray body = "[[";
     body.reserve(size + segment.size() + 16);
     while (body.size() + segment.size() + 8 < size)
@@ -41,7 +42,12 @@ void Parse(benchmark::State &state)
 
 } // namespace
 
-BENCHMARK(Parse)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Arg(10'000'000)->Unit(benchmark::kMillisecond)
+BENCHMARK(Parse)
+    ->Arg(10'000)
+    ->Arg(100'000)
+    ->Arg(1'000'000)
+    ->Arg(10'000'000)
+    ->Unit(benchmark::kMillisecond)
     ->Complexity(benchmark::oN);
 
 BENCHMARK_MAIN();

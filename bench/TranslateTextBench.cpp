@@ -20,7 +20,8 @@
 namespace {
 
 const QString Text = QStringLiteral("Hello world, how are you today? \u4f60\u597d \"quoted\"");
-const std::string Reply = R"([[["Hallo Welt, wie geht es dir heute? \u4f60\u597d \"zitiert\"","Hello world",,,3]],,"en"])";
+const std::string Reply
+    = R"([[["Hallo Welt, wie geht es dir heute? \u4f60\u597d \"zitiert\"","Hello world",,,3]],,"en"])";
 
 size_t Collect(char *data, size_t size, size_t count, void *user)
 {

@@ -52,7 +52,8 @@ std::optional<QString> ReferenceParseTranslationBody(const QByteArray &body)
 {
     if (body.isEmpty())
         return std::nullopt;
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::ConvertInitialBom | QStringConverter::Flag::Stateless);
+    QStringDecoder decoder(
+        QStringDecoder::Utf8, QStringConverter::Flag::ConvertInitialBom | QStringConverter::Flag::Stateless);
     QString w = decoder.decode(body.mid(1));
     if (decoder.hasError())
         return std::nullopt;

@@ -29,7 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size <= 4096) {
         const auto reference = ReferenceParseTranslationBody(body);
         if (parsed.ok() != reference.has_value())
-            Fail(parsed.ok() ? "the reference refused a body the parser took" : "the parser refused a body the reference took", body);
+            Fail(parsed.ok() ? "the reference refused a body the parser took"
+                             : "the parser refused a body the reference took",
+                body);
         if (parsed && parsed.value() != *reference)
             Fail("the parser and the reference disagree", body);
     }

@@ -20,7 +20,7 @@ struct WorkingText {
     std::unique_ptr<char16_t[]> units;
     std::size_t size = 0;
 
-    std::u16string_view view() const { return { units.get(), size }; }
+    std::u16string_view view() const { return {units.get(), size}; }
 };
 
 // Decodes UTF-8 into UTF-16 and, in the same pass, sets escaped backslashes and then escaped
@@ -200,7 +200,8 @@ void AppendSegment(std::u16string_view segment, std::u16string &result)
 
 void Trace(const std::u16string &working)
 {
-    const QByteArray line = QString(reinterpret_cast<const QChar *>(working.data()), static_cast<qsizetype>(working.size())).toUtf8();
+    const QByteArray line
+        = QString(reinterpret_cast<const QChar *>(working.data()), static_cast<qsizetype>(working.size())).toUtf8();
     std::fprintf(stderr, "TranslateText: %s\n", line.constData());
 }
 
@@ -313,13 +314,13 @@ void FoldIdenticalHalves(std::u16string &text)
 platform::Result<QString> ParseTranslationBody(const QByteArray &body, bool trace)
 {
     if (body.isEmpty())
-        return platform::Error { QStringLiteral("empty response") };
+        return platform::Error{QStringLiteral("empty response")};
     WorkingText text;
     if (!DecodeAndProtect(reinterpret_cast<const unsigned char *>(body.constData()) + 1,
             static_cast<std::size_t>(body.size() - 1), text))
-        return platform::Error { QStringLiteral("response is not UTF-8") };
+        return platform::Error{QStringLiteral("response is not UTF-8")};
     if (const auto failure = DecodeUnicodeEscapes(text))
-        return platform::Error { *failure };
+        return platform::Error{*failure};
 
     std::u16string result;
     result.reserve(text.size); // the kept parts of the segments are never longer than the text

@@ -72,18 +72,18 @@ platform::Result<QByteArray> FetchBody(const QByteArray &url, const QByteArray &
     EnsureCurlReady();
     std::unique_ptr<CURL, CurlCleanup> curl(curl_easy_init());
     if (!curl)
-        return platform::Error { QStringLiteral("cannot create an HTTP client") };
+        return platform::Error{QStringLiteral("cannot create an HTTP client")};
 
     // The four headers of the request and nothing else: curl's own Accept is taken out, its Host
     // replaced.
     curl_slist *headers = nullptr;
-    for (const QByteArray &line : { QByteArray("Accept-Language: zh-cn"),
-             QByteArray("User-Agent: Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; Trident/5.0)"),
-             "Host: " + host, QByteArray("Connection: Keep-Alive"), QByteArray("Accept:") }) {
+    for (const QByteArray &line : {QByteArray("Accept-Language: zh-cn"),
+             QByteArray("User-Agent: Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; Trident/5.0)"), "Host: " + host,
+             QByteArray("Connection: Keep-Alive"), QByteArray("Accept:")}) {
         curl_slist *grown = curl_slist_append(headers, line.constData());
         if (!grown) {
             curl_slist_free_all(headers);
-            return platform::Error { QStringLiteral("out of memory") };
+            return platform::Error{QStringLiteral("out of memory")};
         }
         headers = grown;
     }
@@ -115,14 +115,14 @@ platform::Result<QByteArray> FetchBody(const QByteArray &url, const QByteArray &
 
     const CURLcode code = curl_easy_perform(h);
     if (body.tooLarge || code == CURLE_FILESIZE_EXCEEDED)
-        return platform::Error { QStringLiteral("response larger than 16 MiB") };
+        return platform::Error{QStringLiteral("response larger than 16 MiB")};
     if (code != CURLE_OK)
-        return platform::Error { QString::fromUtf8(curl_easy_strerror(code)) };
+        return platform::Error{QString::fromUtf8(curl_easy_strerror(code))};
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     // Redirects are not followed, so only a 2xx answer carries a translation.
     if (status < 200 || status > 299)
-        return platform::Error { QStringLiteral("HTTP status %1").arg(status) };
+        return platform::Error{QStringLiteral("HTTP status %1").arg(status)};
     return std::move(body.bytes);
 }
 

@@ -46,8 +46,8 @@ QByteArray Utf8PercentEncode(const QString &text)
     return encoded;
 }
 
-QByteArray BuildTranslateUrl(const QByteArray &serviceHost, const QByteArray &sourceCode,
-    const QByteArray &targetCode, const QByteArray &token, const QString &text)
+QByteArray BuildTranslateUrl(const QByteArray &serviceHost, const QByteArray &sourceCode, const QByteArray &targetCode,
+    const QByteArray &token, const QString &text)
 {
     QByteArray url;
     url.append("http://");

@@ -10,5 +10,5 @@ QByteArray Utf8PercentEncode(const QString &text);
 
 // The URL of one translation request. The codes and the token go in as they are; only the text
 // is encoded, and it is always the last parameter.
-QByteArray BuildTranslateUrl(const QByteArray &serviceHost, const QByteArray &sourceCode,
-    const QByteArray &targetCode, const QByteArray &token, const QString &text);
+QByteArray BuildTranslateUrl(const QByteArray &serviceHost, const QByteArray &sourceCode, const QByteArray &targetCode,
+    const QByteArray &token, const QString &text);

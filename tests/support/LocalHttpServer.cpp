@@ -31,13 +31,12 @@ std::string LocalHttpServer::Request::header(const std::string &name) const
 
 bool LocalHttpServer::Request::hasHeader(const std::string &name) const
 {
-    return std::any_of(
-        headers.begin(), headers.end(), [&](const auto &entry) { return SameName(entry.first, name); });
+    return std::any_of(headers.begin(), headers.end(), [&](const auto &entry) { return SameName(entry.first, name); });
 }
 
 LocalHttpServer::LocalHttpServer()
     : m_server(std::make_unique<httplib::Server>())
-    , m_handler([](const Request &) { return Reply {}; })
+    , m_handler([](const Request &) { return Reply{}; })
 {
     m_server->set_tcp_nodelay(true);
     m_server->set_keep_alive_timeout(1);
@@ -95,8 +94,8 @@ LocalHttpServer::LocalHttpServer()
                     return writePiece(offset, sink);
                 });
         } else {
-            res.set_content_provider(total, reply.contentType,
-                [writePiece](std::size_t offset, std::size_t, httplib::DataSink &sink) {
+            res.set_content_provider(
+                total, reply.contentType, [writePiece](std::size_t offset, std::size_t, httplib::DataSink &sink) {
                     return writePiece(offset, sink);
                 });
         }

@@ -34,7 +34,7 @@ public:
         std::string body;
         std::string contentType = "text/plain; charset=utf-8";
         // Waited before the status line is written (cut short when the server stops).
-        std::chrono::milliseconds delay { 0 };
+        std::chrono::milliseconds delay{0};
         // When non-zero, the body is `body` repeated (or "x" repeated when `body` is empty) up to
         // this many bytes, sent with a Content-Length in pieces, so a test can offer a huge body
         // without holding it; bytesStreamed() tells how much of it the server managed to write.

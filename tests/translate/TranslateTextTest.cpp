@@ -43,11 +43,11 @@ protected:
     {
         QString result;
         const bool ok = TranslateText(text, "en", "de", "406.72", timeOut, result);
-        return { ok, result };
+        return {ok, result};
     }
     Outcome translateBody(const std::string &body, const QString &text = QStringLiteral("input"))
     {
-        server.setReply({ 200, body });
+        server.setReply({200, body});
         return translate(text);
     }
 
@@ -60,15 +60,15 @@ TEST_F(TranslateTextTest, SendsTheQueryTextEncodedAndTheFourHeadersExactly)
         QString text;
         std::string query;
     } cases[] = {
-        { QStringLiteral("a b&c"), "a+b%26c" },
-        { QStringLiteral("it's (fine)! $5*2-1.0@x_y"), "it's+(fine)!+$5*2-1.0@x_y" },
-        { QStringLiteral("#%+/?=~,;:[]<>`^{|}"), "%23%25%2b%2f%3f%3d%7e%2c%3b%3a%5b%5d%3c%3e%60%5e%7b%7c%7d" },
-        { QString::fromUtf8("\u201cquoted\u201d"), "%e2%80%9cquoted%e2%80%9d" },
-        { QStringLiteral("one\ntwo\r\tthree"), "one%0atwo%0d%09three" },
-        { QString::fromUtf8("caf\u00e9 \u4f60\u597d"), "caf%c3%a9+%e4%bd%a0%e5%a5%bd" },
-        { QString::fromUtf8("\U0001F600!"), "%f0%9f%98%80!" },
+        {QStringLiteral("a b&c"), "a+b%26c"},
+        {QStringLiteral("it's (fine)! $5*2-1.0@x_y"), "it's+(fine)!+$5*2-1.0@x_y"},
+        {QStringLiteral("#%+/?=~,;:[]<>`^{|}"), "%23%25%2b%2f%3f%3d%7e%2c%3b%3a%5b%5d%3c%3e%60%5e%7b%7c%7d"},
+        {QString::fromUtf8("\u201cquoted\u201d"), "%e2%80%9cquoted%e2%80%9d"},
+        {QStringLiteral("one\ntwo\r\tthree"), "one%0atwo%0d%09three"},
+        {QString::fromUtf8("caf\u00e9 \u4f60\u597d"), "caf%c3%a9+%e4%bd%a0%e5%a5%bd"},
+        {QString::fromUtf8("\U0001F600!"), "%f0%9f%98%80!"},
     };
-    server.setReply({ 200, R"([[["x","y",,,1]]])" });
+    server.setReply({200, R"([[["x","y",,,1]]])"});
     for (const auto &c : cases) {
         server.clearRequests();
         QString result;
@@ -82,11 +82,11 @@ TEST_F(TranslateTextTest, SendsTheQueryTextEncodedAndTheFourHeadersExactly)
 
         auto headers = request.headers;
         std::sort(headers.begin(), headers.end());
-        const std::vector<std::pair<std::string, std::string>> expected {
-            { "Accept-Language", "zh-cn" },
-            { "Connection", "Keep-Alive" },
-            { "Host", server.hostAndPort() },
-            { "User-Agent", UserAgent },
+        const std::vector<std::pair<std::string, std::string>> expected{
+            {"Accept-Language", "zh-cn"},
+            {"Connection", "Keep-Alive"},
+            {"Host", server.hostAndPort()},
+            {"User-Agent", UserAgent},
         };
         EXPECT_EQ(headers, expected) << c.query;
     }
@@ -98,38 +98,38 @@ TEST_F(TranslateTextTest, CutsTheTranslationOutOfTheBody)
         std::string body;
         QString result;
     } cases[] = {
-        { R"([[["Hallo","Hello",,,1]],,"en"])", QStringLiteral("Hallo") },
+        {R"([[["Hallo","Hello",,,1]],,"en"])", QStringLiteral("Hallo")},
         // Sentences are joined as they come.
-        { R"([[["Bonjour le monde. ","Hello world.",,,3],["Au revoir","Goodbye",,,3]],,"en"])",
-            QStringLiteral("Bonjour le monde. Au revoir") },
+        {R"([[["Bonjour le monde. ","Hello world.",,,3],["Au revoir","Goodbye",,,3]],,"en"])",
+            QStringLiteral("Bonjour le monde. Au revoir")},
         // Three commas and a quote: the segment is skipped; two commas: only the first is dropped.
-        { R"([[["Hallo","Hello",,,1],[,,,"Halo"]],,"en"])", QStringLiteral("Hallo") },
-        { R"([[["Hallo","Hello",,,1],[,,"x"]]])", QStringLiteral("Hallo,") },
+        {R"([[["Hallo","Hello",,,1],[,,,"Halo"]],,"en"])", QStringLiteral("Hallo")},
+        {R"([[["Hallo","Hello",,,1],[,,"x"]]])", QStringLiteral("Hallo,")},
         // Only arrays directly inside the first array count; nested ones stay inside their segment.
-        { R"([[["A",["B"],"C"],["D"]],[["E"]]])", QStringLiteral("AD") },
+        {R"([[["A",["B"],"C"],["D"]],[["E"]]])", QStringLiteral("AD")},
         // Brackets and commas inside quoted text split nothing.
-        { R"([[["[x]","[x]",,,1],["] ,,,\"","y",,,1]]])", QString::fromUtf8("[x]] ,,,\u201c") },
+        {R"([[["[x]","[x]",,,1],["] ,,,\"","y",,,1]]])", QString::fromUtf8("[x]] ,,,\u201c")},
         // Escaped quotes and backslashes; a backslash and "n" stays; a literal \r\n ends the line.
-        { R"([[["say \"hi\" \\ ok","x",,,1]]])", QString::fromUtf8("say \u201chi\u201c \\ ok") },
-        { R"([[["a\nb","x",,,1]]])", QStringLiteral("a\\nb") },
-        { R"([[["line\r\nrest","x",,,1],["next","y"]]])", QStringLiteral("line\r\nnext") },
-        { R"([[["\\\"","x"]]])", QString::fromUtf8("\\\u201c") },
+        {R"([[["say \"hi\" \\ ok","x",,,1]]])", QString::fromUtf8("say \u201chi\u201c \\ ok")},
+        {R"([[["a\nb","x",,,1]]])", QStringLiteral("a\\nb")},
+        {R"([[["line\r\nrest","x",,,1],["next","y"]]])", QStringLiteral("line\r\nnext")},
+        {R"([[["\\\"","x"]]])", QString::fromUtf8("\\\u201c")},
         // Unicode escapes, either case, surrogate halves in turn, and an escape that a decoded
         // backslash forms with the text after it.
-        { R"([[["\u4f60\u597D","x",,,1]]])", QString::fromUtf8("\u4f60\u597d") },
-        { "[[[\"\xef\xbb\xbfHallo\",\"x\"]]]", QChar(0xfeff) + QStringLiteral("Hallo") },
-        { R"([[["\ud83d\ude00","x",,,1]]])", QString::fromUtf8("\U0001F600") },
-        { R"([[["\u005cu0041\u005c\u0075004a","x"]]])", QStringLiteral("AJ") },
-        { R"([[["\u0022","x"]]])", QString() },
+        {R"([[["\u4f60\u597D","x",,,1]]])", QString::fromUtf8("\u4f60\u597d")},
+        {"[[[\"\xef\xbb\xbfHallo\",\"x\"]]]", QChar(0xfeff) + QStringLiteral("Hallo")},
+        {R"([[["\ud83d\ude00","x",,,1]]])", QString::fromUtf8("\U0001F600")},
+        {R"([[["\u005cu0041\u005c\u0075004a","x"]]])", QStringLiteral("AJ")},
+        {R"([[["\u0022","x"]]])", QString()},
         // Identical halves around a single space.
-        { R"([[["hello hello","x",,,1]]])", QStringLiteral("hello") },
-        { R"([[["hello  hello","x",,,1]]])", QStringLiteral("hello  hello") },
-        { R"([[["a b a b","x",,,1]]])", QStringLiteral("a b a b") },
-        { R"([[["hello hellO","x",,,1]]])", QStringLiteral("hello hellO") },
+        {R"([[["hello hello","x",,,1]]])", QStringLiteral("hello")},
+        {R"([[["hello  hello","x",,,1]]])", QStringLiteral("hello  hello")},
+        {R"([[["a b a b","x",,,1]]])", QStringLiteral("a b a b")},
+        {R"([[["hello hellO","x",,,1]]])", QStringLiteral("hello hellO")},
         // A body with nothing to cut is an empty translation.
-        { R"([])", QString() },
-        { R"(x)", QString() },
-        { R"([[["unterminated)", QString() },
+        {R"([])", QString()},
+        {R"(x)", QString()},
+        {R"([[["unterminated)", QString()},
     };
     for (const auto &c : cases) {
         const auto outcome = translateBody(c.body);
@@ -173,13 +173,13 @@ TEST_F(TranslateTextTest, ErrorAndRedirectStatusesFail)
         int status;
         std::string body;
     } cases[] = {
-        { 500, "<html><body>[[[\"Internal\",\"x\"]]]</body></html>" },
-        { 429, "<html><body>Too many requests [[[\"x\",\"y\"]]]</body></html>" },
-        { 404, "" },
-        { 302, R"([[["moved","x"]]])" },
+        {500, "<html><body>[[[\"Internal\",\"x\"]]]</body></html>"},
+        {429, "<html><body>Too many requests [[[\"x\",\"y\"]]]</body></html>"},
+        {404, ""},
+        {302, R"([[["moved","x"]]])"},
     };
     for (const auto &c : cases) {
-        server.setReply({ c.status, c.body, "text/html" });
+        server.setReply({c.status, c.body, "text/html"});
         const auto outcome = translate(QStringLiteral("Hello"));
         EXPECT_FALSE(outcome.ok) << c.status;
         EXPECT_EQ(outcome.result, QStringLiteral("Hello")) << c.status;
@@ -202,7 +202,7 @@ TEST_F(TranslateTextTest, ARefusedConnectionFails)
 
 TEST_F(TranslateTextTest, AServerSlowerThanTheTimeOutFails)
 {
-    server.setReply({ 200, R"([[["late","x"]]])", "text/plain", 4000ms });
+    server.setReply({200, R"([[["late","x"]]])", "text/plain", 4000ms});
     const auto started = std::chrono::steady_clock::now();
     const auto outcome = translate(QStringLiteral("Hello"), 1);
     EXPECT_FALSE(outcome.ok);
@@ -213,7 +213,7 @@ TEST_F(TranslateTextTest, AServerSlowerThanTheTimeOutFails)
 
 TEST_F(TranslateTextTest, AServerWithinTheTimeOutSucceeds)
 {
-    server.setReply({ 200, R"([[["on time","x"]]])", "text/plain", 300ms });
+    server.setReply({200, R"([[["on time","x"]]])", "text/plain", 300ms});
     const auto outcome = translate(QStringLiteral("Hello"), 1);
     EXPECT_TRUE(outcome.ok);
     EXPECT_EQ(outcome.result, QStringLiteral("on time"));
@@ -226,18 +226,18 @@ TEST_F(TranslateTextTest, BodiesOverSixteenMebibytesFailAndAreNotReadToTheEnd)
     const std::size_t padding = limit - head.size();
 
     // Exactly the limit is still read.
-    server.setReply({ 200, head + std::string(padding, ' ') });
+    server.setReply({200, head + std::string(padding, ' ')});
     auto outcome = translate(QStringLiteral("Hello"));
     EXPECT_TRUE(outcome.ok);
     EXPECT_EQ(outcome.result, QStringLiteral("big"));
 
-    server.setReply({ 200, head + std::string(padding + 1, ' ') });
+    server.setReply({200, head + std::string(padding + 1, ' ')});
     outcome = translate(QStringLiteral("Hello"));
     EXPECT_FALSE(outcome.ok);
     EXPECT_EQ(outcome.result, QStringLiteral("Hello"));
 
     // Endless bodies, with and without a length.
-    for (const bool chunked : { false, true }) {
+    for (const bool chunked : {false, true}) {
         LocalHttpServer endless;
         LocalHttpServer::Reply reply;
         reply.streamedSize = std::size_t(4) << 30;
@@ -257,7 +257,7 @@ TEST_F(TranslateTextTest, TwoThreadsTranslateAtOnce)
     // The reply echoes the query text, so each call can tell its own answer.
     server.setHandler([](const LocalHttpServer::Request &request) {
         const std::string query = request.target.substr(request.target.rfind("&q=") + 3);
-        return LocalHttpServer::Reply { 200, "[[[\"" + query + "\",\"x\"]]]" };
+        return LocalHttpServer::Reply{200, "[[[\"" + query + "\",\"x\"]]]"};
     });
     auto worker = [this](char name, int &failures) {
         for (int i = 0; i < 40; ++i) {
