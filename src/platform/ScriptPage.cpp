@@ -85,18 +85,11 @@ void ScriptFatal(void *, const char *message)
     std::abort();
 }
 
-// The error text on top of the stack (an Error's "name: message"), popped.
+// The error on top of the stack as text ("Error: message"), popped. The conversion is protected:
+// a script may have made it raise.
 std::string PopErrorText(duk_context *ctx)
 {
-    std::string text;
-    if (duk_is_error(ctx, -1) && duk_get_prop_string(ctx, -1, "stack") && duk_is_string(ctx, -1)) {
-        text = duk_get_string(ctx, -1);
-        duk_pop(ctx);
-    } else {
-        if (duk_is_error(ctx, -1))
-            duk_pop(ctx); // the "stack" value
-        text = duk_safe_to_string(ctx, -1);
-    }
+    std::string text = duk_safe_to_string(ctx, -1);
     duk_pop(ctx);
     return text;
 }

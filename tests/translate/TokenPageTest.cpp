@@ -133,6 +133,8 @@ TEST(TokenPageTest, PageFailuresRaiseAndEmptyValuesGiveEmptyText)
         {"no TL", "<script>function Other(s) { return s; }</script>", true, {}},
         {"TL not callable", "<script>var TL = 5;</script>", true, {}},
         {"TL throws", "<script>function TL(s) { throw new Error('boom'); }</script>", true, {}},
+        {"TL throws what cannot become text",
+            "<script>function TL(s) { throw { toString: function() { throw 1; } }; }</script>", true, {}},
         {"TL uses an unknown name", "<script>function TL(s) { return missing(s); }</script>", true, {}},
         {"null", "<script>function TL(s) { return null; }</script>", true, {}},
         {"toString throws", "<script>function TL(s) { return { toString: function() { throw 1; } }; }</script>", true,
