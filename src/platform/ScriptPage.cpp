@@ -94,6 +94,13 @@ std::string PopErrorText(duk_context *ctx)
     return text;
 }
 
+// Pushes the global value named by udata (run by duk_safe_call).
+duk_ret_t GetGlobal(duk_context *ctx, void *udata)
+{
+    duk_get_global_string(ctx, static_cast<const char *>(udata));
+    return 1;
+}
+
 // Replaces the value on top of the stack with its string form (run by duk_safe_call).
 duk_ret_t ToText(duk_context *ctx, void *)
 {
@@ -178,8 +185,9 @@ QString ScriptPage::CallFunction(const char *name, const QString &argument)
     duk_context *ctx = m_heap->ctx;
     const duk_idx_t base = duk_get_top(ctx);
 
-    duk_get_global_string(ctx, name);
-    if (!duk_is_callable(ctx, -1)) {
+    // Looked up in a protected call: the page may have made the name a getter that raises.
+    if (duk_safe_call(ctx, GetGlobal, const_cast<char *>(name), 0, 1) != DUK_EXEC_SUCCESS
+        || !duk_is_callable(ctx, -1)) {
         duk_set_top(ctx, base);
         throw ScriptError(std::string("the page has no function ") + name);
     }

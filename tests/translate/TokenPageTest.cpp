@@ -135,6 +135,8 @@ TEST(TokenPageTest, PageFailuresRaiseAndEmptyValuesGiveEmptyText)
         {"TL throws", "<script>function TL(s) { throw new Error('boom'); }</script>", true, {}},
         {"TL throws what cannot become text",
             "<script>function TL(s) { throw { toString: function() { throw 1; } }; }</script>", true, {}},
+        {"TL is a getter that raises",
+            "<script>Object.defineProperty(this, 'TL', { get: function() { throw 1; } });</script>", true, {}},
         {"TL uses an unknown name", "<script>function TL(s) { return missing(s); }</script>", true, {}},
         {"null", "<script>function TL(s) { return null; }</script>", true, {}},
         {"toString throws", "<script>function TL(s) { return { toString: function() { throw 1; } }; }</script>", true,
