@@ -33,9 +33,9 @@ struct WindowNode {
     WindowId id = 0;
     // 0 for the root of the tree, 1 for its direct children, and so on.
     int depth = 0;
-    bool visible = false;
     QString className;
-    // Read for the root and its direct children only; empty deeper down.
+    // Read for the root and its direct children only; false and empty deeper down.
+    bool visible = false;
     QString title;
     // The window's own area in screen coordinates.
     QRect screenRect;

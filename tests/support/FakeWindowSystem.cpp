@@ -151,7 +151,7 @@ void FakeWindowSystem::AddNodes(WindowTree &tree, WindowId window, int depth) co
     WindowNode node;
     node.id = window;
     node.depth = depth;
-    node.visible = VisibleOf(w);
+    node.visible = depth <= 1 && VisibleOf(w);
     node.className = w.className;
     if (depth <= 1)
         node.title = w.title;

@@ -506,7 +506,7 @@ std::vector<WindowTree> X11WindowSystem::Trees(std::span<const WindowId> roots)
     };
     struct Cookies {
         xcb_query_tree_cookie_t tree;
-        xcb_get_window_attributes_cookie_t attributes;
+        xcb_get_window_attributes_cookie_t attributes{};
         xcb_get_geometry_cookie_t geometry;
         xcb_get_property_cookie_t wmClass;
         xcb_get_property_cookie_t netName{}, name{};
@@ -525,10 +525,10 @@ std::vector<WindowTree> X11WindowSystem::Trees(std::span<const WindowId> roots)
             const Pending &pending = level[i];
             Cookies &c = cookies[i];
             c.tree = xcb_query_tree(m_connection, pending.id);
-            c.attributes = xcb_get_window_attributes(m_connection, pending.id);
             c.geometry = xcb_get_geometry(m_connection, pending.id);
             c.wmClass = ClassRequest(pending.id);
             if (pending.depth <= 1) {
+                c.attributes = xcb_get_window_attributes(m_connection, pending.id);
                 c.netName = NetNameRequest(pending.id);
                 c.name = NameRequest(pending.id);
             }
@@ -542,12 +542,13 @@ std::vector<WindowTree> X11WindowSystem::Trees(std::span<const WindowId> roots)
             const Pending &pending = level[i];
             Cookies &c = cookies[i];
             auto tree = TAKE_REPLY(xcb_query_tree, m_connection, c.tree);
-            auto attributes = TAKE_REPLY(xcb_get_window_attributes, m_connection, c.attributes);
             auto geometry = TAKE_REPLY(xcb_get_geometry, m_connection, c.geometry);
             auto wmClass = TAKE_REPLY(xcb_get_property, m_connection, c.wmClass);
             Reply<xcb_get_property_reply_t> netName, name, extents;
             Reply<xcb_translate_coordinates_reply_t> origin;
+            Reply<xcb_get_window_attributes_reply_t> attributes;
             if (pending.depth <= 1) {
+                attributes = TAKE_REPLY(xcb_get_window_attributes, m_connection, c.attributes);
                 netName = TAKE_REPLY(xcb_get_property, m_connection, c.netName);
                 name = TAKE_REPLY(xcb_get_property, m_connection, c.name);
             }
@@ -556,7 +557,7 @@ std::vector<WindowTree> X11WindowSystem::Trees(std::span<const WindowId> roots)
                 extents = TAKE_REPLY(xcb_get_property, m_connection, c.extents);
             }
             // A window that vanished since its parent was read is left out.
-            if (!tree || !attributes || !geometry || (pending.depth == 0 && !origin))
+            if (!tree || !geometry || (pending.depth <= 1 && !attributes) || (pending.depth == 0 && !origin))
                 continue;
             Tree &target = trees[pending.tree];
             if (target.raw.size() >= kMaxNodesPerTree)
@@ -567,7 +568,7 @@ std::vector<WindowTree> X11WindowSystem::Trees(std::span<const WindowId> roots)
             Raw raw;
             raw.node.id = pending.id;
             raw.node.depth = pending.depth;
-            raw.node.visible = IsViewable(attributes.get());
+            raw.node.visible = attributes ? IsViewable(attributes.get()) : false;
             raw.node.className = ClassText(wmClass.get());
             if (pending.depth <= 1)
                 raw.node.title = TitleOf(netName.get(), name.get());
