@@ -65,6 +65,8 @@ struct Fixture {
     QStringList captions;
     QList<QByteArray> handles;
     const WindowClassTable *table = nullptr;
+    // The message area of each conversation window.
+    std::vector<Window> contents;
 
     void Tick() { tracker.Tick(context, *table, captions, handles); }
 };
@@ -110,7 +112,7 @@ bool Setup(Fixture &fixture)
             XInternAtom(display, "UTF8_STRING", False), 8, PropModeReplace,
             reinterpret_cast<const unsigned char *>(title.constData()), title.size());
         const Window panel = MakeWindow(display, window, "TPanel", 0, 30, 640, 530);
-        MakeWindow(display, panel, "TChatContentControl", 10, 10, 400, 300);
+        fixture.contents.push_back(MakeWindow(display, panel, "TChatContentControl", 10, 10, 400, 300));
         MakeWindow(display, panel, "TMeControl", 10, 310, 400, 40);
         MakeWindow(display, panel, "TChatEntryControl", 10, 350, 400, 80);
         const Window side = MakeWindow(display, window, "TPanel", 420, 30, 200, 530);
@@ -148,6 +150,25 @@ void BM_TrackingTick(benchmark::State &state)
         g_fixture->Tick();
 }
 BENCHMARK(BM_TrackingTick)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+
+// Each tick, one conversation window's message area has changed size since the tick before (as
+// while the user drags a window's edge): that window is read afresh and its monitor window moved.
+void BM_TrackingTickOneWindowChanging(benchmark::State &state)
+{
+    int step = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const Window content = g_fixture->contents[step % kConversations];
+        XResizeWindow(g_fixture->display, content, 400 + (step / kConversations) % 2 * 20, 300);
+        XSync(g_fixture->display, False);
+        QThread::msleep(1);
+        QCoreApplication::processEvents();
+        ++step;
+        state.ResumeTiming();
+        g_fixture->Tick();
+    }
+}
+BENCHMARK(BM_TrackingTickOneWindowChanging)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 
 // utime + stime of a process, in clock ticks.
 long long CpuTicks(const QString &pid)

@@ -53,7 +53,8 @@ WindowProfile MakeDesktopClientProfile()
 
     WindowClassTable fourth = third;
     fourth.generation = 4;
-    fourth.conversationClasses = {QStringLiteral("TConversationForm.UnicodeClass"), QStringLiteral("TConversationForm")};
+    fourth.conversationClasses
+        = {QStringLiteral("TConversationForm.UnicodeClass"), QStringLiteral("TConversationForm")};
     fourth.mainWindowClasses = {QStringLiteral("tSkMainForm.UnicodeClass"), QStringLiteral("tSkMainForm")};
     fourth.entryInHeight = true;
     fourth.conversationName = WholeTitle;
@@ -344,9 +345,8 @@ bool NameBeginsWith(const QString &name, const QString &caption)
     if (platform::AnsiFromUnicode(prefix) != platform::AnsiFromUnicode(caption))
         return false;
     // Equal 8-bit texts may hide different characters that the code page lacks.
-    auto lossless = [](const QString &text) {
-        return platform::UnicodeFromAnsi(platform::AnsiFromUnicode(text)) == text;
-    };
+    auto lossless
+        = [](const QString &text) { return platform::UnicodeFromAnsi(platform::AnsiFromUnicode(text)) == text; };
     return (lossless(prefix) && lossless(caption)) || prefix == caption;
 }
 

@@ -52,8 +52,8 @@ protected:
 
     // A conversation window of the generation's class with its controls; a child of `parent` when
     // given, else a top-level window with a frame.
-    WindowId AddConversation(int generation, const QString &title, WindowId parent = 0,
-        const QRect &client = QRect(100, 100, 600, 500))
+    WindowId AddConversation(
+        int generation, const QString &title, WindowId parent = 0, const QRect &client = QRect(100, 100, 600, 500))
     {
         const QString windowClass
             = generation == 3 ? QStringLiteral("TskMultiChatForm.UnicodeClass") : QStringLiteral("TConversationForm");
@@ -173,8 +173,8 @@ TEST_F(TrackingTest, Generation4ListsTopLevelWindowsTwiceWithoutTheClientMainWin
 
 TEST_F(TrackingTest, Generation4FindsConversationsInsideTheClientMainWindow)
 {
-    const WindowId mainWindow = windows.AddTopLevel(
-        QStringLiteral("tSkMainForm"), QStringLiteral("Client"), QRect(0, 0, 1000, 800));
+    const WindowId mainWindow
+        = windows.AddTopLevel(QStringLiteral("tSkMainForm"), QStringLiteral("Client"), QRect(0, 0, 1000, 800));
     const WindowId inside = AddConversation(4, QStringLiteral("Docked"), mainWindow, QRect(300, 0, 600, 500));
     const WindowId outside = AddConversation(4, QStringLiteral("Floating"));
     Tick(4);
@@ -444,7 +444,8 @@ TEST(PartnerLookup, CharactersTheCodePageLacksDoNotMatchEachOther)
     ASSERT_TRUE(gbk);
     platform::SetSystemCodePage(std::move(gbk));
     // Both emoji read as "?" in GBK.
-    EXPECT_FALSE(NameBeginsWith(QString::fromUtf8("\xF0\x9F\x98\x80 Anna"), QString::fromUtf8("\xF0\x9F\x98\x81 Anna")));
+    EXPECT_FALSE(
+        NameBeginsWith(QString::fromUtf8("\xF0\x9F\x98\x80 Anna"), QString::fromUtf8("\xF0\x9F\x98\x81 Anna")));
     EXPECT_TRUE(NameBeginsWith(QString::fromUtf8("\xF0\x9F\x98\x80 Anna"), QString::fromUtf8("\xF0\x9F\x98\x80")));
     EXPECT_TRUE(NameBeginsWith(QStringLiteral("张伟 | 工作"), QStringLiteral("张伟")));
     EXPECT_FALSE(NameBeginsWith(QStringLiteral("张"), QStringLiteral("张伟")));

@@ -1,5 +1,7 @@
 #include "platform/x11/X11WindowSystem.h"
 
+#include <QAbstractNativeEventFilter>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QPointer>
@@ -12,6 +14,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <unordered_map>
 
 namespace platform::x11 {
 
@@ -20,6 +23,9 @@ namespace {
 // Bounds of one tree read: a window with more descendants is read only in part.
 constexpr int kMaxDepth = 24;
 constexpr std::size_t kMaxNodesPerTree = 4096;
+// A tree read is kept until an event reports a change in it, and read afresh after this long in
+// any case (plus a share of up to a second that spreads the reads of many trees over time).
+constexpr qint64 kTreeRefreshMs = 2000;
 // Property lengths in 32-bit units.
 constexpr uint32_t kClassLength = 256;
 constexpr uint32_t kTitleLength = 1024;
@@ -129,14 +135,26 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 };
 
+// Passes the structure and property events of windows in kept trees to the window system.
+class TreeEvents final : public QAbstractNativeEventFilter {
+public:
+    explicit TreeEvents(X11WindowSystem *system)
+        : m_system(system)
+    { }
+    bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *) override;
+
+private:
+    X11WindowSystem *m_system;
+};
+
 class X11WindowSystem final : public WindowSystem {
 public:
     X11WindowSystem(xcb_connection_t *connection, xcb_window_t root)
         : m_connection(connection)
         , m_root(root)
     {
-        const char *names[] = {"_NET_CLIENT_LIST", "_NET_WM_NAME", "UTF8_STRING", "WM_STATE", "_NET_FRAME_EXTENTS",
-            "_NET_ACTIVE_WINDOW"};
+        const char *names[] = {
+            "_NET_CLIENT_LIST", "_NET_WM_NAME", "UTF8_STRING", "WM_STATE", "_NET_FRAME_EXTENTS", "_NET_ACTIVE_WINDOW"};
         xcb_intern_atom_cookie_t cookies[std::size(names)];
         for (std::size_t i = 0; i < std::size(names); ++i)
             cookies[i] = xcb_intern_atom(m_connection, 0, std::strlen(names[i]), names[i]);
@@ -145,6 +163,29 @@ public:
             auto reply = TAKE_REPLY(xcb_intern_atom, m_connection, cookies[i]);
             *targets[i] = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
         }
+        const xcb_setup_t *setup = xcb_get_setup(m_connection);
+        m_ownBase = setup->resource_id_base;
+        m_ownMask = setup->resource_id_mask;
+        m_clock.start();
+        m_events = std::make_unique<TreeEvents>(this);
+        qApp->installNativeEventFilter(m_events.get());
+    }
+
+    ~X11WindowSystem() override
+    {
+        if (qApp)
+            qApp->removeNativeEventFilter(m_events.get());
+    }
+
+    // An event about a window of a kept tree: the tree is read afresh next time.
+    void Changed(xcb_window_t window)
+    {
+        const auto owner = m_ownerOf.find(window);
+        if (owner == m_ownerOf.end())
+            return;
+        const auto cached = m_cache.find(owner->second);
+        if (cached != m_cache.end())
+            cached->second.dirty = true;
     }
 
     std::vector<WindowId> TopLevelWindows() override
@@ -179,8 +220,8 @@ public:
         cookies.reserve(windows.size());
         for (WindowId window : windows) {
             const xcb_window_t id = Id(window);
-            cookies.push_back({xcb_get_window_attributes(m_connection, id), ClassRequest(id), NetNameRequest(id),
-                NameRequest(id)});
+            cookies.push_back(
+                {xcb_get_window_attributes(m_connection, id), ClassRequest(id), NetNameRequest(id), NameRequest(id)});
         }
         std::vector<WindowInfo> result(windows.size());
         for (std::size_t i = 0; i < windows.size(); ++i) {
@@ -224,8 +265,7 @@ public:
         if (!m_windowManager) {
             // No window manager acts on the message: raise and focus directly.
             RaiseWindow(Id(window));
-            Discard(xcb_set_input_focus_checked(
-                m_connection, XCB_INPUT_FOCUS_PARENT, Id(window), XCB_CURRENT_TIME));
+            Discard(xcb_set_input_focus_checked(m_connection, XCB_INPUT_FOCUS_PARENT, Id(window), XCB_CURRENT_TIME));
         }
         xcb_flush(m_connection);
     }
@@ -234,8 +274,8 @@ public:
     {
         if (!widget || !host)
             return false;
-        auto hostAttributes = TAKE_REPLY(
-            xcb_get_window_attributes, m_connection, xcb_get_window_attributes(m_connection, Id(host)));
+        auto hostAttributes
+            = TAKE_REPLY(xcb_get_window_attributes, m_connection, xcb_get_window_attributes(m_connection, Id(host)));
         if (!hostAttributes)
             return false;
         if (!widget->windowFlags().testFlag(Qt::FramelessWindowHint))
@@ -267,6 +307,7 @@ public:
                 widget->show();
         }
         embedding->Apply();
+        Changed(Id(host));
         return true;
     }
 
@@ -439,7 +480,65 @@ private:
     xcb_atom_t m_frameExtents = XCB_ATOM_NONE;
     xcb_atom_t m_activeWindow = XCB_ATOM_NONE;
     bool m_windowManager = false;
+
+    // Trees read before, kept while no event reports a change in them.
+    struct CachedTree {
+        WindowTree tree;
+        std::vector<xcb_window_t> members;
+        qint64 readAt = 0;
+        bool dirty = false;
+    };
+    std::vector<WindowTree> ReadTrees(std::span<const WindowId> roots);
+    void Keep(const WindowTree &tree, std::vector<xcb_window_t> members);
+    bool Own(xcb_window_t window) const { return (window & ~m_ownMask) == m_ownBase; }
+
+    std::unordered_map<xcb_window_t, CachedTree> m_cache;
+    std::unordered_map<xcb_window_t, xcb_window_t> m_ownerOf;
+    uint32_t m_ownBase = 0;
+    uint32_t m_ownMask = 0;
+    QElapsedTimer m_clock;
+    std::unique_ptr<TreeEvents> m_events;
 };
+
+bool TreeEvents::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *)
+{
+    if (eventType != "xcb_generic_event_t")
+        return false;
+    auto *event = static_cast<xcb_generic_event_t *>(message);
+    switch (event->response_type & 0x7f) {
+    case XCB_CREATE_NOTIFY:
+        m_system->Changed(reinterpret_cast<xcb_create_notify_event_t *>(event)->parent);
+        break;
+    case XCB_DESTROY_NOTIFY:
+        m_system->Changed(reinterpret_cast<xcb_destroy_notify_event_t *>(event)->event);
+        break;
+    case XCB_UNMAP_NOTIFY:
+        m_system->Changed(reinterpret_cast<xcb_unmap_notify_event_t *>(event)->event);
+        break;
+    case XCB_MAP_NOTIFY:
+        m_system->Changed(reinterpret_cast<xcb_map_notify_event_t *>(event)->event);
+        break;
+    case XCB_REPARENT_NOTIFY:
+        m_system->Changed(reinterpret_cast<xcb_reparent_notify_event_t *>(event)->event);
+        m_system->Changed(reinterpret_cast<xcb_reparent_notify_event_t *>(event)->parent);
+        break;
+    case XCB_CONFIGURE_NOTIFY:
+        m_system->Changed(reinterpret_cast<xcb_configure_notify_event_t *>(event)->event);
+        break;
+    case XCB_GRAVITY_NOTIFY:
+        m_system->Changed(reinterpret_cast<xcb_gravity_notify_event_t *>(event)->event);
+        break;
+    case XCB_CIRCULATE_NOTIFY:
+        m_system->Changed(reinterpret_cast<xcb_circulate_notify_event_t *>(event)->event);
+        break;
+    case XCB_PROPERTY_NOTIFY:
+        m_system->Changed(reinterpret_cast<xcb_property_notify_event_t *>(event)->window);
+        break;
+    default:
+        break;
+    }
+    return false;
+}
 
 void Embedding::Apply()
 {
@@ -485,6 +584,47 @@ bool Embedding::eventFilter(QObject *watched, QEvent *event)
 
 std::vector<WindowTree> X11WindowSystem::Trees(std::span<const WindowId> roots)
 {
+    // Kept trees are given again; the others are read, all in one go.
+    const qint64 now = m_clock.elapsed();
+    std::vector<WindowId> stale;
+    for (WindowId root : roots) {
+        const auto cached = m_cache.find(Id(root));
+        if (cached == m_cache.end() || cached->second.dirty
+            || now - cached->second.readAt > kTreeRefreshMs + qint64(root % 1024))
+            stale.push_back(root);
+    }
+    if (!stale.empty())
+        ReadTrees(stale);
+    std::vector<WindowTree> result(roots.size());
+    for (std::size_t i = 0; i < roots.size(); ++i) {
+        const auto cached = m_cache.find(Id(roots[i]));
+        if (cached != m_cache.end())
+            result[i] = cached->second.tree;
+        else
+            result[i].root = roots[i];
+    }
+    return result;
+}
+
+void X11WindowSystem::Keep(const WindowTree &tree, std::vector<xcb_window_t> members)
+{
+    const xcb_window_t root = Id(tree.root);
+    if (const auto old = m_cache.find(root); old != m_cache.end()) {
+        for (xcb_window_t member : old->second.members) {
+            if (const auto owner = m_ownerOf.find(member); owner != m_ownerOf.end() && owner->second == root)
+                m_ownerOf.erase(owner);
+        }
+        m_cache.erase(old);
+    }
+    if (!tree.exists)
+        return;
+    for (xcb_window_t member : members)
+        m_ownerOf[member] = root;
+    m_cache[root] = CachedTree{tree, std::move(members), m_clock.elapsed(), false};
+}
+
+std::vector<WindowTree> X11WindowSystem::ReadTrees(std::span<const WindowId> roots)
+{
     // Read level by level: the requests for every window of a level go out together, then their
     // replies are collected, so a tick costs a few round trips however many windows it reads.
     struct Raw {
@@ -524,6 +664,15 @@ std::vector<WindowTree> X11WindowSystem::Trees(std::span<const WindowId> roots)
         for (std::size_t i = 0; i < level.size(); ++i) {
             const Pending &pending = level[i];
             Cookies &c = cookies[i];
+            // Asked for before the window is read: any later change in the tree is reported.
+            if (!Own(pending.id)) {
+                uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+                if (pending.depth <= 1)
+                    mask |= XCB_EVENT_MASK_PROPERTY_CHANGE;
+                if (pending.depth == 0)
+                    mask |= XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+                Discard(xcb_change_window_attributes_checked(m_connection, pending.id, XCB_CW_EVENT_MASK, &mask));
+            }
             c.tree = xcb_query_tree(m_connection, pending.id);
             c.geometry = xcb_get_geometry(m_connection, pending.id);
             c.wmClass = ClassRequest(pending.id);
@@ -562,9 +711,9 @@ std::vector<WindowTree> X11WindowSystem::Trees(std::span<const WindowId> roots)
             Tree &target = trees[pending.tree];
             if (target.raw.size() >= kMaxNodesPerTree)
                 continue;
-            const QPoint screenOrigin = pending.depth == 0
-                ? QPoint(origin->dst_x, origin->dst_y)
-                : pending.parentOrigin + QPoint(geometry->x + geometry->border_width, geometry->y + geometry->border_width);
+            const QPoint screenOrigin = pending.depth == 0 ? QPoint(origin->dst_x, origin->dst_y)
+                                                           : pending.parentOrigin
+                    + QPoint(geometry->x + geometry->border_width, geometry->y + geometry->border_width);
             Raw raw;
             raw.node.id = pending.id;
             raw.node.depth = pending.depth;
@@ -595,6 +744,7 @@ std::vector<WindowTree> X11WindowSystem::Trees(std::span<const WindowId> roots)
     }
 
     std::vector<WindowTree> result(roots.size());
+    std::vector<std::vector<xcb_window_t>> members(roots.size());
     for (std::size_t i = 0; i < roots.size(); ++i) {
         WindowTree &out = result[i];
         out.root = roots[i];
@@ -614,6 +764,8 @@ std::vector<WindowTree> X11WindowSystem::Trees(std::span<const WindowId> roots)
         } else {
             out.windowRect = client;
         }
+        for (const Raw &raw : tree.raw)
+            members[i].push_back(static_cast<xcb_window_t>(raw.node.id));
         // Depth first, children in stacking order.
         std::vector<std::size_t> stack{0};
         while (!stack.empty()) {
@@ -625,6 +777,8 @@ std::vector<WindowTree> X11WindowSystem::Trees(std::span<const WindowId> roots)
                 stack.push_back(*it);
         }
     }
+    for (std::size_t i = 0; i < roots.size(); ++i)
+        Keep(result[i], std::move(members[i]));
     return result;
 }
 

@@ -51,8 +51,8 @@ public:
 
     Window TopLevel(const char *windowClass, const QString &title, const QRect &rect, bool utf8Title = true)
     {
-        const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), rect.x(), rect.y(),
-            rect.width(), rect.height(), 0, 0, WhitePixel(display, DefaultScreen(display)));
+        const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), rect.x(), rect.y(), rect.width(),
+            rect.height(), 0, 0, WhitePixel(display, DefaultScreen(display)));
         SetClass(window, windowClass);
         const QByteArray bytes = title.toUtf8();
         if (utf8Title)
@@ -97,8 +97,7 @@ public:
         if (data)
             XFree(data);
         XWindowAttributes attributes;
-        return count == 4 && XGetWindowAttributes(display, window, &attributes)
-            && attributes.map_state == IsViewable;
+        return count == 4 && XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable;
     }
 
     QPoint ScreenOrigin(Window window)
@@ -133,8 +132,8 @@ public:
         int format;
         unsigned long count = 0, after = 0;
         unsigned char *data = nullptr;
-        XGetWindowProperty(display, window, AtomOf(name), 0, 1024, False, AnyPropertyType, &type, &format, &count, &after,
-            &data);
+        XGetWindowProperty(
+            display, window, AtomOf(name), 0, 1024, False, AnyPropertyType, &type, &format, &count, &after, &data);
         const int unit = format == 32 ? int(sizeof(long)) : format == 16 ? int(sizeof(short)) : 1;
         QByteArray result(reinterpret_cast<const char *>(data), data ? int(count) * unit : 0);
         if (data)
@@ -216,8 +215,8 @@ TEST_F(X11WindowSystemTest, ListsAndReadsClientWindowsWithAndWithoutTheClientLis
         EXPECT_FALSE(Contains(topLevel, client.Parent(unicode)));
         if (!clientList) {
             ::Atom window = XA_WINDOW;
-            XChangeProperty(client.display, DefaultRootWindow(client.display), client.AtomOf("_NET_CLIENT_LIST"), window,
-                32, PropModeReplace, reinterpret_cast<const unsigned char *>(saved.constData()),
+            XChangeProperty(client.display, DefaultRootWindow(client.display), client.AtomOf("_NET_CLIENT_LIST"),
+                window, 32, PropModeReplace, reinterpret_cast<const unsigned char *>(saved.constData()),
                 int(saved.size() / sizeof(long)));
             XSync(client.display, False);
         }
@@ -261,8 +260,8 @@ TEST_F(X11WindowSystemTest, TreeGivesScreenRectanglesAndAFrameThatPlacementCanUs
     std::vector<std::pair<WindowId, int>> order;
     for (const auto &node : tree.nodes)
         order.emplace_back(node.id, node.depth);
-    EXPECT_EQ(order,
-        (std::vector<std::pair<WindowId, int>>{{host, 0}, {panel, 1}, {content, 2}, {me, 2}, {direct, 1}}));
+    EXPECT_EQ(
+        order, (std::vector<std::pair<WindowId, int>>{{host, 0}, {panel, 1}, {content, 2}, {me, 2}, {direct, 1}}));
     EXPECT_EQ(tree.nodes[1].title, QString());
     EXPECT_EQ(tree.nodes[2].className, QStringLiteral("TChatContentControl"));
     EXPECT_EQ(tree.nodes[2].screenRect, QRect(client.ScreenOrigin(content), QSize(400, 300)));
@@ -281,6 +280,27 @@ TEST_F(X11WindowSystemTest, TreeGivesScreenRectanglesAndAFrameThatPlacementCanUs
     EXPECT_EQ(windows->Descendants(host), (std::vector<WindowId>{panel, content, me, direct}));
     EXPECT_EQ(windows->ScreenRect(content), QRect(client.ScreenOrigin(content), QSize(400, 300)));
     EXPECT_EQ(windows->ClientRect(host), QRect(0, 0, 600, 500));
+
+    // A tree read again reports what changed since: a control moved, one added, the window gone.
+    auto contentRect = [&] {
+        for (const auto &node : windows->Trees(ids).front().nodes) {
+            if (node.id == content)
+                return node.screenRect;
+        }
+        return QRect();
+    };
+    XMoveResizeWindow(client.display, content, 20, 15, 420, 310);
+    XSync(client.display, False);
+    EXPECT_TRUE(WaitUntil([&] { return contentRect() == QRect(client.ScreenOrigin(content), QSize(420, 310)); }));
+    const Window added = client.Child(panel, "TChatEntryControl", QRect(10, 350, 400, 80));
+    EXPECT_TRUE(WaitUntil([&] {
+        const auto nodes = windows->Trees(ids).front().nodes;
+        return std::any_of(nodes.begin(), nodes.end(), [&](const auto &node) { return node.id == added; });
+    }));
+    XDestroyWindow(client.display, host);
+    XSync(client.display, False);
+    made.clear();
+    EXPECT_TRUE(WaitUntil([&] { return !windows->Trees(ids).front().exists; }));
 }
 
 TEST_F(X11WindowSystemTest, EmbedsAWidgetIntoAnotherProgramsWindow)
@@ -296,12 +316,12 @@ TEST_F(X11WindowSystemTest, EmbedsAWidgetIntoAnotherProgramsWindow)
     const auto own = static_cast<Window>(widget.winId());
     ASSERT_TRUE(WaitUntil([&] { return client.Parent(own) != DefaultRootWindow(client.display); }));
 
-    ASSERT_TRUE(windows->Embed(&widget, host, QStringLiteral("TfrmSkype_Monitor.UnicodeClass"), QStringLiteral("Anna")));
+    ASSERT_TRUE(
+        windows->Embed(&widget, host, QStringLiteral("TfrmSkype_Monitor.UnicodeClass"), QStringLiteral("Anna")));
     widget.show();
     widget.setGeometry(10, 40, 200, 150);
     EXPECT_TRUE(WaitUntil([&] {
-        return client.Parent(own) == host && client.Geometry(own) == QRect(10, 40, 200, 150)
-            && windows->IsVisible(own);
+        return client.Parent(own) == host && client.Geometry(own) == QRect(10, 40, 200, 150) && windows->IsVisible(own);
     }));
     EXPECT_EQ(windows->WidgetWindow(&widget), own);
     EXPECT_EQ(windows->ClassName(own), QStringLiteral("TfrmSkype_Monitor.UnicodeClass"));

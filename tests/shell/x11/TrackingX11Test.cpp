@@ -2,9 +2,9 @@
 // under an X server with a window manager. The conversation windows and their controls are plain
 // X windows made by the test.
 
-#include "shell/uSkype_Main.h"
 #include "monitor/uSkype_Monitor.h"
 #include "platform/MessageBox.h"
+#include "shell/uSkype_Main.h"
 #include "support/AppFolder.h"
 #include "support/ScriptedChatClient.h"
 
@@ -56,8 +56,8 @@ public:
 
     Window TopLevel(const char *windowClass, const QString &title, const QRect &rect)
     {
-        const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), rect.x(), rect.y(),
-            rect.width(), rect.height(), 0, 0, WhitePixel(display, DefaultScreen(display)));
+        const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), rect.x(), rect.y(), rect.width(),
+            rect.height(), 0, 0, WhitePixel(display, DefaultScreen(display)));
         SetClass(window, windowClass);
         SetTitle(window, title);
         XMapWindow(display, window);
@@ -98,13 +98,12 @@ public:
         int format;
         unsigned long count = 0, after = 0;
         unsigned char *data = nullptr;
-        XGetWindowProperty(display, window, XInternAtom(display, "_NET_FRAME_EXTENTS", False), 0, 4, False,
-            XA_CARDINAL, &type, &format, &count, &after, &data);
+        XGetWindowProperty(display, window, XInternAtom(display, "_NET_FRAME_EXTENTS", False), 0, 4, False, XA_CARDINAL,
+            &type, &format, &count, &after, &data);
         if (data)
             XFree(data);
         XWindowAttributes attributes;
-        return count == 4 && XGetWindowAttributes(display, window, &attributes)
-            && attributes.map_state == IsViewable;
+        return count == 4 && XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable;
     }
 
     Window Parent(Window window)
@@ -333,7 +332,8 @@ TEST_F(TrackingX11Test, Generation3MonitorCoversTheMessageAreaFollowsItAndTakesT
 
     // The user clicks into the input box and types.
     ASSERT_TRUE(client.CanSendInput()) << "libXtst.so.6 is missing";
-    const QPoint inBox = client.ScreenOrigin(own) + monitor->edtInput->mapTo(monitor, monitor->edtInput->rect().center());
+    const QPoint inBox
+        = client.ScreenOrigin(own) + monitor->edtInput->mapTo(monitor, monitor->edtInput->rect().center());
     client.Click(inBox);
     EXPECT_TRUE(WaitUntil([&] {
         Window focus = 0;
