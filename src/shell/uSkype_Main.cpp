@@ -1,10 +1,10 @@
 #include "shell/uSkype_Main.h"
 
+#include "monitor/uSkype_Monitor.h"
 #include "platform/AppPaths.h"
 #include "platform/CodePage.h"
 #include "platform/MessageBox.h"
 #include "platform/Shell.h"
-#include "monitor/uSkype_Monitor.h"
 #include "shell/RunLog.h"
 
 #include <QAction>
@@ -103,8 +103,9 @@ TfrmSkype_Main::TfrmSkype_Main(MainWindowServices services)
     if (!FServices.trayAvailable)
         FServices.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     if (!FServices.createMonitor)
-        FServices.createMonitor
-            = [](IMonitorHost *host) -> std::unique_ptr<IMonitorWindow> { return std::make_unique<TfrmSkype_Monitor>(host); };
+        FServices.createMonitor = [](IMonitorHost *host) -> std::unique_ptr<IMonitorWindow> {
+            return std::make_unique<TfrmSkype_Monitor>(host);
+        };
     FWindows = FServices.createWindowSystem ? FServices.createWindowSystem() : nullptr;
 
     InitShellResources();
