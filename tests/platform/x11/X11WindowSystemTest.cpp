@@ -283,7 +283,8 @@ TEST_F(X11WindowSystemTest, TreeGivesScreenRectanglesAndAFrameThatPlacementCanUs
 
     // A tree read again reports what changed since: a control moved, one added, the window gone.
     auto contentRect = [&] {
-        for (const auto &node : windows->Trees(ids).front().nodes) {
+        const std::vector<platform::WindowTree> again = windows->Trees(ids);
+        for (const auto &node : again.front().nodes) {
             if (node.id == content)
                 return node.screenRect;
         }
