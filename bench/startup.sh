@@ -15,7 +15,7 @@ if [ ! -x "$build/bin/parlavox" ]; then
 fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cp "$build"/bin/parlavox "$build"/bin/*.ini "$build"/bin/*.txt "$work"/ 2>/dev/null || true
+cp "$build"/bin/parlavox "$build"/bin/*.ini "$build"/bin/*.txt "$build"/bin/*.htm "$work"/ 2>/dev/null || true
 rm -f "$work/ConfigEN.ini"
 
 times=()
