@@ -2,11 +2,11 @@
 // other program's windows are made by the test with a connection of its own.
 
 #include "platform/WindowSystem.h"
+#include "support/Wait.h"
+#include "support/X11Client.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QGuiApplication>
-#include <QThread>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -24,125 +24,6 @@
 namespace {
 
 using platform::WindowId;
-
-bool WaitUntil(const std::function<bool()> &condition, int seconds = 10)
-{
-    QDeadlineTimer deadline(seconds * 1000);
-    while (!deadline.hasExpired()) {
-        QCoreApplication::processEvents();
-        if (condition())
-            return true;
-        QThread::msleep(10);
-    }
-    return condition();
-}
-
-// Another program's windows, made with plain Xlib.
-class ForeignClient {
-public:
-    ForeignClient()
-        : display(XOpenDisplay(nullptr))
-    { }
-    ~ForeignClient()
-    {
-        if (display)
-            XCloseDisplay(display);
-    }
-
-    Window TopLevel(const char *windowClass, const QString &title, const QRect &rect, bool utf8Title = true)
-    {
-        const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), rect.x(), rect.y(), rect.width(),
-            rect.height(), 0, 0, WhitePixel(display, DefaultScreen(display)));
-        SetClass(window, windowClass);
-        const QByteArray bytes = title.toUtf8();
-        if (utf8Title)
-            XChangeProperty(display, window, AtomOf("_NET_WM_NAME"), AtomOf("UTF8_STRING"), 8, PropModeReplace,
-                reinterpret_cast<const unsigned char *>(bytes.constData()), bytes.size());
-        else
-            XStoreName(display, window, bytes.constData());
-        XMapWindow(display, window);
-        XSync(display, False);
-        return window;
-    }
-
-    Window Child(Window parent, const char *windowClass, const QRect &rect)
-    {
-        const Window window = XCreateSimpleWindow(
-            display, parent, rect.x(), rect.y(), rect.width(), rect.height(), 0, 0, BlackPixel(display, 0));
-        SetClass(window, windowClass);
-        XMapWindow(display, window);
-        XSync(display, False);
-        return window;
-    }
-
-    void SetClass(Window window, const char *windowClass)
-    {
-        XClassHint hint;
-        hint.res_name = const_cast<char *>("fixture");
-        hint.res_class = const_cast<char *>(windowClass);
-        XSetClassHint(display, window, &hint);
-    }
-
-    ::Atom AtomOf(const char *name) { return XInternAtom(display, name, False); }
-
-    // Managed: framed by the window manager and shown.
-    bool Managed(Window window)
-    {
-        ::Atom type;
-        int format;
-        unsigned long count = 0, after = 0;
-        unsigned char *data = nullptr;
-        XGetWindowProperty(display, window, AtomOf("_NET_FRAME_EXTENTS"), 0, 4, False, XA_CARDINAL, &type, &format,
-            &count, &after, &data);
-        if (data)
-            XFree(data);
-        XWindowAttributes attributes;
-        return count == 4 && XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable;
-    }
-
-    QPoint ScreenOrigin(Window window)
-    {
-        int x = 0, y = 0;
-        Window child;
-        XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &x, &y, &child);
-        return {x, y};
-    }
-
-    Window Parent(Window window)
-    {
-        Window root = 0, parent = 0, *children = nullptr;
-        unsigned int count = 0;
-        if (XQueryTree(display, window, &root, &parent, &children, &count) && children)
-            XFree(children);
-        return parent;
-    }
-
-    QRect Geometry(Window window)
-    {
-        Window root;
-        int x = 0, y = 0;
-        unsigned int width = 0, height = 0, border = 0, depth = 0;
-        XGetGeometry(display, window, &root, &x, &y, &width, &height, &border, &depth);
-        return QRect(x, y, int(width), int(height));
-    }
-
-    QByteArray Property(Window window, const char *name)
-    {
-        ::Atom type;
-        int format;
-        unsigned long count = 0, after = 0;
-        unsigned char *data = nullptr;
-        XGetWindowProperty(
-            display, window, AtomOf(name), 0, 1024, False, AnyPropertyType, &type, &format, &count, &after, &data);
-        const int unit = format == 32 ? int(sizeof(long)) : format == 16 ? int(sizeof(short)) : 1;
-        QByteArray result(reinterpret_cast<const char *>(data), data ? int(count) * unit : 0);
-        if (data)
-            XFree(data);
-        return result;
-    }
-
-    Display *display;
-};
 
 class X11WindowSystemTest : public ::testing::Test {
 protected:
@@ -189,7 +70,7 @@ protected:
     }
 
     // One connection for the whole program: window ids are never reused between tests.
-    static inline ForeignClient client;
+    static inline X11Client client;
     std::unique_ptr<platform::WindowSystem> windows;
     std::vector<Window> made;
 };

@@ -3,12 +3,11 @@
 #include "shell/SingleInstance.h"
 #include "platform/SharedRecord.h"
 #include "support/AppFolder.h"
+#include "support/Wait.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -20,18 +19,6 @@
 #include <functional>
 
 namespace {
-
-// Polls a condition until it holds or a generous bound passes (a liveness check, not a timing one).
-bool WaitUntil(const std::function<bool()> &condition, int seconds = 20)
-{
-    QDeadlineTimer deadline(seconds * 1000);
-    while (!deadline.hasExpired()) {
-        if (condition())
-            return true;
-        QThread::msleep(20);
-    }
-    return condition();
-}
 
 class X11Probe {
 public:
@@ -153,7 +140,7 @@ protected:
         WaitUntil([&] {
             window = probe.ClientWindowOf(process->processId());
             return window != 0 && probe.IsNormal(window);
-        });
+        }, 20);
         return window;
     }
 
@@ -173,7 +160,7 @@ TEST_F(SingleInstanceTest, SecondCopyRestoresTheFirstAndEndsWithoutAWindow)
     // Closing without a tray host minimises the window.
     XIconifyWindow(probe.display, window, DefaultScreen(probe.display));
     XSync(probe.display, False);
-    ASSERT_TRUE(WaitUntil([&] { return !probe.IsNormal(window); }));
+    ASSERT_TRUE(WaitUntil([&] { return !probe.IsNormal(window); }, 20));
 
     QProcess *second = Start();
     ASSERT_TRUE(second->waitForFinished(20000));
@@ -181,7 +168,7 @@ TEST_F(SingleInstanceTest, SecondCopyRestoresTheFirstAndEndsWithoutAWindow)
     EXPECT_EQ(second->exitCode(), 0);
     EXPECT_EQ(probe.ClientWindowOf(second->processId()), 0u);
 
-    EXPECT_TRUE(WaitUntil([&] { return probe.IsNormal(window); })) << "the first copy's window is shown again";
+    EXPECT_TRUE(WaitUntil([&] { return probe.IsNormal(window); }, 20)) << "the first copy's window is shown again";
     EXPECT_EQ(first->state(), QProcess::Running);
 }
 

@@ -7,11 +7,11 @@
 #include "shell/uSkype_Main.h"
 #include "support/AppFolder.h"
 #include "support/ScriptedChatClient.h"
+#include "support/Wait.h"
+#include "support/X11Client.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QTextEdit>
-#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -20,7 +20,6 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <functional>
@@ -28,138 +27,6 @@
 namespace {
 
 using platform::WindowId;
-
-bool WaitUntil(const std::function<bool()> &condition, int seconds = 10)
-{
-    QDeadlineTimer deadline(seconds * 1000);
-    while (!deadline.hasExpired()) {
-        QCoreApplication::processEvents();
-        if (condition())
-            return true;
-        QThread::msleep(10);
-    }
-    return condition();
-}
-
-// The other program: its windows, and the user's mouse and keyboard (XTest, loaded at run time).
-class ForeignClient {
-public:
-    ForeignClient()
-        : display(XOpenDisplay(nullptr))
-    {
-        if (void *xtst = dlopen("libXtst.so.6", RTLD_NOW)) {
-            fakeKey = reinterpret_cast<FakeEvent>(dlsym(xtst, "XTestFakeKeyEvent"));
-            fakeButton = reinterpret_cast<FakeEvent>(dlsym(xtst, "XTestFakeButtonEvent"));
-            fakeMotion = reinterpret_cast<FakeMotion>(dlsym(xtst, "XTestFakeMotionEvent"));
-        }
-    }
-
-    Window TopLevel(const char *windowClass, const QString &title, const QRect &rect)
-    {
-        const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), rect.x(), rect.y(), rect.width(),
-            rect.height(), 0, 0, WhitePixel(display, DefaultScreen(display)));
-        SetClass(window, windowClass);
-        SetTitle(window, title);
-        XMapWindow(display, window);
-        XSync(display, False);
-        return window;
-    }
-
-    Window Child(Window parent, const char *windowClass, const QRect &rect)
-    {
-        const Window window = XCreateSimpleWindow(
-            display, parent, rect.x(), rect.y(), rect.width(), rect.height(), 0, 0, BlackPixel(display, 0));
-        SetClass(window, windowClass);
-        XMapWindow(display, window);
-        XSync(display, False);
-        return window;
-    }
-
-    void SetClass(Window window, const char *windowClass)
-    {
-        XClassHint hint;
-        hint.res_name = const_cast<char *>("fixture");
-        hint.res_class = const_cast<char *>(windowClass);
-        XSetClassHint(display, window, &hint);
-    }
-
-    void SetTitle(Window window, const QString &title)
-    {
-        const QByteArray bytes = title.toUtf8();
-        XChangeProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False),
-            XInternAtom(display, "UTF8_STRING", False), 8, PropModeReplace,
-            reinterpret_cast<const unsigned char *>(bytes.constData()), bytes.size());
-        XSync(display, False);
-    }
-
-    bool Managed(Window window)
-    {
-        Atom type;
-        int format;
-        unsigned long count = 0, after = 0;
-        unsigned char *data = nullptr;
-        XGetWindowProperty(display, window, XInternAtom(display, "_NET_FRAME_EXTENTS", False), 0, 4, False, XA_CARDINAL,
-            &type, &format, &count, &after, &data);
-        if (data)
-            XFree(data);
-        XWindowAttributes attributes;
-        return count == 4 && XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable;
-    }
-
-    Window Parent(Window window)
-    {
-        Window root = 0, parent = 0, *children = nullptr;
-        unsigned int count = 0;
-        if (XQueryTree(display, window, &root, &parent, &children, &count) && children)
-            XFree(children);
-        return parent;
-    }
-
-    QRect Geometry(Window window)
-    {
-        Window root;
-        int x = 0, y = 0;
-        unsigned int width = 0, height = 0, border = 0, depth = 0;
-        if (!XGetGeometry(display, window, &root, &x, &y, &width, &height, &border, &depth))
-            return {};
-        return QRect(x, y, int(width), int(height));
-    }
-
-    QPoint ScreenOrigin(Window window)
-    {
-        int x = 0, y = 0;
-        Window child;
-        XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &x, &y, &child);
-        return {x, y};
-    }
-
-    void Click(const QPoint &screen)
-    {
-        fakeMotion(display, -1, screen.x(), screen.y(), 0);
-        fakeButton(display, 1, True, 0);
-        fakeButton(display, 1, False, 0);
-        XSync(display, False);
-    }
-
-    void Type(KeySym key)
-    {
-        const unsigned int code = XKeysymToKeycode(display, key);
-        fakeKey(display, code, True, 0);
-        fakeKey(display, code, False, 0);
-        XSync(display, False);
-    }
-
-    bool CanSendInput() const { return fakeKey && fakeButton && fakeMotion; }
-
-    Display *display;
-
-private:
-    using FakeEvent = int (*)(Display *, unsigned int, int, unsigned long);
-    using FakeMotion = int (*)(Display *, int, int, int, unsigned long);
-    FakeEvent fakeKey = nullptr;
-    FakeEvent fakeButton = nullptr;
-    FakeMotion fakeMotion = nullptr;
-};
 
 // The real window system with a hook after each read of the window trees: the test destroys a
 // conversation window there, in the middle of a tick.
@@ -290,7 +157,7 @@ protected:
         return client.Parent(own) == host && client.Geometry(own) == rect;
     }
 
-    static inline ForeignClient client;
+    static inline X11Client client;
     InterruptedWindowSystem *windows = nullptr;
     AppFolder folder;
     std::unique_ptr<TfrmSkype_Main> main;
