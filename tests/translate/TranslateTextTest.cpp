@@ -186,6 +186,16 @@ TEST_F(TranslateTextTest, ErrorAndRedirectStatusesFail)
     }
 }
 
+TEST_F(TranslateTextTest, ServiceHostDefaultsToTheLocalServiceAndIsReadOnce)
+{
+    qunsetenv("PARLAVOX_SERVICE_HOST");
+    InitServiceHost();
+    EXPECT_EQ(ServiceHost(), QByteArray("127.0.0.1:8731"));
+    // A change of the environment after start-up is not seen.
+    qputenv("PARLAVOX_SERVICE_HOST", "example.invalid:1");
+    EXPECT_EQ(ServiceHost(), QByteArray("127.0.0.1:8731"));
+}
+
 TEST_F(TranslateTextTest, ARefusedConnectionFails)
 {
     std::string refusedHost;
