@@ -27,8 +27,11 @@ public:
     // The interface-language setting LangIndex.
     virtual int LangIndex() const = 0;
     // Makes `window` show the interface texts of language `index`, as a window does for itself when
-    // it is created (each window keeps its own current language, none at first).
-    virtual void SetInterfaceLanguage(QWidget *window, int index) = 0;
+    // it is created (each window keeps its own current language, none at first). The text files
+    // are read from `folder`, or from the executable's folder when it is empty.
+    virtual void SetInterfaceLanguage(QWidget *window, int index, const QString &folder = {}) = 0;
+    // The main window, which dialogs of the monitor windows are centred on.
+    virtual QWidget *MainForm() = 0;
     // The language catalogue of the current interface language, in file order.
     virtual QList<MonitorLanguageEntry> ReadLanguageCatalogue() const = 0;
 

@@ -528,11 +528,11 @@ int TfrmSkype_Main::LangIndex() const
     return FSettings ? FSettings->LangIndex : 0;
 }
 
-void TfrmSkype_Main::SetInterfaceLanguage(QWidget *window, int index)
+void TfrmSkype_Main::SetInterfaceLanguage(QWidget *window, int index, const QString &folder)
 {
     // A window of its own: it starts with no current language.
     TLanguageManager language;
-    language.SetInterfaceLanguage(window, index);
+    language.SetInterfaceLanguage(window, index, folder);
 }
 
 QList<MonitorLanguageEntry> TfrmSkype_Main::ReadLanguageCatalogue() const

@@ -93,7 +93,8 @@ public:
 
     // IMonitorHost
     int LangIndex() const override;
-    void SetInterfaceLanguage(QWidget *window, int index) override;
+    void SetInterfaceLanguage(QWidget *window, int index, const QString &folder = {}) override;
+    QWidget *MainForm() override { return this; }
     QList<MonitorLanguageEntry> ReadLanguageCatalogue() const override;
     bool NeedConfirm() const override;
     bool AutoRead() const override;

@@ -32,7 +32,9 @@ public:
 
     // Lays the window's entries of ENU.txt over it, the way the interface-text files name
     // components: "<window>.<component>.<property>".
-    void SetInterfaceLanguage(QWidget *window, int index) override
+    QWidget *MainForm() override { return nullptr; }
+
+    void SetInterfaceLanguage(QWidget *window, int index, const QString & = {}) override
     {
         languageRequests.append({window, index});
         if (index != 1)
