@@ -50,6 +50,10 @@ public:
     void mniDoubleClick() override { }
     void mniSendChineseClick(QObject *) override { }
     void mniRecvChineseClick(QObject *) override { }
+    QByteArray GetSendLangCode() const override { return {}; }
+    QByteArray GetRecvLangCode() const override { return {}; }
+    void AppendReceiveEntry(const QString &, EntryColour) override { }
+    TTranslateDoneEvent RecvTranslatedEvent() override { return {}; }
     QWidget *Widget() override { return this; }
 
 private:

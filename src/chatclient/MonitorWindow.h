@@ -1,6 +1,9 @@
 #pragma once
 
 #include "platform/WindowSystem.h"
+#include "translate/TransEngine.h"
+
+#include <QByteArray>
 
 #include <QSize>
 #include <QString>
@@ -10,6 +13,9 @@
 
 class QObject;
 class QWidget;
+
+// The colours of the receive pane's entries: what the partner said, and what the user sent.
+enum class EntryColour { Received, Sent };
 
 // What tracking and dispatch need of a conversation monitor window. The monitor window
 // implements it; the main window creates monitor windows through a MonitorFactory.
@@ -34,6 +40,15 @@ public:
     // Select the send or receive language named by Sender (a menu item or a combo box).
     virtual void mniSendChineseClick(QObject *Sender) = 0;
     virtual void mniRecvChineseClick(QObject *Sender) = 0;
+
+    // 8-bit codes of the chosen send and receive languages; empty when none is chosen.
+    virtual QByteArray GetSendLangCode() const = 0;
+    virtual QByteArray GetRecvLangCode() const = 0;
+    // Appends `text` as a new paragraph at the end of the receive pane, in that colour.
+    virtual void AppendReceiveEntry(const QString &text, EntryColour colour) = 0;
+    // The done event that brings a received message's translation to this window. It may be called
+    // after the window is gone: the result is then dropped.
+    virtual TTranslateDoneEvent RecvTranslatedEvent() = 0;
 
     // The top-level widget, for embedding, showing and placing.
     virtual QWidget *Widget() = 0;

@@ -1,6 +1,15 @@
 #include "monitor/uSkype_Monitor.h"
 
+#include "chatclient/ChatSending.h"
+#include "monitor/History.h"
 #include "monitor/LanguageMenus.h"
+#include "monitor/MessageEntries.h"
+#include "monitor/uConfirm.h"
+#include "platform/AppPaths.h"
+#include "platform/CodePage.h"
+#include "platform/MessageBox.h"
+#include "platform/Text.h"
+#include "platform/WorkerThread.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -8,6 +17,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCursor>
+#include <QDate>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -16,9 +26,13 @@
 #include <QScrollBar>
 #include <QStyleOptionToolButton>
 #include <QStylePainter>
+#include <QTextCursor>
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
+
+#include <cstring>
+#include <unordered_map>
 
 // The window's pictures live in a resource file of this static library.
 static void InitMonitorResources()
@@ -37,6 +51,27 @@ constexpr int kSendButtonWidth = 34;
 constexpr int kStartButtonWidth = 75;
 constexpr int kStartPanelHeight = 24;
 constexpr QSize kImageSize(18, 18);
+// Longest typed text that is sent, in UTF-16 code units.
+constexpr qsizetype kMaxInputLength = 255;
+
+// Live monitor windows by serial number; main thread only. Done events carry the serial rather
+// than the window, so a result for a window that has gone finds nothing here.
+std::unordered_map<quint64, TfrmSkype_Monitor *> &LiveWindows()
+{
+    static std::unordered_map<quint64, TfrmSkype_Monitor *> windows;
+    return windows;
+}
+quint64 g_nextSerial = 1;
+
+void *SerialContext(quint64 serial)
+{
+    return reinterpret_cast<void *>(static_cast<quintptr>(serial));
+}
+
+quint64 SerialOf(void *context)
+{
+    return static_cast<quint64>(reinterpret_cast<quintptr>(context));
+}
 
 // A button that draws its image and caption as one block centred in it, the image at its own
 // size and on whole pixels, so that the artwork stays sharp; the style draws only the frame.
@@ -153,13 +188,27 @@ bool IsEnter(const QEvent *event)
 TfrmSkype_Monitor::TfrmSkype_Monitor(IMonitorHost *host)
     : QWidget(nullptr)
     , FHost(host)
+    , FSerial(g_nextSerial++)
 {
+    LiveWindows().emplace(FSerial, this);
     InitMonitorResources();
     CreateComponents();
     FormCreate();
 }
 
-TfrmSkype_Monitor::~TfrmSkype_Monitor() = default;
+TfrmSkype_Monitor::~TfrmSkype_Monitor()
+{
+    LiveWindows().erase(FSerial);
+    // A delivery waiting for its confirmation ends without sending when its window goes.
+    if (FConfirm)
+        FConfirm->reject();
+}
+
+TfrmSkype_Monitor *TfrmSkype_Monitor::FromSerial(quint64 serial)
+{
+    const auto found = LiveWindows().find(serial);
+    return found == LiveWindows().end() ? nullptr : found->second;
+}
 
 void TfrmSkype_Monitor::CreateComponents()
 {
@@ -389,10 +438,6 @@ void TfrmSkype_Monitor::mniDoubleClick()
 {
     mniSingle->setChecked(false);
     mniDouble->setChecked(true);
-    // Shown as a choice of one; the click handlers keep exactly one checked.
-    auto *methods = new QActionGroup(pmSendMethod);
-    methods->addAction(mniSingle);
-    methods->addAction(mniDouble);
 }
 
 int TfrmSkype_Monitor::GetSendMethod() const
@@ -480,8 +525,179 @@ void TfrmSkype_Monitor::btnStartTranslateClick()
 void TfrmSkype_Monitor::btnChatHistoryClick()
 { }
 
+void TfrmSkype_Monitor::ShowHint(const QString &key)
+{
+    platform::ShowMessageBox({this, FHost->GetMessageText(QStringLiteral("HINT_CAPTION")), FHost->GetMessageText(key),
+        QMessageBox::Information, true});
+    edtInput->setFocus(Qt::OtherFocusReason);
+}
+
 void TfrmSkype_Monitor::btnSendMessageClick()
-{ }
+{
+    const QString text = platform::Trim(edtInput->toPlainText());
+    if (text.isEmpty()) {
+        ShowHint(QStringLiteral("MESSAGE_CANNOT_EMPTY"));
+        return;
+    }
+    if (text.size() > kMaxInputLength) {
+        ShowHint(QStringLiteral("CONTENT_OVER_LENGTH"));
+        return;
+    }
+    QueueSendTranslation(text, GetSendLangCode(), GetRecvLangCode(),
+        MethodTokenProvider<&IMonitorHost::GetRequestToken>(FHost), SendTranslatedEvent(), FHost->TimeOut());
+    edtInput->clear();
+}
+
+TTranslateDoneEvent TfrmSkype_Monitor::RecvTranslatedEvent()
+{
+    return {&TfrmSkype_Monitor::RecvTranslatedCallback, SerialContext(FSerial)};
+}
+
+TTranslateDoneEvent TfrmSkype_Monitor::SendTranslatedEvent()
+{
+    return {&TfrmSkype_Monitor::SendTranslatedCallback, SerialContext(FSerial)};
+}
+
+void TfrmSkype_Monitor::RecvTranslatedCallback(void *context, const TTranslateResult *result)
+{
+    // The record lives on the worker's stack until this returns; the worker waits meanwhile.
+    const quint64 serial = SerialOf(context);
+    platform::WorkerThread::Synchronize([serial, result] {
+        if (TfrmSkype_Monitor *window = FromSerial(serial)) {
+            window->FRecvResult = *result;
+            window->ShowRecvTranslation();
+        }
+    });
+}
+
+void TfrmSkype_Monitor::SendTranslatedCallback(void *context, const TTranslateResult *result)
+{
+    const quint64 serial = SerialOf(context);
+    platform::WorkerThread::Synchronize([serial, result] {
+        if (TfrmSkype_Monitor *window = FromSerial(serial)) {
+            window->FSendResult = *result;
+            window->DeliverSendTranslation();
+        }
+    });
+}
+
+void TfrmSkype_Monitor::ShowRecvTranslation()
+{
+    try {
+        const QString original = FRecvResult.Original();
+        const QString sayWord = FHost->GetMessageText(QStringLiteral("SAY_WORD"));
+        if (!FRecvResult.Success) {
+            const QString handle = GetPartnerHandle();
+            const QString entry = ReceivedFailureEntry(EntryTimeStamp(), handle, sayWord, original,
+                FHost->GetMessageText(QStringLiteral("TANSLATE_TIMEOUT")));
+            AppendReceiveEntry(entry, EntryColour::Received);
+            if (FHost->SaveHistory())
+                AppendHistory(GetPartnerHandle(), entry);
+            return;
+        }
+        const QString translated = FRecvResult.Translated();
+        QString entry = ReceivedEntry(EntryTimeStamp(), GetPartnerHandle(), sayWord, original, translated,
+            GetSendMethod() == 1);
+        if (FHost->AutoRead())
+            QueueSpeech(Utterance(translated, GetSendLangCode()));
+        if (FHost->SaveHistory()) {
+            // Stored and shown with the original text, whatever the send method.
+            const QString handle = GetPartnerHandle();
+            entry = ReceivedEntry(EntryTimeStamp(), handle, sayWord, original, translated, true);
+            AppendHistory(handle, entry);
+        }
+        AppendReceiveEntry(entry, EntryColour::Received);
+    } catch (const std::exception &) {
+        // This entry ends here; the next result is handled afresh.
+    }
+}
+
+bool TfrmSkype_Monitor::ConfirmTranslation()
+{
+    const quint64 serial = FSerial;
+    auto dialog = std::make_unique<TfrmConfirm>(FHost);
+    dialog->FLangIndex = FHost->LangIndex();
+    dialog->edtConfirmContent->setPlainText(FSendResult.Translated());
+    FConfirm = dialog.get();
+    // However the dialog ends, its text is used.
+    dialog->exec();
+    if (!FromSerial(serial))
+        return false;
+    FConfirm = nullptr;
+    const QString corrected = dialog->edtConfirmContent->toPlainText().left(TTranslateResult::TextSize);
+    std::memset(FSendResult.TranslatedText, 0, sizeof FSendResult.TranslatedText);
+    std::memcpy(FSendResult.TranslatedText, corrected.utf16(), static_cast<std::size_t>(corrected.size()) * 2);
+    return true;
+}
+
+void TfrmSkype_Monitor::DeliverSendTranslation()
+{
+    try {
+        const QString original = FSendResult.Original();
+        const QString iSay = FHost->GetMessageText(QStringLiteral("I_SAY"));
+        ISkype *skype = FHost->ChatClient();
+        if (!FSendResult.Success) {
+            const QString message
+                = FailedChatMessage(original, FHost->GetMessageText(QStringLiteral("TANSLATE_TIMEOUT")));
+            if (!skype)
+                return;
+            skype->SendMessageToUser(GetPartnerHandle(), message);
+            const QString entry = SentEntry(EntryTimeStamp(), iSay, message);
+            AppendReceiveEntry(entry, EntryColour::Sent);
+            if (FHost->SaveHistory())
+                AppendHistory(GetPartnerHandle(), entry);
+            return;
+        }
+        // The window may be destroyed while the dialog is open; then nothing more is done.
+        if (FHost->NeedConfirm() && !ConfirmTranslation())
+            return;
+        const QString translated = FSendResult.Translated();
+        QString message = ComposeChatMessage(GetSendMethod(), original, translated);
+        if (!skype)
+            return;
+        SendToConversation(*skype, FHost->ClientGeneration(), [this] { return GetPartnerHandle(); }, Caption(),
+            message);
+        if (FHost->AutoRead())
+            QueueSpeech(Utterance(translated, GetRecvLangCode()));
+        if (FHost->SaveHistory()) {
+            // Echoed and stored with the original text, whatever the chat received.
+            message = OriginalAndTranslation(original, translated);
+            AppendHistory(GetPartnerHandle(), SentEntry(EntryTimeStamp(), iSay, message));
+        }
+        AppendReceiveEntry(SentEntry(EntryTimeStamp(), iSay, message), EntryColour::Sent);
+    } catch (const std::exception &) {
+        // A refused send skips the rest for this message; the next result is handled afresh.
+    }
+}
+
+void TfrmSkype_Monitor::QueueSpeech(const QByteArray &utterance)
+{
+    if (FSpeakList)
+        FSpeakList->QueueSpeech(utterance);
+}
+
+void TfrmSkype_Monitor::AppendHistory(const QString &handle, const QString &text)
+{
+    const platform::Result<void> appended
+        = AppendHistoryEntry(platform::ExecutableFolder(), handle, text, QDate::currentDate());
+    if (!appended)
+        FHost->WriteRunLog(platform::AnsiFromUnicode(appended.error()));
+}
+
+void TfrmSkype_Monitor::AppendReceiveEntry(const QString &text, EntryColour colour)
+{
+    QTextCursor cursor(edtReceive->document());
+    cursor.movePosition(QTextCursor::End);
+    const int start = cursor.position();
+    if (!edtReceive->document()->isEmpty())
+        cursor.insertBlock();
+    // A CR inside the text becomes a paragraph break.
+    cursor.insertText(text);
+    cursor.setPosition(start, QTextCursor::KeepAnchor);
+    QTextCharFormat format;
+    format.setForeground(colour == EntryColour::Received ? QColor(0, 128, 0) : QColor(0, 0, 255));
+    cursor.mergeCharFormat(format);
+}
 
 void TfrmSkype_Monitor::mniCleanClick()
 { }

@@ -2,6 +2,8 @@
 
 #include "chatclient/MonitorWindow.h"
 #include "monitor/MonitorHost.h"
+#include "monitor/SpeakQueue.h"
+#include "translate/TransEngine.h"
 
 #include <QByteArray>
 #include <QList>
@@ -9,11 +11,14 @@
 #include <QString>
 #include <QWidget>
 
+#include <memory>
+
 class QAction;
 class QComboBox;
 class QMenu;
 class QTextEdit;
 class QToolButton;
+class TfrmConfirm;
 
 // The settings of the dialog that saves the receive pane. The interface texts set its title and
 // filter; the filter is written "description|pattern".
@@ -59,8 +64,10 @@ public:
     QWidget *Widget() override { return this; }
 
     // 8-bit code of the checked send or receive language; empty when none is checked.
-    QByteArray GetSendLangCode() const;
-    QByteArray GetRecvLangCode() const;
+    QByteArray GetSendLangCode() const override;
+    QByteArray GetRecvLangCode() const override;
+    void AppendReceiveEntry(const QString &text, EntryColour colour) override;
+    TTranslateDoneEvent RecvTranslatedEvent() override;
     // 0: only the translation is sent; 1: the original text and the translation.
     int GetSendMethod() const;
     // The conversation partner's handle, looked up afresh from the caption; may be empty.
@@ -70,6 +77,27 @@ public:
     const QList<QByteArray> &LangCodes() const { return FLangCodes; }
 
     void BuildLangMenus();
+
+    // The incoming flow. The callback runs on the receive worker: it hands the result over to the
+    // main thread, where the window (when it still exists) copies it into FRecvResult and shows it.
+    static void RecvTranslatedCallback(void *context, const TTranslateResult *result);
+    void ShowRecvTranslation();
+
+    // The outgoing flow: the send button queues the typed text; the callback runs on the send
+    // worker and hands the result over to DeliverSendTranslation on the main thread.
+    TTranslateDoneEvent SendTranslatedEvent();
+    static void SendTranslatedCallback(void *context, const TTranslateResult *result);
+    void DeliverSendTranslation();
+
+    // Appends an entry to the partner's history file of today; a failure goes to the run log.
+    void AppendHistory(const QString &handle, const QString &text);
+
+    // Replaces the speech queue; without one nothing is read aloud.
+    void SetSpeakList(std::unique_ptr<ISpeakQueue> speakList) { FSpeakList = std::move(speakList); }
+
+    // The latest results of the incoming and outgoing flows.
+    TTranslateResult FRecvResult{};
+    TTranslateResult FSendResult{};
 
     void btnSendLangClick();
     void btnRecvLangClick();
@@ -125,7 +153,20 @@ private:
     static void SelectLanguage(QMenu *menu, QObject *Sender);
     QByteArray LangCodeOf(const QMenu *menu) const;
 
+    // The window with that serial number when it still exists; main thread.
+    static TfrmSkype_Monitor *FromSerial(quint64 serial);
+    // Shows the confirmation dialog and takes its text as the translation. False when this window
+    // was destroyed while the dialog was open.
+    bool ConfirmTranslation();
+    void ShowHint(const QString &key);
+    void QueueSpeech(const QByteArray &utterance);
+
     IMonitorHost *FHost;
+    // Identifies the window in done events, which may outlive it.
+    quint64 FSerial = 0;
+    // The confirmation dialog while it is open.
+    TfrmConfirm *FConfirm = nullptr;
+    std::unique_ptr<ISpeakQueue> FSpeakList;
     QList<QString> FLangNames;
     QList<QByteArray> FLangCodes; // 8-bit, parallel to FLangNames
     bool FMenusBuilt = false;

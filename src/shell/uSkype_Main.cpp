@@ -1,5 +1,6 @@
 #include "shell/uSkype_Main.h"
 
+#include "chatclient/MessageDispatch.h"
 #include "monitor/uSkype_Monitor.h"
 #include "platform/AppPaths.h"
 #include "platform/CodePage.h"
@@ -233,6 +234,9 @@ void TfrmSkype_Main::TntFormCreate()
         FBusy = false;
         FCloseAllowed = false;
         FSkype1 = FServices.createChatClient();
+        FSkype1->SetOnMessageStatus([this](const std::shared_ptr<IChatMessage> &message, int status) {
+            Skype1MessageStatus(FSkype1.get(), message, status);
+        });
         FSettings = std::make_unique<TDataObject>();
         FLanguage.SetInterfaceLanguage(this, FSettings->LangIndex);
 
@@ -510,6 +514,24 @@ void TfrmSkype_Main::tmrMainTimer()
         FTracker.Tick(context, *table, FoundCaptions, FoundHandles);
     } catch (...) {
         // The next tick starts afresh.
+    }
+}
+
+void TfrmSkype_Main::Skype1MessageStatus(
+    ISkype * /*ASender*/, const std::shared_ptr<IChatMessage> &pMessage, int Status)
+{
+    if (!pMessage)
+        return;
+    MessageDispatchContext context;
+    context.monitors = &FMonitors;
+    context.hostExists = [this](platform::WindowId window) { return FWindows && FWindows->Exists(window); };
+    context.sayWord = GetMessageText(QStringLiteral("SAY_WORD"));
+    context.onToken = MethodTokenProvider<&TfrmSkype_Main::GetRequestToken>(this);
+    context.timeOut = TimeOut();
+    try {
+        DispatchMessageStatus(*pMessage, Status, context);
+    } catch (const std::exception &) {
+        // The chat client failed: this message is not dispatched; the next event starts afresh.
     }
 }
 

@@ -78,6 +78,8 @@ public:
     void lblEmailClick();
     void lblHomePageClick();
     void tmrMainTimer();
+    // OnMessageStatus of the chat-client control: a received message goes to its monitor window.
+    void Skype1MessageStatus(ISkype *ASender, const std::shared_ptr<IChatMessage> &pMessage, int Status);
 
     // The partner lookups of the monitor windows, over the linked chat client.
     QString FindPartnerByChatTitle(const QString &caption) override;

@@ -157,6 +157,28 @@ void QueueTranslation(TTranslateThread *thread, const QString &text, const QByte
     thread->AddJob(job);
 }
 
+QStringList SplitIntoJobTexts(const QString &text)
+{
+    constexpr qsizetype size = TTranslateJob::TextSize;
+    constexpr qsizetype tail = 32;
+    QStringList pieces;
+    qsizetype start = 0;
+    while (text.size() - start > size) {
+        qsizetype end = start + size;
+        qsizetype blank = end - 1;
+        while (blank >= end - tail && !text[blank].isSpace())
+            --blank;
+        if (blank >= end - tail)
+            end = blank + 1;
+        else if (text[end - 1].isHighSurrogate() && text[end].isLowSurrogate())
+            --end;
+        pieces.append(text.mid(start, end - start));
+        start = end;
+    }
+    pieces.append(text.mid(start));
+    return pieces;
+}
+
 void QueueRecvTranslation(const QString &text, const QByteArray &sourceCode, const QByteArray &targetCode,
     TTokenProvider onToken, TTranslateDoneEvent onDone, std::int32_t timeOut)
 {

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <deque>
@@ -123,6 +124,12 @@ private:
 // is cut to 256 units and the codes to 255 characters; the worker's token provider is replaced.
 void QueueTranslation(TTranslateThread *thread, const QString &text, const QByteArray &sourceCode,
     const QByteArray &targetCode, TTokenProvider onToken, TTranslateDoneEvent onDone, std::int32_t timeOut);
+
+// Cuts a text into consecutive pieces of at most TTranslateJob::TextSize units, so that a long text
+// goes whole through several jobs. A piece ends after the last white space among its last 32 units
+// when there is one, else after its full size (one unit less when that would split a surrogate
+// pair). A text that fits is its only piece; an empty text gives one empty piece.
+QStringList SplitIntoJobTexts(const QString &text);
 
 // QueueTranslation on the receive worker and on the send worker. Jobs queued while the workers do
 // not run (before StartTranslateThreads or after StopTranslateThreads) are dropped.

@@ -8,6 +8,9 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include <mutex>
+#include <utility>
+
 // A stand-in monitor window for tracking tests: a plain widget with an input box, recording what
 // tracking asks of it.
 class TestMonitorWindow : public QWidget, public IMonitorWindow {
@@ -44,6 +47,19 @@ public:
     void mniSendChineseClick(QObject *sender) override { sendLanguage = TextOf(sender); }
     void mniRecvChineseClick(QObject *sender) override { recvLanguage = TextOf(sender); }
     QWidget *Widget() override { return this; }
+    QByteArray GetSendLangCode() const override { return sendCode; }
+    QByteArray GetRecvLangCode() const override { return recvCode; }
+    void AppendReceiveEntry(const QString &text, EntryColour colour) override { entries.append({text, colour}); }
+    // Results arrive in `results`, on the worker's thread (guarded by resultsLock).
+    TTranslateDoneEvent RecvTranslatedEvent() override
+    {
+        return {[](void *context, const TTranslateResult *result) {
+                    auto *self = static_cast<TestMonitorWindow *>(context);
+                    std::lock_guard lock(self->resultsLock);
+                    self->results.append({result->Original(), result->Success, result->Translated()});
+                },
+            this};
+    }
 
     QLineEdit *input = nullptr;
     platform::WindowId host = 0;
@@ -54,6 +70,16 @@ public:
     QString sendLanguage;
     QString recvLanguage;
     QStringList calls;
+    QByteArray sendCode = "zh-CN";
+    QByteArray recvCode = "en";
+    QList<std::pair<QString, EntryColour>> entries;
+    struct Result {
+        QString original;
+        bool success = false;
+        QString translated;
+    };
+    std::mutex resultsLock;
+    QList<Result> results;
 
 private:
     static QString TextOf(QObject *sender)

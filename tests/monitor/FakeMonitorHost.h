@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QFile>
+#include <QMap>
 #include <QStringDecoder>
 #include <QWidget>
 
@@ -27,7 +28,17 @@ public:
     // Keys of the interface-text file that named no component of the window.
     QStringList unmatchedKeys;
 
-    QString GetMessageText(const QString &) const override { return {}; }
+    // Message texts by key; a missing key gives an empty text.
+    QMap<QString, QString> messages;
+    bool needConfirm = false;
+    bool autoRead = false;
+    bool saveHistory = false;
+    int timeOut = 15;
+    int generation = 4;
+    ISkype *chatClient = nullptr;
+    QList<QByteArray> runLog;
+
+    QString GetMessageText(const QString &key) const override { return messages.value(key); }
     int LangIndex() const override { return langIndex; }
 
     // Lays the window's entries of ENU.txt over it, the way the interface-text files name
@@ -72,10 +83,10 @@ public:
     }
 
     QList<MonitorLanguageEntry> ReadLanguageCatalogue() const override { return catalogue; }
-    bool NeedConfirm() const override { return false; }
-    bool AutoRead() const override { return false; }
-    bool SaveHistory() const override { return true; }
-    int TimeOut() const override { return 15; }
+    bool NeedConfirm() const override { return needConfirm; }
+    bool AutoRead() const override { return autoRead; }
+    bool SaveHistory() const override { return saveHistory; }
+    int TimeOut() const override { return timeOut; }
 
     QString FindPartnerByChatTitle(const QString &caption) override
     {
@@ -88,11 +99,11 @@ public:
         return Find(contacts, caption);
     }
 
-    int ClientGeneration() const override { return 4; }
-    ISkype *ChatClient() override { return nullptr; }
+    int ClientGeneration() const override { return generation; }
+    ISkype *ChatClient() override { return chatClient; }
     QByteArray GetRequestToken(const QString &) override { return "1.1"; }
     void BringToForeground(platform::WindowId window) override { foreground.append(window); }
-    void WriteRunLog(const QByteArray &) override { }
+    void WriteRunLog(const QByteArray &text) override { runLog.append(text); }
 
 private:
     static QString Find(const QList<std::pair<QString, QString>> &list, const QString &caption)

@@ -1,5 +1,7 @@
 #include "monitor/uSkype_Monitor.h"
 
+#include "platform/MessageBox.h"
+
 #include "FakeMonitorHost.h"
 
 #include <QAction>
@@ -257,27 +259,36 @@ TEST_F(MonitorWindowTest, StopCollapsesToTheStartButtonAndStartRestores)
     EXPECT_FALSE(window->pnlStart->isVisible());
 }
 
-TEST_F(MonitorWindowTest, EnterInTheInputBoxNeverLeavesALineBreak)
+TEST_F(MonitorWindowTest, EnterInTheInputBoxSendsAndNeverLeavesALineBreak)
 {
+    std::vector<platform::MessageBoxRequest> boxes;
+    platform::SetMessageBoxHandler([&](const platform::MessageBoxRequest &box) { boxes.push_back(box); });
     const auto window = Create();
     window->show();
-    window->edtInput->setPlainText(QStringLiteral("hello"));
-    window->edtInput->moveCursor(QTextCursor::End);
     const Qt::KeyboardModifiers modifiers[]
         = {Qt::NoModifier, Qt::ShiftModifier, Qt::ControlModifier, Qt::KeypadModifier};
     for (Qt::KeyboardModifiers modifier : modifiers) {
         for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
+            window->edtInput->setPlainText(QStringLiteral("hello"));
+            window->edtInput->moveCursor(QTextCursor::End);
             QKeyEvent press(QEvent::KeyPress, key, modifier, QStringLiteral("\r"));
             QApplication::sendEvent(window->edtInput, &press);
             QKeyEvent release(QEvent::KeyRelease, key, modifier, QStringLiteral("\r"));
             QApplication::sendEvent(window->edtInput, &release);
+            // Sent: the box is cleared at once, without a line break left behind.
+            EXPECT_EQ(window->edtInput->toPlainText(), QString()) << int(modifier) << " " << key;
         }
     }
-    EXPECT_EQ(window->edtInput->toPlainText(), QStringLiteral("hello"));
+    // Enter in the empty box is refused with a message, and still leaves no line break.
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+    QApplication::sendEvent(window->edtInput, &press);
+    EXPECT_EQ(window->edtInput->toPlainText(), QString());
+    EXPECT_EQ(boxes.size(), 1u);
+    platform::SetMessageBoxHandler(nullptr);
     // Other keys still type.
     QKeyEvent letter(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
     QApplication::sendEvent(window->edtInput, &letter);
-    EXPECT_EQ(window->edtInput->toPlainText(), QStringLiteral("helloa"));
+    EXPECT_EQ(window->edtInput->toPlainText(), QStringLiteral("a"));
 }
 
 TEST_F(MonitorWindowTest, ClosingIsRefused)

@@ -1,0 +1,61 @@
+#include "chatclient/ChatSending.h"
+
+#include "chatclient/MessageDispatch.h"
+
+namespace {
+
+bool OccursIn(const QString &text, const QString &caption)
+{
+    return !text.isEmpty() && caption.contains(text, Qt::CaseSensitive);
+}
+
+} // namespace
+
+void SendToGroupChat(ISkype &skype, const QString &caption, const QString &text)
+{
+    const int participants = CountCaptionNames(caption);
+    const std::shared_ptr<IChatCollection> chats = skype.OpenChats();
+    const int chatCount = chats->ItemCount();
+    for (int i = 1; i <= chatCount; ++i) {
+        const std::shared_ptr<IChat> chat = chats->ItemAt(i);
+        const std::shared_ptr<IUserCollection> members = chat->ChatMembers();
+        const int memberCount = members->ItemCount();
+        int named = 0;
+        for (int k = 1; k <= memberCount; ++k) {
+            const std::shared_ptr<IUser> member = members->ItemAt(k);
+            if (OccursIn(member->UserHandle(), caption) || OccursIn(member->UserFullName(), caption))
+                ++named;
+        }
+        if (named == participants && memberCount == participants + 1)
+            chat->SendToChat(text);
+    }
+}
+
+void SendToConversation(ISkype &skype, int generation, const std::function<QString()> &partnerHandle,
+    const QString &caption, const QString &text)
+{
+    if (generation == 3) {
+        const QString handle = partnerHandle();
+        if (!handle.isEmpty()) {
+            skype.SendMessageToUser(handle, text);
+            return;
+        }
+        const std::shared_ptr<IChatCollection> chats = skype.OpenChats();
+        const int chatCount = chats->ItemCount();
+        for (int i = 1; i <= chatCount; ++i) {
+            const std::shared_ptr<IChat> chat = chats->ItemAt(i);
+            if (OccursIn(chat->ChatTitle(), caption)) {
+                chat->SendToChat(text);
+                return;
+            }
+        }
+        SendToGroupChat(skype, caption, text);
+        return;
+    }
+    const std::shared_ptr<IChatCollection> chats = skype.OpenChats();
+    if (chats->ItemCount() == 1) {
+        chats->ItemAt(1)->SendToChat(text);
+        return;
+    }
+    SendToGroupChat(skype, caption, text);
+}

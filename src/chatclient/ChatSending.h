@@ -1,0 +1,21 @@
+#pragma once
+
+#include "chatclient/ChatClient.h"
+
+#include <QString>
+
+#include <functional>
+
+// Sends `text` into every open chat that the caption names: a chat matches when the number of its
+// members named in the caption (by handle, else by full name) equals the caption's name count and
+// it has exactly one member more (the user). Chat-client failures propagate.
+void SendToGroupChat(ISkype &skype, const QString &caption, const QString &text);
+
+// Sends a composed message into the conversation of the monitor window captioned `caption`, the
+// way the client generation needs:
+// - 3: to the partner handle when there is one; else into the first open chat whose title occurs
+//   in the caption; else as SendToGroupChat;
+// - 4: into the only open chat when exactly one is open; else as SendToGroupChat.
+// `partnerHandle` is asked only when generation 3 needs it. Chat-client failures propagate.
+void SendToConversation(ISkype &skype, int generation, const std::function<QString()> &partnerHandle,
+    const QString &caption, const QString &text);

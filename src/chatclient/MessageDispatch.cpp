@@ -1,0 +1,87 @@
+#include "chatclient/MessageDispatch.h"
+
+#include "platform/Formats.h"
+#include "platform/Text.h"
+
+#include <QTime>
+
+namespace {
+
+// An empty text occurs nowhere.
+bool OccursIn(const QString &text, const QString &caption)
+{
+    return !text.isEmpty() && caption.contains(text, Qt::CaseSensitive);
+}
+
+bool IsMessageWindow(IChatMessage &message, const QString &conversationName, const QString &caption)
+{
+    const std::shared_ptr<IChat> chat = message.MessageChat();
+    const std::shared_ptr<IUserCollection> members = chat->ChatMembers();
+    const int count = members->ItemCount();
+    if (count < 2)
+        return false;
+    if (count == 2)
+        return OccursIn(conversationName, caption);
+
+    int matched = 0;
+    for (int k = 1; k <= count; ++k) {
+        const std::shared_ptr<IUser> member = members->ItemAt(k);
+        if (OccursIn(member->UserFullName(), caption) || OccursIn(member->UserHandle(), caption))
+            ++matched;
+    }
+    return matched == count - 1 && CountCaptionNames(caption) == count - 1;
+}
+
+} // namespace
+
+QString ConversationNameOfTitle(const QString &title)
+{
+    const qsizetype bar = title.indexOf(u'|');
+    return bar < 0 ? title : platform::Trim(title.left(bar));
+}
+
+int CountCaptionNames(const QString &caption)
+{
+    return static_cast<int>(caption.count(u',')) + 1;
+}
+
+bool IsPassThroughText(const QString &text)
+{
+    const QString trimmed = platform::Trim(text);
+    return trimmed.contains(u'{') && trimmed.endsWith(u'}');
+}
+
+IMonitorWindow *FindMessageWindow(
+    IChatMessage &message, const QString &conversationName, const MessageDispatchContext &context)
+{
+    for (const std::unique_ptr<IMonitorWindow> &slot : *context.monitors) {
+        if (!slot || !context.hostExists(slot->HostWnd()))
+            continue;
+        if (IsMessageWindow(message, conversationName, slot->Caption()))
+            return slot.get();
+    }
+    return nullptr;
+}
+
+void DispatchMessageStatus(IChatMessage &message, int status, const MessageDispatchContext &context)
+{
+    if (status != cmsReceived)
+        return;
+    const QString conversationName = ConversationNameOfTitle(message.MessageChat()->ChatTitle());
+    IMonitorWindow *window = FindMessageWindow(message, conversationName, context);
+    if (!window)
+        return;
+
+    const QString text = message.MessageBody();
+    if (IsPassThroughText(text)) {
+        // The speaker and the say-word are joined by a blank, as in a translated entry's head line.
+        const QString timeStamp = platform::LongTimeString(QTime::currentTime()) + u' ';
+        window->AppendReceiveEntry(
+            timeStamp + conversationName + u' ' + context.sayWord + u'\r' + text, EntryColour::Received);
+        return;
+    }
+    const QByteArray source = window->GetRecvLangCode();
+    const QByteArray target = window->GetSendLangCode();
+    for (const QString &piece : SplitIntoJobTexts(text))
+        QueueRecvTranslation(piece, source, target, context.onToken, window->RecvTranslatedEvent(), context.timeOut);
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "chatclient/ChatClient.h"
+#include "chatclient/ConversationTracking.h"
+#include "translate/TransEngine.h"
+
+#include <QString>
+
+#include <functional>
+
+// The conversation name of a chat title: the text before the first "|", without the blanks and
+// control characters around it; a title without "|" is taken whole, unchanged.
+QString ConversationNameOfTitle(const QString &title);
+
+// The number of comma-separated names in a caption: its "," count plus one.
+int CountCaptionNames(const QString &caption);
+
+// A received text shown untranslated: trimmed, it contains "{" and ends with "}".
+bool IsPassThroughText(const QString &text);
+
+// What message dispatch reads from the main window.
+struct MessageDispatchContext {
+    const TMonitorTable *monitors = nullptr;
+    // Whether a conversation window still exists.
+    std::function<bool(platform::WindowId)> hostExists;
+    // The interface text that follows the speaker in an entry's head line.
+    QString sayWord;
+    TTokenProvider onToken;
+    // Read time-out of translations, in seconds.
+    int timeOut = 15;
+};
+
+// The monitor window a received message belongs to, or null. The slots are examined in order,
+// skipping empty ones and windows whose conversation window is gone; a one-to-one chat matches the
+// first caption containing its conversation name, a group chat the first caption that names all
+// members but the user, by full name or handle. The chat and its members are read anew for every
+// window examined. Chat-client failures propagate.
+IMonitorWindow *FindMessageWindow(
+    IChatMessage &message, const QString &conversationName, const MessageDispatchContext &context);
+
+// Handles one message status event on the main thread: a received message goes to its window,
+// shown at once when it passes through, otherwise queued for translation (a long text as several
+// jobs, in order). Other statuses and unmatched messages are ignored. A chat-client failure
+// propagates before anything is written or queued.
+void DispatchMessageStatus(IChatMessage &message, int status, const MessageDispatchContext &context);

@@ -1,0 +1,77 @@
+#include "monitor/MessageEntries.h"
+
+#include "platform/CodePage.h"
+#include "platform/Formats.h"
+#include "platform/Text.h"
+
+#include <QStringList>
+#include <QTime>
+
+namespace {
+
+constexpr QChar CR = u'\r';
+
+} // namespace
+
+QString EntryTimeStamp()
+{
+    return platform::LongTimeString(QTime::currentTime()) + u' ';
+}
+
+QString BraceLines(const QString &text)
+{
+    QStringList lines = platform::SplitLines(text);
+    for (QString &line : lines)
+        line = QStringLiteral("{ ") + line + QStringLiteral(" }");
+    return lines.join(CR);
+}
+
+QString OriginalBlock(const QString &text)
+{
+    QString block;
+    for (const QString &line : platform::SplitLines(text))
+        block += line + u'\t' + CR;
+    return block;
+}
+
+QString ReceivedEntry(const QString &timeStamp, const QString &handle, const QString &sayWord,
+    const QString &original, const QString &translated, bool withOriginal)
+{
+    QString entry = timeStamp + handle + u' ' + sayWord + CR;
+    if (withOriginal)
+        entry += original + CR;
+    return entry + BraceLines(translated);
+}
+
+QString ReceivedFailureEntry(const QString &timeStamp, const QString &handle, const QString &sayWord,
+    const QString &original, const QString &failureText)
+{
+    return timeStamp + handle + u' ' + sayWord + CR + original + CR + failureText;
+}
+
+QString ComposeChatMessage(int sendMethod, const QString &original, const QString &translated)
+{
+    if (sendMethod == 0)
+        return platform::SplitLines(translated).join(CR);
+    return OriginalAndTranslation(original, translated);
+}
+
+QString OriginalAndTranslation(const QString &original, const QString &translated)
+{
+    return OriginalBlock(original) + BraceLines(translated);
+}
+
+QString FailedChatMessage(const QString &original, const QString &failureText)
+{
+    return original + CR + failureText;
+}
+
+QString SentEntry(const QString &timeStamp, const QString &iSay, const QString &message)
+{
+    return timeStamp + iSay + CR + message;
+}
+
+QByteArray Utterance(const QString &text, const QByteArray &languageCode)
+{
+    return platform::AnsiFromUnicode(platform::Trim(text)) + ':' + languageCode;
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The texts that the message flows show, send and store. Lines inside an entry or a chat message
+// are separated by CR alone.
+
+// The current local time in the long time form, followed by one blank.
+QString EntryTimeStamp();
+
+// The lines of `text`, each written "{ " + line + " }", joined with CR.
+QString BraceLines(const QString &text);
+
+// The lines of `text`, each followed by TAB CR (the last one too).
+QString OriginalBlock(const QString &text);
+
+// A received message's entry. With `withOriginal` the original text stands between the head line
+// and the translation.
+QString ReceivedEntry(const QString &timeStamp, const QString &handle, const QString &sayWord,
+    const QString &original, const QString &translated, bool withOriginal);
+// A received message whose translation failed: the original text and the failure text.
+QString ReceivedFailureEntry(const QString &timeStamp, const QString &handle, const QString &sayWord,
+    const QString &original, const QString &failureText);
+
+// The chat message of a translated text. Send method 0: the translation's lines; 1: the original
+// block followed by the translation's brace lines.
+QString ComposeChatMessage(int sendMethod, const QString &original, const QString &translated);
+// The original block followed by the translation's brace lines, as the echo and history show it.
+QString OriginalAndTranslation(const QString &original, const QString &translated);
+// The chat message sent when the translation failed.
+QString FailedChatMessage(const QString &original, const QString &failureText);
+// The user's own entry: time stamp, the "I say" text, CR and the message.
+QString SentEntry(const QString &timeStamp, const QString &iSay, const QString &message);
+
+// The utterance of a translation: the text without blanks and control characters around it, ":",
+// and the language code, in the 8-bit code page.
+QByteArray Utterance(const QString &text, const QByteArray &languageCode);

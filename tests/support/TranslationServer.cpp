@@ -1,0 +1,59 @@
+#include "support/TranslationServer.h"
+
+#include "translate/TranslateText.h"
+
+#include <QByteArray>
+
+namespace {
+
+// The decoded value of the last query key "q" of a request target.
+QString RequestText(const std::string &target)
+{
+    const std::string marker = "&q=";
+    const auto start = target.rfind(marker);
+    if (start == std::string::npos)
+        return {};
+    return QString::fromUtf8(QByteArray::fromPercentEncoding(QByteArray::fromStdString(target.substr(start + 3))));
+}
+
+// The text as the body of the service's reply: quotes and backslashes escaped, control
+// characters as \u escapes.
+std::string Escaped(const QString &text)
+{
+    QString escaped;
+    for (const QChar c : text) {
+        if (c == u'"' || c == u'\\')
+            escaped += QLatin1Char('\\') + c;
+        else if (c.unicode() < 0x20)
+            escaped += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            escaped += c;
+    }
+    return escaped.toStdString();
+}
+
+} // namespace
+
+TranslationServer::TranslationServer()
+    : translate([](const QString &text) { return QStringLiteral("T:") + text; })
+    , fails([](const QString &text) { return text.contains(QStringLiteral("fail")); })
+{
+    http.setHandler([this](const LocalHttpServer::Request &request) {
+        const QString text = RequestText(request.target);
+        {
+            std::lock_guard lock(m_mutex);
+            m_texts.append(text);
+        }
+        if (fails(text))
+            return LocalHttpServer::Reply{500, "no"};
+        return LocalHttpServer::Reply{200, "[[[\"" + Escaped(translate(text)) + "\",\"x\",,,1]],,\"en\"]"};
+    });
+    qputenv("PARLAVOX_SERVICE_HOST", QByteArray::fromStdString(http.hostAndPort()));
+    InitServiceHost();
+}
+
+QStringList TranslationServer::texts() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_texts;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "support/LocalHttpServer.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <mutex>
+
+// A translation service on 127.0.0.1 for tests of the message flows. It answers every request with
+// a translation computed from the request's text, in the body shape the service uses, or with an
+// error status for a text that `fails` picks. Creating it points the service host at it, for the
+// workers started afterwards.
+class TranslationServer {
+public:
+    TranslationServer();
+
+    // The translation of a text: "T:" + text unless a test replaces it. Set before requests arrive.
+    std::function<QString(const QString &text)> translate;
+    // Texts answered with status 500: those containing "fail" unless a test replaces it.
+    std::function<bool(const QString &text)> fails;
+
+    // The texts requested so far, decoded, in the order they arrived.
+    QStringList texts() const;
+
+    LocalHttpServer http;
+
+private:
+    mutable std::mutex m_mutex;
+    QStringList m_texts;
+};
