@@ -13,7 +13,10 @@ QString RequestText(const std::string &target)
     const auto start = target.rfind(marker);
     if (start == std::string::npos)
         return {};
-    return QString::fromUtf8(QByteArray::fromPercentEncoding(QByteArray::fromStdString(target.substr(start + 3))));
+    // The service's encoding writes a blank as "+" and a plus sign as "%2B".
+    QByteArray encoded = QByteArray::fromStdString(target.substr(start + 3));
+    encoded.replace('+', ' ');
+    return QString::fromUtf8(QByteArray::fromPercentEncoding(encoded));
 }
 
 // The text as the body of the service's reply: quotes and backslashes escaped, control
