@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
-# Builds the translation tests with ThreadSanitizer in build-tsan and runs the worker queue and
-# token page tests under it. Any data race or lock-order report fails the run.
+# Builds the translation, dispatch and monitor tests with ThreadSanitizer in build-tsan and runs
+# the tests that cross threads under it: the worker queue, the token page, and the message flows. Any data race or lock-order report fails the run.
 # Usage: test-tsan.sh [build folder]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-tsan}
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPARLAVOX_TSAN=ON -DPARLAVOX_BENCHMARKS=OFF >/dev/null
-cmake --build "$build" --target test_translate
+cmake --build "$build" --target test_translate test_chatclient test_monitor
 
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/scripts/tsan.supp ${TSAN_OPTIONS:-}"
 export QT_QPA_PLATFORM=offscreen
@@ -17,3 +17,5 @@ if command -v setarch >/dev/null; then
   runner=(setarch "$(uname -m)" -R)
 fi
 "${runner[@]}" "$build/tests-bin/test_translate" --gtest_filter='TransEngine*:TokenPage*'
+"${runner[@]}" "$build/tests-bin/test_chatclient" --gtest_filter='MessageDispatch*'
+"${runner[@]}" "$build/tests-bin/test_monitor" --gtest_filter='MessageFlow*'

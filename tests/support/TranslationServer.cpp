@@ -45,7 +45,7 @@ TranslationServer::TranslationServer()
         const QString text = RequestText(request.target);
         {
             std::lock_guard lock(m_mutex);
-            m_texts.append(text);
+            m_texts.push_back(text.toStdU16String());
         }
         if (fails(text))
             return LocalHttpServer::Reply{500, "no"};
@@ -58,5 +58,8 @@ TranslationServer::TranslationServer()
 QStringList TranslationServer::texts() const
 {
     std::lock_guard lock(m_mutex);
-    return m_texts;
+    QStringList texts;
+    for (const std::u16string &text : m_texts)
+        texts.append(QString::fromStdU16String(text));
+    return texts;
 }

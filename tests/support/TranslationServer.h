@@ -7,6 +7,8 @@
 
 #include <functional>
 #include <mutex>
+#include <string>
+#include <vector>
 
 // A translation service on 127.0.0.1 for tests of the message flows. It answers every request with
 // a translation computed from the request's text, in the body shape the service uses, or with an
@@ -28,5 +30,6 @@ public:
 
 private:
     mutable std::mutex m_mutex;
-    QStringList m_texts;
+    // Kept as plain strings: Qt's shared string data is not visible to ThreadSanitizer.
+    std::vector<std::u16string> m_texts;
 };
