@@ -1,0 +1,275 @@
+// The message flows end to end: a real main window with its tracking, dispatch, token page and
+// translation workers, over a scripted chat client, in-memory conversation windows and a
+// translation service on 127.0.0.1.
+
+#include "support/MessageFlowRig.h"
+
+#include "platform/Formats.h"
+
+#include <QCheckBox>
+#include <QDateTime>
+#include <QFile>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+const QColor kGreen(0, 128, 0);
+const QColor kBlue(0, 0, 255);
+
+// The receive pane's lines (an entry's CRs are paragraph breaks there).
+QStringList PaneLines(const TfrmSkype_Monitor *monitor)
+{
+    const QString text = monitor->edtReceive->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split(u'\n');
+}
+
+// The colour of each line of the receive pane; an invalid colour for a line of mixed colours.
+QList<QColor> PaneLineColours(const TfrmSkype_Monitor *monitor)
+{
+    QList<QColor> colours;
+    for (QTextBlock block = monitor->edtReceive->document()->begin(); block.isValid(); block = block.next()) {
+        QColor colour;
+        for (auto fragment = block.begin(); !fragment.atEnd(); ++fragment) {
+            const QColor own = fragment.fragment().charFormat().foreground().color();
+            colour = !colour.isValid() || colour == own ? own : QColor();
+        }
+        colours.append(colour);
+    }
+    return colours;
+}
+
+// The time stamps an entry may carry when it was made between two moments: the long time of
+// every second in between, each followed by its blank.
+class StampRange {
+public:
+    StampRange()
+        : m_from(QDateTime::currentDateTime())
+    { }
+
+    // Ends the range now.
+    void End() { m_to = QDateTime::currentDateTime(); }
+
+    QStringList Stamps() const
+    {
+        QStringList stamps;
+        const QDateTime from = m_from.addMSecs(-m_from.time().msec());
+        for (QDateTime t = from; t <= m_to; t = t.addSecs(1))
+            stamps.append(platform::LongTimeString(t.time()) + u' ');
+        return stamps;
+    }
+
+    // Whether `text` is one of the stamps followed by `rest`.
+    bool Stamped(const QString &text, const QString &rest) const
+    {
+        const QStringList stamps = Stamps();
+        return std::any_of(stamps.begin(), stamps.end(), [&](const QString &stamp) { return stamp + rest == text; });
+    }
+
+    bool SameDay() const { return m_from.date() == m_to.date(); }
+
+private:
+    QDateTime m_from;
+    QDateTime m_to;
+};
+
+// Whether a history file holds exactly these entries of `day`, in this order: each a mark, the
+// date, a blank, a stamp of its range, the entry text after the stamp, and CR LF.
+bool HistoryHolds(
+    const QByteArray &file, const QDate &day, const QList<std::pair<const StampRange *, QString>> &entries)
+{
+    qsizetype at = 0;
+    const QString date = day.toString(QStringLiteral("yyyy-MM-dd"));
+    for (const auto &[range, rest] : entries) {
+        bool found = false;
+        for (const QString &stamp : range->Stamps()) {
+            const QByteArray bytes = Utf16File(date + u' ' + stamp + rest + QStringLiteral("\r\n"));
+            if (file.mid(at, bytes.size()) == bytes) {
+                at += bytes.size();
+                found = true;
+                break;
+            }
+        }
+        if (!found)
+            return false;
+    }
+    return at == file.size();
+}
+
+// The last query value of `key` in a request target.
+std::string QueryValue(const std::string &target, const std::string &key)
+{
+    const auto start = target.rfind('&' + key + '=');
+    if (start == std::string::npos)
+        return {};
+    const auto value = start + key.size() + 2;
+    return target.substr(value, target.find('&', value) - value);
+}
+
+class MessageFlowEndToEndTest : public ::testing::Test {
+protected:
+    QString HistoryFile(const QString &handle) const
+    {
+        return rig.folder.file(QStringLiteral("History/") + handle + u'/'
+            + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".dat"));
+    }
+
+    QByteArray ReadFile(const QString &path) const
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    QString Text(const char *key) const { return rig.main->GetMessageText(QString::fromLatin1(key)); }
+
+    MessageFlowRig rig;
+};
+
+TEST_F(MessageFlowEndToEndTest, ReceivedTranslatedAndStoredThenTypedSentAndEchoed)
+{
+    const auto anna = rig.AddConversation(QStringLiteral("Anna Lee"), QStringLiteral("anna.lee"));
+    rig.main->chkSaveHistory->setChecked(true);
+    ASSERT_TRUE(rig.StartAndDock());
+    EXPECT_EQ(rig.main->ClientGeneration(), 4);
+    TfrmSkype_Monitor *monitor = rig.MonitorIn(anna.window);
+    ASSERT_NE(monitor, nullptr);
+    // The monitor window took the main window's choices: the partner writes English, the user
+    // reads Simplified Chinese.
+    ASSERT_EQ(monitor->GetRecvLangCode(), "en");
+    ASSERT_EQ(monitor->GetSendLangCode(), "zh-CN");
+    const QString say = Text("SAY_WORD");
+    const QString iSay = Text("I_SAY");
+
+    // Received: translated, shown green with the original text, stored in the partner's history.
+    StampRange received;
+    rig.client->RaiseMessage(anna.chat, QStringLiteral("Good morning"));
+    ASSERT_TRUE(WaitUntil([&] { return PaneLines(monitor).size() == 3; }));
+    received.End();
+    QStringList lines = PaneLines(monitor);
+    EXPECT_TRUE(received.Stamped(lines[0], QStringLiteral("anna.lee ") + say)) << lines[0].toStdString();
+    EXPECT_EQ(lines.mid(1), (QStringList{QStringLiteral("Good morning"), QStringLiteral("{ T:Good morning }")}));
+    EXPECT_EQ(PaneLineColours(monitor), QList<QColor>(3, kGreen));
+
+    const std::vector<LocalHttpServer::Request> requests = rig.server.http.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(QueryValue(requests[0].target, "sl"), "en");
+    EXPECT_EQ(QueryValue(requests[0].target, "tl"), "zh-CN");
+    const std::string token = QueryValue(requests[0].target, "tk");
+    EXPECT_FALSE(token.empty());
+    EXPECT_EQ(token, rig.main->GetRequestToken(QStringLiteral("Good morning")).toStdString());
+
+    const QString annaHistory = HistoryFile(QStringLiteral("anna.lee"));
+    const QString receivedEntry
+        = QStringLiteral("anna.lee ") + say + QStringLiteral("\rGood morning\r{ T:Good morning }");
+    if (received.SameDay()) {
+        EXPECT_TRUE(HistoryHolds(ReadFile(annaHistory), QDate::currentDate(), {{&received, receivedEntry}}))
+            << ReadFile(annaHistory).toHex(' ').toStdString();
+    }
+
+    // Typed: translated the other way, sent as the original with its translation (send method
+    // 1), echoed blue and stored after the received entry.
+    EXPECT_EQ(monitor->GetSendMethod(), 1);
+    StampRange typed;
+    monitor->edtInput->setPlainText(QStringLiteral("  How are you?\n"));
+    monitor->btnSendMessage->click();
+    EXPECT_TRUE(monitor->edtInput->toPlainText().isEmpty());
+    ASSERT_TRUE(WaitUntil([&] { return PaneLines(monitor).size() == 6; }));
+    typed.End();
+    ASSERT_EQ(rig.client->sent.size(), 1u);
+    EXPECT_EQ(rig.client->sent[0].target, QStringLiteral("Anna Lee"));
+    EXPECT_FALSE(rig.client->sent[0].toUser);
+    EXPECT_EQ(rig.client->sent[0].text, QStringLiteral("How are you?\t\r{ T:How are you? }"));
+    lines = PaneLines(monitor);
+    EXPECT_TRUE(typed.Stamped(lines[3], iSay)) << lines[3].toStdString();
+    EXPECT_EQ(lines.mid(4), (QStringList{QStringLiteral("How are you?\t"), QStringLiteral("{ T:How are you? }")}));
+    EXPECT_EQ(PaneLineColours(monitor).mid(3), QList<QColor>(3, kBlue));
+    ASSERT_EQ(rig.server.http.requestCount(), 2u);
+    const std::string typedTarget = rig.server.http.requests()[1].target;
+    EXPECT_EQ(QueryValue(typedTarget, "sl"), "zh-CN");
+    EXPECT_EQ(QueryValue(typedTarget, "tl"), "en");
+    EXPECT_EQ(QueryValue(typedTarget, "tk"), rig.main->GetRequestToken(QStringLiteral("How are you?")).toStdString());
+
+    const QString sentEntry = iSay + QStringLiteral("\rHow are you?\t\r{ T:How are you? }");
+    if (received.SameDay() && typed.SameDay()) {
+        EXPECT_TRUE(HistoryHolds(
+            ReadFile(annaHistory), QDate::currentDate(), {{&received, receivedEntry}, {&typed, sentEntry}}))
+            << ReadFile(annaHistory).toHex(' ').toStdString();
+    }
+
+    // What was sent, arriving at the partner's copy of the program, passes through untranslated:
+    // shown at once, with the conversation name, neither translated nor stored.
+    StampRange echoed;
+    rig.client->RaiseMessage(anna.chat, rig.client->sent[0].text);
+    echoed.End();
+    lines = PaneLines(monitor);
+    ASSERT_EQ(lines.size(), 9);
+    EXPECT_TRUE(echoed.Stamped(lines[6], QStringLiteral("Anna Lee ") + say)) << lines[6].toStdString();
+    EXPECT_EQ(lines.mid(7), (QStringList{QStringLiteral("How are you?\t"), QStringLiteral("{ T:How are you? }")}));
+    EXPECT_EQ(PaneLineColours(monitor).mid(6), QList<QColor>(3, kGreen));
+    EXPECT_EQ(rig.server.http.requestCount(), 2u);
+    if (received.SameDay() && typed.SameDay()) {
+        EXPECT_TRUE(HistoryHolds(
+            ReadFile(annaHistory), QDate::currentDate(), {{&received, receivedEntry}, {&typed, sentEntry}}));
+    }
+    EXPECT_TRUE(rig.boxes.empty());
+}
+
+TEST_F(MessageFlowEndToEndTest, BurstAcrossTenConversationsKeepsEachMessageInItsWindowInOrder)
+{
+    constexpr int kPartners = 10;
+    constexpr int kMessages = 200;
+    for (int k = 0; k < kPartners; ++k)
+        rig.AddConversation(QStringLiteral("Partner %1").arg(k), QStringLiteral("partner.%1").arg(k));
+    ASSERT_TRUE(rig.StartAndDock());
+
+    StampRange burst;
+    QList<QStringList> expected(kPartners);
+    for (int i = 0; i < kMessages; ++i) {
+        const int k = i % kPartners;
+        const QString text = QStringLiteral("message %1 for partner %2").arg(i).arg(k);
+        expected[k].append(text);
+        rig.client->RaiseMessage(rig.conversations[k].chat, text);
+    }
+    const auto entries = [&] {
+        qsizetype lines = 0;
+        for (const auto &conversation : rig.conversations)
+            lines += PaneLines(rig.MonitorIn(conversation.window)).size();
+        return lines / 3;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return entries() >= kMessages; }, 120)) << entries() << " entries shown";
+    burst.End();
+
+    const QString say = Text("SAY_WORD");
+    for (int k = 0; k < kPartners; ++k) {
+        SCOPED_TRACE(k);
+        const QString handle = QStringLiteral("partner.%1").arg(k);
+        const QStringList lines = PaneLines(rig.MonitorIn(rig.conversations[k].window));
+        ASSERT_EQ(lines.size(), 3 * expected[k].size());
+        QStringList originals;
+        for (qsizetype j = 0; j < lines.size(); j += 3) {
+            EXPECT_TRUE(burst.Stamped(lines[j], handle + u' ' + say)) << lines[j].toStdString();
+            EXPECT_EQ(lines[j + 2], QStringLiteral("{ T:") + lines[j + 1] + QStringLiteral(" }"));
+            originals.append(lines[j + 1]);
+        }
+        EXPECT_EQ(originals, expected[k]);
+
+        // The history file of the partner holds the same entries in the same order.
+        if (!burst.SameDay())
+            continue;
+        const QByteArray bytes = ReadFile(HistoryFile(handle));
+        const QString history(reinterpret_cast<const QChar *>(bytes.constData()), bytes.size() / 2);
+        QStringList stored;
+        for (const QString &entry : history.split(QChar(0xFEFF), Qt::SkipEmptyParts))
+            stored.append(entry.split(u'\r').value(1));
+        EXPECT_EQ(stored, expected[k]);
+    }
+    EXPECT_EQ(rig.server.texts().size(), kMessages);
+}
+
+} // namespace

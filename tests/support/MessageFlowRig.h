@@ -1,0 +1,140 @@
+#pragma once
+
+#include "monitor/uSkype_Monitor.h"
+#include "platform/MessageBox.h"
+#include "shell/uSkype_Main.h"
+#include "support/AppFolder.h"
+#include "support/FakeWindowSystem.h"
+#include "support/ScriptedChatClient.h"
+#include "support/TranslationServer.h"
+#include "support/Wait.h"
+#include "translate/TransEngine.h"
+
+#include <QRect>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+// The program in one piece, for end-to-end tests and benches of the message flows: a program
+// folder with the shipped data files (the token page among them), a translation service on
+// 127.0.0.1, the two translation workers, and a real main window over a scripted chat client
+// (version 4) and an in-memory window system holding the client's conversation windows. Message
+// boxes are recorded; no program or link is opened.
+//
+// Header only: it needs the shell library, which the support library does not link.
+class MessageFlowRig {
+public:
+    // Layout of a conversation window's client area: the message area, the panel below it and
+    // the input area, inside a panel at (0, 30).
+    static constexpr QRect kContent{10, 40, 400, 300};
+    static constexpr QRect kMe{10, 340, 400, 40};
+    static constexpr QRect kEntry{10, 380, 400, 80};
+
+    struct Conversation {
+        std::shared_ptr<ScriptedChatClient::Chat> chat;
+        platform::WindowId window = 0;
+    };
+
+    MessageFlowRig()
+    {
+        platform::SetMessageBoxHandler([this](const platform::MessageBoxRequest &box) { boxes.push_back(box); });
+        StartTranslateThreads();
+        MainWindowServices services;
+        services.createChatClient = [this]() -> std::unique_ptr<ISkype> {
+            auto scripted = std::make_unique<ScriptedChatClient>();
+            client = scripted.get();
+            return scripted;
+        };
+        services.createWindowSystem = [this]() -> std::unique_ptr<platform::WindowSystem> {
+            auto fake = std::make_unique<FakeWindowSystem>();
+            windows = fake.get();
+            return fake;
+        };
+        services.openDocument = [](const QString &) { return true; };
+        services.startProgram = [](const QString &, const QStringList &, const QString &) { return true; };
+        services.trayAvailable = [] { return false; };
+        main = std::make_unique<TfrmSkype_Main>(services);
+    }
+
+    ~MessageFlowRig()
+    {
+        StopTranslateThreads();
+        main.reset();
+        platform::SetMessageBoxHandler(nullptr);
+    }
+
+    MessageFlowRig(const MessageFlowRig &) = delete;
+    MessageFlowRig &operator=(const MessageFlowRig &) = delete;
+
+    // A one-to-one chat of the user and a partner, and its conversation window titled with the
+    // partner's name (the whole title is the conversation name in this client generation).
+    Conversation AddConversation(const QString &partnerName, const QString &partnerHandle)
+    {
+        Conversation conversation;
+        conversation.chat
+            = client->AddChat(partnerName, partnerHandle, {kUser, {partnerHandle, partnerName, partnerName}});
+        const int offset = 20 * static_cast<int>(conversations.size());
+        conversation.window = windows->AddTopLevel(
+            QStringLiteral("TConversationForm"), partnerName, QRect(100 + offset, 100 + offset, 600, 500));
+        const platform::WindowId panel
+            = windows->AddChild(conversation.window, QStringLiteral("TPanel"), QRect(0, 30, 600, 470));
+        windows->AddChild(panel, QStringLiteral("TChatContentControl"), kContent.translated(0, -30));
+        windows->AddChild(panel, QStringLiteral("TMeControl"), kMe.translated(0, -30));
+        windows->AddChild(panel, QStringLiteral("TChatEntryControl"), kEntry.translated(0, -30));
+        conversations.push_back(conversation);
+        return conversation;
+    }
+
+    // The monitor window embedded in a conversation window, or null.
+    TfrmSkype_Monitor *MonitorIn(platform::WindowId host) const
+    {
+        for (const auto &slot : main->Monitors()) {
+            if (slot && slot->HostWnd() == host)
+                return dynamic_cast<TfrmSkype_Monitor *>(slot.get());
+        }
+        return nullptr;
+    }
+
+    // Whether the conversation window holds its monitor window, laid over its message area.
+    bool Docked(platform::WindowId host) const
+    {
+        TfrmSkype_Monitor *monitor = MonitorIn(host);
+        if (!monitor)
+            return false;
+        const FakeWindowSystem::Window *own = windows->Find(windows->WindowOf(monitor));
+        const QRect overMessageArea(
+            kContent.topLeft(), QSize(kContent.width(), kContent.height() + kMe.height() + kEntry.height()));
+        return own && own->parent == host && monitor->geometry() == overMessageArea;
+    }
+
+    // Starts translation as the start button does and lets the main timer tick until every
+    // conversation window holds its docked monitor window.
+    bool StartAndDock(int seconds = 10)
+    {
+        main->btnStartClick();
+        if (!main->Running())
+            return false;
+        return WaitUntil(
+            [this] {
+                for (const Conversation &conversation : conversations) {
+                    if (!Docked(conversation.window))
+                        return false;
+                }
+                return true;
+            },
+            seconds);
+    }
+
+    inline static const ScriptedChatClient::User kUser{
+        QStringLiteral("me.handle"), QStringLiteral("Me Myself"), QStringLiteral("Me Myself")};
+
+    // Declared first: the program folder and the service outlive the main window.
+    AppFolder folder;
+    TranslationServer server;
+    std::vector<platform::MessageBoxRequest> boxes;
+    ScriptedChatClient *client = nullptr;
+    FakeWindowSystem *windows = nullptr;
+    std::vector<Conversation> conversations;
+    std::unique_ptr<TfrmSkype_Main> main;
+};
