@@ -2,28 +2,15 @@
 
 #include "platform/CodePage.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <system_error>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 QString DateText(const QDate &date)
 {
     return date.toString(QStringLiteral("yyyy-MM-dd"));
-}
-
-QString ErrnoText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 platform::Error HistoryError(const QString &path, const QString &reason)
@@ -77,46 +64,24 @@ platform::Result<void> AppendHistoryEntry(
         return HistoryError(path, QStringLiteral("the name contains a NUL character"));
 
     const QString folder = QFileInfo(path).path();
-    std::error_code error;
-    std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(folder).toStdString()), error);
-    if (error)
-        return HistoryError(path,
-            QStringLiteral("cannot create the folder %1: %2")
-                .arg(folder, QString::fromLocal8Bit(error.message().c_str())));
+    if (!QDir().mkpath(folder))
+        return HistoryError(path, QStringLiteral("cannot create the folder %1").arg(folder));
 
+    // Unbuffered, so that the entry goes to the file in one write and a failure shows here.
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return HistoryError(path, file.errorString());
+    const qint64 before = file.size();
     const QByteArray entry = EntryBytes(date, text);
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return HistoryError(path, ErrnoText(errno));
+    const qint64 written = file.write(entry);
+    if (written == entry.size())
+        return {};
 
-    struct stat before { };
-    if (::fstat(fd, &before) != 0) {
-        const int statError = errno;
-        ::close(fd);
-        return HistoryError(path, ErrnoText(statError));
-    }
-
-    ssize_t written;
-    do {
-        written = ::write(fd, entry.constData(), static_cast<size_t>(entry.size()));
-    } while (written < 0 && errno == EINTR);
-    const int writeError = errno;
-
-    platform::Result<void> result;
-    if (written < 0) {
-        result = HistoryError(path, ErrnoText(writeError));
-    } else if (written != entry.size()) {
-        // Part of an entry would shift every later one by a byte and spoil the file: take it back.
-        if (::ftruncate(fd, before.st_size) != 0)
-            result = HistoryError(path,
-                QStringLiteral("only %1 of %2 bytes written, and the part could not be removed: %3")
-                    .arg(written)
-                    .arg(entry.size())
-                    .arg(ErrnoText(errno)));
-        else
-            result = HistoryError(path, QStringLiteral("only %1 of %2 bytes written").arg(written).arg(entry.size()));
-    }
-    if (::close(fd) != 0 && result.ok())
-        result = HistoryError(path, ErrnoText(errno));
-    return result;
+    const QString reason = written < 0
+        ? file.errorString()
+        : QStringLiteral("only %1 of %2 bytes written").arg(written).arg(entry.size());
+    // Part of an entry would shift every later one by a byte and spoil the file: take it back.
+    if (written > 0 && !file.resize(before))
+        return HistoryError(path, reason + QStringLiteral(", and the part could not be removed: ") + file.errorString());
+    return HistoryError(path, reason);
 }
