@@ -2,15 +2,6 @@
 
 #include "chatclient/MessageDispatch.h"
 
-namespace {
-
-bool OccursIn(const QString &text, const QString &caption)
-{
-    return !text.isEmpty() && caption.contains(text, Qt::CaseSensitive);
-}
-
-} // namespace
-
 void SendToGroupChat(ISkype &skype, const QString &caption, const QString &text)
 {
     const int participants = CountCaptionNames(caption);
@@ -23,7 +14,7 @@ void SendToGroupChat(ISkype &skype, const QString &caption, const QString &text)
         int named = 0;
         for (int k = 1; k <= memberCount; ++k) {
             const std::shared_ptr<IUser> member = members->ItemAt(k);
-            if (OccursIn(member->UserHandle(), caption) || OccursIn(member->UserFullName(), caption))
+            if (OccursInCaption(member->UserHandle(), caption) || OccursInCaption(member->UserFullName(), caption))
                 ++named;
         }
         if (named == participants && memberCount == participants + 1)
@@ -44,7 +35,7 @@ void SendToConversation(ISkype &skype, int generation, const std::function<QStri
         const int chatCount = chats->ItemCount();
         for (int i = 1; i <= chatCount; ++i) {
             const std::shared_ptr<IChat> chat = chats->ItemAt(i);
-            if (OccursIn(chat->ChatTitle(), caption)) {
+            if (OccursInCaption(chat->ChatTitle(), caption)) {
                 chat->SendToChat(text);
                 return;
             }

@@ -7,12 +7,6 @@
 
 namespace {
 
-// An empty text occurs nowhere.
-bool OccursIn(const QString &text, const QString &caption)
-{
-    return !text.isEmpty() && caption.contains(text, Qt::CaseSensitive);
-}
-
 bool IsMessageWindow(IChatMessage &message, const QString &conversationName, const QString &caption)
 {
     const std::shared_ptr<IChat> chat = message.MessageChat();
@@ -21,18 +15,23 @@ bool IsMessageWindow(IChatMessage &message, const QString &conversationName, con
     if (count < 2)
         return false;
     if (count == 2)
-        return OccursIn(conversationName, caption);
+        return OccursInCaption(conversationName, caption);
 
     int matched = 0;
     for (int k = 1; k <= count; ++k) {
         const std::shared_ptr<IUser> member = members->ItemAt(k);
-        if (OccursIn(member->UserFullName(), caption) || OccursIn(member->UserHandle(), caption))
+        if (OccursInCaption(member->UserFullName(), caption) || OccursInCaption(member->UserHandle(), caption))
             ++matched;
     }
     return matched == count - 1 && CountCaptionNames(caption) == count - 1;
 }
 
 } // namespace
+
+bool OccursInCaption(const QString &text, const QString &caption)
+{
+    return !text.isEmpty() && caption.contains(text, Qt::CaseSensitive);
+}
 
 QString ConversationNameOfTitle(const QString &title)
 {
@@ -77,7 +76,7 @@ void DispatchMessageStatus(IChatMessage &message, int status, const MessageDispa
         // The speaker and the say-word are joined by a blank, as in a translated entry's head line.
         const QString timeStamp = platform::LongTimeString(QTime::currentTime()) + u' ';
         window->AppendReceiveEntry(
-            timeStamp + conversationName + u' ' + context.sayWord + u'\r' + text, EntryColour::Received);
+            timeStamp + conversationName + u' ' + context.sayWord() + u'\r' + text, EntryColour::Received);
         return;
     }
     const QByteArray source = window->GetRecvLangCode();

@@ -15,6 +15,10 @@ QString ConversationNameOfTitle(const QString &title);
 // The number of comma-separated names in a caption: its "," count plus one.
 int CountCaptionNames(const QString &caption);
 
+// Whether `text` occurs in a caption: a case-sensitive search for its exact code units. An empty
+// text occurs nowhere.
+bool OccursInCaption(const QString &text, const QString &caption);
+
 // A received text shown untranslated: trimmed, it contains "{" and ends with "}".
 bool IsPassThroughText(const QString &text);
 
@@ -23,8 +27,8 @@ struct MessageDispatchContext {
     const TMonitorTable *monitors = nullptr;
     // Whether a conversation window still exists.
     std::function<bool(platform::WindowId)> hostExists;
-    // The interface text that follows the speaker in an entry's head line.
-    QString sayWord;
+    // The interface text that follows the speaker in an entry's head line; read only when needed.
+    std::function<QString()> sayWord;
     TTokenProvider onToken;
     // Read time-out of translations, in seconds.
     int timeOut = 15;

@@ -4,7 +4,6 @@
 #include "translate/TransEngine.h"
 
 #include <QByteArray>
-
 #include <QSize>
 #include <QString>
 

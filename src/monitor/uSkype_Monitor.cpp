@@ -31,7 +31,7 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include <cstring>
+#include <optional>
 #include <unordered_map>
 
 // The window's pictures live in a resource file of this static library.
@@ -586,26 +586,25 @@ void TfrmSkype_Monitor::ShowRecvTranslation()
     try {
         const QString original = FRecvResult.Original();
         const QString sayWord = FHost->GetMessageText(QStringLiteral("SAY_WORD"));
+        // The partner lookup asks the chat client: once per entry is enough.
+        const QString handle = GetPartnerHandle();
+        const bool saveHistory = FHost->SaveHistory();
         if (!FRecvResult.Success) {
-            const QString handle = GetPartnerHandle();
             const QString entry = ReceivedFailureEntry(EntryTimeStamp(), handle, sayWord, original,
                 FHost->GetMessageText(QStringLiteral("TANSLATE_TIMEOUT")));
             AppendReceiveEntry(entry, EntryColour::Received);
-            if (FHost->SaveHistory())
-                AppendHistory(GetPartnerHandle(), entry);
+            if (saveHistory)
+                AppendHistory(handle, entry);
             return;
         }
         const QString translated = FRecvResult.Translated();
-        QString entry = ReceivedEntry(EntryTimeStamp(), GetPartnerHandle(), sayWord, original, translated,
-            GetSendMethod() == 1);
         if (FHost->AutoRead())
             QueueSpeech(Utterance(translated, GetSendLangCode()));
-        if (FHost->SaveHistory()) {
-            // Stored and shown with the original text, whatever the send method.
-            const QString handle = GetPartnerHandle();
-            entry = ReceivedEntry(EntryTimeStamp(), handle, sayWord, original, translated, true);
+        // With history saving on, stored and shown with the original text, whatever the send method.
+        const QString entry = ReceivedEntry(
+            EntryTimeStamp(), handle, sayWord, original, translated, saveHistory || GetSendMethod() == 1);
+        if (saveHistory)
             AppendHistory(handle, entry);
-        }
         AppendReceiveEntry(entry, EntryColour::Received);
     } catch (const std::exception &) {
         // This entry ends here; the next result is handled afresh.
@@ -624,9 +623,7 @@ bool TfrmSkype_Monitor::ConfirmTranslation()
     if (!FromSerial(serial))
         return false;
     FConfirm = nullptr;
-    const QString corrected = dialog->edtConfirmContent->toPlainText().left(TTranslateResult::TextSize);
-    std::memset(FSendResult.TranslatedText, 0, sizeof FSendResult.TranslatedText);
-    std::memcpy(FSendResult.TranslatedText, corrected.utf16(), static_cast<std::size_t>(corrected.size()) * 2);
+    FSendResult.SetTranslated(dialog->edtConfirmContent->toPlainText());
     return true;
 }
 
@@ -636,16 +633,23 @@ void TfrmSkype_Monitor::DeliverSendTranslation()
         const QString original = FSendResult.Original();
         const QString iSay = FHost->GetMessageText(QStringLiteral("I_SAY"));
         ISkype *skype = FHost->ChatClient();
+        // The partner lookup asks the chat client: at most once per message.
+        std::optional<QString> handle;
+        const auto partner = [this, &handle] {
+            if (!handle)
+                handle = GetPartnerHandle();
+            return *handle;
+        };
         if (!FSendResult.Success) {
             const QString message
                 = FailedChatMessage(original, FHost->GetMessageText(QStringLiteral("TANSLATE_TIMEOUT")));
             if (!skype)
                 return;
-            skype->SendMessageToUser(GetPartnerHandle(), message);
+            skype->SendMessageToUser(partner(), message);
             const QString entry = SentEntry(EntryTimeStamp(), iSay, message);
             AppendReceiveEntry(entry, EntryColour::Sent);
             if (FHost->SaveHistory())
-                AppendHistory(GetPartnerHandle(), entry);
+                AppendHistory(partner(), entry);
             return;
         }
         // The window may be destroyed while the dialog is open; then nothing more is done.
@@ -655,14 +659,13 @@ void TfrmSkype_Monitor::DeliverSendTranslation()
         QString message = ComposeChatMessage(GetSendMethod(), original, translated);
         if (!skype)
             return;
-        SendToConversation(*skype, FHost->ClientGeneration(), [this] { return GetPartnerHandle(); }, Caption(),
-            message);
+        SendToConversation(*skype, FHost->ClientGeneration(), partner, Caption(), message);
         if (FHost->AutoRead())
             QueueSpeech(Utterance(translated, GetRecvLangCode()));
         if (FHost->SaveHistory()) {
             // Echoed and stored with the original text, whatever the chat received.
             message = OriginalAndTranslation(original, translated);
-            AppendHistory(GetPartnerHandle(), SentEntry(EntryTimeStamp(), iSay, message));
+            AppendHistory(partner(), SentEntry(EntryTimeStamp(), iSay, message));
         }
         AppendReceiveEntry(SentEntry(EntryTimeStamp(), iSay, message), EntryColour::Sent);
     } catch (const std::exception &) {

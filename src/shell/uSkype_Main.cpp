@@ -525,7 +525,7 @@ void TfrmSkype_Main::Skype1MessageStatus(
     MessageDispatchContext context;
     context.monitors = &FMonitors;
     context.hostExists = [this](platform::WindowId window) { return FWindows && FWindows->Exists(window); };
-    context.sayWord = GetMessageText(QStringLiteral("SAY_WORD"));
+    context.sayWord = [this] { return GetMessageText(QStringLiteral("SAY_WORD")); };
     context.onToken = MethodTokenProvider<&TfrmSkype_Main::GetRequestToken>(this);
     context.timeOut = TimeOut();
     try {

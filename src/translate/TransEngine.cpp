@@ -47,6 +47,12 @@ QString TTranslateResult::Translated() const
     return FieldText(TranslatedText, TextSize);
 }
 
+void TTranslateResult::SetTranslated(const QString &text)
+{
+    std::memset(TranslatedText, 0, sizeof TranslatedText);
+    CopyToField(text, TranslatedText, TextSize);
+}
+
 TTranslateThread::TTranslateThread(QString name)
     : WorkerThread(std::move(name))
 { }

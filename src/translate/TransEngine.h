@@ -34,6 +34,8 @@ struct TTranslateResult {
     // The texts up to their first zero unit (all units when they fill their field).
     QString Original() const;
     QString Translated() const;
+    // Replaces the translated text, cut to its field and zero-filled behind it.
+    void SetTranslated(const QString &text);
 };
 
 // Receives the result of a job on the worker thread: a function and the context it is called with.

@@ -37,7 +37,7 @@ protected:
             MessageDispatchContext context;
             context.monitors = &monitors;
             context.hostExists = [this](platform::WindowId host) { return !closedHosts.contains(host); };
-            context.sayWord = QStringLiteral("says:");
+            context.sayWord = [] { return QStringLiteral("says:"); };
             context.onToken = {&FixedToken, nullptr};
             try {
                 DispatchMessageStatus(*message, status, context);
