@@ -18,6 +18,11 @@ private:
 
 } // namespace
 
+const WindowProfile &ISkype::ConversationWindows() const
+{
+    return DesktopClientProfile();
+}
+
 std::unique_ptr<ISkype> CreateUnavailableChatClient()
 {
     return std::make_unique<UnavailableChatClient>();

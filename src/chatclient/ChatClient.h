@@ -1,5 +1,7 @@
 #pragma once
 
+#include "chatclient/WindowProfile.h"
+
 #include <QString>
 
 #include <functional>
@@ -90,6 +92,9 @@ public:
     virtual std::shared_ptr<IUserCollection> ContactList() = 0;
     // Posts the text into the one-to-one conversation with that user.
     virtual void SendMessageToUser(const QString &userHandle, const QString &text) = 0;
+
+    // How this chat client's conversation windows are found and covered.
+    virtual const WindowProfile &ConversationWindows() const;
 
     void SetOnMessageStatus(MessageStatusHandler handler) { m_onMessageStatus = std::move(handler); }
 

@@ -72,7 +72,7 @@ QString MonitorWindowClass()
 const WindowClassTable *WindowProfile::ForGeneration(int generation) const
 {
     for (const WindowClassTable &table : generations) {
-        if (table.generation == generation)
+        if (table.generation == generation || table.generation == 0)
             return &table;
     }
     return nullptr;

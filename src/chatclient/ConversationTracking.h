@@ -2,6 +2,7 @@
 
 #include "chatclient/ChatClient.h"
 #include "chatclient/MonitorWindow.h"
+#include "chatclient/WindowProfile.h"
 #include "platform/WindowSystem.h"
 
 #include <QByteArray>
@@ -24,38 +25,6 @@ using TMonitorTable = std::array<std::unique_ptr<IMonitorWindow>, kMonitorSlots>
 // The window class of our monitor windows: a search among a conversation window's children finds
 // its monitor window by this class and the conversation name as title.
 QString MonitorWindowClass();
-
-// How one generation of a chat client's user interface shows its conversations.
-struct WindowClassTable {
-    int generation = 0;
-    // A conversation window has one of these classes.
-    QStringList conversationClasses;
-    // The client main window: the first class that some top-level window has. Empty when the
-    // conversation windows are top-level windows only; otherwise they are also looked for among
-    // its direct children.
-    QStringList mainWindowClasses;
-    // Controls within a conversation window: the message area, the panel below it and the input
-    // area. The monitor window covers the message area and the panel, and the input area too
-    // when entryInHeight is set.
-    QString contentClass;
-    QString meClass;
-    QString entryClass;
-    bool entryInHeight = false;
-    // The conversation name of a window title; an empty name skips the window.
-    QString (*conversationName)(const QString &title) = nullptr;
-};
-
-// The windows of one chat client, one table per generation of its user interface.
-struct WindowProfile {
-    QString client;
-    std::vector<WindowClassTable> generations;
-
-    // The table of a generation; null when the client has none.
-    const WindowClassTable *ForGeneration(int generation) const;
-};
-
-// The profile of the chat client behind ISkype (generations 3 and 4).
-const WindowProfile &DesktopClientProfile();
 
 // Generation 3's conversation name: the title up to its first "(", blanks and control characters
 // trimmed; empty when the title has no "(".

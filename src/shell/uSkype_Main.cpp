@@ -502,7 +502,8 @@ void TfrmSkype_Main::tmrMainTimer()
     try {
         FoundCaptions.clear();
         FoundHandles.clear();
-        const WindowClassTable *table = DesktopClientProfile().ForGeneration(FClientGeneration);
+        const WindowProfile &profile = FSkype1 ? FSkype1->ConversationWindows() : DesktopClientProfile();
+        const WindowClassTable *table = profile.ForGeneration(FClientGeneration);
         if (!FWindows || !table)
             return;
         TrackingContext context;

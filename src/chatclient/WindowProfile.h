@@ -1,0 +1,50 @@
+#pragma once
+
+#include "platform/WindowSystem.h"
+
+#include <QRect>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <vector>
+
+// How one generation of a chat client's user interface shows its conversations.
+struct WindowClassTable {
+    int generation = 0;
+    // A conversation window has one of these classes.
+    QStringList conversationClasses;
+    // The client main window: the first class that some top-level window has. Empty when the
+    // conversation windows are top-level windows only; otherwise they are also looked for among
+    // its direct children.
+    QStringList mainWindowClasses;
+    // Controls within a conversation window: the message area, the panel below it and the input
+    // area. The monitor window covers the message area and the panel, and the input area too
+    // when entryInHeight is set.
+    QString contentClass;
+    QString meClass;
+    QString entryClass;
+    bool entryInHeight = false;
+    // The conversation name of a window title; an empty name skips the window.
+    QString (*conversationName)(const QString &title) = nullptr;
+    // When not empty, a conversation window also has this role (WM_WINDOW_ROLE on X11).
+    QString conversationRole;
+    // For a client whose controls are not windows of their own: the screen rectangle the monitor
+    // window covers in this conversation window, found some other way; null when it cannot be
+    // found. When set, placement asks it instead of searching the controls by class.
+    std::function<QRect(const platform::WindowTree &tree)> coverArea;
+};
+
+// The windows of one chat client, one table per generation of its user interface.
+struct WindowProfile {
+    QString client;
+    std::vector<WindowClassTable> generations;
+
+    // The table of a generation; null when the client has none. A table of generation 0 serves
+    // every generation.
+    const WindowClassTable *ForGeneration(int generation) const;
+};
+
+// The profile of the chat client behind ISkype (generations 3 and 4).
+const WindowProfile &DesktopClientProfile();
+
