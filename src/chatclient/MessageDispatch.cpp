@@ -7,14 +7,15 @@
 
 namespace {
 
-bool IsMessageWindow(IChatMessage &message, const QString &conversationName, const QString &caption)
+bool IsMessageWindow(
+    IChatMessage &message, const QString &conversationName, const QString &caption, bool groupsNamedByTitle)
 {
     const std::shared_ptr<IChat> chat = message.MessageChat();
     const std::shared_ptr<IUserCollection> members = chat->ChatMembers();
     const int count = members->ItemCount();
     if (count < 2)
         return false;
-    if (count == 2)
+    if (count == 2 || groupsNamedByTitle)
         return OccursInCaption(conversationName, caption);
 
     int matched = 0;
@@ -56,7 +57,7 @@ IMonitorWindow *FindMessageWindow(
     for (const std::unique_ptr<IMonitorWindow> &slot : *context.monitors) {
         if (!slot || !context.hostExists(slot->HostWnd()))
             continue;
-        if (IsMessageWindow(message, conversationName, slot->Caption()))
+        if (IsMessageWindow(message, conversationName, slot->Caption(), context.groupsNamedByTitle))
             return slot.get();
     }
     return nullptr;

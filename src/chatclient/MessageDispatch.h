@@ -32,12 +32,15 @@ struct MessageDispatchContext {
     TTokenProvider onToken;
     // Read time-out of translations, in seconds.
     int timeOut = 15;
+    // Group conversations' windows carry the chat title, not the members' names.
+    bool groupsNamedByTitle = false;
 };
 
 // The monitor window a received message belongs to, or null. The slots are examined in order,
 // skipping empty ones and windows whose conversation window is gone; a one-to-one chat matches the
 // first caption containing its conversation name, a group chat the first caption that names all
-// members but the user, by full name or handle. The chat and its members are read anew for every
+// members but the user, by full name or handle (or, with groupsNamedByTitle, the first caption
+// containing its conversation name). The chat and its members are read anew for every
 // window examined. Chat-client failures propagate.
 IMonitorWindow *FindMessageWindow(
     IChatMessage &message, const QString &conversationName, const MessageDispatchContext &context);

@@ -33,6 +33,10 @@ struct WindowClassTable {
     // window covers in this conversation window, found some other way; null when it cannot be
     // found. When set, placement asks it instead of searching the controls by class.
     std::function<QRect(const platform::WindowTree &tree)> coverArea;
+    // Set when a group conversation's window is named by the chat's title rather than by a list of
+    // its members: a received group message then finds its window by the conversation name, as a
+    // one-to-one message does.
+    bool groupsNamedByTitle = false;
 };
 
 // The windows of one chat client, one table per generation of its user interface.

@@ -529,6 +529,10 @@ void TfrmSkype_Main::Skype1MessageStatus(
     context.sayWord = [this] { return GetMessageText(QStringLiteral("SAY_WORD")); };
     context.onToken = MethodTokenProvider<&TfrmSkype_Main::GetRequestToken>(this);
     context.timeOut = TimeOut();
+    if (FSkype1) {
+        const WindowClassTable *table = FSkype1->ConversationWindows().ForGeneration(FClientGeneration);
+        context.groupsNamedByTitle = table && table->groupsNamedByTitle;
+    }
     try {
         DispatchMessageStatus(*pMessage, Status, context);
     } catch (const std::exception &) {

@@ -39,6 +39,7 @@ protected:
             context.hostExists = [this](platform::WindowId host) { return !closedHosts.contains(host); };
             context.sayWord = [] { return QStringLiteral("says:"); };
             context.onToken = {&FixedToken, nullptr};
+            context.groupsNamedByTitle = groupsNamedByTitle;
             try {
                 DispatchMessageStatus(*message, status, context);
             } catch (const ChatClientError &) {
@@ -85,6 +86,7 @@ protected:
     QSet<platform::WindowId> closedHosts;
     int windowCount = 0;
     int failures = 0;
+    bool groupsNamedByTitle = false;
 };
 
 TEST_F(MessageDispatchTest, MessageGoesToTheFirstMatchingWindowOfAnOpenConversation)
@@ -99,6 +101,7 @@ TEST_F(MessageDispatchTest, MessageGoesToTheFirstMatchingWindowOfAnOpenConversat
         QList<User> members;
         QList<Window> windows;
         int slot;
+        bool groupsNamedByTitle = false;
     };
     const User noName{QStringLiteral("bob.h"), QString(), QString()};
     const Case cases[] = {
@@ -119,12 +122,19 @@ TEST_F(MessageDispatchTest, MessageGoesToTheFirstMatchingWindowOfAnOpenConversat
             {{QStringLiteral("bob.h, Carol")}}, 0},
         {"fewer than two members match no window", QStringLiteral("Me Myself"), {kMe},
             {{QStringLiteral("Me Myself")}}, -1},
+        {"group windows named by the room's title: a member list is no match", QStringLiteral("team"),
+            {kMe, kBob, kCarol}, {{QStringLiteral("Bob, Carol")}, {QStringLiteral("team")}}, 1, true},
+        {"a room's title is no match where group windows list their members", QStringLiteral("team"),
+            {kMe, kBob, kCarol}, {{QStringLiteral("team")}}, -1},
+        {"group windows named by title leave one-to-one matching as it is", QStringLiteral("Anna Lee"),
+            {kMe, kAnna}, {{QStringLiteral("team")}, {QStringLiteral("Anna Lee")}}, 1, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         monitors = {};
         windowCount = 0;
         closedHosts.clear();
+        groupsNamedByTitle = c.groupsNamedByTitle;
         for (const Window &w : c.windows)
             AddWindow(w.caption, w.closed);
         const auto chat = client.AddChat(c.title, QString(), c.members);
