@@ -63,14 +63,14 @@ IMonitorWindow *FindMessageWindow(
     return nullptr;
 }
 
-void DispatchMessageStatus(IChatMessage &message, int status, const MessageDispatchContext &context)
+bool DispatchMessageStatus(IChatMessage &message, int status, const MessageDispatchContext &context)
 {
     if (status != cmsReceived)
-        return;
+        return true;
     const QString conversationName = ConversationNameOfTitle(message.MessageChat()->ChatTitle());
     IMonitorWindow *window = FindMessageWindow(message, conversationName, context);
     if (!window)
-        return;
+        return false;
 
     const QString text = message.MessageBody();
     if (IsPassThroughText(text)) {
@@ -78,10 +78,11 @@ void DispatchMessageStatus(IChatMessage &message, int status, const MessageDispa
         const QString timeStamp = platform::LongTimeString(QTime::currentTime()) + u' ';
         window->AppendReceiveEntry(
             timeStamp + conversationName + u' ' + context.sayWord() + u'\r' + text, EntryColour::Received);
-        return;
+        return true;
     }
     const QByteArray source = window->GetRecvLangCode();
     const QByteArray target = window->GetSendLangCode();
     for (const QString &piece : SplitIntoJobTexts(text))
         QueueRecvTranslation(piece, source, target, context.onToken, window->RecvTranslatedEvent(), context.timeOut);
+    return true;
 }

@@ -47,6 +47,6 @@ IMonitorWindow *FindMessageWindow(
 
 // Handles one message status event on the main thread: a received message goes to its window,
 // shown at once when it passes through, otherwise queued for translation (a long text as several
-// jobs, in order). Other statuses and unmatched messages are ignored. A chat-client failure
-// propagates before anything is written or queued.
-void DispatchMessageStatus(IChatMessage &message, int status, const MessageDispatchContext &context);
+// jobs, in order). Other statuses are ignored. Returns false only for a received message that
+// matched no window. A chat-client failure propagates before anything is written or queued.
+bool DispatchMessageStatus(IChatMessage &message, int status, const MessageDispatchContext &context);

@@ -470,6 +470,7 @@ void TfrmSkype_Main::btnStopClick()
     btnStop->setEnabled(false);
     tmrMain->stop();
     ClearMonitors(FMonitors);
+    FHeldMessages.clear();
 }
 
 void TfrmSkype_Main::btnExitClick()
@@ -513,6 +514,8 @@ void TfrmSkype_Main::tmrMainTimer()
         context.sendLanguage = cbbSendLang;
         context.recvLanguage = cbbRecvLang;
         FTracker.Tick(context, *table, FoundCaptions, FoundHandles);
+        if (!FHeldMessages.empty())
+            RetryHeldMessages();
     } catch (...) {
         // The next tick starts afresh.
     }
@@ -523,20 +526,40 @@ void TfrmSkype_Main::Skype1MessageStatus(
 {
     if (!pMessage)
         return;
+    // A conversation's first message usually comes before its window is shown and tracked: it is
+    // held for a few seconds and tried again after every tick, so it is not lost.
+    if (!DispatchMessage(*pMessage, Status) && tmrMain->isActive())
+        FHeldMessages.push_back({pMessage, QDeadlineTimer(kHeldMessageLifetimeMs)});
+}
+
+bool TfrmSkype_Main::DispatchMessage(IChatMessage &message, int status)
+{
     MessageDispatchContext context;
     context.monitors = &FMonitors;
     context.hostExists = [this](platform::WindowId window) { return FWindows && FWindows->Exists(window); };
     context.sayWord = [this] { return GetMessageText(QStringLiteral("SAY_WORD")); };
     context.onToken = MethodTokenProvider<&TfrmSkype_Main::GetRequestToken>(this);
     context.timeOut = TimeOut();
-    if (FSkype1) {
-        const WindowClassTable *table = FSkype1->ConversationWindows().ForGeneration(FClientGeneration);
-        context.groupsNamedByTitle = table && table->groupsNamedByTitle;
-    }
     try {
-        DispatchMessageStatus(*pMessage, Status, context);
+        if (FSkype1) {
+            const WindowClassTable *table = FSkype1->ConversationWindows().ForGeneration(FClientGeneration);
+            context.groupsNamedByTitle = table && table->groupsNamedByTitle;
+        }
+        return DispatchMessageStatus(message, status, context);
     } catch (const std::exception &) {
         // The chat client failed: this message is not dispatched; the next event starts afresh.
+        return true;
+    }
+}
+
+void TfrmSkype_Main::RetryHeldMessages()
+{
+    // Taken out first: a message handed to its window may let events through that add more.
+    std::vector<HeldMessage> held = std::move(FHeldMessages);
+    FHeldMessages.clear();
+    for (HeldMessage &entry : held) {
+        if (!DispatchMessage(*entry.message, cmsReceived) && !entry.deadline.hasExpired())
+            FHeldMessages.push_back(std::move(entry));
     }
 }
 

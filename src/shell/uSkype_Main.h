@@ -9,6 +9,7 @@
 #include "shell/InterfaceLanguage.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QPointer>
 #include <QStringList>
@@ -17,6 +18,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -150,6 +152,9 @@ private:
     void ApplyTitleAndLogo();
     void ShowTrayBalloon();
     bool TrayAvailable() const;
+    // Dispatches one message event; false when a received message found no window.
+    bool DispatchMessage(IChatMessage &message, int status);
+    void RetryHeldMessages();
 
     bool FBusy = false;
     bool FCloseAllowed = false;
@@ -160,6 +165,15 @@ private:
     TMonitorTable FMonitors;
     int FClientGeneration = 3;
     ConversationTracker FTracker;
+
+    // Received messages that found no window yet, in arrival order; each is dropped when its
+    // deadline has passed, and all of them at stop.
+    struct HeldMessage {
+        std::shared_ptr<IChatMessage> message;
+        QDeadlineTimer deadline;
+    };
+    static constexpr int kHeldMessageLifetimeMs = 3000;
+    std::vector<HeldMessage> FHeldMessages;
 
     QStringList FoundCaptions;
     QList<QByteArray> FoundHandles;

@@ -7,7 +7,9 @@
 #include "platform/Formats.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -110,6 +112,15 @@ std::string QueryValue(const std::string &target, const std::string &key)
         return {};
     const auto value = start + key.size() + 2;
     return target.substr(value, target.find('&', value) - value);
+}
+
+// Serves the event loop for a while.
+void Pause(int ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
 class MessageFlowEndToEndTest : public ::testing::Test {
@@ -218,6 +229,42 @@ TEST_F(MessageFlowEndToEndTest, ReceivedTranslatedAndStoredThenTypedSentAndEchoe
             ReadFile(annaHistory), QDate::currentDate(), {{&received, receivedEntry}, {&typed, sentEntry}}));
     }
     EXPECT_TRUE(rig.boxes.empty());
+}
+
+TEST_F(MessageFlowEndToEndTest, MessageArrivingBeforeItsWindowIsTrackedIsHeldBriefly)
+{
+    ASSERT_TRUE(rig.StartAndDock());
+    const auto shownIn = [&](platform::WindowId window) {
+        TfrmSkype_Monitor *monitor = rig.MonitorIn(window);
+        return monitor ? PaneLines(monitor) : QStringList{QStringLiteral("no monitor")};
+    };
+
+    // A new conversation's first message comes before its window is shown: it reaches the window
+    // once tracking has given it a monitor window.
+    rig.client->RaiseMessage(rig.AddChat(QStringLiteral("Anna Lee"), QStringLiteral("anna.lee")),
+        QStringLiteral("First words"));
+    // Bob's message finds no window within the holding time; Carol's is still held at stop.
+    rig.client->RaiseMessage(rig.AddChat(QStringLiteral("Bob"), QStringLiteral("bob.h")), QStringLiteral("Too early"));
+    const platform::WindowId anna = rig.AddConversationWindow(QStringLiteral("Anna Lee"));
+    ASSERT_TRUE(WaitUntil([&] { return shownIn(anna).size() == 3; }));
+    EXPECT_EQ(shownIn(anna)[1], QStringLiteral("First words"));
+
+    Pause(3200);
+    const auto carolChat = rig.AddChat(QStringLiteral("Carol"), QStringLiteral("carol.h"));
+    rig.client->RaiseMessage(carolChat, QStringLiteral("Before the stop"));
+    rig.main->btnStopClick();
+    rig.main->btnStartClick();
+    const platform::WindowId bob = rig.AddConversationWindow(QStringLiteral("Bob"));
+    const platform::WindowId carol = rig.AddConversationWindow(QStringLiteral("Carol"));
+    ASSERT_TRUE(WaitUntil([&] { return rig.Docked(bob) && rig.Docked(carol); }));
+    Pause(300);
+    EXPECT_TRUE(shownIn(bob).isEmpty());
+    EXPECT_TRUE(shownIn(carol).isEmpty());
+
+    // Messages of a conversation with its window go there at once, as before.
+    rig.client->RaiseMessage(carolChat, QStringLiteral("{now}"));
+    EXPECT_EQ(shownIn(carol).size(), 2);
+    EXPECT_EQ(rig.server.http.requestCount(), 1u);
 }
 
 TEST_F(MessageFlowEndToEndTest, BurstAcrossTenConversationsKeepsEachMessageInItsWindowInOrder)

@@ -72,18 +72,28 @@ public:
     Conversation AddConversation(const QString &partnerName, const QString &partnerHandle)
     {
         Conversation conversation;
-        conversation.chat
-            = client->AddChat(partnerName, partnerHandle, {kUser, {partnerHandle, partnerName, partnerName}});
-        const int offset = 20 * static_cast<int>(conversations.size());
-        conversation.window = windows->AddTopLevel(
-            QStringLiteral("TConversationForm"), partnerName, QRect(100 + offset, 100 + offset, 600, 500));
-        const platform::WindowId panel
-            = windows->AddChild(conversation.window, QStringLiteral("TPanel"), QRect(0, 30, 600, 470));
+        conversation.chat = AddChat(partnerName, partnerHandle);
+        conversation.window = AddConversationWindow(partnerName);
+        conversations.push_back(conversation);
+        return conversation;
+    }
+
+    std::shared_ptr<ScriptedChatClient::Chat> AddChat(const QString &partnerName, const QString &partnerHandle)
+    {
+        return client->AddChat(partnerName, partnerHandle, {kUser, {partnerHandle, partnerName, partnerName}});
+    }
+
+    // A shown conversation window with its controls.
+    platform::WindowId AddConversationWindow(const QString &title)
+    {
+        const int offset = 20 * windowCount++;
+        const platform::WindowId window = windows->AddTopLevel(
+            QStringLiteral("TConversationForm"), title, QRect(100 + offset, 100 + offset, 600, 500));
+        const platform::WindowId panel = windows->AddChild(window, QStringLiteral("TPanel"), QRect(0, 30, 600, 470));
         windows->AddChild(panel, QStringLiteral("TChatContentControl"), kContent.translated(0, -30));
         windows->AddChild(panel, QStringLiteral("TMeControl"), kMe.translated(0, -30));
         windows->AddChild(panel, QStringLiteral("TChatEntryControl"), kEntry.translated(0, -30));
-        conversations.push_back(conversation);
-        return conversation;
+        return window;
     }
 
     // The monitor window embedded in a conversation window, or null.
@@ -136,5 +146,6 @@ public:
     ScriptedChatClient *client = nullptr;
     FakeWindowSystem *windows = nullptr;
     std::vector<Conversation> conversations;
+    int windowCount = 0;
     std::unique_ptr<TfrmSkype_Main> main;
 };
