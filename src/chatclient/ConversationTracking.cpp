@@ -109,7 +109,8 @@ void ConversationTracker::Tick(const TrackingContext &context, const WindowClass
     std::vector<WindowId> found;
     auto collect = [&](const std::vector<WindowInfo> &infos) {
         for (const WindowInfo &info : infos) {
-            if (info.exists && table.conversationClasses.contains(info.className.left(kTextLimit))) {
+            if (info.exists && table.conversationClasses.contains(info.className.left(kTextLimit))
+                && (table.conversationRole.isEmpty() || info.role == table.conversationRole)) {
                 found.push_back(info.id);
                 foundCaptions.push_back(info.title.left(kTextLimit));
                 foundHandles.push_back(QByteArray::number(static_cast<qulonglong>(info.id)));
@@ -281,22 +282,34 @@ void ConversationTracker::Place(
     if (!monitor)
         return;
 
-    for (std::size_t i = 1; i < tree.nodes.size(); ++i) {
-        const platform::WindowNode &node = tree.nodes[i];
-        if (node.className == table.contentClass)
-            rects.content = node.screenRect;
-        else if (node.className == table.meClass)
-            rects.me = node.screenRect;
-        else if (!table.entryClass.isEmpty() && node.className == table.entryClass)
-            rects.entry = node.screenRect;
+    // The screen area to cover: found by the client's profile itself, or else spanned by the
+    // controls of the message area, the panel below it and (by table) the input area.
+    QRect area;
+    if (table.coverArea) {
+        area = table.coverArea(tree);
+        if (area.isNull())
+            return;
+    } else {
+        for (std::size_t i = 1; i < tree.nodes.size(); ++i) {
+            const platform::WindowNode &node = tree.nodes[i];
+            if (node.className == table.contentClass)
+                rects.content = node.screenRect;
+            else if (node.className == table.meClass)
+                rects.me = node.screenRect;
+            else if (!table.entryClass.isEmpty() && node.className == table.entryClass)
+                rects.entry = node.screenRect;
+        }
+        const int height
+            = rects.content.height() + rects.me.height() + (table.entryInHeight ? rects.entry.height() : 0);
+        area = QRect(rects.content.topLeft(), QSize(rects.content.width(), height));
     }
 
-    const int width = rects.content.width();
-    const int height = rects.content.height() + rects.me.height() + (table.entryInHeight ? rects.entry.height() : 0);
+    const int width = area.width();
+    const int height = area.height();
     const int border = (tree.windowRect.width() - tree.clientSize.width()) / 2;
     const int title = (tree.windowRect.height() - tree.clientSize.height()) - 2 * border;
-    const int x = rects.content.left() - tree.windowRect.left() - border;
-    const int y = rects.content.top() - tree.windowRect.top() - title - border;
+    const int x = area.left() - tree.windowRect.left() - border;
+    const int y = area.top() - tree.windowRect.top() - title - border;
 
     // Where the monitor window is now, in W's client coordinates: as the server shows it when it
     // is among W's windows, else as the toolkit has it.

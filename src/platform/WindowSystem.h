@@ -26,6 +26,8 @@ struct WindowInfo {
     // The window class (the class part of WM_CLASS on X11).
     QString className;
     QString title;
+    // The window's role (WM_WINDOW_ROLE on X11); empty when it has none.
+    QString role;
 };
 
 // One window of a tree read by WindowSystem::Trees.

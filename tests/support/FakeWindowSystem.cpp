@@ -12,7 +12,7 @@ FakeWindowSystem::WindowId FakeWindowSystem::AddTopLevel(
     const QString &className, const QString &title, const QRect &clientRect, const QMargins &frame)
 {
     const WindowId id = m_nextId++;
-    m_windows[id] = Window{id, 0, className, title, true, clientRect, frame, {}, {}, false};
+    m_windows[id] = Window{id, 0, className, title, true, clientRect, frame, {}, {}, false, {}};
     m_order.push_back(id);
     return id;
 }
@@ -21,7 +21,7 @@ FakeWindowSystem::WindowId FakeWindowSystem::AddChild(
     WindowId parent, const QString &className, const QRect &rect, const QString &title)
 {
     const WindowId id = m_nextId++;
-    m_windows[id] = Window{id, parent, className, title, true, rect, {}, {}, {}, false};
+    m_windows[id] = Window{id, parent, className, title, true, rect, {}, {}, {}, false, {}};
     m_order.push_back(id);
     return id;
 }
@@ -139,6 +139,7 @@ std::vector<WindowInfo> FakeWindowSystem::Describe(std::span<const WindowId> win
             info.visible = VisibleOf(it->second);
             info.className = it->second.className;
             info.title = it->second.title;
+            info.role = it->second.role;
         }
         result.push_back(info);
     }

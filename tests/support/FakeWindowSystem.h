@@ -34,6 +34,8 @@ public:
         QPointer<QWidget> widget;
         QRect region;
         bool embedded = false;
+        // The window's role (WM_WINDOW_ROLE); set it through Find().
+        QString role;
     };
 
     WindowId AddTopLevel(const QString &className, const QString &title, const QRect &clientRect,

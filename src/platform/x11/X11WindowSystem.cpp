@@ -153,12 +153,13 @@ public:
         : m_connection(connection)
         , m_root(root)
     {
-        const char *names[] = {
-            "_NET_CLIENT_LIST", "_NET_WM_NAME", "UTF8_STRING", "WM_STATE", "_NET_FRAME_EXTENTS", "_NET_ACTIVE_WINDOW"};
+        const char *names[] = {"_NET_CLIENT_LIST", "_NET_WM_NAME", "UTF8_STRING", "WM_STATE", "_NET_FRAME_EXTENTS",
+            "_NET_ACTIVE_WINDOW", "WM_WINDOW_ROLE"};
         xcb_intern_atom_cookie_t cookies[std::size(names)];
         for (std::size_t i = 0; i < std::size(names); ++i)
             cookies[i] = xcb_intern_atom(m_connection, 0, std::strlen(names[i]), names[i]);
-        xcb_atom_t *targets[] = {&m_clientList, &m_netWmName, &m_utf8, &m_wmState, &m_frameExtents, &m_activeWindow};
+        xcb_atom_t *targets[]
+            = {&m_clientList, &m_netWmName, &m_utf8, &m_wmState, &m_frameExtents, &m_activeWindow, &m_windowRole};
         for (std::size_t i = 0; i < std::size(names); ++i) {
             auto reply = TAKE_REPLY(xcb_intern_atom, m_connection, cookies[i]);
             *targets[i] = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
@@ -214,14 +215,14 @@ public:
     {
         struct Cookies {
             xcb_get_window_attributes_cookie_t attributes;
-            xcb_get_property_cookie_t wmClass, netName, name;
+            xcb_get_property_cookie_t wmClass, netName, name, role;
         };
         std::vector<Cookies> cookies;
         cookies.reserve(windows.size());
         for (WindowId window : windows) {
             const xcb_window_t id = Id(window);
-            cookies.push_back(
-                {xcb_get_window_attributes(m_connection, id), ClassRequest(id), NetNameRequest(id), NameRequest(id)});
+            cookies.push_back({xcb_get_window_attributes(m_connection, id), ClassRequest(id), NetNameRequest(id),
+                NameRequest(id), RoleRequest(id)});
         }
         std::vector<WindowInfo> result(windows.size());
         for (std::size_t i = 0; i < windows.size(); ++i) {
@@ -231,12 +232,14 @@ public:
             auto wmClass = TAKE_REPLY(xcb_get_property, m_connection, cookies[i].wmClass);
             auto netName = TAKE_REPLY(xcb_get_property, m_connection, cookies[i].netName);
             auto name = TAKE_REPLY(xcb_get_property, m_connection, cookies[i].name);
+            auto role = TAKE_REPLY(xcb_get_property, m_connection, cookies[i].role);
             if (!attributes)
                 continue;
             info.exists = true;
             info.visible = IsViewable(attributes.get());
             info.className = ClassText(wmClass.get());
             info.title = TitleOf(netName.get(), name.get());
+            info.role = PropertyText(role.get(), m_utf8);
         }
         return result;
     }
@@ -427,6 +430,11 @@ private:
         return xcb_get_property(m_connection, 0, window, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, kTitleLength);
     }
 
+    xcb_get_property_cookie_t RoleRequest(xcb_window_t window)
+    {
+        return xcb_get_property(m_connection, 0, window, m_windowRole, XCB_ATOM_STRING, 0, kClassLength);
+    }
+
     QString TitleOf(xcb_get_property_reply_t *netName, xcb_get_property_reply_t *name) const
     {
         if (netName && netName->type == m_utf8)
@@ -479,6 +487,7 @@ private:
     xcb_atom_t m_wmState = XCB_ATOM_NONE;
     xcb_atom_t m_frameExtents = XCB_ATOM_NONE;
     xcb_atom_t m_activeWindow = XCB_ATOM_NONE;
+    xcb_atom_t m_windowRole = XCB_ATOM_NONE;
     bool m_windowManager = false;
 
     // Trees read before, kept while no event reports a change in them.

@@ -103,6 +103,12 @@ TEST_F(X11WindowSystemTest, ListsAndReadsClientWindowsWithAndWithoutTheClientLis
         }
     }
 
+    // A role, as a GTK program gives its windows; read in the same batch as class and title.
+    const char role[] = "conversation";
+    XChangeProperty(client.display, unicode, client.AtomOf("WM_WINDOW_ROLE"), XA_STRING, 8, PropModeReplace,
+        reinterpret_cast<const unsigned char *>(role), int(sizeof(role) - 1));
+    XSync(client.display, False);
+
     const Window gone = client.TopLevel("Gone", QStringLiteral("gone"), QRect(0, 0, 10, 10));
     XDestroyWindow(client.display, gone);
     XSync(client.display, False);
@@ -113,8 +119,10 @@ TEST_F(X11WindowSystemTest, ListsAndReadsClientWindowsWithAndWithoutTheClientLis
     EXPECT_TRUE(infos[0].visible);
     EXPECT_EQ(infos[0].className, QStringLiteral("TskMultiChatForm.UnicodeClass"));
     EXPECT_EQ(infos[0].title, QStringLiteral("Анна (Chat)"));
+    EXPECT_EQ(infos[0].role, QStringLiteral("conversation"));
     EXPECT_EQ(infos[1].className, QStringLiteral("TskMultiChatForm"));
     EXPECT_EQ(infos[1].title, QStringLiteral("Plain (x)"));
+    EXPECT_TRUE(infos[1].role.isEmpty());
     EXPECT_FALSE(infos[2].exists);
     EXPECT_TRUE(infos[2].className.isEmpty());
 
