@@ -7,6 +7,17 @@
 #include <QtDBus/QDBusPendingCall>
 #include <QtDBus/QDBusVariant>
 
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <deque>
 
@@ -69,6 +80,69 @@ AccessibleStates StatesOf(const QVariant &value)
     }
     argument.endArray();
     return states;
+}
+
+// Whether a bus at a unix socket address answers at all: a daemon that has stopped would hold
+// the connection's greeting for the bus library's own timeout (25 s). Asks for the
+// authentication mechanisms, which any bus answers at once. Other transports are not checked.
+bool Answers(const QString &address, std::chrono::milliseconds timeout)
+{
+    if (!address.startsWith(QLatin1String("unix:")))
+        return true;
+    QByteArray path;
+    bool abstract = false;
+    const QString first = address.section(QLatin1Char(';'), 0, 0).mid(5);
+    for (const QString &part : first.split(QLatin1Char(','))) {
+        if (part.startsWith(QLatin1String("path=")))
+            path = QFile::encodeName(part.mid(5));
+        else if (part.startsWith(QLatin1String("abstract="))) {
+            path = QFile::encodeName(part.mid(9));
+            abstract = true;
+        }
+    }
+    sockaddr_un socketAddress{};
+    socketAddress.sun_family = AF_UNIX;
+    const qsizetype offset = abstract ? 1 : 0;
+    if (path.isEmpty() || path.size() + offset >= qsizetype(sizeof(socketAddress.sun_path)))
+        return true;
+    std::memcpy(socketAddress.sun_path + offset, path.constData(), path.size());
+    const socklen_t length = socklen_t(offsetof(sockaddr_un, sun_path) + offset + path.size() + (abstract ? 0 : 1));
+
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return true;
+    QElapsedTimer clock;
+    clock.start();
+    auto wait = [&](short events) {
+        for (;;) {
+            const qint64 left = timeout.count() - clock.elapsed();
+            if (left <= 0)
+                return false;
+            pollfd item{fd, events, 0};
+            const int ready = ::poll(&item, 1, int(left));
+            if (ready > 0)
+                return (item.revents & events) != 0;
+            if (ready == 0 || errno != EINTR)
+                return false;
+        }
+    };
+    bool answered = false;
+    const char request[] = "\0AUTH\r\n";
+    if ((::connect(fd, reinterpret_cast<const sockaddr *>(&socketAddress), length) == 0 || errno == EINPROGRESS
+            || errno == EAGAIN)
+        && wait(POLLOUT) && ::send(fd, request, sizeof(request) - 1, MSG_NOSIGNAL) == qsizetype(sizeof(request) - 1)) {
+        QByteArray reply;
+        while (!reply.contains('\n') && wait(POLLIN)) {
+            char buffer[256];
+            const ssize_t count = ::recv(fd, buffer, sizeof(buffer), 0);
+            if (count <= 0)
+                break;
+            reply.append(buffer, count);
+        }
+        answered = reply.startsWith("REJECTED");
+    }
+    ::close(fd);
+    return answered;
 }
 
 } // namespace
@@ -135,7 +209,7 @@ Accessibility::Accessibility(const QDBusConnection &session, std::chrono::millis
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
         return;
     const QString address = reply.arguments().front().toString();
-    if (address.isEmpty())
+    if (address.isEmpty() || !Answers(address, timeout))
         return;
     d->connectionName = QStringLiteral("parlavox-accessibility-%1").arg(connectionCount.fetch_add(1));
     d->bus = QDBusConnection::connectToBus(address, d->connectionName);
