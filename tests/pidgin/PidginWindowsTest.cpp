@@ -172,6 +172,12 @@ TEST_F(PidginWindowsTest, AccessibleAreaRunsFromHistoryTopToInputBottomAndAgrees
         const QRect client = Resize(accessibility, size);
         const QRect area = PidginAccessibleArea(accessibility, conversation.title, client);
         ASSERT_FALSE(area.isNull());
+        // Found the same in Pidgin's own process.
+        EXPECT_EQ(PidginProcessId(*session), desktop->PidginPid());
+        EXPECT_EQ(PidginAccessibleArea(accessibility, conversation.title, client, desktop->PidginPid()), area);
+        // Another title or another place finds no window.
+        EXPECT_TRUE(PidginAccessibleArea(accessibility, QStringLiteral("Bob"), client).isNull());
+        EXPECT_TRUE(PidginAccessibleArea(accessibility, conversation.title, client.translated(200, 0)).isNull());
 
         // The history (holding the partner's message) begins at the top of the area, the input
         // box (taking the text set into it) ends at its bottom.

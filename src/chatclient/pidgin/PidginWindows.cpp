@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QElapsedTimer>
 
 #include <algorithm>
@@ -112,7 +113,8 @@ private:
             // A bus that failed is connected afresh: Pidgin or the bus may have been restarted.
             if (!accessibility || !accessibility->Usable())
                 accessibility = std::make_unique<platform::Accessibility>(m_session, kCallTimeout);
-            const QRect area = PidginAccessibleArea(*accessibility, request.title, request.client);
+            const QRect area
+                = PidginAccessibleArea(*accessibility, request.title, request.client, PidginProcessId(m_session));
             std::lock_guard lock(m_mutex);
             m_answers.push_back({request.window, request.client.size(),
                 area.isNull() ? QRect() : area.translated(-request.client.topLeft())});
@@ -222,13 +224,31 @@ QRect PidginDefaultArea(const QRect &client)
         QPoint(client.right() - PidginLayout::kRightMargin, client.bottom() - PidginLayout::kBottomMargin));
 }
 
-QRect PidginAccessibleArea(platform::Accessibility &accessibility, const QString &title, const QRect &client)
+qint64 PidginProcessId(const QDBusConnection &session)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+        QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("org.freedesktop.DBus"),
+        QStringLiteral("GetConnectionUnixProcessID"));
+    call.setArguments({QStringLiteral("im.pidgin.purple.PurpleService")});
+    const QDBusMessage reply = session.call(call, QDBus::Block, int(kCallTimeout.count()));
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return 0;
+    return reply.arguments().front().toLongLong();
+}
+
+QRect PidginAccessibleArea(
+    platform::Accessibility &accessibility, const QString &title, const QRect &client, qint64 processId)
 {
     // The frame of this window: Pidgin's, with the title, around the client area; of several,
     // the one closest in size.
     AccessibleRef frame;
     int bestWaste = 0;
-    for (const AccessibleRef &application : accessibility.ApplicationsNamed(QStringLiteral("Pidgin"))) {
+    std::vector<AccessibleRef> applications;
+    if (processId > 0)
+        applications = accessibility.ApplicationsOfProcess(processId);
+    if (applications.empty())
+        applications = accessibility.ApplicationsNamed(QStringLiteral("Pidgin"));
+    for (const AccessibleRef &application : applications) {
         for (const AccessibleRef &candidate : accessibility.Children(application)) {
             if (accessibility.Name(candidate) != title)
                 continue;

@@ -37,7 +37,12 @@ QRect PidginDefaultArea(const QRect &client);
 
 // The covered area as the accessibility bus shows it, in screen coordinates: in Pidgin's window
 // titled `title` whose frame holds `client`, from the top of the history (the read-only
-// multi-line text) to the bottom of the input box (the editable multi-line text below it). Null
-// when Pidgin does not answer or the window or its controls are not found. Blocks for as long as
-// the bus takes, bounded by the client's timeouts.
-QRect PidginAccessibleArea(platform::Accessibility &accessibility, const QString &title, const QRect &client);
+// multi-line text) to the bottom of the input box (the editable multi-line text below it). Pidgin
+// is the application of process `processId`, or, when that is 0 or has none, every application
+// named "Pidgin". Null when Pidgin does not answer or the window or its controls are not found. Blocks
+// for as long as the bus takes, bounded by the client's timeouts.
+QRect PidginAccessibleArea(
+    platform::Accessibility &accessibility, const QString &title, const QRect &client, qint64 processId = 0);
+
+// The process of the Pidgin that offers its service on this session bus; 0 when none does.
+qint64 PidginProcessId(const QDBusConnection &session);
