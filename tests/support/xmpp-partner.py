@@ -1,0 +1,136 @@
+#!/usr/bin/python3
+"""An XMPP chat partner for tests, driven over stdin and stdout with one JSON object per line.
+
+Usage: xmpp-partner.py <jid> <password> <host> <port>
+
+It connects without STARTTLS, sends its presence, fetches its roster and then reports
+    {"event": "online"}
+or, when it cannot log in,
+    {"event": "failed", "reason": "..."}
+Commands on stdin:
+    {"cmd": "send", "to": JID, "body": TEXT}
+    {"cmd": "send_rich", "to": JID, "body": TEXT, "xhtml": INNER_XHTML}
+    {"cmd": "join", "room": ROOM_JID, "nick": NICK}      -> {"event": "joined", "room": ...}
+                                                          or {"event": "join_failed", ...}
+    {"cmd": "groupchat", "room": ROOM_JID, "body": TEXT}
+    {"cmd": "quit"}
+Every message received with a body is reported as
+    {"event": "message", "from": FULL_JID_OR_ROOM/NICK, "type": "chat"|"groupchat"|..., "body": TEXT}
+except the room's echo of our own group messages. Rooms are joined without history.
+"""
+
+import asyncio
+import json
+import sys
+
+import slixmpp
+
+
+def emit(obj):
+    sys.stdout.write(json.dumps(obj) + "\n")
+    sys.stdout.flush()
+
+
+class Partner(slixmpp.ClientXMPP):
+    def __init__(self, jid, password):
+        super().__init__(jid, password)
+        self.register_plugin("xep_0030")
+        self.register_plugin("xep_0045")
+        self.register_plugin("xep_0071")
+        self.register_plugin("xep_0199")
+        self["feature_mechanisms"].unencrypted_plain = True
+        self.nicks = {}  # room JID -> our nick there
+        self.quitting = False
+        self.add_event_handler("session_start", self.on_session_start)
+        self.add_event_handler("failed_auth", self.on_failed_auth)
+        self.add_event_handler("message", self.on_message)
+        self.add_event_handler("groupchat_message", self.on_groupchat_message)
+        self.add_event_handler("disconnected", self.on_disconnected)
+        self.add_event_handler("connection_failed", self.on_connection_failed)
+
+    async def on_session_start(self, _event):
+        self.send_presence()
+        await self.get_roster()
+        self.loop.add_reader(sys.stdin.fileno(), self.on_stdin)
+        emit({"event": "online"})
+
+    def on_failed_auth(self, _event):
+        emit({"event": "failed", "reason": "authentication failed"})
+        self.quit()
+
+    def on_connection_failed(self, error):
+        emit({"event": "failed", "reason": "connection failed: %s" % error})
+        self.quit()
+
+    def on_disconnected(self, _event):
+        if not self.quitting:
+            emit({"event": "disconnected"})
+        self.quit()
+
+    def on_message(self, msg):
+        # Group messages come through on_groupchat_message.
+        if msg["type"] in ("chat", "normal") and msg["body"]:
+            emit({"event": "message", "from": str(msg["from"]), "type": msg["type"], "body": msg["body"]})
+
+    def on_groupchat_message(self, msg):
+        room = msg["from"].bare
+        if not msg["body"] or msg["mucnick"] == self.nicks.get(room):
+            return
+        emit({"event": "message", "from": str(msg["from"]), "type": "groupchat", "body": msg["body"]})
+
+    def on_stdin(self):
+        line = sys.stdin.readline()
+        if not line:
+            self.quit()
+            return
+        try:
+            command = json.loads(line)
+        except ValueError:
+            emit({"event": "error", "reason": "not JSON: " + line.strip()})
+            return
+        asyncio.ensure_future(self.run_command(command))
+
+    async def run_command(self, c):
+        kind = c.get("cmd")
+        if kind == "send":
+            self.send_message(mto=c["to"], mbody=c["body"], mtype="chat")
+        elif kind == "send_rich":
+            self.send_message(mto=c["to"], mbody=c["body"], mhtml=c["xhtml"], mtype="chat")
+        elif kind == "groupchat":
+            self.send_message(mto=c["room"], mbody=c["body"], mtype="groupchat")
+        elif kind == "join":
+            room, nick = c["room"], c["nick"]
+            self.nicks[room] = nick
+            try:
+                await self["xep_0045"].join_muc_wait(room, nick, maxstanzas=0, timeout=c.get("timeout", 10))
+                emit({"event": "joined", "room": room})
+            except Exception as error:  # a timeout or an error presence from the room
+                self.nicks.pop(room, None)
+                emit({"event": "join_failed", "room": room, "reason": repr(error)})
+        elif kind == "quit":
+            self.quit()
+        else:
+            emit({"event": "error", "reason": "unknown command: %r" % kind})
+
+    def quit(self):
+        if self.quitting:
+            return
+        self.quitting = True
+        try:
+            self.loop.remove_reader(sys.stdin.fileno())
+        except (ValueError, OSError):
+            pass
+        self.disconnect(wait=0.5)
+        self.loop.call_later(1.0, self.loop.stop)
+
+
+def main():
+    jid, password, host, port = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+    partner = Partner(jid, password)
+    partner.connect((host, port), use_ssl=False, force_starttls=False, disable_starttls=True)
+    partner.disconnected.add_done_callback(lambda _f: partner.loop.stop())
+    partner.loop.run_forever()
+
+
+if __name__ == "__main__":
+    main()
