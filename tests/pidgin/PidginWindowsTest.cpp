@@ -1,9 +1,9 @@
-// Pidgin's conversation windows as the Pidgin profile sees them, on a desktop of their own with a
+// Pidgin's conversation windows as the Pidgin profile sees them, on the test program's desktop with a
 // real Pidgin: the covered area read over the accessibility bus and the default layout.
 
 #include "chatclient/pidgin/PidginWindows.h"
+#include "pidgin/SharedDesktop.h"
 #include "platform/Accessibility.h"
-#include "support/PidginDesktop.h"
 #include "support/Wait.h"
 
 #include <QDBusConnection>
@@ -50,7 +50,8 @@ QByteArray Property(Display *display, ::Window window, const char *name, Atom ty
     return bytes;
 }
 
-ConversationWindow FindConversation(Display *display)
+// Pidgin's conversation window with this title.
+ConversationWindow FindConversation(Display *display, const QString &wanted)
 {
     const QByteArray list = Property(display, DefaultRootWindow(display), "_NET_CLIENT_LIST", XA_WINDOW);
     const auto *ids = reinterpret_cast<const long *>(list.constData());
@@ -59,9 +60,10 @@ ConversationWindow FindConversation(Display *display)
         const QList<QByteArray> wmClass = Property(display, window, "WM_CLASS", XA_STRING).split('\0');
         const QByteArray role = Property(display, window, "WM_WINDOW_ROLE", XA_STRING);
         if (wmClass.size() >= 2 && wmClass[1] == "Pidgin" && role == "conversation") {
-            const QByteArray title
-                = Property(display, window, "_NET_WM_NAME", XInternAtom(display, "UTF8_STRING", False));
-            return {window, QString::fromUtf8(title)};
+            const QString title = QString::fromUtf8(
+                Property(display, window, "_NET_WM_NAME", XInternAtom(display, "UTF8_STRING", False)));
+            if (title == wanted)
+                return {window, title};
         }
     }
     return {};
@@ -87,35 +89,40 @@ bool Near(const QRect &a, const QRect &b, int pixels)
 
 class PidginWindowsTest : public ::testing::Test {
 protected:
+    // Anna's conversation window, opened by a message from her, on the desktop the test program
+    // shares. The message is the history's mark.
     static void SetUpTestSuite()
     {
-        desktop = std::make_unique<PidginDesktop>();
-        ASSERT_TRUE(desktop->Ready()) << qPrintable(desktop->Error());
-        ASSERT_TRUE(desktop->StartPidgin()) << qPrintable(desktop->Error());
+        desktop = SharedPidginDesktop();
+        if (!desktop)
+            return;
         display = XOpenDisplay(desktop->Display().toLocal8Bit().constData());
-        ASSERT_NE(display, nullptr);
-        session = std::make_unique<QDBusConnection>(
-            QDBusConnection::connectToBus(desktop->BusAddress(), QStringLiteral("pidgin-windows-test")));
-        ASSERT_TRUE(session->isConnected());
+        session = std::make_unique<QDBusConnection>(SharedPidginBus());
         anna = desktop->StartPartner(QStringLiteral("anna"));
-        ASSERT_TRUE(anna) << qPrintable(desktop->Error());
-        anna->SendMessage(desktop->Jid(QStringLiteral("me")), QStringLiteral("Hello from Anna"));
-        ASSERT_TRUE(WaitUntil([] { return FindConversation(display).id != 0; })) << "no conversation window";
-        conversation = FindConversation(display);
+        if (!display || !session->isConnected() || !anna)
+            return;
+        anna->SendMessage(desktop->Jid(QStringLiteral("me")), kMessage);
+        // Her alias on me's roster is the window's title.
+        WaitUntil([] { return FindConversation(display, QStringLiteral("Anna Lee")).id != 0; });
+        conversation = FindConversation(display, QStringLiteral("Anna Lee"));
     }
 
     static void TearDownTestSuite()
     {
         session.reset();
-        QDBusConnection::disconnectFromBus(QStringLiteral("pidgin-windows-test"));
         if (display)
             XCloseDisplay(display);
         display = nullptr;
         anna.reset();
-        desktop.reset();
+        conversation = {};
     }
 
-    void SetUp() override { ASSERT_TRUE(session && conversation.id) << "the desktop did not come up"; }
+    void SetUp() override
+    {
+        ASSERT_TRUE(desktop) << qPrintable(SharedPidginDesktopError());
+        ASSERT_TRUE(display && session && session->isConnected() && anna) << qPrintable(desktop->Error());
+        ASSERT_NE(conversation.id, 0u) << "no conversation window for Anna";
+    }
 
     // Resizes the conversation window and waits until Pidgin has laid it out for the new size.
     QRect Resize(platform::Accessibility &accessibility, const QSize &size)
@@ -156,7 +163,8 @@ protected:
         return tree;
     }
 
-    static inline std::unique_ptr<PidginDesktop> desktop;
+    static inline const QString kMessage = QStringLiteral("Hello from Anna to the window test");
+    static inline PidginDesktop *desktop = nullptr;
     static inline std::unique_ptr<XmppPartner> anna;
     static inline Display *display = nullptr;
     static inline std::unique_ptr<QDBusConnection> session;
@@ -176,7 +184,7 @@ TEST_F(PidginWindowsTest, AccessibleAreaRunsFromHistoryTopToInputBottomAndAgrees
         EXPECT_EQ(PidginProcessId(*session), desktop->PidginPid());
         EXPECT_EQ(PidginAccessibleArea(accessibility, conversation.title, client, desktop->PidginPid()), area);
         // Another title or another place finds no window.
-        EXPECT_TRUE(PidginAccessibleArea(accessibility, QStringLiteral("Bob"), client).isNull());
+        EXPECT_TRUE(PidginAccessibleArea(accessibility, QStringLiteral("Nobody here"), client).isNull());
         EXPECT_TRUE(PidginAccessibleArea(accessibility, conversation.title, client.translated(200, 0)).isNull());
 
         // The history (holding the partner's message) begins at the top of the area, the input
@@ -190,18 +198,21 @@ TEST_F(PidginWindowsTest, AccessibleAreaRunsFromHistoryTopToInputBottomAndAgrees
         }
         ASSERT_FALSE(frame.isNull());
         QRect history, input;
-        for (const AccessibleNode &node : accessibility.Tree(frame)) {
-            if (node.role != platform::AccessibleRole::Text || !node.states.Has(AccessibleState::Showing))
-                continue;
-            if (accessibility.Text(node.ref).contains(QStringLiteral("Hello from Anna")))
-                history = accessibility.Extents(node.ref);
-            if (node.states.Has(AccessibleState::Editable) && node.states.Has(AccessibleState::MultiLine)
-                && accessibility.SetText(node.ref, QStringLiteral("typed"))
-                && accessibility.Text(node.ref) == QStringLiteral("typed")) {
-                input = accessibility.Extents(node.ref);
-                accessibility.SetText(node.ref, QString());
+        EXPECT_TRUE(WaitUntil([&] {
+            for (const AccessibleNode &node : accessibility.Tree(frame)) {
+                if (node.role != platform::AccessibleRole::Text || !node.states.Has(AccessibleState::Showing))
+                    continue;
+                if (accessibility.Text(node.ref).contains(kMessage))
+                    history = accessibility.Extents(node.ref);
+                if (node.states.Has(AccessibleState::Editable) && node.states.Has(AccessibleState::MultiLine)
+                    && accessibility.SetText(node.ref, QStringLiteral("typed"))
+                    && accessibility.Text(node.ref) == QStringLiteral("typed")) {
+                    input = accessibility.Extents(node.ref);
+                    accessibility.SetText(node.ref, QString());
+                }
             }
-        }
+            return !history.isNull();
+        }));
         ASSERT_FALSE(history.isNull());
         ASSERT_FALSE(input.isNull());
         EXPECT_EQ(area.top(), history.top());

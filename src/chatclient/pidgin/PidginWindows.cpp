@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <pthread.h>
 #include <thread>
 #include <utility>
 
@@ -28,7 +29,7 @@ namespace {
 constexpr std::chrono::milliseconds kCallTimeout{200};
 // A window whose area was not found is asked again after this long while its size stays.
 constexpr qint64 kRetryMs = 1000;
-// Windows remembered at most; the oldest answers are forgotten first.
+// Windows remembered at most; beyond that every answer is forgotten and asked for again.
 constexpr std::size_t kMaxWindows = 200;
 // How far the controls may stand outside the client area (rounding of the frame's extents).
 constexpr int kSlack = 2;
@@ -99,6 +100,7 @@ public:
 private:
     void Run()
     {
+        pthread_setname_np(pthread_self(), "pidgin-areas");
         std::unique_ptr<platform::Accessibility> accessibility;
         for (;;) {
             Request request;
