@@ -193,6 +193,14 @@ TEST_F(DesktopFixtureTest, MessagesFlowBothWaysAndOpenAConversationWindow)
     ASSERT_TRUE(Poll([&] { return received.entries.size() >= 2; }));
     EXPECT_TRUE(received.entries.at(1).html.contains("bold")) << qPrintable(received.entries.at(1).html);
     EXPECT_NE(received.entries.at(1).html, "bold move");
+
+    // Commands given back to back all go out, in order.
+    const QStringList burst = {"one", "two", "three", "four"};
+    for (const QString &body : burst)
+        anna->SendMessage(desktop->Jid("me"), body);
+    ASSERT_TRUE(Poll([&] { return received.entries.size() >= 2 + std::size_t(burst.size()); }));
+    for (qsizetype i = 0; i < burst.size(); ++i)
+        EXPECT_EQ(received.entries.at(2 + i).html, burst.at(i));
 }
 
 TEST_F(DesktopFixtureTest, PartnersMeetInAGroupRoomWithoutTheirOwnEcho)

@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <iterator>
 
 namespace {
 
@@ -551,8 +552,11 @@ bool PidginDesktop::StartPidgin(int timeoutMs)
         if (!PidginRunning())
             return true;
         const QList<int> accounts = IntList(CallPurple(bus, QStringLiteral("PurpleAccountsGetAllActive")));
+        // Connected, and the server's roster is in: tests may look up the buddies at once.
         for (int account : accounts) {
-            if (CallPurple(bus, QStringLiteral("PurpleAccountIsConnected"), {account}).toInt() == 1)
+            if (CallPurple(bus, QStringLiteral("PurpleAccountIsConnected"), {account}).toInt() == 1
+                && IntList(CallPurple(bus, QStringLiteral("PurpleFindBuddies"), {account, QString()})).size()
+                    >= int(std::size(kUsers)) - 1)
                 return true;
         }
         return false;

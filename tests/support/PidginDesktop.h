@@ -45,7 +45,8 @@ public:
     // Pidgin logged in as me@localhost with its own home (accounts.xml for 127.0.0.1 and our port,
     // plain authentication allowed, auto-login; prefs.xml with tabs off, no idle reporting, no
     // sound, new conversations shown at once), started with GTK_MODULES=gail:atk-bridge. Returns
-    // once its D-Bus service answers and the account is connected, false after timeoutMs.
+    // once its D-Bus service answers, the account is connected and its buddies are listed; false
+    // after timeoutMs.
     // A second start after StopPidgin reuses the same home.
     bool StartPidgin(int timeoutMs = 20000);
     void StopPidgin(); // SIGTERM and wait (up to 2 s, then SIGKILL)

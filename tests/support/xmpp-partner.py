@@ -21,6 +21,7 @@ except the room's echo of our own group messages. Rooms are joined without histo
 
 import asyncio
 import json
+import os
 import sys
 
 import slixmpp
@@ -40,7 +41,10 @@ class Partner(slixmpp.ClientXMPP):
         self.register_plugin("xep_0199")
         self["feature_mechanisms"].unencrypted_plain = True
         self.nicks = {}  # room JID -> our nick there
+        self.input = b""
+        self.commands = asyncio.Queue()
         self.quitting = False
+        self.online = False
         self.add_event_handler("session_start", self.on_session_start)
         self.add_event_handler("failed_auth", self.on_failed_auth)
         self.add_event_handler("message", self.on_message)
@@ -51,6 +55,10 @@ class Partner(slixmpp.ClientXMPP):
     async def on_session_start(self, _event):
         self.send_presence()
         await self.get_roster()
+        if self.online:
+            return  # a new session after a reconnection: the commands are read already
+        self.online = True
+        asyncio.ensure_future(self.run_commands())
         self.loop.add_reader(sys.stdin.fileno(), self.on_stdin)
         emit({"event": "online"})
 
@@ -79,16 +87,29 @@ class Partner(slixmpp.ClientXMPP):
         emit({"event": "message", "from": str(msg["from"]), "type": "groupchat", "body": msg["body"]})
 
     def on_stdin(self):
-        line = sys.stdin.readline()
-        if not line:
+        # Read the descriptor itself: several commands may arrive in one wake-up, and a buffered
+        # reader would hold the rest where no further wake-up comes for them.
+        data = os.read(sys.stdin.fileno(), 65536)
+        if not data:
             self.quit()
             return
-        try:
-            command = json.loads(line)
-        except ValueError:
-            emit({"event": "error", "reason": "not JSON: " + line.strip()})
-            return
-        asyncio.ensure_future(self.run_command(command))
+        self.input += data
+        while b"\n" in self.input:
+            line, self.input = self.input.split(b"\n", 1)
+            if not line.strip():
+                continue
+            try:
+                command = json.loads(line.decode("utf-8"))
+            except ValueError:
+                emit({"event": "error", "reason": "not JSON: %r" % line})
+                continue
+            # Commands run in the order given (a send after a join waits for the join).
+            self.commands.put_nowait(command)
+
+    async def run_commands(self):
+        while True:
+            command = await self.commands.get()
+            await self.run_command(command)
 
     async def run_command(self, c):
         kind = c.get("cmd")
