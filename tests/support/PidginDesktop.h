@@ -24,8 +24,9 @@ class XmppPartner;
 // Every process it starts is stopped by process id in the destructor (SIGTERM, up to 2 s, then
 // SIGKILL), together with the helpers the session bus started for it (the accessibility bus), and
 // its temporary folders are removed. Should the test program die, its children get SIGTERM from the
-// kernel. It sets DISPLAY and DBUS_SESSION_BUS_ADDRESS in this process's environment (restored in
-// the destructor) and prints nothing unless something fails.
+// kernel (the folder, with every process's log, stays in the temporary folder). It sets DISPLAY and
+// DBUS_SESSION_BUS_ADDRESS in this process's environment (restored in the destructor) and prints
+// nothing unless something fails. Make, use and destroy it on the main thread.
 //
 //     PidginDesktop desktop;
 //     ASSERT_TRUE(desktop.Ready()) << qPrintable(desktop.Error());
