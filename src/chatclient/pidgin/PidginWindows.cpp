@@ -308,6 +308,8 @@ WindowProfile MakePidginWindowProfile(const QDBusConnection &session)
     table.conversationClasses = {QStringLiteral("Pidgin")};
     table.conversationRole = QStringLiteral("conversation");
     table.conversationName = WholeTitle;
+    // A room's window carries the room's title, not its members' names.
+    table.groupsNamedByTitle = true;
     auto area = std::make_shared<PidginCoverArea>(session);
     table.coverArea = [area](const platform::WindowTree &tree) { return (*area)(tree); };
     profile.generations.push_back(std::move(table));
