@@ -1,5 +1,7 @@
 #include "chatclient/ChatClient.h"
 
+#include "chatclient/pidgin/PidginClient.h"
+
 namespace {
 
 // Stands in for a chat client that is not installed: every call fails.
@@ -30,5 +32,5 @@ std::unique_ptr<ISkype> CreateUnavailableChatClient()
 
 std::unique_ptr<ISkype> CreateChatClient()
 {
-    return CreateUnavailableChatClient();
+    return std::make_unique<PidginClient>();
 }

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "chatclient/ChatClient.h"
+
+#include <QDBusConnection>
+#include <QObject>
+
+#include <deque>
+#include <memory>
+
+class QDBusMessage;
+class QDBusServiceWatcher;
+class QTimer;
+
+class PidginLink;
+
+// The chat client Pidgin (libpurple), reached over D-Bus. Chats and users are libpurple's int
+// handles, asked again at every use; a handle that went stale fails with ChatClientError. Received
+// messages of one-to-one and group conversations are raised as OnMessageStatus with cmsReceived,
+// in the order they arrived. When Pidgin quits, every call fails until AttachToClient links again.
+class PidginClient final : public QObject, public ISkype {
+    Q_OBJECT
+
+public:
+    explicit PidginClient(const QDBusConnection &bus = QDBusConnection::sessionBus(), QObject *parent = nullptr);
+    ~PidginClient() override;
+
+    // Links to the running Pidgin; with `wait`, waits for it up to 30 s while serving the event
+    // loop. Turns Pidgin's tabs off so that each conversation has a window of its own.
+    void AttachToClient(int protocol, bool wait) override;
+    QString ClientVersion() override;
+    std::shared_ptr<IClient> ClientObject() override;
+    // One-to-one and group conversations, in the order they were opened.
+    std::shared_ptr<IChatCollection> OpenChats() override;
+    std::shared_ptr<IUserCollection> ContactList() override;
+    void SendMessageToUser(const QString &userHandle, const QString &text) override;
+    const WindowProfile &ConversationWindows() const override;
+
+    // Longest wait of AttachToClient, and of any single call to Pidgin.
+    static constexpr int AttachTimeoutMs = 30000;
+    static constexpr int CallTimeoutMs = 1000;
+
+private slots:
+    void onReceivedImMsg(const QDBusMessage &message);
+    void onReceivedChatMsg(const QDBusMessage &message);
+    void onConversationCreated(const QDBusMessage &message);
+
+private:
+    struct PendingMessage {
+        int type = 0; // 1 one-to-one, 2 group
+        int account = 0;
+        QString sender;
+        QString markup;
+        int conversation = 0;
+        qint64 arrivedMs = 0;
+    };
+
+    void queueMessage(int type, const QDBusMessage &message);
+    void deliverPending();
+    void serviceOwnerChanged(const QString &oldOwner);
+
+    std::shared_ptr<PidginLink> m_link;
+    QDBusServiceWatcher *m_watcher = nullptr;
+    // Received messages not raised yet; the first may wait for its conversation to appear.
+    std::deque<PendingMessage> m_pending;
+    QTimer *m_retry = nullptr;
+    bool m_delivering = false;
+};
