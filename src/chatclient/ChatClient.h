@@ -110,9 +110,8 @@ private:
     MessageStatusHandler m_onMessageStatus;
 };
 
-// Creates the chat-client control of the main window. Until a real backend exists the program's
-// control fails every call, so a start of translation reports that no chat client is there.
+// Creates the chat-client control of the main window: Pidgin over the session bus.
 std::unique_ptr<ISkype> CreateChatClient();
 
-// The control used when no chat client can be reached: every call fails.
+// A control for when no chat client can be reached: every call fails.
 std::unique_ptr<ISkype> CreateUnavailableChatClient();
