@@ -1,5 +1,6 @@
 #include "shell/Program.h"
 
+#include "platform/EmbeddedAccessibility.h"
 #include "platform/InstanceWindow.h"
 #include "platform/Shell.h"
 #include "platform/TerminationSignal.h"
@@ -60,6 +61,7 @@ void RunParlavox(int argc, char **argv)
 {
     QApplication app(argc, argv);
     platform::InitMainThread();
+    platform::ExposeEmbeddedWindows();
     QApplication::setApplicationName(QStringLiteral("parlavox"));
     QApplication::setQuitOnLastWindowClosed(false);
 
