@@ -8,27 +8,19 @@
 #include "chatclient/pidgin/PidginWindows.h"
 #include "pidgin/SharedDesktop.h"
 #include "platform/Accessibility.h"
-#include "support/AppFolder.h"
+#include "support/RunningProgram.h"
 #include "support/TranslationServer.h"
 #include "support/Wait.h"
 #include "support/X11Client.h"
 
 #include <QCoreApplication>
-#include <QDate>
 #include <QElapsedTimer>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QImage>
-#include <QProcess>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 
-#include <csignal>
 #include <memory>
 
 namespace {
@@ -37,171 +29,6 @@ using platform::Accessibility;
 using platform::AccessibleNode;
 using platform::AccessibleRef;
 using platform::AccessibleState;
-
-// Parlavox copied with its data files into a folder of its own, with settings that choose English
-// for the interface, Simplified Chinese as the user's language and English as the partner's.
-class ProgramFolder {
-public:
-    ProgramFolder()
-    {
-        const QDir bin(AppFolder::BuildBinFolder());
-        for (const QFileInfo &file : bin.entryInfoList(QDir::Files)) {
-            if (file.fileName() != QLatin1String("ConfigEN.ini"))
-                QFile::copy(file.filePath(), m_dir.filePath(file.fileName()));
-        }
-        QFile settings(m_dir.filePath(QStringLiteral("ConfigEN.ini")));
-        if (settings.open(QIODevice::WriteOnly))
-            settings.write("[Option]\r\nTimeOut=15\r\nSendIndex=0\r\nRecvIndex=2\r\nLangIndex=1\r\n");
-    }
-
-    QString Program() const { return m_dir.filePath(QStringLiteral("parlavox")); }
-    QString File(const QString &name) const { return m_dir.filePath(name); }
-
-private:
-    QTemporaryDir m_dir;
-};
-
-// Parlavox running on the desktop; stopped by process id at the end.
-class RunningProgram {
-public:
-    RunningProgram(const ProgramFolder &folder, const TranslationServer &server)
-    {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        environment.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
-        environment.insert(
-            QStringLiteral("PARLAVOX_SERVICE_HOST"), QString::fromStdString(server.http.hostAndPort()));
-        m_process.setProcessEnvironment(environment);
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.setStandardOutputFile(QProcess::nullDevice());
-        m_process.start(folder.Program(), {});
-        m_process.waitForStarted(5000);
-    }
-
-    ~RunningProgram()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        ::kill(static_cast<pid_t>(m_process.processId()), SIGTERM);
-        if (!m_process.waitForFinished(3000)) {
-            m_process.kill();
-            m_process.waitForFinished(2000);
-        }
-    }
-
-    qint64 Pid() const { return m_process.processId(); }
-    bool Running() const { return m_process.state() == QProcess::Running; }
-
-private:
-    QProcess m_process;
-};
-
-// The objects of one application, read over the accessibility bus.
-class ScreenReader {
-public:
-    explicit ScreenReader(Accessibility &bus)
-        : m_bus(bus)
-    { }
-
-    std::vector<AccessibleNode> Objects(qint64 pid)
-    {
-        std::vector<AccessibleNode> nodes;
-        for (const AccessibleRef &application : m_bus.ApplicationsOfProcess(pid)) {
-            for (const AccessibleNode &node : m_bus.Tree(application))
-                nodes.push_back(node);
-        }
-        return nodes;
-    }
-
-    AccessibleRef Button(qint64 pid, const QString &name)
-    {
-        for (const AccessibleNode &node : Objects(pid)) {
-            if (node.role == platform::AccessibleRole::PushButton && m_bus.Name(node.ref) == name)
-                return node.ref;
-        }
-        return {};
-    }
-
-    // The texts of the application's text objects that hold some text.
-    QStringList Texts(qint64 pid)
-    {
-        QStringList texts;
-        for (const AccessibleNode &node : Objects(pid)) {
-            const QString text = m_bus.Text(node.ref);
-            if (!text.isEmpty())
-                texts.append(text);
-        }
-        return texts;
-    }
-
-    // The first text holding `part`; empty when none does.
-    QString TextHolding(qint64 pid, const QString &part)
-    {
-        for (const QString &text : Texts(pid)) {
-            if (text.contains(part))
-                return text;
-        }
-        return {};
-    }
-
-    // The editable text inside `area` (screen coordinates); null when there is none.
-    AccessibleRef EditableIn(qint64 pid, const QRect &area)
-    {
-        for (const AccessibleNode &node : Objects(pid)) {
-            if (node.states.Has(AccessibleState::Editable) && area.contains(m_bus.Extents(node.ref)))
-                return node.ref;
-        }
-        return {};
-    }
-
-private:
-    Accessibility &m_bus;
-};
-
-QString ClassOf(X11Client &x, unsigned long window)
-{
-    const QList<QByteArray> parts = x.Property(window, "WM_CLASS").split('\0');
-    return parts.size() >= 2 ? QString::fromLatin1(parts[1]) : QString();
-}
-
-// Pidgin's conversation window with that title; 0 when there is none.
-unsigned long ConversationWindow(const PidginDesktop &desktop, const QString &title)
-{
-    for (const PidginDesktop::ClientWindow &window : desktop.ClientWindows()) {
-        if (window.windowClass == QLatin1String("Pidgin") && window.role == QLatin1String("conversation")
-            && window.title == title)
-            return window.id;
-    }
-    return 0;
-}
-
-// Our translator window among the direct children of a conversation window; 0 when none.
-unsigned long DockedMonitor(X11Client &x, unsigned long host)
-{
-    ::Window root = 0, parent = 0;
-    ::Window *children = nullptr;
-    unsigned int count = 0;
-    unsigned long found = 0;
-    if (XQueryTree(x.display, host, &root, &parent, &children, &count)) {
-        for (unsigned int i = 0; i < count; ++i) {
-            if (ClassOf(x, children[i]) == MonitorWindowClass())
-                found = children[i];
-        }
-        if (children)
-            XFree(children);
-    }
-    return found;
-}
-
-QString HistoryText(const ProgramFolder &folder, const QString &handle)
-{
-    QFile file(folder.File(QStringLiteral("History/") + handle + u'/'
-        + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".dat")));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = file.readAll();
-    return QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData()), bytes.size() / 2);
-}
 
 void TypeText(X11Client &x, const QString &text)
 {
@@ -236,9 +63,7 @@ TEST(PidginEndToEndTest, PartnerAndUserTalkThroughTheTranslatorWindowDockedOverP
             return !start.isNull();
         },
         20));
-    const QStringList actions = bus.Actions(start);
-    ASSERT_FALSE(actions.isEmpty());
-    ASSERT_TRUE(bus.DoAction(start, actions.first()));
+    ASSERT_TRUE(screen.Press(start));
 
     // The partner writes; Pidgin opens the conversation window, Parlavox docks its translator
     // window over the history and the input box and shows the message translated.
@@ -274,10 +99,10 @@ TEST(PidginEndToEndTest, PartnerAndUserTalkThroughTheTranslatorWindowDockedOverP
     })) << qPrintable(screen.Texts(parlavox.Pid()).join(QStringLiteral("\n---\n")));
     EXPECT_TRUE(pane.contains(QStringLiteral("anna@localhost says:\nGood morning\n{ T:Good morning }")))
         << qPrintable(pane);
-    ASSERT_TRUE(WaitUntil([&] { return HistoryText(folder, QStringLiteral("anna@localhost")).size() > 0; }));
-    EXPECT_TRUE(HistoryText(folder, QStringLiteral("anna@localhost"))
+    ASSERT_TRUE(WaitUntil([&] { return folder.HistoryText(QStringLiteral("anna@localhost")).size() > 0; }));
+    EXPECT_TRUE(folder.HistoryText(QStringLiteral("anna@localhost"))
                     .contains(QStringLiteral(" anna@localhost says:\rGood morning\r{ T:Good morning }\r\n")))
-        << qPrintable(HistoryText(folder, QStringLiteral("anna@localhost")));
+        << qPrintable(folder.HistoryText(QStringLiteral("anna@localhost")));
 
     // The user types the answer into the translator window and presses Enter: the partner gets
     // the original followed by the translation in braces.
