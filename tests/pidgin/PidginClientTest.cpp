@@ -260,8 +260,6 @@ TEST_F(PidginClientTest, ReceivedMessagesRaisePlainTextInArrivalOrder)
             Carol().SendMessage(Me(), c.plain);
         else
             Carol().SendRichMessage(Me(), c.plain, c.xhtml);
-        // One command at a time: the partner script reads one line per wake-up of its input.
-        Settle(30);
     }
     ASSERT_TRUE(WaitForRaised(std::size(cases))) << RaisedText();
     Settle(200);
