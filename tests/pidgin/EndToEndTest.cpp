@@ -26,77 +26,136 @@
 namespace {
 
 using platform::Accessibility;
-using platform::AccessibleNode;
 using platform::AccessibleRef;
-using platform::AccessibleState;
 
-void TypeText(X11Client &x, const QString &text)
-{
-    for (const QChar c : text)
-        x.Type(c == u' ' ? XK_space : static_cast<unsigned long>(c.unicode()));
-}
+// Parlavox started from a folder of its own beside a freshly started Pidgin, with translation
+// started by its button, as a user does.
+class PidginEndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        desktop = SharedPidginDesktop();
+        ASSERT_TRUE(desktop) << qPrintable(SharedPidginDesktopError());
+        // A Pidgin of its own: no conversation windows left over from other tests.
+        desktop->StopPidgin();
+        ASSERT_TRUE(desktop->StartPidgin()) << qPrintable(desktop->Error());
+        me = desktop->Jid(QStringLiteral("me"));
+        a11y = std::make_unique<Accessibility>(SharedPidginBus(), std::chrono::milliseconds(1000));
+        reader = std::make_unique<ScreenReader>(*a11y);
+        display = std::make_unique<X11Client>();
+
+        parlavox = std::make_unique<RunningProgram>(folder, server);
+        ASSERT_TRUE(parlavox->Running());
+        ASSERT_TRUE(display->CanSendInput());
+        AccessibleRef start;
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                start = reader->Button(parlavox->Pid(), QStringLiteral("Start translation"));
+                return !start.isNull();
+            },
+            20));
+        ASSERT_TRUE(reader->Press(start));
+    }
+
+    void TearDown() override
+    {
+        const QString shot = qEnvironmentVariable("PARLAVOX_E2E_SCREENSHOT");
+        if (!shot.isEmpty() && desktop) {
+            const QString name = QString::fromLatin1(testing::UnitTest::GetInstance()->current_test_info()->name());
+            desktop->Screenshot().save(QString(shot).replace(QStringLiteral("%t"), name));
+        }
+    }
+
+    // Waits for Pidgin's conversation window with this title and the translator window docked in
+    // it: a child window laid exactly over the area from the top of the history to the bottom of
+    // the input box, as the accessibility bus shows it (in the host's client coordinates).
+    void WaitDocked(const QString &title, unsigned long &host, unsigned long &monitor, QRect &area)
+    {
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                host = ConversationWindow(*desktop, title);
+                monitor = host ? DockedMonitor(*display, host) : 0;
+                return monitor != 0;
+            },
+            20))
+            << "no translator window in Pidgin's window " << qPrintable(title);
+        const QRect client(display->ScreenOrigin(host), display->Geometry(host).size());
+        area = PidginAccessibleArea(*a11y, title, client);
+        ASSERT_FALSE(area.isNull()) << "Pidgin's controls not found over the accessibility bus";
+        area.translate(-client.topLeft());
+        ASSERT_TRUE(WaitUntil([&] { return display->Geometry(monitor) == area; }))
+            << "docked at " << testing::PrintToString(display->Geometry(monitor)) << " instead of "
+            << testing::PrintToString(area);
+        EXPECT_EQ(display->Parent(monitor), host);
+    }
+
+    // The receive pane's text once it holds `part`.
+    QString WaitForPane(const QString &part)
+    {
+        QString pane;
+        EXPECT_TRUE(WaitUntil([&] {
+            pane = reader->TextHolding(parlavox->Pid(), part);
+            return !pane.isEmpty();
+        })) << qPrintable(reader->Texts(parlavox->Pid()).join(QStringLiteral("\n---\n")));
+        return pane;
+    }
+
+    // Clicks into the translator window's input box and types the text, then Enter.
+    void TypeInto(unsigned long monitor, const QString &text)
+    {
+        const QRect monitorOnScreen(display->ScreenOrigin(monitor), display->Geometry(monitor).size());
+        const AccessibleRef input = reader->EditableIn(parlavox->Pid(), monitorOnScreen);
+        ASSERT_FALSE(input.isNull());
+        display->Click(a11y->Extents(input).center());
+        // The keys go where the keyboard focus is once the click has been handled: the window
+        // takes it on the press, and on the release brings Pidgin's window and then itself to
+        // the front.
+        ASSERT_TRUE(WaitUntil([&] {
+            QElapsedTimer steady;
+            steady.start();
+            while (steady.elapsed() < 300) {
+                ::Window focus = 0;
+                int revert = 0;
+                XGetInputFocus(display->display, &focus, &revert);
+                if (focus != monitor)
+                    return false;
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            }
+            return true;
+        })) << "the click did not leave the keyboard focus in the translator window";
+        for (const QChar c : text)
+            display->Type(c == u' ' ? XK_space : static_cast<unsigned long>(c.unicode()));
+        display->Type(XK_Return);
+    }
+
+    PidginDesktop *desktop = nullptr;
+    QString me;
+    TranslationServer server;
+    ProgramFolder folder;
+    std::unique_ptr<RunningProgram> parlavox;
+    // Made once the desktop is there.
+    std::unique_ptr<Accessibility> a11y;
+    std::unique_ptr<ScreenReader> reader;
+    std::unique_ptr<X11Client> display;
+};
 
 } // namespace
 
-TEST(PidginEndToEndTest, PartnerAndUserTalkThroughTheTranslatorWindowDockedOverPidgin)
+TEST_F(PidginEndToEndTest, PartnerAndUserTalkThroughTheTranslatorWindowDockedOverPidgin)
 {
-    PidginDesktop *desktop = SharedPidginDesktop();
-    ASSERT_TRUE(desktop) << qPrintable(SharedPidginDesktopError());
-    // A Pidgin of its own: no conversation windows left over from other tests.
-    desktop->StopPidgin();
-    ASSERT_TRUE(desktop->StartPidgin()) << qPrintable(desktop->Error());
-
-    TranslationServer server;
-    ProgramFolder folder;
-    RunningProgram parlavox(folder, server);
-    ASSERT_TRUE(parlavox.Running());
-    Accessibility bus(SharedPidginBus(), std::chrono::milliseconds(1000));
-    ScreenReader screen(bus);
-    X11Client x;
-    ASSERT_TRUE(x.CanSendInput());
-
-    // The user starts translation with the main window's button.
-    AccessibleRef start;
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            start = screen.Button(parlavox.Pid(), QStringLiteral("Start translation"));
-            return !start.isNull();
-        },
-        20));
-    ASSERT_TRUE(screen.Press(start));
-
     // The partner writes; Pidgin opens the conversation window, Parlavox docks its translator
     // window over the history and the input box and shows the message translated.
     std::unique_ptr<XmppPartner> anna = desktop->StartPartner(QStringLiteral("anna"));
     ASSERT_TRUE(anna);
-    const QString me = desktop->Jid(QStringLiteral("me"));
     anna->SendMessage(me, QStringLiteral("Good morning"));
-
     unsigned long host = 0, monitor = 0;
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            host = ConversationWindow(*desktop, QStringLiteral("Anna Lee"));
-            monitor = host ? DockedMonitor(x, host) : 0;
-            return monitor != 0;
-        },
-        20))
-        << "no translator window in Pidgin's conversation window";
+    QRect area;
+    ASSERT_NO_FATAL_FAILURE(WaitDocked(QStringLiteral("Anna Lee"), host, monitor, area));
+    // The default theme: the layout used when the accessibility bus does not answer is the same.
+    const QRect client(display->ScreenOrigin(host), display->Geometry(host).size());
+    EXPECT_EQ(area, PidginDefaultArea(client).translated(-client.topLeft()));
 
-    const QRect client(x.ScreenOrigin(host), x.Geometry(host).size());
-    QRect expected = PidginAccessibleArea(bus, QStringLiteral("Anna Lee"), client);
-    ASSERT_FALSE(expected.isNull()) << "Pidgin's controls not found over the accessibility bus";
-    expected.translate(-client.topLeft());
-    EXPECT_EQ(expected, PidginDefaultArea(client).translated(-client.topLeft()));
-    ASSERT_TRUE(WaitUntil([&] { return x.Geometry(monitor) == expected; }))
-        << "docked at " << testing::PrintToString(x.Geometry(monitor)) << " instead of "
-        << testing::PrintToString(expected);
-    EXPECT_EQ(x.Parent(monitor), host);
-
-    QString pane;
-    ASSERT_TRUE(WaitUntil([&] {
-        pane = screen.TextHolding(parlavox.Pid(), QStringLiteral("{ T:Good morning }"));
-        return !pane.isEmpty();
-    })) << qPrintable(screen.Texts(parlavox.Pid()).join(QStringLiteral("\n---\n")));
+    const QString pane = WaitForPane(QStringLiteral("{ T:Good morning }"));
     EXPECT_TRUE(pane.contains(QStringLiteral("anna@localhost says:\nGood morning\n{ T:Good morning }")))
         << qPrintable(pane);
     ASSERT_TRUE(WaitUntil([&] { return folder.HistoryText(QStringLiteral("anna@localhost")).size() > 0; }));
@@ -106,44 +165,46 @@ TEST(PidginEndToEndTest, PartnerAndUserTalkThroughTheTranslatorWindowDockedOverP
 
     // The user types the answer into the translator window and presses Enter: the partner gets
     // the original followed by the translation in braces.
-    const QRect monitorOnScreen(x.ScreenOrigin(monitor), x.Geometry(monitor).size());
-    const AccessibleRef input = screen.EditableIn(parlavox.Pid(), monitorOnScreen);
-    ASSERT_FALSE(input.isNull());
-    x.Click(bus.Extents(input).center());
-    // The keys go where the keyboard focus is once the click has been handled: the window takes
-    // it on the press, and on the release brings Pidgin's window and then itself to the front.
-    ASSERT_TRUE(WaitUntil([&] {
-        QElapsedTimer steady;
-        steady.start();
-        while (steady.elapsed() < 300) {
-            ::Window focus = 0;
-            int revert = 0;
-            XGetInputFocus(x.display, &focus, &revert);
-            if (focus != monitor)
-                return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        }
-        return true;
-    })) << "the click did not leave the keyboard focus in the translator window";
-    TypeText(x, QStringLiteral("how are you"));
-    x.Type(XK_Return);
+    ASSERT_NO_FATAL_FAILURE(TypeInto(monitor, QStringLiteral("how are you")));
     XmppPartner::Received received;
     ASSERT_TRUE(anna->WaitForMessage(received, 10000)) << qPrintable(anna->Error());
     EXPECT_EQ(received.body, QStringLiteral("how are you\t\n{ T:how are you }"));
     EXPECT_EQ(received.type, QStringLiteral("chat"));
-    ASSERT_TRUE(WaitUntil([&] {
-        return screen.TextHolding(parlavox.Pid(), QStringLiteral("I say:\nhow are you\t\n{ T:how are you }"))
-            .contains(QStringLiteral("Good morning"));
-    }));
+    EXPECT_TRUE(WaitForPane(QStringLiteral("I say:\nhow are you\t\n{ T:how are you }")).contains(u"Good morning"));
 
     // A message that carries its own translation passes through untranslated.
     anna->SendMessage(me, QStringLiteral("Bonjour\n{ Hello }"));
-    ASSERT_TRUE(WaitUntil([&] {
-        return !screen.TextHolding(parlavox.Pid(), QStringLiteral("Anna Lee says:\nBonjour\n{ Hello }")).isEmpty();
-    })) << qPrintable(screen.Texts(parlavox.Pid()).join(QStringLiteral("\n---\n")));
+    EXPECT_FALSE(WaitForPane(QStringLiteral("Anna Lee says:\nBonjour\n{ Hello }")).isEmpty());
     EXPECT_EQ(server.texts(), (QStringList{QStringLiteral("Good morning"), QStringLiteral("how are you")}));
+}
 
-    const QString shot = qEnvironmentVariable("PARLAVOX_E2E_SCREENSHOT");
-    if (!shot.isEmpty())
-        desktop->Screenshot().save(shot);
+TEST_F(PidginEndToEndTest, RoomMessagesAreTranslatedInTheRoomsWindowAndAnswersGoIntoTheRoom)
+{
+    // Anna and Bob in a room; the user joins it in Pidgin, whose room window is named by the room.
+    const QString room = desktop->RoomJid(QStringLiteral("lounge"));
+    std::unique_ptr<XmppPartner> anna = desktop->StartPartner(QStringLiteral("anna"));
+    std::unique_ptr<XmppPartner> bob = desktop->StartPartner(QStringLiteral("bob"));
+    ASSERT_TRUE(anna && bob);
+    ASSERT_TRUE(anna->JoinRoom(room, QStringLiteral("anna"))) << qPrintable(anna->Error());
+    ASSERT_TRUE(bob->JoinRoom(room, QStringLiteral("bob"))) << qPrintable(bob->Error());
+    ASSERT_TRUE(desktop->PidginJoinRoom(QStringLiteral("lounge")));
+    unsigned long host = 0, monitor = 0;
+    QRect area;
+    ASSERT_NO_FATAL_FAILURE(WaitDocked(room, host, monitor, area));
+
+    anna->SendToRoom(room, QStringLiteral("Hello everyone"));
+    EXPECT_FALSE(WaitForPane(QStringLiteral("Hello everyone\n{ T:Hello everyone }")).isEmpty());
+
+    // The answer goes into the room, where both partners read it.
+    ASSERT_NO_FATAL_FAILURE(TypeInto(monitor, QStringLiteral("hi all")));
+    for (XmppPartner *partner : {anna.get(), bob.get()}) {
+        // Bob has Anna's message first.
+        XmppPartner::Received received;
+        do {
+            ASSERT_TRUE(partner->WaitForMessage(received, 10000)) << qPrintable(partner->Error());
+        } while (received.from != room + QStringLiteral("/me"));
+        EXPECT_EQ(received.body, QStringLiteral("hi all\t\n{ T:hi all }"));
+        EXPECT_EQ(received.type, QStringLiteral("groupchat"));
+    }
+    EXPECT_EQ(server.texts(), (QStringList{QStringLiteral("Hello everyone"), QStringLiteral("hi all")}));
 }

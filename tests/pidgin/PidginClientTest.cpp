@@ -9,7 +9,6 @@
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusMessage>
-#include <QDBusMetaType>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
@@ -142,20 +141,7 @@ protected:
     std::shared_ptr<IChat> JoinRoomWith(XmppPartner &partner, const QString &room, const QString &nick)
     {
         EXPECT_TRUE(partner.JoinRoom(desktop->RoomJid(room), nick)) << qPrintable(partner.Error());
-        const int connection = Purple(QStringLiteral("PurpleAccountGetConnection"), {Account()}).toInt();
-        const QVariantMap components{{QStringLiteral("room"), room},
-            {QStringLiteral("server"), desktop->RoomJid(room).section(u'@', 1)},
-            {QStringLiteral("handle"), QStringLiteral("me")}};
-        QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("im.pidgin.purple.PurpleService"),
-            QStringLiteral("/im/pidgin/purple/PurpleObject"), QStringLiteral("im.pidgin.purple.PurpleInterface"),
-            QStringLiteral("ServJoinChat"));
-        qDBusRegisterMetaType<QMap<QString, QString>>();
-        QMap<QString, QString> data;
-        for (auto it = components.begin(); it != components.end(); ++it)
-            data.insert(it.key(), it.value().toString());
-        call.setArguments({connection, QVariant::fromValue(data)});
-        const QDBusMessage reply = bus.call(call, QDBus::Block, 5000);
-        EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << qPrintable(reply.errorMessage());
+        EXPECT_TRUE(desktop->PidginJoinRoom(room));
 
         std::shared_ptr<IChat> chat;
         WaitUntil([&] {

@@ -4,6 +4,7 @@
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -605,6 +606,22 @@ QString PidginDesktop::BusAddress() const
 QDBusConnection PidginDesktop::Bus() const
 {
     return QDBusConnection(m_busName);
+}
+
+bool PidginDesktop::PidginJoinRoom(const QString &room)
+{
+    QDBusConnection bus = Bus();
+    const int account = IntList(CallPurple(bus, QStringLiteral("PurpleAccountsGetAllActive"))).value(0);
+    const int connection = CallPurple(bus, QStringLiteral("PurpleAccountGetConnection"), {account}).toInt();
+    if (connection == 0)
+        return false;
+    qDBusRegisterMetaType<QMap<QString, QString>>();
+    const QMap<QString, QString> components{{QStringLiteral("room"), room},
+        {QStringLiteral("server"), RoomJid(room).section(u'@', 1)}, {QStringLiteral("handle"), QStringLiteral("me")}};
+    QDBusMessage call = QDBusMessage::createMethodCall(kPurpleService, kPurplePath, kPurpleInterface,
+        QStringLiteral("ServJoinChat"));
+    call.setArguments({connection, QVariant::fromValue(components)});
+    return bus.call(call, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
 }
 
 QString PidginDesktop::Display() const

@@ -65,6 +65,9 @@ public:
     QString Jid(const QString &user) const; // "anna" -> "anna@localhost"
     QString RoomJid(const QString &room) const; // "team" -> "team@conference.localhost"
     QString PidginHome() const; // Pidgin's -c folder
+    // Pidgin, as me, joins the room ("team" -> team@conference.localhost) with the nickname "me";
+    // false when Pidgin refuses. The room's conversation comes a little later.
+    bool PidginJoinRoom(const QString &room);
     QString Folder() const; // the desktop's temporary folder (logs of every process are there)
 
     // The top-level windows the window manager keeps (_NET_CLIENT_LIST), in its order.
