@@ -25,6 +25,7 @@
 #include <QTimer>
 
 #include <exception>
+#include <iterator>
 
 // The shell's pictures live in a resource file of this static library.
 static void InitShellResources()
@@ -554,13 +555,17 @@ bool TfrmSkype_Main::DispatchMessage(IChatMessage &message, int status)
 
 void TfrmSkype_Main::RetryHeldMessages()
 {
-    // Taken out first: a message handed to its window may let events through that add more.
+    // Taken out first, and what stays put back in front: should events come through meanwhile and
+    // hold more messages, those came later.
     std::vector<HeldMessage> held = std::move(FHeldMessages);
     FHeldMessages.clear();
+    std::vector<HeldMessage> still;
     for (HeldMessage &entry : held) {
         if (!DispatchMessage(*entry.message, cmsReceived) && !entry.deadline.hasExpired())
-            FHeldMessages.push_back(std::move(entry));
+            still.push_back(std::move(entry));
     }
+    FHeldMessages.insert(
+        FHeldMessages.begin(), std::make_move_iterator(still.begin()), std::make_move_iterator(still.end()));
 }
 
 QString TfrmSkype_Main::FindPartnerByChatTitle(const QString &caption)
