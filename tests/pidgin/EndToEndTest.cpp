@@ -4,7 +4,6 @@
 // Pidgin's conversation window, and a translation service of the test answers on 127.0.0.1.
 // What the user sees is read the way a screen reader reads it, over the accessibility bus.
 
-#include "chatclient/ConversationTracking.h"
 #include "chatclient/pidgin/PidginWindows.h"
 #include "pidgin/SharedDesktop.h"
 #include "platform/Accessibility.h"
