@@ -11,6 +11,7 @@
 //   2. idle CPU: with 10 conversation windows open, each with its docked translator window, the
 //      program's CPU time over 30 s without messages, as a share of one core.
 
+#include "ProcessCpu.h"
 #include "support/PidginDesktop.h"
 #include "support/RunningProgram.h"
 #include "support/TranslationServer.h"
@@ -22,30 +23,14 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QThread>
 
 #include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <unistd.h>
 #include <vector>
 
 namespace {
-
-// CPU time (user + system) of a process so far, in seconds.
-double CpuSeconds(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray line = stat.readAll();
-    // The fields after the command name, which is in parentheses and may hold blanks.
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return -1;
-    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
-}
 
 // Opens a one-to-one conversation in Pidgin, as the user does from the buddy list.
 bool OpenConversation(const QDBusConnection &bus, const QString &address)
@@ -151,9 +136,9 @@ int main(int argc, char **argv)
 
     QThread::sleep(2);
     constexpr int kIdleSeconds = 30;
-    const double before = CpuSeconds(parlavox.Pid());
+    const double before = ProcessCpuSeconds(parlavox.Pid());
     QThread::sleep(kIdleSeconds);
-    const double after = CpuSeconds(parlavox.Pid());
+    const double after = ProcessCpuSeconds(parlavox.Pid());
     std::printf("idle with 10 conversations: %.2f %% of one core (%.2f s CPU in %d s)\n",
         100.0 * (after - before) / kIdleSeconds, after - before, kIdleSeconds);
     return 0;

@@ -5,6 +5,7 @@
 //   tests/support/run-under-xvfb.sh build-c-rel/bench-bin/TrackingBench --cpu-seconds=20
 //       (ticks ten times a second and prints the CPU share of this process and of the X server)
 
+#include "ProcessCpu.h"
 #include "chatclient/ConversationTracking.h"
 #include "platform/WindowSystem.h"
 
@@ -174,20 +175,6 @@ void BM_TrackingTickOneWindowChanging(benchmark::State &state)
 }
 BENCHMARK(BM_TrackingTickOneWindowChanging)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 
-// utime + stime of a process, in clock ticks.
-long long CpuTicks(const QString &pid)
-{
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray line = file.readAll();
-    // The fields after the command name (which may hold blanks) end with ")".
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return -1;
-    return fields[11].toLongLong() + fields[12].toLongLong();
-}
-
 // The X server of our display: the Xvfb process whose command line names no other display.
 QString XServerPid()
 {
@@ -209,11 +196,10 @@ QString XServerPid()
 
 int RunCpuShare(Fixture &fixture, int seconds)
 {
-    const QString self = QString::number(getpid());
+    const qint64 self = getpid();
     const QString server = XServerPid();
-    const long hz = sysconf(_SC_CLK_TCK);
-    const long long selfBefore = CpuTicks(self);
-    const long long serverBefore = server.isEmpty() ? -1 : CpuTicks(server);
+    const double selfBefore = ProcessCpuSeconds(self);
+    const double serverBefore = server.isEmpty() ? -1 : ProcessCpuSeconds(server.toLongLong());
     QElapsedTimer clock;
     clock.start();
     int ticks = 0;
@@ -228,12 +214,12 @@ int RunCpuShare(Fixture &fixture, int seconds)
     timer.start();
     QCoreApplication::exec();
     const double elapsed = clock.elapsed() / 1000.0;
-    const double selfShare = 100.0 * (CpuTicks(self) - selfBefore) / hz / elapsed;
+    const double selfShare = 100.0 * (ProcessCpuSeconds(self) - selfBefore) / elapsed;
     std::printf("ticks: %d in %.1f s\n", ticks, elapsed);
     std::printf("CPU of this process: %.2f %% of one core\n", selfShare);
     if (serverBefore >= 0)
         std::printf("CPU of the X server (pid %s): %.2f %% of one core\n", qPrintable(server),
-            100.0 * (CpuTicks(server) - serverBefore) / hz / elapsed);
+            100.0 * (ProcessCpuSeconds(server.toLongLong()) - serverBefore) / elapsed);
     else
         std::printf("X server process not found\n");
     return 0;

@@ -853,32 +853,27 @@ bool ServeUntil(QProcess *process, const std::function<bool()> &ready, int timeo
 
 bool XmppPartner::WaitForEvent(QJsonObject &out, int timeoutMs)
 {
-    bool got = ServeUntil(
-        m_process.get(),
-        [this] {
-            ReadLines();
-            return !m_events.empty();
-        },
-        timeoutMs);
-    if (!got)
-        return false;
-    out = m_events.front();
-    m_events.pop_front();
-    return true;
+    return WaitAndTake(m_events, out, timeoutMs);
 }
 
 bool XmppPartner::WaitForMessage(Received &out, int timeoutMs)
 {
-    bool got = ServeUntil(
+    return WaitAndTake(m_messages, out, timeoutMs);
+}
+
+template <class Item>
+bool XmppPartner::WaitAndTake(std::deque<Item> &queue, Item &out, int timeoutMs)
+{
+    const bool got = ServeUntil(
         m_process.get(),
-        [this] {
+        [this, &queue] {
             ReadLines();
-            return !m_messages.empty();
+            return !queue.empty();
         },
         timeoutMs);
     if (!got)
         return false;
-    out = m_messages.front();
-    m_messages.pop_front();
+    out = queue.front();
+    queue.pop_front();
     return true;
 }

@@ -140,6 +140,9 @@ private:
     void Send(const QJsonObject &command);
     // Waits for the next event other than "message" (messages are queued for WaitForMessage).
     bool WaitForEvent(QJsonObject &out, int timeoutMs);
+    // Reads what the process wrote until `queue` holds something, then takes its first item.
+    template <class Item>
+    bool WaitAndTake(std::deque<Item> &queue, Item &out, int timeoutMs);
     void ReadLines();
 
     std::unique_ptr<QProcess> m_process;

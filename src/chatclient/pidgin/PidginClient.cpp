@@ -242,24 +242,28 @@ private:
     int m_member;
 };
 
-class UserList final : public IUserCollection {
+// A collection read once from Pidgin, indexed from 1.
+template <class Collection, class Item>
+class ItemList final : public Collection {
 public:
-    explicit UserList(std::vector<std::shared_ptr<IUser>> users)
-        : m_users(std::move(users))
+    explicit ItemList(std::vector<std::shared_ptr<Item>> items)
+        : m_items(std::move(items))
     { }
 
-    int ItemCount() override { return static_cast<int>(m_users.size()); }
+    int ItemCount() override { return static_cast<int>(m_items.size()); }
 
-    std::shared_ptr<IUser> ItemAt(int index) override
+    std::shared_ptr<Item> ItemAt(int index) override
     {
         if (index < 1 || index > ItemCount())
-            throw ChatClientError(QStringLiteral("user index %1 out of range").arg(index));
-        return m_users[static_cast<size_t>(index - 1)];
+            throw ChatClientError(QStringLiteral("index %1 out of range").arg(index));
+        return m_items[static_cast<size_t>(index - 1)];
     }
 
 private:
-    std::vector<std::shared_ptr<IUser>> m_users;
+    std::vector<std::shared_ptr<Item>> m_items;
 };
+
+using UserList = ItemList<IUserCollection, IUser>;
 
 void SendIm(PidginLink &link, int conversation, const QString &text)
 {
@@ -326,24 +330,7 @@ private:
     int m_type; // 0 until asked
 };
 
-class ChatList final : public IChatCollection {
-public:
-    explicit ChatList(std::vector<std::shared_ptr<IChat>> chats)
-        : m_chats(std::move(chats))
-    { }
-
-    int ItemCount() override { return static_cast<int>(m_chats.size()); }
-
-    std::shared_ptr<IChat> ItemAt(int index) override
-    {
-        if (index < 1 || index > ItemCount())
-            throw ChatClientError(QStringLiteral("chat index %1 out of range").arg(index));
-        return m_chats[static_cast<size_t>(index - 1)];
-    }
-
-private:
-    std::vector<std::shared_ptr<IChat>> m_chats;
-};
+using ChatList = ItemList<IChatCollection, IChat>;
 
 class PidginMessage final : public IChatMessage {
 public:
