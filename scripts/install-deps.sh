@@ -10,7 +10,7 @@ packages=(
   libcurl4-openssl-dev duktape-dev libcpp-httplib-dev
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   xvfb xauth openbox x11-utils xdotool dbus dbus-x11
-  pidgin prosody python3 python3-slixmpp at-spi2-core libatk-adaptor
+  pidgin prosody python3 python3-slixmpp at-spi2-core libatk-adaptor libgail-common
   fonts-wqy-microhei fonts-dejavu-core
 )
 
