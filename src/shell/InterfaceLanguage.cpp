@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMetaProperty>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QStringDecoder>
@@ -171,6 +172,9 @@ bool SetPageCaption(QObject *object, const QString &value)
     return true;
 }
 
+// Marks a combo box whose items the interface texts must leave alone.
+constexpr const char *kKeepItems = "parlavoxKeepItems";
+
 QStringList ItemLines(const QString &value)
 {
     return value.split(QStringLiteral("\r\n"));
@@ -207,6 +211,8 @@ const PropertyMapping kPropertyTable[] = {
     {"items.text", &QComboBox::staticMetaObject,
         [](QObject *o, const QString &v) {
             auto *combo = As<QComboBox>(o);
+            if (combo->property(kKeepItems).toBool())
+                return true;
             const int selected = combo->currentIndex();
             combo->clear();
             combo->addItems(ItemLines(v));
@@ -241,9 +247,21 @@ void ApplyToObject(QObject *object, const QString &propertyPath, const QString &
     }
     if (SetTextProperty(object, propertyPath, value))
         return;
-    // Any other text property (a dialog's title or filter, say) is kept on the object under its
-    // own name, for the window that owns it to read.
-    object->setProperty(propertyPath.toUtf8().constData(), value);
+    // Beyond the table, only a text the object itself declares under one of these names (a save
+    // dialog's title or filter, say); no other property is the interface texts' to set.
+    static const QStringList kTextNames = {QStringLiteral("caption"), QStringLiteral("hint"), QStringLiteral("text"),
+        QStringLiteral("title"), QStringLiteral("filter")};
+    if (!kTextNames.contains(propertyPath.toLower()))
+        return;
+    const QMetaObject *meta = object->metaObject();
+    for (int i = 0; i < meta->propertyCount(); ++i) {
+        const QMetaProperty property = meta->property(i);
+        if (QString::fromLatin1(property.name()).compare(propertyPath, Qt::CaseInsensitive) == 0) {
+            if (property.isWritable() && property.metaType() == QMetaType::fromType<QString>())
+                property.write(object, value);
+            return;
+        }
+    }
 }
 
 // The class name under which a window's texts are stored: the window's object name, which every
@@ -255,6 +273,11 @@ QString WindowClassName(const QWidget *window)
 }
 
 } // namespace
+
+void KeepItemsFromInterfaceTexts(QComboBox *box)
+{
+    box->setProperty(kKeepItems, true);
+}
 
 void ApplyInterfaceTexts(QWidget *window, const InterfaceTextTable &table)
 {

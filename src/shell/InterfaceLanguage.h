@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 
+class QComboBox;
 class QObject;
 class QWidget;
 
@@ -64,7 +65,14 @@ private:
 
 // Applies a table to one window: its own text properties and those of every named component it
 // owns. Values that are missing or empty leave the text as it is; names are never changed.
+// Only these properties are read from the table: captions, hints, texts, the item lists of combo
+// boxes and text edits, fonts, and text properties an object declares as "Title" or "Filter" (or
+// "Caption", "Hint", "Text").
 void ApplyInterfaceTexts(QWidget *window, const InterfaceTextTable &table);
+
+// The box's items are kept whatever the interface texts hold (the language choosers, whose items
+// come from the language catalogue).
+void KeepItemsFromInterfaceTexts(QComboBox *box);
 
 // The text of a message key in the interface language, read afresh from CHS.ini or ENU.ini.
 // Empty when the key is missing. A missing file is created holding a byte-order mark and CR LF.

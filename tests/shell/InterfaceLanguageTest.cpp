@@ -119,6 +119,33 @@ TEST(InterfaceTexts, AppliedToWindowAndComponents)
     EXPECT_EQ(window.button->objectName(), QStringLiteral("btnGo")) << "names never change";
 }
 
+TEST(InterfaceTexts, OnlyTextPropertiesAreSet)
+{
+    TfrmSample window;
+    const InterfaceTextTable table
+        = InterfaceTextTable::FromText(QStringLiteral("TfrmSample.styleSheet=QWidget { background: red }\n"
+                                                      "TfrmSample.enabled=false\n"
+                                                      "TfrmSample.windowOpacity=0.5\n"
+                                                      "TfrmSample.btnGo.objectName=renamed\n"
+                                                      "TfrmSample.btnGo.enabled=false\n"
+                                                      "TfrmSample.btnGo.Foo=bar\n"
+                                                      "TfrmSample.lblName.wordWrap=true\n"
+                                                      "TfrmSample.lblName.openExternalLinks=true\n"
+                                                      "TfrmSample.lblName.Caption=Name\n"));
+    ApplyInterfaceTexts(&window, table);
+    EXPECT_EQ(window.label->text(), QStringLiteral("Name")) << "a caption is still set";
+    EXPECT_TRUE(window.styleSheet().isEmpty());
+    EXPECT_TRUE(window.isEnabled());
+    EXPECT_EQ(window.windowOpacity(), 1.0);
+    EXPECT_EQ(window.button->objectName(), QStringLiteral("btnGo"));
+    EXPECT_TRUE(window.button->isEnabled());
+    EXPECT_FALSE(window.label->wordWrap());
+    EXPECT_FALSE(window.label->openExternalLinks());
+    for (const QObject *object : {static_cast<QObject *>(&window), static_cast<QObject *>(window.button),
+             static_cast<QObject *>(window.label)})
+        EXPECT_TRUE(object->dynamicPropertyNames().isEmpty()) << "no property is added";
+}
+
 TEST(InterfaceTexts, LanguageManagerLoadsTheFileOfTheIndex)
 {
     struct Case {
