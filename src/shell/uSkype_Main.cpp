@@ -82,6 +82,14 @@ private:
     QPointer<QWidget> m_window;
 };
 
+// Ends the message loop once the current event has been handled, and every loop nested in it (a
+// modal dialog's, say). Unlike QCoreApplication::quit, this does not first ask the windows to
+// close: the main window's close request only hides it, and would cancel the end.
+void EndMessageLoop()
+{
+    QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+}
+
 } // namespace
 
 QString ShortVersionText(const QString &fourNumbers)
@@ -154,6 +162,9 @@ void TfrmSkype_Main::CreateComponents()
     cbbRecvLang->setGeometry(131, 102, 174, 21);
     cbbSendLang->addItems(kBuiltInLanguages);
     cbbRecvLang->addItems(kBuiltInLanguages);
+    // Their items come from the language catalogue only, never from the interface texts.
+    KeepItemsFromInterfaceTexts(cbbSendLang);
+    KeepItemsFromInterfaceTexts(cbbRecvLang);
     cbbSendLang->setCurrentIndex(0);
     cbbRecvLang->setCurrentIndex(2);
 
@@ -256,7 +267,6 @@ void TfrmSkype_Main::TntFormCreate()
         FoundHandles.clear();
         MainPageControl->setCurrentWidget(FunctionSheet);
 
-        QApplication::setApplicationDisplayName(kApplicationTitle);
         TntTrayIcon1->setToolTip(kApplicationTitle);
         ApplyTitleAndLogo();
 
@@ -331,7 +341,7 @@ void TfrmSkype_Main::ShowTrayBalloon()
     if (!TrayAvailable())
         return;
     TntTrayIcon1->showMessage(GetMessageText(QStringLiteral("TRAYINCON_BALLOON_CAPTION")),
-        QApplication::applicationDisplayName() + QLatin1Char(' ')
+        kApplicationTitle + QLatin1Char(' ')
             + GetMessageText(QStringLiteral("TRAYINCON_BALLOON_CONTENT")),
         QIcon(QStringLiteral(":/parlavox/parlavox.svg")));
 }
@@ -371,7 +381,7 @@ void TfrmSkype_Main::closeEvent(QCloseEvent *event)
     if (FCloseAllowed) {
         tmrMain->stop();
         event->accept();
-        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+        EndMessageLoop();
         return;
     }
     event->ignore();
@@ -477,7 +487,7 @@ void TfrmSkype_Main::btnStopClick()
 void TfrmSkype_Main::btnExitClick()
 {
     btnStopClick();
-    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    EndMessageLoop();
 }
 
 bool TfrmSkype_Main::Running() const

@@ -3,6 +3,7 @@
 #include "platform/AppPaths.h"
 #include "platform/MessageBox.h"
 #include "support/AppFolder.h"
+#include "monitor/uSkype_Monitor.h"
 #include "support/ScriptedChatClient.h"
 
 #include <QAction>
@@ -253,8 +254,9 @@ TEST_F(MainWindowTest, AnyChatClientFailureReportsThatNoClientIsThere)
         EXPECT_FALSE(w->Running());
     }
 
-    // The program's own control, while no chat-client backend is linked in.
+    // A control that stands in for a chat client that is not installed.
     MainWindowServices services;
+    services.createChatClient = CreateUnavailableChatClient;
     services.trayAvailable = [] { return true; };
     TfrmSkype_Main w(services);
     boxes.clear();
@@ -324,4 +326,33 @@ TEST_F(MainWindowTest, AProgramFolderThatCannotBeWrittenGivesAWorkingWindowThatS
     ASSERT_EQ(boxes.size(), 1u) << "the start still asks for a language";
     w.reset();
     EXPECT_EQ(folder.read(QStringLiteral("notAFolder")), QByteArray("x"));
+}
+
+TEST_F(MainWindowTest, ChoosersKeepTheWholeCatalogueWhenTranslatorWindowsAreCreated)
+{
+    // A catalogue longer than the built-in list, and interface texts that carry item lists for the
+    // choosers: every new translator window applies the texts to every open window.
+    QString catalogue = QStringLiteral("[List]\r\n");
+    for (int i = 0; i < 16; ++i)
+        catalogue += QStringLiteral("k%1=语种%1:c%1\r\n").arg(i);
+    folder.write(QStringLiteral("LangsCN.ini"), Utf16File(catalogue));
+    const QString items = QStringLiteral("中文(简体)<BR>中文(繁体)<BR>英语");
+    folder.write(QStringLiteral("CHS.txt"),
+        Utf16File(QStringLiteral("TfrmSkype_Main.cbbSendLang.Items.Text=") + items
+            + QStringLiteral("\r\nTfrmSkype_Main.cbbRecvLang.Items.Text=") + items
+            + QStringLiteral("\r\nTfrmSkype_Main.btnStart.Caption=开始\r\n")));
+    WriteSettings("SendIndex=15\r\nRecvIndex=14\r\n");
+    auto w = Create();
+    EXPECT_EQ(w->btnStart->text(), QStringLiteral("开始"));
+    for (int round = 0; round < 2; ++round) {
+        TfrmSkype_Monitor monitor(w.get());
+        for (QComboBox *box : {w->cbbSendLang, w->cbbRecvLang}) {
+            ASSERT_EQ(box->count(), 16) << round;
+            EXPECT_EQ(box->itemText(0), QStringLiteral("语种0"));
+        }
+        EXPECT_EQ(w->cbbSendLang->currentText(), QStringLiteral("语种15"));
+        EXPECT_EQ(w->cbbRecvLang->currentText(), QStringLiteral("语种14"));
+    }
+    w.reset();
+    EXPECT_TRUE(folder.read(QStringLiteral("ConfigEN.ini")).contains("SendIndex=15\r\nRecvIndex=14\r\n"));
 }
