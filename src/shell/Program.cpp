@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QSessionManager>
+#include <QPointer>
 #include <QWindow>
 
 #include <cstdio>
@@ -71,20 +72,15 @@ void RunParlavox(int argc, char **argv)
     StartTranslateThreads();
 
     // The hidden application window: what the single-instance record names, and what a second
-    // copy asks to restore the main window.
+    // copy asks to restore the main window. It carries our class before the record can name it,
+    // so a copy started meanwhile finds a window of ours and hands over instead of taking the
+    // record. A request that comes before the main window exists finds it shown anyway.
     QWidget applicationWindow;
     applicationWindow.setObjectName(QStringLiteral("TApplication"));
-    const std::uint32_t ownWindow = platform::ApplicationWindowId(&applicationWindow);
-
-    TSingleInstanceGuard guard;
-    if (guard.ActivatePreviousInstance(ownWindow))
-        platform::EndProcess(0);
-
-    QApplication::setApplicationDisplayName(QStringLiteral("Parlavox"));
-
-    auto mainWindow = std::make_unique<TfrmSkype_Main>();
-    TfrmSkype_Main *main = mainWindow.get();
-    platform::MarkApplicationWindow(&applicationWindow, [main] {
+    QPointer<TfrmSkype_Main> main;
+    platform::MarkApplicationWindow(&applicationWindow, [&main] {
+        if (!main)
+            return;
         main->ShowMainWindow();
         // A modal dialog that is open comes to the front as well.
         if (QWidget *modal = QApplication::activeModalWidget(); modal && modal->isVisible() && modal->isEnabled()) {
@@ -92,11 +88,24 @@ void RunParlavox(int argc, char **argv)
             modal->activateWindow();
         }
     });
+    const std::uint32_t ownWindow = platform::ApplicationWindowId(&applicationWindow);
+
+    TSingleInstanceGuard guard;
+    if (guard.ActivatePreviousInstance(ownWindow))
+        platform::EndProcess(0);
+
+    // The application title is ours to show (tray hint, balloon); it is not given to Qt as the
+    // display name, which would append it to every window title and message box caption.
+    auto mainWindow = std::make_unique<TfrmSkype_Main>();
+    main = mainWindow.get();
 
     // The end of the desktop session and SIGTERM/SIGINT end through the normal save path.
     QObject::connect(
-        &app, &QGuiApplication::commitDataRequest, main, [main](QSessionManager &) { main->SessionEnd(); });
-    platform::OnTerminationSignal([main] { main->SessionEnd(); });
+        &app, &QGuiApplication::commitDataRequest, main, [&main](QSessionManager &) { main->SessionEnd(); });
+    platform::OnTerminationSignal([&main] {
+        if (main)
+            main->SessionEnd();
+    });
 
     int exitCode = 0;
     if (main->CreationFailed()) {

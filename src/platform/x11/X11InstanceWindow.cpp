@@ -62,7 +62,9 @@ bool MarkApplicationWindow(QWidget *window, std::function<void()> onRestore)
     hint.res_class = const_cast<char *>(kClassName);
     XSetClassHint(display, id, &hint);
     const Atom atom = XInternAtom(display, kRestoreAtom, False);
-    XFlush(display);
+    // The class must be on the server before the single-instance record names this window:
+    // another copy reads it from there.
+    XSync(display, False);
     static RestoreFilter *filter = nullptr;
     if (!filter) {
         filter = new RestoreFilter(static_cast<xcb_window_t>(id), static_cast<xcb_atom_t>(atom), std::move(onRestore));

@@ -1,152 +1,16 @@
 // The real program, started twice under an X server with a window manager.
 
-#include "shell/SingleInstance.h"
-#include "platform/SharedRecord.h"
-#include "support/AppFolder.h"
-#include "support/Wait.h"
-
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-
-#include <gtest/gtest.h>
-
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include "shell/x11/ProgramUnderX.h"
 
 #include <csignal>
-#include <functional>
 
 namespace {
 
-class X11Probe {
-public:
-    X11Probe()
-        : display(XOpenDisplay(nullptr))
-    { }
-    ~X11Probe()
-    {
-        if (display)
-            XCloseDisplay(display);
-    }
-
-    unsigned long Cardinal(Window window, const char *property)
-    {
-        Atom type;
-        int format;
-        unsigned long count = 0, after = 0;
-        unsigned char *data = nullptr;
-        unsigned long value = 0;
-        if (XGetWindowProperty(display, window, XInternAtom(display, property, False), 0, 1, False, AnyPropertyType,
-                &type, &format, &count, &after, &data)
-                == Success
-            && data && count == 1)
-            value = format == 32 ? *reinterpret_cast<unsigned long *>(data) : 0;
-        if (data)
-            XFree(data);
-        return value;
-    }
-
-    // The managed top-level window of a process, or 0.
-    Window ClientWindowOf(qint64 pid)
-    {
-        Atom type;
-        int format;
-        unsigned long count = 0, after = 0;
-        unsigned char *data = nullptr;
-        Window found = 0;
-        if (XGetWindowProperty(display, DefaultRootWindow(display), XInternAtom(display, "_NET_CLIENT_LIST", False), 0,
-                1024, False, XA_WINDOW, &type, &format, &count, &after, &data)
-                == Success
-            && data) {
-            auto *windows = reinterpret_cast<Window *>(data);
-            for (unsigned long i = 0; i < count && !found; ++i) {
-                if (Cardinal(windows[i], "_NET_WM_PID") == static_cast<unsigned long>(pid))
-                    found = windows[i];
-            }
-        }
-        if (data)
-            XFree(data);
-        return found;
-    }
-
-    // Shown in its normal state: mapped and not iconified.
-    bool IsNormal(Window window)
-    {
-        XWindowAttributes attributes;
-        XSync(display, False);
-        if (!XGetWindowAttributes(display, window, &attributes))
-            return false;
-        return attributes.map_state == IsViewable && Cardinal(window, "WM_STATE") == NormalState;
-    }
-
-    Display *display;
-};
-
-// A program folder of its own with the built program and its data files.
-class ProgramFolder {
-public:
-    ProgramFolder()
-    {
-        const QDir bin(AppFolder::BuildBinFolder());
-        for (const QString &name : bin.entryList(QDir::Files)) {
-            if (name != QLatin1String("ConfigEN.ini"))
-                QFile::copy(bin.filePath(name), m_dir.filePath(name));
-        }
-    }
-    QString Program() const { return m_dir.filePath(QStringLiteral("parlavox")); }
-    QString File(const QString &name) const { return m_dir.filePath(name); }
-
-private:
-    QTemporaryDir m_dir;
-};
-
-class SingleInstanceTest : public ::testing::Test {
+class SingleInstanceTest : public ProgramUnderXTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_NE(probe.display, nullptr) << "needs an X server";
-        // A clean record, as on a freshly started machine.
-        platform::SharedRecord(kSingleInstanceName).write(0);
-    }
-    void TearDown() override
-    {
-        for (QProcess *process : processes) {
-            if (process->state() != QProcess::NotRunning) {
-                process->kill();
-                process->waitForFinished(5000);
-            }
-            delete process;
-        }
-    }
+    QProcess *Start() { return ProgramUnderXTest::Start(folder); }
 
-    QProcess *Start()
-    {
-        auto *process = new QProcess;
-        processes.push_back(process);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        process->setProcessEnvironment(env);
-        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process->start(folder.Program(), {});
-        process->waitForStarted(10000);
-        return process;
-    }
-
-    Window ShownWindowOf(QProcess *process)
-    {
-        Window window = 0;
-        WaitUntil([&] {
-            window = probe.ClientWindowOf(process->processId());
-            return window != 0 && probe.IsNormal(window);
-        }, 20);
-        return window;
-    }
-
-    X11Probe probe;
-    ProgramFolder folder;
-    std::vector<QProcess *> processes;
+    ProgramCopyFolder folder;
 };
 
 } // namespace
@@ -202,4 +66,34 @@ TEST_F(SingleInstanceTest, RecordNamingAWindowThatIsNotOursIsTakenOver)
     EXPECT_NE(ShownWindowOf(program), 0u);
     XDestroyWindow(probe.display, stranger);
     XSync(probe.display, False);
+}
+
+TEST_F(SingleInstanceTest, OfTwoCopiesStartedTogetherExactlyOneRuns)
+{
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        // Each round begins with the record naming the window of a copy that ended without giving
+        // it back, or (the first round) with a clean record.
+        QProcess *copies[] = {Launch(folder), Launch(folder)};
+        for (QProcess *copy : copies)
+            ASSERT_TRUE(copy->waitForStarted(10000));
+        QProcess *ended = nullptr;
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                for (QProcess *copy : copies) {
+                    if (copy->state() == QProcess::NotRunning)
+                        ended = copy;
+                }
+                return ended != nullptr;
+            },
+            30))
+            << "both copies still run";
+        EXPECT_EQ(ended->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(ended->exitCode(), 0);
+        QProcess *running = ended == copies[0] ? copies[1] : copies[0];
+        EXPECT_NE(ShownWindowOf(running), 0u);
+        EXPECT_EQ(running->state(), QProcess::Running);
+        ::kill(static_cast<pid_t>(running->processId()), SIGKILL);
+        running->waitForFinished(10000);
+    }
 }
