@@ -170,12 +170,15 @@ void TfrmSkype_Main::CreateComponents()
 
     SystemSetSheet = Make<QWidget>(nullptr, "SystemSetSheet");
     MainPageControl->addTab(SystemSetSheet, QStringLiteral("设置"));
+    // The check boxes reach to the page's right margin, so that longer captions (the English
+    // ones) are not cut.
+    constexpr int kCheckBoxWidth = 314;
     chkNeedConfirm = Make<QCheckBox>(SystemSetSheet, "chkNeedConfirm", QStringLiteral("需要确认翻译的内容后再发送"));
-    chkNeedConfirm->setGeometry(56, 40, 286, 17);
+    chkNeedConfirm->setGeometry(56, 40, kCheckBoxWidth, 17);
     chkAutoRead = Make<QCheckBox>(SystemSetSheet, "chkAutoRead", QStringLiteral("自动朗读发送和接收到的译文"));
-    chkAutoRead->setGeometry(56, 83, 286, 17);
+    chkAutoRead->setGeometry(56, 83, kCheckBoxWidth, 17);
     chkSaveHistory = Make<QCheckBox>(SystemSetSheet, "chkSaveHistory", QStringLiteral("自动保存原文和译文到聊天记录"));
-    chkSaveHistory->setGeometry(56, 126, 286, 17);
+    chkSaveHistory->setGeometry(56, 126, kCheckBoxWidth, 17);
     chkSaveHistory->setChecked(true);
 
     AboutSheet = Make<QWidget>(nullptr, "AboutSheet");

@@ -356,3 +356,28 @@ TEST_F(MainWindowTest, ChoosersKeepTheWholeCatalogueWhenTranslatorWindowsAreCrea
     w.reset();
     EXPECT_TRUE(folder.read(QStringLiteral("ConfigEN.ini")).contains("SendIndex=15\r\nRecvIndex=14\r\n"));
 }
+
+TEST_F(MainWindowTest, EveryCaptionFitsItsControlInBothLanguages)
+{
+    for (int langIndex : {0, 1}) {
+        SCOPED_TRACE(langIndex);
+        WriteSettings("LangIndex=" + QByteArray::number(langIndex) + "\r\n");
+        auto w = Create();
+        w->show();
+        for (QWidget *control : w->findChildren<QWidget *>()) {
+            int needed = 0;
+            QString text;
+            if (auto *box = qobject_cast<QCheckBox *>(control)) {
+                text = box->text();
+                needed = box->sizeHint().width();
+            } else if (auto *button = qobject_cast<QPushButton *>(control)) {
+                text = button->text();
+                needed = button->fontMetrics().horizontalAdvance(text) + 6; // the button's frame
+            } else if (auto *label = qobject_cast<QLabel *>(control); label && !label->text().isEmpty()) {
+                text = label->text();
+                needed = label->fontMetrics().horizontalAdvance(text);
+            }
+            EXPECT_LE(needed, control->width()) << qPrintable(control->objectName()) << ": " << qPrintable(text);
+        }
+    }
+}

@@ -80,6 +80,52 @@ public:
         return windows.empty() ? 0 : windows.front();
     }
 
+    // Every window of a process that is mapped and viewable, managed or not, anywhere in the tree.
+    std::vector<Window> ViewableWindowsOf(qint64 pid)
+    {
+        std::vector<Window> found;
+        XSync(display, False);
+        std::vector<Window> pending{DefaultRootWindow(display)};
+        while (!pending.empty()) {
+            const Window window = pending.back();
+            pending.pop_back();
+            Window root = 0, parent = 0;
+            Window *children = nullptr;
+            unsigned int count = 0;
+            if (!XQueryTree(display, window, &root, &parent, &children, &count))
+                continue;
+            for (unsigned int i = 0; i < count; ++i) {
+                pending.push_back(children[i]);
+                XWindowAttributes attributes;
+                if (Cardinal(children[i], "_NET_WM_PID") == static_cast<unsigned long>(pid)
+                    && XGetWindowAttributes(display, children[i], &attributes) && attributes.map_state == IsViewable)
+                    found.push_back(children[i]);
+            }
+            if (children)
+                XFree(children);
+        }
+        return found;
+    }
+
+    Window Parent(Window window)
+    {
+        Window root = 0, parent = 0;
+        Window *children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(display, window, &root, &parent, &children, &count))
+            return 0;
+        if (children)
+            XFree(children);
+        return parent;
+    }
+
+    bool Mapped(Window window)
+    {
+        XWindowAttributes attributes;
+        XSync(display, False);
+        return XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable;
+    }
+
     // Shown in its normal state: mapped and not iconified.
     bool IsNormal(Window window)
     {
