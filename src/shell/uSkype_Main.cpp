@@ -26,6 +26,7 @@
 
 #include <exception>
 #include <iterator>
+#include <utility>
 
 // The shell's pictures live in a resource file of this static library.
 static void InitShellResources()
@@ -282,6 +283,14 @@ void TfrmSkype_Main::TntFormCreate()
         if (!version.isEmpty()) {
             lblVersionStr->setText(version);
             lblVersionStr->adjustSize();
+        }
+        // Each value follows its caption with a small gap, however long the caption is in the
+        // interface language.
+        for (auto [caption, value] : {std::pair{lblVersion, lblVersionStr}, std::pair{lblEmailTitle, lblEmail},
+                 std::pair{lblHomePageTitle, lblHomePage}}) {
+            const int end = caption->x() + caption->fontMetrics().horizontalAdvance(caption->text()) + 4;
+            if (value->x() < end)
+                value->move(end, value->y());
         }
     } catch (const std::exception &failure) {
         FCreationFailed = true;

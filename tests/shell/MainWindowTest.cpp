@@ -20,6 +20,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace {
 
 // Builds main windows in a temporary program folder with the shipped data files, a scripted chat
@@ -379,5 +381,12 @@ TEST_F(MainWindowTest, EveryCaptionFitsItsControlInBothLanguages)
             }
             EXPECT_LE(needed, control->width()) << qPrintable(control->objectName()) << ": " << qPrintable(text);
         }
+        // A caption beside its value or chooser ends before it.
+        const std::pair<QLabel *, QWidget *> pairs[] = {{w->lblSendLang, w->cbbSendLang},
+            {w->lblRecvLang, w->cbbRecvLang}, {w->lblVersion, w->lblVersionStr}, {w->lblEmailTitle, w->lblEmail},
+            {w->lblHomePageTitle, w->lblHomePage}};
+        for (const auto &[caption, value] : pairs)
+            EXPECT_LT(caption->x() + caption->fontMetrics().horizontalAdvance(caption->text()), value->x())
+                << qPrintable(caption->text());
     }
 }
