@@ -12,8 +12,8 @@
 
 #include <QApplication>
 #include <QDateTime>
-#include <QSessionManager>
 #include <QPointer>
+#include <QSessionManager>
 #include <QWindow>
 
 #include <cstdio>

@@ -88,7 +88,8 @@ private:
 // close: the main window's close request only hides it, and would cancel the end.
 void EndMessageLoop()
 {
-    QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
 } // namespace
@@ -353,8 +354,7 @@ void TfrmSkype_Main::ShowTrayBalloon()
     if (!TrayAvailable())
         return;
     TntTrayIcon1->showMessage(GetMessageText(QStringLiteral("TRAYINCON_BALLOON_CAPTION")),
-        kApplicationTitle + QLatin1Char(' ')
-            + GetMessageText(QStringLiteral("TRAYINCON_BALLOON_CONTENT")),
+        kApplicationTitle + QLatin1Char(' ') + GetMessageText(QStringLiteral("TRAYINCON_BALLOON_CONTENT")),
         QIcon(QStringLiteral(":/parlavox/parlavox.svg")));
 }
 

@@ -141,8 +141,8 @@ TEST(InterfaceTexts, OnlyTextPropertiesAreSet)
     EXPECT_TRUE(window.button->isEnabled());
     EXPECT_FALSE(window.label->wordWrap());
     EXPECT_FALSE(window.label->openExternalLinks());
-    for (const QObject *object : {static_cast<QObject *>(&window), static_cast<QObject *>(window.button),
-             static_cast<QObject *>(window.label)})
+    for (const QObject *object :
+        {static_cast<QObject *>(&window), static_cast<QObject *>(window.button), static_cast<QObject *>(window.label)})
         EXPECT_TRUE(object->dynamicPropertyNames().isEmpty()) << "no property is added";
 }
 

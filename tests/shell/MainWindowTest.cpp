@@ -1,9 +1,9 @@
 #include "shell/uSkype_Main.h"
 
+#include "monitor/uSkype_Monitor.h"
 #include "platform/AppPaths.h"
 #include "platform/MessageBox.h"
 #include "support/AppFolder.h"
-#include "monitor/uSkype_Monitor.h"
 #include "support/ScriptedChatClient.h"
 
 #include <QAction>
@@ -382,9 +382,9 @@ TEST_F(MainWindowTest, EveryCaptionFitsItsControlInBothLanguages)
             EXPECT_LE(needed, control->width()) << qPrintable(control->objectName()) << ": " << qPrintable(text);
         }
         // A caption beside its value or chooser ends before it.
-        const std::pair<QLabel *, QWidget *> pairs[] = {{w->lblSendLang, w->cbbSendLang},
-            {w->lblRecvLang, w->cbbRecvLang}, {w->lblVersion, w->lblVersionStr}, {w->lblEmailTitle, w->lblEmail},
-            {w->lblHomePageTitle, w->lblHomePage}};
+        const std::pair<QLabel *, QWidget *> pairs[]
+            = {{w->lblSendLang, w->cbbSendLang}, {w->lblRecvLang, w->cbbRecvLang}, {w->lblVersion, w->lblVersionStr},
+                {w->lblEmailTitle, w->lblEmail}, {w->lblHomePageTitle, w->lblHomePage}};
         for (const auto &[caption, value] : pairs)
             EXPECT_LT(caption->x() + caption->fontMetrics().horizontalAdvance(caption->text()), value->x())
                 << qPrintable(caption->text());

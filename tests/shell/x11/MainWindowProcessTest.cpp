@@ -81,9 +81,9 @@ TEST_F(MainWindowProcessTest, TitlesAreExactlyTheirTextsInBothLanguages)
         SCOPED_TRACE(langIndex);
         // No send language chosen: Start asks for one in a message box.
         ProgramCopyFolder folder("[Option]\r\nSendIndex=40\r\nLangIndex=" + QByteArray::number(langIndex) + "\r\n");
-        const QString caption = platform::IniFile(folder.File(langIndex == 0 ? QStringLiteral("CHS.ini")
-                                                                             : QStringLiteral("ENU.ini")))
-                                    .readString(QStringLiteral("Hint"), QStringLiteral("HINT_CAPTION"));
+        const QString caption
+            = platform::IniFile(folder.File(langIndex == 0 ? QStringLiteral("CHS.ini") : QStringLiteral("ENU.ini")))
+                  .readString(QStringLiteral("Hint"), QStringLiteral("HINT_CAPTION"));
         ASSERT_FALSE(caption.isEmpty());
         QProcess *program = Start(folder);
         const Window window = ShownWindowOf(program);
@@ -116,7 +116,8 @@ TEST_F(MainWindowProcessTest, WithATrayHostCloseHidesAndTheTrayMenuShowsTheWindo
     tray.setStandardOutputFile(QProcess::nullDevice());
     tray.start(QStringLiteral("trayer"),
         {QStringLiteral("--edge"), QStringLiteral("bottom"), QStringLiteral("--align"), QStringLiteral("right"),
-            QStringLiteral("--widthtype"), QStringLiteral("request"), QStringLiteral("--height"), QStringLiteral("24")});
+            QStringLiteral("--widthtype"), QStringLiteral("request"), QStringLiteral("--height"),
+            QStringLiteral("24")});
     ASSERT_TRUE(tray.waitForStarted(5000)) << "needs trayer";
     struct StopTray {
         QProcess &process;
@@ -126,8 +127,8 @@ TEST_F(MainWindowProcessTest, WithATrayHostCloseHidesAndTheTrayMenuShowsTheWindo
             process.waitForFinished(5000);
         }
     } stopTray{tray};
-    const Atom trayName
-        = XInternAtom(probe.display, ("_NET_SYSTEM_TRAY_S" + std::to_string(DefaultScreen(probe.display))).c_str(), False);
+    const Atom trayName = XInternAtom(
+        probe.display, ("_NET_SYSTEM_TRAY_S" + std::to_string(DefaultScreen(probe.display))).c_str(), False);
     ASSERT_TRUE(WaitUntil([&] { return XGetSelectionOwner(probe.display, trayName) != None; }));
 
     ProgramCopyFolder folder;

@@ -170,8 +170,8 @@ public:
         event.xclient.format = 32;
         event.xclient.data.l[0] = 2; // from a pager or task bar
         event.xclient.data.l[1] = CurrentTime;
-        XSendEvent(display, DefaultRootWindow(display), False, SubstructureRedirectMask | SubstructureNotifyMask,
-            &event);
+        XSendEvent(
+            display, DefaultRootWindow(display), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
         XSync(display, False);
     }
 
