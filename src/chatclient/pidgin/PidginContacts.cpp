@@ -71,8 +71,7 @@ std::vector<PidginContacts::Contact> PidginContacts::Contacts() const
 void PidginContacts::Ask(
     const QString &method, const QVariantList &arguments, std::function<void(const QVariant &)> done)
 {
-    QDBusMessage call
-        = QDBusMessage::createMethodCall(m_owner, PurplePath, PurpleInterface, method);
+    QDBusMessage call = QDBusMessage::createMethodCall(m_owner, PurplePath, PurpleInterface, method);
     call.setArguments(arguments);
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, CallTimeoutMs), this);
     ++m_waiting;
