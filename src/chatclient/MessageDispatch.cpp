@@ -36,7 +36,8 @@ IMonitorWindow *FindMessageWindow(
     const int count = members->ItemCount();
     if (count < 2)
         return nullptr;
-    auto live = [&](const std::unique_ptr<IMonitorWindow> &slot) { return slot && context.hostExists(slot->HostWnd()); };
+    auto live
+        = [&](const std::unique_ptr<IMonitorWindow> &slot) { return slot && context.hostExists(slot->HostWnd()); };
 
     if (count == 2 || context.groupsNamedByTitle) {
         // The window named exactly by the conversation first; a window whose caption merely holds

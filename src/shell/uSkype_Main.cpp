@@ -15,8 +15,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
-#include <QHashFunctions>
 #include <QGroupBox>
+#include <QHashFunctions>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
@@ -568,9 +568,8 @@ bool TfrmSkype_Main::DispatchMessage(IChatMessage &message, int status)
     context.sayWord = [this] { return GetMessageText(QStringLiteral("SAY_WORD")); };
     context.onToken = MethodTokenProvider<&TfrmSkype_Main::GetRequestToken>(this);
     context.timeOut = TimeOut();
-    context.isOpenChatName = [this](const QString &caption) {
-        return FSkype1 && FindChatPartner(*FSkype1, caption).exact;
-    };
+    context.isOpenChatName
+        = [this](const QString &caption) { return FSkype1 && FindChatPartner(*FSkype1, caption).exact; };
     try {
         if (FSkype1) {
             const WindowClassTable *table = FSkype1->ConversationWindows().ForGeneration(FClientGeneration);

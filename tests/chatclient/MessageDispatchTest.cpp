@@ -1,7 +1,7 @@
 #include "chatclient/MessageDispatch.h"
 
-#include "chatclient/PartnerLookup.h"
 #include "TestMonitorWindow.h"
+#include "chatclient/PartnerLookup.h"
 #include "platform/Formats.h"
 #include "support/ScriptedChatClient.h"
 #include "support/TranslationServer.h"
@@ -117,8 +117,8 @@ TEST_F(MessageDispatchTest, MessageGoesToTheFirstMatchingWindowOfAnOpenConversat
         {"one-to-one: an exact caption wins over an earlier one that holds the name", QStringLiteral("Anna Lee"),
             {kMe, kAnna}, {{QStringLiteral("Anna Lee (Chat)")}, {QStringLiteral("Anna Lee")}}, 1},
         {"one-to-one: without an exact caption, the first one that holds the name", QStringLiteral("Anna Lee"),
-            {kMe, kAnna}, {{QStringLiteral("Bob")}, {QStringLiteral("Anna Lee (Chat)")}, {QStringLiteral("x Anna Lee")}},
-            1},
+            {kMe, kAnna},
+            {{QStringLiteral("Bob")}, {QStringLiteral("Anna Lee (Chat)")}, {QStringLiteral("x Anna Lee")}}, 1},
         {"a closed exact window leaves the fallback", QStringLiteral("Anna Lee"), {kMe, kAnna},
             {{QStringLiteral("Anna Lee"), true}, {QStringLiteral("Anna Lee (Chat)")}}, 1},
         {"a title without a bar keeps its trailing blank", QStringLiteral("Anna Lee "), {kMe, kAnna},

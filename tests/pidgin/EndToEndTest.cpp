@@ -154,9 +154,9 @@ protected:
         ASSERT_NE(buddy, 0) << qPrintable(jid);
         call(QStringLiteral("PurpleBlistAliasBuddy"), {buddy, alias});
         restoreNames.push_back([call, jid, restore] {
-            const int account
-                = qdbus_cast<QList<int>>(call(QStringLiteral("PurpleAccountsGetAllActive"), {})).value(0);
-            call(QStringLiteral("PurpleBlistAliasBuddy"), {call(QStringLiteral("PurpleFindBuddy"), {account, jid}), restore});
+            const int account = qdbus_cast<QList<int>>(call(QStringLiteral("PurpleAccountsGetAllActive"), {})).value(0);
+            call(QStringLiteral("PurpleBlistAliasBuddy"),
+                {call(QStringLiteral("PurpleFindBuddy"), {account, jid}), restore});
         });
     }
 
@@ -253,8 +253,10 @@ TEST_F(PidginEndToEndTest, RoomMessagesAreTranslatedInTheRoomsWindowAndAnswersGo
 TEST_F(PidginEndToEndTest, TextAndMessagesStayWithTheContactNamedExactly)
 {
     // "Sales Desk" and "Sales": the conversation with Sales Desk is opened first.
-    ASSERT_NO_FATAL_FAILURE(RenameBuddy(desktop->Jid(QStringLiteral("bob")), QStringLiteral("Sales Desk"), QStringLiteral("Bob")));
-    ASSERT_NO_FATAL_FAILURE(RenameBuddy(desktop->Jid(QStringLiteral("carol")), QStringLiteral("Sales"), QStringLiteral("Carol")));
+    ASSERT_NO_FATAL_FAILURE(
+        RenameBuddy(desktop->Jid(QStringLiteral("bob")), QStringLiteral("Sales Desk"), QStringLiteral("Bob")));
+    ASSERT_NO_FATAL_FAILURE(
+        RenameBuddy(desktop->Jid(QStringLiteral("carol")), QStringLiteral("Sales"), QStringLiteral("Carol")));
     std::unique_ptr<XmppPartner> desk = desktop->StartPartner(QStringLiteral("bob"));
     std::unique_ptr<XmppPartner> sales = desktop->StartPartner(QStringLiteral("carol"));
     ASSERT_TRUE(desk && sales);
@@ -285,7 +287,8 @@ TEST_F(PidginEndToEndTest, TextTypedInARoomGoesIntoTheRoomNeverToAContactNamedLi
 {
     // A contact whose name begins with the room's name.
     const QString room = desktop->RoomJid(QStringLiteral("sales"));
-    ASSERT_NO_FATAL_FAILURE(RenameBuddy(desktop->Jid(QStringLiteral("carol")), room + QStringLiteral(" team"), QStringLiteral("Carol")));
+    ASSERT_NO_FATAL_FAILURE(
+        RenameBuddy(desktop->Jid(QStringLiteral("carol")), room + QStringLiteral(" team"), QStringLiteral("Carol")));
     std::unique_ptr<XmppPartner> anna = desktop->StartPartner(QStringLiteral("anna"));
     std::unique_ptr<XmppPartner> carol = desktop->StartPartner(QStringLiteral("carol"));
     ASSERT_TRUE(anna && carol);
