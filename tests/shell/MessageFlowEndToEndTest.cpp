@@ -294,6 +294,20 @@ TEST_F(MessageFlowEndToEndTest, HeldMessagesAreBoundedAndKeepTheirOrder)
     EXPECT_EQ(texts(), expected);
 }
 
+TEST_F(MessageFlowEndToEndTest, HeldMessagesAreTriedAgainWhenTheWindowsChangeNotAtEveryTick)
+{
+    ASSERT_TRUE(rig.StartAndDock());
+    rig.client->RaiseMessage(rig.AddChat(QStringLiteral("Bob"), QStringLiteral("bob.h")), QStringLiteral("{held}"));
+    // Twenty ticks with the windows as they are: a retry at a bounded rate, not one per tick.
+    rig.client->calls.clear();
+    Pause(2000);
+    // Each try asks for the chat twice; a try at every tick would ask 40 times.
+    EXPECT_LE(rig.client->calls.count(QStringLiteral("MessageChat")), 12);
+    // A window coming is noticed at the next tick.
+    const platform::WindowId bob = rig.AddConversationWindow(QStringLiteral("Bob"));
+    ASSERT_TRUE(WaitUntil([&] { return rig.MonitorIn(bob) && PaneLines(rig.MonitorIn(bob)).size() == 2; }));
+}
+
 TEST_F(MessageFlowEndToEndTest, BurstAcrossTenConversationsKeepsEachMessageInItsWindowInOrder)
 {
     constexpr int kPartners = 10;
