@@ -31,14 +31,23 @@ void SendToConversation(ISkype &skype, int generation, const std::function<QStri
             skype.SendMessageToUser(handle, text);
             return;
         }
+        // The chat named exactly by the caption, else the first whose title occurs in it.
         const std::shared_ptr<IChatCollection> chats = skype.OpenChats();
         const int chatCount = chats->ItemCount();
+        std::shared_ptr<IChat> occurring;
         for (int i = 1; i <= chatCount; ++i) {
             const std::shared_ptr<IChat> chat = chats->ItemAt(i);
-            if (OccursInCaption(chat->ChatTitle(), caption)) {
+            const QString title = chat->ChatTitle();
+            if (!caption.isEmpty() && ConversationNameOfTitle(title) == caption) {
                 chat->SendToChat(text);
                 return;
             }
+            if (!occurring && OccursInCaption(title, caption))
+                occurring = chat;
+        }
+        if (occurring) {
+            occurring->SendToChat(text);
+            return;
         }
         SendToGroupChat(skype, caption, text);
         return;

@@ -70,16 +70,3 @@ private:
 
 // Empties every slot of the table, destroying its monitor windows.
 void ClearMonitors(TMonitorTable &monitors);
-
-// The partner handle of the first open chat whose name (its title before the first "|",
-// trimmed) begins with the caption; empty when none does. A failing chat-client call ends the
-// search with what was found so far.
-QString FindPartnerByChatTitle(ISkype &skype, const QString &caption);
-
-// The handle of the first contact whose display name, or full name when it has none, begins with
-// the caption; failures as above.
-QString FindContactByName(ISkype &skype, const QString &caption);
-
-// Whether `name` begins with `caption`, compared as 8-bit text in the system code page. A
-// character the code page lacks matches only itself (both would otherwise read as "?").
-bool NameBeginsWith(const QString &name, const QString &caption);

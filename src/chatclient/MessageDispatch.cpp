@@ -3,31 +3,8 @@
 #include "platform/Formats.h"
 #include "platform/Text.h"
 
+#include <QStringList>
 #include <QTime>
-
-namespace {
-
-bool IsMessageWindow(
-    IChatMessage &message, const QString &conversationName, const QString &caption, bool groupsNamedByTitle)
-{
-    const std::shared_ptr<IChat> chat = message.MessageChat();
-    const std::shared_ptr<IUserCollection> members = chat->ChatMembers();
-    const int count = members->ItemCount();
-    if (count < 2)
-        return false;
-    if (count == 2 || groupsNamedByTitle)
-        return OccursInCaption(conversationName, caption);
-
-    int matched = 0;
-    for (int k = 1; k <= count; ++k) {
-        const std::shared_ptr<IUser> member = members->ItemAt(k);
-        if (OccursInCaption(member->UserFullName(), caption) || OccursInCaption(member->UserHandle(), caption))
-            ++matched;
-    }
-    return matched == count - 1 && CountCaptionNames(caption) == count - 1;
-}
-
-} // namespace
 
 bool OccursInCaption(const QString &text, const QString &caption)
 {
@@ -54,10 +31,51 @@ bool IsPassThroughText(const QString &text)
 IMonitorWindow *FindMessageWindow(
     IChatMessage &message, const QString &conversationName, const MessageDispatchContext &context)
 {
+    const std::shared_ptr<IChat> chat = message.MessageChat();
+    const std::shared_ptr<IUserCollection> members = chat->ChatMembers();
+    const int count = members->ItemCount();
+    if (count < 2)
+        return nullptr;
+    auto live
+        = [&](const std::unique_ptr<IMonitorWindow> &slot) { return slot && context.hostExists(slot->HostWnd()); };
+
+    if (count == 2 || context.groupsNamedByTitle) {
+        // The window named exactly by the conversation first; a window whose caption merely holds
+        // the name only when none is, and never one named exactly by another open chat, which is
+        // that chat's window (its own first message may come before its window does).
+        for (const std::unique_ptr<IMonitorWindow> &slot : *context.monitors) {
+            if (live(slot) && !conversationName.isEmpty() && slot->Caption() == conversationName)
+                return slot.get();
+        }
+        for (const std::unique_ptr<IMonitorWindow> &slot : *context.monitors) {
+            if (!live(slot))
+                continue;
+            const QString caption = slot->Caption();
+            if (OccursInCaption(conversationName, caption)
+                && !(context.isOpenChatName && context.isOpenChatName(caption)))
+                return slot.get();
+        }
+        return nullptr;
+    }
+
+    // A group conversation whose windows list the members: every member but the user named in the
+    // caption, and no other name there.
+    QStringList fullNames, handles;
+    for (int k = 1; k <= count; ++k) {
+        const std::shared_ptr<IUser> member = members->ItemAt(k);
+        fullNames.append(member->UserFullName());
+        handles.append(member->UserHandle());
+    }
     for (const std::unique_ptr<IMonitorWindow> &slot : *context.monitors) {
-        if (!slot || !context.hostExists(slot->HostWnd()))
+        if (!live(slot))
             continue;
-        if (IsMessageWindow(message, conversationName, slot->Caption(), context.groupsNamedByTitle))
+        const QString caption = slot->Caption();
+        int matched = 0;
+        for (int k = 0; k < count; ++k) {
+            if (OccursInCaption(fullNames[k], caption) || OccursInCaption(handles[k], caption))
+                ++matched;
+        }
+        if (matched == count - 1 && CountCaptionNames(caption) == count - 1)
             return slot.get();
     }
     return nullptr;

@@ -34,14 +34,16 @@ struct MessageDispatchContext {
     int timeOut = 15;
     // Group conversations' windows carry the chat title, not the members' names.
     bool groupsNamedByTitle = false;
+    // Whether an open chat's conversation name is exactly this caption; when unset, none is.
+    std::function<bool(const QString &caption)> isOpenChatName;
 };
 
-// The monitor window a received message belongs to, or null. The slots are examined in order,
-// skipping empty ones and windows whose conversation window is gone; a one-to-one chat matches the
-// first caption containing its conversation name, a group chat the first caption that names all
-// members but the user, by full name or handle (or, with groupsNamedByTitle, the first caption
-// containing its conversation name). The chat and its members are read anew for every
-// window examined. Chat-client failures propagate.
+// The monitor window a received message belongs to, or null. Windows whose conversation window
+// is gone are skipped. A one-to-one chat (and, with groupsNamedByTitle, a group chat) goes to the
+// first window captioned exactly with its conversation name, else to the first whose caption
+// contains the name and is not exactly another open chat's name; a group chat otherwise goes to
+// the first window whose caption names all members but the user, by full name or handle, and no
+// one else. The chat and its members are read once. Chat-client failures propagate.
 IMonitorWindow *FindMessageWindow(
     IChatMessage &message, const QString &conversationName, const MessageDispatchContext &context);
 

@@ -42,10 +42,11 @@ public:
     // The TimeOut setting, in seconds.
     virtual int TimeOut() const = 0;
 
-    // The partner handle of the first open chat whose name begins with `caption`; empty when none.
-    virtual QString FindPartnerByChatTitle(const QString &caption) = 0;
-    // The handle of the first contact whose display name (or full name) begins with `caption`.
-    virtual QString FindContactByName(const QString &caption) = 0;
+    // The conversation partner's handle for a monitor window's caption: the open chat named
+    // exactly so, else the contact named so (or with that handle), else the first open chat and
+    // then the first contact whose name begins with it. Empty when none matches, and for a group
+    // conversation, whose window never reaches a contact privately.
+    virtual QString FindPartnerHandle(const QString &caption) = 0;
 
     // 3 or 4, found when translation starts.
     virtual int ClientGeneration() const = 0;

@@ -447,11 +447,7 @@ int TfrmSkype_Monitor::GetSendMethod() const
 
 QString TfrmSkype_Monitor::GetPartnerHandle() const
 {
-    const QString caption = Caption();
-    QString handle = FHost->FindPartnerByChatTitle(caption);
-    if (handle.isEmpty())
-        handle = FHost->FindContactByName(caption);
-    return handle;
+    return FHost->FindPartnerHandle(Caption());
 }
 
 QString TfrmSkype_Monitor::Caption() const

@@ -1,6 +1,7 @@
 #include "shell/uSkype_Main.h"
 
 #include "chatclient/MessageDispatch.h"
+#include "chatclient/PartnerLookup.h"
 #include "monitor/uSkype_Monitor.h"
 #include "platform/AppPaths.h"
 #include "platform/CodePage.h"
@@ -15,6 +16,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QGroupBox>
+#include <QHashFunctions>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
@@ -549,10 +551,35 @@ void TfrmSkype_Main::Skype1MessageStatus(
 {
     if (!pMessage)
         return;
+    // Held messages whose window has come meanwhile go first: messages keep their arrival order.
+    if (!FHeldMessages.empty())
+        RetryHeldMessages();
     // A conversation's first message usually comes before its window is shown and tracked: it is
-    // held for a few seconds and tried again after every tick, so it is not lost.
+    // held for a few seconds and tried again when the windows change, so it is not lost.
     if (!DispatchMessage(*pMessage, Status) && tmrMain->isActive())
-        FHeldMessages.push_back({pMessage, QDeadlineTimer(kHeldMessageLifetimeMs)});
+        HoldMessage(pMessage);
+}
+
+void TfrmSkype_Main::HoldMessage(const std::shared_ptr<IChatMessage> &message)
+{
+    if (FHeldMessages.empty()) {
+        // It was just tried against the windows there are now.
+        FHeldTriedWindows = MonitorWindowsKey();
+        FHeldRetryDue = QDeadlineTimer(kHeldRetryIntervalMs);
+    }
+    FHeldMessages.push_back({message, QDeadlineTimer(kHeldMessageLifetimeMs)});
+    if (FHeldMessages.size() > kMaxHeldMessages)
+        FHeldMessages.erase(FHeldMessages.begin());
+}
+
+size_t TfrmSkype_Main::MonitorWindowsKey() const
+{
+    size_t key = 0;
+    for (size_t slot = 0; slot < FMonitors.size(); ++slot) {
+        if (const IMonitorWindow *window = FMonitors[slot].get())
+            key = qHashMulti(key, slot, window, window->Caption(), window->HostWnd());
+    }
+    return key;
 }
 
 bool TfrmSkype_Main::DispatchMessage(IChatMessage &message, int status)
@@ -563,6 +590,8 @@ bool TfrmSkype_Main::DispatchMessage(IChatMessage &message, int status)
     context.sayWord = [this] { return GetMessageText(QStringLiteral("SAY_WORD")); };
     context.onToken = MethodTokenProvider<&TfrmSkype_Main::GetRequestToken>(this);
     context.timeOut = TimeOut();
+    context.isOpenChatName
+        = [this](const QString &caption) { return FSkype1 && FindChatPartner(*FSkype1, caption).exact; };
     try {
         if (FSkype1) {
             const WindowClassTable *table = FSkype1->ConversationWindows().ForGeneration(FClientGeneration);
@@ -577,6 +606,14 @@ bool TfrmSkype_Main::DispatchMessage(IChatMessage &message, int status)
 
 void TfrmSkype_Main::RetryHeldMessages()
 {
+    const size_t windows = MonitorWindowsKey();
+    if (windows == FHeldTriedWindows && !FHeldRetryDue.hasExpired()) {
+        // Nothing has come that could take them: only their time runs out.
+        std::erase_if(FHeldMessages, [](const HeldMessage &entry) { return entry.deadline.hasExpired(); });
+        return;
+    }
+    FHeldTriedWindows = windows;
+    FHeldRetryDue = QDeadlineTimer(kHeldRetryIntervalMs);
     // Taken out first, and what stays put back in front: should events come through meanwhile and
     // hold more messages, those came later.
     std::vector<HeldMessage> held = std::move(FHeldMessages);
@@ -598,6 +635,11 @@ QString TfrmSkype_Main::FindPartnerByChatTitle(const QString &caption)
 QString TfrmSkype_Main::FindContactByName(const QString &caption)
 {
     return FSkype1 ? ::FindContactByName(*FSkype1, caption) : QString();
+}
+
+QString TfrmSkype_Main::FindPartnerHandle(const QString &caption)
+{
+    return FSkype1 ? ::FindPartnerHandle(*FSkype1, caption) : QString();
 }
 
 int TfrmSkype_Main::LangIndex() const

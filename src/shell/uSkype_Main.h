@@ -83,9 +83,10 @@ public:
     // OnMessageStatus of the chat-client control: a received message goes to its monitor window.
     void Skype1MessageStatus(ISkype *ASender, const std::shared_ptr<IChatMessage> &pMessage, int Status);
 
-    // The partner lookups of the monitor windows, over the linked chat client.
-    QString FindPartnerByChatTitle(const QString &caption) override;
-    QString FindContactByName(const QString &caption) override;
+    // The partner lookups over the linked chat client; the monitor windows ask FindPartnerHandle.
+    QString FindPartnerByChatTitle(const QString &caption);
+    QString FindContactByName(const QString &caption);
+    QString FindPartnerHandle(const QString &caption) override;
 
     int ClientGeneration() const override { return FClientGeneration; }
     TDataObject *Settings() const { return FSettings.get(); }
@@ -167,13 +168,22 @@ private:
     ConversationTracker FTracker;
 
     // Received messages that found no window yet, in arrival order; each is dropped when its
-    // deadline has passed, and all of them at stop.
+    // deadline has passed, and all of them at stop. At most kMaxHeldMessages are held (the oldest
+    // goes first). They are tried again when the monitor windows have changed, and otherwise at
+    // most every kHeldRetryIntervalMs (a conversation may be renamed meanwhile).
     struct HeldMessage {
         std::shared_ptr<IChatMessage> message;
         QDeadlineTimer deadline;
     };
     static constexpr int kHeldMessageLifetimeMs = 3000;
+    static constexpr size_t kMaxHeldMessages = 50;
+    static constexpr int kHeldRetryIntervalMs = 500;
     std::vector<HeldMessage> FHeldMessages;
+    // The monitor windows (slots, captions, hosts) when the held messages were last tried.
+    size_t FHeldTriedWindows = 0;
+    QDeadlineTimer FHeldRetryDue;
+    size_t MonitorWindowsKey() const;
+    void HoldMessage(const std::shared_ptr<IChatMessage> &message);
 
     QStringList FoundCaptions;
     QList<QByteArray> FoundHandles;

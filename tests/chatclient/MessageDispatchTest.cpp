@@ -1,6 +1,7 @@
 #include "chatclient/MessageDispatch.h"
 
 #include "TestMonitorWindow.h"
+#include "chatclient/PartnerLookup.h"
 #include "platform/Formats.h"
 #include "support/ScriptedChatClient.h"
 #include "support/TranslationServer.h"
@@ -40,6 +41,10 @@ protected:
             context.sayWord = [] { return QStringLiteral("says:"); };
             context.onToken = {&FixedToken, nullptr};
             context.groupsNamedByTitle = groupsNamedByTitle;
+            if (windowsOfOpenChats) {
+                context.isOpenChatName
+                    = [this](const QString &caption) { return FindChatPartner(client, caption).exact; };
+            }
             try {
                 DispatchMessageStatus(*message, status, context);
             } catch (const ChatClientError &) {
@@ -87,6 +92,8 @@ protected:
     int windowCount = 0;
     int failures = 0;
     bool groupsNamedByTitle = false;
+    // Dispatch knows which captions are open chats' names, as the main window does.
+    bool windowsOfOpenChats = false;
 };
 
 TEST_F(MessageDispatchTest, MessageGoesToTheFirstMatchingWindowOfAnOpenConversation)
@@ -107,8 +114,13 @@ TEST_F(MessageDispatchTest, MessageGoesToTheFirstMatchingWindowOfAnOpenConversat
     const Case cases[] = {
         {"one-to-one: the name before the bar occurs in the caption", QStringLiteral("Anna Lee | holiday plans"),
             {kMe, kAnna}, {{QStringLiteral("Bob")}, {QStringLiteral("Anna Lee")}}, 1},
-        {"one-to-one: the lowest slot wins over a later exact match", QStringLiteral("Anna Lee"), {kMe, kAnna},
-            {{QStringLiteral("Anna Lee (Chat)")}, {QStringLiteral("Anna Lee")}}, 0},
+        {"one-to-one: an exact caption wins over an earlier one that holds the name", QStringLiteral("Anna Lee"),
+            {kMe, kAnna}, {{QStringLiteral("Anna Lee (Chat)")}, {QStringLiteral("Anna Lee")}}, 1},
+        {"one-to-one: without an exact caption, the first one that holds the name", QStringLiteral("Anna Lee"),
+            {kMe, kAnna},
+            {{QStringLiteral("Bob")}, {QStringLiteral("Anna Lee (Chat)")}, {QStringLiteral("x Anna Lee")}}, 1},
+        {"a closed exact window leaves the fallback", QStringLiteral("Anna Lee"), {kMe, kAnna},
+            {{QStringLiteral("Anna Lee"), true}, {QStringLiteral("Anna Lee (Chat)")}}, 1},
         {"a title without a bar keeps its trailing blank", QStringLiteral("Anna Lee "), {kMe, kAnna},
             {{QStringLiteral("Anna Lee")}, {QStringLiteral("Anna Lee (Chat)")}}, 1},
         {"a closed conversation window is skipped", QStringLiteral("Anna Lee"), {kMe, kAnna},
@@ -143,6 +155,33 @@ TEST_F(MessageDispatchTest, MessageGoesToTheFirstMatchingWindowOfAnOpenConversat
     }
     EXPECT_EQ(failures, 0);
     EXPECT_TRUE(server.texts().isEmpty());
+}
+
+TEST_F(MessageDispatchTest, AConversationsMessageNeverGoesIntoTheWindowOfAnotherOpenChat)
+{
+    // "Sales Desk" was opened first and has its window; "Sales" and the room "Sale" write before
+    // theirs is there: nothing takes their messages yet.
+    groupsNamedByTitle = true;
+    windowsOfOpenChats = true;
+    AddWindow(QStringLiteral("Sales Desk"));
+    client.AddChat(QStringLiteral("Sales Desk"), QStringLiteral("desk.h"), {kMe, kBob});
+    const auto sales = client.AddChat(QStringLiteral("Sales"), QStringLiteral("sales.h"), {kMe, kAnna});
+    const auto room = client.AddChat(QStringLiteral("Sale"), QString(), {kMe, kBob, kCarol});
+    client.RaiseMessage(sales, QStringLiteral("{from sales}"));
+    client.RaiseMessage(room, QStringLiteral("{from the room}"));
+    EXPECT_EQ(ShownIn(), -1);
+
+    // A window that holds the name and is no open chat's still takes it, as before.
+    AddWindow(QStringLiteral("Sales (Chat)"));
+    client.RaiseMessage(sales, QStringLiteral("{fallback}"));
+    EXPECT_EQ(ShownIn(), 1);
+
+    // Once Sales has a window of its own name, its messages go there.
+    TestMonitorWindow *salesWindow = AddWindow(QStringLiteral("Sales"));
+    client.RaiseMessage(sales, QStringLiteral("{again}"));
+    ASSERT_EQ(salesWindow->entries.size(), 1);
+    EXPECT_TRUE(salesWindow->entries[0].first.endsWith(QStringLiteral("{again}")));
+    EXPECT_EQ(failures, 0);
 }
 
 TEST_F(MessageDispatchTest, OnlyReceivedMessagesAreHandled)

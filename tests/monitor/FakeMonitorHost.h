@@ -23,7 +23,7 @@ public:
     QList<std::pair<QString, QString>> contacts;
 
     QList<std::pair<QWidget *, int>> languageRequests;
-    QStringList lookups; // "chat:<caption>" or "contact:<caption>", in call order
+    QStringList lookups; // the captions of partner lookups, in call order
     QList<platform::WindowId> foreground;
     // Keys of the interface-text file that named no component of the window.
     QStringList unmatchedKeys;
@@ -88,15 +88,12 @@ public:
     bool SaveHistory() const override { return saveHistory; }
     int TimeOut() const override { return timeOut; }
 
-    QString FindPartnerByChatTitle(const QString &caption) override
+    // The first chat, then the first contact, whose name begins with the caption.
+    QString FindPartnerHandle(const QString &caption) override
     {
-        lookups.append(QStringLiteral("chat:") + caption);
-        return Find(chats, caption);
-    }
-    QString FindContactByName(const QString &caption) override
-    {
-        lookups.append(QStringLiteral("contact:") + caption);
-        return Find(contacts, caption);
+        lookups.append(caption);
+        const QString handle = Find(chats, caption);
+        return handle.isEmpty() ? Find(contacts, caption) : handle;
     }
 
     int ClientGeneration() const override { return generation; }

@@ -302,33 +302,18 @@ TEST_F(MonitorWindowTest, ClosingIsRefused)
     EXPECT_FALSE(event.isAccepted());
 }
 
-TEST_F(MonitorWindowTest, PartnerHandleFallsBackFromChatTitleToContact)
+TEST_F(MonitorWindowTest, PartnerHandleIsLookedUpByTheCaptionAtEveryCall)
 {
-    struct Case {
-        const char *what;
-        QList<std::pair<QString, QString>> chats;
-        QList<std::pair<QString, QString>> contacts;
-        QString handle;
-        QStringList lookups;
-    };
-    const Case cases[] = {
-        {"an open chat", {{"Bob", "bob"}, {"Anna Lee", "anna.lee"}}, {{"Anna", "anna.contact"}}, "anna.lee",
-            {"chat:Anna"}},
-        {"no chat: a contact", {{"Ann", "ann"}}, {{"Bob", "bob"}, {"Anna Smith", "anna.smith"}}, "anna.smith",
-            {"chat:Anna", "contact:Anna"}},
-        {"neither", {{"Ann", "ann"}}, {{"Ann", "ann"}}, "", {"chat:Anna", "contact:Anna"}},
-    };
     const auto window = Create();
     window->SetCaption(QStringLiteral("Anna"));
-    EXPECT_EQ(window->Caption(), QStringLiteral("Anna"));
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        host.chats = c.chats;
-        host.contacts = c.contacts;
-        host.lookups.clear();
-        EXPECT_EQ(window->GetPartnerHandle(), c.handle);
-        EXPECT_EQ(host.lookups, c.lookups);
-    }
+    host.chats = {{QStringLiteral("Anna Lee"), QStringLiteral("anna.lee")}};
+    EXPECT_EQ(window->GetPartnerHandle(), QStringLiteral("anna.lee"));
+    host.chats.clear();
+    host.contacts = {{QStringLiteral("Anna Smith"), QStringLiteral("anna.smith")}};
+    EXPECT_EQ(window->GetPartnerHandle(), QStringLiteral("anna.smith"));
+    host.contacts.clear();
+    EXPECT_EQ(window->GetPartnerHandle(), QString());
+    EXPECT_EQ(host.lookups, QStringList(3, QStringLiteral("Anna")));
 }
 
 TEST_F(MonitorWindowTest, MouseUpBringsTheHostForwardThenTheWindow)

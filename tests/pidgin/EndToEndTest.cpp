@@ -13,14 +13,19 @@
 #include "support/X11Client.h"
 
 #include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusMessage>
 #include <QElapsedTimer>
+#include <QScopeGuard>
 
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -58,6 +63,10 @@ protected:
 
     void TearDown() override
     {
+        const auto restore = qScopeGuard([this] {
+            for (const auto &name : restoreNames)
+                name();
+        });
         const QString shot = qEnvironmentVariable("PARLAVOX_E2E_SCREENSHOT");
         if (!shot.isEmpty() && desktop) {
             const QString name = QString::fromLatin1(testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -127,6 +136,39 @@ protected:
         display->Type(XK_Return);
     }
 
+    // Gives a buddy of the user's buddy list another name, as the user does in Pidgin; the name
+    // goes back to `restore` when the test ends.
+    void RenameBuddy(const QString &jid, const QString &alias, const QString &restore)
+    {
+        const auto call = [&](const QString &method, const QVariantList &arguments) {
+            QDBusMessage message = QDBusMessage::createMethodCall(QStringLiteral("im.pidgin.purple.PurpleService"),
+                QStringLiteral("/im/pidgin/purple/PurpleObject"), QStringLiteral("im.pidgin.purple.PurpleInterface"),
+                method);
+            message.setArguments(arguments);
+            const QDBusMessage reply = SharedPidginBus().call(message, QDBus::Block, 5000);
+            EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << qPrintable(reply.errorMessage());
+            return reply.arguments().value(0);
+        };
+        const int account = qdbus_cast<QList<int>>(call(QStringLiteral("PurpleAccountsGetAllActive"), {})).value(0);
+        const int buddy = call(QStringLiteral("PurpleFindBuddy"), {account, jid}).toInt();
+        ASSERT_NE(buddy, 0) << qPrintable(jid);
+        call(QStringLiteral("PurpleBlistAliasBuddy"), {buddy, alias});
+        restoreNames.push_back([call, jid, restore] {
+            const int account = qdbus_cast<QList<int>>(call(QStringLiteral("PurpleAccountsGetAllActive"), {})).value(0);
+            call(QStringLiteral("PurpleBlistAliasBuddy"),
+                {call(QStringLiteral("PurpleFindBuddy"), {account, jid}), restore});
+        });
+    }
+
+    // The receive pane holding `part` must not hold `other`.
+    void ExpectPaneWithout(const QString &part, const QString &other)
+    {
+        const QString pane = WaitForPane(part);
+        EXPECT_FALSE(pane.isEmpty());
+        EXPECT_FALSE(pane.contains(other)) << qPrintable(pane);
+    }
+
+    std::vector<std::function<void()>> restoreNames;
     PidginDesktop *desktop = nullptr;
     QString me;
     TranslationServer server;
@@ -206,4 +248,62 @@ TEST_F(PidginEndToEndTest, RoomMessagesAreTranslatedInTheRoomsWindowAndAnswersGo
         EXPECT_EQ(received.type, QStringLiteral("groupchat"));
     }
     EXPECT_EQ(server.texts(), (QStringList{QStringLiteral("Hello everyone"), QStringLiteral("hi all")}));
+}
+
+TEST_F(PidginEndToEndTest, TextAndMessagesStayWithTheContactNamedExactly)
+{
+    // "Sales Desk" and "Sales": the conversation with Sales Desk is opened first.
+    ASSERT_NO_FATAL_FAILURE(
+        RenameBuddy(desktop->Jid(QStringLiteral("bob")), QStringLiteral("Sales Desk"), QStringLiteral("Bob")));
+    ASSERT_NO_FATAL_FAILURE(
+        RenameBuddy(desktop->Jid(QStringLiteral("carol")), QStringLiteral("Sales"), QStringLiteral("Carol")));
+    std::unique_ptr<XmppPartner> desk = desktop->StartPartner(QStringLiteral("bob"));
+    std::unique_ptr<XmppPartner> sales = desktop->StartPartner(QStringLiteral("carol"));
+    ASSERT_TRUE(desk && sales);
+    desk->SendMessage(me, QStringLiteral("desk first"));
+    unsigned long deskHost = 0, deskMonitor = 0, salesHost = 0, salesMonitor = 0;
+    QRect area;
+    ASSERT_NO_FATAL_FAILURE(WaitDocked(QStringLiteral("Sales Desk"), deskHost, deskMonitor, area));
+    WaitForPane(QStringLiteral("{ T:desk first }"));
+
+    // Sales's messages land in Sales's window, the first one (before its window was there) too.
+    sales->SendMessage(me, QStringLiteral("sales writes"));
+    ASSERT_NO_FATAL_FAILURE(WaitDocked(QStringLiteral("Sales"), salesHost, salesMonitor, area));
+    ExpectPaneWithout(QStringLiteral("{ T:sales writes }"), QStringLiteral("desk first"));
+    sales->SendMessage(me, QStringLiteral("sales again"));
+    ExpectPaneWithout(QStringLiteral("{ T:sales again }"), QStringLiteral("desk first"));
+    ExpectPaneWithout(QStringLiteral("{ T:desk first }"), QStringLiteral("sales"));
+
+    // Text typed in Sales's window reaches Sales, and Sales Desk gets nothing.
+    ASSERT_NO_FATAL_FAILURE(TypeInto(salesMonitor, QStringLiteral("for sales")));
+    XmppPartner::Received received;
+    ASSERT_TRUE(sales->WaitForMessage(received, 10000)) << qPrintable(sales->Error());
+    EXPECT_EQ(received.body, QStringLiteral("for sales\t\n{ T:for sales }"));
+    EXPECT_FALSE(desk->WaitForMessage(received, 1000)) << qPrintable(received.body);
+    EXPECT_FALSE(WaitForPane(QStringLiteral("I say:\nfor sales")).contains(u"desk first"));
+}
+
+TEST_F(PidginEndToEndTest, TextTypedInARoomGoesIntoTheRoomNeverToAContactNamedLikeIt)
+{
+    // A contact whose name begins with the room's name.
+    const QString room = desktop->RoomJid(QStringLiteral("sales"));
+    ASSERT_NO_FATAL_FAILURE(
+        RenameBuddy(desktop->Jid(QStringLiteral("carol")), room + QStringLiteral(" team"), QStringLiteral("Carol")));
+    std::unique_ptr<XmppPartner> anna = desktop->StartPartner(QStringLiteral("anna"));
+    std::unique_ptr<XmppPartner> carol = desktop->StartPartner(QStringLiteral("carol"));
+    ASSERT_TRUE(anna && carol);
+    ASSERT_TRUE(anna->JoinRoom(room, QStringLiteral("anna"))) << qPrintable(anna->Error());
+    ASSERT_TRUE(desktop->PidginJoinRoom(QStringLiteral("sales")));
+    unsigned long host = 0, monitor = 0;
+    QRect area;
+    ASSERT_NO_FATAL_FAILURE(WaitDocked(room, host, monitor, area));
+
+    ASSERT_NO_FATAL_FAILURE(TypeInto(monitor, QStringLiteral("hi room")));
+    XmppPartner::Received received;
+    do {
+        ASSERT_TRUE(anna->WaitForMessage(received, 10000)) << qPrintable(anna->Error());
+    } while (received.from != room + QStringLiteral("/me"));
+    EXPECT_EQ(received.type, QStringLiteral("groupchat"));
+    EXPECT_EQ(received.body, QStringLiteral("hi room\t\n{ T:hi room }"));
+    EXPECT_FALSE(carol->WaitForMessage(received, 1000)) << qPrintable(received.body);
 }

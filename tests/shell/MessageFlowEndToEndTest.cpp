@@ -267,6 +267,47 @@ TEST_F(MessageFlowEndToEndTest, MessageArrivingBeforeItsWindowIsTrackedIsHeldBri
     EXPECT_EQ(rig.server.http.requestCount(), 1u);
 }
 
+TEST_F(MessageFlowEndToEndTest, HeldMessagesAreBoundedAndKeepTheirOrder)
+{
+    ASSERT_TRUE(rig.StartAndDock());
+    // A flood before the window is there: the newest 50 are kept, in arrival order.
+    const auto chat = rig.AddChat(QStringLiteral("Anna Lee"), QStringLiteral("anna.lee"));
+    QStringList expected;
+    for (int i = 0; i < 60; ++i) {
+        rig.client->RaiseMessage(chat, QStringLiteral("{%1}").arg(i));
+        if (i >= 10)
+            expected.append(QStringLiteral("{%1}").arg(i));
+    }
+    const platform::WindowId anna = rig.AddConversationWindow(QStringLiteral("Anna Lee"));
+    const auto texts = [&] {
+        TfrmSkype_Monitor *monitor = rig.MonitorIn(anna);
+        QStringList shown;
+        const QStringList lines = monitor ? PaneLines(monitor) : QStringList();
+        for (qsizetype k = 1; k < lines.size(); k += 2)
+            shown.append(lines[k]);
+        return shown;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return texts().size() >= 50; }));
+    // Then one more: after every held one.
+    rig.client->RaiseMessage(chat, QStringLiteral("{last}"));
+    expected.append(QStringLiteral("{last}"));
+    EXPECT_EQ(texts(), expected);
+}
+
+TEST_F(MessageFlowEndToEndTest, HeldMessagesAreTriedAgainWhenTheWindowsChangeNotAtEveryTick)
+{
+    ASSERT_TRUE(rig.StartAndDock());
+    rig.client->RaiseMessage(rig.AddChat(QStringLiteral("Bob"), QStringLiteral("bob.h")), QStringLiteral("{held}"));
+    // Twenty ticks with the windows as they are: a retry at a bounded rate, not one per tick.
+    rig.client->calls.clear();
+    Pause(2000);
+    // Each try asks for the chat twice; a try at every tick would ask 40 times.
+    EXPECT_LE(rig.client->calls.count(QStringLiteral("MessageChat")), 12);
+    // A window coming is noticed at the next tick.
+    const platform::WindowId bob = rig.AddConversationWindow(QStringLiteral("Bob"));
+    ASSERT_TRUE(WaitUntil([&] { return rig.MonitorIn(bob) && PaneLines(rig.MonitorIn(bob)).size() == 2; }));
+}
+
 TEST_F(MessageFlowEndToEndTest, BurstAcrossTenConversationsKeepsEachMessageInItsWindowInOrder)
 {
     constexpr int kPartners = 10;

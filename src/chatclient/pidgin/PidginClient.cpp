@@ -1,5 +1,6 @@
 #include "chatclient/pidgin/PidginClient.h"
 
+#include "chatclient/pidgin/PidginContacts.h"
 #include "chatclient/pidgin/PidginMarkup.h"
 #include "chatclient/pidgin/PidginWindows.h"
 
@@ -127,6 +128,23 @@ public:
 
 private:
     QString m_address;
+};
+
+// A contact whose names are known already.
+class KnownUser final : public IUser {
+public:
+    KnownUser(QString handle, QString fullName, QString displayName)
+        : m_handle(std::move(handle))
+        , m_fullName(std::move(fullName))
+        , m_displayName(std::move(displayName))
+    { }
+
+    QString UserHandle() override { return m_handle; }
+    QString UserFullName() override { return m_fullName; }
+    QString UserDisplayName() override { return m_displayName; }
+
+private:
+    QString m_handle, m_fullName, m_displayName;
 };
 
 // A buddy of the buddy list, by its handle. For XMPP, libpurple keeps the name the user gave the
@@ -410,6 +428,7 @@ private:
 PidginClient::PidginClient(const QDBusConnection &bus, QObject *parent)
     : QObject(parent)
     , m_link(std::make_shared<PidginLink>(bus))
+    , m_contacts(new PidginContacts(bus, this))
     , m_watcher(new QDBusServiceWatcher(PurpleService, bus, QDBusServiceWatcher::WatchForOwnerChange, this))
     , m_retry(new QTimer(this))
 {
@@ -473,6 +492,7 @@ void PidginClient::AttachToClient(int, bool wait)
 
     if (owner != m_link->owner)
         m_pending.clear();
+    const bool newLink = owner != m_link->owner;
     m_link->owner = owner;
     m_link->quiet = false;
     try {
@@ -480,8 +500,11 @@ void PidginClient::AttachToClient(int, bool wait)
         m_link->Call(QStringLiteral("PurplePrefsSetBool"), {QStringLiteral("/pidgin/conversations/tabs"), 0});
     } catch (...) {
         m_link->owner.clear();
+        m_contacts->Reset(QString());
         throw;
     }
+    if (newLink)
+        m_contacts->Reset(owner);
 }
 
 QString PidginClient::ClientVersion()
@@ -515,11 +538,11 @@ std::shared_ptr<IChatCollection> PidginClient::OpenChats()
 
 std::shared_ptr<IUserCollection> PidginClient::ContactList()
 {
+    if (!m_link->Linked())
+        throw ChatClientError(QStringLiteral("Pidgin is not linked"));
     std::vector<std::shared_ptr<IUser>> users;
-    for (int account : m_link->CallList(QStringLiteral("PurpleAccountsGetAllActive"))) {
-        for (int buddy : m_link->CallList(QStringLiteral("PurpleFindBuddies"), {account, QString()}))
-            users.push_back(std::make_shared<BuddyUser>(m_link, buddy));
-    }
+    for (const PidginContacts::Contact &contact : m_contacts->Contacts())
+        users.push_back(std::make_shared<KnownUser>(contact.handle, contact.fullName, contact.displayName));
     return std::make_shared<UserList>(std::move(users));
 }
 
@@ -631,6 +654,7 @@ void PidginClient::serviceOwnerChanged(const QString &oldOwner)
         return;
     // The linked Pidgin quit: its handles mean nothing now.
     m_link->owner.clear();
+    m_contacts->Reset(QString());
     m_pending.clear();
     m_retry->stop();
 }

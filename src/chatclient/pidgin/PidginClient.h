@@ -12,6 +12,7 @@ class QDBusMessage;
 class QDBusServiceWatcher;
 class QTimer;
 
+class PidginContacts;
 class PidginLink;
 
 // The chat client Pidgin (libpurple), reached over D-Bus. Chats and users are libpurple's int
@@ -32,6 +33,9 @@ public:
     std::shared_ptr<IClient> ClientObject() override;
     // One-to-one and group conversations, in the order they were opened.
     std::shared_ptr<IChatCollection> OpenChats() override;
+    // The buddies of the active accounts, from the names kept since the link (read without
+    // waiting at linking, then kept up to date from Pidgin's signals): asks Pidgin nothing. Right
+    // after linking it may not hold every buddy yet.
     std::shared_ptr<IUserCollection> ContactList() override;
     void SendMessageToUser(const QString &userHandle, const QString &text) override;
     const WindowProfile &ConversationWindows() const override;
@@ -60,6 +64,8 @@ private:
     void serviceOwnerChanged(const QString &oldOwner);
 
     std::shared_ptr<PidginLink> m_link;
+    // The buddies' names; started afresh at every new link (PidginContacts::Reset).
+    PidginContacts *m_contacts = nullptr;
     QDBusServiceWatcher *m_watcher = nullptr;
     // Received messages not raised yet; the first may wait for its conversation to appear.
     std::deque<PendingMessage> m_pending;
