@@ -13,6 +13,7 @@
 
 #include <array>
 #include <memory>
+#include <set>
 #include <vector>
 
 class QObject;
@@ -64,8 +65,13 @@ public:
 
 private:
     void Attach(const TrackingContext &context, platform::WindowId window, const QString &name);
-    void Place(const TrackingContext &context, const WindowClassTable &table, const platform::WindowTree &tree,
-        const QString &name);
+    // Returns the monitor window placed; null when the conversation window has none.
+    IMonitorWindow *Place(const TrackingContext &context, const WindowClassTable &table,
+        const platform::WindowTree &tree, const QString &name);
+
+    // Conversation windows whose monitor window was attached while another window held the
+    // keyboard: its input box gets the keyboard once the user is in the conversation window.
+    std::set<platform::WindowId> m_focusPending;
 };
 
 // Empties every slot of the table, destroying its monitor windows.
