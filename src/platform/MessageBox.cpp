@@ -27,7 +27,8 @@ void ShowMessageBox(const MessageBoxRequest &request)
     }
     // The box is a child of its owner and goes with it: should the owner be destroyed while the
     // box is open (by a timer running meanwhile), the box closes and is gone with it.
-    QPointer<QMessageBox> box = new QMessageBox(request.icon, request.caption, request.text, QMessageBox::Ok, request.owner);
+    QPointer<QMessageBox> box
+        = new QMessageBox(request.icon, request.caption, request.text, QMessageBox::Ok, request.owner);
     if (request.topmost)
         box->setWindowFlag(Qt::WindowStaysOnTopHint, true);
     box->exec();

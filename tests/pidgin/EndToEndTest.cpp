@@ -189,8 +189,8 @@ void ActivateWindow(X11Client &x, unsigned long window)
     event.xclient.format = 32;
     event.xclient.data.l[0] = 2;
     event.xclient.data.l[1] = CurrentTime;
-    XSendEvent(x.display, DefaultRootWindow(x.display), False, SubstructureRedirectMask | SubstructureNotifyMask,
-        &event);
+    XSendEvent(
+        x.display, DefaultRootWindow(x.display), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
     XSync(x.display, False);
 }
 

@@ -688,8 +688,7 @@ std::vector<WindowTree> X11WindowSystem::Trees(std::span<const WindowId> roots)
         if (cached != m_cache.end()) {
             cached->second.askedAt = now;
             result[i] = cached->second.tree;
-        }
-        else
+        } else
             result[i].root = roots[i];
     }
     return result;

@@ -1,8 +1,8 @@
 // The X11 window system against a real X server with a window manager (Xvfb and openbox). The
 // other program's windows are made by the test with a connection of its own.
 
-#include "platform/WindowSystem.h"
 #include "platform/x11/X11WindowSystem.h"
+#include "platform/WindowSystem.h"
 #include "support/Wait.h"
 #include "support/X11Client.h"
 
@@ -292,8 +292,8 @@ TEST_F(X11WindowSystemTest, TreesOfDestroyedWindowsAreForgotten)
     const std::size_t before = platform::x11::KeptTrees(*windows);
     std::vector<Window> hosts;
     for (int i = 0; i < 5; ++i) {
-        const Window host = client.TopLevel("TConversationForm", QStringLiteral("Anna %1").arg(i),
-            QRect(100 + 10 * i, 80, 300, 200));
+        const Window host
+            = client.TopLevel("TConversationForm", QStringLiteral("Anna %1").arg(i), QRect(100 + 10 * i, 80, 300, 200));
         client.Child(client.Child(host, "TPanel", QRect(0, 0, 300, 200)), "TChatContentControl", QRect(5, 5, 90, 90));
         hosts.push_back(host);
     }

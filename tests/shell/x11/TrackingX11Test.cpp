@@ -259,11 +259,13 @@ TEST_F(TrackingX11Test, AnotherProgramKeepsTheKeyboardWhileAConversationWindowAp
     auto typeIntoEditor = [&](unsigned long key) {
         client.Type(key);
         ++typed;
-        return WaitUntil([&] {
-            while (XCheckWindowEvent(client.display, editor, KeyPressMask, &event))
-                --typed;
-            return typed == 0;
-        }, 3);
+        return WaitUntil(
+            [&] {
+                while (XCheckWindowEvent(client.display, editor, KeyPressMask, &event))
+                    --typed;
+                return typed == 0;
+            },
+            3);
     };
 
     // A conversation opened by a partner's message, then renamed: attached twice.
