@@ -7,8 +7,8 @@
 
 #include <exception>
 #include <map>
-#include <optional>
 #include <set>
+#include <utility>
 
 namespace {
 
@@ -151,7 +151,7 @@ void ConversationTracker::Tick(const TrackingContext &context, const WindowClass
         }
     }
     if (found.empty()) {
-        m_focusPending.clear();
+        m_lastActive = 0;
         return;
     }
 
@@ -167,8 +167,11 @@ void ConversationTracker::Tick(const TrackingContext &context, const WindowClass
         trees[tree.root] = std::move(tree);
     // Windows whose children changed by an attach in this tick: read again when listed again.
     std::set<WindowId> changed;
-    // The active window, read once and only when a monitor window waits for the keyboard.
-    std::optional<WindowId> active;
+    // Where the user is: the monitor windows take the keyboard only in the active window.
+    const WindowId active = windows.ActiveWindow();
+    const WindowId lastActive = std::exchange(m_lastActive, active);
+    // A window listed twice takes the keyboard once.
+    bool activeFocused = false;
 
     for (std::size_t i = 0; i < found.size(); ++i) {
         const WindowId window = found[i];
@@ -191,27 +194,28 @@ void ConversationTracker::Tick(const TrackingContext &context, const WindowClass
             }
         }
         if (!hasMonitor && tree.nodes.front().visible) {
-            Attach(context, window, name);
+            Attach(context, window, name, active);
+            activeFocused = activeFocused || window == active;
             changed.insert(window);
             continue;
         }
         IMonitorWindow *placed = Place(context, table, tree, name);
-        if (placed && m_focusPending.count(window)) {
-            if (!active)
-                active = windows.ActiveWindow();
-            if (*active == window) {
-                m_focusPending.erase(window);
-                windows.ActivateWidget(placed->Widget());
-                if (placed->InputPanelVisible())
-                    placed->FocusInput();
-            }
+        // The user has just come into this conversation window.
+        if (placed && window == active && active != lastActive && !activeFocused && placed->InputPanelVisible()) {
+            FocusMonitor(windows, *placed);
+            activeFocused = true;
         }
     }
-    // Conversation windows that are gone wait for nothing.
-    std::erase_if(m_focusPending, [&](WindowId window) { return !seen.count(window); });
 }
 
-void ConversationTracker::Attach(const TrackingContext &context, WindowId window, const QString &name)
+void ConversationTracker::FocusMonitor(platform::WindowSystem &windows, IMonitorWindow &monitor)
+{
+    windows.ActivateWidget(monitor.Widget());
+    if (monitor.InputPanelVisible())
+        monitor.FocusInput();
+}
+
+void ConversationTracker::Attach(const TrackingContext &context, WindowId window, const QString &name, WindowId active)
 {
     platform::WindowSystem &windows = *context.windows;
     TMonitorTable &monitors = *context.monitors;
@@ -271,7 +275,7 @@ void ConversationTracker::Attach(const TrackingContext &context, WindowId window
 
     // The keyboard stays where the user has it: the input box gets it only when the user is in the
     // conversation window already. Another program's window keeps it, and no window comes forward.
-    const bool hostActive = windows.ActiveWindow() == window;
+    const bool hostActive = active == window;
 
     IMonitorWindow &monitor = *monitors[index];
     monitor.SetCaption(name);
@@ -287,15 +291,10 @@ void ConversationTracker::Attach(const TrackingContext &context, WindowId window
     monitor.mniDoubleClick();
     monitor.mniSendChineseClick(context.sendLanguage);
     monitor.mniRecvChineseClick(context.recvLanguage);
-    if (!hostActive) {
+    if (hostActive)
+        FocusMonitor(windows, monitor);
+    else
         windows.RaiseWidget(monitor.Widget());
-        m_focusPending.insert(window);
-        return;
-    }
-    m_focusPending.erase(window);
-    windows.ActivateWidget(monitor.Widget());
-    if (monitor.InputPanelVisible())
-        monitor.FocusInput();
 }
 
 IMonitorWindow *ConversationTracker::Place(

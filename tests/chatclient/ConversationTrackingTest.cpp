@@ -348,12 +348,19 @@ TEST_F(TrackingTest, InputBoxTakesTheKeyboardOnlyWhileTheUserIsInTheConversation
     const WindowId own = windows.WindowOf(monitor);
     EXPECT_EQ(windows.ChildrenOf(window).back(), own);
 
-    // The user comes into the conversation window: its input box gets the keyboard, once.
+    // The user comes into the conversation window: its input box gets the keyboard, once each
+    // time the user comes back.
     windows.active = window;
     Tick(4);
     Tick(4);
     EXPECT_EQ(monitor->focusRequests, 1);
     EXPECT_EQ(windows.activated, std::vector<WindowId>{own});
+    windows.active = editor;
+    Tick(4);
+    windows.active = window;
+    Tick(4);
+    Tick(4);
+    EXPECT_EQ(monitor->focusRequests, 2);
 
     // A conversation window the user is in when it appears gives its input box the keyboard at once.
     const WindowId opened = AddConversation(4, QStringLiteral("Bob"));
@@ -364,7 +371,7 @@ TEST_F(TrackingTest, InputBoxTakesTheKeyboardOnlyWhileTheUserIsInTheConversation
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(windows.activated, std::vector<WindowId>{windows.WindowOf(second)});
     EXPECT_EQ(second->focusRequests, 1);
-    EXPECT_EQ(monitor->focusRequests, 1);
+    EXPECT_EQ(monitor->focusRequests, 2);
 }
 
 TEST_F(TrackingTest, LongTitlesAreCutAtWholeCharactersAndAttachedOnce)
