@@ -1,12 +1,14 @@
 #include "chatclient/ConversationTracking.h"
 
 #include "platform/CodePage.h"
+#include "platform/Text.h"
 
 #include <QWidget>
 
 #include <exception>
 #include <map>
 #include <set>
+#include <utility>
 
 namespace {
 
@@ -14,8 +16,15 @@ using platform::WindowId;
 using platform::WindowInfo;
 using platform::WindowTree;
 
-// Class names and titles are read up to 254 characters.
+// Class names and titles are read up to 254 code units, cut before a character that would not
+// fit whole: half a character would come back as another one from the monitor window's title,
+// and the window would never be recognised as attached.
 constexpr qsizetype kTextLimit = 254;
+
+QString CutText(const QString &text)
+{
+    return platform::LeftWhole(text, kTextLimit);
+}
 // Height of a new monitor window's input panel.
 constexpr int kInputPanelHeight = 145;
 
@@ -109,10 +118,10 @@ void ConversationTracker::Tick(const TrackingContext &context, const WindowClass
     std::vector<WindowId> found;
     auto collect = [&](const std::vector<WindowInfo> &infos) {
         for (const WindowInfo &info : infos) {
-            if (info.exists && table.conversationClasses.contains(info.className.left(kTextLimit))
+            if (info.exists && table.conversationClasses.contains(CutText(info.className))
                 && (table.conversationRole.isEmpty() || info.role == table.conversationRole)) {
                 found.push_back(info.id);
-                foundCaptions.push_back(info.title.left(kTextLimit));
+                foundCaptions.push_back(CutText(info.title));
                 foundHandles.push_back(QByteArray::number(static_cast<qulonglong>(info.id)));
             }
         }
@@ -124,7 +133,7 @@ void ConversationTracker::Tick(const TrackingContext &context, const WindowClass
         WindowId mainWindow = 0;
         for (const QString &mainClass : table.mainWindowClasses) {
             for (const WindowInfo &info : topLevelInfos) {
-                if (info.exists && info.className.left(kTextLimit) == mainClass) {
+                if (info.exists && CutText(info.className) == mainClass) {
                     mainWindow = info.id;
                     break;
                 }
@@ -141,8 +150,10 @@ void ConversationTracker::Tick(const TrackingContext &context, const WindowClass
             collect(topLevelInfos);
         }
     }
-    if (found.empty())
+    if (found.empty()) {
+        m_lastActive = 0;
         return;
+    }
 
     // Every found window with all its descendants, read at once.
     std::vector<WindowId> roots;
@@ -156,6 +167,11 @@ void ConversationTracker::Tick(const TrackingContext &context, const WindowClass
         trees[tree.root] = std::move(tree);
     // Windows whose children changed by an attach in this tick: read again when listed again.
     std::set<WindowId> changed;
+    // Where the user is: the monitor windows take the keyboard only in the active window.
+    const WindowId active = windows.ActiveWindow();
+    const WindowId lastActive = std::exchange(m_lastActive, active);
+    // A window listed twice takes the keyboard once.
+    bool activeFocused = false;
 
     for (std::size_t i = 0; i < found.size(); ++i) {
         const WindowId window = found[i];
@@ -178,15 +194,28 @@ void ConversationTracker::Tick(const TrackingContext &context, const WindowClass
             }
         }
         if (!hasMonitor && tree.nodes.front().visible) {
-            Attach(context, window, name);
+            Attach(context, window, name, active);
+            activeFocused = activeFocused || window == active;
             changed.insert(window);
             continue;
         }
-        Place(context, table, tree, name);
+        IMonitorWindow *placed = Place(context, table, tree, name);
+        // The user has just come into this conversation window.
+        if (placed && window == active && active != lastActive && !activeFocused && placed->InputPanelVisible()) {
+            FocusMonitor(windows, *placed);
+            activeFocused = true;
+        }
     }
 }
 
-void ConversationTracker::Attach(const TrackingContext &context, WindowId window, const QString &name)
+void ConversationTracker::FocusMonitor(platform::WindowSystem &windows, IMonitorWindow &monitor)
+{
+    windows.ActivateWidget(monitor.Widget());
+    if (monitor.InputPanelVisible())
+        monitor.FocusInput();
+}
+
+void ConversationTracker::Attach(const TrackingContext &context, WindowId window, const QString &name, WindowId active)
 {
     platform::WindowSystem &windows = *context.windows;
     TMonitorTable &monitors = *context.monitors;
@@ -244,6 +273,10 @@ void ConversationTracker::Attach(const TrackingContext &context, WindowId window
         created = true;
     }
 
+    // The keyboard stays where the user has it: the input box gets it only when the user is in the
+    // conversation window already. Another program's window keeps it, and no window comes forward.
+    const bool hostActive = active == window;
+
     IMonitorWindow &monitor = *monitors[index];
     monitor.SetCaption(name);
     monitor.SetInputPanelHeight(kInputPanelHeight);
@@ -254,17 +287,17 @@ void ConversationTracker::Attach(const TrackingContext &context, WindowId window
             monitors[index].reset();
         return;
     }
-    windows.Activate(window);
     monitor.Widget()->show();
     monitor.mniDoubleClick();
     monitor.mniSendChineseClick(context.sendLanguage);
     monitor.mniRecvChineseClick(context.recvLanguage);
-    windows.ActivateWidget(monitor.Widget());
-    if (monitor.InputPanelVisible())
-        monitor.FocusInput();
+    if (hostActive)
+        FocusMonitor(windows, monitor);
+    else
+        windows.RaiseWidget(monitor.Widget());
 }
 
-void ConversationTracker::Place(
+IMonitorWindow *ConversationTracker::Place(
     const TrackingContext &context, const WindowClassTable &table, const WindowTree &tree, const QString &name)
 {
     platform::WindowSystem &windows = *context.windows;
@@ -280,7 +313,7 @@ void ConversationTracker::Place(
         }
     }
     if (!monitor)
-        return;
+        return nullptr;
 
     // The screen area to cover: found by the client's profile itself, or else spanned by the
     // controls of the message area, the panel below it and (by table) the input area.
@@ -288,7 +321,7 @@ void ConversationTracker::Place(
     if (table.coverArea) {
         area = table.coverArea(tree);
         if (area.isNull())
-            return;
+            return monitor;
     } else {
         for (std::size_t i = 1; i < tree.nodes.size(); ++i) {
             const platform::WindowNode &node = tree.nodes[i];
@@ -350,4 +383,5 @@ void ConversationTracker::Place(
     }
     if (own && ownIsChild && topmost != own)
         windows.RaiseWidget(widget);
+    return monitor;
 }

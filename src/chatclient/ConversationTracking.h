@@ -63,9 +63,19 @@ public:
     ControlRects rects;
 
 private:
-    void Attach(const TrackingContext &context, platform::WindowId window, const QString &name);
-    void Place(const TrackingContext &context, const WindowClassTable &table, const platform::WindowTree &tree,
-        const QString &name);
+    void Attach(
+        const TrackingContext &context, platform::WindowId window, const QString &name, platform::WindowId active);
+    // Returns the monitor window placed; null when the conversation window has none.
+    IMonitorWindow *Place(const TrackingContext &context, const WindowClassTable &table,
+        const platform::WindowTree &tree, const QString &name);
+
+    // Gives the input box of a monitor window the keyboard, the user being in its conversation window.
+    static void FocusMonitor(platform::WindowSystem &windows, IMonitorWindow &monitor);
+
+    // The active window as the last tick saw it. When the user comes into a conversation window
+    // (it becomes the active one), its monitor window's input box gets the keyboard: the chat
+    // client's own controls under it would otherwise take the keys unseen.
+    platform::WindowId m_lastActive = 0;
 };
 
 // Empties every slot of the table, destroying its monitor windows.

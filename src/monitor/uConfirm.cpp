@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QTextDocument>
 #include <QTextEdit>
 
 // The dialog's picture lives in the monitor library's resource file.
@@ -105,4 +106,23 @@ void TfrmConfirm::TntFormShow()
 void TfrmConfirm::btnOkClick()
 {
     accept();
+}
+
+void TfrmConfirm::SetContent(const QString &text)
+{
+    edtConfirmContent->setPlainText(text);
+    FShownText = text;
+    FShownRaw = edtConfirmContent->document()->toRawText();
+}
+
+QString TfrmConfirm::Content() const
+{
+    // The box's plain text would turn no-break spaces into blanks and line and paragraph
+    // separators into line feeds: a translation the user left alone goes out as it came.
+    QString raw = edtConfirmContent->document()->toRawText();
+    if (raw == FShownRaw)
+        return FShownText;
+    raw.replace(QChar::ParagraphSeparator, u'\n');
+    raw.replace(QChar::LineSeparator, u'\n');
+    return raw;
 }

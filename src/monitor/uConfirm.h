@@ -32,6 +32,13 @@ public:
     void TntFormShow();
     void btnOkClick();
 
+    // Puts a translation into edtConfirmContent.
+    void SetContent(const QString &text);
+    // The text of edtConfirmContent: exactly the text put in while the user has not changed it
+    // (every character kept, line breaks as they were); after a change, as the user sees it,
+    // line and paragraph breaks as LF and every other character as it stands.
+    QString Content() const;
+
 protected:
     void showEvent(QShowEvent *event) override;
 
@@ -40,4 +47,7 @@ private:
     void CentreOnMainForm();
 
     IMonitorHost *FHost;
+    // The text put in, and the box's text right afterwards.
+    QString FShownText;
+    QString FShownRaw;
 };

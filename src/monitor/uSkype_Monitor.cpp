@@ -22,6 +22,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QPointer>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyleOptionToolButton>
@@ -521,11 +522,16 @@ void TfrmSkype_Monitor::btnStartTranslateClick()
 void TfrmSkype_Monitor::btnChatHistoryClick()
 { }
 
-void TfrmSkype_Monitor::ShowHint(const QString &key)
+bool TfrmSkype_Monitor::ShowHint(const QString &key)
 {
+    // Tracking may destroy the window while the box is open; the box goes with it.
+    const QPointer<TfrmSkype_Monitor> self(this);
     platform::ShowMessageBox({this, FHost->GetMessageText(QStringLiteral("HINT_CAPTION")), FHost->GetMessageText(key),
         QMessageBox::Information, true});
+    if (!self)
+        return false;
     edtInput->setFocus(Qt::OtherFocusReason);
+    return true;
 }
 
 void TfrmSkype_Monitor::btnSendMessageClick()
@@ -612,14 +618,14 @@ bool TfrmSkype_Monitor::ConfirmTranslation()
     const quint64 serial = FSerial;
     auto dialog = std::make_unique<TfrmConfirm>(FHost);
     dialog->FLangIndex = FHost->LangIndex();
-    dialog->edtConfirmContent->setPlainText(FSendResult.Translated());
+    dialog->SetContent(FSendResult.Translated());
     FConfirm = dialog.get();
     // However the dialog ends, its text is used.
     dialog->exec();
     if (!FromSerial(serial))
         return false;
     FConfirm = nullptr;
-    FSendResult.SetTranslated(dialog->edtConfirmContent->toPlainText());
+    FSendResult.SetTranslated(dialog->Content());
     return true;
 }
 
@@ -738,6 +744,11 @@ void TfrmSkype_Monitor::edtReceiveChange()
 
 void TfrmSkype_Monitor::FormShow()
 {
+    // Shown inside a conversation window, the window leaves the keyboard where it is: another
+    // program may hold it. Tracking gives the input box the keyboard when the user is in the
+    // conversation window.
+    if (FHostWnd != 0)
+        return;
     BringSelfToForeground();
     if (InputPanelVisible())
         edtInput->setFocus(Qt::OtherFocusReason);

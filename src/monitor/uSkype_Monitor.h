@@ -158,7 +158,9 @@ private:
     // Shows the confirmation dialog and takes its text as the translation. False when this window
     // was destroyed while the dialog was open.
     bool ConfirmTranslation();
-    void ShowHint(const QString &key);
+    // Shows the message of `key` in a box and gives the input box the focus again. False when the
+    // window was destroyed while the box was open: the caller must not touch it then.
+    bool ShowHint(const QString &key);
     void QueueSpeech(const QByteArray &utterance);
 
     IMonitorHost *FHost;

@@ -1,5 +1,7 @@
 #include "platform/MessageBox.h"
 
+#include <QPointer>
+
 namespace platform {
 
 namespace {
@@ -23,10 +25,14 @@ void ShowMessageBox(const MessageBoxRequest &request)
         Handler()(request);
         return;
     }
-    QMessageBox box(request.icon, request.caption, request.text, QMessageBox::Ok, request.owner);
+    // The box is a child of its owner and goes with it: should the owner be destroyed while the
+    // box is open (by a timer running meanwhile), the box closes and is gone with it.
+    QPointer<QMessageBox> box
+        = new QMessageBox(request.icon, request.caption, request.text, QMessageBox::Ok, request.owner);
     if (request.topmost)
-        box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    box.exec();
+        box->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    box->exec();
+    delete box.data();
 }
 
 } // namespace platform

@@ -17,7 +17,8 @@ struct MessageBoxRequest {
     bool topmost = false;
 };
 
-// Shows a modal message box with an OK button, owned by the given window.
+// Shows a modal message box with an OK button, owned by the given window. The box closes when
+// its owner is destroyed meanwhile; the caller must then not touch the owner after the return.
 void ShowMessageBox(const MessageBoxRequest &request);
 
 // Tests replace the box with a recorder; null restores the real box.

@@ -40,4 +40,15 @@ QStringList SplitLines(const QString &text)
     return lines;
 }
 
+QString LeftWhole(const QString &text, qsizetype units)
+{
+    if (units <= 0)
+        return {};
+    if (units >= text.size())
+        return text;
+    if (text[units - 1].isHighSurrogate() && text[units].isLowSurrogate())
+        --units;
+    return text.left(units);
+}
+
 } // namespace platform

@@ -12,4 +12,8 @@ QString Trim(const QString &text);
 // a final break adds no empty line, and an empty text has no lines.
 QStringList SplitLines(const QString &text);
 
+// The first `units` UTF-16 code units of a text, one fewer when the cut would part a surrogate
+// pair: a cut never leaves half a character behind.
+QString LeftWhole(const QString &text, qsizetype units);
+
 } // namespace platform

@@ -31,6 +31,7 @@ public:
         return result;
     }
     void Activate(WindowId) override { }
+    WindowId ActiveWindow() override { return 0; }
     bool Embed(QWidget *, WindowId, const QString &, const QString &) override { return false; }
     void SetWidgetGeometry(QWidget *widget, const QRect &geometry) override
     {

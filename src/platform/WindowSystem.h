@@ -80,6 +80,9 @@ public:
 
     // Brings another program's window to the foreground.
     virtual void Activate(WindowId window) = 0;
+    // The top-level client window that holds the keyboard (the active window); 0 when none does
+    // or it cannot be told.
+    virtual WindowId ActiveWindow() = 0;
 
     // Makes `widget` a child window of `host` (another program's window): frameless, with the
     // given window class and title, so a search among the host's children finds it by both.

@@ -141,11 +141,6 @@ TEST_F(TrackingTest, NewWindowStartsWithTheMainWindowsLanguagesAndIsPlacedOnTheN
     EXPECT_EQ(monitor->sendLanguage, QStringLiteral("German"));
     EXPECT_EQ(monitor->recvLanguage, QStringLiteral("French"));
     EXPECT_TRUE(monitor->isVisible());
-    EXPECT_EQ(monitor->focusRequests, 1);
-    // The host first, then the monitor window, brought to the front.
-    ASSERT_EQ(windows.activated.size(), 2u);
-    EXPECT_EQ(windows.activated[0], window);
-    EXPECT_EQ(windows.activated[1], windows.WindowOf(monitor));
     EXPECT_NE(monitor->geometry(), QRect(kContent.topLeft(), QSize(400, 340)));
 
     Tick(3);
@@ -333,6 +328,77 @@ TEST_F(TrackingTest, ConversationsSharingANameEachKeepTheirOwnMonitor)
     EXPECT_EQ(MonitorIn(second)->geometry(), QRect(20, 50, 300, 240));
 }
 
+TEST_F(TrackingTest, InputBoxTakesTheKeyboardOnlyWhileTheUserIsInTheConversationWindow)
+{
+    // Another program holds the keyboard while a conversation window appears and is renamed.
+    const WindowId editor = windows.AddTopLevel(QStringLiteral("Editor"), QStringLiteral("notes"), QRect(0, 0, 90, 90));
+    windows.active = editor;
+    const WindowId window = AddConversation(4, QStringLiteral("Anna"));
+    Tick(4);
+    TestMonitorWindow *monitor = MonitorIn(window);
+    ASSERT_NE(monitor, nullptr);
+    Tick(4);
+    windows.Find(window)->title = QStringLiteral("Anna Lee");
+    Tick(4);
+    ASSERT_EQ(monitor->Caption(), QStringLiteral("Anna Lee"));
+    Tick(4);
+    EXPECT_EQ(monitor->focusRequests, 0);
+    EXPECT_TRUE(windows.activated.empty());
+    EXPECT_EQ(windows.active, editor);
+    const WindowId own = windows.WindowOf(monitor);
+    EXPECT_EQ(windows.ChildrenOf(window).back(), own);
+
+    // The user comes into the conversation window: its input box gets the keyboard, once each
+    // time the user comes back.
+    windows.active = window;
+    Tick(4);
+    Tick(4);
+    EXPECT_EQ(monitor->focusRequests, 1);
+    EXPECT_EQ(windows.activated, std::vector<WindowId>{own});
+    windows.active = editor;
+    Tick(4);
+    windows.active = window;
+    Tick(4);
+    Tick(4);
+    EXPECT_EQ(monitor->focusRequests, 2);
+
+    // A conversation window the user is in when it appears gives its input box the keyboard at once.
+    const WindowId opened = AddConversation(4, QStringLiteral("Bob"));
+    windows.active = opened;
+    windows.activated.clear();
+    Tick(4);
+    TestMonitorWindow *second = MonitorIn(opened);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(windows.activated, std::vector<WindowId>{windows.WindowOf(second)});
+    EXPECT_EQ(second->focusRequests, 1);
+    EXPECT_EQ(monitor->focusRequests, 2);
+}
+
+TEST_F(TrackingTest, LongTitlesAreCutAtWholeCharactersAndAttachedOnce)
+{
+    // The 254-unit cut falls inside a character outside the basic plane, or just after it.
+    const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80");
+    const struct {
+        QString title;
+        QString caption;
+    } cases[] = {
+        {QString(253, u'a') + smile + QStringLiteral("tail"), QString(253, u'a')},
+        {QString(252, u'b') + smile + QStringLiteral("tail"), QString(252, u'b') + smile},
+    };
+    for (const auto &c : cases) {
+        const WindowId window = AddConversation(4, c.title);
+        windows.calls.clear();
+        for (int tick = 0; tick < 5; ++tick)
+            Tick(4);
+        TestMonitorWindow *monitor = MonitorIn(window);
+        ASSERT_NE(monitor, nullptr);
+        EXPECT_EQ(monitor->Caption(), c.caption);
+        EXPECT_EQ(windows.calls.count(QStringLiteral("Embed")), 1);
+        EXPECT_TRUE(captions.contains(c.caption));
+    }
+    EXPECT_EQ(created.size(), 2u);
+}
+
 TEST_F(TrackingTest, MonitorStaysAboveTheHostsOwnChildren)
 {
     const WindowId window = AddConversation(3, QStringLiteral("Anna (Chat)"));
@@ -349,7 +415,7 @@ TEST_F(TrackingTest, MonitorStaysAboveTheHostsOwnChildren)
 
 TEST_F(TrackingTest, HostVanishingInTheMiddleOfATickCostsOnlyThatTick)
 {
-    for (const char *moment : {"Embed", "Activate", "SetWindowRegion", "Trees"}) {
+    for (const char *moment : {"Embed", "ActiveWindow", "SetWindowRegion", "Trees"}) {
         SCOPED_TRACE(moment);
         const WindowId window = AddConversation(3, QStringLiteral("Anna (Chat)"));
         if (QLatin1String(moment) == QLatin1String("SetWindowRegion"))

@@ -210,3 +210,29 @@ TEST(ConfirmDialog, KeepsTheEditedTextHoweverItIsClosed)
         EXPECT_EQ(dialog.edtConfirmContent->toPlainText(), QStringLiteral("Hello\nwrold 你好"));
     }
 }
+
+TEST(ConfirmDialog, GivesAnUntouchedTextBackExactlyAndAnEditedOneAsShown)
+{
+    const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80");
+    struct Case {
+        QString shown;
+        QString typed;
+        QString content;
+    };
+    const Case cases[] = {
+        {QStringLiteral("a\u00a0b"), {}, QStringLiteral("a\u00a0b")},
+        {QStringLiteral("line\u2028next\u2029last"), {}, QStringLiteral("line\u2028next\u2029last")},
+        {QStringLiteral("one\r\ntwo\rthree\n"), {}, QStringLiteral("one\r\ntwo\rthree\n")},
+        {QStringLiteral("\t ") + smile + QStringLiteral(" "), {}, QStringLiteral("\t ") + smile + QStringLiteral(" ")},
+        // Edited: no-break spaces stay, breaks become line feeds.
+        {QStringLiteral("a\u00a0b\u2028c\nd"), QStringLiteral("!"), QStringLiteral("a\u00a0b\nc\nd!")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.shown.toStdString());
+        ConfirmHost host;
+        TfrmConfirm dialog(&host);
+        dialog.SetContent(c.shown);
+        RunModal(dialog, c.typed, [&] { dialog.close(); });
+        EXPECT_EQ(dialog.Content(), c.content);
+    }
+}

@@ -14,9 +14,12 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QScrollBar>
 #include <QTextEdit>
+#include <QTimer>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -289,6 +292,37 @@ TEST_F(MonitorWindowTest, EnterInTheInputBoxSendsAndNeverLeavesALineBreak)
     QKeyEvent letter(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
     QApplication::sendEvent(window->edtInput, &letter);
     EXPECT_EQ(window->edtInput->toPlainText(), QStringLiteral("a"));
+}
+
+TEST_F(MonitorWindowTest, AHintBoxOpenWhenItsWindowIsDestroyedGoesWithIt)
+{
+    // Refusing an empty input opens the box; a timer (as tracking's tick does) destroys the window
+    // while the box is up. Entered by the button and by Enter in the input box.
+    for (bool byEnter : {false, true}) {
+        SCOPED_TRACE(byEnter ? "Enter" : "button");
+        auto window = Create();
+        window->show();
+        QPointer<QMessageBox> box;
+        QTimer timer;
+        timer.setInterval(5);
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            if (!box)
+                box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (box && window)
+                window.reset();
+        });
+        timer.start();
+        if (byEnter) {
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+            QApplication::sendEvent(window->edtInput, &press);
+        } else {
+            window->btnSendMessage->click();
+        }
+        timer.stop();
+        EXPECT_FALSE(window);
+        EXPECT_TRUE(box.isNull());
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    }
 }
 
 TEST_F(MonitorWindowTest, ClosingIsRefused)

@@ -21,10 +21,12 @@
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/keysym.h>
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace {
@@ -217,6 +219,96 @@ TEST_F(PidginEndToEndTest, PartnerAndUserTalkThroughTheTranslatorWindowDockedOve
     anna->SendMessage(me, QStringLiteral("Bonjour\n{ Hello }"));
     EXPECT_FALSE(WaitForPane(QStringLiteral("Anna Lee says:\nBonjour\n{ Hello }")).isEmpty());
     EXPECT_EQ(server.texts(), (QStringList{QStringLiteral("Good morning"), QStringLiteral("how are you")}));
+}
+
+// Asks the window manager to give `window` the keyboard, as a click on its title bar does.
+void ActivateWindow(X11Client &x, unsigned long window)
+{
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = x.AtomOf("_NET_ACTIVE_WINDOW");
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = 2;
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(
+        x.display, DefaultRootWindow(x.display), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    XSync(x.display, False);
+}
+
+::Window FocusOf(X11Client &x)
+{
+    ::Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(x.display, &focus, &revert);
+    return focus;
+}
+
+TEST_F(PidginEndToEndTest, APartnersFirstMessageLeavesTheKeyboardWithTheProgramTheUserIsTypingIn)
+{
+    // Starting translation brings Pidgin forward: that settles first.
+    ::Window settled = FocusOf(*display);
+    QElapsedTimer steady;
+    steady.start();
+    ASSERT_TRUE(WaitUntil([&] {
+        if (FocusOf(*display) != settled) {
+            settled = FocusOf(*display);
+            steady.restart();
+        }
+        return steady.elapsed() > 1000;
+    }));
+
+    // The user types in another program's window.
+    const unsigned long editor = display->TopLevel("Editor", QStringLiteral("notes"), QRect(700, 500, 300, 200));
+    XSelectInput(display->display, editor, KeyPressMask);
+    ASSERT_TRUE(WaitUntil([&] { return display->Managed(editor); }));
+    ActivateWindow(*display, editor);
+    ASSERT_TRUE(WaitUntil([&] { return FocusOf(*display) == editor; }));
+    XEvent event;
+    while (XCheckWindowEvent(display->display, editor, KeyPressMask, &event)) { }
+    int pending = 0;
+    auto typeIntoEditor = [&](unsigned long key) {
+        display->Type(key);
+        ++pending;
+        return WaitUntil(
+            [&] {
+                while (XCheckWindowEvent(display->display, editor, KeyPressMask, &event))
+                    --pending;
+                return pending == 0;
+            },
+            3);
+    };
+
+    // Meanwhile a partner writes first: Pidgin opens the conversation window and the translator
+    // window docks into it, showing the message.
+    std::unique_ptr<XmppPartner> anna = desktop->StartPartner(QStringLiteral("anna"));
+    ASSERT_TRUE(anna);
+    anna->SendMessage(me, QStringLiteral("Good morning"));
+    unsigned long host = 0, monitor = 0;
+    QRect area;
+    ASSERT_NO_FATAL_FAILURE(WaitDocked(QStringLiteral("Anna Lee"), host, monitor, area));
+    EXPECT_FALSE(WaitForPane(QStringLiteral("{ T:Good morning }")).isEmpty());
+    const bool hostTookTheKeyboard = FocusOf(*display) != editor;
+
+    // The keys, Enter included, still go to the other program; nothing reaches the partner.
+    for (unsigned long key : {XK_o, XK_k, XK_Return})
+        EXPECT_TRUE(typeIntoEditor(key)) << "a key did not reach the program the user is typing in";
+    EXPECT_EQ(FocusOf(*display), editor);
+    EXPECT_FALSE(hostTookTheKeyboard);
+    XmppPartner::Received received;
+    EXPECT_FALSE(anna->WaitForMessage(received, 500)) << qPrintable(received.body);
+
+    // The user goes to the conversation window: the translator's input box takes the keyboard.
+    ActivateWindow(*display, host);
+    ASSERT_TRUE(WaitUntil([&] { return FocusOf(*display) == monitor; }))
+        << "the translator window did not take the keyboard in the active conversation window";
+    for (const char c : std::string("hi"))
+        display->Type(static_cast<unsigned long>(c));
+    display->Type(XK_Return);
+    ASSERT_TRUE(anna->WaitForMessage(received, 10000)) << qPrintable(anna->Error());
+    EXPECT_EQ(received.body, QStringLiteral("hi\t\n{ T:hi }"));
+    XDestroyWindow(display->display, editor);
+    XSync(display->display, False);
 }
 
 TEST_F(PidginEndToEndTest, RoomMessagesAreTranslatedInTheRoomsWindowAndAnswersGoIntoTheRoom)

@@ -31,4 +31,27 @@ TEST(Text, LinesBreakAtCrLfCrOrLfAndAFinalBreakAddsNoLine)
         EXPECT_EQ(platform::SplitLines(c.text), c.lines) << c.text.toStdString();
 }
 
+TEST(Text, LeftWholeNeverPartsASurrogatePair)
+{
+    const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80"); // U+1F600, two code units
+    struct Case {
+        QString text;
+        qsizetype units;
+        QString left;
+    };
+    const Case cases[] = {
+        {QStringLiteral("abc"), 2, QStringLiteral("ab")},
+        {QStringLiteral("abc"), 5, QStringLiteral("abc")},
+        {QStringLiteral("abc"), 0, QString()},
+        {QStringLiteral("ab") + smile, 3, QStringLiteral("ab")},
+        {QStringLiteral("ab") + smile, 4, QStringLiteral("ab") + smile},
+        {smile + smile, 3, smile},
+        // A lone half is a unit of its own.
+        {QStringLiteral("a") + QChar(0xD83D) + QStringLiteral("b"), 2, QStringLiteral("a") + QChar(0xD83D)},
+        {QStringLiteral("a") + QChar(0xDE00) + QStringLiteral("b"), 2, QStringLiteral("a") + QChar(0xDE00)},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(platform::LeftWhole(c.text, c.units), c.left) << c.units;
+}
+
 } // namespace

@@ -186,6 +186,14 @@ void FakeWindowSystem::Activate(WindowId window)
 {
     Enter(QStringLiteral("Activate"));
     activated.push_back(window);
+    if (m_windows.count(window))
+        active = window;
+}
+
+FakeWindowSystem::WindowId FakeWindowSystem::ActiveWindow()
+{
+    Enter(QStringLiteral("ActiveWindow"));
+    return m_windows.count(active) ? active : 0;
 }
 
 bool FakeWindowSystem::Embed(QWidget *widget, WindowId host, const QString &className, const QString &title)
@@ -204,7 +212,8 @@ bool FakeWindowSystem::Embed(QWidget *widget, WindowId host, const QString &clas
     window.id = id;
     window.parent = host;
     window.className = className;
-    window.title = title;
+    // A title travels as UTF-8, as on X11: half a character does not come back.
+    window.title = QString::fromUtf8(title.toUtf8());
     window.widget = widget;
     window.embedded = true;
     return true;
@@ -241,6 +250,11 @@ void FakeWindowSystem::ActivateWidget(QWidget *widget)
     if (const WindowId id = WindowOf(widget)) {
         Raise(id);
         activated.push_back(id);
+        // The keyboard goes into the top-level window that holds the widget.
+        WindowId top = id;
+        while (m_windows.count(top) && m_windows[top].parent)
+            top = m_windows[top].parent;
+        active = top;
     }
 }
 

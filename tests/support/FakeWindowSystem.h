@@ -58,6 +58,8 @@ public:
     std::function<void(const QString &call)> beforeCall;
     QStringList calls;
     std::vector<WindowId> activated;
+    // The top-level window holding the keyboard; activations move it, a test sets it.
+    WindowId active = 0;
 
     // platform::WindowSystem
     std::vector<WindowId> TopLevelWindows() override;
@@ -65,6 +67,7 @@ public:
     std::vector<platform::WindowInfo> Describe(std::span<const WindowId> windows) override;
     std::vector<platform::WindowTree> Trees(std::span<const WindowId> roots) override;
     void Activate(WindowId window) override;
+    WindowId ActiveWindow() override;
     bool Embed(QWidget *widget, WindowId host, const QString &className, const QString &title) override;
     void SetWidgetGeometry(QWidget *widget, const QRect &geometry) override;
     WindowId WidgetWindow(QWidget *widget) override;

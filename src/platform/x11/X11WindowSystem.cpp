@@ -26,6 +26,8 @@ constexpr std::size_t kMaxNodesPerTree = 4096;
 // A tree read is kept until an event reports a change in it, and read afresh after this long in
 // any case (plus a share of up to a second that spreads the reads of many trees over time).
 constexpr qint64 kTreeRefreshMs = 2000;
+// A kept tree that nobody asked for this long is forgotten.
+constexpr qint64 kTreeForgetMs = 10000;
 // Property lengths in 32-bit units.
 constexpr uint32_t kClassLength = 256;
 constexpr uint32_t kTitleLength = 1024;
@@ -45,6 +47,24 @@ template <typename T> using Reply = std::unique_ptr<T, FreeDeleter>;
         return Reply<std::remove_pointer_t<decltype(reply_)>>(reply_);                                                 \
     }())
 
+// Drops a UTF-8 sequence cut off at the end of the bytes, so that a text read only in part ends
+// with its last whole character rather than a replacement character.
+void DropCutUtf8Tail(QByteArray &bytes)
+{
+    qsizetype lead = bytes.size();
+    int continuation = 0;
+    while (lead > 0 && continuation < 4 && (static_cast<unsigned char>(bytes[lead - 1]) & 0xC0) == 0x80) {
+        --lead;
+        ++continuation;
+    }
+    if (lead == 0)
+        return;
+    const auto first = static_cast<unsigned char>(bytes[lead - 1]);
+    const int length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
+    if (length > 1 && continuation + 1 < length)
+        bytes.truncate(lead - 1);
+}
+
 QString PropertyText(xcb_get_property_reply_t *reply, xcb_atom_t utf8)
 {
     if (!reply || reply->type == XCB_ATOM_NONE || reply->format != 8)
@@ -56,6 +76,8 @@ QString PropertyText(xcb_get_property_reply_t *reply, xcb_atom_t utf8)
     const qsizetype zero = bytes.indexOf('\0');
     if (zero >= 0)
         bytes.truncate(zero);
+    else if (reply->bytes_after > 0 && reply->type != XCB_ATOM_STRING)
+        DropCutUtf8Tail(bytes);
     if (reply->type == utf8)
         return QString::fromUtf8(bytes);
     if (reply->type == XCB_ATOM_STRING)
@@ -178,6 +200,19 @@ public:
             qApp->removeNativeEventFilter(m_events.get());
     }
 
+    // A window was destroyed: a tree kept for it is forgotten, and it belongs to no tree any more.
+    void Destroyed(xcb_window_t window)
+    {
+        if (const auto kept = m_cache.find(window); kept != m_cache.end())
+            Forget(kept);
+        if (const auto owner = m_ownerOf.find(window); owner != m_ownerOf.end()) {
+            Changed(window);
+            m_ownerOf.erase(owner);
+        }
+    }
+
+    std::size_t KeptTrees() const { return m_cache.size(); }
+
     // An event about a window of a kept tree: the tree is read afresh next time.
     void Changed(xcb_window_t window)
     {
@@ -271,6 +306,29 @@ public:
             Discard(xcb_set_input_focus_checked(m_connection, XCB_INPUT_FOCUS_PARENT, Id(window), XCB_CURRENT_TIME));
         }
         xcb_flush(m_connection);
+    }
+
+    WindowId ActiveWindow() override
+    {
+        // Where the keyboard really is: the focus window, then up to the client window holding it
+        // (the one a window manager marks with WM_STATE, else the child of the root).
+        auto focus = TAKE_REPLY(xcb_get_input_focus, m_connection, xcb_get_input_focus(m_connection));
+        if (!focus || focus->focus == XCB_NONE || focus->focus == XCB_INPUT_FOCUS_POINTER_ROOT
+            || focus->focus == m_root)
+            return 0;
+        xcb_window_t window = focus->focus;
+        for (int depth = 0; depth < kMaxDepth; ++depth) {
+            const auto stateCookie = xcb_get_property(m_connection, 0, window, m_wmState, m_wmState, 0, 0);
+            const auto treeCookie = xcb_query_tree(m_connection, window);
+            auto state = TAKE_REPLY(xcb_get_property, m_connection, stateCookie);
+            auto tree = TAKE_REPLY(xcb_query_tree, m_connection, treeCookie);
+            if (!tree)
+                return 0;
+            if ((state && state->type != XCB_ATOM_NONE) || tree->parent == m_root)
+                return window;
+            window = tree->parent;
+        }
+        return 0;
     }
 
     bool Embed(QWidget *widget, WindowId host, const QString &className, const QString &title) override
@@ -496,9 +554,19 @@ private:
         std::vector<xcb_window_t> members;
         qint64 readAt = 0;
         bool dirty = false;
+        qint64 askedAt = 0;
     };
     std::vector<WindowTree> ReadTrees(std::span<const WindowId> roots);
     void Keep(const WindowTree &tree, std::vector<xcb_window_t> members);
+    // Drops a kept tree with the record of its members.
+    template <typename Iterator> void Forget(Iterator kept)
+    {
+        for (xcb_window_t member : kept->second.members) {
+            if (const auto owner = m_ownerOf.find(member); owner != m_ownerOf.end() && owner->second == kept->first)
+                m_ownerOf.erase(owner);
+        }
+        m_cache.erase(kept);
+    }
     bool Own(xcb_window_t window) const { return (window & ~m_ownMask) == m_ownBase; }
 
     std::unordered_map<xcb_window_t, CachedTree> m_cache;
@@ -518,9 +586,12 @@ bool TreeEvents::nativeEventFilter(const QByteArray &eventType, void *message, q
     case XCB_CREATE_NOTIFY:
         m_system->Changed(reinterpret_cast<xcb_create_notify_event_t *>(event)->parent);
         break;
-    case XCB_DESTROY_NOTIFY:
-        m_system->Changed(reinterpret_cast<xcb_destroy_notify_event_t *>(event)->event);
+    case XCB_DESTROY_NOTIFY: {
+        const auto *destroyed = reinterpret_cast<xcb_destroy_notify_event_t *>(event);
+        m_system->Changed(destroyed->event);
+        m_system->Destroyed(destroyed->window);
         break;
+    }
     case XCB_UNMAP_NOTIFY:
         m_system->Changed(reinterpret_cast<xcb_unmap_notify_event_t *>(event)->event);
         break;
@@ -593,8 +664,15 @@ bool Embedding::eventFilter(QObject *watched, QEvent *event)
 
 std::vector<WindowTree> X11WindowSystem::Trees(std::span<const WindowId> roots)
 {
-    // Kept trees are given again; the others are read, all in one go.
+    // Kept trees are given again; the others are read, all in one go. Trees nobody asked for in a
+    // while (of windows no longer tracked) are forgotten.
     const qint64 now = m_clock.elapsed();
+    for (auto kept = m_cache.begin(); kept != m_cache.end();) {
+        const auto next = std::next(kept);
+        if (now - kept->second.askedAt > kTreeForgetMs)
+            Forget(kept);
+        kept = next;
+    }
     std::vector<WindowId> stale;
     for (WindowId root : roots) {
         const auto cached = m_cache.find(Id(root));
@@ -607,9 +685,10 @@ std::vector<WindowTree> X11WindowSystem::Trees(std::span<const WindowId> roots)
     std::vector<WindowTree> result(roots.size());
     for (std::size_t i = 0; i < roots.size(); ++i) {
         const auto cached = m_cache.find(Id(roots[i]));
-        if (cached != m_cache.end())
+        if (cached != m_cache.end()) {
+            cached->second.askedAt = now;
             result[i] = cached->second.tree;
-        else
+        } else
             result[i].root = roots[i];
     }
     return result;
@@ -618,18 +697,14 @@ std::vector<WindowTree> X11WindowSystem::Trees(std::span<const WindowId> roots)
 void X11WindowSystem::Keep(const WindowTree &tree, std::vector<xcb_window_t> members)
 {
     const xcb_window_t root = Id(tree.root);
-    if (const auto old = m_cache.find(root); old != m_cache.end()) {
-        for (xcb_window_t member : old->second.members) {
-            if (const auto owner = m_ownerOf.find(member); owner != m_ownerOf.end() && owner->second == root)
-                m_ownerOf.erase(owner);
-        }
-        m_cache.erase(old);
-    }
+    if (const auto old = m_cache.find(root); old != m_cache.end())
+        Forget(old);
     if (!tree.exists)
         return;
     for (xcb_window_t member : members)
         m_ownerOf[member] = root;
-    m_cache[root] = CachedTree{tree, std::move(members), m_clock.elapsed(), false};
+    const qint64 now = m_clock.elapsed();
+    m_cache[root] = CachedTree{tree, std::move(members), now, false, now};
 }
 
 std::vector<WindowTree> X11WindowSystem::ReadTrees(std::span<const WindowId> roots)
@@ -841,6 +916,12 @@ std::vector<WindowId> X11WindowSystem::SearchClientWindows()
 }
 
 } // namespace
+
+std::size_t KeptTrees(WindowSystem &system)
+{
+    const auto *x11 = dynamic_cast<const X11WindowSystem *>(&system);
+    return x11 ? x11->KeptTrees() : 0;
+}
 
 std::unique_ptr<WindowSystem> CreateX11WindowSystem()
 {

@@ -1,6 +1,7 @@
 // The X11 window system against a real X server with a window manager (Xvfb and openbox). The
 // other program's windows are made by the test with a connection of its own.
 
+#include "platform/x11/X11WindowSystem.h"
 #include "platform/WindowSystem.h"
 #include "support/Wait.h"
 #include "support/X11Client.h"
@@ -284,6 +285,68 @@ TEST_F(X11WindowSystemTest, VanishedWindowsReadEmptyAndNeverEndTheProgram)
     windows->ActivateWidget(&widget);
     QCoreApplication::processEvents();
     SUCCEED();
+}
+
+TEST_F(X11WindowSystemTest, TreesOfDestroyedWindowsAreForgotten)
+{
+    const std::size_t before = platform::x11::KeptTrees(*windows);
+    std::vector<Window> hosts;
+    for (int i = 0; i < 5; ++i) {
+        const Window host
+            = client.TopLevel("TConversationForm", QStringLiteral("Anna %1").arg(i), QRect(100 + 10 * i, 80, 300, 200));
+        client.Child(client.Child(host, "TPanel", QRect(0, 0, 300, 200)), "TChatContentControl", QRect(5, 5, 90, 90));
+        hosts.push_back(host);
+    }
+    const std::vector<WindowId> ids(hosts.begin(), hosts.end());
+    for (const platform::WindowTree &tree : windows->Trees(ids))
+        EXPECT_EQ(tree.nodes.size(), 3u);
+    EXPECT_EQ(platform::x11::KeptTrees(*windows), before + hosts.size());
+
+    // A window destroyed with its children, and windows destroyed whole: nothing of them is kept.
+    XDestroySubwindows(client.display, hosts[0]);
+    for (std::size_t i = 1; i < hosts.size(); ++i)
+        XDestroyWindow(client.display, hosts[i]);
+    XSync(client.display, False);
+    EXPECT_TRUE(WaitUntil([&] {
+        QCoreApplication::processEvents();
+        return platform::x11::KeptTrees(*windows) == before + 1;
+    })) << platform::x11::KeptTrees(*windows);
+    const WindowId first[] = {hosts[0]};
+    EXPECT_EQ(windows->Trees(first).front().nodes.size(), 1u);
+    XDestroyWindow(client.display, hosts[0]);
+    XSync(client.display, False);
+    EXPECT_TRUE(WaitUntil([&] {
+        QCoreApplication::processEvents();
+        return platform::x11::KeptTrees(*windows) == before;
+    }));
+}
+
+TEST_F(X11WindowSystemTest, TitleReadInPartEndsWithAWholeCharacter)
+{
+    // 4,096 bytes are read: the title's 1,366th character (3 bytes) straddles the limit.
+    const QString title = QString(1366, QChar(0x4E2D)) + QStringLiteral("tail");
+    const Window window = client.TopLevel("TConversationForm", title, QRect(10, 10, 50, 50));
+    made.push_back(window);
+    const QString read = windows->Title(window);
+    EXPECT_EQ(read, QString(1365, QChar(0x4E2D)));
+    const WindowId ids[] = {window};
+    EXPECT_EQ(windows->Trees(ids).front().nodes.front().title, read);
+}
+
+TEST_F(X11WindowSystemTest, ActiveWindowIsTheClientWindowHoldingTheKeyboard)
+{
+    const Window editor = MakeTopLevel("Editor", QStringLiteral("notes"), QRect(50, 50, 200, 150));
+    const Window host = MakeTopLevel("TConversationForm", QStringLiteral("Anna"), QRect(300, 50, 300, 200));
+    const Window control = client.Child(host, "TChatEntryControl", QRect(5, 5, 90, 40));
+    windows->Activate(editor);
+    EXPECT_TRUE(WaitUntil([&] { return windows->ActiveWindow() == editor; }));
+    // The keyboard in a control of the window: still that window.
+    XSetInputFocus(client.display, control, RevertToParent, CurrentTime);
+    XSync(client.display, False);
+    EXPECT_EQ(windows->ActiveWindow(), host);
+    XSetInputFocus(client.display, PointerRoot, RevertToPointerRoot, CurrentTime);
+    XSync(client.display, False);
+    EXPECT_EQ(windows->ActiveWindow(), 0u);
 }
 
 } // namespace

@@ -37,6 +37,7 @@ public:
     { }
 
     std::function<void()> afterTrees;
+    int embeds = 0;
 
     std::vector<WindowId> TopLevelWindows() override { return m_inner->TopLevelWindows(); }
     std::vector<WindowId> Children(WindowId window) override { return m_inner->Children(window); }
@@ -52,8 +53,10 @@ public:
         return trees;
     }
     void Activate(WindowId window) override { m_inner->Activate(window); }
+    WindowId ActiveWindow() override { return m_inner->ActiveWindow(); }
     bool Embed(QWidget *widget, WindowId host, const QString &className, const QString &title) override
     {
+        ++embeds;
         return m_inner->Embed(widget, host, className, title);
     }
     void SetWidgetGeometry(QWidget *widget, const QRect &geometry) override
@@ -118,10 +121,24 @@ protected:
         ASSERT_TRUE(main->Running());
     }
 
-    Conversation AddConversation(const char *windowClass, const QString &title, bool withEntry)
+    // With `unfocused`, the window asks the window manager not to give it the keyboard when it is
+    // shown (a user time of 0), as a program does for a window the user did not ask for.
+    Conversation AddConversation(const char *windowClass, const QString &title, bool withEntry, bool unfocused = false)
     {
         Conversation c;
-        c.window = client.TopLevel(windowClass, title, QRect(120, 90, 640, 560));
+        if (unfocused) {
+            c.window = XCreateSimpleWindow(client.display, DefaultRootWindow(client.display), 120, 90, 640, 560, 0, 0,
+                WhitePixel(client.display, DefaultScreen(client.display)));
+            client.SetClass(c.window, windowClass);
+            client.SetTitle(c.window, title);
+            const long never = 0;
+            XChangeProperty(client.display, c.window, client.AtomOf("_NET_WM_USER_TIME"), XA_CARDINAL, 32,
+                PropModeReplace, reinterpret_cast<const unsigned char *>(&never), 1);
+            XMapWindow(client.display, c.window);
+            XSync(client.display, False);
+        } else {
+            c.window = client.TopLevel(windowClass, title, QRect(120, 90, 640, 560));
+        }
         made.push_back(c.window);
         c.panel = client.Child(c.window, "TPanel", QRect(0, 30, 640, 530));
         c.content = client.Child(c.panel, "TChatContentControl", QRect(10, 10, 400, 300));
@@ -212,6 +229,83 @@ TEST_F(TrackingX11Test, Generation3MonitorCoversTheMessageAreaFollowsItAndTakesT
     client.Type(XK_i);
     EXPECT_TRUE(WaitUntil([&] { return monitor->edtInput->toPlainText() == QStringLiteral("hi"); }))
         << "typed: '" << monitor->edtInput->toPlainText().toStdString() << "'";
+}
+
+// The window holding the keyboard, as the X server has it.
+Window FocusWindow(Display *display)
+{
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(display, &focus, &revert);
+    return focus;
+}
+
+TEST_F(TrackingX11Test, AnotherProgramKeepsTheKeyboardWhileAConversationWindowAppears)
+{
+    ASSERT_TRUE(client.CanSendInput()) << "libXtst.so.6 is missing";
+    Start(QStringLiteral("4.2.0.187"));
+    // Another program's window, where the user is typing.
+    const Window editor = client.TopLevel("Editor", QStringLiteral("notes"), QRect(800, 600, 300, 200));
+    made.push_back(editor);
+    XSelectInput(client.display, editor, KeyPressMask);
+    ASSERT_TRUE(WaitUntil([&] { return client.Managed(editor); }));
+    main->Windows()->Activate(editor);
+    ASSERT_TRUE(WaitUntil([&] { return FocusWindow(client.display) == editor; }));
+    XSync(client.display, False);
+    XEvent event;
+    while (XCheckWindowEvent(client.display, editor, KeyPressMask, &event)) { }
+    // Keys typed now, and the characters they make.
+    int typed = 0;
+    auto typeIntoEditor = [&](unsigned long key) {
+        client.Type(key);
+        ++typed;
+        return WaitUntil(
+            [&] {
+                while (XCheckWindowEvent(client.display, editor, KeyPressMask, &event))
+                    --typed;
+                return typed == 0;
+            },
+            3);
+    };
+
+    // A conversation opened by a partner's message, then renamed: attached twice.
+    const Conversation anna = AddConversation("TConversationForm", QStringLiteral("Anna"), true, true);
+    ASSERT_TRUE(WaitUntil([&] { return MonitorAt(anna.window, QRect(10, 40, 400, 420)); }));
+    TfrmSkype_Monitor *monitor = MonitorIn(anna.window);
+    EXPECT_TRUE(typeIntoEditor(XK_a)) << "the key did not reach the other program";
+    client.SetTitle(anna.window, QStringLiteral("Anna Lee"));
+    ASSERT_TRUE(WaitUntil([&] { return monitor->Caption() == QStringLiteral("Anna Lee"); }));
+    // Some ticks later.
+    WaitUntil([] { return false; }, 1);
+    EXPECT_EQ(FocusWindow(client.display), editor);
+    EXPECT_EQ(main->Windows()->ActiveWindow(), editor);
+    EXPECT_TRUE(typeIntoEditor(XK_b)) << "the key did not reach the other program";
+    EXPECT_TRUE(typeIntoEditor(XK_Return)) << "Enter did not reach the other program";
+    EXPECT_FALSE(monitor->edtInput->hasFocus());
+    EXPECT_EQ(monitor->edtInput->toPlainText(), QString());
+    EXPECT_EQ(windows->embeds, 2);
+
+    // The user goes to the conversation window: the input box takes the keyboard.
+    const auto own = static_cast<Window>(monitor->internalWinId());
+    main->Windows()->Activate(anna.window);
+    EXPECT_TRUE(WaitUntil([&] { return FocusWindow(client.display) == own && monitor->edtInput->hasFocus(); }))
+        << "the input box did not get the keyboard";
+    client.Type(XK_h);
+    client.Type(XK_i);
+    EXPECT_TRUE(WaitUntil([&] { return monitor->edtInput->toPlainText() == QStringLiteral("hi"); }))
+        << "typed: '" << monitor->edtInput->toPlainText().toStdString() << "'";
+}
+
+TEST_F(TrackingX11Test, TitleCutInsideACharacterIsAttachedOnce)
+{
+    Start(QStringLiteral("4.2.0.187"));
+    // The 254th code unit is the first half of a character outside the basic plane.
+    const QString title = QString(253, u'a') + QString::fromUtf8("\xF0\x9F\x98\x80") + QStringLiteral(" tail");
+    const Conversation anna = AddConversation("TConversationForm", title, true);
+    ASSERT_TRUE(WaitUntil([&] { return MonitorAt(anna.window, QRect(10, 40, 400, 420)); }));
+    WaitUntil([] { return false; }, 1);
+    EXPECT_EQ(MonitorIn(anna.window)->Caption(), QString(253, u'a'));
+    EXPECT_EQ(windows->embeds, 1);
 }
 
 TEST_F(TrackingX11Test, Generation4MonitorCoversTheInputAreaToo)
