@@ -40,4 +40,16 @@ QStringList SplitLines(const QString &text)
     return lines;
 }
 
+QString LeftWholeCharacters(const QString &text, qsizetype maxUnits)
+{
+    if (text.size() <= maxUnits)
+        return text;
+    if (maxUnits <= 0)
+        return QString();
+    qsizetype size = maxUnits;
+    if (text[size - 1].isHighSurrogate() && text[size].isLowSurrogate())
+        --size;
+    return text.left(size);
+}
+
 } // namespace platform
