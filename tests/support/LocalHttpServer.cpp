@@ -65,10 +65,8 @@ LocalHttpServer::LocalHttpServer()
         res.status = reply.status;
         if (reply.streamedSize == 0 && reply.byteInterval.count() > 0) {
             res.set_content_provider(reply.body.size(), reply.contentType,
-                [this, body = reply.body, interval = reply.byteInterval](
-                    std::size_t offset, std::size_t, httplib::DataSink &sink) {
-                    return waitOrStop(interval) && sink.write(body.data() + offset, 1);
-                });
+                [this, body = reply.body, interval = reply.byteInterval](std::size_t offset, std::size_t,
+                    httplib::DataSink &sink) { return waitOrStop(interval) && sink.write(body.data() + offset, 1); });
             return httplib::Server::HandlerResponse::Handled;
         }
         if (reply.streamedSize == 0) {

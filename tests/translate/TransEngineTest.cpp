@@ -329,8 +329,8 @@ TEST_F(TransEngineTest, TheRecordHoldsConvertedTextsCutToTheirFields)
         // Cuts fall between whole characters: a surrogate pair that would straddle one goes whole.
         {"pair across the 256th unit", units255 + QStringLiteral("\U0001F600zz"), units255, units255.toStdString(),
             true, QStringLiteral("T:") + units255},
-        {"translation with a pair across the 1025th unit", QStringLiteral("pair"), QStringLiteral("pair"), "pair",
-            true, QString(1024, QChar(u'L'))},
+        {"translation with a pair across the 1025th unit", QStringLiteral("pair"), QStringLiteral("pair"), "pair", true,
+            QString(1024, QChar(u'L'))},
     };
     TTranslateThread worker(QStringLiteral("test-worker"));
     worker.Start();
