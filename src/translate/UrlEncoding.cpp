@@ -25,36 +25,16 @@ bool KeptAsIs(unsigned char byte)
 
 // The text as UTF-8, a lone surrogate written as U+FFFD. The token page encodes the text the same
 // way before it computes the token, so the query carries exactly the text the token was made for.
-// (QString::toUtf8 would write "?" instead.)
-QByteArray Utf8WithLoneSurrogatesReplaced(const QString &text)
+// (QString::toUtf8 alone would write "?" instead.)
+QByteArray Utf8WithLoneSurrogatesReplaced(QString text)
 {
-    QByteArray bytes;
-    bytes.reserve(text.size() * 3);
     for (qsizetype i = 0; i < text.size(); ++i) {
-        char32_t c = text[i].unicode();
-        if (QChar::isSurrogate(c)) {
-            if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate())
-                c = QChar::surrogateToUcs4(static_cast<char16_t>(c), text[++i].unicode());
-            else
-                c = QChar::ReplacementCharacter;
-        }
-        if (c < 0x80) {
-            bytes.append(static_cast<char>(c));
-        } else if (c < 0x800) {
-            bytes.append(static_cast<char>(0xC0 | (c >> 6)));
-            bytes.append(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            bytes.append(static_cast<char>(0xE0 | (c >> 12)));
-            bytes.append(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            bytes.append(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            bytes.append(static_cast<char>(0xF0 | (c >> 18)));
-            bytes.append(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            bytes.append(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            bytes.append(static_cast<char>(0x80 | (c & 0x3F)));
-        }
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        else if (text[i].isSurrogate())
+            text[i] = QChar::ReplacementCharacter;
     }
-    return bytes;
+    return text.toUtf8();
 }
 
 } // namespace
