@@ -78,6 +78,8 @@ std::optional<QString> ReferenceParseTranslationBody(const QByteArray &body)
     QStringList segments;
     const QString frozen = w;
     CollectSegments(w, frozen, 1, segments);
+    if (segments.isEmpty())
+        return std::nullopt;
 
     QString result;
     for (QString segment : segments) {

@@ -23,7 +23,7 @@ constexpr qsizetype kTextLimit = 254;
 
 QString CutText(const QString &text)
 {
-    return platform::LeftWhole(text, kTextLimit);
+    return platform::LeftWholeCharacters(text, kTextLimit);
 }
 // Height of a new monitor window's input panel.
 constexpr int kInputPanelHeight = 145;

@@ -40,15 +40,16 @@ QStringList SplitLines(const QString &text)
     return lines;
 }
 
-QString LeftWhole(const QString &text, qsizetype units)
+QString LeftWholeCharacters(const QString &text, qsizetype maxUnits)
 {
-    if (units <= 0)
-        return {};
-    if (units >= text.size())
+    if (text.size() <= maxUnits)
         return text;
-    if (text[units - 1].isHighSurrogate() && text[units].isLowSurrogate())
-        --units;
-    return text.left(units);
+    if (maxUnits <= 0)
+        return QString();
+    qsizetype size = maxUnits;
+    if (text[size - 1].isHighSurrogate() && text[size].isLowSurrogate())
+        --size;
+    return text.left(size);
 }
 
 } // namespace platform

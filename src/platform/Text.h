@@ -12,8 +12,9 @@ QString Trim(const QString &text);
 // a final break adds no empty line, and an empty text has no lines.
 QStringList SplitLines(const QString &text);
 
-// The first `units` UTF-16 code units of a text, one fewer when the cut would part a surrogate
-// pair: a cut never leaves half a character behind.
-QString LeftWhole(const QString &text, qsizetype units);
+// The first `maxUnits` UTF-16 units of a text, or one unit less when the cut would fall between
+// the two halves of a surrogate pair: a text is only ever cut between whole characters. A text
+// that fits is returned whole.
+QString LeftWholeCharacters(const QString &text, qsizetype maxUnits);
 
 } // namespace platform

@@ -219,9 +219,11 @@ void Trace(const std::u16string &working)
 //
 // started at level 1, written as a loop with a level counter: a deeply nested body must not
 // exhaust the stack. A suspended frame at level 3 or deeper always had an "[" (it recursed), so
-// only the level-2 frame's "[" needs keeping.
-void CollectSegments(std::u16string_view frozen, bool trace, std::u16string &result)
+// only the level-2 frame's "[" needs keeping. Returns how many segments were cut, empty ones
+// included.
+std::size_t CollectSegments(std::u16string_view frozen, bool trace, std::u16string &result)
 {
+    std::size_t segments = 0;
     std::u16string working;
     if (trace)
         working.assign(frozen);
@@ -256,6 +258,7 @@ void CollectSegments(std::u16string_view frozen, bool trace, std::u16string &res
         if (!leave) {
             const std::size_t c = closing.first();
             if (level == 2 && o > 0) {
+                ++segments;
                 if (c > o + 1)
                     AppendSegment(std::u16string_view(frozen).substr(o, c - o - 1), result);
             }
@@ -269,7 +272,7 @@ void CollectSegments(std::u16string_view frozen, bool trace, std::u16string &res
         }
         // Return to the caller's frame, which resumes just after its recursive call.
         if (level == 1)
-            return;
+            return segments;
         --level;
         o = level == 2 ? levelTwoOpen : 1;
         start = false;
@@ -324,7 +327,10 @@ platform::Result<QString> ParseTranslationBody(const QByteArray &body, bool trac
 
     std::u16string result;
     result.reserve(text.size); // the kept parts of the segments are never longer than the text
-    CollectSegments(text.view(), trace, result);
+    // Not one array to cut a translation from (an HTML page, "[]", text of another shape): no
+    // translation, rather than an empty one.
+    if (CollectSegments(text.view(), trace, result) == 0)
+        return platform::Error{QStringLiteral("response holds no translation")};
     RestorePlaceholders(result);
     FoldIdenticalHalves(result);
     // Not QString::fromUtf16, which would take a leading U+FEFF for a byte-order mark and drop it.

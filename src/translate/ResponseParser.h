@@ -18,8 +18,9 @@
 //    "r", backslash, "n") which becomes CR LF;
 //  - the kept texts are joined, the placeholders restored, and every double quote becomes U+201C;
 //  - a result of two equal halves around its only space becomes one half.
-// Fails for an empty body, a body that is not UTF-8 and an escape whose four characters are not
-// all hexadecimal digits. Runs in time linear in the body's size.
+// Fails for an empty body, a body that is not UTF-8, an escape whose four characters are not all
+// hexadecimal digits, and a body from which no segment is cut (a segment that is cut but keeps
+// nothing is an empty translation). Runs in time linear in the body's size.
 // With trace, the working text is written to stderr at each step of the segment walk (costly on
 // big bodies: meant for looking at a few exchanges by hand).
 platform::Result<QString> ParseTranslationBody(const QByteArray &body, bool trace = false);

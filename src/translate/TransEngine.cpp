@@ -2,6 +2,8 @@
 
 #include "translate/TranslateText.h"
 
+#include "platform/Text.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -15,17 +17,19 @@ namespace {
 TTranslateThread *recvThread = nullptr;
 TTranslateThread *sendThread = nullptr;
 
-// The units of a zero-filled field up to its first zero unit.
+// The units of a zero-filled field up to its first zero unit, exactly as stored. (Not
+// QString::fromUtf16, which takes a leading U+FEFF or U+FFFE for a byte-order mark.)
 QString FieldText(const char16_t *units, int size)
 {
     const auto end = std::find(units, units + size, u'\0');
-    return QString::fromUtf16(units, end - units);
+    return QString(reinterpret_cast<const QChar *>(units), end - units);
 }
 
+// Copies the text into a zero-filled field, cut to the field between whole characters.
 void CopyToField(const QString &text, char16_t *units, int size)
 {
-    const qsizetype count = std::min<qsizetype>(text.size(), size);
-    std::memcpy(units, text.utf16(), static_cast<std::size_t>(count) * sizeof(char16_t));
+    const QString fitting = platform::LeftWholeCharacters(text, size);
+    std::memcpy(units, fitting.utf16(), static_cast<std::size_t>(fitting.size()) * sizeof(char16_t));
 }
 
 } // namespace
@@ -148,7 +152,7 @@ void QueueTranslation(TTranslateThread *thread, const QString &text, const QByte
 {
     if (!thread)
         return;
-    QString converted = text.left(TTranslateJob::TextSize);
+    QString converted = platform::LeftWholeCharacters(text, TTranslateJob::TextSize);
     converted.replace(QChar(u'"'), QChar(u'\u201C'));
 
     TTranslateJob job;

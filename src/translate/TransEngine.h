@@ -23,7 +23,8 @@ struct TShortString {
 };
 
 // The result of one translation job, built on the worker's stack and valid only while the done
-// callback runs; receivers copy it whole. Both texts are zero-filled behind their content.
+// callback runs; receivers copy it whole. Both texts are zero-filled behind their content and
+// kept unit for unit; a longer translation is cut to the field between whole characters.
 struct TTranslateResult {
     static constexpr int TextSize = 1025;
 
@@ -34,7 +35,8 @@ struct TTranslateResult {
     // The texts up to their first zero unit (all units when they fill their field).
     QString Original() const;
     QString Translated() const;
-    // Replaces the translated text, cut to its field and zero-filled behind it.
+    // Replaces the translated text, cut to its field (between whole characters) and zero-filled
+    // behind it.
     void SetTranslated(const QString &text);
 };
 
@@ -123,7 +125,8 @@ private:
 };
 
 // Queues `text` on `thread` (main thread only, never waits): double quotes become U+201C, the text
-// is cut to 256 units and the codes to 255 characters; the worker's token provider is replaced.
+// is cut to 256 units (255 when the 256th would be the first half of a surrogate pair) and the
+// codes to 255 characters; the worker's token provider is replaced.
 void QueueTranslation(TTranslateThread *thread, const QString &text, const QByteArray &sourceCode,
     const QByteArray &targetCode, TTokenProvider onToken, TTranslateDoneEvent onDone, std::int32_t timeOut);
 

@@ -9,9 +9,12 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace {
 
@@ -49,20 +52,50 @@ struct SlistCleanup {
     void operator()(curl_slist *list) const { curl_slist_free_all(list); }
 };
 
-struct BodyBuffer {
+using Clock = std::chrono::steady_clock;
+
+// One exchange: the body read so far, and the moment by which the whole answer must be in.
+struct Exchange {
     QByteArray bytes;
     bool tooLarge = false;
+    std::chrono::seconds timeOut{1};
+    // Set once the connection is made; until then curl's own connect limit applies.
+    std::optional<Clock::time_point> deadline;
+    bool overDeadline = false;
+
+    // True when the answer is still due; else marks the exchange as too slow.
+    bool InTime()
+    {
+        if (deadline && Clock::now() > *deadline)
+            overDeadline = true;
+        return !overDeadline;
+    }
 };
+
+int ConnectionMade(void *userData, char *, char *, int, int)
+{
+    auto *exchange = static_cast<Exchange *>(userData);
+    exchange->deadline = Clock::now() + exchange->timeOut;
+    return CURL_PREREQFUNC_OK;
+}
+
+// Called by curl while the exchange runs, about once a second even when nothing arrives.
+int Progress(void *userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return static_cast<Exchange *>(userData)->InTime() ? 0 : 1; // non-zero aborts the transfer
+}
 
 size_t WriteBody(char *data, size_t size, size_t count, void *userData)
 {
-    auto *body = static_cast<BodyBuffer *>(userData);
+    auto *exchange = static_cast<Exchange *>(userData);
     const size_t length = size * count;
-    if (length > static_cast<size_t>(MaxBodySize - body->bytes.size())) {
-        body->tooLarge = true;
+    if (!exchange->InTime())
         return 0; // anything but `length` aborts the transfer
+    if (length > static_cast<size_t>(MaxBodySize - exchange->bytes.size())) {
+        exchange->tooLarge = true;
+        return 0;
     }
-    body->bytes.append(data, static_cast<qsizetype>(length));
+    exchange->bytes.append(data, static_cast<qsizetype>(length));
     return length;
 }
 
@@ -89,7 +122,10 @@ platform::Result<QByteArray> FetchBody(const QByteArray &url, const QByteArray &
     }
     std::unique_ptr<curl_slist, SlistCleanup> headerList(headers);
 
-    BodyBuffer body;
+    // A time-out below one second is read as one second: without a bound a silent or trickling
+    // server would hold the worker, and every later job of its direction, for ever.
+    Exchange exchange;
+    exchange.timeOut = std::chrono::seconds(std::max<std::int32_t>(timeOut, 1));
     CURL *h = curl.get();
     curl_easy_setopt(h, CURLOPT_URL, url.constData());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
@@ -105,17 +141,24 @@ platform::Result<QByteArray> FetchBody(const QByteArray &url, const QByteArray &
     curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MaxBodySize));
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, WriteBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &exchange);
     // The read time-out: the exchange fails once nothing has arrived for that long. Connecting
     // keeps curl's own limit.
-    if (timeOut > 0) {
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(timeOut));
-    }
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(exchange.timeOut.count()));
+    // And the whole answer must be in within the time-out of the connection being made, so that a
+    // server sending a byte now and then cannot stretch the exchange without end.
+    curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, ConnectionMade);
+    curl_easy_setopt(h, CURLOPT_PREREQDATA, &exchange);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, Progress);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &exchange);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
 
     const CURLcode code = curl_easy_perform(h);
-    if (body.tooLarge || code == CURLE_FILESIZE_EXCEEDED)
+    if (exchange.tooLarge || code == CURLE_FILESIZE_EXCEEDED)
         return platform::Error{QStringLiteral("response larger than 16 MiB")};
+    if (exchange.overDeadline)
+        return platform::Error{QStringLiteral("response not complete within the time-out")};
     if (code != CURLE_OK)
         return platform::Error{QString::fromUtf8(curl_easy_strerror(code))};
     long status = 0;
@@ -123,7 +166,7 @@ platform::Result<QByteArray> FetchBody(const QByteArray &url, const QByteArray &
     // Redirects are not followed, so only a 2xx answer carries a translation.
     if (status < 200 || status > 299)
         return platform::Error{QStringLiteral("HTTP status %1").arg(status)};
-    return std::move(body.bytes);
+    return std::move(exchange.bytes);
 }
 
 } // namespace

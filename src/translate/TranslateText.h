@@ -14,5 +14,9 @@ QByteArray ServiceHost();
 // Translates `text` from `sourceCode` into `targetCode` with one blocking HTTP GET to the service
 // host. The translation is appended to `result`. Any failure returns false and appends `text`
 // itself. Safe to call from several threads at once.
+// `timeOut` is in seconds, a value below 1 counting as 1: the request fails once nothing has
+// arrived for that long, and also when the whole answer is not in within that time of the
+// connection being made.
+// A body from which no translation can be cut is a failure too.
 bool TranslateText(const QString &text, const QByteArray &sourceCode, const QByteArray &targetCode,
     const QByteArray &token, std::int32_t timeOut, QString &result);

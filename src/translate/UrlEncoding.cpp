@@ -23,12 +23,26 @@ bool KeptAsIs(unsigned char byte)
     }
 }
 
+// The text as UTF-8, a lone surrogate written as U+FFFD. The token page encodes the text the same
+// way before it computes the token, so the query carries exactly the text the token was made for.
+// (QString::toUtf8 alone would write "?" instead.)
+QByteArray Utf8WithLoneSurrogatesReplaced(QString text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        else if (text[i].isSurrogate())
+            text[i] = QChar::ReplacementCharacter;
+    }
+    return text.toUtf8();
+}
+
 } // namespace
 
 QByteArray Utf8PercentEncode(const QString &text)
 {
     static constexpr char hexDigits[] = "0123456789abcdef";
-    const QByteArray utf8 = text.toUtf8();
+    const QByteArray utf8 = Utf8WithLoneSurrogatesReplaced(text);
     QByteArray encoded;
     encoded.reserve(utf8.size() * 3);
     for (const char c : utf8) {

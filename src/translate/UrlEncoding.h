@@ -5,7 +5,8 @@
 
 // The text as UTF-8 with every byte percent-encoded except the letters, the digits and the
 // characters ! $ ' ( ) * - . @ _; a space becomes "+", and the hexadecimal digits are lower case
-// (a line feed is "%0a", U+00E9 is "%c3%a9").
+// (a line feed is "%0a", U+00E9 is "%c3%a9"). A lone surrogate travels as U+FFFD ("%ef%bf%bd"),
+// as the token page counts it.
 QByteArray Utf8PercentEncode(const QString &text);
 
 // The URL of one translation request. The codes and the token go in as they are; only the text

@@ -31,27 +31,32 @@ TEST(Text, LinesBreakAtCrLfCrOrLfAndAFinalBreakAddsNoLine)
         EXPECT_EQ(platform::SplitLines(c.text), c.lines) << c.text.toStdString();
 }
 
-TEST(Text, LeftWholeNeverPartsASurrogatePair)
+TEST(Text, CutsFallBetweenWholeCharactersOnly)
 {
-    const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80"); // U+1F600, two code units
+    const QString emoji = QStringLiteral("\U0001F600");
+    const QChar high(0xD83D);
+    const QChar low(0xDE00);
     struct Case {
+        const char *what;
         QString text;
-        qsizetype units;
+        qsizetype maxUnits;
         QString left;
     };
     const Case cases[] = {
-        {QStringLiteral("abc"), 2, QStringLiteral("ab")},
-        {QStringLiteral("abc"), 5, QStringLiteral("abc")},
-        {QStringLiteral("abc"), 0, QString()},
-        {QStringLiteral("ab") + smile, 3, QStringLiteral("ab")},
-        {QStringLiteral("ab") + smile, 4, QStringLiteral("ab") + smile},
-        {smile + smile, 3, smile},
-        // A lone half is a unit of its own.
-        {QStringLiteral("a") + QChar(0xD83D) + QStringLiteral("b"), 2, QStringLiteral("a") + QChar(0xD83D)},
-        {QStringLiteral("a") + QChar(0xDE00) + QStringLiteral("b"), 2, QStringLiteral("a") + QChar(0xDE00)},
+        {"fits whole", QStringLiteral("abc"), 3, QStringLiteral("abc")},
+        {"plain cut", QStringLiteral("abcd"), 3, QStringLiteral("abc")},
+        {"cut would split a pair: the pair goes", QStringLiteral("ab") + emoji, 3, QStringLiteral("ab")},
+        {"cut after a pair", QStringLiteral("a") + emoji + QStringLiteral("b"), 3, QStringLiteral("a") + emoji},
+        {"pair that fits at the end", QStringLiteral("a") + emoji, 3, QStringLiteral("a") + emoji},
+        {"only a pair, one unit allowed", emoji, 1, QString()},
+        {"nothing allowed", QStringLiteral("abc"), 0, QString()},
+        // Lone halves are characters of their own: cut like any other unit.
+        {"lone high surrogate before a letter", QStringLiteral("ab") + high + QStringLiteral("c"), 3,
+            QStringLiteral("ab") + high},
+        {"lone low surrogate", QStringLiteral("ab") + low + low, 3, QStringLiteral("ab") + low},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(platform::LeftWhole(c.text, c.units), c.left) << c.units;
+        EXPECT_EQ(platform::LeftWholeCharacters(c.text, c.maxUnits), c.left) << c.what;
 }
 
 } // namespace

@@ -63,6 +63,12 @@ LocalHttpServer::LocalHttpServer()
             return httplib::Server::HandlerResponse::Handled;
         }
         res.status = reply.status;
+        if (reply.streamedSize == 0 && reply.byteInterval.count() > 0) {
+            res.set_content_provider(reply.body.size(), reply.contentType,
+                [this, body = reply.body, interval = reply.byteInterval](std::size_t offset, std::size_t,
+                    httplib::DataSink &sink) { return waitOrStop(interval) && sink.write(body.data() + offset, 1); });
+            return httplib::Server::HandlerResponse::Handled;
+        }
         if (reply.streamedSize == 0) {
             res.set_content(reply.body, reply.contentType);
             return httplib::Server::HandlerResponse::Handled;

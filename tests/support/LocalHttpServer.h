@@ -41,6 +41,10 @@ public:
         std::size_t streamedSize = 0;
         // With streamedSize: send the body in chunks, without a Content-Length.
         bool chunked = false;
+        // When non-zero (and streamedSize is not), `body` is sent with its Content-Length one byte
+        // at a time, after this pause before each byte: a server that trickles its answer. The
+        // pauses are cut short when the server stops.
+        std::chrono::milliseconds byteInterval{0};
     };
 
     // What one request carried, as the server read it.

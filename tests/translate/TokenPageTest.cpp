@@ -17,7 +17,7 @@ using platform::ScriptPage;
 namespace {
 
 // The token computed without any script, straight from the rules the page follows: the seed H.K,
-// the text's UTF-8 bytes (surrogate pairs joined, a lone surrogate encoded as it stands), the
+// the text's UTF-8 bytes (surrogate pairs joined, a lone surrogate written as U+FFFD), the
 // per-byte operations "+-a^+6" and the final "+-3^+b+-f", all in 32 bits.
 std::string ReferenceToken(const QString &text, std::uint32_t h, std::uint32_t k)
 {
@@ -34,6 +34,8 @@ std::string ReferenceToken(const QString &text, std::uint32_t h, std::uint32_t k
         char32_t c = text[i].unicode();
         if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate())
             c = QChar::surrogateToUcs4(static_cast<char16_t>(c), text[++i].unicode());
+        else if (QChar::isSurrogate(c))
+            c = QChar::ReplacementCharacter;
         if (c < 0x80) {
             bytes += static_cast<char>(c);
         } else if (c < 0x800) {

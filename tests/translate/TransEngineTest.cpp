@@ -8,11 +8,13 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QStringDecoder>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <future>
 #include <iterator>
 #include <mutex>
@@ -52,6 +54,34 @@ std::string QueryValue(const std::string &target, const std::string &key)
         return {};
     const auto from = start + marker.size();
     return key == "q" ? target.substr(from) : target.substr(from, target.find('&', from) - from);
+}
+
+// The text of a request as the service reads it: "+" is a blank, and the bytes are UTF-8, a leading
+// byte-order mark included.
+QString DecodedQueryText(const std::string &target)
+{
+    QByteArray encoded = QByteArray::fromStdString(QueryValue(target, "q"));
+    encoded.replace('+', ' ');
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return utf8(QByteArray::fromPercentEncoding(encoded));
+}
+
+// A text as the service writes it in a body: every unit outside plain ASCII, and every quote and
+// backslash, as a \u escape.
+std::string EscapedUnits(const QString &text)
+{
+    std::string escaped;
+    for (const QChar unit : text) {
+        const char16_t u = unit.unicode();
+        if (u >= 0x20 && u < 0x7f && u != u'"' && u != u'\\') {
+            escaped += static_cast<char>(u);
+        } else {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(u));
+            escaped += escape;
+        }
+    }
+    return escaped;
 }
 
 // The token provider of the tests: the shipped token page, called the way the main window's
@@ -148,7 +178,9 @@ private:
 
 // The server answers "T:" followed by the request's encoded text, so every result names the
 // request it came from. A text containing "held" is answered only when the test releases it;
-// "fails" gets an error status; "long" gets a translation of 1100 units.
+// "fails" gets an error status; "long" gets a translation of 1100 units; "pair" one of 1024 units
+// followed by a surrogate pair; "echo" gets the request's text as it was read; "trickle" gets its
+// answer one byte now and then, over seconds.
 class TransEngineTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -161,9 +193,17 @@ protected:
                 m_released.wait_for(Patience);
             if (text.find("fails") != std::string::npos)
                 return LocalHttpServer::Reply{500, "no"};
-            const std::string translation
-                = text.find("long") != std::string::npos ? std::string(1100, 'L') : "T:" + text;
-            return LocalHttpServer::Reply{200, "[[[\"" + translation + "\",\"x\",,,1]]]"};
+            std::string translation = "T:" + text;
+            if (text.find("long") != std::string::npos)
+                translation = std::string(1100, 'L');
+            else if (text.find("pair") != std::string::npos)
+                translation = std::string(1024, 'L') + "\\ud83d\\ude00";
+            else if (text.find("echo") != std::string::npos)
+                translation = EscapedUnits(DecodedQueryText(request.target));
+            LocalHttpServer::Reply reply{200, "[[[\"" + translation + "\",\"x\",,,1]]]"};
+            if (text.find("trickle") != std::string::npos)
+                reply.byteInterval = 150ms;
+            return reply;
         });
     }
 
@@ -186,10 +226,11 @@ protected:
         return targets;
     }
 
-    void Queue(TTranslateThread &thread, const QString &text, QByteArray source = "en", QByteArray target = "de")
+    void Queue(TTranslateThread &thread, const QString &text, QByteArray source = "en", QByteArray target = "de",
+        std::int32_t timeOut = 15)
     {
         QueueTranslation(&thread, text, source, target, MethodTokenProvider<&PageTokens::GetRequestToken>(&tokens),
-            MethodDoneEvent<&ResultLog::Done>(&log), 15);
+            MethodDoneEvent<&ResultLog::Done>(&log), timeOut);
     }
 
     LocalHttpServer server;
@@ -265,6 +306,7 @@ TEST_F(TransEngineTest, TheRecordHoldsConvertedTextsCutToTheirFields)
 {
     const QString exactly256 = QString(255, QChar(u'a')) + QChar(u'z');
     const QString units300 = QString(256, QChar(u'b')) + QString(44, QChar(u'c'));
+    const QString units255 = QString(255, QChar(u'a'));
     struct Case {
         const char *name;
         QString text;
@@ -284,6 +326,11 @@ TEST_F(TransEngineTest, TheRecordHoldsConvertedTextsCutToTheirFields)
         {"300 units", units300, units300.left(256), units300.left(256).toStdString(), true,
             QStringLiteral("T:") + units300.left(256)},
         {"long translation", QStringLiteral("long"), QStringLiteral("long"), "long", true, QString(1025, QChar(u'L'))},
+        // Cuts fall between whole characters: a surrogate pair that would straddle one goes whole.
+        {"pair across the 256th unit", units255 + QStringLiteral("\U0001F600zz"), units255, units255.toStdString(),
+            true, QStringLiteral("T:") + units255},
+        {"translation with a pair across the 1025th unit", QStringLiteral("pair"), QStringLiteral("pair"), "pair", true,
+            QString(1024, QChar(u'L'))},
     };
     TTranslateThread worker(QStringLiteral("test-worker"));
     worker.Start();
@@ -308,6 +355,62 @@ TEST_F(TransEngineTest, TheRecordHoldsConvertedTextsCutToTheirFields)
         EXPECT_EQ(QueryValue(targets[i], "q"), c.query);
         EXPECT_EQ(QueryValue(targets[i], "tk"), tokens.TokenOf(c.original));
     }
+}
+
+// What a job carries comes back unit for unit, byte-order marks and lone surrogates included, and
+// the token of every request is the token of the text that its query carries.
+TEST_F(TransEngineTest, TextsPassUnitForUnitAndEachTokenMatchesItsQueryText)
+{
+    const QChar replacement(QChar::ReplacementCharacter);
+    struct Case {
+        const char *name;
+        QString text;
+        QString read; // the text as the service reads it from the query
+    };
+    const Case cases[] = {
+        {"byte-order mark first", QChar(0xFEFF) + QStringLiteral("echo"), QChar(0xFEFF) + QStringLiteral("echo")},
+        {"swapped byte-order mark first", QChar(0xFFFE) + QStringLiteral("echo"),
+            QChar(0xFFFE) + QStringLiteral("echo")},
+        {"lone high surrogate", QStringLiteral("echo a") + QChar(0xD83D) + QStringLiteral("b"),
+            QStringLiteral("echo a") + replacement + QStringLiteral("b")},
+        {"lone low surrogate first, lone high last", QChar(0xDE00) + QStringLiteral("echo") + QChar(0xD83D),
+            replacement + QStringLiteral("echo") + replacement},
+        {"surrogate pair", QStringLiteral("echo \U0001F600"), QStringLiteral("echo \U0001F600")},
+    };
+    TTranslateThread worker(QStringLiteral("test-worker"));
+    worker.Start();
+    for (const Case &c : cases)
+        Queue(worker, c.text);
+    ASSERT_TRUE(log.WaitForCount(std::size(cases)));
+
+    const std::vector<Delivered> results = log.results();
+    const std::vector<std::string> targets = Targets();
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case &c = cases[i];
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(results[i].record.Original(), c.text);
+        EXPECT_TRUE(results[i].record.Success);
+        EXPECT_EQ(results[i].record.Translated(), c.read);
+        EXPECT_EQ(DecodedQueryText(targets[i]), c.read);
+        EXPECT_EQ(QueryValue(targets[i], "tk"), tokens.TokenOf(c.read));
+    }
+}
+
+// A server that trickles its answer, under a time-out of 0, holds the worker no longer than the
+// shortest time-out: the job fails and the next one runs.
+TEST_F(TransEngineTest, ATricklingServerDoesNotHoldUpTheNextJob)
+{
+    TTranslateThread worker(QStringLiteral("test-worker"));
+    worker.Start();
+    Queue(worker, QStringLiteral("trickle"), "en", "de", 0);
+    Queue(worker, QStringLiteral("after"));
+    ASSERT_TRUE(log.WaitForCount(2));
+
+    const std::vector<Delivered> results = log.results();
+    EXPECT_FALSE(results[0].record.Success);
+    EXPECT_EQ(results[0].record.Translated(), QStringLiteral("trickle"));
+    EXPECT_TRUE(results[1].record.Success);
+    EXPECT_EQ(results[1].record.Translated(), QStringLiteral("T:after"));
 }
 
 TEST_F(TransEngineTest, LanguageCodesAreCutTo255Characters)

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,6 +68,10 @@ TEST_F(TranslateTextTest, SendsTheQueryTextEncodedAndTheFourHeadersExactly)
         {QStringLiteral("one\ntwo\r\tthree"), "one%0atwo%0d%09three"},
         {QString::fromUtf8("caf\u00e9 \u4f60\u597d"), "caf%c3%a9+%e4%bd%a0%e5%a5%bd"},
         {QString::fromUtf8("\U0001F600!"), "%f0%9f%98%80!"},
+        // A lone surrogate travels as U+FFFD, the way the token page counts it; so do the halves
+        // of a pair in the wrong order.
+        {QStringLiteral("a") + QChar(0xD83D) + QStringLiteral("b"), "a%ef%bf%bdb"},
+        {QString(QChar(0xDE00)) + QChar(0xD83D), "%ef%bf%bd%ef%bf%bd"},
     };
     server.setReply({200, R"([[["x","y",,,1]]])"});
     for (const auto &c : cases) {
@@ -120,16 +125,14 @@ TEST_F(TranslateTextTest, CutsTheTranslationOutOfTheBody)
         {"[[[\"\xef\xbb\xbfHallo\",\"x\"]]]", QChar(0xfeff) + QStringLiteral("Hallo")},
         {R"([[["\ud83d\ude00","x",,,1]]])", QString::fromUtf8("\U0001F600")},
         {R"([[["\u005cu0041\u005c\u0075004a","x"]]])", QStringLiteral("AJ")},
-        {R"([[["\u0022","x"]]])", QString()},
         // Identical halves around a single space.
         {R"([[["hello hello","x",,,1]]])", QStringLiteral("hello")},
         {R"([[["hello  hello","x",,,1]]])", QStringLiteral("hello  hello")},
         {R"([[["a b a b","x",,,1]]])", QStringLiteral("a b a b")},
         {R"([[["hello hellO","x",,,1]]])", QStringLiteral("hello hellO")},
-        // A body with nothing to cut is an empty translation.
-        {R"([])", QString()},
-        {R"(x)", QString()},
-        {R"([[["unterminated)", QString()},
+        // A segment that keeps nothing is an empty translation.
+        {R"([[["","",,,1]],,"en"])", QString()},
+        {R"([[[]]])", QString()},
     };
     for (const auto &c : cases) {
         const auto outcome = translateBody(c.body);
@@ -148,6 +151,14 @@ TEST_F(TranslateTextTest, ABodyThatCannotBeReadFailsWithTheInputText)
         "[[[\"\xc3\",\"x\"]]]", // cut sequence
         "[[[\"\xed\xa0\x80\",\"x\"]]]", // encoded surrogate
         "[[[\"\xc0\xaf\",\"x\"]]]", // overlong form
+        // Nothing to cut a segment from.
+        "[]",
+        "[[]]",
+        "x",
+        R"([null,null,"en"])",
+        R"([[["unterminated)",
+        R"([[["\u0022","x"]]])", // the decoded quote opens a quoted run that hides every bracket
+        "<!DOCTYPE html><html><body><p>Service unavailable</p></body></html>",
     };
     const QString input = QString::fromUtf8("caf\u00e9 \u201cx\u201c");
     for (const auto &body : cases) {
@@ -227,6 +238,39 @@ TEST_F(TranslateTextTest, AServerWithinTheTimeOutSucceeds)
     const auto outcome = translate(QStringLiteral("Hello"), 1);
     EXPECT_TRUE(outcome.ok);
     EXPECT_EQ(outcome.result, QStringLiteral("on time"));
+}
+
+// Every request ends, whatever the server does and whatever the time-out says; a time-out below
+// one second counts as one second. The failing servers here would answer well within the test's
+// own patience, so an unbounded request shows as a success, not as a hang.
+TEST_F(TranslateTextTest, EveryRequestEndsWithinItsTimeOut)
+{
+    const std::string body = R"([[["answer","x",,,1]]])";
+    const struct {
+        const char *what;
+        std::int32_t timeOut;
+        std::chrono::milliseconds delay;
+        std::chrono::milliseconds byteInterval;
+        bool ok;
+    } cases[] = {
+        {"silent server, time-out 0", 0, 3000ms, 0ms, false},
+        {"silent server, negative time-out", -5, 3000ms, 0ms, false},
+        {"trickling server", 1, 0ms, 150ms, false},
+        {"trickling server, time-out 0", 0, 0ms, 150ms, false},
+        {"trickling server, negative time-out", std::numeric_limits<std::int32_t>::min(), 0ms, 150ms, false},
+        // A normal server, slow but steady, that is done within the time-out.
+        {"steady answer within the time-out", 1, 0ms, 15ms, true},
+        {"late answer within the time-out of 0", 0, 300ms, 0ms, true},
+    };
+    for (const auto &c : cases) {
+        LocalHttpServer::Reply reply{200, body};
+        reply.delay = c.delay;
+        reply.byteInterval = c.byteInterval;
+        server.setReply(reply);
+        const auto outcome = translate(QStringLiteral("Hello"), c.timeOut);
+        EXPECT_EQ(outcome.ok, c.ok) << c.what;
+        EXPECT_EQ(outcome.result, c.ok ? QStringLiteral("answer") : QStringLiteral("Hello")) << c.what;
+    }
 }
 
 TEST_F(TranslateTextTest, BodiesOverSixteenMebibytesFailAndAreNotReadToTheEnd)
