@@ -476,10 +476,11 @@ void TfrmSkype_Main::StartTranslation()
         HideToTray();
         ShowTrayBalloon();
         tmrMain->start();
-        // Once the conversation windows have been listed.
-        QTimer::singleShot(kSharedWindowsCheckMs, this, [this] {
+        // The conversations open now, looked for among the conversation windows once those have
+        // been listed.
+        QTimer::singleShot(kSharedWindowsCheckMs, this, [this, atStart = OpenChatNames()] {
             if (tmrMain->isActive())
-                CheckSharedConversationWindows();
+                CheckSharedConversationWindows(atStart);
         });
     } catch (const ChatClientCancelled &) {
         // Stop or Exit ended the wait; they have set the buttons.
@@ -525,9 +526,22 @@ void TfrmSkype_Main::Skype1LinkState(bool linked)
         FHeldMessages.clear(); // their chats are gone with that Pidgin
 }
 
-void TfrmSkype_Main::CheckSharedConversationWindows()
+QStringList TfrmSkype_Main::OpenChatNames()
 {
-    if (FSharedWindowsHintShown || !FSkype1)
+    QStringList names;
+    try {
+        const std::shared_ptr<IChatCollection> chats = FSkype1->OpenChats();
+        for (int i = 1; i <= chats->ItemCount(); ++i)
+            names.append(ConversationNameOfTitle(chats->ItemAt(i)->ChatTitle()));
+    } catch (const std::exception &) {
+        names.clear();
+    }
+    return names;
+}
+
+void TfrmSkype_Main::CheckSharedConversationWindows(const QStringList &chatsAtStart)
+{
+    if (FSharedWindowsHintShown || !FSkype1 || chatsAtStart.isEmpty())
         return;
     const WindowClassTable *table = FSkype1->ConversationWindows().ForGeneration(FClientGeneration);
     if (!table || !table->conversationName)
@@ -535,15 +549,13 @@ void TfrmSkype_Main::CheckSharedConversationWindows()
     QSet<QString> windowNames;
     for (const QString &caption : std::as_const(FoundCaptions))
         windowNames.insert(table->conversationName(caption));
+    // Conversations opened or closed since the start are left out: a new one may not have its
+    // window yet.
+    const QStringList now = OpenChatNames();
     int withoutWindow = 0;
-    try {
-        const std::shared_ptr<IChatCollection> chats = FSkype1->OpenChats();
-        for (int i = 1; i <= chats->ItemCount(); ++i) {
-            if (!windowNames.contains(ConversationNameOfTitle(chats->ItemAt(i)->ChatTitle())))
-                ++withoutWindow;
-        }
-    } catch (const std::exception &) {
-        return;
+    for (const QString &name : chatsAtStart) {
+        if (now.contains(name) && !windowNames.contains(name))
+            ++withoutWindow;
     }
     if (withoutWindow == 0)
         return;

@@ -162,9 +162,11 @@ private:
     // Shows the message text of `key` in the status lines of this window and of every monitor
     // window (and on the tray icon); an empty key clears them.
     void ShowLinkState(const QString &key);
-    // Tells the user, once, when open conversations share a tabbed window of the chat client: only
-    // the conversation in front could be translated.
-    void CheckSharedConversationWindows();
+    // Tells the user, once, when conversations open at the start share a tabbed window of the
+    // chat client: only the conversation in front could be translated.
+    void CheckSharedConversationWindows(const QStringList &chatsAtStart);
+    // The conversation names of the open chats; empty when the chat client does not answer.
+    QStringList OpenChatNames();
     static constexpr int kSharedWindowsCheckMs = 1000;
 
     bool FBusy = false;
