@@ -311,7 +311,8 @@ QVariant Purple(const QString &method, const QVariantList &arguments = {})
         QStringLiteral("/im/pidgin/purple/PurpleObject"), QStringLiteral("im.pidgin.purple.PurpleInterface"), method);
     call.setArguments(arguments);
     const QDBusMessage reply = SharedPidginBus().call(call, QDBus::Block, 5000);
-    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << qPrintable(method) << ": " << qPrintable(reply.errorMessage());
+    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage)
+        << qPrintable(method) << ": " << qPrintable(reply.errorMessage());
     return reply.arguments().value(0);
 }
 

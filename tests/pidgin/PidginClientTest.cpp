@@ -570,7 +570,8 @@ TEST_F(PidginClientTest, SendingIntoAnOfflineConversationOrALeftRoomFails)
 
     // Pidgin would take both and send nothing.
     const int chat = Purple(QStringLiteral("PurpleConvChat"),
-        {Purple(QStringLiteral("PurpleFindConversationWithAccount"), {2, desktop->RoomJid(QStringLiteral("hall")), Account()})})
+        {Purple(QStringLiteral("PurpleFindConversationWithAccount"),
+            {2, desktop->RoomJid(QStringLiteral("hall")), Account()})})
                          .toInt();
     Purple(QStringLiteral("PurpleConvChatLeft"), {chat});
     EXPECT_THROW(room->SendToChat(QStringLiteral("into the left room")), ChatClientError);
