@@ -298,6 +298,10 @@ void TfrmSkype_Main::TntFormDestroy()
     }
     ClearMonitors(FMonitors);
     FSettings.reset();
+    // However the program ends (Exit, the session's end, a termination signal), the chat client
+    // gets back what the link changed.
+    if (FSkype1)
+        FSkype1->DetachFromClient();
 }
 
 void TfrmSkype_Main::LaunchUpdater()

@@ -33,6 +33,18 @@ namespace {
 using platform::Accessibility;
 using platform::AccessibleRef;
 
+// A call to Pidgin from the test's side, for setting up a case.
+QVariant Purple(const QString &method, const QVariantList &arguments = {})
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("im.pidgin.purple.PurpleService"),
+        QStringLiteral("/im/pidgin/purple/PurpleObject"), QStringLiteral("im.pidgin.purple.PurpleInterface"), method);
+    call.setArguments(arguments);
+    const QDBusMessage reply = SharedPidginBus().call(call, QDBus::Block, 5000);
+    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage)
+        << qPrintable(method) << ": " << qPrintable(reply.errorMessage());
+    return reply.arguments().value(0);
+}
+
 // Parlavox started from a folder of its own beside a freshly started Pidgin, with translation
 // started by its button, as a user does.
 class PidginEndToEndTest : public ::testing::Test {
@@ -249,6 +261,17 @@ TEST_F(PidginEndToEndTest, RoomMessagesAreTranslatedInTheRoomsWindowAndAnswersGo
         EXPECT_EQ(received.body, QStringLiteral("hi all\t\n{ T:hi all }"));
         EXPECT_EQ(received.type, QStringLiteral("groupchat"));
     }
+
+    // The user leaves the room: Pidgin shows its title in parentheses; the translator window stays.
+    const int account = qdbus_cast<QList<int>>(Purple(QStringLiteral("PurpleAccountsGetAllActive"))).value(0);
+    const int conversation = Purple(QStringLiteral("PurpleFindConversationWithAccount"), {2, room, account}).toInt();
+    Purple(QStringLiteral("PurpleConvChatLeft"), {Purple(QStringLiteral("PurpleConvChat"), {conversation}).toInt()});
+    ASSERT_TRUE(WaitUntil([&] { return ConversationWindow(*desktop, u'(' + room + u')') == host; }));
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 500)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(DockedMonitor(*display, host), monitor);
     EXPECT_EQ(server.texts(), (QStringList{QStringLiteral("Hello everyone"), QStringLiteral("hi all")}));
 }
 
@@ -302,18 +325,6 @@ TEST_F(PidginEndToEndTest, TextSentWhilePidginDoesNotAnswerStaysInTheInputBoxWit
     ::kill(pidgin, SIGCONT);
     XmppPartner::Received received;
     EXPECT_FALSE(anna->WaitForMessage(received, 1000)) << qPrintable(received.body);
-}
-
-// A call to Pidgin from the test's side, for setting up a case.
-QVariant Purple(const QString &method, const QVariantList &arguments = {})
-{
-    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("im.pidgin.purple.PurpleService"),
-        QStringLiteral("/im/pidgin/purple/PurpleObject"), QStringLiteral("im.pidgin.purple.PurpleInterface"), method);
-    call.setArguments(arguments);
-    const QDBusMessage reply = SharedPidginBus().call(call, QDBus::Block, 5000);
-    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage)
-        << qPrintable(method) << ": " << qPrintable(reply.errorMessage());
-    return reply.arguments().value(0);
 }
 
 TEST_F(PidginEndToEndTest, AConversationGoingOfflineKeepsItsTranslatorWindowAsItIs)
