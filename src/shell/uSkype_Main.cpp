@@ -66,24 +66,6 @@ template <typename T, typename... Args> T *Make(QWidget *parent, const char *nam
     return object;
 }
 
-// Re-enables a window when the operation that disabled it ends, however it ends.
-class DisabledWhile {
-public:
-    explicit DisabledWhile(QWidget *window)
-        : m_window(window)
-    {
-        m_window->setEnabled(false);
-    }
-    ~DisabledWhile()
-    {
-        if (m_window)
-            m_window->setEnabled(true);
-    }
-
-private:
-    QPointer<QWidget> m_window;
-};
-
 } // namespace
 
 QString ShortVersionText(const QString &fourNumbers)
@@ -458,10 +440,11 @@ void TfrmSkype_Main::StartTranslation()
         if (!FSkype1)
             throw ChatClientError(QStringLiteral("no chat-client control"));
         const std::shared_ptr<IClient> client = FSkype1->ClientObject();
-        ShowLinkState(QStringLiteral("PIDGIN_WAITING"));
         if (client->IsClientRunning()) {
             client->FocusClient();
         } else {
+            // Pidgin's service comes some time after its start: the link waits for it.
+            ShowLinkState(QStringLiteral("PIDGIN_WAITING"));
             try {
                 client->StartClient(false, false);
             } catch (const ChatClientError &) {
