@@ -21,6 +21,14 @@ public:
     { }
 };
 
+// A waiting AttachToClient ended by CancelAttach.
+class ChatClientCancelled : public ChatClientError {
+public:
+    ChatClientCancelled()
+        : ChatClientError(QStringLiteral("the wait for the chat client was cancelled"))
+    { }
+};
+
 class IUser {
 public:
     virtual ~IUser() = default;
@@ -79,11 +87,21 @@ class ISkype {
 public:
     // OnMessageStatus(message, status): raised on the main thread.
     using MessageStatusHandler = std::function<void(const std::shared_ptr<IChatMessage> &, int)>;
+    // OnLinkState(linked): raised on the main thread while the link is kept (from a successful
+    // AttachToClient to DetachFromClient) when the client went away (false) and when the link was
+    // made again by itself once the client is back (true).
+    using LinkStateHandler = std::function<void(bool linked)>;
 
     virtual ~ISkype() = default;
 
-    // Returns once the running client has accepted the link, else fails.
+    // Returns once the running client has accepted the link, else fails; a wait ended by
+    // CancelAttach fails with ChatClientCancelled.
     virtual void AttachToClient(int protocol, bool wait) = 0;
+    // Ends a waiting AttachToClient at once (it may be called from within that wait).
+    virtual void CancelAttach() { }
+    // Translation stops: the link is no longer made again by itself, and the client gets back the
+    // settings the link changed.
+    virtual void DetachFromClient() { }
     // Its first character is the major version digit.
     virtual QString ClientVersion() = 0;
     virtual std::shared_ptr<IClient> ClientObject() = 0;
@@ -97,6 +115,7 @@ public:
     virtual const WindowProfile &ConversationWindows() const;
 
     void SetOnMessageStatus(MessageStatusHandler handler) { m_onMessageStatus = std::move(handler); }
+    void SetOnLinkState(LinkStateHandler handler) { m_onLinkState = std::move(handler); }
 
 protected:
     // Backends call this on the main thread for every message event.
@@ -106,8 +125,15 @@ protected:
             m_onMessageStatus(message, status);
     }
 
+    void RaiseLinkState(bool linked)
+    {
+        if (m_onLinkState)
+            m_onLinkState(linked);
+    }
+
 private:
     MessageStatusHandler m_onMessageStatus;
+    LinkStateHandler m_onLinkState;
 };
 
 // Creates the chat-client control of the main window: Pidgin over the session bus.

@@ -49,6 +49,9 @@ public:
     // after the window is gone: the result is then dropped.
     virtual TTranslateDoneEvent RecvTranslatedEvent() = 0;
 
+    // Shows the state of the link to the chat client in the window's status line; empty clears it.
+    virtual void ShowLinkState(const QString &text) { (void)text; }
+
     // The top-level widget, for embedding, showing and placing.
     virtual QWidget *Widget() = 0;
 };

@@ -1,5 +1,6 @@
 #include "monitor/uSkype_Monitor.h"
 
+#include "chatclient/ChatClient.h"
 #include "chatclient/ChatSending.h"
 #include "monitor/History.h"
 #include "monitor/LanguageMenus.h"
@@ -21,6 +22,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QPointer>
 #include <QScreen>
@@ -231,6 +233,11 @@ void TfrmSkype_Monitor::CreateComponents()
     edtReceive->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     edtReceive->setContextMenuPolicy(Qt::CustomContextMenu);
     content->addWidget(edtReceive);
+    lblStatus = Make<QLabel>(pnlContent, "lblStatus");
+    lblStatus->setWordWrap(true);
+    lblStatus->setStyleSheet(QStringLiteral("QLabel { color: #b00000; background: #fff4e0; padding: 2px; }"));
+    lblStatus->hide();
+    content->addWidget(lblStatus);
     form->addWidget(pnlContent, 1);
 
     pnlInput = Make<QWidget>(this, "pnlInput");
@@ -631,10 +638,12 @@ bool TfrmSkype_Monitor::ConfirmTranslation()
 
 void TfrmSkype_Monitor::DeliverSendTranslation()
 {
+    const QString original = FSendResult.Original();
     try {
-        const QString original = FSendResult.Original();
         const QString iSay = FHost->GetMessageText(QStringLiteral("I_SAY"));
         ISkype *skype = FHost->ChatClient();
+        if (!skype)
+            throw ChatClientError(QStringLiteral("no chat client is linked"));
         // The partner lookup asks the chat client: at most once per message.
         std::optional<QString> handle;
         const auto partner = [this, &handle] {
@@ -645,9 +654,8 @@ void TfrmSkype_Monitor::DeliverSendTranslation()
         if (!FSendResult.Success) {
             const QString message
                 = FailedChatMessage(original, FHost->GetMessageText(QStringLiteral("TANSLATE_TIMEOUT")));
-            if (!skype)
-                return;
             skype->SendMessageToUser(partner(), message);
+            SendSucceeded();
             const QString entry = SentEntry(EntryTimeStamp(), iSay, message);
             AppendReceiveEntry(entry, EntryColour::Sent);
             if (FHost->SaveHistory())
@@ -659,9 +667,8 @@ void TfrmSkype_Monitor::DeliverSendTranslation()
             return;
         const QString translated = FSendResult.Translated();
         QString message = ComposeChatMessage(GetSendMethod(), original, translated);
-        if (!skype)
-            return;
         SendToConversation(*skype, FHost->ClientGeneration(), partner, Caption(), message);
+        SendSucceeded();
         if (FHost->AutoRead())
             QueueSpeech(Utterance(translated, GetRecvLangCode()));
         if (FHost->SaveHistory()) {
@@ -670,9 +677,53 @@ void TfrmSkype_Monitor::DeliverSendTranslation()
             AppendHistory(partner(), SentEntry(EntryTimeStamp(), iSay, message));
         }
         AppendReceiveEntry(SentEntry(EntryTimeStamp(), iSay, message), EntryColour::Sent);
-    } catch (const std::exception &) {
-        // A refused send skips the rest for this message; the next result is handled afresh.
+    } catch (const std::exception &failure) {
+        // Not sent (or not known to be sent): the typed text goes back into the input box, so it is
+        // not lost, and the status line says why.
+        SendFailed(original, QString::fromStdString(failure.what()));
     }
+}
+
+void TfrmSkype_Monitor::SendFailed(const QString &original, const QString &reason)
+{
+    const QString typed = edtInput->toPlainText();
+    if (!original.isEmpty() && !typed.contains(original))
+        edtInput->setPlainText(typed.isEmpty() ? original : original + QLatin1Char('\n') + typed);
+    edtInput->moveCursor(QTextCursor::End);
+    FSendFailure = FHost->GetMessageText(QStringLiteral("SEND_FAILED"));
+    if (!reason.isEmpty())
+        FSendFailure += QStringLiteral(" (") + reason + QLatin1Char(')');
+    UpdateStatusLine();
+}
+
+void TfrmSkype_Monitor::SendSucceeded()
+{
+    if (FSendFailure.isEmpty())
+        return;
+    FSendFailure.clear();
+    UpdateStatusLine();
+}
+
+void TfrmSkype_Monitor::ShowLinkState(const QString &text)
+{
+    FLinkState = text;
+    UpdateStatusLine();
+}
+
+QString TfrmSkype_Monitor::StatusText() const
+{
+    return lblStatus->text();
+}
+
+void TfrmSkype_Monitor::UpdateStatusLine()
+{
+    QStringList lines;
+    for (const QString &line : {FLinkState, FSendFailure}) {
+        if (!line.isEmpty())
+            lines.append(line);
+    }
+    lblStatus->setText(lines.join(QLatin1Char('\n')));
+    lblStatus->setVisible(!lines.isEmpty());
 }
 
 void TfrmSkype_Monitor::QueueSpeech(const QByteArray &utterance)

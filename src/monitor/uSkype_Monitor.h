@@ -15,6 +15,7 @@
 
 class QAction;
 class QComboBox;
+class QLabel;
 class QMenu;
 class QTextEdit;
 class QToolButton;
@@ -62,6 +63,9 @@ public:
     void mniSendChineseClick(QObject *Sender) override;
     void mniRecvChineseClick(QObject *Sender) override;
     QWidget *Widget() override { return this; }
+    void ShowLinkState(const QString &text) override;
+    // The status line: the link's state, and why the last send failed; empty when all is well.
+    QString StatusText() const;
 
     // 8-bit code of the checked send or receive language; empty when none is checked.
     QByteArray GetSendLangCode() const override;
@@ -116,6 +120,7 @@ public:
     // Components, named as in the interface-text files.
     QWidget *pnlContent = nullptr;
     QTextEdit *edtReceive = nullptr;
+    QLabel *lblStatus = nullptr;
     QWidget *pnlInput = nullptr;
     QWidget *tlbMain = nullptr;
     QToolButton *btnSendLang = nullptr;
@@ -162,6 +167,10 @@ private:
     // window was destroyed while the box was open: the caller must not touch it then.
     bool ShowHint(const QString &key);
     void QueueSpeech(const QByteArray &utterance);
+    // A send that failed gives the typed text back to the input box and says why.
+    void SendFailed(const QString &original, const QString &reason);
+    void SendSucceeded();
+    void UpdateStatusLine();
 
     IMonitorHost *FHost;
     // Identifies the window in done events, which may outlive it.
@@ -174,4 +183,6 @@ private:
     bool FMenusBuilt = false;
     platform::WindowId FHostWnd = 0;
     bool FStopped = false;
+    QString FLinkState;
+    QString FSendFailure;
 };

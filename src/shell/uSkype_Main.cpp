@@ -21,7 +21,9 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
+#include <QSet>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
@@ -66,24 +68,6 @@ template <typename T, typename... Args> T *Make(QWidget *parent, const char *nam
     object->setObjectName(QString::fromLatin1(name));
     return object;
 }
-
-// Re-enables a window when the operation that disabled it ends, however it ends.
-class DisabledWhile {
-public:
-    explicit DisabledWhile(QWidget *window)
-        : m_window(window)
-    {
-        m_window->setEnabled(false);
-    }
-    ~DisabledWhile()
-    {
-        if (m_window)
-            m_window->setEnabled(true);
-    }
-
-private:
-    QPointer<QWidget> m_window;
-};
 
 // Ends the message loop once the current event has been handled, and every loop nested in it (a
 // modal dialog's, say). Unlike QCoreApplication::quit, this does not first ask the windows to
@@ -217,6 +201,10 @@ void TfrmSkype_Main::CreateComponents()
     connect(btnStart, &QPushButton::clicked, this, &TfrmSkype_Main::btnStartClick);
     connect(btnStop, &QPushButton::clicked, this, &TfrmSkype_Main::btnStopClick);
     connect(btnExit, &QPushButton::clicked, this, &TfrmSkype_Main::btnExitClick);
+    lblLinkState = Make<QLabel>(this, "lblLinkState");
+    lblLinkState->setGeometry(8, 319, 388, 30);
+    lblLinkState->setWordWrap(true);
+    lblLinkState->hide();
 
     tmrMain = new QTimer(this);
     tmrMain->setObjectName(QStringLiteral("tmrMain"));
@@ -256,6 +244,7 @@ void TfrmSkype_Main::TntFormCreate()
         FSkype1->SetOnMessageStatus([this](const std::shared_ptr<IChatMessage> &message, int status) {
             Skype1MessageStatus(FSkype1.get(), message, status);
         });
+        FSkype1->SetOnLinkState([this](bool linked) { Skype1LinkState(linked); });
         FSettings = std::make_unique<TDataObject>();
         FLanguage.SetInterfaceLanguage(this, FSettings->LangIndex);
 
@@ -316,6 +305,10 @@ void TfrmSkype_Main::TntFormDestroy()
     }
     ClearMonitors(FMonitors);
     FSettings.reset();
+    // However the program ends (Exit, the session's end, a termination signal), the chat client
+    // gets back what the link changed.
+    if (FSkype1)
+        FSkype1->DetachFromClient();
 }
 
 void TfrmSkype_Main::LaunchUpdater()
@@ -462,28 +455,53 @@ void TfrmSkype_Main::btnStartClick()
 
 void TfrmSkype_Main::StartTranslation()
 {
-    DisabledWhile disabled(this);
+    // Only Start is off while Pidgin is started and waited for: Stop and Exit end the wait.
+    btnStart->setEnabled(false);
+    btnStop->setEnabled(true);
+    FAttaching = true;
     try {
+        const auto attached = qScopeGuard([this] { FAttaching = false; });
         if (!FSkype1)
             throw ChatClientError(QStringLiteral("no chat-client control"));
         const std::shared_ptr<IClient> client = FSkype1->ClientObject();
-        if (client->IsClientRunning())
+        if (client->IsClientRunning()) {
             client->FocusClient();
-        else
-            client->StartClient(false, false);
+        } else {
+            // Pidgin's service comes some time after its start: the link waits for it.
+            ShowLinkState(QStringLiteral("PIDGIN_WAITING"));
+            try {
+                client->StartClient(false, false);
+            } catch (const ChatClientError &) {
+                // The user may start it by other means while we wait.
+                ShowLinkState(QStringLiteral("PIDGIN_NOT_STARTED"));
+            }
+        }
         FSkype1->AttachToClient(8, true);
+        ShowLinkState({});
 
         const QString version = FSkype1->ClientVersion();
         if (version.isEmpty() || version[0].unicode() < '0' || version[0].unicode() > '9')
             throw ChatClientError(QStringLiteral("unusable chat-client version"));
         FClientGeneration = version[0].unicode() - '0' >= 4 ? 4 : 3;
 
-        btnStart->setEnabled(false);
-        btnStop->setEnabled(true);
         HideToTray();
         ShowTrayBalloon();
         tmrMain->start();
+        // The conversations open now, looked for among the conversation windows once those have
+        // been listed.
+        QTimer::singleShot(kSharedWindowsCheckMs, this, [this, atStart = OpenChatNames()] {
+            if (tmrMain->isActive())
+                CheckSharedConversationWindows(atStart);
+        });
+    } catch (const ChatClientCancelled &) {
+        // Stop or Exit ended the wait; they have set the buttons.
+        ShowLinkState({});
     } catch (const std::exception &) {
+        ShowLinkState({});
+        if (FSkype1)
+            FSkype1->DetachFromClient();
+        btnStart->setEnabled(true);
+        btnStop->setEnabled(false);
         platform::ShowMessageBox({this, GetMessageText(QStringLiteral("HINT_CAPTION")),
             GetMessageText(QStringLiteral("SKYPE_NOT_INSTALL")), QMessageBox::Information, true});
     }
@@ -493,6 +511,12 @@ void TfrmSkype_Main::btnStopClick()
 {
     btnStart->setEnabled(true);
     btnStop->setEnabled(false);
+    if (FSkype1) {
+        if (FAttaching)
+            FSkype1->CancelAttach();
+        FSkype1->DetachFromClient();
+    }
+    ShowLinkState({});
     tmrMain->stop();
     ClearMonitors(FMonitors);
     FHeldMessages.clear();
@@ -502,6 +526,72 @@ void TfrmSkype_Main::btnExitClick()
 {
     btnStopClick();
     EndMessageLoop();
+}
+
+void TfrmSkype_Main::Skype1LinkState(bool linked)
+{
+    if (!tmrMain->isActive())
+        return;
+    ShowLinkState(linked ? QString() : QStringLiteral("PIDGIN_GONE"));
+    if (!linked)
+        FHeldMessages.clear(); // their chats are gone with that Pidgin
+}
+
+QStringList TfrmSkype_Main::OpenChatNames()
+{
+    QStringList names;
+    try {
+        const std::shared_ptr<IChatCollection> chats = FSkype1->OpenChats();
+        for (int i = 1; i <= chats->ItemCount(); ++i)
+            names.append(ConversationNameOfTitle(chats->ItemAt(i)->ChatTitle()));
+    } catch (const std::exception &) {
+        names.clear();
+    }
+    return names;
+}
+
+void TfrmSkype_Main::CheckSharedConversationWindows(const QStringList &chatsAtStart)
+{
+    if (FSharedWindowsHintShown || !FSkype1 || chatsAtStart.isEmpty())
+        return;
+    const WindowClassTable *table = FSkype1->ConversationWindows().ForGeneration(FClientGeneration);
+    if (!table || !table->conversationName)
+        return;
+    QSet<QString> windowNames;
+    for (const QString &caption : std::as_const(FoundCaptions))
+        windowNames.insert(table->conversationName(caption));
+    // Conversations opened or closed since the start are left out: a new one may not have its
+    // window yet.
+    const QStringList now = OpenChatNames();
+    int withoutWindow = 0;
+    for (const QString &name : chatsAtStart) {
+        if (now.contains(name) && !windowNames.contains(name))
+            ++withoutWindow;
+    }
+    if (withoutWindow == 0)
+        return;
+    // A conversation behind another one's tab has no window of its own to translate in.
+    FSharedWindowsHintShown = true;
+    platform::ShowMessageBox({this, GetMessageText(QStringLiteral("HINT_CAPTION")),
+        GetMessageText(QStringLiteral("PIDGIN_TABS_SHARED")), QMessageBox::Information, true});
+}
+
+void TfrmSkype_Main::ShowLinkState(const QString &key)
+{
+    const QString text = key.isEmpty() ? QString() : GetMessageText(key);
+    if (text == FLinkStateText)
+        return;
+    FLinkStateText = text;
+    lblLinkState->setText(text);
+    lblLinkState->setVisible(!text.isEmpty());
+    setFixedSize(404, text.isEmpty() ? 323 : 353);
+    TntTrayIcon1->setToolTip(text.isEmpty() ? kApplicationTitle : kApplicationTitle + QStringLiteral(": ") + text);
+    if (!text.isEmpty() && !isVisible() && TrayAvailable())
+        TntTrayIcon1->showMessage(kApplicationTitle, text, QSystemTrayIcon::Warning);
+    for (const auto &slot : FMonitors) {
+        if (slot)
+            slot->ShowLinkState(text);
+    }
 }
 
 bool TfrmSkype_Main::Running() const
@@ -535,7 +625,12 @@ void TfrmSkype_Main::tmrMainTimer()
         TrackingContext context;
         context.windows = FWindows.get();
         context.monitors = &FMonitors;
-        context.createMonitor = [this] { return FServices.createMonitor(this); };
+        context.createMonitor = [this] {
+            std::unique_ptr<IMonitorWindow> monitor = FServices.createMonitor(this);
+            if (monitor && !FLinkStateText.isEmpty())
+                monitor->ShowLinkState(FLinkStateText);
+            return monitor;
+        };
         context.sendLanguage = cbbSendLang;
         context.recvLanguage = cbbRecvLang;
         FTracker.Tick(context, *table, FoundCaptions, FoundHandles);

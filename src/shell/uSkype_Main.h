@@ -80,6 +80,8 @@ public:
     void lblEmailClick();
     void lblHomePageClick();
     void tmrMainTimer();
+    // OnLinkState of the chat-client control: the status line says whether Pidgin is there.
+    void Skype1LinkState(bool linked);
     // OnMessageStatus of the chat-client control: a received message goes to its monitor window.
     void Skype1MessageStatus(ISkype *ASender, const std::shared_ptr<IChatMessage> &pMessage, int Status);
 
@@ -132,6 +134,8 @@ public:
     QPushButton *btnStart = nullptr;
     QPushButton *btnStop = nullptr;
     QPushButton *btnExit = nullptr;
+    // The state of the link to the chat client; hidden while there is nothing to say.
+    QLabel *lblLinkState = nullptr;
     QTimer *tmrMain = nullptr;
     QSystemTrayIcon *TntTrayIcon1 = nullptr;
     QMenu *pmTrayMenu = nullptr;
@@ -156,6 +160,15 @@ private:
     // Dispatches one message event; false when a received message found no window.
     bool DispatchMessage(IChatMessage &message, int status);
     void RetryHeldMessages();
+    // Shows the message text of `key` in the status lines of this window and of every monitor
+    // window (and on the tray icon); an empty key clears them.
+    void ShowLinkState(const QString &key);
+    // Tells the user, once, when conversations open at the start share a tabbed window of the
+    // chat client: only the conversation in front could be translated.
+    void CheckSharedConversationWindows(const QStringList &chatsAtStart);
+    // The conversation names of the open chats; empty when the chat client does not answer.
+    QStringList OpenChatNames();
+    static constexpr int kSharedWindowsCheckMs = 1000;
 
     bool FBusy = false;
     bool FCloseAllowed = false;
@@ -192,4 +205,8 @@ private:
     std::unique_ptr<ISkype> FSkype1;
     TLanguageManager FLanguage;
     bool FCreationFailed = false;
+    // StartTranslation is waiting for the chat client.
+    bool FAttaching = false;
+    QString FLinkStateText;
+    bool FSharedWindowsHintShown = false;
 };

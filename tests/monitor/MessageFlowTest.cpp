@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDate>
+#include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTextBlock>
@@ -83,7 +84,8 @@ protected:
             {QStringLiteral("TANSLATE_TIMEOUT"), QStringLiteral("(no translation)")},
             {QStringLiteral("HINT_CAPTION"), QStringLiteral("Hint")},
             {QStringLiteral("MESSAGE_CANNOT_EMPTY"), QStringLiteral("empty")},
-            {QStringLiteral("CONTENT_OVER_LENGTH"), QStringLiteral("too long")}};
+            {QStringLiteral("CONTENT_OVER_LENGTH"), QStringLiteral("too long")},
+            {QStringLiteral("SEND_FAILED"), QStringLiteral("not sent")}};
         window = NewWindow(QStringLiteral("Anna Lee"));
     }
 
@@ -318,21 +320,45 @@ TEST_F(MessageFlowTest, AFailedTranslationSendsTheOriginalWithTheFailureTextToTh
     EXPECT_TRUE(spoken.isEmpty());
 }
 
-TEST_F(MessageFlowTest, ARefusedSendSkipsSpeechHistoryAndEcho)
+TEST_F(MessageFlowTest, ARefusedSendGivesTheTextBackToTheInputBoxWithTheFailureAndSkipsSpeechHistoryAndEcho)
 {
     host.autoRead = true;
     host.saveHistory = true;
     client.failing = {QStringLiteral("SendToChat")};
     Type(QStringLiteral("first"));
+    // The user goes on typing while the first is on its way.
+    window->edtInput->setPlainText(QStringLiteral("draft"));
     ASSERT_TRUE(WaitUntil([&] { return client.calls.contains(QStringLiteral("SendToChat")); }));
+    ASSERT_TRUE(WaitUntil([&] { return !window->StatusText().isEmpty(); }));
+    EXPECT_EQ(window->edtInput->toPlainText(), QStringLiteral("first\ndraft"));
+    EXPECT_TRUE(window->StatusText().startsWith(QStringLiteral("not sent"))) << qPrintable(window->StatusText());
+    EXPECT_TRUE(window->lblStatus->isVisibleTo(window.get()));
+    EXPECT_TRUE(Pane().isEmpty());
+    EXPECT_TRUE(spoken.isEmpty());
+
+    // Without a linked chat client the text stays too.
     client.failing.clear();
-    // The next message is handled afresh.
+    host.chatClient = nullptr;
+    Type(QStringLiteral("unlinked"));
+    EXPECT_TRUE(WaitUntil([&] { return window->edtInput->toPlainText() == QStringLiteral("unlinked"); }));
+
+    // The next message is handled afresh, and a send that goes through clears the failure.
+    host.chatClient = &client;
     Type(QStringLiteral("second"));
     ASSERT_TRUE(WaitUntil([&] { return client.sent.size() == 1; }));
     ASSERT_TRUE(WaitForParagraphs(3));
     EXPECT_EQ(Pane().at(1).text, QStringLiteral("second\t"));
     EXPECT_EQ(spoken, QList<QByteArray>{"T:second:en"});
     EXPECT_EQ(History().size(), 1);
+    EXPECT_EQ(window->StatusText(), QString());
+    EXPECT_FALSE(window->lblStatus->isVisibleTo(window.get()));
+    EXPECT_EQ(window->edtInput->toPlainText(), QString());
+
+    // The link's state has a line of its own.
+    window->ShowLinkState(QStringLiteral("Pidgin has quit."));
+    EXPECT_EQ(window->StatusText(), QStringLiteral("Pidgin has quit."));
+    window->ShowLinkState(QString());
+    EXPECT_FALSE(window->lblStatus->isVisibleTo(window.get()));
 }
 
 TEST_F(MessageFlowTest, TheConfirmedTextIsSentHoweverTheDialogIsClosedWhileResultsStillArrive)

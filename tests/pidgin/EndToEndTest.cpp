@@ -16,7 +16,9 @@
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QScopeGuard>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -24,6 +26,7 @@
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <string>
@@ -34,33 +37,77 @@ namespace {
 using platform::Accessibility;
 using platform::AccessibleRef;
 
+// A call to Pidgin from the test's side, for setting up a case.
+QVariant Purple(const QString &method, const QVariantList &arguments = {})
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("im.pidgin.purple.PurpleService"),
+        QStringLiteral("/im/pidgin/purple/PurpleObject"), QStringLiteral("im.pidgin.purple.PurpleInterface"), method);
+    call.setArguments(arguments);
+    const QDBusMessage reply = SharedPidginBus().call(call, QDBus::Block, 5000);
+    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage)
+        << qPrintable(method) << ": " << qPrintable(reply.errorMessage());
+    return reply.arguments().value(0);
+}
+
 // Parlavox started from a folder of its own beside a freshly started Pidgin, with translation
 // started by its button, as a user does.
 class PidginEndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        ASSERT_NO_FATAL_FAILURE(PrepareDesktop());
+        ASSERT_TRUE(desktop->StartPidgin()) << qPrintable(desktop->Error());
+        ASSERT_NO_FATAL_FAILURE(StartParlavox());
+        ASSERT_TRUE(Press(QStringLiteral("Start translation")));
+    }
+
+    void PrepareDesktop()
+    {
         desktop = SharedPidginDesktop();
         ASSERT_TRUE(desktop) << qPrintable(SharedPidginDesktopError());
         // A Pidgin of its own: no conversation windows left over from other tests.
         desktop->StopPidgin();
-        ASSERT_TRUE(desktop->StartPidgin()) << qPrintable(desktop->Error());
         me = desktop->Jid(QStringLiteral("me"));
         a11y = std::make_unique<Accessibility>(SharedPidginBus(), std::chrono::milliseconds(1000));
         reader = std::make_unique<ScreenReader>(*a11y);
         display = std::make_unique<X11Client>();
+    }
 
+    void StartParlavox()
+    {
         parlavox = std::make_unique<RunningProgram>(folder, server);
         ASSERT_TRUE(parlavox->Running());
         ASSERT_TRUE(display->CanSendInput());
-        AccessibleRef start;
         ASSERT_TRUE(WaitUntil(
-            [&] {
-                start = reader->Button(parlavox->Pid(), QStringLiteral("Start translation"));
-                return !start.isNull();
-            },
-            20));
-        ASSERT_TRUE(reader->Press(start));
+            [&] { return !reader->Button(parlavox->Pid(), QStringLiteral("Start translation")).isNull(); }, 20));
+    }
+
+    // Saves the screen as it is now under the screenshot name (PARLAVOX_E2E_SCREENSHOT, "%t" for
+    // the test's name followed by `moment`), when one is set.
+    void Shot(const QString &moment)
+    {
+        const QString shot = qEnvironmentVariable("PARLAVOX_E2E_SCREENSHOT");
+        if (shot.isEmpty() || !desktop)
+            return;
+        const QString name = QString::fromLatin1(testing::UnitTest::GetInstance()->current_test_info()->name());
+        desktop->Screenshot().save(QString(shot).replace(QStringLiteral("%t"), name + u'-' + moment));
+    }
+
+    // Presses the program's button with that name, as a screen reader does.
+    bool Press(const QString &name)
+    {
+        const AccessibleRef button = reader->Button(parlavox->Pid(), name);
+        return !button.isNull() && reader->Press(button);
+    }
+
+    // Whether some object of the program shows `part`, as its text or its name.
+    bool Shows(const QString &part)
+    {
+        for (const platform::AccessibleNode &node : reader->Objects(parlavox->Pid())) {
+            if (a11y->Text(node.ref).contains(part) || a11y->Name(node.ref).contains(part))
+                return true;
+        }
+        return false;
     }
 
     void TearDown() override
@@ -320,6 +367,12 @@ TEST_F(PidginEndToEndTest, RoomMessagesAreTranslatedInTheRoomsWindowAndAnswersGo
     ASSERT_TRUE(anna && bob);
     ASSERT_TRUE(anna->JoinRoom(room, QStringLiteral("anna"))) << qPrintable(anna->Error());
     ASSERT_TRUE(bob->JoinRoom(room, QStringLiteral("bob"))) << qPrintable(bob->Error());
+    // Said before the user joins: the room replays it to Pidgin, which shows it as past; it is
+    // neither translated nor stored (the service's list of texts below holds only the live ones).
+    bob->SendToRoom(room, QStringLiteral("Earlier news"));
+    XmppPartner::Received earlier;
+    ASSERT_TRUE(anna->WaitForMessage(earlier)) << qPrintable(anna->Error());
+    ASSERT_EQ(earlier.body, QStringLiteral("Earlier news"));
     ASSERT_TRUE(desktop->PidginJoinRoom(QStringLiteral("lounge")));
     unsigned long host = 0, monitor = 0;
     QRect area;
@@ -339,6 +392,17 @@ TEST_F(PidginEndToEndTest, RoomMessagesAreTranslatedInTheRoomsWindowAndAnswersGo
         EXPECT_EQ(received.body, QStringLiteral("hi all\t\n{ T:hi all }"));
         EXPECT_EQ(received.type, QStringLiteral("groupchat"));
     }
+
+    // The user leaves the room: Pidgin shows its title in parentheses; the translator window stays.
+    const int account = qdbus_cast<QList<int>>(Purple(QStringLiteral("PurpleAccountsGetAllActive"))).value(0);
+    const int conversation = Purple(QStringLiteral("PurpleFindConversationWithAccount"), {2, room, account}).toInt();
+    Purple(QStringLiteral("PurpleConvChatLeft"), {Purple(QStringLiteral("PurpleConvChat"), {conversation}).toInt()});
+    ASSERT_TRUE(WaitUntil([&] { return ConversationWindow(*desktop, u'(' + room + u')') == host; }));
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 500)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(DockedMonitor(*display, host), monitor);
     EXPECT_EQ(server.texts(), (QStringList{QStringLiteral("Hello everyone"), QStringLiteral("hi all")}));
 }
 
@@ -398,4 +462,207 @@ TEST_F(PidginEndToEndTest, TextTypedInARoomGoesIntoTheRoomNeverToAContactNamedLi
     EXPECT_EQ(received.type, QStringLiteral("groupchat"));
     EXPECT_EQ(received.body, QStringLiteral("hi room\t\n{ T:hi room }"));
     EXPECT_FALSE(carol->WaitForMessage(received, 1000)) << qPrintable(received.body);
+}
+
+TEST_F(PidginEndToEndTest, PidginQuittingIsShownAndTranslationGoesOnWhenItIsBack)
+{
+    std::unique_ptr<XmppPartner> anna = desktop->StartPartner(QStringLiteral("anna"));
+    ASSERT_TRUE(anna);
+    anna->SendMessage(me, QStringLiteral("Good morning"));
+    unsigned long host = 0, monitor = 0;
+    QRect area;
+    ASSERT_NO_FATAL_FAILURE(WaitDocked(QStringLiteral("Anna Lee"), host, monitor, area));
+    EXPECT_FALSE(WaitForPane(QStringLiteral("{ T:Good morning }")).isEmpty());
+
+    const QString gone = QStringLiteral("Pidgin has quit");
+    desktop->StopPidgin();
+    EXPECT_TRUE(WaitUntil([&] { return Shows(gone); })) << qPrintable(reader->Texts(parlavox->Pid()).join(u'|'));
+
+    // Pidgin back: linked again by itself; the partner's next message is translated again.
+    ASSERT_TRUE(desktop->StartPidgin()) << qPrintable(desktop->Error());
+    EXPECT_TRUE(WaitUntil([&] { return !Shows(gone); }));
+    anna->SendMessage(me, QStringLiteral("Welcome back"));
+    ASSERT_NO_FATAL_FAILURE(WaitDocked(QStringLiteral("Anna Lee"), host, monitor, area));
+    EXPECT_FALSE(WaitForPane(QStringLiteral(" says:\nWelcome back\n{ T:Welcome back }")).isEmpty());
+}
+
+TEST_F(PidginEndToEndTest, TextSentWhilePidginDoesNotAnswerStaysInTheInputBoxWithTheFailureShown)
+{
+    std::unique_ptr<XmppPartner> anna = desktop->StartPartner(QStringLiteral("anna"));
+    ASSERT_TRUE(anna);
+    anna->SendMessage(me, QStringLiteral("Are you there"));
+    unsigned long host = 0, monitor = 0;
+    QRect area;
+    ASSERT_NO_FATAL_FAILURE(WaitDocked(QStringLiteral("Anna Lee"), host, monitor, area));
+    EXPECT_FALSE(WaitForPane(QStringLiteral("{ T:Are you there }")).isEmpty());
+
+    const pid_t pidgin = static_cast<pid_t>(desktop->PidginPid());
+    ASSERT_GT(pidgin, 0);
+    ::kill(pidgin, SIGSTOP);
+    const auto resume = qScopeGuard([&] { ::kill(pidgin, SIGCONT); });
+    ASSERT_NO_FATAL_FAILURE(TypeInto(monitor, QStringLiteral("keep this text")));
+    // Parlavox waits up to a second for each call to Pidgin: read its windows with more patience.
+    a11y = std::make_unique<Accessibility>(SharedPidginBus(), std::chrono::milliseconds(5000));
+    reader = std::make_unique<ScreenReader>(*a11y);
+    EXPECT_TRUE(WaitUntil([&] { return Shows(QStringLiteral("Not sent")); }, 20))
+        << qPrintable(reader->Texts(parlavox->Pid()).join(u'|'));
+    Shot(QStringLiteral("not-sent"));
+    const QRect monitorOnScreen(display->ScreenOrigin(monitor), display->Geometry(monitor).size());
+    const AccessibleRef input = reader->EditableIn(parlavox->Pid(), monitorOnScreen);
+    ASSERT_FALSE(input.isNull());
+    EXPECT_EQ(a11y->Text(input).trimmed(), QStringLiteral("keep this text"));
+    ::kill(pidgin, SIGCONT);
+    XmppPartner::Received received;
+    EXPECT_FALSE(anna->WaitForMessage(received, 1000)) << qPrintable(received.body);
+}
+
+TEST_F(PidginEndToEndTest, AConversationGoingOfflineKeepsItsTranslatorWindowAsItIs)
+{
+    std::unique_ptr<XmppPartner> anna = desktop->StartPartner(QStringLiteral("anna"));
+    ASSERT_TRUE(anna);
+    anna->SendMessage(me, QStringLiteral("Hello"));
+    unsigned long host = 0, monitor = 0;
+    QRect area;
+    ASSERT_NO_FATAL_FAILURE(WaitDocked(QStringLiteral("Anna Lee"), host, monitor, area));
+    EXPECT_FALSE(WaitForPane(QStringLiteral("{ T:Hello }")).isEmpty());
+
+    // The user chooses to send the translation only, in this conversation's window.
+    const AccessibleRef mode = reader->Button(parlavox->Pid(), QStringLiteral("Send mode"));
+    ASSERT_FALSE(mode.isNull());
+    display->Click(a11y->Extents(mode).center());
+    QElapsedTimer menu;
+    menu.start();
+    while (menu.elapsed() < 700)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    display->Type(XK_Down);
+    display->Type(XK_Return);
+
+    // The account goes offline: Pidgin shows the title in parentheses; the same window stays docked.
+    const int account = qdbus_cast<QList<int>>(Purple(QStringLiteral("PurpleAccountsGetAllActive"))).value(0);
+    Purple(QStringLiteral("PurpleAccountDisconnect"), {account});
+    const auto online = qScopeGuard([&] { Purple(QStringLiteral("PurpleAccountConnect"), {account}); });
+    ASSERT_TRUE(WaitUntil([&] { return ConversationWindow(*desktop, QStringLiteral("(Anna Lee)")) == host; }));
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 500)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(DockedMonitor(*display, host), monitor);
+
+    // What the user sends meanwhile is not lost: it stays in the input box, with the failure shown.
+    ASSERT_NO_FATAL_FAILURE(TypeInto(monitor, QStringLiteral("while offline")));
+    EXPECT_TRUE(WaitUntil([&] { return Shows(QStringLiteral("Not sent")); }))
+        << qPrintable(reader->Texts(parlavox->Pid()).join(u'|'));
+    Shot(QStringLiteral("offline"));
+    const QRect monitorOnScreen(display->ScreenOrigin(monitor), display->Geometry(monitor).size());
+    const AccessibleRef input = reader->EditableIn(parlavox->Pid(), monitorOnScreen);
+    ASSERT_FALSE(input.isNull());
+    EXPECT_EQ(a11y->Text(input).trimmed(), QStringLiteral("while offline"));
+
+    // Back online: the window kept the user's send mode, and the kept text goes out with more.
+    Purple(QStringLiteral("PurpleAccountConnect"), {account});
+    ASSERT_TRUE(WaitUntil([&] { return ConversationWindow(*desktop, QStringLiteral("Anna Lee")) == host; }, 20));
+    ASSERT_TRUE(WaitUntil([&] { return Purple(QStringLiteral("PurpleAccountIsConnected"), {account}).toInt() != 0; }));
+    ASSERT_NO_FATAL_FAILURE(TypeInto(monitor, QStringLiteral(" again")));
+    XmppPartner::Received received;
+    ASSERT_TRUE(anna->WaitForMessage(received, 10000)) << qPrintable(anna->Error());
+    EXPECT_EQ(received.body, QStringLiteral("T:while offline again"));
+    EXPECT_FALSE(Shows(QStringLiteral("Not sent")));
+}
+
+// Parlavox started by each test itself, with Pidgin set up first (or absent).
+class PidginStartEndToEndTest : public PidginEndToEndTest {
+protected:
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(PrepareDesktop()); }
+
+    void TearDown() override
+    {
+        PidginEndToEndTest::TearDown();
+        parlavox.reset();
+        qputenv("PATH", savedPath);
+    }
+
+    QByteArray savedPath = qgetenv("PATH");
+    QTemporaryDir bin;
+};
+
+TEST_F(PidginStartEndToEndTest, MainWindowSaysItWaitsForPidginAndStopOrExitEndTheWait)
+{
+    struct Case {
+        const char *what;
+        bool pidginOnPath; // a "pidgin" that starts and never shows on the bus
+        const char *says;
+        const char *ends; // the button that ends the wait
+    };
+    const Case cases[] = {
+        {"no Pidgin on PATH", false, "Pidgin could not be started", "Stop translation"},
+        {"a Pidgin that never shows on the bus", true, "Waiting for Pidgin", "Exit"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(bin.filePath(QStringLiteral("pidgin")));
+        if (c.pidginOnPath) {
+            QFile script(bin.filePath(QStringLiteral("pidgin")));
+            ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+            script.write("#!/bin/sh\nexit 0\n");
+            script.close();
+            script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        qputenv("PATH", QFile::encodeName(bin.path()));
+        ASSERT_NO_FATAL_FAILURE(StartParlavox());
+        qputenv("PATH", savedPath);
+        ASSERT_TRUE(Press(QStringLiteral("Start translation")));
+        EXPECT_TRUE(WaitUntil([&] { return Shows(QString::fromLatin1(c.says)); }))
+            << qPrintable(reader->Texts(parlavox->Pid()).join(u'|'));
+        Shot(QString::fromLatin1(c.ends).replace(u' ', u'-'));
+
+        ASSERT_TRUE(Press(QString::fromLatin1(c.ends)));
+        // The wait (30 s otherwise) is over: nothing said any more, or no program left to say it.
+        EXPECT_TRUE(WaitUntil([&] { return !parlavox->Running() || !Shows(QString::fromLatin1(c.says)); }, 10));
+        parlavox.reset();
+    }
+}
+
+TEST_F(PidginStartEndToEndTest, ConversationsSharingATabbedWindowAreToldOfOnceAndTheTabChoiceComesBackAtStopAndExit)
+{
+    // The user's Pidgin shows conversations in tabs; two share one window.
+    ASSERT_TRUE(desktop->StartPidgin()) << qPrintable(desktop->Error());
+    const QString tabs = QStringLiteral("/pidgin/conversations/tabs");
+    const auto tabsOn = [&] { return Purple(QStringLiteral("PurplePrefsGetBool"), {tabs}).toInt() != 0; };
+    Purple(QStringLiteral("PurplePrefsSetBool"), {tabs, 1});
+    const auto tabsOff = qScopeGuard([&] { Purple(QStringLiteral("PurplePrefsSetBool"), {tabs, 0}); });
+    const int account = qdbus_cast<QList<int>>(Purple(QStringLiteral("PurpleAccountsGetAllActive"))).value(0);
+    for (const char *partner : {"anna", "bob"})
+        Purple(QStringLiteral("PurpleConversationNew"), {1, account, desktop->Jid(QString::fromLatin1(partner))});
+    const auto conversationWindows = [&] {
+        int count = 0;
+        for (const PidginDesktop::ClientWindow &window : desktop->ClientWindows())
+            count += window.role == QStringLiteral("conversation");
+        return count;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return conversationWindows() == 1; }));
+
+    // Translation starts: the user is told how to give each its own window.
+    ASSERT_NO_FATAL_FAILURE(StartParlavox());
+    ASSERT_TRUE(Press(QStringLiteral("Start translation")));
+    const QString told = QStringLiteral("drag its tab out of the window");
+    ASSERT_TRUE(WaitUntil([&] { return Shows(told); }, 15)) << qPrintable(reader->Texts(parlavox->Pid()).join(u'|'));
+    Shot(QStringLiteral("told"));
+    EXPECT_FALSE(tabsOn());
+    ASSERT_TRUE(Press(QStringLiteral("OK")));
+    EXPECT_TRUE(WaitUntil([&] { return !Shows(told); }));
+
+    // Stop gives the user's choice back; a new start takes it again, without telling twice.
+    ASSERT_TRUE(Press(QStringLiteral("Stop translation")));
+    EXPECT_TRUE(WaitUntil([&] { return tabsOn(); }));
+    ASSERT_TRUE(Press(QStringLiteral("Start translation")));
+    EXPECT_TRUE(WaitUntil([&] { return !tabsOn(); }));
+    QElapsedTimer quiet;
+    quiet.start();
+    while (quiet.elapsed() < 2000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_FALSE(Shows(told));
+
+    // Exit gives it back too.
+    ASSERT_TRUE(Press(QStringLiteral("Exit")));
+    EXPECT_TRUE(WaitUntil([&] { return tabsOn(); }));
 }

@@ -12,6 +12,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -205,13 +206,36 @@ protected:
     QElapsedTimer clock;
 };
 
-TEST_F(PidginClientTest, LinksToTheRunningPidginAndTurnsItsTabsOff)
+TEST_F(PidginClientTest, LinksToTheRunningPidginTurnsItsTabsOffAndGivesTheUsersChoiceBack)
 {
-    Purple(QStringLiteral("PurplePrefsSetBool"), {QStringLiteral("/pidgin/conversations/tabs"), 1});
-    client->AttachToClient(8, true);
-
-    EXPECT_EQ(client->ClientVersion(), QStringLiteral("2.14.12"));
-    EXPECT_EQ(Purple(QStringLiteral("PurplePrefsGetBool"), {QStringLiteral("/pidgin/conversations/tabs")}).toInt(), 0);
+    const QString tabs = QStringLiteral("/pidgin/conversations/tabs");
+    const auto tabsOn = [&] { return Purple(QStringLiteral("PurplePrefsGetBool"), {tabs}).toInt() != 0; };
+    struct Case {
+        bool userTabs;
+        bool pidginRestarts; // the Pidgin linked again has saved tabs off
+    };
+    for (const Case c : {Case{true, false}, Case{false, false}, Case{true, true}}) {
+        SCOPED_TRACE(testing::Message() << "tabs " << c.userTabs << ", restart " << c.pidginRestarts);
+        client->DetachFromClient();
+        Purple(QStringLiteral("PurplePrefsSetBool"), {tabs, c.userTabs ? 1 : 0});
+        client->AttachToClient(8, true);
+        EXPECT_EQ(client->ClientVersion(), QStringLiteral("2.14.12"));
+        EXPECT_FALSE(tabsOn());
+        if (c.pidginRestarts) {
+            desktop->StopPidgin();
+            ASSERT_TRUE(desktop->StartPidgin()) << qPrintable(desktop->Error());
+            ASSERT_TRUE(WaitUntil([&] {
+                try {
+                    return !client->ClientVersion().isEmpty();
+                } catch (const ChatClientError &) {
+                    return false;
+                }
+            }));
+            EXPECT_FALSE(tabsOn());
+        }
+        client->DetachFromClient();
+        EXPECT_EQ(tabsOn(), c.userTabs);
+    }
     EXPECT_TRUE(client->ClientObject()->IsClientRunning());
     EXPECT_NO_THROW(client->ClientObject()->FocusClient());
 }
@@ -516,8 +540,10 @@ TEST_F(PidginClientTest, StartClientStartsPidginWithTheAccessibilityBridge)
         qunsetenv("GTK_MODULES");
 }
 
-TEST_F(PidginClientTest, PidginQuittingFailsEveryCallUntilLinkedAgain)
+TEST_F(PidginClientTest, PidginQuittingFailsEveryCallUntilItIsBackAndLinkedAgainByItself)
 {
+    std::vector<bool> states;
+    client->SetOnLinkState([&](bool linked) { states.push_back(linked); });
     client->SendMessageToUser(Anna().Jid(), QStringLiteral("before"));
     XmppPartner::Received received;
     ASSERT_TRUE(Anna().WaitForMessage(received));
@@ -525,7 +551,9 @@ TEST_F(PidginClientTest, PidginQuittingFailsEveryCallUntilLinkedAgain)
     ASSERT_TRUE(chat);
 
     desktop->StopPidgin();
-    ASSERT_TRUE(WaitUntil([&] { return !client->ClientObject()->IsClientRunning(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !states.empty(); }));
+    EXPECT_EQ(states, std::vector<bool>{false});
+    EXPECT_FALSE(client->ClientObject()->IsClientRunning());
     QElapsedTimer timer;
     timer.start();
     EXPECT_THROW(client->ClientVersion(), ChatClientError);
@@ -537,11 +565,11 @@ TEST_F(PidginClientTest, PidginQuittingFailsEveryCallUntilLinkedAgain)
     EXPECT_THROW(client->AttachToClient(8, false), ChatClientError);
     EXPECT_LT(timer.elapsed(), PidginClient::CallTimeoutMs) << "calls to a Pidgin that is gone must not wait";
 
-    // Linking with the wait flag waits for the new Pidgin, serving the event loop meanwhile.
-    bool started = false;
-    QTimer::singleShot(200, [&] { started = desktop->StartPidgin(); });
-    ASSERT_NO_THROW(client->AttachToClient(8, true));
-    ASSERT_TRUE(WaitUntil([&] { return started; }, 30)) << qPrintable(desktop->Error());
+    // Pidgin comes back: linked again without being asked, and said so once.
+    ASSERT_TRUE(desktop->StartPidgin()) << qPrintable(desktop->Error());
+    ASSERT_TRUE(WaitUntil([&] { return states.size() >= 2; }));
+    Settle(200);
+    EXPECT_EQ(states, (std::vector<bool>{false, true}));
     EXPECT_EQ(client->ClientVersion(), QStringLiteral("2.14.12"));
     EXPECT_THROW(chat->ChatTitle(), ChatClientError) << "a chat of the Pidgin before is gone";
 
@@ -556,6 +584,84 @@ TEST_F(PidginClientTest, PidginQuittingFailsEveryCallUntilLinkedAgain)
     // The contacts are those of the new Pidgin.
     EXPECT_TRUE(WaitUntil([&] { return Contact(Anna().Jid()).displayName == QStringLiteral("Anna Lee"); }));
     EXPECT_EQ(Contacts().size(), 3u);
+
+    // Once detached, a Pidgin that comes back is left alone.
+    client->DetachFromClient();
+    desktop->StopPidgin();
+    ASSERT_TRUE(desktop->StartPidgin()) << qPrintable(desktop->Error());
+    Settle(500);
+    EXPECT_EQ(states, (std::vector<bool>{false, true}));
+    EXPECT_THROW(client->ClientVersion(), ChatClientError);
+}
+
+TEST_F(PidginClientTest, WaitForPidginEndsWhenItComesOrAtCancel)
+{
+    desktop->StopPidgin();
+    ASSERT_TRUE(WaitUntil([&] { return !client->ClientObject()->IsClientRunning(); }));
+
+    // Cancelled from within the wait (as a click on Stop is handled): it ends at once.
+    QTimer::singleShot(200, [&] { client->CancelAttach(); });
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_THROW(client->AttachToClient(8, true), ChatClientCancelled);
+    EXPECT_LT(timer.elapsed(), PidginClient::AttachTimeoutMs / 2);
+
+    // The wait serves the event loop and ends when Pidgin's service appears.
+    bool started = false;
+    QTimer::singleShot(200, [&] { started = desktop->StartPidgin(); });
+    ASSERT_NO_THROW(client->AttachToClient(8, true));
+    ASSERT_TRUE(WaitUntil([&] { return started; }, 30)) << qPrintable(desktop->Error());
+    EXPECT_EQ(client->ClientVersion(), QStringLiteral("2.14.12"));
+}
+
+TEST_F(PidginClientTest, SendingIntoAnOfflineConversationOrALeftRoomFails)
+{
+    const std::shared_ptr<IChat> room = JoinRoomWith(Bob(), QStringLiteral("hall"), QStringLiteral("bob"));
+    ASSERT_TRUE(room);
+    client->SendMessageToUser(Anna().Jid(), QStringLiteral("hello"));
+    XmppPartner::Received received;
+    ASSERT_TRUE(Anna().WaitForMessage(received));
+    const std::shared_ptr<IChat> anna = FindChat(*client, QStringLiteral("Anna Lee"));
+    ASSERT_TRUE(anna);
+
+    // Pidgin would take both and send nothing.
+    const int chat = Purple(QStringLiteral("PurpleConvChat"),
+        {Purple(QStringLiteral("PurpleFindConversationWithAccount"),
+            {2, desktop->RoomJid(QStringLiteral("hall")), Account()})})
+                         .toInt();
+    Purple(QStringLiteral("PurpleConvChatLeft"), {chat});
+    EXPECT_THROW(room->SendToChat(QStringLiteral("into the left room")), ChatClientError);
+
+    const int account = Account();
+    Purple(QStringLiteral("PurpleAccountDisconnect"), {account});
+    const auto reconnect = qScopeGuard([&] {
+        Purple(QStringLiteral("PurpleAccountConnect"), {account});
+        WaitUntil([&] { return Purple(QStringLiteral("PurpleAccountIsConnected"), {account}).toInt() != 0; }, 20);
+    });
+    ASSERT_TRUE(WaitUntil([&] { return Purple(QStringLiteral("PurpleAccountIsConnected"), {account}).toInt() == 0; }));
+    EXPECT_THROW(anna->SendToChat(QStringLiteral("while offline")), ChatClientError);
+    EXPECT_THROW(client->SendMessageToUser(Anna().Jid(), QStringLiteral("while offline")), ChatClientError);
+    EXPECT_FALSE(Anna().WaitForMessage(received, 500)) << qPrintable(received.body);
+}
+
+TEST_F(PidginClientTest, ARoomsReplayedBacklogIsNotRaisedButLiveMessagesAre)
+{
+    // Carol talks in the room before the user joins; the room replays it to Pidgin on joining.
+    const QString roomJid = desktop->RoomJid(QStringLiteral("backlog"));
+    ASSERT_TRUE(Carol().JoinRoom(roomJid, QStringLiteral("carol"))) << qPrintable(Carol().Error());
+    Carol().SendToRoom(roomJid, QStringLiteral("said before you came"));
+    Carol().SendToRoom(roomJid, QStringLiteral("also before"));
+    Settle(300);
+    ASSERT_TRUE(desktop->PidginJoinRoom(QStringLiteral("backlog")));
+    ASSERT_TRUE(WaitUntil([&] { return FindChat(*client, roomJid) != nullptr; }));
+    Settle(1000); // the backlog comes with the joining
+
+    Carol().SendToRoom(roomJid, QStringLiteral("live now"));
+    ASSERT_TRUE(WaitForRaised(1)) << RaisedText();
+    Settle(300);
+    ASSERT_EQ(raised.size(), 1u) << RaisedText();
+    EXPECT_EQ(raised[0].body, QStringLiteral("live now"));
+    EXPECT_EQ(raised[0].chatTitle, roomJid);
 }
 
 TEST_F(PidginClientTest, HungPidginCostsOneShortTimeOut)

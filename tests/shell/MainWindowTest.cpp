@@ -15,6 +15,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -265,6 +266,85 @@ TEST_F(MainWindowTest, AnyChatClientFailureReportsThatNoClientIsThere)
     w.btnStartClick();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, w.GetMessageText(QStringLiteral("SKYPE_NOT_INSTALL")));
+}
+
+TEST_F(MainWindowTest, WhileWaitingForTheChatClientTheWindowSaysSoAndStopOrExitEndTheWait)
+{
+    for (const bool exit : {false, true}) {
+        SCOPED_TRACE(exit ? "Exit" : "Stop");
+        boxes.clear();
+        std::unique_ptr<TfrmSkype_Main> w;
+        bool waited = false;
+        prepareClient = [&](ScriptedChatClient &s) {
+            s.running = false;
+            s.duringAttach = [&] {
+                waited = true;
+                EXPECT_EQ(w->lblLinkState->text(), w->GetMessageText(QStringLiteral("PIDGIN_WAITING")));
+                EXPECT_TRUE(w->lblLinkState->isVisible());
+                EXPECT_TRUE(w->btnStop->isEnabled() && w->btnExit->isEnabled());
+                EXPECT_TRUE(w->btnStop->isEnabledTo(w.get()) && w->isEnabled());
+                EXPECT_FALSE(w->btnStart->isEnabled());
+                if (exit)
+                    w->btnExitClick();
+                else
+                    w->btnStopClick();
+            };
+        };
+        w = Create();
+        w->show();
+        w->StartTranslation();
+        EXPECT_TRUE(waited);
+        EXPECT_TRUE(client->calls.contains(QStringLiteral("CancelAttach")));
+        EXPECT_TRUE(boxes.empty()) << "an ended wait is no failure";
+        EXPECT_FALSE(w->Running());
+        EXPECT_TRUE(w->btnStart->isEnabled());
+        EXPECT_FALSE(w->lblLinkState->isVisible());
+        QCoreApplication::removePostedEvents(nullptr); // Exit's request to quit
+    }
+
+    // A client that cannot be started: the window says so and still waits for it.
+    prepareClient = [&](ScriptedChatClient &s) {
+        s.running = false;
+        s.failing.insert(QStringLiteral("StartClient"));
+    };
+    auto w = Create();
+    w->show();
+    client->duringAttach = [&] {
+        EXPECT_EQ(w->lblLinkState->text(), w->GetMessageText(QStringLiteral("PIDGIN_NOT_STARTED")));
+        client->running = true;
+    };
+    boxes.clear();
+    w->StartTranslation();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(w->Running());
+    EXPECT_FALSE(w->lblLinkState->isVisibleTo(w.get()));
+    w->btnStopClick();
+}
+
+TEST_F(MainWindowTest, TheStatusLineSaysWhileTheChatClientIsGoneAndStopLetsTheClientGo)
+{
+    auto w = Create();
+    w->show();
+    w->StartTranslation();
+    ASSERT_TRUE(w->Running());
+    client->RaiseLink(false);
+    const QString gone = w->GetMessageText(QStringLiteral("PIDGIN_GONE"));
+    EXPECT_FALSE(gone.isEmpty());
+    EXPECT_EQ(w->lblLinkState->text(), gone);
+    EXPECT_TRUE(w->lblLinkState->isVisibleTo(w.get()));
+    EXPECT_TRUE(w->TntTrayIcon1->toolTip().contains(gone));
+    EXPECT_TRUE(w->Running()) << "translation goes on once the client is back";
+    client->RaiseLink(true);
+    EXPECT_FALSE(w->lblLinkState->isVisibleTo(w.get()));
+    EXPECT_FALSE(w->TntTrayIcon1->toolTip().contains(gone));
+
+    client->RaiseLink(false);
+    w->btnStopClick();
+    EXPECT_TRUE(client->calls.contains(QStringLiteral("DetachFromClient")));
+    EXPECT_FALSE(w->lblLinkState->isVisibleTo(w.get()));
+    // Stopped: the link's news are no longer shown.
+    client->RaiseLink(false);
+    EXPECT_FALSE(w->lblLinkState->isVisibleTo(w.get()));
 }
 
 TEST_F(MainWindowTest, CloseAndMinimiseHideToTheTrayUnlessTheSessionEnds)

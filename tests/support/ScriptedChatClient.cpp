@@ -169,9 +169,26 @@ void ScriptedChatClient::RaiseMessage(const std::shared_ptr<Chat> &chat, const Q
 void ScriptedChatClient::AttachToClient(int, bool)
 {
     Enter(QStringLiteral("AttachToClient"));
+    attachCancelled = false;
+    if (duringAttach) {
+        duringAttach();
+        if (attachCancelled)
+            throw ChatClientCancelled();
+    }
     if (!running)
         throw ChatClientError(QStringLiteral("the client is not running"));
     attached = true;
+}
+
+void ScriptedChatClient::CancelAttach()
+{
+    calls.append(QStringLiteral("CancelAttach"));
+    attachCancelled = true;
+}
+
+void ScriptedChatClient::DetachFromClient()
+{
+    calls.append(QStringLiteral("DetachFromClient"));
 }
 
 QString ScriptedChatClient::ClientVersion()

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -48,6 +49,10 @@ public:
     // "UserHandle", "UserFullName", "UserDisplayName").
     QSet<QString> failing;
 
+    // Runs inside AttachToClient, as the wait for the client would (a test may click Stop there).
+    std::function<void()> duringAttach;
+    bool attachCancelled = false;
+
     // What the program did.
     QStringList calls;
     std::vector<SentMessage> sent;
@@ -57,8 +62,13 @@ public:
     // Raises OnMessageStatus for a message with that body in that chat.
     void RaiseMessage(const std::shared_ptr<Chat> &chat, const QString &body, int status = cmsReceived);
 
+    // Raises OnLinkState.
+    void RaiseLink(bool linked) { RaiseLinkState(linked); }
+
     // ISkype
     void AttachToClient(int protocol, bool wait) override;
+    void CancelAttach() override;
+    void DetachFromClient() override;
     QString ClientVersion() override;
     std::shared_ptr<IClient> ClientObject() override;
     std::shared_ptr<IChatCollection> OpenChats() override;

@@ -38,6 +38,13 @@ constexpr int ConversationRetryMs = 5;
 // After a call went unanswered, calls fail at once for this long, so that a hung Pidgin costs the
 // caller one time-out rather than one per call.
 constexpr int QuietAfterTimeoutMs = 3000;
+// A Pidgin that came back on the bus is linked this long after its name appeared (it is still
+// starting), and asked again this often while it does not answer.
+constexpr int RelinkFirstMs = 100;
+constexpr int RelinkAgainMs = 500;
+// libpurple's flag of a message from the past, such as a room's backlog replayed on joining
+// (PURPLE_MESSAGE_DELAYED; 0x200 is PURPLE_MESSAGE_ERROR).
+constexpr uint MessageFlagDelayed = 0x400;
 
 // An address without its "/resource".
 QString BareAddress(const QString &address)
@@ -283,8 +290,17 @@ private:
 
 using UserList = ItemList<IUserCollection, IUser>;
 
+// Pidgin takes a message for a conversation whose account is offline, or a room the user left, and
+// drops it without a word: such a send fails here instead.
+void CheckCanSend(PidginLink &link, int conversation)
+{
+    if (link.CallInt(QStringLiteral("PurpleAccountIsConnected"), {link.AccountOf(conversation)}) == 0)
+        throw ChatClientError(QStringLiteral("Pidgin: the account of this conversation is offline"));
+}
+
 void SendIm(PidginLink &link, int conversation, const QString &text)
 {
+    CheckCanSend(link, conversation);
     const int im = link.CallInt(QStringLiteral("PurpleConvIm"), {conversation});
     if (im == 0)
         throw ChatClientError(QStringLiteral("Pidgin: not a one-to-one conversation"));
@@ -324,7 +340,10 @@ public:
             SendIm(*m_link, m_conversation, text);
             return;
         }
+        CheckCanSend(*m_link, m_conversation);
         const int chat = m_link->CallInt(QStringLiteral("PurpleConvChat"), {m_conversation});
+        if (m_link->CallInt(QStringLiteral("PurpleConvChatHasLeft"), {chat}) != 0)
+            throw ChatClientError(QStringLiteral("Pidgin: the user has left this room"));
         m_link->Call(QStringLiteral("PurpleConvChatSend"), {chat, PlainToPidginMarkup(text)});
     }
 
@@ -431,12 +450,17 @@ PidginClient::PidginClient(const QDBusConnection &bus, QObject *parent)
     , m_contacts(new PidginContacts(bus, this))
     , m_watcher(new QDBusServiceWatcher(PurpleService, bus, QDBusServiceWatcher::WatchForOwnerChange, this))
     , m_retry(new QTimer(this))
+    , m_relink(new QTimer(this))
 {
+    m_relink->setSingleShot(true);
+    connect(m_relink, &QTimer::timeout, this, &PidginClient::relink);
     m_retry->setSingleShot(true);
     m_retry->setInterval(ConversationRetryMs);
     connect(m_retry, &QTimer::timeout, this, &PidginClient::deliverPending);
     connect(m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
-        [this](const QString &, const QString &oldOwner, const QString &) { serviceOwnerChanged(oldOwner); });
+        [this](const QString &, const QString &oldOwner, const QString &newOwner) {
+            serviceOwnerChanged(oldOwner, newOwner);
+        });
 
     // Connected once for the life of the client, from any sender: a signal counts only when it
     // comes from the linked Pidgin. The signals are connected by name because Pidgin's
@@ -473,7 +497,8 @@ void PidginClient::AttachToClient(int, bool wait)
     };
     QString owner = currentOwner();
     if (owner.isEmpty() && wait) {
-        // Wait for Pidgin's service while serving the event loop, so the program's windows stay alive.
+        // Wait for Pidgin's service while serving the event loop, so the program's windows stay
+        // alive and CancelAttach can end the wait.
         QEventLoop loop;
         QDBusServiceWatcher watcher(PurpleService, m_link->bus, QDBusServiceWatcher::WatchForRegistration);
         QTimer timeout;
@@ -483,21 +508,64 @@ void PidginClient::AttachToClient(int, bool wait)
         timeout.start(AttachTimeoutMs);
         owner = currentOwner(); // it may have come between the first look and the watcher
         if (owner.isEmpty()) {
+            m_attachCancelled = false;
+            m_attachWait = &loop;
+            const auto waited = qScopeGuard([this] { m_attachWait = nullptr; });
             loop.exec();
             owner = currentOwner();
+            // Ended by neither Pidgin nor the time-out: cancelled, or the application is quitting.
+            if (m_attachCancelled || (owner.isEmpty() && timeout.isActive()))
+                throw ChatClientCancelled();
         }
     }
     if (owner.isEmpty())
         throw ChatClientError(QStringLiteral("Pidgin is not running"));
+    link(owner);
+    m_keepLinked = true;
+}
 
+void PidginClient::CancelAttach()
+{
+    if (m_attachWait) {
+        m_attachCancelled = true;
+        m_attachWait->quit();
+    }
+}
+
+void PidginClient::DetachFromClient()
+{
+    m_keepLinked = false;
+    m_relink->stop();
+    if (!m_userTabs)
+        return;
+    const bool tabs = *m_userTabs;
+    m_userTabs.reset();
+    if (tabs && m_link->Linked()) {
+        try {
+            m_link->Call(QStringLiteral("PurplePrefsSetBool"), {QStringLiteral("/pidgin/conversations/tabs"), 1});
+        } catch (const ChatClientError &) {
+            // Pidgin went away meanwhile: it keeps what it had.
+        }
+    }
+}
+
+void PidginClient::link(const QString &owner)
+{
     if (owner != m_link->owner)
         m_pending.clear();
     const bool newLink = owner != m_link->owner;
     m_link->owner = owner;
     m_link->quiet = false;
     try {
-        // One window per conversation: with tabs, a window shows only its active conversation's title.
-        m_link->Call(QStringLiteral("PurplePrefsSetBool"), {QStringLiteral("/pidgin/conversations/tabs"), 0});
+        // One window per conversation: with tabs, a window shows only its active conversation's
+        // title. Tabs found on are the user's choice, given back when detached; tabs found off
+        // may be our own choice, saved by a Pidgin linked before.
+        const QString tabsPreference = QStringLiteral("/pidgin/conversations/tabs");
+        const bool tabs = m_link->Call(QStringLiteral("PurplePrefsGetBool"), {tabsPreference}).toInt() != 0;
+        if (tabs || !m_userTabs)
+            m_userTabs = tabs;
+        if (tabs)
+            m_link->Call(QStringLiteral("PurplePrefsSetBool"), {tabsPreference, 0});
     } catch (...) {
         m_link->owner.clear();
         m_contacts->Reset(QString());
@@ -603,8 +671,11 @@ void PidginClient::queueMessage(int type, const QDBusMessage &message)
     const QVariantList arguments = message.arguments();
     if (arguments.size() < 5)
         return;
-    if (arguments.at(4).toUInt() & MessageFlagSend)
+    const uint flags = arguments.at(4).toUInt();
+    if (flags & MessageFlagSend)
         return; // the user's own message, echoed in a group conversation
+    if (type == ConvTypeChat && (flags & MessageFlagDelayed))
+        return; // a room's backlog, replayed on joining; a one-to-one message kept while offline is new
     m_pending.push_back(PendingMessage{type, arguments.at(0).toInt(), arguments.at(1).toString(),
         arguments.at(2).toString(), arguments.at(3).toInt(), QDateTime::currentMSecsSinceEpoch()});
     deliverPending();
@@ -648,13 +719,38 @@ void PidginClient::deliverPending()
     }
 }
 
-void PidginClient::serviceOwnerChanged(const QString &oldOwner)
+void PidginClient::serviceOwnerChanged(const QString &oldOwner, const QString &newOwner)
 {
-    if (oldOwner.isEmpty() || oldOwner != m_link->owner)
+    if (!oldOwner.isEmpty() && oldOwner == m_link->owner) {
+        // The linked Pidgin quit: its handles mean nothing now.
+        m_link->owner.clear();
+        m_contacts->Reset(QString());
+        m_pending.clear();
+        m_retry->stop();
+        if (m_keepLinked)
+            RaiseLinkState(false);
+    }
+    if (!newOwner.isEmpty() && m_keepLinked && !m_link->Linked())
+        m_relink->start(RelinkFirstMs);
+}
+
+// A Pidgin is back on the bus while the link is kept: linked once it answers, looked at again
+// until then.
+void PidginClient::relink()
+{
+    if (!m_keepLinked || m_link->Linked())
         return;
-    // The linked Pidgin quit: its handles mean nothing now.
-    m_link->owner.clear();
-    m_contacts->Reset(QString());
-    m_pending.clear();
-    m_retry->stop();
+    QDBusConnectionInterface *bus = m_link->bus.interface();
+    if (!bus)
+        return;
+    const QDBusReply<QString> owner = bus->serviceOwner(PurpleService);
+    if (!owner.isValid() || owner.value().isEmpty())
+        return; // gone again; the next owner change starts over
+    try {
+        link(owner.value());
+    } catch (const ChatClientError &) {
+        m_relink->start(RelinkAgainMs); // not answering yet
+        return;
+    }
+    RaiseLinkState(true);
 }

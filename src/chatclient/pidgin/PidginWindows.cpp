@@ -34,10 +34,18 @@ constexpr std::size_t kMaxWindows = 200;
 // How far the controls may stand outside the client area (rounding of the frame's extents).
 constexpr int kSlack = 2;
 
-QString WholeTitle(const QString &title)
+} // namespace
+
+QString PidginConversationName(const QString &title)
 {
+    // Pidgin puts the title in parentheses while the conversation's account is offline or the
+    // user has left the room: still the same conversation.
+    if (title.size() > 2 && title.startsWith(u'(') && title.endsWith(u')'))
+        return title.mid(1, title.size() - 2);
     return title;
 }
+
+namespace {
 
 // The look-ups on a thread of their own: the main thread posts a window and picks up the answer
 // on a later tick, and never waits for the bus.
@@ -307,7 +315,7 @@ WindowProfile MakePidginWindowProfile(const QDBusConnection &session)
     table.generation = 0;
     table.conversationClasses = {QStringLiteral("Pidgin")};
     table.conversationRole = QStringLiteral("conversation");
-    table.conversationName = WholeTitle;
+    table.conversationName = PidginConversationName;
     // A room's window carries the room's title, not its members' names.
     table.groupsNamedByTitle = true;
     auto area = std::make_shared<PidginCoverArea>(session);

@@ -18,6 +18,10 @@ class Accessibility;
 // the default theme's layout. Uses the session bus; the area look-ups run on a thread of their own.
 const WindowProfile &PidginWindowProfile();
 
+// The conversation name of a conversation window's title: the whole title, without the
+// parentheses Pidgin adds while the conversation is offline.
+QString PidginConversationName(const QString &title);
+
 // The same profile with its own look-ups on another session bus (a test desktop's, say).
 WindowProfile MakePidginWindowProfile(const QDBusConnection &session);
 
