@@ -146,6 +146,19 @@ protected:
         EXPECT_EQ(display->Parent(monitor), host);
     }
 
+    // Anna writes first: Pidgin opens her conversation window, and the translator window docks
+    // into it and shows the message translated.
+    void AnnaWritesFirst(
+        const QString &text, std::unique_ptr<XmppPartner> &anna, unsigned long &host, unsigned long &monitor)
+    {
+        anna = desktop->StartPartner(QStringLiteral("anna"));
+        ASSERT_TRUE(anna);
+        anna->SendMessage(me, text);
+        QRect area;
+        ASSERT_NO_FATAL_FAILURE(WaitDocked(QStringLiteral("Anna Lee"), host, monitor, area));
+        EXPECT_FALSE(WaitForPane(QStringLiteral("{ T:%1 }").arg(text)).isEmpty());
+    }
+
     // The receive pane's text once it holds `part`.
     QString WaitForPane(const QString &part)
     {
@@ -189,23 +202,15 @@ protected:
     // goes back to `restore` when the test ends.
     void RenameBuddy(const QString &jid, const QString &alias, const QString &restore)
     {
-        const auto call = [&](const QString &method, const QVariantList &arguments) {
-            QDBusMessage message = QDBusMessage::createMethodCall(QStringLiteral("im.pidgin.purple.PurpleService"),
-                QStringLiteral("/im/pidgin/purple/PurpleObject"), QStringLiteral("im.pidgin.purple.PurpleInterface"),
-                method);
-            message.setArguments(arguments);
-            const QDBusMessage reply = SharedPidginBus().call(message, QDBus::Block, 5000);
-            EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << qPrintable(reply.errorMessage());
-            return reply.arguments().value(0);
+        const auto buddy = [jid] {
+            const int account = qdbus_cast<QList<int>>(Purple(QStringLiteral("PurpleAccountsGetAllActive"))).value(0);
+            return Purple(QStringLiteral("PurpleFindBuddy"), {account, jid}).toInt();
         };
-        const int account = qdbus_cast<QList<int>>(call(QStringLiteral("PurpleAccountsGetAllActive"), {})).value(0);
-        const int buddy = call(QStringLiteral("PurpleFindBuddy"), {account, jid}).toInt();
-        ASSERT_NE(buddy, 0) << qPrintable(jid);
-        call(QStringLiteral("PurpleBlistAliasBuddy"), {buddy, alias});
-        restoreNames.push_back([call, jid, restore] {
-            const int account = qdbus_cast<QList<int>>(call(QStringLiteral("PurpleAccountsGetAllActive"), {})).value(0);
-            call(QStringLiteral("PurpleBlistAliasBuddy"),
-                {call(QStringLiteral("PurpleFindBuddy"), {account, jid}), restore});
+        const int found = buddy();
+        ASSERT_NE(found, 0) << qPrintable(jid);
+        Purple(QStringLiteral("PurpleBlistAliasBuddy"), {found, alias});
+        restoreNames.push_back([buddy, restore] {
+            Purple(QStringLiteral("PurpleBlistAliasBuddy"), {buddy(), restore});
         });
     }
 
@@ -328,13 +333,9 @@ TEST_F(PidginEndToEndTest, APartnersFirstMessageLeavesTheKeyboardWithTheProgramT
 
     // Meanwhile a partner writes first: Pidgin opens the conversation window and the translator
     // window docks into it, showing the message.
-    std::unique_ptr<XmppPartner> anna = desktop->StartPartner(QStringLiteral("anna"));
-    ASSERT_TRUE(anna);
-    anna->SendMessage(me, QStringLiteral("Good morning"));
+    std::unique_ptr<XmppPartner> anna;
     unsigned long host = 0, monitor = 0;
-    QRect area;
-    ASSERT_NO_FATAL_FAILURE(WaitDocked(QStringLiteral("Anna Lee"), host, monitor, area));
-    EXPECT_FALSE(WaitForPane(QStringLiteral("{ T:Good morning }")).isEmpty());
+    ASSERT_NO_FATAL_FAILURE(AnnaWritesFirst(QStringLiteral("Good morning"), anna, host, monitor));
     const bool hostTookTheKeyboard = FocusOf(*display) != editor;
 
     // The keys, Enter included, still go to the other program; nothing reaches the partner.
@@ -466,13 +467,9 @@ TEST_F(PidginEndToEndTest, TextTypedInARoomGoesIntoTheRoomNeverToAContactNamedLi
 
 TEST_F(PidginEndToEndTest, PidginQuittingIsShownAndTranslationGoesOnWhenItIsBack)
 {
-    std::unique_ptr<XmppPartner> anna = desktop->StartPartner(QStringLiteral("anna"));
-    ASSERT_TRUE(anna);
-    anna->SendMessage(me, QStringLiteral("Good morning"));
+    std::unique_ptr<XmppPartner> anna;
     unsigned long host = 0, monitor = 0;
-    QRect area;
-    ASSERT_NO_FATAL_FAILURE(WaitDocked(QStringLiteral("Anna Lee"), host, monitor, area));
-    EXPECT_FALSE(WaitForPane(QStringLiteral("{ T:Good morning }")).isEmpty());
+    ASSERT_NO_FATAL_FAILURE(AnnaWritesFirst(QStringLiteral("Good morning"), anna, host, monitor));
 
     const QString gone = QStringLiteral("Pidgin has quit");
     desktop->StopPidgin();
@@ -482,19 +479,16 @@ TEST_F(PidginEndToEndTest, PidginQuittingIsShownAndTranslationGoesOnWhenItIsBack
     ASSERT_TRUE(desktop->StartPidgin()) << qPrintable(desktop->Error());
     EXPECT_TRUE(WaitUntil([&] { return !Shows(gone); }));
     anna->SendMessage(me, QStringLiteral("Welcome back"));
+    QRect area;
     ASSERT_NO_FATAL_FAILURE(WaitDocked(QStringLiteral("Anna Lee"), host, monitor, area));
     EXPECT_FALSE(WaitForPane(QStringLiteral(" says:\nWelcome back\n{ T:Welcome back }")).isEmpty());
 }
 
 TEST_F(PidginEndToEndTest, TextSentWhilePidginDoesNotAnswerStaysInTheInputBoxWithTheFailureShown)
 {
-    std::unique_ptr<XmppPartner> anna = desktop->StartPartner(QStringLiteral("anna"));
-    ASSERT_TRUE(anna);
-    anna->SendMessage(me, QStringLiteral("Are you there"));
+    std::unique_ptr<XmppPartner> anna;
     unsigned long host = 0, monitor = 0;
-    QRect area;
-    ASSERT_NO_FATAL_FAILURE(WaitDocked(QStringLiteral("Anna Lee"), host, monitor, area));
-    EXPECT_FALSE(WaitForPane(QStringLiteral("{ T:Are you there }")).isEmpty());
+    ASSERT_NO_FATAL_FAILURE(AnnaWritesFirst(QStringLiteral("Are you there"), anna, host, monitor));
 
     const pid_t pidgin = static_cast<pid_t>(desktop->PidginPid());
     ASSERT_GT(pidgin, 0);
@@ -518,13 +512,9 @@ TEST_F(PidginEndToEndTest, TextSentWhilePidginDoesNotAnswerStaysInTheInputBoxWit
 
 TEST_F(PidginEndToEndTest, AConversationGoingOfflineKeepsItsTranslatorWindowAsItIs)
 {
-    std::unique_ptr<XmppPartner> anna = desktop->StartPartner(QStringLiteral("anna"));
-    ASSERT_TRUE(anna);
-    anna->SendMessage(me, QStringLiteral("Hello"));
+    std::unique_ptr<XmppPartner> anna;
     unsigned long host = 0, monitor = 0;
-    QRect area;
-    ASSERT_NO_FATAL_FAILURE(WaitDocked(QStringLiteral("Anna Lee"), host, monitor, area));
-    EXPECT_FALSE(WaitForPane(QStringLiteral("{ T:Hello }")).isEmpty());
+    ASSERT_NO_FATAL_FAILURE(AnnaWritesFirst(QStringLiteral("Hello"), anna, host, monitor));
 
     // The user chooses to send the translation only, in this conversation's window.
     const AccessibleRef mode = reader->Button(parlavox->Pid(), QStringLiteral("Send mode"));
