@@ -51,4 +51,3 @@ struct WindowProfile {
 
 // The profile of the chat client behind ISkype (generations 3 and 4).
 const WindowProfile &DesktopClientProfile();
-

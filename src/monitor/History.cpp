@@ -77,11 +77,11 @@ platform::Result<void> AppendHistoryEntry(
     if (written == entry.size())
         return {};
 
-    const QString reason = written < 0
-        ? file.errorString()
-        : QStringLiteral("only %1 of %2 bytes written").arg(written).arg(entry.size());
+    const QString reason = written < 0 ? file.errorString()
+                                       : QStringLiteral("only %1 of %2 bytes written").arg(written).arg(entry.size());
     // Part of an entry would shift every later one by a byte and spoil the file: take it back.
     if (written > 0 && !file.resize(before))
-        return HistoryError(path, reason + QStringLiteral(", and the part could not be removed: ") + file.errorString());
+        return HistoryError(
+            path, reason + QStringLiteral(", and the part could not be removed: ") + file.errorString());
     return HistoryError(path, reason);
 }

@@ -34,8 +34,8 @@ QString OriginalBlock(const QString &text)
     return block;
 }
 
-QString ReceivedEntry(const QString &timeStamp, const QString &handle, const QString &sayWord,
-    const QString &original, const QString &translated, bool withOriginal)
+QString ReceivedEntry(const QString &timeStamp, const QString &handle, const QString &sayWord, const QString &original,
+    const QString &translated, bool withOriginal)
 {
     QString entry = timeStamp + handle + u' ' + sayWord + CR;
     if (withOriginal)

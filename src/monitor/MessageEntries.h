@@ -17,8 +17,8 @@ QString OriginalBlock(const QString &text);
 
 // A received message's entry. With `withOriginal` the original text stands between the head line
 // and the translation.
-QString ReceivedEntry(const QString &timeStamp, const QString &handle, const QString &sayWord,
-    const QString &original, const QString &translated, bool withOriginal);
+QString ReceivedEntry(const QString &timeStamp, const QString &handle, const QString &sayWord, const QString &original,
+    const QString &translated, bool withOriginal);
 // A received message whose translation failed: the original text and the failure text.
 QString ReceivedFailureEntry(const QString &timeStamp, const QString &handle, const QString &sayWord,
     const QString &original, const QString &failureText);

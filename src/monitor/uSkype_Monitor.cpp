@@ -599,8 +599,8 @@ void TfrmSkype_Monitor::ShowRecvTranslation()
         const QString handle = GetPartnerHandle();
         const bool saveHistory = FHost->SaveHistory();
         if (!FRecvResult.Success) {
-            const QString entry = ReceivedFailureEntry(EntryTimeStamp(), handle, sayWord, original,
-                FHost->GetMessageText(QStringLiteral("TANSLATE_TIMEOUT")));
+            const QString entry = ReceivedFailureEntry(
+                EntryTimeStamp(), handle, sayWord, original, FHost->GetMessageText(QStringLiteral("TANSLATE_TIMEOUT")));
             AppendReceiveEntry(entry, EntryColour::Received);
             if (saveHistory)
                 AppendHistory(handle, entry);

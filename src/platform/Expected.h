@@ -14,11 +14,14 @@ struct Error {
 };
 
 // A value or an error text, for helpers that can fail without it being exceptional.
-template <typename T>
-class Result {
+template <typename T> class Result {
 public:
-    Result(T value) : m_data(std::move(value)) {}
-    Result(Error error) : m_data(std::move(error)) {}
+    Result(T value)
+        : m_data(std::move(value))
+    { }
+    Result(Error error)
+        : m_data(std::move(error))
+    { }
 
     bool ok() const { return m_data.index() == 0; }
     explicit operator bool() const { return ok(); }
@@ -36,11 +39,12 @@ private:
 };
 
 // Result without a value.
-template <>
-class Result<void> {
+template <> class Result<void> {
 public:
     Result() = default;
-    Result(Error error) : m_error(std::move(error)) {}
+    Result(Error error)
+        : m_error(std::move(error))
+    { }
 
     bool ok() const { return !m_error; }
     explicit operator bool() const { return ok(); }

@@ -24,8 +24,8 @@ public:
     void write(std::uint32_t value);
 
     // Runs fn(current) under the record's lock and stores what it returns.
-    template <typename Fn>
-    std::uint32_t exchange(Fn fn) {
+    template <typename Fn> std::uint32_t exchange(Fn fn)
+    {
         if (!isActive())
             return 0;
         m_memory.lock();

@@ -19,7 +19,9 @@ namespace {
 struct HandOver {
     enum class State { Pending, Done, Aborted };
 
-    explicit HandOver(const std::function<void()> &call) : call(call) {}
+    explicit HandOver(const std::function<void()> &call)
+        : call(call)
+    { }
 
     const std::function<void()> &call;
     State state = State::Pending;
@@ -135,7 +137,9 @@ void ResetHandOversForTesting()
     handOversAborted = false;
 }
 
-WorkerThread::WorkerThread(QString name) : m_name(std::move(name)) {}
+WorkerThread::WorkerThread(QString name)
+    : m_name(std::move(name))
+{ }
 
 WorkerThread::~WorkerThread()
 {
@@ -226,7 +230,8 @@ void WorkerThread::Synchronize(const std::function<void()> &call)
         throw std::logic_error("InitMainThread has not been called");
     pendingHandOvers.push_back(&handOver);
     // The poke lets any event loop of the main thread, a modal dialog's too, serve the queue.
-    QMetaObject::invokeMethod(dispatcher, [] { ServePendingHandOvers(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        dispatcher, [] { ServePendingHandOvers(); }, Qt::QueuedConnection);
     mainThreadWake.notify_all();
     handOver.ended.wait(lock, [&handOver] { return handOver.state != HandOver::State::Pending; });
     if (handOver.state == HandOver::State::Aborted)

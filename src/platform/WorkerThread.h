@@ -15,7 +15,9 @@ namespace platform {
 // Raised in a worker whose hand-over can no longer run because the main thread is shutting down.
 class HandOverAborted : public std::runtime_error {
 public:
-    HandOverAborted() : std::runtime_error("the main thread no longer serves hand-overs") {}
+    HandOverAborted()
+        : std::runtime_error("the main thread no longer serves hand-overs")
+    { }
 };
 
 // Must be called once on the main thread, after the Qt application object exists and before

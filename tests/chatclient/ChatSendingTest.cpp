@@ -95,7 +95,8 @@ TEST(ChatSending, ARefusedSendRaises)
     ScriptedChatClient client;
     client.AddChat(QStringLiteral("Anna Lee"), kAnna.handle, {kMe, kAnna});
     client.failing = {QStringLiteral("SendToChat")};
-    EXPECT_THROW(SendToConversation(client, 4, [] { return QString(); }, QStringLiteral("Anna Lee"), QStringLiteral("M")),
+    EXPECT_THROW(SendToConversation(
+                     client, 4, [] { return QString(); }, QStringLiteral("Anna Lee"), QStringLiteral("M")),
         ChatClientError);
 }
 

@@ -314,7 +314,8 @@ TEST_F(MessageFlowTest, AFailedTranslationSendsTheOriginalWithTheFailureTextToTh
     EXPECT_EQ(client.sent[0].target, QStringLiteral("anna.h"));
     EXPECT_EQ(client.sent[0].text, QStringLiteral("fail me\r(no translation)"));
     ASSERT_TRUE(WaitForParagraphs(3));
-    const QStringList entry = {QStringLiteral("<T>I say:"), QStringLiteral("fail me"), QStringLiteral("(no translation)")};
+    const QStringList entry
+        = {QStringLiteral("<T>I say:"), QStringLiteral("fail me"), QStringLiteral("(no translation)")};
     EXPECT_EQ(Pane(), Blue(entry));
     EXPECT_EQ(History(), QStringList({entry.join(u'\r')}));
     EXPECT_TRUE(spoken.isEmpty());
@@ -415,9 +416,7 @@ TEST_F(MessageFlowTest, AResultForAWindowDestroyedMeanwhileIsDropped)
 
     // Destroyed while its confirmation dialog is open: nothing is sent, the dialog goes.
     host.needConfirm = true;
-    QTimer::singleShot(0, [&] {
-        QTimer::singleShot(20, [&] { window.reset(); });
-    });
+    QTimer::singleShot(0, [&] { QTimer::singleShot(20, [&] { window.reset(); }); });
     Type(QStringLiteral("never sent"));
     ASSERT_TRUE(WaitUntil([&] { return !window && !QApplication::activeModalWidget(); }));
     // One more job through the send worker proves the dropped delivery has ended.

@@ -21,7 +21,8 @@ TEST(Text, LinesBreakAtCrLfCrOrLfAndAFinalBreakAddsNoLine)
     const Case cases[] = {
         {QString(), {}},
         {QStringLiteral("one"), {QStringLiteral("one")}},
-        {QStringLiteral("a\r\nb\rc\nd"), {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d")}},
+        {QStringLiteral("a\r\nb\rc\nd"),
+            {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d")}},
         {QStringLiteral("a\r\n"), {QStringLiteral("a")}},
         {QStringLiteral("a\n\nb"), {QStringLiteral("a"), QString(), QStringLiteral("b")}},
         {QStringLiteral("a\n\r"), {QStringLiteral("a"), QString()}},

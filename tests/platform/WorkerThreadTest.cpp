@@ -30,7 +30,10 @@ class LambdaWorker : public WorkerThread {
 public:
     using Body = std::function<void(LambdaWorker &)>;
 
-    LambdaWorker(QString name, Body body) : WorkerThread(std::move(name)), m_body(std::move(body)) {}
+    LambdaWorker(QString name, Body body)
+        : WorkerThread(std::move(name))
+        , m_body(std::move(body))
+    { }
     ~LambdaWorker() override
     {
         // The body uses m_body, which goes before the base destructor would stop it.
@@ -112,12 +115,11 @@ class DeadlockBreaker {
 public:
     DeadlockBreaker()
         : m_thread([this] {
-              std::unique_lock lock(m_mutex);
-              if (!m_condition.wait_for(lock, Patience, [this] { return m_cancelled; }))
-                  platform::AbortHandOvers();
-          })
-    {
-    }
+            std::unique_lock lock(m_mutex);
+            if (!m_condition.wait_for(lock, Patience, [this] { return m_cancelled; }))
+                platform::AbortHandOvers();
+        })
+    { }
     ~DeadlockBreaker() { Cancel(); }
 
     void Cancel()
@@ -263,9 +265,10 @@ TEST_F(WorkerThreadTest, WakeBeforeTheSleepEndsTheNextSleepOnce)
 class SelfReleasingWorker : public WorkerThread {
 public:
     SelfReleasingWorker(std::atomic<bool> &deleted, MainLoopWaiter &waiter)
-        : WorkerThread("utterance"), m_deleted(deleted), m_waiter(waiter)
-    {
-    }
+        : WorkerThread("utterance")
+        , m_deleted(deleted)
+        , m_waiter(waiter)
+    { }
     ~SelfReleasingWorker() override
     {
         m_deleted = true;
@@ -273,7 +276,7 @@ public:
     }
 
 protected:
-    void Execute() override {}
+    void Execute() override { }
 
 private:
     std::atomic<bool> &m_deleted;
@@ -351,9 +354,10 @@ TEST_F(WorkerThreadTest, ModalDialogKeepsServingHandOvers)
 class HandOverOnceWorker : public WorkerThread {
 public:
     HandOverOnceWorker(std::promise<void> &handingOver, std::atomic<int> &served)
-        : WorkerThread("hand-over"), m_handingOver(handingOver), m_served(served)
-    {
-    }
+        : WorkerThread("hand-over")
+        , m_handingOver(handingOver)
+        , m_served(served)
+    { }
 
 protected:
     void Execute() override
@@ -438,9 +442,7 @@ TEST_F(WorkerThreadTest, ThreadCarriesItsNameCutToWhatTheSystemKeeps)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.expected);
         char name[64] = {};
-        LambdaWorker worker(c.name, [&](LambdaWorker &) {
-            pthread_getname_np(pthread_self(), name, sizeof name);
-        });
+        LambdaWorker worker(c.name, [&](LambdaWorker &) { pthread_getname_np(pthread_self(), name, sizeof name); });
         worker.Start();
         worker.WaitFor();
         EXPECT_EQ(std::string(name), c.expected);

@@ -241,8 +241,8 @@ TEST_F(MessageFlowEndToEndTest, MessageArrivingBeforeItsWindowIsTrackedIsHeldBri
 
     // A new conversation's first message comes before its window is shown: it reaches the window
     // once tracking has given it a monitor window.
-    rig.client->RaiseMessage(rig.AddChat(QStringLiteral("Anna Lee"), QStringLiteral("anna.lee")),
-        QStringLiteral("First words"));
+    rig.client->RaiseMessage(
+        rig.AddChat(QStringLiteral("Anna Lee"), QStringLiteral("anna.lee")), QStringLiteral("First words"));
     // Bob's message finds no window within the holding time; Carol's is still held at stop.
     rig.client->RaiseMessage(rig.AddChat(QStringLiteral("Bob"), QStringLiteral("bob.h")), QStringLiteral("Too early"));
     const platform::WindowId anna = rig.AddConversationWindow(QStringLiteral("Anna Lee"));

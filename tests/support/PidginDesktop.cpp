@@ -618,8 +618,8 @@ bool PidginDesktop::PidginJoinRoom(const QString &room)
     qDBusRegisterMetaType<QMap<QString, QString>>();
     const QMap<QString, QString> components{{QStringLiteral("room"), room},
         {QStringLiteral("server"), RoomJid(room).section(u'@', 1)}, {QStringLiteral("handle"), QStringLiteral("me")}};
-    QDBusMessage call = QDBusMessage::createMethodCall(kPurpleService, kPurplePath, kPurpleInterface,
-        QStringLiteral("ServJoinChat"));
+    QDBusMessage call
+        = QDBusMessage::createMethodCall(kPurpleService, kPurplePath, kPurpleInterface, QStringLiteral("ServJoinChat"));
     call.setArguments({connection, QVariant::fromValue(components)});
     return bus.call(call, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
 }
@@ -861,8 +861,7 @@ bool XmppPartner::WaitForMessage(Received &out, int timeoutMs)
     return WaitAndTake(m_messages, out, timeoutMs);
 }
 
-template <class Item>
-bool XmppPartner::WaitAndTake(std::deque<Item> &queue, Item &out, int timeoutMs)
+template <class Item> bool XmppPartner::WaitAndTake(std::deque<Item> &queue, Item &out, int timeoutMs)
 {
     const bool got = ServeUntil(
         m_process.get(),

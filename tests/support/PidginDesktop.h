@@ -141,8 +141,7 @@ private:
     // Waits for the next event other than "message" (messages are queued for WaitForMessage).
     bool WaitForEvent(QJsonObject &out, int timeoutMs);
     // Reads what the process wrote until `queue` holds something, then takes its first item.
-    template <class Item>
-    bool WaitAndTake(std::deque<Item> &queue, Item &out, int timeoutMs);
+    template <class Item> bool WaitAndTake(std::deque<Item> &queue, Item &out, int timeoutMs);
     void ReadLines();
 
     std::unique_ptr<QProcess> m_process;

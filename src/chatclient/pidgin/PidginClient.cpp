@@ -268,8 +268,7 @@ private:
 };
 
 // A collection read once from Pidgin, indexed from 1.
-template <class Collection, class Item>
-class ItemList final : public Collection {
+template <class Collection, class Item> class ItemList final : public Collection {
 public:
     explicit ItemList(std::vector<std::shared_ptr<Item>> items)
         : m_items(std::move(items))

@@ -23,7 +23,10 @@ namespace {
 // Connects to the silent server and waits for an answer that never comes.
 class BlockedReader : public platform::WorkerThread {
 public:
-    explicit BlockedReader(sockaddr_in server) : WorkerThread("blocked-reader"), m_server(server) {}
+    explicit BlockedReader(sockaddr_in server)
+        : WorkerThread("blocked-reader")
+        , m_server(server)
+    { }
 
     std::promise<void> reading;
 
@@ -37,8 +40,7 @@ protected:
         }
         reading.set_value();
         char byte;
-        while (recv(fd, &byte, 1, 0) != 0) {
-        }
+        while (recv(fd, &byte, 1, 0) != 0) { }
     }
 
 private:
@@ -48,7 +50,9 @@ private:
 // Hands calls over until that fails; the first call ends the main event loop.
 class HandOverLoop : public platform::WorkerThread {
 public:
-    HandOverLoop() : WorkerThread("hand-over-loop") {}
+    HandOverLoop()
+        : WorkerThread("hand-over-loop")
+    { }
 
     std::promise<void> aborted;
 
@@ -81,8 +85,7 @@ int main(int argc, char **argv)
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
     if (listener < 0 || bind(listener, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0
-        || listen(listener, 1) != 0
-        || getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+        || listen(listener, 1) != 0 || getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
         std::perror("listen");
         return 2;
     }
