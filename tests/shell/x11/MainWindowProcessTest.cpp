@@ -4,7 +4,6 @@
 #include "shell/x11/ProgramUnderX.h"
 
 #include "platform/IniFile.h"
-#include "support/X11Client.h"
 
 #include <QPoint>
 #include <QRect>
@@ -22,12 +21,10 @@ protected:
     void SetUp() override
     {
         ProgramUnderXTest::SetUp();
-        ASSERT_TRUE(input.CanSendInput());
+        ASSERT_TRUE(probe.CanSendInput());
     }
 
-    void ClickAt(Window window, QPoint point) { input.Click(input.ScreenOrigin(window) + point); }
-
-    X11Client input;
+    void ClickAt(Window window, QPoint point) { probe.Click(probe.ScreenOrigin(window) + point); }
 };
 
 } // namespace
@@ -153,7 +150,7 @@ TEST_F(MainWindowProcessTest, WithATrayHostCloseHidesAndTheTrayMenuShowsTheWindo
 
     // Picks item `index` of the two of the tray icon's menu.
     auto chooseFromTrayMenu = [&](int index) {
-        const QPoint iconCentre = QRect(input.ScreenOrigin(icon), input.Geometry(icon).size()).center();
+        const QPoint iconCentre = QRect(probe.ScreenOrigin(icon), probe.Geometry(icon).size()).center();
         QProcess::execute(QStringLiteral("xdotool"),
             {QStringLiteral("mousemove"), QString::number(iconCentre.x()), QString::number(iconCentre.y()),
                 QStringLiteral("click"), QStringLiteral("3")});
@@ -167,8 +164,8 @@ TEST_F(MainWindowProcessTest, WithATrayHostCloseHidesAndTheTrayMenuShowsTheWindo
         })) << "no tray menu";
         if (!menu)
             return;
-        const QRect area(input.ScreenOrigin(menu), input.Geometry(menu).size());
-        input.Click(QPoint(area.center().x(), area.top() + area.height() * (2 * index + 1) / 4));
+        const QRect area(probe.ScreenOrigin(menu), probe.Geometry(menu).size());
+        probe.Click(QPoint(area.center().x(), area.top() + area.height() * (2 * index + 1) / 4));
     };
     chooseFromTrayMenu(0);
     EXPECT_TRUE(WaitUntil([&] { return probe.IsNormal(window); }, 20)) << "Show main window";

@@ -7,6 +7,7 @@
 #include "shell/SingleInstance.h"
 #include "support/AppFolder.h"
 #include "support/Wait.h"
+#include "support/X11Client.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,54 +23,27 @@
 #include <cstring>
 #include <vector>
 
-class X11Probe {
+// What the tests read of the program's windows, over a connection of their own.
+class X11Probe : public X11Client {
 public:
-    X11Probe()
-        : display(XOpenDisplay(nullptr))
-    { }
-    ~X11Probe()
-    {
-        if (display)
-            XCloseDisplay(display);
-    }
-
+    // The first item of a 32-bit property, or 0.
     unsigned long Cardinal(Window window, const char *property)
     {
-        Atom type;
-        int format;
-        unsigned long count = 0, after = 0;
-        unsigned char *data = nullptr;
-        unsigned long value = 0;
-        if (XGetWindowProperty(display, window, XInternAtom(display, property, False), 0, 1, False, AnyPropertyType,
-                &type, &format, &count, &after, &data)
-                == Success
-            && data && count == 1)
-            value = format == 32 ? *reinterpret_cast<unsigned long *>(data) : 0;
-        if (data)
-            XFree(data);
-        return value;
+        const QByteArray items = Property(window, property);
+        return items.size() >= qsizetype(sizeof(long)) ? *reinterpret_cast<const unsigned long *>(items.constData())
+                                                       : 0;
     }
 
     // The managed top-level windows of a process, in the window manager's order.
     std::vector<Window> ClientWindowsOf(qint64 pid)
     {
-        Atom type;
-        int format;
-        unsigned long count = 0, after = 0;
-        unsigned char *data = nullptr;
+        const QByteArray list = Property(DefaultRootWindow(display), "_NET_CLIENT_LIST");
+        const auto *windows = reinterpret_cast<const unsigned long *>(list.constData());
         std::vector<Window> found;
-        if (XGetWindowProperty(display, DefaultRootWindow(display), XInternAtom(display, "_NET_CLIENT_LIST", False), 0,
-                1024, False, XA_WINDOW, &type, &format, &count, &after, &data)
-                == Success
-            && data) {
-            auto *windows = reinterpret_cast<Window *>(data);
-            for (unsigned long i = 0; i < count; ++i) {
-                if (Cardinal(windows[i], "_NET_WM_PID") == static_cast<unsigned long>(pid))
-                    found.push_back(windows[i]);
-            }
+        for (qsizetype i = 0; i < list.size() / qsizetype(sizeof(long)); ++i) {
+            if (Cardinal(windows[i], "_NET_WM_PID") == static_cast<unsigned long>(pid))
+                found.push_back(windows[i]);
         }
-        if (data)
-            XFree(data);
         return found;
     }
 
@@ -107,18 +81,6 @@ public:
         return found;
     }
 
-    Window Parent(Window window)
-    {
-        Window root = 0, parent = 0;
-        Window *children = nullptr;
-        unsigned int count = 0;
-        if (!XQueryTree(display, window, &root, &parent, &children, &count))
-            return 0;
-        if (children)
-            XFree(children);
-        return parent;
-    }
-
     bool Mapped(Window window)
     {
         XWindowAttributes attributes;
@@ -140,18 +102,7 @@ public:
     QString Title(Window window)
     {
         for (const char *name : {"_NET_WM_NAME", "WM_NAME"}) {
-            Atom type;
-            int format;
-            unsigned long count = 0, after = 0;
-            unsigned char *data = nullptr;
-            QString title;
-            if (XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, 1024, False, AnyPropertyType,
-                    &type, &format, &count, &after, &data)
-                    == Success
-                && data && format == 8)
-                title = QString::fromUtf8(reinterpret_cast<const char *>(data), static_cast<qsizetype>(count));
-            if (data)
-                XFree(data);
+            const QString title = QString::fromUtf8(Property(window, name));
             if (!title.isEmpty())
                 return title;
         }
@@ -174,8 +125,6 @@ public:
             display, DefaultRootWindow(display), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
         XSync(display, False);
     }
-
-    Display *display;
 };
 
 // A program folder of its own with the built program and its data files, and the settings given.
