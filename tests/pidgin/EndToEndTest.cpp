@@ -49,6 +49,12 @@ QVariant Purple(const QString &method, const QVariantList &arguments = {})
     return reply.arguments().value(0);
 }
 
+// The user's account in Pidgin.
+int ActiveAccount()
+{
+    return qdbus_cast<QList<int>>(Purple(QStringLiteral("PurpleAccountsGetAllActive"))).value(0);
+}
+
 // Parlavox started from a folder of its own beside a freshly started Pidgin, with translation
 // started by its button, as a user does.
 class PidginEndToEndTest : public ::testing::Test {
@@ -203,7 +209,7 @@ protected:
     void RenameBuddy(const QString &jid, const QString &alias, const QString &restore)
     {
         const auto buddy = [jid] {
-            const int account = qdbus_cast<QList<int>>(Purple(QStringLiteral("PurpleAccountsGetAllActive"))).value(0);
+            const int account = ActiveAccount();
             return Purple(QStringLiteral("PurpleFindBuddy"), {account, jid}).toInt();
         };
         const int found = buddy();
@@ -395,7 +401,7 @@ TEST_F(PidginEndToEndTest, RoomMessagesAreTranslatedInTheRoomsWindowAndAnswersGo
     }
 
     // The user leaves the room: Pidgin shows its title in parentheses; the translator window stays.
-    const int account = qdbus_cast<QList<int>>(Purple(QStringLiteral("PurpleAccountsGetAllActive"))).value(0);
+    const int account = ActiveAccount();
     const int conversation = Purple(QStringLiteral("PurpleFindConversationWithAccount"), {2, room, account}).toInt();
     Purple(QStringLiteral("PurpleConvChatLeft"), {Purple(QStringLiteral("PurpleConvChat"), {conversation}).toInt()});
     ASSERT_TRUE(WaitUntil([&] { return ConversationWindow(*desktop, u'(' + room + u')') == host; }));
@@ -478,6 +484,13 @@ TEST_F(PidginEndToEndTest, PidginQuittingIsShownAndTranslationGoesOnWhenItIsBack
     // Pidgin back: linked again by itself; the partner's next message is translated again.
     ASSERT_TRUE(desktop->StartPidgin()) << qPrintable(desktop->Error());
     EXPECT_TRUE(WaitUntil([&] { return !Shows(gone); }));
+    // The partner writes once the new Pidgin has signed in again, as a person would see it online.
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const int account = ActiveAccount();
+            return account != 0 && Purple(QStringLiteral("PurpleAccountIsConnected"), {account}).toInt() != 0;
+        },
+        20));
     anna->SendMessage(me, QStringLiteral("Welcome back"));
     QRect area;
     ASSERT_NO_FATAL_FAILURE(WaitDocked(QStringLiteral("Anna Lee"), host, monitor, area));
@@ -528,7 +541,7 @@ TEST_F(PidginEndToEndTest, AConversationGoingOfflineKeepsItsTranslatorWindowAsIt
     display->Type(XK_Return);
 
     // The account goes offline: Pidgin shows the title in parentheses; the same window stays docked.
-    const int account = qdbus_cast<QList<int>>(Purple(QStringLiteral("PurpleAccountsGetAllActive"))).value(0);
+    const int account = ActiveAccount();
     Purple(QStringLiteral("PurpleAccountDisconnect"), {account});
     const auto online = qScopeGuard([&] { Purple(QStringLiteral("PurpleAccountConnect"), {account}); });
     ASSERT_TRUE(WaitUntil([&] { return ConversationWindow(*desktop, QStringLiteral("(Anna Lee)")) == host; }));
@@ -620,7 +633,7 @@ TEST_F(PidginStartEndToEndTest, ConversationsSharingATabbedWindowAreToldOfOnceAn
     const auto tabsOn = [&] { return Purple(QStringLiteral("PurplePrefsGetBool"), {tabs}).toInt() != 0; };
     Purple(QStringLiteral("PurplePrefsSetBool"), {tabs, 1});
     const auto tabsOff = qScopeGuard([&] { Purple(QStringLiteral("PurplePrefsSetBool"), {tabs, 0}); });
-    const int account = qdbus_cast<QList<int>>(Purple(QStringLiteral("PurpleAccountsGetAllActive"))).value(0);
+    const int account = ActiveAccount();
     for (const char *partner : {"anna", "bob"})
         Purple(QStringLiteral("PurpleConversationNew"), {1, account, desktop->Jid(QString::fromLatin1(partner))});
     const auto conversationWindows = [&] {
