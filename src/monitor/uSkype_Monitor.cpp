@@ -3,8 +3,10 @@
 #include "chatclient/ChatClient.h"
 #include "chatclient/ChatSending.h"
 #include "monitor/History.h"
+#include "monitor/ImageButton.h"
 #include "monitor/LanguageMenus.h"
 #include "monitor/MessageEntries.h"
+#include "monitor/MessageFlow.h"
 #include "monitor/uConfirm.h"
 #include "platform/AppPaths.h"
 #include "platform/CodePage.h"
@@ -27,8 +29,6 @@
 #include <QPointer>
 #include <QScreen>
 #include <QScrollBar>
-#include <QStyleOptionToolButton>
-#include <QStylePainter>
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QTimer>
@@ -54,8 +54,6 @@ constexpr int kSendButtonWidth = 34;
 constexpr int kStartButtonWidth = 75;
 constexpr int kStartPanelHeight = 24;
 constexpr QSize kImageSize(18, 18);
-// Longest typed text that is sent, in UTF-16 code units.
-constexpr qsizetype kMaxInputLength = 255;
 
 // Live monitor windows by serial number; main thread only. Done events carry the serial rather
 // than the window, so a result for a window that has gone finds nothing here.
@@ -75,62 +73,6 @@ quint64 SerialOf(void *context)
 {
     return static_cast<quint64>(reinterpret_cast<quintptr>(context));
 }
-
-// A button that draws its image and caption as one block centred in it, the image at its own
-// size and on whole pixels, so that the artwork stays sharp; the style draws only the frame.
-class TImageButton : public QToolButton {
-public:
-    using QToolButton::QToolButton;
-
-    QSize sizeHint() const override
-    {
-        const QFontMetrics metrics(font());
-        const QSize image = iconSize();
-        const int textWidth = metrics.horizontalAdvance(text());
-        if (toolButtonStyle() == Qt::ToolButtonTextBesideIcon)
-            return {image.width() + kGap + textWidth + 2 * kPadding, qMax(image.height(), metrics.height()) + 4};
-        return {qMax(image.width(), textWidth) + 2 * kPadding, image.height() + kGap + metrics.height() + 4};
-    }
-    QSize minimumSizeHint() const override { return sizeHint(); }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QStylePainter painter(this);
-        QStyleOptionToolButton option;
-        initStyleOption(&option);
-        option.text.clear();
-        option.icon = QIcon();
-        painter.drawComplexControl(QStyle::CC_ToolButton, option);
-
-        const QFontMetrics metrics(font());
-        const QSize image = iconSize();
-        const QPixmap pixmap = icon().pixmap(image, devicePixelRatio(), isEnabled() ? QIcon::Normal : QIcon::Disabled);
-        const int shift = isDown() ? 1 : 0;
-        QRect imageRect;
-        QRect textRect;
-        if (toolButtonStyle() == Qt::ToolButtonTextBesideIcon) {
-            const int blockWidth = image.width() + kGap + metrics.horizontalAdvance(text());
-            const int left = qMax(kPadding, (width() - blockWidth) / 2);
-            imageRect = QRect(QPoint(left, (height() - image.height()) / 2), image);
-            textRect = QRect(imageRect.right() + 1 + kGap, 0, width() - imageRect.right() - 1 - kGap, height());
-        } else {
-            const int blockHeight = image.height() + kGap + metrics.height();
-            const int top = (height() - blockHeight) / 2;
-            imageRect = QRect(QPoint((width() - image.width()) / 2, top), image);
-            textRect = QRect(0, top + image.height() + kGap, width(), metrics.height());
-        }
-        painter.drawPixmap(imageRect.translated(shift, shift), pixmap);
-        const Qt::Alignment align
-            = toolButtonStyle() == Qt::ToolButtonTextBesideIcon ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignCenter;
-        painter.drawItemText(
-            textRect.translated(shift, shift), align, palette(), isEnabled(), text(), QPalette::ButtonText);
-    }
-
-private:
-    static constexpr int kGap = 1;
-    static constexpr int kPadding = 6;
-};
 
 template <typename T> T *Make(QWidget *parent, const char *name)
 {
@@ -176,6 +118,11 @@ QBoxLayout *Bare(QBoxLayout *layout)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     return layout;
+}
+
+FlowOptions OptionsOf(const IMonitorHost &host, int sendMethod)
+{
+    return {sendMethod, host.AutoRead(), host.SaveHistory()};
 }
 
 bool IsEnter(const QEvent *event)
@@ -544,12 +491,8 @@ bool TfrmSkype_Monitor::ShowHint(const QString &key)
 void TfrmSkype_Monitor::btnSendMessageClick()
 {
     const QString text = platform::Trim(edtInput->toPlainText());
-    if (text.isEmpty()) {
-        ShowHint(QStringLiteral("MESSAGE_CANNOT_EMPTY"));
-        return;
-    }
-    if (text.size() > kMaxInputLength) {
-        ShowHint(QStringLiteral("CONTENT_OVER_LENGTH"));
+    if (const QString refusal = RefusalOf(text); !refusal.isEmpty()) {
+        ShowHint(refusal);
         return;
     }
     QueueSendTranslation(text, GetSendLangCode(), GetRecvLangCode(),
@@ -593,28 +536,12 @@ void TfrmSkype_Monitor::SendTranslatedCallback(void *context, const TTranslateRe
 void TfrmSkype_Monitor::ShowRecvTranslation()
 {
     try {
-        const QString original = FRecvResult.Original();
-        const QString sayWord = FHost->GetMessageText(QStringLiteral("SAY_WORD"));
+        const FlowResult result{FRecvResult.Success, FRecvResult.Original(), FRecvResult.Translated()};
         // The partner lookup asks the chat client: once per entry is enough.
         const QString handle = GetPartnerHandle();
-        const bool saveHistory = FHost->SaveHistory();
-        if (!FRecvResult.Success) {
-            const QString entry = ReceivedFailureEntry(
-                EntryTimeStamp(), handle, sayWord, original, FHost->GetMessageText(QStringLiteral("TANSLATE_TIMEOUT")));
-            AppendReceiveEntry(entry, EntryColour::Received);
-            if (saveHistory)
-                AppendHistory(handle, entry);
-            return;
-        }
-        const QString translated = FRecvResult.Translated();
-        if (FHost->AutoRead())
-            QueueSpeech(Utterance(translated, GetSendLangCode()));
-        // With history saving on, stored and shown with the original text, whatever the send method.
-        const QString entry = ReceivedEntry(
-            EntryTimeStamp(), handle, sayWord, original, translated, saveHistory || GetSendMethod() == 1);
-        if (saveHistory)
-            AppendHistory(handle, entry);
-        AppendReceiveEntry(entry, EntryColour::Received);
+        const ReceivedContext context{EntryTimeStamp(), handle, FHost->GetMessageText(QStringLiteral("SAY_WORD")),
+            FHost->GetMessageText(QStringLiteral("TANSLATE_TIMEOUT")), GetSendLangCode()};
+        CarryOut(PlanReceived(result, context, OptionsOf(*FHost, GetSendMethod())), [&handle] { return handle; });
     } catch (const std::exception &) {
         // This entry ends here; the next result is handled afresh.
     }
@@ -638,7 +565,7 @@ bool TfrmSkype_Monitor::ConfirmTranslation()
 
 void TfrmSkype_Monitor::DeliverSendTranslation()
 {
-    const QString original = FSendResult.Original();
+    FlowResult result{FSendResult.Success, FSendResult.Original(), FSendResult.Translated()};
     try {
         const QString iSay = FHost->GetMessageText(QStringLiteral("I_SAY"));
         ISkype *skype = FHost->ChatClient();
@@ -651,37 +578,36 @@ void TfrmSkype_Monitor::DeliverSendTranslation()
                 handle = GetPartnerHandle();
             return *handle;
         };
-        if (!FSendResult.Success) {
-            const QString message
-                = FailedChatMessage(original, FHost->GetMessageText(QStringLiteral("TANSLATE_TIMEOUT")));
-            skype->SendMessageToUser(partner(), message);
-            SendSucceeded();
-            const QString entry = SentEntry(EntryTimeStamp(), iSay, message);
-            AppendReceiveEntry(entry, EntryColour::Sent);
-            if (FHost->SaveHistory())
-                AppendHistory(partner(), entry);
-            return;
+        if (ConfirmFirst(result, FHost->NeedConfirm())) {
+            // The window may be destroyed while the dialog is open; then nothing more is done.
+            if (!ConfirmTranslation())
+                return;
+            result.translated = FSendResult.Translated();
         }
-        // The window may be destroyed while the dialog is open; then nothing more is done.
-        if (FHost->NeedConfirm() && !ConfirmTranslation())
-            return;
-        const QString translated = FSendResult.Translated();
-        QString message = ComposeChatMessage(GetSendMethod(), original, translated);
-        SendToConversation(*skype, FHost->ClientGeneration(), partner, Caption(), message);
+        // Read after the dialog: the user may change them while it is open.
+        const FlowOptions options = OptionsOf(*FHost, GetSendMethod());
+        const OutgoingMessage message = PlanOutgoingMessage(
+            result, options.sendMethod, FHost->GetMessageText(QStringLiteral("TANSLATE_TIMEOUT")));
+        if (message.route == SendRoute::ToPartner)
+            skype->SendMessageToUser(partner(), message.text);
+        else
+            SendToConversation(*skype, FHost->ClientGeneration(), partner, Caption(), message.text);
         SendSucceeded();
-        if (FHost->AutoRead())
-            QueueSpeech(Utterance(translated, GetRecvLangCode()));
-        if (FHost->SaveHistory()) {
-            // Echoed and stored with the original text, whatever the chat received.
-            message = OriginalAndTranslation(original, translated);
-            AppendHistory(partner(), SentEntry(EntryTimeStamp(), iSay, message));
-        }
-        AppendReceiveEntry(SentEntry(EntryTimeStamp(), iSay, message), EntryColour::Sent);
+        CarryOut(PlanAfterSending(result, message, {EntryTimeStamp(), iSay, GetRecvLangCode()}, options), partner);
     } catch (const std::exception &failure) {
         // Not sent (or not known to be sent): the typed text goes back into the input box, so it is
         // not lost, and the status line says why.
-        SendFailed(original, QString::fromStdString(failure.what()));
+        SendFailed(result.original, QString::fromStdString(failure.what()));
     }
+}
+
+void TfrmSkype_Monitor::CarryOut(const EntrySteps &steps, const std::function<QString()> &partner)
+{
+    if (steps.utterance)
+        QueueSpeech(*steps.utterance);
+    if (steps.store)
+        AppendHistory(partner(), steps.entry);
+    AppendReceiveEntry(steps.entry, steps.colour);
 }
 
 void TfrmSkype_Monitor::SendFailed(const QString &original, const QString &reason)

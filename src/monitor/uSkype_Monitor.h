@@ -11,8 +11,10 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
+struct EntrySteps;
 class QAction;
 class QComboBox;
 class QLabel;
@@ -167,6 +169,8 @@ private:
     // window was destroyed while the box was open: the caller must not touch it then.
     bool ShowHint(const QString &key);
     void QueueSpeech(const QByteArray &utterance);
+    // Reads aloud, stores and shows as a flow decided; `partner` is asked only to store.
+    void CarryOut(const EntrySteps &steps, const std::function<QString()> &partner);
     // A send that failed gives the typed text back to the input box and says why.
     void SendFailed(const QString &original, const QString &reason);
     void SendSucceeded();
