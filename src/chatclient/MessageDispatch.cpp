@@ -1,10 +1,10 @@
 #include "chatclient/MessageDispatch.h"
 
+#include "platform/Clock.h"
 #include "platform/Formats.h"
 #include "platform/Text.h"
 
 #include <QStringList>
-#include <QTime>
 
 bool OccursInCaption(const QString &text, const QString &caption)
 {
@@ -93,7 +93,7 @@ bool DispatchMessageStatus(IChatMessage &message, int status, const MessageDispa
     const QString text = message.MessageBody();
     if (IsPassThroughText(text)) {
         // The speaker and the say-word are joined by a blank, as in a translated entry's head line.
-        const QString timeStamp = platform::LongTimeString(QTime::currentTime()) + u' ';
+        const QString timeStamp = platform::LongTimeString(platform::Now().time()) + u' ';
         window->AppendReceiveEntry(
             timeStamp + conversationName + u' ' + context.sayWord() + u'\r' + text, EntryColour::Received);
         return true;

@@ -1,11 +1,11 @@
 #include "monitor/MessageEntries.h"
 
+#include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/Formats.h"
 #include "platform/Text.h"
 
 #include <QStringList>
-#include <QTime>
 
 namespace {
 
@@ -15,7 +15,7 @@ constexpr QChar CR = u'\r';
 
 QString EntryTimeStamp()
 {
-    return platform::LongTimeString(QTime::currentTime()) + u' ';
+    return platform::LongTimeString(platform::Now().time()) + u' ';
 }
 
 QString BraceLines(const QString &text)

@@ -9,6 +9,7 @@
 #include "monitor/MessageFlow.h"
 #include "monitor/uConfirm.h"
 #include "platform/AppPaths.h"
+#include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/MessageBox.h"
 #include "platform/Text.h"
@@ -661,7 +662,7 @@ void TfrmSkype_Monitor::QueueSpeech(const QByteArray &utterance)
 void TfrmSkype_Monitor::AppendHistory(const QString &handle, const QString &text)
 {
     const platform::Result<void> appended
-        = AppendHistoryEntry(platform::ExecutableFolder(), handle, text, QDate::currentDate());
+        = AppendHistoryEntry(platform::ExecutableFolder(), handle, text, platform::Today());
     if (!appended)
         FHost->WriteRunLog(platform::AnsiFromUnicode(appended.error()));
 }

@@ -1,6 +1,7 @@
 #include "shell/RunLog.h"
 
 #include "platform/AppPaths.h"
+#include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/Formats.h"
 
@@ -13,17 +14,6 @@
 
 namespace {
 
-std::function<QDateTime()> &Clock()
-{
-    static std::function<QDateTime()> clock;
-    return clock;
-}
-
-QDateTime Now()
-{
-    return Clock() ? Clock()() : QDateTime::currentDateTime();
-}
-
 // A date that is safe as a file name: path separators become "-".
 QString FileNameDate(const QDate &date)
 {
@@ -35,19 +25,15 @@ QString FileNameDate(const QDate &date)
 
 } // namespace
 
-void SetRunLogClock(std::function<QDateTime()> clock)
-{
-    Clock() = std::move(clock);
-}
-
 void WriteRunLog(const QByteArray &text)
 {
     try {
-        QByteArray line
-            = "[" + platform::AnsiFromUnicode(platform::DefaultDateTimeString(Now())) + "] " + text + "\r\n";
+        // One reading: an entry made just before midnight goes to the day its stamp names.
+        const QDateTime now = platform::Now();
+        QByteArray line = "[" + platform::AnsiFromUnicode(platform::DefaultDateTimeString(now)) + "] " + text + "\r\n";
 
         const QString folder = platform::ExecutableFolder() + QStringLiteral("/Logs");
-        const QString path = folder + QLatin1Char('/') + FileNameDate(Now().date()) + QStringLiteral(".log");
+        const QString path = folder + QLatin1Char('/') + FileNameDate(now.date()) + QStringLiteral(".log");
 
         QDir dir(folder);
         if (!dir.exists() && !QDir().mkdir(folder))

@@ -1,14 +1,8 @@
 #pragma once
 
 #include <QByteArray>
-#include <QDateTime>
-
-#include <functional>
 
 // Appends "[<date and time>] <text>" and CR LF to the day's log file in the folder "Logs" beside
 // the executable. The file is named after the day's short date with every path separator turned
 // into "-". Every failure is swallowed: the entry is then lost and nobody is told.
 void WriteRunLog(const QByteArray &text);
-
-// The clock the run log reads; tests replace it. Null restores the system clock.
-void SetRunLogClock(std::function<QDateTime()> clock);

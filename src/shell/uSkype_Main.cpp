@@ -660,9 +660,9 @@ void TfrmSkype_Main::HoldMessage(const std::shared_ptr<IChatMessage> &message)
     if (FHeldMessages.empty()) {
         // It was just tried against the windows there are now.
         FHeldTriedWindows = MonitorWindowsKey();
-        FHeldRetryDue = QDeadlineTimer(kHeldRetryIntervalMs);
+        FHeldRetryDue = platform::Deadline::In(kHeldRetryIntervalMs);
     }
-    FHeldMessages.push_back({message, QDeadlineTimer(kHeldMessageLifetimeMs)});
+    FHeldMessages.push_back({message, platform::Deadline::In(kHeldMessageLifetimeMs)});
     if (FHeldMessages.size() > kMaxHeldMessages)
         FHeldMessages.erase(FHeldMessages.begin());
 }
@@ -702,20 +702,20 @@ bool TfrmSkype_Main::DispatchMessage(IChatMessage &message, int status)
 void TfrmSkype_Main::RetryHeldMessages()
 {
     const size_t windows = MonitorWindowsKey();
-    if (windows == FHeldTriedWindows && !FHeldRetryDue.hasExpired()) {
+    if (windows == FHeldTriedWindows && !FHeldRetryDue.HasExpired()) {
         // Nothing has come that could take them: only their time runs out.
-        std::erase_if(FHeldMessages, [](const HeldMessage &entry) { return entry.deadline.hasExpired(); });
+        std::erase_if(FHeldMessages, [](const HeldMessage &entry) { return entry.deadline.HasExpired(); });
         return;
     }
     FHeldTriedWindows = windows;
-    FHeldRetryDue = QDeadlineTimer(kHeldRetryIntervalMs);
+    FHeldRetryDue = platform::Deadline::In(kHeldRetryIntervalMs);
     // Taken out first, and what stays put back in front: should events come through meanwhile and
     // hold more messages, those came later.
     std::vector<HeldMessage> held = std::move(FHeldMessages);
     FHeldMessages.clear();
     std::vector<HeldMessage> still;
     for (HeldMessage &entry : held) {
-        if (!DispatchMessage(*entry.message, cmsReceived) && !entry.deadline.hasExpired())
+        if (!DispatchMessage(*entry.message, cmsReceived) && !entry.deadline.HasExpired())
             still.push_back(std::move(entry));
     }
     FHeldMessages.insert(

@@ -3,13 +3,13 @@
 #include "chatclient/ChatClient.h"
 #include "chatclient/ConversationTracking.h"
 #include "monitor/MonitorHost.h"
+#include "platform/Clock.h"
 #include "platform/ScriptPage.h"
 #include "platform/WindowSystem.h"
 #include "shell/DataObject.h"
 #include "shell/InterfaceLanguage.h"
 
 #include <QByteArray>
-#include <QDeadlineTimer>
 #include <QList>
 #include <QPointer>
 #include <QStringList>
@@ -186,7 +186,7 @@ private:
     // most every kHeldRetryIntervalMs (a conversation may be renamed meanwhile).
     struct HeldMessage {
         std::shared_ptr<IChatMessage> message;
-        QDeadlineTimer deadline;
+        platform::Deadline deadline;
     };
     static constexpr int kHeldMessageLifetimeMs = 3000;
     static constexpr size_t kMaxHeldMessages = 50;
@@ -194,7 +194,7 @@ private:
     std::vector<HeldMessage> FHeldMessages;
     // The monitor windows (slots, captions, hosts) when the held messages were last tried.
     size_t FHeldTriedWindows = 0;
-    QDeadlineTimer FHeldRetryDue;
+    platform::Deadline FHeldRetryDue;
     size_t MonitorWindowsKey() const;
     void HoldMessage(const std::shared_ptr<IChatMessage> &message);
 

@@ -4,6 +4,7 @@
 
 #include "FakeMonitorHost.h"
 #include "monitor/uConfirm.h"
+#include "platform/Clock.h"
 #include "platform/Formats.h"
 #include "platform/MessageBox.h"
 #include "support/AppFolder.h"
@@ -153,12 +154,12 @@ protected:
     QStringList History()
     {
         const QByteArray bytes = folder.read(
-            QStringLiteral("History/anna.h/") + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + ".dat");
+            QStringLiteral("History/anna.h/") + platform::Today().toString(QStringLiteral("yyyy-MM-dd")) + ".dat");
         QString text = QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData()), bytes.size() / 2);
         static const QRegularExpression stamp(QStringLiteral("\\d\\d:\\d\\d:\\d\\d "));
         text.replace(stamp, QStringLiteral("<T>"));
         QStringList entries = text.split(QChar(0xFEFF), Qt::SkipEmptyParts);
-        const QString date = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + u' ';
+        const QString date = platform::Today().toString(QStringLiteral("yyyy-MM-dd")) + u' ';
         for (QString &entry : entries) {
             EXPECT_TRUE(entry.startsWith(date) && entry.endsWith(QStringLiteral("\r\n"))) << entry.toStdString();
             entry = entry.mid(date.size()).chopped(2);
@@ -166,6 +167,9 @@ protected:
         return entries;
     }
 
+    // The time of day stands still; deadlines run as the system's.
+    platform::ScopedClock clock{
+        QDateTime(QDate(2026, 12, 10), QTime(14, 7, 38)), platform::ScopedClock::Monotonic::System};
     AppFolder folder{false};
     TranslationServer server;
     ScriptedChatClient client;
@@ -243,6 +247,25 @@ TEST_F(MessageFlowTest, ReceivedEntriesFollowTheSendMethodHistoryAndOutcome)
     }
     EXPECT_EQ(History(), history);
     EXPECT_TRUE(host.runLog.isEmpty());
+}
+
+TEST_F(MessageFlowTest, EntriesTakeTheirStampAndTheirHistoryFileFromTheClockOnEitherSideOfMidnight)
+{
+    host.saveHistory = true;
+    clock.SetNow(QDateTime(QDate(2026, 12, 10), QTime(23, 59, 59, 999)));
+    Receive(QStringLiteral("late"));
+    ASSERT_TRUE(WaitForParagraphs(3));
+    clock.SetNow(QDateTime(QDate(2026, 12, 11), QTime(0, 0)));
+    Type(QStringLiteral("early"));
+    ASSERT_TRUE(WaitForParagraphs(6));
+
+    const QStringList pane = window->edtReceive->toPlainText().split(u'\n');
+    EXPECT_EQ(pane.value(0), QStringLiteral("23:59:59 anna.h says:"));
+    EXPECT_EQ(pane.value(3), QStringLiteral("00:00:00 I say:"));
+    EXPECT_EQ(folder.read(QStringLiteral("History/anna.h/2026-12-10.dat")),
+        Utf16File(QStringLiteral("2026-12-10 23:59:59 anna.h says:\rlate\r{ T:late }\r\n")));
+    EXPECT_EQ(folder.read(QStringLiteral("History/anna.h/2026-12-11.dat")),
+        Utf16File(QStringLiteral("2026-12-11 00:00:00 I say:\rearly\t\r{ T:early }\r\n")));
 }
 
 TEST_F(MessageFlowTest, TypedTextIsRefusedWhenEmptyOrOver255UnitsAndKeptInTheBox)

@@ -1,6 +1,7 @@
 #include "shell/RunLog.h"
 
 #include "platform/AppPaths.h"
+#include "platform/Clock.h"
 #include "platform/Formats.h"
 #include "support/AppFolder.h"
 
@@ -15,15 +16,10 @@ namespace {
 class RunLogTest : public ::testing::Test {
 protected:
     void SetUp() override { platform::SetFormatLocale(QLocale(QLocale::English, QLocale::UnitedStates)); }
-    void TearDown() override
-    {
-        SetRunLogClock(nullptr);
-        platform::SetFormatLocale(QLocale::system());
-    }
-    void At(const QDateTime &time)
-    {
-        SetRunLogClock([time] { return time; });
-    }
+    void TearDown() override { platform::SetFormatLocale(QLocale::system()); }
+    void At(const QDateTime &time) { clock.SetNow(time); }
+
+    platform::ScopedClock clock{QDateTime()};
 };
 
 } // namespace

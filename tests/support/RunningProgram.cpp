@@ -6,7 +6,6 @@
 #include "support/TranslationServer.h"
 #include "support/X11Client.h"
 
-#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -33,12 +32,18 @@ ProgramFolder::ProgramFolder()
 
 QString ProgramFolder::HistoryText(const QString &handle) const
 {
-    QFile file(File(QStringLiteral("History/") + handle + u'/'
-        + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".dat")));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = file.readAll();
-    return QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData()), bytes.size() / 2);
+    // The program runs in a process of its own, on the system's clock: its day files are named
+    // YYYY-MM-DD, so their names sort by day.
+    const QDir folder(File(QStringLiteral("History/") + handle));
+    QString text;
+    for (const QFileInfo &day : folder.entryInfoList({QStringLiteral("*.dat")}, QDir::Files, QDir::Name)) {
+        QFile file(day.filePath());
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray bytes = file.readAll();
+        text += QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData()), bytes.size() / 2);
+    }
+    return text;
 }
 
 RunningProgram::RunningProgram(const ProgramFolder &folder, const TranslationServer &server)

@@ -22,7 +22,8 @@ public:
 
     QString Program() const { return m_dir.filePath(QStringLiteral("parlavox")); }
     QString File(const QString &name) const { return m_dir.filePath(name); }
-    // The text of a partner's history file of today; empty when there is none.
+    // The text of a partner's history files, the days in order (a run may cross midnight);
+    // empty when there is none.
     QString HistoryText(const QString &handle) const;
 
 private:

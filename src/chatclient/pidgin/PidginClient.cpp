@@ -3,14 +3,13 @@
 #include "chatclient/pidgin/PidginContacts.h"
 #include "chatclient/pidgin/PidginMarkup.h"
 #include "chatclient/pidgin/PidginWindows.h"
+#include "platform/Clock.h"
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDBusServiceWatcher>
-#include <QDateTime>
-#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -66,7 +65,7 @@ public:
 
     QDBusConnection bus;
     QString owner; // unique name of the linked Pidgin; empty when not linked
-    QDeadlineTimer quietUntil{QDeadlineTimer::Forever};
+    platform::Deadline quietUntil;
     bool quiet = false;
 
     bool Linked() const { return !owner.isEmpty(); }
@@ -75,7 +74,7 @@ public:
     {
         if (!Linked())
             throw ChatClientError(QStringLiteral("Pidgin is not linked"));
-        if (quiet && !quietUntil.hasExpired())
+        if (quiet && !quietUntil.HasExpired())
             throw ChatClientError(QStringLiteral("Pidgin does not answer"));
         quiet = false;
         return CallService(owner, method, arguments);
@@ -92,7 +91,7 @@ public:
             if (name == QLatin1String("org.freedesktop.DBus.Error.NoReply")
                 || name == QLatin1String("org.freedesktop.DBus.Error.Timeout")) {
                 quiet = true;
-                quietUntil = QDeadlineTimer(QuietAfterTimeoutMs);
+                quietUntil = platform::Deadline::In(QuietAfterTimeoutMs);
             }
             if (name == QLatin1String("im.pidgin.purple.InvalidHandle"))
                 throw ChatClientError(QStringLiteral("Pidgin: %1: the object no longer exists").arg(method));
@@ -676,7 +675,7 @@ void PidginClient::queueMessage(int type, const QDBusMessage &message)
     if (type == ConvTypeChat && (flags & MessageFlagDelayed))
         return; // a room's backlog, replayed on joining; a one-to-one message kept while offline is new
     m_pending.push_back(PendingMessage{type, arguments.at(0).toInt(), arguments.at(1).toString(),
-        arguments.at(2).toString(), arguments.at(3).toInt(), QDateTime::currentMSecsSinceEpoch()});
+        arguments.at(2).toString(), arguments.at(3).toInt(), platform::Deadline::In(ConversationWaitMs)});
     deliverPending();
 }
 
@@ -702,7 +701,7 @@ void PidginClient::deliverPending()
                 return;
             }
             if (front.conversation == 0) {
-                if (QDateTime::currentMSecsSinceEpoch() - front.arrivedMs < ConversationWaitMs) {
+                if (!front.waitUntil.HasExpired()) {
                     m_retry->start();
                     return;
                 }

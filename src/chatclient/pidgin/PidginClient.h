@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chatclient/ChatClient.h"
+#include "platform/Clock.h"
 
 #include <QDBusConnection>
 #include <QObject>
@@ -63,7 +64,8 @@ private:
         QString sender;
         QString markup;
         int conversation = 0;
-        qint64 arrivedMs = 0;
+        // Until when it waits for its conversation to appear.
+        platform::Deadline waitUntil;
     };
 
     void queueMessage(int type, const QDBusMessage &message);
