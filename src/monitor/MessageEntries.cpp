@@ -1,6 +1,5 @@
 #include "monitor/MessageEntries.h"
 
-#include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/Formats.h"
 #include "platform/Text.h"
@@ -13,9 +12,9 @@ constexpr QChar CR = u'\r';
 
 } // namespace
 
-QString EntryTimeStamp()
+QString EntryTimeStamp(const QDateTime &when)
 {
-    return platform::LongTimeString(platform::Now().time()) + u' ';
+    return platform::LongTimeString(when.time()) + u' ';
 }
 
 QString BraceLines(const QString &text)

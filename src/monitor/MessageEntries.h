@@ -1,13 +1,14 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
 // The texts that the message flows show, send and store. Lines inside an entry or a chat message
 // are separated by CR alone.
 
-// The current local time in the long time form, followed by one blank.
-QString EntryTimeStamp();
+// The time of `when` in the long time form, followed by one blank.
+QString EntryTimeStamp(const QDateTime &when);
 
 // The lines of `text`, each written "{ " + line + " }", joined with CR.
 QString BraceLines(const QString &text);

@@ -540,9 +540,12 @@ void TfrmSkype_Monitor::ShowRecvTranslation()
         const FlowResult result{FRecvResult.Success, FRecvResult.Original(), FRecvResult.Translated()};
         // The partner lookup asks the chat client: once per entry is enough.
         const QString handle = GetPartnerHandle();
-        const ReceivedContext context{EntryTimeStamp(), handle, FHost->GetMessageText(QStringLiteral("SAY_WORD")),
+        // One reading of the clock: the stamp and the history day always agree, even at midnight.
+        const QDateTime now = platform::Now();
+        const ReceivedContext context{EntryTimeStamp(now), handle, FHost->GetMessageText(QStringLiteral("SAY_WORD")),
             FHost->GetMessageText(QStringLiteral("TANSLATE_TIMEOUT")), GetSendLangCode()};
-        CarryOut(PlanReceived(result, context, OptionsOf(*FHost, GetSendMethod())), [&handle] { return handle; });
+        CarryOut(PlanReceived(result, context, OptionsOf(*FHost, GetSendMethod())), now.date(),
+            [&handle] { return handle; });
     } catch (const std::exception &) {
         // This entry ends here; the next result is handled afresh.
     }
@@ -594,7 +597,9 @@ void TfrmSkype_Monitor::DeliverSendTranslation()
         else
             SendToConversation(*skype, FHost->ClientGeneration(), partner, Caption(), message.text);
         SendSucceeded();
-        CarryOut(PlanAfterSending(result, message, {EntryTimeStamp(), iSay, GetRecvLangCode()}, options), partner);
+        const QDateTime now = platform::Now();
+        CarryOut(PlanAfterSending(result, message, {EntryTimeStamp(now), iSay, GetRecvLangCode()}, options), now.date(),
+            partner);
     } catch (const std::exception &failure) {
         // Not sent (or not known to be sent): the typed text goes back into the input box, so it is
         // not lost, and the status line says why.
@@ -602,12 +607,12 @@ void TfrmSkype_Monitor::DeliverSendTranslation()
     }
 }
 
-void TfrmSkype_Monitor::CarryOut(const EntrySteps &steps, const std::function<QString()> &partner)
+void TfrmSkype_Monitor::CarryOut(const EntrySteps &steps, const QDate &day, const std::function<QString()> &partner)
 {
     if (steps.utterance)
         QueueSpeech(*steps.utterance);
     if (steps.store)
-        AppendHistory(partner(), steps.entry);
+        AppendHistory(partner(), steps.entry, day);
     AppendReceiveEntry(steps.entry, steps.colour);
 }
 
@@ -659,10 +664,9 @@ void TfrmSkype_Monitor::QueueSpeech(const QByteArray &utterance)
         FSpeakList->QueueSpeech(utterance);
 }
 
-void TfrmSkype_Monitor::AppendHistory(const QString &handle, const QString &text)
+void TfrmSkype_Monitor::AppendHistory(const QString &handle, const QString &text, const QDate &day)
 {
-    const platform::Result<void> appended
-        = AppendHistoryEntry(platform::ExecutableFolder(), handle, text, platform::Today());
+    const platform::Result<void> appended = AppendHistoryEntry(platform::ExecutableFolder(), handle, text, day);
     if (!appended)
         FHost->WriteRunLog(platform::AnsiFromUnicode(appended.error()));
 }

@@ -6,6 +6,7 @@
 #include "translate/TransEngine.h"
 
 #include <QByteArray>
+#include <QDate>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -96,7 +97,7 @@ public:
     void DeliverSendTranslation();
 
     // Appends an entry to the partner's history file of today; a failure goes to the run log.
-    void AppendHistory(const QString &handle, const QString &text);
+    void AppendHistory(const QString &handle, const QString &text, const QDate &day);
 
     // Replaces the speech queue; without one nothing is read aloud.
     void SetSpeakList(std::unique_ptr<ISpeakQueue> speakList) { FSpeakList = std::move(speakList); }
@@ -170,7 +171,7 @@ private:
     bool ShowHint(const QString &key);
     void QueueSpeech(const QByteArray &utterance);
     // Reads aloud, stores and shows as a flow decided; `partner` is asked only to store.
-    void CarryOut(const EntrySteps &steps, const std::function<QString()> &partner);
+    void CarryOut(const EntrySteps &steps, const QDate &day, const std::function<QString()> &partner);
     // A send that failed gives the typed text back to the input box and says why.
     void SendFailed(const QString &original, const QString &reason);
     void SendSucceeded();
