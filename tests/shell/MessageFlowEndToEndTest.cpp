@@ -3,13 +3,12 @@
 // translation service on 127.0.0.1.
 
 #include "support/MessageFlowRig.h"
+#include "support/Wait.h"
 
 #include "platform/Formats.h"
 
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -19,6 +18,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -112,15 +114,6 @@ std::string QueryValue(const std::string &target, const std::string &key)
         return {};
     const auto value = start + key.size() + 2;
     return target.substr(value, target.find('&', value) - value);
-}
-
-// Serves the event loop for a while.
-void Pause(int ms)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
 class MessageFlowEndToEndTest : public ::testing::Test {
@@ -249,7 +242,7 @@ TEST_F(MessageFlowEndToEndTest, MessageArrivingBeforeItsWindowIsTrackedIsHeldBri
     ASSERT_TRUE(WaitUntil([&] { return shownIn(anna).size() == 3; }));
     EXPECT_EQ(shownIn(anna)[1], QStringLiteral("First words"));
 
-    Pause(3200);
+    WaitFor(3200ms);
     const auto carolChat = rig.AddChat(QStringLiteral("Carol"), QStringLiteral("carol.h"));
     rig.client->RaiseMessage(carolChat, QStringLiteral("Before the stop"));
     rig.main->btnStopClick();
@@ -257,7 +250,7 @@ TEST_F(MessageFlowEndToEndTest, MessageArrivingBeforeItsWindowIsTrackedIsHeldBri
     const platform::WindowId bob = rig.AddConversationWindow(QStringLiteral("Bob"));
     const platform::WindowId carol = rig.AddConversationWindow(QStringLiteral("Carol"));
     ASSERT_TRUE(WaitUntil([&] { return rig.Docked(bob) && rig.Docked(carol); }));
-    Pause(300);
+    WaitFor(300ms);
     EXPECT_TRUE(shownIn(bob).isEmpty());
     EXPECT_TRUE(shownIn(carol).isEmpty());
 
@@ -300,7 +293,7 @@ TEST_F(MessageFlowEndToEndTest, HeldMessagesAreTriedAgainWhenTheWindowsChangeNot
     rig.client->RaiseMessage(rig.AddChat(QStringLiteral("Bob"), QStringLiteral("bob.h")), QStringLiteral("{held}"));
     // Twenty ticks with the windows as they are: a retry at a bounded rate, not one per tick.
     rig.client->calls.clear();
-    Pause(2000);
+    WaitFor(2000ms);
     // Each try asks for the chat twice; a try at every tick would ask 40 times.
     EXPECT_LE(rig.client->calls.count(QStringLiteral("MessageChat")), 12);
     // A window coming is noticed at the next tick.
