@@ -3,7 +3,7 @@
 // and Pidgin going away and coming back while linked.
 
 #include "chatclient/pidgin/PidginClient.h"
-#include "pidgin/SharedDesktop.h"
+#include "chatclient/pidgin/SharedDesktop.h"
 #include "support/Wait.h"
 
 #include <QDBusArgument>

@@ -5,7 +5,7 @@
 // What the user sees is read the way a screen reader reads it, over the accessibility bus.
 
 #include "chatclient/pidgin/PidginWindows.h"
-#include "pidgin/SharedDesktop.h"
+#include "chatclient/pidgin/SharedDesktop.h"
 #include "platform/Accessibility.h"
 #include "support/RunningProgram.h"
 #include "support/TranslationServer.h"
