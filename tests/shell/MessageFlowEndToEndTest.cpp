@@ -3,13 +3,13 @@
 // translation service on 127.0.0.1.
 
 #include "support/MessageFlowRig.h"
+#include "support/Wait.h"
 
 #include "platform/Clock.h"
 #include "platform/Formats.h"
 
 #include <QCheckBox>
-#include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QDateTime>
 #include <QFile>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -19,6 +19,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -110,15 +113,6 @@ std::string QueryValue(const std::string &target, const std::string &key)
         return {};
     const auto value = start + key.size() + 2;
     return target.substr(value, target.find('&', value) - value);
-}
-
-// Serves the event loop for a while.
-void Pause(int ms)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
 class MessageFlowEndToEndTest : public ::testing::Test {
@@ -251,7 +245,7 @@ TEST_F(MessageFlowEndToEndTest, MessageArrivingBeforeItsWindowIsTrackedIsHeldBri
     const platform::WindowId bob = rig.AddConversationWindow(QStringLiteral("Bob"));
     const platform::WindowId carol = rig.AddConversationWindow(QStringLiteral("Carol"));
     ASSERT_TRUE(WaitUntil([&] { return rig.Docked(bob) && rig.Docked(carol); }));
-    Pause(300);
+    WaitFor(300ms);
     EXPECT_TRUE(shownIn(bob).isEmpty());
     EXPECT_TRUE(shownIn(carol).isEmpty());
 
@@ -296,7 +290,7 @@ TEST_F(MessageFlowEndToEndTest, HeldMessagesAreTriedAgainWhenTheWindowsChangeNot
     rig.client->calls.clear();
     for (int tick = 0; tick < 20; ++tick) {
         clock.Advance(100);
-        Pause(100);
+        WaitFor(100ms);
     }
     // Each try asks for the chat twice; a try at every tick would ask 40 times.
     EXPECT_LE(rig.client->calls.count(QStringLiteral("MessageChat")), 12);
@@ -322,7 +316,7 @@ TEST_F(MessageFlowEndToEndTest, AHeldMessageIsDroppedOnceItsTimeHasRunOutAndAYou
     const platform::WindowId bob = rig.AddConversationWindow(QStringLiteral("Bob"));
     ASSERT_TRUE(WaitUntil([&] { return rig.MonitorIn(bob) && PaneLines(rig.MonitorIn(bob)).size() == 2; }));
     ASSERT_TRUE(WaitUntil([&] { return rig.Docked(carol); }));
-    Pause(200);
+    WaitFor(200ms);
     EXPECT_TRUE(PaneLines(rig.MonitorIn(carol)).isEmpty());
     EXPECT_EQ(PaneLines(rig.MonitorIn(bob)).at(1), QStringLiteral("{from Bob}"));
 }

@@ -5,13 +5,11 @@
 #include "support/AppFolder.h"
 #include "support/LocalHttpServer.h"
 #include "support/ScriptedChatClient.h"
+#include "support/Wait.h"
 #include "translate/TransEngine.h"
 #include "translate/TranslateText.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -59,13 +57,7 @@ protected:
         worker.Start();
         QueueTranslation(&worker, text, "en", "de", MethodTokenProvider<&TfrmSkype_Main::GetRequestToken>(&window),
             MethodDoneEvent<&Done::Take>(&done), 15);
-        QTimer tick;
-        tick.start(2);
-        QElapsedTimer clock;
-        clock.start();
-        while (!done.arrived && clock.elapsed() < 20000)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        EXPECT_TRUE(done.arrived);
+        EXPECT_TRUE(WaitUntil([&] { return done.arrived.load(); }, 20));
         return done.result;
     }
 

@@ -1,16 +1,14 @@
 #include "support/PidginDesktop.h"
 
-#include <QCoreApplication>
+#include "support/Wait.h"
+
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
-#include <QThread>
-#include <QTimer>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -23,8 +21,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <functional>
+#include <chrono>
 #include <iterator>
+
+using namespace std::chrono_literals;
+using std::chrono::milliseconds;
 
 namespace {
 
@@ -38,21 +39,6 @@ const char *const kPurpleInterface = "im.pidgin.purple.PurpleInterface";
 // Marks the environment of everything the desktop starts, so helpers that the session bus
 // starts on our behalf (they are not our children) can be found and stopped too.
 const char *const kMarker = "PARLAVOX_DESKTOP";
-
-// Polls `condition` every few milliseconds, serving the Qt event loop, until it holds or the
-// time is up.
-bool PollUntil(const std::function<bool()> &condition, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
-        QCoreApplication::processEvents();
-        if (condition())
-            return true;
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(5);
-    }
-}
 
 bool WriteFile(const QString &path, const QByteArray &data)
 {
@@ -146,7 +132,7 @@ void StopMarkedProcesses(const QByteArray &marker)
         }
         return true;
     };
-    if (!PollUntil(allGone, 2000)) {
+    if (!WaitUntil(allGone, 2s)) {
         for (pid_t pid : pids) {
             if (!ProcessGone(pid))
                 ::kill(pid, SIGKILL);
@@ -305,12 +291,12 @@ bool PidginDesktop::StartX()
     if (!m_xvfb->waitForStarted(5000))
         return Fail(QStringLiteral("cannot run Xvfb: %1").arg(m_xvfb->errorString()));
     QByteArray number;
-    PollUntil(
+    WaitUntil(
         [&] {
             number += m_xvfb->readAllStandardOutput();
             return number.contains('\n') || m_xvfb->state() == QProcess::NotRunning;
         },
-        10000);
+        10s);
     number = number.trimmed();
     if (number.isEmpty())
         return Fail(QStringLiteral("Xvfb did not report its display: %1").arg(LogTail(QStringLiteral("xvfb.log"))));
@@ -323,7 +309,7 @@ bool PidginDesktop::StartX()
     m_wm = NewProcess(QStringLiteral("openbox.log"));
     m_wm->start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
     bool managed = m_wm->waitForStarted(5000)
-        && PollUntil([&] { return HasWindowManager(display) || m_wm->state() == QProcess::NotRunning; }, 10000)
+        && WaitUntil([&] { return HasWindowManager(display) || m_wm->state() == QProcess::NotRunning; }, 10s)
         && m_wm->state() == QProcess::Running;
     XCloseDisplay(display);
     if (!managed)
@@ -341,12 +327,12 @@ bool PidginDesktop::StartBus()
     if (!m_bus->waitForStarted(5000))
         return Fail(QStringLiteral("cannot run dbus-daemon: %1").arg(m_bus->errorString()));
     QByteArray address;
-    PollUntil(
+    WaitUntil(
         [&] {
             address += m_bus->readAllStandardOutput();
             return address.contains('\n') || m_bus->state() == QProcess::NotRunning;
         },
-        10000);
+        10s);
     m_busAddress = QString::fromUtf8(address.trimmed());
     if (m_busAddress.isEmpty())
         return Fail(
@@ -448,8 +434,8 @@ bool PidginDesktop::StartProsody()
         auto bindFailed = [&] {
             return LogTail(QStringLiteral("prosody.log")).contains(QLatin1String("Failed to open server port"));
         };
-        bool up = PollUntil(
-            [&] { return m_prosody->state() != QProcess::Running || bindFailed() || PortAnswers(port); }, 15000);
+        bool up = WaitUntil(
+            [&] { return m_prosody->state() != QProcess::Running || bindFailed() || PortAnswers(port); }, 15s);
         if (up && m_prosody->state() == QProcess::Running && !bindFailed()) {
             m_port = port;
             return true;
@@ -564,7 +550,7 @@ bool PidginDesktop::StartPidgin(int timeoutMs)
     };
     // Until its name is on the bus a call would start nothing (Pidgin is not activatable), so
     // polling costs little.
-    if (PollUntil(connected, timeoutMs) && PidginRunning())
+    if (WaitUntil(connected, milliseconds(timeoutMs)) && PidginRunning())
         return true;
     const QString why = PidginRunning() ? QStringLiteral("Pidgin did not log in within %1 ms").arg(timeoutMs)
                                         : QStringLiteral("Pidgin ended (exit code %1)").arg(m_pidgin->exitCode());
@@ -832,25 +818,6 @@ void XmppPartner::ReadLines()
     }
 }
 
-namespace {
-
-// Serves the Qt event loop until `ready` holds or the time is up; wakes at once when the
-// process has output.
-bool ServeUntil(QProcess *process, const std::function<bool()> &ready, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    QTimer tick; // wakes the wait below now and then even when no event comes
-    tick.start(20);
-    while (!ready()) {
-        if (deadline.hasExpired() || process->state() == QProcess::NotRunning)
-            return ready();
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-} // namespace
-
 bool XmppPartner::WaitForEvent(QJsonObject &out, int timeoutMs)
 {
     return WaitAndTake(m_events, out, timeoutMs);
@@ -863,13 +830,14 @@ bool XmppPartner::WaitForMessage(Received &out, int timeoutMs)
 
 template <class Item> bool XmppPartner::WaitAndTake(std::deque<Item> &queue, Item &out, int timeoutMs)
 {
-    const bool got = ServeUntil(
-        m_process.get(),
-        [this, &queue] {
-            ReadLines();
-            return !queue.empty();
-        },
-        timeoutMs);
+    const auto ready = [this, &queue] {
+        ReadLines();
+        return !queue.empty();
+    };
+    // The output of a partner that has ended is read once more; nothing comes after it.
+    const bool got
+        = WaitUntil([&] { return ready() || m_process->state() == QProcess::NotRunning; }, milliseconds(timeoutMs))
+        && ready();
     if (!got)
         return false;
     out = queue.front();

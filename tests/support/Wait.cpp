@@ -2,16 +2,35 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QThread>
+#include <QTimer>
 
-bool WaitUntil(const std::function<bool()> &condition, int seconds)
+namespace {
+
+// How often a wait looks at its condition when no event comes.
+constexpr int kTickMs = 5;
+
+} // namespace
+
+bool WaitUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout)
 {
-    QDeadlineTimer deadline(seconds * 1000);
-    while (!deadline.hasExpired()) {
-        QCoreApplication::processEvents();
-        if (condition())
-            return true;
-        QThread::msleep(10);
+    const QDeadlineTimer deadline(timeout);
+    QTimer tick;
+    tick.start(kTickMs);
+    QCoreApplication::processEvents();
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
-    return condition();
+    return true;
+}
+
+void WaitFor(std::chrono::milliseconds duration)
+{
+    WaitUntil([] { return false; }, duration);
+}
+
+bool HoldsFor(const std::function<bool()> &condition, std::chrono::milliseconds duration)
+{
+    return !WaitUntil([&] { return !condition(); }, duration);
 }

@@ -4,12 +4,10 @@
 #include "platform/ScriptPage.h"
 #include "support/AppFolder.h"
 #include "support/LocalHttpServer.h"
+#include "support/Wait.h"
 #include "translate/TranslateText.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QStringDecoder>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -29,21 +27,6 @@ namespace {
 
 // Only keeps a broken build from hanging the run; every wait normally ends in milliseconds.
 constexpr auto Patience = 20s;
-
-// Runs the main thread's event loop (which serves the workers' token hand-overs) until `done`.
-template <class Predicate> bool RunMainLoopUntil(Predicate done)
-{
-    QTimer tick; // wakes the loop now and then to look at `done`
-    tick.start(2);
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > std::chrono::milliseconds(Patience).count())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
 
 // The value of a query key in a request target ("" when absent). The text is the last key.
 std::string QueryValue(const std::string &target, const std::string &key)
@@ -167,7 +150,7 @@ public:
     }
     bool WaitForCount(std::size_t wanted)
     {
-        return RunMainLoopUntil([&] { return count() >= wanted; });
+        return WaitUntil([&] { return count() >= wanted; }, Patience);
     }
 
 private:
@@ -279,7 +262,7 @@ TEST_F(TransEngineTest, ReceiveAndSendWorkersTranslateAtTheSameTime)
 
     // The received message is held by the server while the typed text goes through.
     QueueRecvTranslation(QStringLiteral("received held"), "de", "en", provider, done, 15);
-    ASSERT_TRUE(RunMainLoopUntil([&] { return server.requestCount() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return server.requestCount() == 1; }, Patience));
     QueueSendTranslation(QStringLiteral("typed"), "en", "de", provider, done, 15);
     ASSERT_TRUE(log.WaitForCount(1));
     EXPECT_EQ(log.results()[0].record.Original(), QStringLiteral("typed"));
@@ -456,7 +439,7 @@ TEST_F(TransEngineTest, NothingReachesACallbackAfterTheStop)
         worker.Start();
         Queue(worker, QStringLiteral("in flight held"));
         Queue(worker, QStringLiteral("queued"));
-        ASSERT_TRUE(RunMainLoopUntil([&] { return server.requestCount() == 1; }));
+        ASSERT_TRUE(WaitUntil([&] { return server.requestCount() == 1; }, Patience));
         worker.Terminate();
         Queue(worker, QStringLiteral("after the stop"));
         Release();

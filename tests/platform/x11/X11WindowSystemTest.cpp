@@ -309,18 +309,13 @@ TEST_F(X11WindowSystemTest, TreesOfDestroyedWindowsAreForgotten)
     for (std::size_t i = 1; i < hosts.size(); ++i)
         XDestroyWindow(client.display, hosts[i]);
     XSync(client.display, False);
-    EXPECT_TRUE(WaitUntil([&] {
-        QCoreApplication::processEvents();
-        return platform::x11::KeptTrees(*windows) == before + 1;
-    })) << platform::x11::KeptTrees(*windows);
+    EXPECT_TRUE(WaitUntil([&] { return platform::x11::KeptTrees(*windows) == before + 1; }))
+        << platform::x11::KeptTrees(*windows);
     const WindowId first[] = {hosts[0]};
     EXPECT_EQ(windows->Trees(first).front().nodes.size(), 1u);
     XDestroyWindow(client.display, hosts[0]);
     XSync(client.display, False);
-    EXPECT_TRUE(WaitUntil([&] {
-        QCoreApplication::processEvents();
-        return platform::x11::KeptTrees(*windows) == before;
-    }));
+    EXPECT_TRUE(WaitUntil([&] { return platform::x11::KeptTrees(*windows) == before; }));
 }
 
 TEST_F(X11WindowSystemTest, TitleReadInPartEndsWithAWholeCharacter)

@@ -22,6 +22,7 @@
 #include <X11/keysym.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 
 namespace {
@@ -276,7 +277,7 @@ TEST_F(TrackingX11Test, AnotherProgramKeepsTheKeyboardWhileAConversationWindowAp
     client.SetTitle(anna.window, QStringLiteral("Anna Lee"));
     ASSERT_TRUE(WaitUntil([&] { return monitor->Caption() == QStringLiteral("Anna Lee"); }));
     // Some ticks later.
-    WaitUntil([] { return false; }, 1);
+    WaitFor(std::chrono::seconds(1));
     EXPECT_EQ(FocusWindow(client.display), editor);
     EXPECT_EQ(main->Windows()->ActiveWindow(), editor);
     EXPECT_TRUE(typeIntoEditor(XK_b)) << "the key did not reach the other program";
@@ -303,7 +304,7 @@ TEST_F(TrackingX11Test, TitleCutInsideACharacterIsAttachedOnce)
     const QString title = QString(253, u'a') + QString::fromUtf8("\xF0\x9F\x98\x80") + QStringLiteral(" tail");
     const Conversation anna = AddConversation("TConversationForm", title, true);
     ASSERT_TRUE(WaitUntil([&] { return MonitorAt(anna.window, QRect(10, 40, 400, 420)); }));
-    WaitUntil([] { return false; }, 1);
+    WaitFor(std::chrono::seconds(1));
     EXPECT_EQ(MonitorIn(anna.window)->Caption(), QString(253, u'a'));
     EXPECT_EQ(windows->embeds, 1);
 }

@@ -2,7 +2,7 @@
 // real Pidgin: the covered area read over the accessibility bus and the default layout.
 
 #include "chatclient/pidgin/PidginWindows.h"
-#include "pidgin/SharedDesktop.h"
+#include "chatclient/pidgin/SharedDesktop.h"
 #include "platform/Accessibility.h"
 #include "support/Wait.h"
 

@@ -3,13 +3,11 @@
 // and Pidgin going away and coming back while linked.
 
 #include "chatclient/pidgin/PidginClient.h"
-#include "pidgin/SharedDesktop.h"
+#include "chatclient/pidgin/SharedDesktop.h"
 #include "support/Wait.h"
 
-#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusMessage>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QScopeGuard>
@@ -19,10 +17,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <memory>
 #include <vector>
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -67,14 +68,6 @@ std::shared_ptr<IChat> FindChat(ISkype &skype, const QString &title)
             return chats->ItemAt(i);
     }
     return nullptr;
-}
-
-// Serves the event loop for a while, so that anything still on its way arrives.
-void Settle(int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
 class PidginClientTest : public ::testing::Test {
@@ -250,7 +243,7 @@ TEST_F(PidginClientTest, FirstMessagesOfNewConversationsAreRaisedWithTheirChat)
     Bob().SendMessage(Me(), QStringLiteral("Hi, it's Bob"));
     Carol().SendMessage(Me(), QStringLiteral("Hi, it's Carol"));
     ASSERT_TRUE(WaitForRaised(2)) << RaisedText();
-    Settle(200);
+    WaitFor(200ms);
 
     ASSERT_EQ(raised.size(), 2u) << RaisedText();
     std::sort(raised.begin(), raised.end(), [](const Raised &a, const Raised &b) { return a.chatTitle < b.chatTitle; });
@@ -296,7 +289,7 @@ TEST_F(PidginClientTest, ReceivedMessagesRaisePlainTextInArrivalOrder)
             Carol().SendRichMessage(Me(), c.plain, c.xhtml);
     }
     ASSERT_TRUE(WaitForRaised(std::size(cases))) << RaisedText();
-    Settle(200);
+    WaitFor(200ms);
 
     ASSERT_EQ(raised.size(), std::size(cases)) << RaisedText();
     for (size_t i = 0; i < raised.size(); ++i) {
@@ -426,7 +419,7 @@ TEST_F(PidginClientTest, GroupMessagesComeInAndGoOutAndOurOwnAreNotRaised)
 
     Carol().SendToRoom(roomJid, QStringLiteral("from carol <&>\nline two"));
     ASSERT_TRUE(WaitForRaised(1));
-    Settle(300); // the room's echo of our own message must not come after it either
+    WaitFor(300ms); // the room's echo of our own message must not come after it either
     ASSERT_EQ(raised.size(), 1u);
     EXPECT_EQ(raised[0].body, QStringLiteral("from carol <&>\nline two"));
     EXPECT_EQ(raised[0].chatTitle, roomJid);
@@ -568,7 +561,7 @@ TEST_F(PidginClientTest, PidginQuittingFailsEveryCallUntilItIsBackAndLinkedAgain
     // Pidgin comes back: linked again without being asked, and said so once.
     ASSERT_TRUE(desktop->StartPidgin()) << qPrintable(desktop->Error());
     ASSERT_TRUE(WaitUntil([&] { return states.size() >= 2; }));
-    Settle(200);
+    WaitFor(200ms);
     EXPECT_EQ(states, (std::vector<bool>{false, true}));
     EXPECT_EQ(client->ClientVersion(), QStringLiteral("2.14.12"));
     EXPECT_THROW(chat->ChatTitle(), ChatClientError) << "a chat of the Pidgin before is gone";
@@ -577,7 +570,7 @@ TEST_F(PidginClientTest, PidginQuittingFailsEveryCallUntilItIsBackAndLinkedAgain
     raised.clear();
     Anna().SendMessage(Me(), QStringLiteral("after the restart"));
     ASSERT_TRUE(WaitForRaised(1, 15));
-    Settle(300);
+    WaitFor(300ms);
     ASSERT_EQ(raised.size(), 1u);
     EXPECT_EQ(raised[0].body, QStringLiteral("after the restart"));
     EXPECT_EQ(raised[0].chatTitle, QStringLiteral("Anna Lee"));
@@ -589,7 +582,7 @@ TEST_F(PidginClientTest, PidginQuittingFailsEveryCallUntilItIsBackAndLinkedAgain
     client->DetachFromClient();
     desktop->StopPidgin();
     ASSERT_TRUE(desktop->StartPidgin()) << qPrintable(desktop->Error());
-    Settle(500);
+    WaitFor(500ms);
     EXPECT_EQ(states, (std::vector<bool>{false, true}));
     EXPECT_THROW(client->ClientVersion(), ChatClientError);
 }
@@ -651,14 +644,14 @@ TEST_F(PidginClientTest, ARoomsReplayedBacklogIsNotRaisedButLiveMessagesAre)
     ASSERT_TRUE(Carol().JoinRoom(roomJid, QStringLiteral("carol"))) << qPrintable(Carol().Error());
     Carol().SendToRoom(roomJid, QStringLiteral("said before you came"));
     Carol().SendToRoom(roomJid, QStringLiteral("also before"));
-    Settle(300);
+    WaitFor(300ms);
     ASSERT_TRUE(desktop->PidginJoinRoom(QStringLiteral("backlog")));
     ASSERT_TRUE(WaitUntil([&] { return FindChat(*client, roomJid) != nullptr; }));
-    Settle(1000); // the backlog comes with the joining
+    WaitFor(1000ms); // the backlog comes with the joining
 
     Carol().SendToRoom(roomJid, QStringLiteral("live now"));
     ASSERT_TRUE(WaitForRaised(1)) << RaisedText();
-    Settle(300);
+    WaitFor(300ms);
     ASSERT_EQ(raised.size(), 1u) << RaisedText();
     EXPECT_EQ(raised[0].body, QStringLiteral("live now"));
     EXPECT_EQ(raised[0].chatTitle, roomJid);

@@ -5,14 +5,13 @@
 // What the user sees is read the way a screen reader reads it, over the accessibility bus.
 
 #include "chatclient/pidgin/PidginWindows.h"
-#include "pidgin/SharedDesktop.h"
+#include "chatclient/pidgin/SharedDesktop.h"
 #include "platform/Accessibility.h"
 #include "support/RunningProgram.h"
 #include "support/TranslationServer.h"
 #include "support/Wait.h"
 #include "support/X11Client.h"
 
-#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QElapsedTimer>
@@ -26,6 +25,7 @@
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 
+#include <chrono>
 #include <csignal>
 #include <functional>
 #include <memory>
@@ -36,6 +36,7 @@ namespace {
 
 using platform::Accessibility;
 using platform::AccessibleRef;
+using namespace std::chrono_literals;
 
 // A call to Pidgin from the test's side, for setting up a case.
 QVariant Purple(const QString &method, const QVariantList &arguments = {})
@@ -186,19 +187,14 @@ protected:
         // The keys go where the keyboard focus is once the click has been handled: the window
         // takes it on the press, and on the release brings Pidgin's window and then itself to
         // the front.
-        ASSERT_TRUE(WaitUntil([&] {
-            QElapsedTimer steady;
-            steady.start();
-            while (steady.elapsed() < 300) {
-                ::Window focus = 0;
-                int revert = 0;
-                XGetInputFocus(display->display, &focus, &revert);
-                if (focus != monitor)
-                    return false;
-                QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            }
-            return true;
-        })) << "the click did not leave the keyboard focus in the translator window";
+        const auto focusInMonitor = [&] {
+            ::Window focus = 0;
+            int revert = 0;
+            XGetInputFocus(display->display, &focus, &revert);
+            return focus == monitor;
+        };
+        ASSERT_TRUE(WaitUntil([&] { return HoldsFor(focusInMonitor, 300ms); }))
+            << "the click did not leave the keyboard focus in the translator window";
         for (const QChar c : text)
             display->Type(c == u' ' ? XK_space : static_cast<unsigned long>(c.unicode()));
         display->Type(XK_Return);
@@ -405,10 +401,7 @@ TEST_F(PidginEndToEndTest, RoomMessagesAreTranslatedInTheRoomsWindowAndAnswersGo
     const int conversation = Purple(QStringLiteral("PurpleFindConversationWithAccount"), {2, room, account}).toInt();
     Purple(QStringLiteral("PurpleConvChatLeft"), {Purple(QStringLiteral("PurpleConvChat"), {conversation}).toInt()});
     ASSERT_TRUE(WaitUntil([&] { return ConversationWindow(*desktop, u'(' + room + u')') == host; }));
-    QElapsedTimer settle;
-    settle.start();
-    while (settle.elapsed() < 500)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    WaitFor(500ms);
     EXPECT_EQ(DockedMonitor(*display, host), monitor);
     EXPECT_EQ(server.texts(), (QStringList{QStringLiteral("Hello everyone"), QStringLiteral("hi all")}));
 }
@@ -533,10 +526,7 @@ TEST_F(PidginEndToEndTest, AConversationGoingOfflineKeepsItsTranslatorWindowAsIt
     const AccessibleRef mode = reader->Button(parlavox->Pid(), QStringLiteral("Send mode"));
     ASSERT_FALSE(mode.isNull());
     display->Click(a11y->Extents(mode).center());
-    QElapsedTimer menu;
-    menu.start();
-    while (menu.elapsed() < 700)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    WaitFor(700ms);
     display->Type(XK_Down);
     display->Type(XK_Return);
 
@@ -545,10 +535,7 @@ TEST_F(PidginEndToEndTest, AConversationGoingOfflineKeepsItsTranslatorWindowAsIt
     Purple(QStringLiteral("PurpleAccountDisconnect"), {account});
     const auto online = qScopeGuard([&] { Purple(QStringLiteral("PurpleAccountConnect"), {account}); });
     ASSERT_TRUE(WaitUntil([&] { return ConversationWindow(*desktop, QStringLiteral("(Anna Lee)")) == host; }));
-    QElapsedTimer settle;
-    settle.start();
-    while (settle.elapsed() < 500)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    WaitFor(500ms);
     EXPECT_EQ(DockedMonitor(*display, host), monitor);
 
     // What the user sends meanwhile is not lost: it stays in the input box, with the failure shown.
@@ -659,10 +646,7 @@ TEST_F(PidginStartEndToEndTest, ConversationsSharingATabbedWindowAreToldOfOnceAn
     EXPECT_TRUE(WaitUntil([&] { return tabsOn(); }));
     ASSERT_TRUE(Press(QStringLiteral("Start translation")));
     EXPECT_TRUE(WaitUntil([&] { return !tabsOn(); }));
-    QElapsedTimer quiet;
-    quiet.start();
-    while (quiet.elapsed() < 2000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    WaitFor(2000ms);
     EXPECT_FALSE(Shows(told));
 
     // Exit gives it back too.

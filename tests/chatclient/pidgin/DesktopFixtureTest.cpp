@@ -2,42 +2,24 @@
 // flow both ways between it and the partners, rooms work, and nothing outlives the desktop.
 
 #include "support/PidginDesktop.h"
+#include "support/Wait.h"
 
-#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QObject>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <functional>
 
 namespace {
 
 const char *const kService = "im.pidgin.purple.PurpleService";
 const char *const kPath = "/im/pidgin/purple/PurpleObject";
 const char *const kInterface = "im.pidgin.purple.PurpleInterface";
-
-// Serves the event loop until `condition` holds; a D-Bus signal wakes it at once, the timer now
-// and then for conditions that no event announces.
-bool Poll(const std::function<bool()> &condition, int timeoutMs = 10000)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    QTimer tick;
-    tick.start(10);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
 
 QDBusMessage CallPurple(QDBusConnection bus, const QString &method, const QVariantList &args = {})
 {
@@ -164,16 +146,16 @@ TEST_F(DesktopFixtureTest, MessagesFlowBothWaysAndOpenAConversationWindow)
 
     const qint64 sentNs = received.clock.nsecsElapsed();
     anna->SendMessage(desktop->Jid("me"), "Hello <there> & welcome");
-    ASSERT_TRUE(Poll([&] { return !received.entries.empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !received.entries.empty(); }));
     RecordProperty("message_to_dbus_us", std::to_string((received.entries.at(0).atNs - sentNs) / 1000));
     EXPECT_TRUE(received.entries.at(0).sender.startsWith("anna@localhost"));
     EXPECT_EQ(received.entries.at(0).html, "Hello &lt;there&gt; &amp; welcome");
 
-    EXPECT_TRUE(Poll([&] { return HasClientWindow(*desktop, "Pidgin", "conversation", "Anna Lee"); }));
+    EXPECT_TRUE(WaitUntil([&] { return HasClientWindow(*desktop, "Pidgin", "conversation", "Anna Lee"); }));
 
     // Pidgin answers through its conversation; the partner sees the plain text.
     QDBusMessage conv;
-    ASSERT_TRUE(Poll([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         conv = CallPurple(desktop->Bus(), "PurpleGetIms");
         QList<int> ims;
         conv.arguments().value(0).value<QDBusArgument>() >> ims;
@@ -190,7 +172,7 @@ TEST_F(DesktopFixtureTest, MessagesFlowBothWaysAndOpenAConversationWindow)
     EXPECT_TRUE(reply.from.startsWith("me@localhost/")) << qPrintable(reply.from);
 
     anna->SendRichMessage(desktop->Jid("me"), "bold move", "<p><b>bold</b> move</p>");
-    ASSERT_TRUE(Poll([&] { return received.entries.size() >= 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return received.entries.size() >= 2; }));
     EXPECT_TRUE(received.entries.at(1).html.contains("bold")) << qPrintable(received.entries.at(1).html);
     EXPECT_NE(received.entries.at(1).html, "bold move");
 
@@ -198,7 +180,7 @@ TEST_F(DesktopFixtureTest, MessagesFlowBothWaysAndOpenAConversationWindow)
     const QStringList burst = {"one", "two", "three", "four"};
     for (const QString &body : burst)
         anna->SendMessage(desktop->Jid("me"), body);
-    ASSERT_TRUE(Poll([&] { return received.entries.size() >= 2 + std::size_t(burst.size()); }));
+    ASSERT_TRUE(WaitUntil([&] { return received.entries.size() >= 2 + std::size_t(burst.size()); }));
     for (qsizetype i = 0; i < burst.size(); ++i)
         EXPECT_EQ(received.entries.at(2 + i).html, burst.at(i));
 }
@@ -235,7 +217,7 @@ TEST_F(DesktopFixtureTest, PidginStopsAndStartsAgain)
     EXPECT_FALSE(desktop->PidginRunning());
     EXPECT_EQ(desktop->PidginPid(), 0);
     EXPECT_NE(::kill(pid_t(pid), 0), 0);
-    EXPECT_TRUE(Poll([] { return !desktop->Bus().interface()->isServiceRegistered(kService).value(); }));
+    EXPECT_TRUE(WaitUntil([] { return !desktop->Bus().interface()->isServiceRegistered(kService).value(); }));
 
     ASSERT_TRUE(desktop->StartPidgin()) << qPrintable(desktop->Error());
     EXPECT_NE(desktop->PidginPid(), pid);
