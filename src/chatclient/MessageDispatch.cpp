@@ -2,6 +2,7 @@
 
 #include "platform/Formats.h"
 #include "platform/Text.h"
+#include "translate/TransEngine.h"
 
 #include <QStringList>
 #include <QTime>

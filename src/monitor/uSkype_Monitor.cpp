@@ -11,6 +11,7 @@
 #include "platform/MessageBox.h"
 #include "platform/Text.h"
 #include "platform/WorkerThread.h"
+#include "translate/TransEngine.h"
 
 #include <QAction>
 #include <QActionGroup>
