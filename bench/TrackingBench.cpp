@@ -56,6 +56,9 @@ public:
     void AppendReceiveEntry(const QString &, EntryColour) override { }
     TTranslateDoneEvent RecvTranslatedEvent() override { return {}; }
     QWidget *Widget() override { return this; }
+    void ShowWidget() override { show(); }
+    QRect WidgetGeometry() const override { return geometry(); }
+    void UpdateWidget() override { update(); }
 
 private:
     platform::WindowId m_host = 0;

@@ -3,8 +3,6 @@
 #include "platform/CodePage.h"
 #include "platform/Text.h"
 
-#include <QWidget>
-
 #include <exception>
 #include <map>
 #include <set>
@@ -287,7 +285,7 @@ void ConversationTracker::Attach(const TrackingContext &context, WindowId window
             monitors[index].reset();
         return;
     }
-    monitor.Widget()->show();
+    monitor.ShowWidget();
     monitor.mniDoubleClick();
     monitor.mniSendChineseClick(context.sendLanguage);
     monitor.mniRecvChineseClick(context.recvLanguage);
@@ -348,7 +346,7 @@ IMonitorWindow *ConversationTracker::Place(
     // is among W's windows, else as the toolkit has it.
     QWidget *widget = monitor->Widget();
     const WindowId own = windows.WidgetWindow(widget);
-    QRect current = widget->geometry();
+    QRect current = monitor->WidgetGeometry();
     for (const platform::WindowNode &node : tree.nodes) {
         if (own && node.id == own && node.depth == 1) {
             current = node.screenRect.translated(-tree.nodes.front().screenRect.topLeft());
@@ -359,14 +357,14 @@ IMonitorWindow *ConversationTracker::Place(
         const QRect target(QPoint(x, y), monitor->StartPanelSize());
         if (current != target) {
             windows.SetWidgetGeometry(widget, target);
-            widget->update();
+            monitor->UpdateWidget();
         }
     } else {
         const QRect target(x, y, width, height);
         const QRect region(0, 0, width, height);
         if (current != target) {
             windows.SetWidgetGeometry(widget, target);
-            widget->update();
+            monitor->UpdateWidget();
         }
         if (windows.WindowRegion(widget) != region)
             windows.SetWindowRegion(widget, region);

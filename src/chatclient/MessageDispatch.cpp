@@ -3,6 +3,7 @@
 #include "platform/Clock.h"
 #include "platform/Formats.h"
 #include "platform/Text.h"
+#include "translate/TransEngine.h"
 
 #include <QStringList>
 

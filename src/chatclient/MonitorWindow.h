@@ -1,9 +1,10 @@
 #pragma once
 
 #include "platform/WindowSystem.h"
-#include "translate/TransEngine.h"
+#include "translate/TranslateResult.h"
 
 #include <QByteArray>
+#include <QRect>
 #include <QSize>
 #include <QString>
 
@@ -52,8 +53,14 @@ public:
     // Shows the state of the link to the chat client in the window's status line; empty clears it.
     virtual void ShowLinkState(const QString &text) { (void)text; }
 
-    // The top-level widget, for embedding, showing and placing.
+    // The top-level widget, handed to the window system for embedding and placing.
     virtual QWidget *Widget() = 0;
+    // Shows the widget (after it is embedded).
+    virtual void ShowWidget() = 0;
+    // The widget's geometry as the toolkit has it, in its parent's coordinates.
+    virtual QRect WidgetGeometry() const = 0;
+    // Schedules a repaint of the widget (after the window system moved or resized it).
+    virtual void UpdateWidget() = 0;
 };
 
 using MonitorFactory = std::function<std::unique_ptr<IMonitorWindow>()>;

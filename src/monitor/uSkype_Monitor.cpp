@@ -14,6 +14,7 @@
 #include "platform/MessageBox.h"
 #include "platform/Text.h"
 #include "platform/WorkerThread.h"
+#include "translate/TransEngine.h"
 
 #include <QAction>
 #include <QActionGroup>

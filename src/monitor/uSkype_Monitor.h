@@ -3,7 +3,7 @@
 #include "chatclient/MonitorWindow.h"
 #include "monitor/MonitorHost.h"
 #include "monitor/SpeakQueue.h"
-#include "translate/TransEngine.h"
+#include "translate/TranslateResult.h"
 
 #include <QByteArray>
 #include <QDate>
@@ -66,6 +66,9 @@ public:
     void mniSendChineseClick(QObject *Sender) override;
     void mniRecvChineseClick(QObject *Sender) override;
     QWidget *Widget() override { return this; }
+    void ShowWidget() override { show(); }
+    QRect WidgetGeometry() const override { return geometry(); }
+    void UpdateWidget() override { update(); }
     void ShowLinkState(const QString &text) override;
     // The status line: the link's state, and why the last send failed; empty when all is well.
     QString StatusText() const;

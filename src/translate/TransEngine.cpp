@@ -17,21 +17,6 @@ namespace {
 TTranslateThread *recvThread = nullptr;
 TTranslateThread *sendThread = nullptr;
 
-// The units of a zero-filled field up to its first zero unit, exactly as stored. (Not
-// QString::fromUtf16, which takes a leading U+FEFF or U+FFFE for a byte-order mark.)
-QString FieldText(const char16_t *units, int size)
-{
-    const auto end = std::find(units, units + size, u'\0');
-    return QString(reinterpret_cast<const QChar *>(units), end - units);
-}
-
-// Copies the text into a zero-filled field, cut to the field between whole characters.
-void CopyToField(const QString &text, char16_t *units, int size)
-{
-    const QString fitting = platform::LeftWholeCharacters(text, size);
-    std::memcpy(units, fitting.utf16(), static_cast<std::size_t>(fitting.size()) * sizeof(char16_t));
-}
-
 } // namespace
 
 void TShortString::Assign(const QByteArray &text)
@@ -39,22 +24,6 @@ void TShortString::Assign(const QByteArray &text)
     Length = static_cast<std::uint8_t>(std::min<qsizetype>(text.size(), sizeof Text));
     std::memset(Text, 0, sizeof Text);
     std::memcpy(Text, text.constData(), Length);
-}
-
-QString TTranslateResult::Original() const
-{
-    return FieldText(OriginalText, TextSize);
-}
-
-QString TTranslateResult::Translated() const
-{
-    return FieldText(TranslatedText, TextSize);
-}
-
-void TTranslateResult::SetTranslated(const QString &text)
-{
-    std::memset(TranslatedText, 0, sizeof TranslatedText);
-    CopyToField(text, TranslatedText, TextSize);
 }
 
 TTranslateThread::TTranslateThread(QString name)

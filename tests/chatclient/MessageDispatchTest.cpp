@@ -7,6 +7,7 @@
 #include "support/ScriptedChatClient.h"
 #include "support/TranslationServer.h"
 #include "support/Wait.h"
+#include "translate/TransEngine.h"
 
 #include <QSet>
 

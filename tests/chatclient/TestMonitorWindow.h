@@ -47,6 +47,9 @@ public:
     void mniSendChineseClick(QObject *sender) override { sendLanguage = TextOf(sender); }
     void mniRecvChineseClick(QObject *sender) override { recvLanguage = TextOf(sender); }
     QWidget *Widget() override { return this; }
+    void ShowWidget() override { show(); }
+    QRect WidgetGeometry() const override { return geometry(); }
+    void UpdateWidget() override { update(); }
     QByteArray GetSendLangCode() const override { return sendCode; }
     QByteArray GetRecvLangCode() const override { return recvCode; }
     void AppendReceiveEntry(const QString &text, EntryColour colour) override { entries.append({text, colour}); }

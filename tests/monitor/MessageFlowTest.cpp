@@ -11,6 +11,7 @@
 #include "support/ScriptedChatClient.h"
 #include "support/TranslationServer.h"
 #include "support/Wait.h"
+#include "translate/TransEngine.h"
 
 #include <QApplication>
 #include <QComboBox>
