@@ -1,13 +1,22 @@
 // parlavox-service: the translation and speech service Parlavox asks by default.
 //
 //     parlavox-service [--listen ADDRESS:PORT] [--pipelines N] [--modes FOLDER] [--warm] [--no-speech]
-//                      [--read-timeout MS]
+//                      [--read-timeout MS] [--forward URL] [--forward-key KEY] [--settings FILE]
+//
+// Settings left off the command line come from parlavox-service.ini beside the program:
+//     [Forward]
+//     Url=http://127.0.0.1:5000
+//     ApiKey=...
 
 #include "service/HttpServer.h"
 #include "service/Service.h"
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QFileInfo>
+#include <QSettings>
+
+#include <optional>
 
 #include <csignal>
 #include <cstdio>
@@ -28,12 +37,17 @@ void Log(const QByteArray &line)
     std::fflush(stderr);
 }
 
+QString ExecutableFolder()
+{
+    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+}
+
 int Usage(const char *problem)
 {
     std::fprintf(stderr,
         "parlavox-service: %s\n"
         "usage: parlavox-service [--listen ADDRESS:PORT] [--pipelines N] [--modes FOLDER] [--warm] [--no-speech]\n"
-        "                        [--read-timeout MS]\n",
+        "                        [--read-timeout MS] [--forward URL] [--forward-key KEY] [--settings FILE]\n",
         problem);
     return 2;
 }
@@ -46,6 +60,9 @@ int main(int argc, char **argv)
     quint16 port = 8731;
     bool warm = false;
     int readTimeOut = 10000;
+    std::optional<QByteArray> forwardUrl;
+    std::optional<QByteArray> forwardKey;
+    QString settingsFile = ExecutableFolder() + QStringLiteral("/parlavox-service.ini");
     service::Service::Options options;
     for (int i = 1; i < argc; ++i) {
         const QByteArray argument = argv[i];
@@ -71,6 +88,12 @@ int main(int argc, char **argv)
             readTimeOut = QByteArray(argv[++i]).toInt(&ok);
             if (!ok || readTimeOut < 100)
                 return Usage("--read-timeout wants milliseconds, at least 100");
+        } else if (argument == "--forward" && hasValue) {
+            forwardUrl = argv[++i];
+        } else if (argument == "--forward-key" && hasValue) {
+            forwardKey = argv[++i];
+        } else if (argument == "--settings" && hasValue) {
+            settingsFile = QString::fromLocal8Bit(argv[++i]);
         } else if (argument == "--warm") {
             warm = true;
         } else if (argument == "--no-speech") {
@@ -79,6 +102,20 @@ int main(int argc, char **argv)
             return Usage("unknown argument");
         }
     }
+
+    // The settings file gives what the command line leaves out.
+    if (QFileInfo::exists(settingsFile)) {
+        QSettings settings(settingsFile, QSettings::IniFormat);
+        if (!forwardUrl)
+            forwardUrl = settings.value(QStringLiteral("Forward/Url")).toString().toUtf8();
+        if (!forwardKey)
+            forwardKey = settings.value(QStringLiteral("Forward/ApiKey")).toString().toUtf8();
+    }
+    options.forward.url = forwardUrl.value_or(QByteArray());
+    options.forward.apiKey = forwardKey.value_or(QByteArray());
+    if (!options.forward.url.isEmpty() && !options.forward.url.startsWith("http://")
+        && !options.forward.url.startsWith("https://"))
+        return Usage("--forward wants an http:// or https:// URL");
 
     // SIGTERM and SIGINT end the service in order: taken by one thread, blocked everywhere else.
     sigset_t endSignals;

@@ -37,6 +37,10 @@ Service::Service(const Options &options)
 {
     if (options.speech)
         m_speech = std::make_unique<Speech>();
+    if (!options.forward.url.isEmpty()) {
+        m_forwarder = std::make_unique<Forwarder>(options.forward);
+        m_forwarder->Discover();
+    }
 }
 
 HttpServer::Response Service::Handle(const QByteArray &, const QByteArray &rawTarget)
@@ -71,13 +75,19 @@ HttpServer::Response Service::translate(const Target &request)
     QString translation;
     if (sourceCode == targetCode) {
         translation = *text;
-    } else {
-        if (!m_apertium->Serves(sourceCode, targetCode))
-            return Refuse(422, "unsupported language pair " + sourceCode + '-' + targetCode);
+    } else if (m_apertium->Serves(sourceCode, targetCode)) {
+        // The offline engine first wherever it serves.
         auto result = m_apertium->Translate(*text, sourceCode, targetCode, m_options.translationTimeOut);
         if (!result)
             return Refuse(503, result.error().toUtf8());
         translation = result.value();
+    } else if (m_forwarder && m_forwarder->MayServe(sourceCode, targetCode)) {
+        auto outcome = m_forwarder->Translate(*text, sourceCode, targetCode);
+        if (outcome.status != 200)
+            return Refuse(outcome.status, outcome.reason);
+        translation = outcome.text;
+    } else {
+        return Refuse(422, "unsupported language pair " + sourceCode + '-' + targetCode);
     }
     return HttpServer::Response{
         200, {}, "application/json; charset=utf-8", TranslationBody(PairSentences(translation, *text), sourceCode)};
@@ -112,7 +122,17 @@ QByteArray Service::Status() const
         engines.append("\"apertium\"");
     if (m_speech && m_speech->Ready())
         engines.append("\"espeak-ng\"");
-    json += engines.join(',') + "],\"pairs\":[";
+    if (m_forwarder)
+        engines.append("\"forwarding\"");
+    json += engines.join(',') + "],";
+    if (m_forwarder) {
+        QByteArrayList languages;
+        for (const QString &code : m_forwarder->Languages())
+            languages.append(JsonString(code));
+        json += "\"forwarding\":{\"url\":" + JsonLatin(m_forwarder->Url()) + ",\"languages\":[" + languages.join(',')
+            + "]},";
+    }
+    json += "\"pairs\":[";
     QByteArrayList pairs;
     for (const auto &pair : m_apertium->Pairs()) {
         QByteArray modes;
@@ -145,6 +165,13 @@ QString Service::Summary() const
     lines.append(QStringLiteral("pairs: %1").arg(direct.isEmpty() ? QStringLiteral("none") : direct.join(u' ')));
     if (!pivot.isEmpty())
         lines.append(QStringLiteral("pairs through es: %1").arg(pivot.join(u' ')));
+    if (m_forwarder) {
+        const QStringList languages = m_forwarder->Languages();
+        lines.append(QStringLiteral("forwarding: %1, for pairs Apertium lacks (%2)")
+                         .arg(QString::fromUtf8(m_forwarder->Url()),
+                             languages.isEmpty() ? QStringLiteral("its languages not known yet")
+                                                 : QStringLiteral("languages: ") + languages.join(u' ')));
+    }
     for (const QString &problem : m_apertium->Problems())
         lines.append(QStringLiteral("mode not used: %1").arg(problem));
     QStringList voices;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "service/Apertium.h"
+#include "service/Forwarder.h"
 #include "service/HttpServer.h"
 #include "service/Query.h"
 #include "service/Speech.h"
@@ -25,6 +26,8 @@ public:
         int pipelinesPerMode = 2;
         std::chrono::milliseconds translationTimeOut{10000};
         bool speech = true;
+        // A LibreTranslate-compatible server for the pairs Apertium lacks; none when the URL is empty.
+        Forwarder::Settings forward;
     };
 
     explicit Service(const Options &options);
@@ -45,6 +48,7 @@ private:
     Options m_options;
     std::unique_ptr<Apertium> m_apertium;
     std::unique_ptr<Speech> m_speech;
+    std::unique_ptr<Forwarder> m_forwarder;
 };
 
 } // namespace service
