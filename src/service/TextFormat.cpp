@@ -246,17 +246,42 @@ std::vector<std::pair<QString, QString>> PairSentences(const QString &translatio
     return pairs;
 }
 
+namespace {
+
+// The reader takes three commas and a double quote for the mark of an array to skip, so no field
+// may end in three commas. A translation that does is sent in pieces ending in at most two, which
+// the reader joins again; the original, there for the shape only, keeps two of its final commas.
+QStringList CommaSafePieces(const QString &text)
+{
+    qsizetype run = 0;
+    while (run < text.size() && text[text.size() - 1 - run] == u',')
+        ++run;
+    if (run < 3)
+        return {text};
+    QStringList pieces{text.left(text.size() - run + 2)};
+    for (qsizetype left = run - 2; left > 0; left -= 2)
+        pieces.append(QString(std::min<qsizetype>(left, 2), u','));
+    return pieces;
+}
+
+} // namespace
+
 QByteArray TranslationBody(const std::vector<std::pair<QString, QString>> &sentences, const QByteArray &sourceCode)
 {
     QByteArray body("[[");
-    for (std::size_t i = 0; i < sentences.size(); ++i) {
-        if (i > 0)
+    bool first = true;
+    for (const auto &[translation, original] : sentences) {
+        const QStringList pieces = CommaSafePieces(translation);
+        for (qsizetype k = 0; k < pieces.size(); ++k) {
+            if (!first)
+                body.append(',');
+            first = false;
+            body.append('[');
+            body.append(JsonString(pieces[k]));
             body.append(',');
-        body.append('[');
-        body.append(JsonString(sentences[i].first));
-        body.append(',');
-        body.append(JsonString(sentences[i].second));
-        body.append(",,,1]");
+            body.append(JsonString(k == 0 ? CommaSafePieces(original).front() : QString()));
+            body.append(",,,1]");
+        }
     }
     body.append("],,");
     body.append(JsonString(QString::fromUtf8(sourceCode)));

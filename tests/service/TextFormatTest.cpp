@@ -33,6 +33,8 @@ TEST(TextFormatTest, ProgramReadsTheBodyBack)
         {{{"a\\b \\\" \\u0041 \\r\\n", "x"}}, "a\\b \\\u201c \\u0041 \\r\\n"},
         {{{"[x] ],,,\"y\" {z}", "[x]"}}, "[x] ],,,\u201cy\u201c {z}"},
         {{{"中文 🙂", "x"}}, "中文 🙂"},
+        {{{"Hola,,,,,", "Hi,,,,,"}, {"y", "and"}}, "Hola,,,,,y"}, // three commas and a quote: a skip mark
+        {{{",,,", ",,,"}}, ",,,"},
         {{{"", ""}}, ""},
     };
     for (const auto &c : cases)
