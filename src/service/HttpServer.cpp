@@ -108,7 +108,7 @@ platform::Result<void> HttpServer::Listen(const QByteArray &address, quint16 por
     where.sin_port = htons(port);
     if (::inet_pton(AF_INET, address.constData(), &where.sin_addr) != 1)
         return platform::Error{QStringLiteral("not an IPv4 address: %1").arg(QString::fromUtf8(address))};
-    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (m_listener < 0)
         return platform::Error{QString::fromLocal8Bit(std::strerror(errno))};
     const int yes = 1;
@@ -146,8 +146,12 @@ void HttpServer::Run()
         if (!(fds[0].revents & POLLIN))
             continue;
         const int socket = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (socket < 0)
+        if (socket < 0) {
+            // Out of descriptors or memory: give the open connections time to end rather than spin.
+            if (errno != EAGAIN && errno != EINTR && errno != ECONNABORTED)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
             continue;
+        }
         {
             std::lock_guard lock(m_mutex);
             if (m_connections >= kMaxConnections) {
