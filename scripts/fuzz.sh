@@ -1,23 +1,37 @@
 #!/usr/bin/env bash
-# Builds the response-parsing fuzz target with clang in build-fuzz and runs it.
-# Usage: fuzz.sh [seconds]   (default 60)
-#   fuzz.sh 0   runs every body of the committed corpus once and stops: a regression check.
-# New inputs go to build-fuzz/corpus, findings to build-fuzz/artifacts; fuzz/corpus stays as
-# committed.
+# Builds the fuzz targets with clang in build-fuzz and runs one.
+# Usage: fuzz.sh [seconds] [target]   (default 60 seconds, target response_parser_fuzz)
+#   targets: response_parser_fuzz (translation responses), service_query_fuzz (the service's
+#   request handling)
+#   fuzz.sh 0   runs every target over its committed corpus once and stops: a regression check.
+# New inputs go to build-fuzz/corpus[-<target>], findings to build-fuzz/artifacts; the committed
+# corpora stay as they are.
 set -euo pipefail
 seconds=${1:-60}
+target=${2:-response_parser_fuzz}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-fuzz"
 
+# Each target with its seed corpus, its dictionary and its folder for new inputs.
+declare -A seeds=([response_parser_fuzz]=corpus [service_query_fuzz]=service-corpus)
+declare -A dicts=([response_parser_fuzz]=response.dict [service_query_fuzz]=query.dict)
+declare -A found=([response_parser_fuzz]=corpus [service_query_fuzz]=corpus-service)
+
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DPARLAVOX_FUZZ=ON -DPARLAVOX_TESTS=OFF -DPARLAVOX_BENCHMARKS=OFF >/dev/null
-cmake --build "$build" --target response_parser_fuzz
 
-fuzzer="$build/fuzz-bin/response_parser_fuzz"
-seeds="$root/fuzz/corpus"
 if [ "$seconds" = 0 ]; then
-  exec "$fuzzer" -dict="$root/fuzz/response.dict" "$seeds"/*
+  cmake --build "$build" --target "${!seeds[@]}"
+  for t in "${!seeds[@]}"; do
+    "$build/fuzz-bin/$t" -dict="$root/fuzz/${dicts[$t]}" "$root/fuzz/${seeds[$t]}"/*
+  done
+  exit 0
 fi
-mkdir -p "$build/corpus" "$build/artifacts"
-exec "$fuzzer" -dict="$root/fuzz/response.dict" -max_total_time="$seconds" -max_len=4096 \
-  -artifact_prefix="$build/artifacts/" -print_final_stats=1 "$build/corpus" "$seeds"
+if [ -z "${seeds[$target]:-}" ]; then
+  echo "unknown fuzz target: $target (${!seeds[*]})" >&2
+  exit 2
+fi
+cmake --build "$build" --target "$target"
+mkdir -p "$build/${found[$target]}" "$build/artifacts"
+exec "$build/fuzz-bin/$target" -dict="$root/fuzz/${dicts[$target]}" -max_total_time="$seconds" -max_len=4096 \
+  -artifact_prefix="$build/artifacts/" -print_final_stats=1 "$build/${found[$target]}" "$root/fuzz/${seeds[$target]}"

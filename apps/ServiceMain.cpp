@@ -1,0 +1,150 @@
+// parlavox-service: the translation and speech service Parlavox asks by default.
+//
+//     parlavox-service [--listen ADDRESS:PORT] [--pipelines N] [--modes FOLDER] [--warm] [--no-speech]
+//                      [--read-timeout MS] [--forward URL] [--forward-key KEY] [--settings FILE]
+//
+// Settings left off the command line come from parlavox-service.ini beside the program:
+//     [Forward]
+//     Url=http://127.0.0.1:5000
+//     ApiKey=...
+
+#include "service/HttpServer.h"
+#include "service/Service.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QSettings>
+
+#include <optional>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <pthread.h>
+#include <thread>
+
+namespace {
+
+std::mutex logMutex;
+
+void Log(const QByteArray &line)
+{
+    std::lock_guard lock(logMutex);
+    const QByteArray stamp = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toLatin1();
+    std::fprintf(stderr, "%s parlavox-service: %s\n", stamp.constData(), line.constData());
+    std::fflush(stderr);
+}
+
+QString ExecutableFolder()
+{
+    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+}
+
+int Usage(const char *problem)
+{
+    std::fprintf(stderr,
+        "parlavox-service: %s\n"
+        "usage: parlavox-service [--listen ADDRESS:PORT] [--pipelines N] [--modes FOLDER] [--warm] [--no-speech]\n"
+        "                        [--read-timeout MS] [--forward URL] [--forward-key KEY] [--settings FILE]\n",
+        problem);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QByteArray address = "127.0.0.1";
+    quint16 port = 8731;
+    bool warm = false;
+    int readTimeOut = 10000;
+    std::optional<QByteArray> forwardUrl;
+    std::optional<QByteArray> forwardKey;
+    QString settingsFile = ExecutableFolder() + QStringLiteral("/parlavox-service.ini");
+    service::Service::Options options;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (argument == "--listen" && hasValue) {
+            const QByteArray value = argv[++i];
+            const qsizetype colon = value.lastIndexOf(':');
+            bool ok = false;
+            const uint number = colon > 0 ? value.mid(colon + 1).toUInt(&ok) : 0;
+            if (!ok || number > 65535)
+                return Usage("--listen wants ADDRESS:PORT");
+            address = value.left(colon);
+            port = static_cast<quint16>(number);
+        } else if (argument == "--pipelines" && hasValue) {
+            bool ok = false;
+            options.pipelinesPerMode = QByteArray(argv[++i]).toInt(&ok);
+            if (!ok || options.pipelinesPerMode < 1 || options.pipelinesPerMode > 32)
+                return Usage("--pipelines wants a number from 1 to 32");
+        } else if (argument == "--modes" && hasValue) {
+            options.modesFolder = QString::fromLocal8Bit(argv[++i]);
+        } else if (argument == "--read-timeout" && hasValue) {
+            bool ok = false;
+            readTimeOut = QByteArray(argv[++i]).toInt(&ok);
+            if (!ok || readTimeOut < 100)
+                return Usage("--read-timeout wants milliseconds, at least 100");
+        } else if (argument == "--forward" && hasValue) {
+            forwardUrl = argv[++i];
+        } else if (argument == "--forward-key" && hasValue) {
+            forwardKey = argv[++i];
+        } else if (argument == "--settings" && hasValue) {
+            settingsFile = QString::fromLocal8Bit(argv[++i]);
+        } else if (argument == "--warm") {
+            warm = true;
+        } else if (argument == "--no-speech") {
+            options.speech = false;
+        } else {
+            return Usage("unknown argument");
+        }
+    }
+
+    // The settings file gives what the command line leaves out.
+    if (QFileInfo::exists(settingsFile)) {
+        QSettings settings(settingsFile, QSettings::IniFormat);
+        if (!forwardUrl)
+            forwardUrl = settings.value(QStringLiteral("Forward/Url")).toString().toUtf8();
+        if (!forwardKey)
+            forwardKey = settings.value(QStringLiteral("Forward/ApiKey")).toString().toUtf8();
+    }
+    options.forward.url = forwardUrl.value_or(QByteArray());
+    options.forward.apiKey = forwardKey.value_or(QByteArray());
+    if (!options.forward.url.isEmpty() && !options.forward.url.startsWith("http://")
+        && !options.forward.url.startsWith("https://"))
+        return Usage("--forward wants an http:// or https:// URL");
+
+    // SIGTERM and SIGINT end the service in order: taken by one thread, blocked everywhere else.
+    sigset_t endSignals;
+    sigemptyset(&endSignals);
+    sigaddset(&endSignals, SIGTERM);
+    sigaddset(&endSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    service::Service service(options);
+    service::HttpServer server(
+        [&service](const QByteArray &method, const QByteArray &target) { return service.Handle(method, target); }, Log);
+    server.readTimeOut = std::chrono::milliseconds(readTimeOut);
+    if (const auto listening = server.Listen(address, port); !listening) {
+        Log(listening.error().toUtf8());
+        return 1;
+    }
+    if (warm)
+        service.Text().WarmAll();
+    std::printf("parlavox-service listening on %s:%u\n%s\n", address.constData(), server.Port(),
+        service.Summary().toUtf8().constData());
+    std::fflush(stdout);
+
+    std::thread([&server, endSignals] {
+        int received = 0;
+        sigwait(&endSignals, &received);
+        Log(QByteArray("stopping on ") + strsignal(received));
+        server.Stop();
+    }).detach();
+    server.Run();
+    return 0;
+}

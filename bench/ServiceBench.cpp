@@ -1,0 +1,297 @@
+// parlavox-service measured as Parlavox uses it: a warm short sentence through TranslateText,
+// beside the same sentence through the bare Apertium pipeline (in this process, null-flush mode)
+// and through the apertium command (a process per sentence); the first byte of a short sentence's
+// speech; the service's start-up (process start to its first answer); its resident memory with
+// five pairs warm. Latencies are reported as counters: median and 90th percentile.
+
+#include "service/Apertium.h"
+#include "translate/TranslateText.h"
+#include "translate/UrlEncoding.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QString>
+
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const QString kSentence = QStringLiteral("Hello world, how are you today?");
+
+double Millis(Clock::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+void ReportLatencies(benchmark::State &state, std::vector<double> ms)
+{
+    if (ms.empty())
+        return;
+    std::sort(ms.begin(), ms.end());
+    state.counters["median_ms"] = ms[ms.size() / 2];
+    state.counters["p90_ms"] = ms[ms.size() * 9 / 10];
+}
+
+int FreePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&where), sizeof where);
+    socklen_t length = sizeof where;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&where), &length);
+    ::close(fd);
+    return ntohs(where.sin_port);
+}
+
+size_t Collect(char *data, size_t size, size_t count, void *user)
+{
+    static_cast<std::string *>(user)->append(data, size * count);
+    return size * count;
+}
+
+// Status and time to the first byte of a GET.
+long Get(const QByteArray &url, double *firstByteMs = nullptr)
+{
+    std::string body;
+    CURL *curl = curl_easy_init();
+    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+    curl_easy_setopt(curl, CURLOPT_PROXY, "");
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+    long status = 0;
+    if (curl_easy_perform(curl) == CURLE_OK) {
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        curl_off_t start = 0;
+        curl_easy_getinfo(curl, CURLINFO_STARTTRANSFER_TIME_T, &start);
+        if (firstByteMs)
+            *firstByteMs = static_cast<double>(start) / 1000.0;
+    }
+    curl_easy_cleanup(curl);
+    return status;
+}
+
+class Service {
+public:
+    Service()
+    {
+        port = FreePort();
+        const std::string listen = "127.0.0.1:" + std::to_string(port);
+        const std::string program = PARLAVOX_BUILD_BIN "/parlavox-service";
+        char *argv[] = {const_cast<char *>(program.c_str()), const_cast<char *>("--listen"),
+            const_cast<char *>(listen.c_str()), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        const auto start = Clock::now();
+        posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        const QByteArray status = "http://" + Host() + "/status";
+        while (Get(status) != 200 && Clock::now() - start < std::chrono::seconds(20))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        startUp = Clock::now() - start;
+    }
+    ~Service()
+    {
+        ::kill(pid, SIGTERM);
+        ::waitpid(pid, nullptr, 0);
+    }
+    QByteArray Host() const { return "127.0.0.1:" + QByteArray::number(port); }
+
+    pid_t pid = 0;
+    int port = 0;
+    Clock::duration startUp{};
+};
+
+Service &Shared()
+{
+    static Service service;
+    static const bool pointed = [] {
+        qputenv("PARLAVOX_SERVICE_HOST", service.Host());
+        InitServiceHost();
+        return true;
+    }();
+    (void)pointed;
+    return service;
+}
+
+// Resident memory of a process in KiB: "Rss" counts its shared pages in full, "Pss" shares them
+// out among the processes that map them.
+long MemoryKiB(pid_t pid, const QByteArray &field = "Rss")
+{
+    QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+    if (!rollup.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : rollup.readAll().split('\n')) {
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLong();
+    }
+    return 0;
+}
+
+// Summed over the children of every thread: the pipelines are started from the service's
+// connection threads, so most are not children of its main thread.
+long ChildrenMemoryKiB(pid_t parent, const QByteArray &field)
+{
+    long total = 0;
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(parent);
+    for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile children(tasks + QLatin1Char('/') + task + QStringLiteral("/children"));
+        if (!children.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &pid : children.readAll().simplified().split(' '))
+            total += pid.isEmpty() ? 0 : MemoryKiB(pid.toInt(), field);
+    }
+    return total;
+}
+
+void WarmSentenceThroughTranslateText(benchmark::State &state)
+{
+    Shared();
+    QString warm;
+    for (int i = 0; i < 20; ++i)
+        TranslateText(kSentence, "en", "es", "0.0", 10, warm);
+    std::vector<double> ms;
+    for (auto _ : state) {
+        QString result;
+        const auto start = Clock::now();
+        if (!TranslateText(kSentence, "en", "es", "0.0", 10, result)) {
+            state.SkipWithError("translation failed");
+            break;
+        }
+        ms.push_back(Millis(Clock::now() - start));
+    }
+    ReportLatencies(state, ms);
+}
+BENCHMARK(WarmSentenceThroughTranslateText)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(300);
+
+void SameSentenceThroughBarePipeline(benchmark::State &state)
+{
+    service::Apertium apertium;
+    for (int i = 0; i < 20; ++i)
+        (void)apertium.Translate(kSentence, "en", "es", std::chrono::seconds(30));
+    std::vector<double> ms;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        const auto result = apertium.Translate(kSentence, "en", "es", std::chrono::seconds(10));
+        if (!result) {
+            state.SkipWithError("translation failed");
+            break;
+        }
+        ms.push_back(Millis(Clock::now() - start));
+    }
+    ReportLatencies(state, ms);
+}
+BENCHMARK(SameSentenceThroughBarePipeline)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(300);
+
+// The apertium command, a process chain per sentence: what the null-flush pipelines save.
+void SameSentenceThroughApertiumCommand(benchmark::State &state)
+{
+    std::vector<double> ms;
+    for (auto _ : state) {
+        int in[2], out[2];
+        if (::pipe(in) != 0 || ::pipe(out) != 0) {
+            state.SkipWithError("no pipe");
+            break;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_addclose(&actions, in[1]);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        char *argv[] = {const_cast<char *>("apertium"), const_cast<char *>("-f"), const_cast<char *>("txt"),
+            const_cast<char *>("eng-spa"), nullptr};
+        const auto start = Clock::now();
+        pid_t pid = 0;
+        posix_spawnp(&pid, "apertium", &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(in[0]);
+        ::close(out[1]);
+        const QByteArray text = kSentence.toUtf8();
+        [[maybe_unused]] const ssize_t written = ::write(in[1], text.constData(), static_cast<size_t>(text.size()));
+        ::close(in[1]);
+        char buffer[4096];
+        while (::read(out[0], buffer, sizeof buffer) > 0) { }
+        ::close(out[0]);
+        ::waitpid(pid, nullptr, 0);
+        ms.push_back(Millis(Clock::now() - start));
+    }
+    ReportLatencies(state, ms);
+}
+BENCHMARK(SameSentenceThroughApertiumCommand)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+
+void SpeechFirstByte(benchmark::State &state)
+{
+    const QByteArray url = "http://" + Shared().Host() + "/translate_tts?ie=UTF-8&q="
+        + Utf8PercentEncode(QStringLiteral("Hello world, how are you today?")) + "&tl=en&total=1&idx=0&tk=0.0&client=t";
+    Get(url);
+    std::vector<double> ms;
+    for (auto _ : state) {
+        double firstByte = 0;
+        if (Get(url, &firstByte) != 200) {
+            state.SkipWithError("speech failed");
+            break;
+        }
+        ms.push_back(firstByte);
+    }
+    ReportLatencies(state, ms);
+}
+BENCHMARK(SpeechFirstByte)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(50);
+
+void StartUp(benchmark::State &state)
+{
+    std::vector<double> ms;
+    for (auto _ : state) {
+        Service service;
+        ms.push_back(Millis(service.startUp));
+    }
+    ReportLatencies(state, ms);
+}
+BENCHMARK(StartUp)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(7);
+
+// Resident memory once five pairs (five Apertium modes) have each served a sentence.
+void MemoryWithFivePairsWarm(benchmark::State &state)
+{
+    Service service;
+    const char *pairs[][2] = {{"en", "es"}, {"es", "en"}, {"fr", "es"}, {"es", "pt"}, {"da", "no"}};
+    for (auto _ : state) {
+        for (const auto &pair : pairs) {
+            const QByteArray url = "http://" + service.Host() + "/translate_a/single?sl=" + pair[0] + "&tl=" + pair[1]
+                + "&q=" + Utf8PercentEncode(QStringLiteral("Hello world."));
+            if (Get(url) != 200)
+                state.SkipWithError("translation failed");
+        }
+    }
+    state.counters["service_rss_mib"] = MemoryKiB(service.pid) / 1024.0;
+    state.counters["pipelines_rss_mib"] = ChildrenMemoryKiB(service.pid, "Rss") / 1024.0;
+    state.counters["pipelines_pss_mib"] = ChildrenMemoryKiB(service.pid, "Pss") / 1024.0;
+}
+BENCHMARK(MemoryWithFivePairsWarm)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,428 @@
+#include "service/Apertium.h"
+
+#include "service/TextFormat.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace service {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr char kPivot[] = "es";
+
+// The environment of the pipeline programs: ours, with a UTF-8 locale they need to read the text.
+std::vector<std::string> ChildEnvironment()
+{
+    std::vector<std::string> env;
+    for (char **entry = environ; *entry; ++entry) {
+        const std::string_view line(*entry);
+        if (line.starts_with("LC_ALL=") || line.starts_with("LC_CTYPE=") || line.starts_with("LANG="))
+            continue;
+        env.emplace_back(line);
+    }
+    env.emplace_back("LC_ALL=C.UTF-8");
+    return env;
+}
+
+void CloseFd(int &fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+} // namespace
+
+platform::Result<std::vector<ModeCommand>> ParseMode(const QByteArray &text)
+{
+    std::vector<ModeCommand> commands(1);
+    const auto endWord = [&](std::string &word, bool &inWord) {
+        if (!inWord)
+            return;
+        auto &command = commands.back();
+        if (command.program.empty())
+            command.program = word;
+        else
+            command.arguments.push_back(word);
+        word.clear();
+        inWord = false;
+    };
+    std::string word;
+    bool inWord = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+            endWord(word, inWord);
+        } else if (c == '|') {
+            endWord(word, inWord);
+            if (commands.back().program.empty())
+                return platform::Error{QStringLiteral("empty command in the pipeline")};
+            commands.emplace_back();
+        } else if (c == '\'') {
+            const qsizetype close = text.indexOf('\'', i + 1);
+            if (close < 0)
+                return platform::Error{QStringLiteral("unclosed quote")};
+            word.append(text.constData() + i + 1, static_cast<std::size_t>(close - i - 1));
+            inWord = true;
+            i = close;
+        } else if (c == '$') {
+            const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+            if (inWord || (next != '1' && next != '2')
+                || (i + 2 < text.size() && !QByteArrayView(" \t\n|").contains(text[i + 2])))
+                return platform::Error{QStringLiteral("shell expansion the service does not make")};
+            if (next == '1') {
+                word = "-n";
+                inWord = true;
+            }
+            ++i;
+        } else if (QByteArrayView("\"`;&<>(){}*?[]~\\!#").contains(c)) {
+            return platform::Error{QStringLiteral("shell syntax the service does not read: %1").arg(QLatin1Char(c))};
+        } else {
+            word.push_back(c);
+            inWord = true;
+        }
+    }
+    endWord(word, inWord);
+    if (commands.back().program.empty())
+        return platform::Error{QStringLiteral("empty command in the pipeline")};
+    for (auto &command : commands)
+        command.arguments.insert(command.arguments.begin(), "-z");
+    return commands;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+Pipeline::Pipeline(std::vector<ModeCommand> commands)
+    : m_commands(std::move(commands))
+{ }
+
+Pipeline::~Pipeline()
+{
+    Stop();
+}
+
+bool Pipeline::start()
+{
+    // A program that dies while we write must not take the service with it.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    const std::vector<std::string> env = ChildEnvironment();
+    std::vector<char *> envp;
+    for (const auto &line : env)
+        envp.push_back(const_cast<char *>(line.c_str()));
+    envp.push_back(nullptr);
+
+    int first[2];
+    if (::pipe2(first, O_CLOEXEC) != 0)
+        return false;
+    m_input = first[1];
+    int readEnd = first[0];
+    for (std::size_t k = 0; k < m_commands.size(); ++k) {
+        int next[2];
+        if (::pipe2(next, O_CLOEXEC) != 0) {
+            ::close(readEnd);
+            Stop();
+            return false;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, readEnd, 0);
+        posix_spawn_file_actions_adddup2(&actions, next[1], 1);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        // The service ignores SIGPIPE; the programs get the default back.
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+
+        const ModeCommand &command = m_commands[k];
+        std::vector<char *> argv;
+        argv.push_back(const_cast<char *>(command.program.c_str()));
+        for (const auto &argument : command.arguments)
+            argv.push_back(const_cast<char *>(argument.c_str()));
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        const int failed = posix_spawnp(&pid, command.program.c_str(), &actions, &attributes, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+        ::close(readEnd);
+        ::close(next[1]);
+        readEnd = next[0];
+        if (failed != 0) {
+            ::close(readEnd);
+            Stop();
+            return false;
+        }
+        m_pids.push_back(pid);
+    }
+    m_output = readEnd;
+    ::fcntl(m_input, F_SETFL, O_NONBLOCK);
+    ::fcntl(m_output, F_SETFL, O_NONBLOCK);
+    return true;
+}
+
+void Pipeline::Stop()
+{
+    CloseFd(m_input);
+    CloseFd(m_output);
+    for (const pid_t pid : m_pids) {
+        ::kill(pid, SIGKILL);
+        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) { }
+    }
+    m_pids.clear();
+}
+
+Pipeline::Outcome Pipeline::Run(const QByteArray &input, std::chrono::milliseconds timeOut, QByteArray &output)
+{
+    output.clear();
+    if (!Running() && !start())
+        return Outcome::Died;
+    const QByteArray request = input + '\0';
+    qsizetype written = 0;
+    const auto deadline = Clock::now() + timeOut;
+    char buffer[16384];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            Stop();
+            return Outcome::TimedOut;
+        }
+        pollfd fds[2] = {{m_output, POLLIN, 0}, {written < request.size() ? m_input : -1, POLLOUT, 0}};
+        const int ready = ::poll(fds, 2, static_cast<int>(left.count()));
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            Stop();
+            return Outcome::Died;
+        }
+        if (fds[1].revents & (POLLERR | POLLHUP)) {
+            Stop();
+            return Outcome::Died;
+        }
+        if (fds[1].revents & POLLOUT) {
+            const ssize_t n
+                = ::write(m_input, request.constData() + written, static_cast<std::size_t>(request.size() - written));
+            if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                Stop();
+                return Outcome::Died;
+            }
+            if (n > 0)
+                written += n;
+        }
+        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+            const ssize_t n = ::read(m_output, buffer, sizeof buffer);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+                Stop();
+                return Outcome::Died;
+            }
+            if (n > 0) {
+                const void *end = std::memchr(buffer, '\0', static_cast<std::size_t>(n));
+                if (end) {
+                    output.append(buffer, static_cast<const char *>(end) - buffer);
+                    return Outcome::Done;
+                }
+                output.append(buffer, n);
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+ModePool::ModePool(QString name, std::vector<ModeCommand> commands, int maxPipelines)
+    : m_name(std::move(name))
+    , m_commands(std::move(commands))
+    , m_maxPipelines(std::max(maxPipelines, 1))
+{ }
+
+void ModePool::Warm()
+{
+    Translate(DeformatText(QStringLiteral("a")), std::chrono::seconds(30));
+}
+
+std::vector<pid_t> ModePool::Processes() const
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<pid_t> pids;
+    for (const auto &pipeline : m_all) {
+        const auto own = pipeline->Processes();
+        pids.insert(pids.end(), own.begin(), own.end());
+    }
+    return pids;
+}
+
+platform::Result<QByteArray> ModePool::Translate(const QByteArray &input, std::chrono::milliseconds timeOut)
+{
+    const auto deadline = Clock::now() + timeOut;
+    Pipeline *pipeline = nullptr;
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            // The most recently used pipeline first: it is warm.
+            if (!m_idle.empty()) {
+                pipeline = m_idle.back();
+                m_idle.pop_back();
+                break;
+            }
+            if (static_cast<int>(m_all.size()) < m_maxPipelines) {
+                m_all.push_back(std::make_unique<Pipeline>(m_commands));
+                pipeline = m_all.back().get();
+                break;
+            }
+            if (m_released.wait_until(lock, deadline) == std::cv_status::timeout)
+                return platform::Error{QStringLiteral("%1: every pipeline busy until the time-out").arg(m_name)};
+        }
+    }
+    QByteArray output;
+    auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    Pipeline::Outcome outcome = pipeline->Run(input, remaining, output);
+    if (outcome == Pipeline::Outcome::Died) {
+        remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        outcome = pipeline->Run(input, remaining, output);
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_idle.push_back(pipeline);
+    }
+    m_released.notify_one();
+    switch (outcome) {
+    case Pipeline::Outcome::Done:
+        return output;
+    case Pipeline::Outcome::TimedOut:
+        return platform::Error{QStringLiteral("%1: no answer within the time-out").arg(m_name)};
+    case Pipeline::Outcome::Died:
+        break;
+    }
+    return platform::Error{QStringLiteral("%1: the pipeline does not run").arg(m_name)};
+}
+
+// ---------------------------------------------------------------------------------------------
+
+QByteArray CatalogueCode(const QString &language)
+{
+    static const std::map<QString, QByteArray> codes = {{"en", "en"}, {"eng", "en"}, {"es", "es"}, {"spa", "es"},
+        {"fr", "fr"}, {"fra", "fr"}, {"pt", "pt"}, {"por", "pt"}, {"it", "it"}, {"ita", "it"}, {"da", "da"},
+        {"dan", "da"}, {"no", "no"}, {"nb", "no"}, {"nob", "no"}, {"nor", "no"}, {"de", "de"}, {"deu", "de"},
+        {"nl", "nl"}, {"nld", "nl"}, {"ru", "ru"}, {"rus", "ru"}, {"fi", "fi"}, {"fin", "fi"}, {"ja", "ja"},
+        {"jpn", "ja"}, {"zh", "zh-CN"}, {"zho", "zh-CN"}, {"cmn", "zh-CN"}};
+    const auto found = codes.find(language);
+    return found == codes.end() ? QByteArray() : found->second;
+}
+
+Apertium::Apertium(const QString &modesFolder, int maxPipelines)
+{
+    const QDir folder(modesFolder);
+    const QStringList files = folder.entryList({QStringLiteral("*.mode")}, QDir::Files, QDir::Name);
+    for (const QString &file : files) {
+        const QString name = file.chopped(5);
+        // Only plain "source-target" modes: variants ("es-pt_BR") and extra steps ("eco-fr-es") aside.
+        const QStringList languages = name.split(u'-');
+        if (languages.size() != 2)
+            continue;
+        const QByteArray source = CatalogueCode(languages[0]);
+        const QByteArray target = CatalogueCode(languages[1]);
+        if (source.isEmpty() || target.isEmpty() || m_direct.count({source, target}))
+            continue;
+        QFile mode(folder.filePath(file));
+        if (!mode.open(QIODevice::ReadOnly)) {
+            m_problems.append(QStringLiteral("%1: cannot be read").arg(name));
+            continue;
+        }
+        auto commands = ParseMode(mode.readAll());
+        if (!commands) {
+            m_problems.append(QStringLiteral("%1: %2").arg(name, commands.error()));
+            continue;
+        }
+        m_direct.emplace(std::make_pair(source, target),
+            std::make_unique<ModePool>(name, std::move(commands.value()), maxPipelines));
+    }
+}
+
+std::vector<ModePool *> Apertium::Route(const QByteArray &source, const QByteArray &target) const
+{
+    if (const auto direct = m_direct.find({source, target}); direct != m_direct.end())
+        return {direct->second.get()};
+    const auto first = m_direct.find({source, kPivot});
+    const auto second = m_direct.find({kPivot, target});
+    if (first != m_direct.end() && second != m_direct.end())
+        return {first->second.get(), second->second.get()};
+    return {};
+}
+
+platform::Result<QString> Apertium::Translate(
+    const QString &text, const QByteArray &source, const QByteArray &target, std::chrono::milliseconds timeOut)
+{
+    const auto route = Route(source, target);
+    if (route.empty())
+        return platform::Error{QStringLiteral("no route from %1 to %2").arg(source, target)};
+    const auto deadline = Clock::now() + timeOut;
+    QString current = text;
+    for (ModePool *step : route) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        auto stream = step->Translate(DeformatText(current), left);
+        if (!stream)
+            return platform::Error{stream.error()};
+        current = TidyBlanks(StripUnknownWordMarks(ReformatText(stream.value()), current), current);
+    }
+    return current;
+}
+
+std::vector<Apertium::Pair> Apertium::Pairs() const
+{
+    std::map<std::pair<QByteArray, QByteArray>, QStringList> pairs;
+    QList<QByteArray> languages;
+    for (const auto &[key, pool] : m_direct) {
+        languages.append(key.first);
+        languages.append(key.second);
+    }
+    for (const QByteArray &source : languages) {
+        for (const QByteArray &target : languages) {
+            if (source == target)
+                continue;
+            QStringList modes;
+            for (ModePool *step : Route(source, target))
+                modes.append(step->Name());
+            if (!modes.isEmpty())
+                pairs[{source, target}] = modes;
+        }
+    }
+    std::vector<Pair> out;
+    for (const auto &[key, modes] : pairs)
+        out.push_back({key.first, key.second, modes});
+    return out;
+}
+
+void Apertium::WarmAll()
+{
+    for (const auto &[key, pool] : m_direct)
+        pool->Warm();
+}
+
+std::vector<pid_t> Apertium::Processes(const QByteArray &source, const QByteArray &target) const
+{
+    std::vector<pid_t> pids;
+    for (ModePool *step : Route(source, target)) {
+        const auto own = step->Processes();
+        pids.insert(pids.end(), own.begin(), own.end());
+    }
+    return pids;
+}
+
+} // namespace service

@@ -1,0 +1,186 @@
+#include "service/Service.h"
+
+#include "service/Query.h"
+#include "service/TextFormat.h"
+
+#include <QByteArrayList>
+#include <QStringList>
+
+#include <set>
+
+namespace service {
+
+namespace {
+
+HttpServer::Response Refuse(int status, const QByteArray &reason)
+{
+    return HttpServer::Response::Refusal(status, reason);
+}
+
+QByteArray JsonLatin(const QByteArray &text)
+{
+    return JsonString(QString::fromUtf8(text));
+}
+
+} // namespace
+
+bool IsCatalogueCode(const QByteArray &code)
+{
+    static const std::set<QByteArray> codes
+        = {"zh-CN", "zh-TW", "en", "fr", "de", "ja", "ru", "fi", "da", "nl", "no", "it", "pt", "es"};
+    return codes.count(code) > 0;
+}
+
+Service::Service(const Options &options)
+    : m_options(options)
+    , m_apertium(std::make_unique<Apertium>(options.modesFolder, options.pipelinesPerMode))
+{
+    if (options.speech)
+        m_speech = std::make_unique<Speech>();
+    if (!options.forward.url.isEmpty()) {
+        m_forwarder = std::make_unique<Forwarder>(options.forward);
+        m_forwarder->Discover();
+    }
+}
+
+HttpServer::Response Service::Handle(const QByteArray &, const QByteArray &rawTarget)
+{
+    auto parsed = ParseTarget(rawTarget);
+    if (auto *rejection = std::get_if<Rejection>(&parsed))
+        return Refuse(rejection->status, rejection->reason);
+    const Target &request = std::get<Target>(parsed);
+    if (request.path == "/" || request.path == "/status")
+        return HttpServer::Response{200, {}, "application/json; charset=utf-8", Status()};
+    if (request.path == "/translate_a/single")
+        return translate(request);
+    if (request.path == "/translate_tts")
+        return speak(request);
+    return Refuse(404, "unknown path");
+}
+
+HttpServer::Response Service::translate(const Target &request)
+{
+    const auto source = request.value("sl");
+    const auto target = request.value("tl");
+    const auto text = request.value("q");
+    if (!source || !target || !text)
+        return Refuse(400, "sl, tl and q are needed");
+    if (CharacterCount(*text) > kMaxTextCharacters)
+        return Refuse(413, "q longer than 5000 characters");
+    const QByteArray sourceCode = source->toUtf8();
+    const QByteArray targetCode = target->toUtf8();
+    if (!IsCatalogueCode(sourceCode) || !IsCatalogueCode(targetCode))
+        return Refuse(400, "unknown language code");
+
+    QString translation;
+    if (sourceCode == targetCode) {
+        translation = *text;
+    } else if (m_apertium->Serves(sourceCode, targetCode)) {
+        // The offline engine first wherever it serves.
+        auto result = m_apertium->Translate(*text, sourceCode, targetCode, m_options.translationTimeOut);
+        if (!result)
+            return Refuse(503, result.error().toUtf8());
+        translation = result.value();
+    } else if (m_forwarder && m_forwarder->MayServe(sourceCode, targetCode)) {
+        auto outcome = m_forwarder->Translate(*text, sourceCode, targetCode);
+        if (outcome.status != 200)
+            return Refuse(outcome.status, outcome.reason);
+        translation = outcome.text;
+    } else {
+        return Refuse(422, "unsupported language pair " + sourceCode + '-' + targetCode);
+    }
+    return HttpServer::Response{
+        200, {}, "application/json; charset=utf-8", TranslationBody(PairSentences(translation, *text), sourceCode)};
+}
+
+HttpServer::Response Service::speak(const Target &request)
+{
+    const auto text = request.value("q");
+    const auto language = request.value("tl");
+    if (!text || !language)
+        return Refuse(400, "q and tl are needed");
+    if (CharacterCount(*text) > kMaxTextCharacters)
+        return Refuse(413, "q longer than 5000 characters");
+    const QByteArray code = language->toUtf8();
+    if (!IsCatalogueCode(code))
+        return Refuse(400, "unknown language code");
+    if (!m_speech || !m_speech->Voices().count(code))
+        return Refuse(422, "no voice for " + code);
+    if (text->trimmed().isEmpty())
+        return Refuse(400, "nothing to speak");
+    auto mp3 = m_speech->Speak(*text, code);
+    if (!mp3)
+        return Refuse(503, mp3.error().toUtf8());
+    return HttpServer::Response{200, {}, "audio/mpeg", mp3.value()};
+}
+
+QByteArray Service::Status() const
+{
+    QByteArray json = "{\"service\":\"parlavox-service\",\"engines\":[";
+    QByteArrayList engines;
+    if (!m_apertium->Pairs().empty())
+        engines.append("\"apertium\"");
+    if (m_speech && m_speech->Ready())
+        engines.append("\"espeak-ng\"");
+    if (m_forwarder)
+        engines.append("\"forwarding\"");
+    json += engines.join(',') + "],";
+    if (m_forwarder) {
+        QByteArrayList languages;
+        for (const QString &code : m_forwarder->Languages())
+            languages.append(JsonString(code));
+        json += "\"forwarding\":{\"url\":" + JsonLatin(m_forwarder->Url()) + ",\"languages\":[" + languages.join(',')
+            + "]},";
+    }
+    json += "\"pairs\":[";
+    QByteArrayList pairs;
+    for (const auto &pair : m_apertium->Pairs()) {
+        QByteArray modes;
+        for (const QString &mode : pair.modes)
+            modes += (modes.isEmpty() ? "" : ",") + JsonString(mode);
+        pairs.append("{\"source\":" + JsonLatin(pair.source) + ",\"target\":" + JsonLatin(pair.target)
+            + ",\"engine\":\"apertium\",\"modes\":[" + modes + "]}");
+    }
+    json += pairs.join(',') + "],\"voices\":{";
+    QByteArrayList voices;
+    if (m_speech) {
+        for (const auto &[code, voice] : m_speech->Voices())
+            voices.append(JsonLatin(code) + ':' + JsonLatin(voice));
+    }
+    json += voices.join(',') + "}}\n";
+    return json;
+}
+
+QString Service::Summary() const
+{
+    QStringList lines;
+    QStringList direct, pivot;
+    for (const auto &pair : m_apertium->Pairs()) {
+        const QString name = QString::fromLatin1(pair.source + "->" + pair.target);
+        (pair.modes.size() == 1 ? direct : pivot).append(name);
+    }
+    lines.append(QStringLiteral("engines: apertium (%1 pairs)%2")
+                     .arg(direct.size() + pivot.size())
+                     .arg(m_speech && m_speech->Ready() ? QStringLiteral(", espeak-ng with LAME") : QString()));
+    lines.append(QStringLiteral("pairs: %1").arg(direct.isEmpty() ? QStringLiteral("none") : direct.join(u' ')));
+    if (!pivot.isEmpty())
+        lines.append(QStringLiteral("pairs through es: %1").arg(pivot.join(u' ')));
+    if (m_forwarder) {
+        const QStringList languages = m_forwarder->Languages();
+        lines.append(QStringLiteral("forwarding: %1, for pairs Apertium lacks (%2)")
+                         .arg(QString::fromUtf8(m_forwarder->Url()),
+                             languages.isEmpty() ? QStringLiteral("its languages not known yet")
+                                                 : QStringLiteral("languages: ") + languages.join(u' ')));
+    }
+    for (const QString &problem : m_apertium->Problems())
+        lines.append(QStringLiteral("mode not used: %1").arg(problem));
+    QStringList voices;
+    if (m_speech) {
+        for (const auto &[code, voice] : m_speech->Voices())
+            voices.append(QString::fromLatin1(code + '=' + voice));
+    }
+    lines.append(QStringLiteral("voices: %1").arg(voices.isEmpty() ? QStringLiteral("none") : voices.join(u' ')));
+    return lines.join(u'\n');
+}
+
+} // namespace service

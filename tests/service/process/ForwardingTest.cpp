@@ -1,0 +1,187 @@
+#include "ServiceProcess.h"
+
+#include "translate/TranslateText.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// A stand-in for a LibreTranslate server on 127.0.0.1, after its documented API: GET /languages,
+// POST /translate with a JSON body, {"translatedText": ...} or {"error": ...} with a status.
+class LibreStandIn {
+public:
+    LibreStandIn()
+    {
+        m_server.Get("/languages", [](const httplib::Request &, httplib::Response &res) {
+            QJsonArray languages;
+            for (const char *code : {"en", "de", "ja", "ru", "zh-Hans", "zh-Hant", "es", "nb"})
+                languages.append(QJsonObject{{"code", code}, {"name", code}});
+            res.set_content(QJsonDocument(languages).toJson().toStdString(), "application/json");
+        });
+        m_server.Post("/translate", [this](const httplib::Request &req, httplib::Response &res) {
+            const QJsonObject request = QJsonDocument::fromJson(QByteArray::fromStdString(req.body)).object();
+            std::lock_guard lock(m_mutex);
+            m_requests.push_back(request);
+            if (status != 200) {
+                res.status = status;
+                if (!retryAfter.empty())
+                    res.set_header("Retry-After", retryAfter);
+                res.set_content(R"({"error":"Slow down: 10 per 1 minute"})", "application/json");
+                return;
+            }
+            const QString text
+                = QStringLiteral("[%1] %2").arg(request.value("target").toString(), request.value("q").toString());
+            res.set_content(
+                QJsonDocument(QJsonObject{{"translatedText", text}}).toJson().toStdString(), "application/json");
+        });
+        m_port = m_server.bind_to_any_port("127.0.0.1");
+        m_thread = std::thread([this] { m_server.listen_after_bind(); });
+        // stop() only ends a server that is already running.
+        while (!m_server.is_running())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ~LibreStandIn()
+    {
+        m_server.stop();
+        m_thread.join();
+    }
+
+    QByteArray Url() const { return "http://127.0.0.1:" + QByteArray::number(m_port); }
+    std::vector<QJsonObject> Requests()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_requests;
+    }
+
+    // Set before requests arrive.
+    std::atomic<int> status{200};
+    std::string retryAfter;
+
+private:
+    httplib::Server m_server;
+    std::thread m_thread;
+    int m_port = 0;
+    std::mutex m_mutex;
+    std::vector<QJsonObject> m_requests;
+};
+
+struct Translation {
+    bool ok = false;
+    QString text;
+};
+
+Translation Translate(
+    const ServiceProcess &service, const QString &text, const QByteArray &source, const QByteArray &target)
+{
+    qputenv("PARLAVOX_SERVICE_HOST", service.HostAndPort());
+    InitServiceHost();
+    Translation result;
+    result.ok = TranslateText(text, source, target, "0.0", 10, result.text);
+    return result;
+}
+
+} // namespace
+
+// URL and key from the settings file; the pairs Apertium lacks go to the server, the others not.
+TEST(ForwardingTest, PairsApertiumLacksGoToTheServer)
+{
+    LibreStandIn standIn;
+    QTemporaryDir dir;
+    const QString settings = dir.filePath(QStringLiteral("parlavox-service.ini"));
+    QFile file(settings);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[Forward]\nUrl=" + standIn.Url() + "\nApiKey=secret-key\n");
+    file.close();
+    ServiceProcess service({QStringLiteral("--settings"), settings});
+    ASSERT_TRUE(service.Started()) << service.Log().toStdString();
+    EXPECT_TRUE(service.Banner().contains("forwarding: " + standIn.Url())) << service.Banner().toStdString();
+
+    const Translation german = Translate(service, QStringLiteral("Hello \"world\". Second line\nthird."), "en", "de");
+    EXPECT_TRUE(german.ok);
+    EXPECT_EQ(german.text, QStringLiteral("[de] Hello \u201cworld\u201c. Second line\nthird."));
+    const Translation chinese = Translate(service, QStringLiteral("Hello"), "en", "zh-CN");
+    EXPECT_TRUE(chinese.ok);
+    EXPECT_EQ(chinese.text, QStringLiteral("[zh-Hans] Hello"));
+    // Apertium serves en-es, so the server is not asked; fi is not among the server's languages.
+    EXPECT_EQ(Translate(service, QStringLiteral("Hello world."), "en", "es").text, QStringLiteral("Hola Mundo."));
+    EXPECT_FALSE(Translate(service, QStringLiteral("Hello"), "en", "fi").ok);
+
+    const auto requests = standIn.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].value("source").toString(), QStringLiteral("en"));
+    EXPECT_EQ(requests[0].value("target").toString(), QStringLiteral("de"));
+    EXPECT_EQ(requests[0].value("q").toString(), QStringLiteral("Hello \"world\". Second line\nthird."));
+    EXPECT_EQ(requests[0].value("api_key").toString(), QStringLiteral("secret-key"));
+    EXPECT_EQ(requests[0].value("format").toString(), QStringLiteral("text"));
+}
+
+TEST(ForwardingTest, RateLimitIsWaitedOut)
+{
+    LibreStandIn standIn;
+    ServiceProcess service({QStringLiteral("--forward"), QString::fromLatin1(standIn.Url())});
+    ASSERT_TRUE(service.Started());
+    standIn.status = 429;
+    standIn.retryAfter = "2";
+    EXPECT_FALSE(Translate(service, QStringLiteral("one"), "en", "de").ok);
+    standIn.status = 200;
+    // Within the wait: answered with a failure, the server not asked.
+    for (int i = 0; i < 5; ++i)
+        EXPECT_FALSE(Translate(service, QStringLiteral("two"), "en", "de").ok);
+    EXPECT_EQ(standIn.Requests().size(), 1u);
+    const RawAnswer answer = HttpGet("http://" + service.HostAndPort() + "/translate_a/single?sl=en&tl=de&q=x");
+    EXPECT_EQ(answer.status, 503);
+    EXPECT_TRUE(answer.body.startsWith("forwarding server asked to wait")) << answer.body.toStdString();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+    EXPECT_TRUE(Translate(service, QStringLiteral("three"), "en", "de").ok);
+    EXPECT_EQ(standIn.Requests().size(), 2u);
+}
+
+TEST(ForwardingTest, ServerFailuresBecomeClearAnswers)
+{
+    LibreStandIn standIn;
+    ServiceProcess service({QStringLiteral("--forward"), QString::fromLatin1(standIn.Url())});
+    ASSERT_TRUE(service.Started());
+    const struct {
+        int serverStatus;
+        int status;
+        QByteArray reason;
+    } cases[] = {
+        {400, 422, "forwarding server refused: Slow down"},
+        {403, 502, "forwarding server refused the API key"},
+        {500, 502, "forwarding server failed (500)"},
+    };
+    for (const auto &c : cases) {
+        standIn.status = c.serverStatus;
+        const RawAnswer answer = HttpGet("http://" + service.HostAndPort() + "/translate_a/single?sl=en&tl=ja&q=x");
+        EXPECT_EQ(answer.status, c.status);
+        EXPECT_TRUE(answer.body.startsWith(c.reason)) << answer.body.toStdString();
+    }
+}
+
+TEST(ForwardingTest, ServerDownIsAFailureAndTheServiceGoesOn)
+{
+    QByteArray url;
+    {
+        LibreStandIn gone;
+        url = gone.Url();
+    }
+    ServiceProcess service({QStringLiteral("--forward"), QString::fromLatin1(url)});
+    ASSERT_TRUE(service.Started());
+    EXPECT_TRUE(service.Banner().contains("its languages not known yet")) << service.Banner().toStdString();
+    const Translation result = Translate(service, QStringLiteral("Hello"), "en", "ja");
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.text, QStringLiteral("Hello"));
+    EXPECT_EQ(HttpGet("http://" + service.HostAndPort() + "/translate_a/single?sl=en&tl=ja&q=x").status, 502);
+    EXPECT_TRUE(Translate(service, QStringLiteral("Hello world."), "en", "es").ok);
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <sys/types.h>
+
+#include <vector>
+
+// build/bin/parlavox-service started on a free port of 127.0.0.1, stopped (SIGTERM, then SIGKILL)
+// in the destructor.
+class ServiceProcess {
+public:
+    explicit ServiceProcess(const QStringList &arguments = {});
+    ~ServiceProcess();
+    ServiceProcess(const ServiceProcess &) = delete;
+    ServiceProcess &operator=(const ServiceProcess &) = delete;
+
+    bool Started() const { return m_port != 0; }
+    quint16 Port() const { return m_port; }
+    QByteArray HostAndPort() const { return "127.0.0.1:" + QByteArray::number(m_port); }
+    pid_t Pid() const { return static_cast<pid_t>(m_process.processId()); }
+    bool Running() const { return m_process.state() == QProcess::Running; }
+    // What the service printed on start.
+    const QByteArray &Banner() const { return m_banner; }
+    // Its log so far.
+    QByteArray Log();
+
+    // The processes the service started (its pipelines' programs).
+    std::vector<pid_t> Children() const;
+    // Resident memory in KiB of the service, and of it with its children.
+    long ResidentKiB() const;
+    long ResidentWithChildrenKiB() const;
+
+private:
+    QProcess m_process;
+    QByteArray m_banner;
+    QTemporaryDir m_logFolder;
+    quint16 m_port = 0;
+};
+
+// One exchange of raw bytes with a server on 127.0.0.1: the bytes sent as they are, the answer read
+// until the server closes. `pauseAfterSend` keeps the connection open without sending more.
+struct RawAnswer {
+    int status = 0; // 0: no status line came back
+    QByteArray head;
+    QByteArray body;
+};
+RawAnswer RawExchange(quint16 port, const QByteArray &request, int timeOutMs = 10000);
+
+// GET of a URL with libcurl; the status and the body (status 0 when no answer came).
+RawAnswer HttpGet(const QByteArray &url);

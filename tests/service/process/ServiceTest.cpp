@@ -1,0 +1,271 @@
+#include "ServiceProcess.h"
+
+#include "translate/TranslateText.h"
+#include "translate/UrlEncoding.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <signal.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+namespace {
+
+struct Translation {
+    bool ok = false;
+    QString text;
+};
+
+Translation Translate(const QString &text, const QByteArray &source, const QByteArray &target)
+{
+    Translation result;
+    result.ok = TranslateText(text, source, target, "0.0", 10, result.text);
+    return result;
+}
+
+// The speech request as the program builds it.
+QByteArray SpeechUrl(const QByteArray &host, const QString &text, const QByteArray &language)
+{
+    return "http://" + host + "/translate_tts?ie=UTF-8&q=" + Utf8PercentEncode(text) + "&tl=" + language
+        + "&total=1&idx=0&textlen=" + QByteArray::number(text.toUtf8().size()) + "&tk=0.0&client=t";
+}
+
+// Seconds of sound in an MP3, decoded with libsndfile; negative when it does not decode.
+double DecodedSeconds(const QByteArray &mp3)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Speak.mpg"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(mp3) != mp3.size())
+        return -1;
+    file.close();
+    SF_INFO info{};
+    SNDFILE *sound = sf_open(path.toLocal8Bit().constData(), SFM_READ, &info);
+    if (!sound)
+        return -1;
+    // Read every frame: a header alone does not prove the stream decodes.
+    std::vector<short> frames(4096 * std::max(info.channels, 1));
+    sf_count_t total = 0;
+    for (sf_count_t n; (n = sf_readf_short(sound, frames.data(), 4096)) > 0;)
+        total += n;
+    sf_close(sound);
+    return info.samplerate > 0 ? static_cast<double>(total) / info.samplerate : -1;
+}
+
+} // namespace
+
+class ServiceTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        service
+            = std::make_unique<ServiceProcess>(QStringList{QStringLiteral("--read-timeout"), QStringLiteral("500")});
+        ASSERT_TRUE(service->Started()) << service->Banner().toStdString() << service->Log().toStdString();
+        qputenv("PARLAVOX_SERVICE_HOST", service->HostAndPort());
+        InitServiceHost();
+    }
+    static void TearDownTestSuite() { service.reset(); }
+
+    void SetUp() override { ASSERT_TRUE(service && service->Running()); }
+
+    static std::unique_ptr<ServiceProcess> service;
+};
+
+std::unique_ptr<ServiceProcess> ServiceTest::service;
+
+TEST_F(ServiceTest, TellsWhatItCanDo)
+{
+    const QByteArray &banner = service->Banner();
+    EXPECT_TRUE(banner.contains("en->es")) << banner.toStdString();
+    EXPECT_TRUE(banner.contains("zh-CN=cmn")) << banner.toStdString();
+    const RawAnswer status = HttpGet("http://" + service->HostAndPort() + "/status");
+    EXPECT_EQ(status.status, 200);
+    EXPECT_TRUE(status.head.startsWith("application/json"));
+    EXPECT_TRUE(
+        status.body.contains(R"({"source":"en","target":"fr","engine":"apertium","modes":["eng-spa","es-fr"]})"))
+        << status.body.toStdString();
+    EXPECT_EQ(HttpGet("http://" + service->HostAndPort() + "/").body, status.body);
+}
+
+// Through the program's own request and response code.
+TEST_F(ServiceTest, TranslatesForTheProgram)
+{
+    const struct {
+        QByteArray source, target;
+        QString text, shown;
+    } cases[] = {
+        {"en", "es", "Hello world.", "Hola Mundo."},
+        {"en", "fr", "Hello world.", "Salut Monde."}, // through Spanish
+        {"en", "es", "Hello world. I have a big house.", "Hola Mundo. Tengo una casa grande."}, // two sentences
+        {"en", "pt", "He said \"yes\".\nI have a dog.", "Disse \u201csim\u201c.\nTenho um cão."},
+        {"fr", "it", "Je suis content.", "Sono contento."},
+        {"da", "no", "Jeg har en hund.", "Jeg har en hund."},
+        {"en", "es", "Blorfy", "Blorfy"}, // unknown word: no mark
+        {"es", "es", "Sin cambio \"nada\"", "Sin cambio \u201cnada\u201c"},
+    };
+    for (const auto &c : cases) {
+        const Translation result = Translate(c.text, c.source, c.target);
+        EXPECT_TRUE(result.ok) << c.text.toStdString();
+        EXPECT_EQ(result.text, c.shown) << c.source.toStdString() << "->" << c.target.toStdString();
+    }
+}
+
+// Text that a shell would run is only ever text.
+TEST_F(ServiceTest, TextNeverReachesAShell)
+{
+    QTemporaryDir dir;
+    const QString marker = dir.filePath(QStringLiteral("ran"));
+    const QString text = QStringLiteral("`touch %1`; $(touch %1) | touch %1 & touch %1' \" \\").arg(marker);
+    EXPECT_TRUE(Translate(text, "en", "es").ok);
+    EXPECT_TRUE(Translate(text, "en", "fr").ok);
+    EXPECT_FALSE(QFile::exists(marker));
+}
+
+TEST_F(ServiceTest, PairsItLacksTakeTheFailurePath)
+{
+    const struct {
+        QByteArray source, target;
+    } cases[] = {{"en", "ja"}, {"zh-CN", "en"}, {"de", "ru"}, {"xx", "es"}, {"en", "EN"}, {"en", ""}};
+    for (const auto &c : cases) {
+        const Translation result = Translate(QStringLiteral("Hello world."), c.source, c.target);
+        EXPECT_FALSE(result.ok) << c.source.toStdString() << "->" << c.target.toStdString();
+        EXPECT_EQ(result.text, QStringLiteral("Hello world."));
+    }
+    const RawAnswer answer = HttpGet("http://" + service->HostAndPort() + "/translate_a/single?sl=en&tl=ja&q=a");
+    EXPECT_EQ(answer.status, 422);
+    EXPECT_EQ(answer.body, "unsupported language pair en-ja\n");
+    EXPECT_TRUE(service->Log().contains("unsupported language pair en-ja"));
+}
+
+TEST_F(ServiceTest, KilledPipelinesAreRestarted)
+{
+    const Translation before = Translate(QStringLiteral("I have a dog."), "en", "fr");
+    ASSERT_TRUE(before.ok);
+    const std::vector<pid_t> children = service->Children();
+    ASSERT_FALSE(children.empty());
+    for (const pid_t child : children)
+        ::kill(child, SIGKILL);
+    const Translation after = Translate(QStringLiteral("I have a dog."), "en", "fr");
+    EXPECT_TRUE(after.ok);
+    EXPECT_EQ(after.text, before.text);
+    EXPECT_TRUE(Translate(QStringLiteral("Hello world."), "en", "es").ok);
+    for (const pid_t child : service->Children())
+        EXPECT_EQ(std::count(children.begin(), children.end(), child), 0);
+}
+
+TEST_F(ServiceTest, SpeaksMp3ThatDecodes)
+{
+    const struct {
+        QString text;
+        QByteArray language;
+        double minSeconds, maxSeconds;
+    } cases[] = {
+        {"Hello world, this is a short test of speech.", "en", 1.5, 6},
+        {"你好，世界。今天天气很好。", "zh-CN", 1.0, 8},
+        {"Hola", "es", 0.2, 2},
+    };
+    for (const auto &c : cases) {
+        const RawAnswer answer = HttpGet(SpeechUrl(service->HostAndPort(), c.text, c.language));
+        ASSERT_EQ(answer.status, 200) << c.language.toStdString() << answer.body.toStdString();
+        EXPECT_EQ(answer.head, "audio/mpeg");
+        const double seconds = DecodedSeconds(answer.body);
+        EXPECT_GE(seconds, c.minSeconds) << c.text.toStdString();
+        EXPECT_LE(seconds, c.maxSeconds) << c.text.toStdString();
+    }
+    EXPECT_EQ(HttpGet(SpeechUrl(service->HostAndPort(), QStringLiteral("hi"), "xx")).status, 400);
+    EXPECT_EQ(HttpGet(SpeechUrl(service->HostAndPort(), QStringLiteral(" "), "en")).status, 400);
+}
+
+// Many requests at once, each answered with its own translation.
+TEST_F(ServiceTest, AnswersConcurrentRequestsEachRight)
+{
+    constexpr int kThreads = 10;
+    constexpr int kPerThread = 5;
+    const auto text = [](int i) { return QStringLiteral("I have %1 big houses.").arg(i + 2); };
+    std::vector<QString> expected;
+    for (int i = 0; i < kThreads * kPerThread; ++i) {
+        const Translation one = Translate(text(i), "en", i % 2 ? "es" : "fr");
+        ASSERT_TRUE(one.ok);
+        ASSERT_TRUE(one.text.contains(QString::number(i + 2))) << one.text.toStdString();
+        expected.push_back(one.text);
+    }
+    std::vector<QString> answers(expected.size());
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int k = 0; k < kPerThread; ++k) {
+                const int i = k * kThreads + t;
+                const Translation one = Translate(text(i), "en", i % 2 ? "es" : "fr");
+                if (!one.ok)
+                    ++failures;
+                answers[static_cast<std::size_t>(i)] = one.text;
+            }
+        });
+    }
+    for (auto &thread : threads)
+        thread.join();
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(answers, expected);
+    RecordProperty("service_rss_kib", static_cast<int>(service->ResidentKiB()));
+    RecordProperty("service_with_pipelines_rss_kib", static_cast<int>(service->ResidentWithChildrenKiB()));
+}
+
+// Requests it will not serve get a 4xx, and the service goes on.
+TEST_F(ServiceTest, RefusesBadRequestsAndGoesOn)
+{
+    const QByteArray q5000 = Utf8PercentEncode(QString(5000, u'é'));
+    const QByteArray q5001 = Utf8PercentEncode(QString(5001, u'é'));
+    const struct {
+        QByteArray request;
+        int status;
+    } cases[] = {
+        {"GET /translate_a/single?sl=en&tl=es&q=" + q5001 + " HTTP/1.1\r\nHost: x\r\n\r\n", 413},
+        {"GET /translate_tts?tl=en&q=" + q5001 + " HTTP/1.1\r\n\r\n", 413},
+        {"GET /translate_a/single?sl=en&tl=es&q=%zz HTTP/1.1\r\n\r\n", 400},
+        {"GET /translate_a/single?sl=en&tl=es&q=%e4%b8 HTTP/1.1\r\n\r\n", 400},
+        {"GET /translate_a/single?sl=en&tl=es&q=%ff%fe HTTP/1.1\r\n\r\n", 400},
+        {"GET /translate_a/single?sl=en&tl=es&q=a%00b HTTP/1.1\r\n\r\n", 400},
+        {"GET /translate_a/single?sl=en&tl=es HTTP/1.1\r\n\r\n", 400},
+        {"GET /../../etc/passwd HTTP/1.1\r\n\r\n", 404},
+        {"GET /admin HTTP/1.1\r\n\r\n", 404},
+        {"GET /" + QByteArray(100 * 1024, 'a') + " HTTP/1.1\r\n\r\n", 414},
+        {"GET / HTTP/1.1\r\nX: " + QByteArray(100 * 1024, 'a') + "\r\n\r\n", 431},
+        {"POST /translate_a/single HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", 405},
+        {"GARBAGE\r\n\r\n", 400},
+        {"GET /status HTTP/1.1\r\n", 408}, // never finished: cut at the read time-out
+        {"GET /status HT", 408},
+    };
+    for (const auto &c : cases) {
+        const RawAnswer answer = RawExchange(service->Port(), c.request);
+        EXPECT_EQ(answer.status, c.status) << c.request.left(80).toStdString();
+        if (answer.status >= 400) {
+            EXPECT_FALSE(answer.body.trimmed().isEmpty()) << "a reason";
+        }
+        EXPECT_TRUE(service->Running());
+    }
+    // The longest text allowed is served.
+    EXPECT_EQ(
+        RawExchange(service->Port(), "GET /translate_a/single?sl=en&tl=es&q=" + q5000 + " HTTP/1.1\r\n\r\n").status,
+        200);
+    EXPECT_EQ(HttpGet("http://" + service->HostAndPort() + "/status").status, 200);
+    EXPECT_TRUE(Translate(QStringLiteral("Hello world."), "en", "es").ok);
+    EXPECT_TRUE(service->Log().contains("400 GET /translate_a/single?sl=en&tl=es&q=%zz HTTP/1.1: bad percent escape"));
+}
+
+// A silent client holds no more than its own connection: others are answered meanwhile.
+TEST_F(ServiceTest, SlowClientDoesNotHoldOthers)
+{
+    std::thread slow([] { RawExchange(service->Port(), "GET /status HTTP/1.1\r\n", 3000); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(Translate(QStringLiteral("Hello world."), "en", "es").ok);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
+    slow.join();
+}
