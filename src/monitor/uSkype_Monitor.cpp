@@ -4,6 +4,7 @@
 #include "chatclient/ChatSending.h"
 #include "monitor/History.h"
 #include "monitor/LanguageMenus.h"
+#include "monitor/Log.h"
 #include "monitor/MessageEntries.h"
 #include "monitor/uConfirm.h"
 #include "platform/AppPaths.h"
@@ -615,8 +616,9 @@ void TfrmSkype_Monitor::ShowRecvTranslation()
         if (saveHistory)
             AppendHistory(handle, entry);
         AppendReceiveEntry(entry, EntryColour::Received);
-    } catch (const std::exception &) {
+    } catch (const std::exception &failure) {
         // This entry ends here; the next result is handled afresh.
+        qCDebug(LogMonitor) << "received translation not shown:" << failure.what();
     }
 }
 

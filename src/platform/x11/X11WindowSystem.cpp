@@ -1,5 +1,7 @@
 #include "platform/x11/X11WindowSystem.h"
 
+#include "platform/Log.h"
+
 #include <QAbstractNativeEventFilter>
 #include <QElapsedTimer>
 #include <QEvent>
@@ -466,8 +468,18 @@ public:
 private:
     static xcb_window_t Id(WindowId window) { return static_cast<xcb_window_t>(window); }
 
-    // An error of a request without a reply is dropped, not handed to Qt's event queue.
-    void Discard(xcb_void_cookie_t cookie) { xcb_discard_reply(m_connection, cookie.sequence); }
+    // An error of a request without a reply is dropped, not handed to Qt's event queue. Only with
+    // the platform log on is the request waited for, to write its error there.
+    void Discard(xcb_void_cookie_t cookie)
+    {
+        if (!LogPlatform().isDebugEnabled()) {
+            xcb_discard_reply(m_connection, cookie.sequence);
+            return;
+        }
+        if (const Reply<xcb_generic_error_t> error{xcb_request_check(m_connection, cookie)})
+            qCDebug(LogPlatform) << "X11 request" << error->major_code << "failed with error" << error->error_code
+                                 << "on resource" << error->resource_id;
+    }
 
     void RaiseWindow(xcb_window_t window)
     {
