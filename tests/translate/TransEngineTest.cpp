@@ -203,10 +203,12 @@ protected:
     {
         qputenv("PARLAVOX_SERVICE_HOST", QByteArray::fromStdString(server.hostAndPort()));
         InitServiceHost();
-        server.setHandler([this](const LocalHttpServer::Request &request) {
+        // The handler holds the release future itself: a request given up by the client leaves
+        // the handler waiting, and it must not reach into the fixture as that is torn down.
+        server.setHandler([released = m_released](const LocalHttpServer::Request &request) {
             const std::string text = QueryValue(request.target, "q");
             if (text.find("held") != std::string::npos)
-                m_released.wait_for(Patience);
+                released.wait_for(Patience);
             if (text.find("fails") != std::string::npos)
                 return LocalHttpServer::Reply{500, "no"};
             std::string translation = "T:" + text;
