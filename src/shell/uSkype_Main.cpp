@@ -321,10 +321,11 @@ void TfrmSkype_Main::LaunchUpdater()
     const QString updater = folder + QStringLiteral("/Updater");
     if (!QFile::exists(updater))
         return;
-    FServices.startProgram(updater,
-        {QStringLiteral("-pid"), QString::number(QCoreApplication::applicationPid()), QStringLiteral("-language"),
-            QStringLiteral("English")},
-        folder);
+    if (!FServices.startProgram(updater,
+            {QStringLiteral("-pid"), QString::number(QCoreApplication::applicationPid()), QStringLiteral("-language"),
+                QStringLiteral("English")},
+            folder))
+        qCDebug(LogShell) << "updater not started:" << updater;
 }
 
 void TfrmSkype_Main::ApplyTitleAndLogo()
@@ -431,12 +432,14 @@ bool TfrmSkype_Main::eventFilter(QObject *watched, QEvent *event)
 
 void TfrmSkype_Main::lblEmailClick()
 {
-    FServices.openDocument(QStringLiteral("mailto:") + lblEmail->text());
+    if (!FServices.openDocument(QStringLiteral("mailto:") + lblEmail->text()))
+        qCDebug(LogShell) << "no handler opened the mail address";
 }
 
 void TfrmSkype_Main::lblHomePageClick()
 {
-    FServices.openDocument(lblHomePage->text());
+    if (!FServices.openDocument(lblHomePage->text()))
+        qCDebug(LogShell) << "no handler opened the home page";
 }
 
 void TfrmSkype_Main::btnStartClick()
