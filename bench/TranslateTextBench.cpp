@@ -1,6 +1,8 @@
 // One TranslateText call against a loopback server that answers at once, beside a bare libcurl
 // GET of the same URL on a fresh handle: the request building, the headers and the parsing
 // should add little to the cost of the exchange itself.
+// StopLatency: how long a request that the server never answers takes to end once a stop is
+// asked for.
 
 #include "translate/TranslateText.h"
 #include "translate/UrlEncoding.h"
@@ -12,6 +14,13 @@
 #include <curl/curl.h>
 #include <httplib.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -60,12 +69,68 @@ void BareCurlGet(benchmark::State &state)
     }
 }
 
+// A port on 127.0.0.1 that takes connections (the system completes them) and never answers.
+class SilentServer {
+public:
+    SilentServer()
+    {
+        m_socket = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(m_socket, reinterpret_cast<sockaddr *>(&address), length) != 0 || ::listen(m_socket, SOMAXCONN) != 0
+            || ::getsockname(m_socket, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            return;
+        m_host = "127.0.0.1:" + QByteArray::number(ntohs(address.sin_port));
+    }
+    ~SilentServer() { ::close(m_socket); }
+    const QByteArray &host() const { return m_host; }
+
+private:
+    int m_socket = -1;
+    QByteArray m_host;
+};
+
+void StopLatency(benchmark::State &state)
+{
+    const QByteArray answering = ServiceHost();
+    SilentServer silent;
+    qputenv("PARLAVOX_SERVICE_HOST", silent.host());
+    InitServiceHost();
+    double longest = 0;
+    for (auto _ : state) {
+        std::atomic<bool> stop{false};
+        bool ok = true;
+        std::thread request([&] {
+            QString result;
+            ok = TranslateText(Text, "en", "de", "406.72", 15, result, [&stop] { return stop.load(); });
+        });
+        // Connected and waiting for the answer by then.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const auto asked = std::chrono::steady_clock::now();
+        stop = true;
+        request.join();
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count();
+        longest = std::max(longest, seconds);
+        state.SetIterationTime(seconds);
+        if (ok) {
+            state.SkipWithError("the silent server answered");
+            break;
+        }
+    }
+    state.counters["longest_ms"] = longest * 1000;
+    qputenv("PARLAVOX_SERVICE_HOST", answering);
+    InitServiceHost();
+}
+
 } // namespace
 
 // Run with --benchmark_repetitions=N --benchmark_enable_random_interleaving=true so that both
 // see the same load.
 BENCHMARK(TranslateTextCall)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BareCurlGet)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(StopLatency)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(40);
 
 int main(int argc, char **argv)
 {

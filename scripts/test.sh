@@ -10,7 +10,8 @@ options=()
 if [ "${1:-}" = "--sanitize" ]; then
   build="$root/build-sanitize"
   options=(-DPARLAVOX_SANITIZE=ON -DPARLAVOX_BENCHMARKS=OFF)
-  export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=0:halt_on_error=1}
+  # LeakSanitizer is on: every worker is joined before a test program ends.
+  export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:halt_on_error=1}
   export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 fi
 "$root/scripts/build.sh" "$build" "${options[@]}"

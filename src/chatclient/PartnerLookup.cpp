@@ -1,5 +1,6 @@
 #include "chatclient/PartnerLookup.h"
 
+#include "chatclient/Log.h"
 #include "chatclient/MessageDispatch.h"
 #include "platform/CodePage.h"
 
@@ -39,8 +40,9 @@ ContactMatch FindContact(ISkype &skype, const QString &caption)
                     match.prefix = handle;
             }
         }
-    } catch (const std::exception &) {
+    } catch (const std::exception &failure) {
         // The chat client failed: what was found so far stands.
+        qCDebug(LogChatClient) << "partner lookup cut short:" << failure.what();
     }
     match.exact = byHandle;
     return match;
@@ -79,8 +81,9 @@ ChatPartner FindChatPartner(ISkype &skype, const QString &caption)
                 prefixFound = true;
             }
         }
-    } catch (const std::exception &) {
+    } catch (const std::exception &failure) {
         // The chat client failed: what was found so far stands.
+        qCDebug(LogChatClient) << "partner lookup cut short:" << failure.what();
     }
     return found;
 }

@@ -5,6 +5,7 @@
 #include "monitor/History.h"
 #include "monitor/ImageButton.h"
 #include "monitor/LanguageMenus.h"
+#include "monitor/Log.h"
 #include "monitor/MessageEntries.h"
 #include "monitor/MessageFlow.h"
 #include "monitor/uConfirm.h"
@@ -547,8 +548,9 @@ void TfrmSkype_Monitor::ShowRecvTranslation()
             FHost->GetMessageText(QStringLiteral("TANSLATE_TIMEOUT")), GetSendLangCode()};
         CarryOut(PlanReceived(result, context, OptionsOf(*FHost, GetSendMethod())), now.date(),
             [&handle] { return handle; });
-    } catch (const std::exception &) {
+    } catch (const std::exception &failure) {
         // This entry ends here; the next result is handled afresh.
+        qCDebug(LogMonitor) << "received translation not shown:" << failure.what();
     }
 }
 

@@ -1,5 +1,7 @@
 #include "platform/Accessibility.h"
 
+#include "platform/Log.h"
+
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -170,6 +172,7 @@ struct Accessibility::Private {
         if (reply.type() != QDBusMessage::ErrorMessage)
             return false;
         const QString name = reply.errorName();
+        qCDebug(LogPlatform) << "accessibility call failed:" << name << reply.errorMessage();
         if (name == QLatin1String("org.freedesktop.DBus.Error.NoReply")
             || name == QLatin1String("org.freedesktop.DBus.Error.Timeout")
             || name == QLatin1String("org.freedesktop.DBus.Error.Disconnected") || !bus->isConnected())
@@ -206,8 +209,10 @@ Accessibility::Accessibility(const QDBusConnection &session, std::chrono::millis
     QDBusMessage request = QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"),
         QStringLiteral("/org/a11y/bus"), QStringLiteral("org.a11y.Bus"), QStringLiteral("GetAddress"));
     const QDBusMessage reply = session.call(request, QDBus::Block, d->TimeoutMs());
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+        qCDebug(LogPlatform) << "no accessibility bus:" << reply.errorName() << reply.errorMessage();
         return;
+    }
     const QString address = reply.arguments().front().toString();
     if (address.isEmpty() || !Answers(address, timeout))
         return;

@@ -1,5 +1,7 @@
 #include "platform/SharedRecord.h"
 
+#include "platform/Log.h"
+
 namespace platform {
 
 namespace {
@@ -19,8 +21,12 @@ SharedRecord::SharedRecord(const QString &name)
     } else if (m_memory.attach()) {
         // A record of another layout under the same name is not ours to read.
         m_active = m_memory.size() >= RecordSize;
-        if (!m_active)
+        if (!m_active) {
+            qCDebug(LogPlatform) << "shared record" << name << "has another layout; not used";
             m_memory.detach();
+        }
+    } else {
+        qCDebug(LogPlatform) << "shared record" << name << "not available:" << m_memory.errorString();
     }
 }
 

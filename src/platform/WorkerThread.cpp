@@ -1,5 +1,7 @@
 #include "platform/WorkerThread.h"
 
+#include "platform/Log.h"
+
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -259,6 +261,7 @@ void WorkerThread::Run()
             Synchronize(m_onTerminate);
         } catch (const HandOverAborted &) {
             // Shutting down: the notification has nobody left to tell.
+            qCDebug(LogPlatform) << m_name << "end notification dropped: hand-overs have ended";
         } catch (const std::exception &failure) {
             ReportFailure(m_name, "end notification failed", failure.what());
         } catch (...) {

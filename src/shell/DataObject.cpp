@@ -2,6 +2,7 @@
 
 #include "platform/AppPaths.h"
 #include "platform/IniFile.h"
+#include "shell/Log.h"
 
 #include <array>
 
@@ -48,7 +49,9 @@ void TDataObject::SaveSettings() const
 {
     const platform::IniFile ini(FFilePath);
     for (const SettingKey &key : kKeys) {
-        if (!ini.writeString(kSection, QString::fromLatin1(key.name), QString::number(this->*key.field)))
+        if (!ini.writeString(kSection, QString::fromLatin1(key.name), QString::number(this->*key.field))) {
+            qCDebug(LogShell) << "settings not saved: cannot write" << FFilePath;
             return;
+        }
     }
 }

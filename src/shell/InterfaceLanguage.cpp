@@ -3,6 +3,7 @@
 #include "platform/AppPaths.h"
 #include "platform/CodePage.h"
 #include "platform/IniFile.h"
+#include "shell/Log.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -70,8 +71,9 @@ void CreateWhenMissing(const QString &path)
     if (QFile::exists(path))
         return;
     QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        file.write(QByteArray("\xFF\xFE\r\0\n\0", 6));
+    const QByteArray emptyLine("\xFF\xFE\r\0\n\0", 6);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(emptyLine) != emptyLine.size())
+        qCDebug(LogShell) << "cannot create" << path << file.errorString();
 }
 
 QString ReplaceLineBreaks(QString value)

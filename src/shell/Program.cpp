@@ -2,6 +2,7 @@
 
 #include "platform/EmbeddedAccessibility.h"
 #include "platform/InstanceWindow.h"
+#include "platform/Log.h"
 #include "platform/Shell.h"
 #include "platform/TerminationSignal.h"
 #include "platform/WorkerThread.h"
@@ -60,6 +61,7 @@ private:
 
 void RunParlavox(int argc, char **argv)
 {
+    platform::EnableLogFromEnvironment();
     QApplication app(argc, argv);
     platform::InitMainThread();
     platform::ExposeEmbeddedWindows();
@@ -91,8 +93,10 @@ void RunParlavox(int argc, char **argv)
     const std::uint32_t ownWindow = platform::ApplicationWindowId(&applicationWindow);
 
     TSingleInstanceGuard guard;
-    if (guard.ActivatePreviousInstance(ownWindow))
+    if (guard.ActivatePreviousInstance(ownWindow)) {
+        StopTranslateThreads();
         platform::EndProcess(0);
+    }
 
     // The application title is ours to show (tray hint, balloon); it is not given to Qt as the
     // display name, which would append it to every window title and message box caption.
@@ -116,10 +120,10 @@ void RunParlavox(int argc, char **argv)
         exitCode = app.exec();
     }
 
-    // Workers may be blocked on the network or waiting on this thread: none is waited for. The
-    // translation workers are asked to stop first, so that no result reaches a window after this.
-    StopTranslateThreads();
+    // Hand-overs end first, so that no result reaches a window after this; then the translation
+    // workers stop, giving up a request in flight, and are waited for.
     platform::AbortHandOvers();
+    StopTranslateThreads();
     mainWindow.reset();
     guard.Release();
     platform::EndProcess(exitCode);

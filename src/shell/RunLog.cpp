@@ -4,6 +4,7 @@
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/Formats.h"
+#include "shell/Log.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +12,9 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -36,28 +40,37 @@ void WriteRunLog(const QByteArray &text)
         const QString path = folder + QLatin1Char('/') + FileNameDate(now.date()) + QStringLiteral(".log");
 
         QDir dir(folder);
-        if (!dir.exists() && !QDir().mkdir(folder))
+        if (!dir.exists() && !QDir().mkdir(folder)) {
+            qCDebug(LogShell) << "run log not written: cannot create" << folder;
             return;
+        }
 
         // Open for appending with other writers shut out while the entry is written.
         const QByteArray native = QFile::encodeName(path);
         const int fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-        if (fd < 0)
+        if (fd < 0) {
+            qCDebug(LogShell) << "run log not written: cannot open" << path << std::strerror(errno);
             return;
+        }
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
             const char *data = line.constData();
             qsizetype left = line.size();
             while (left > 0) {
                 const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
-                if (written <= 0)
+                if (written <= 0) {
+                    qCDebug(LogShell) << "run log entry cut short:" << path << std::strerror(errno);
                     break;
+                }
                 data += written;
                 left -= written;
             }
             ::flock(fd, LOCK_UN);
+        } else {
+            qCDebug(LogShell) << "run log entry dropped: another writer holds" << path;
         }
         ::close(fd);
     } catch (...) {
         // Logging never fails visibly.
+        qCDebug(LogShell) << "run log entry dropped by a failure";
     }
 }

@@ -7,6 +7,7 @@
 #include "platform/CodePage.h"
 #include "platform/MessageBox.h"
 #include "platform/Shell.h"
+#include "shell/Log.h"
 #include "shell/RunLog.h"
 
 #include <QAction>
@@ -300,8 +301,11 @@ void TfrmSkype_Main::TntFormDestroy()
             FSettings->RecvIndex = cbbRecvLang->currentIndex();
             FSettings->SaveSettings();
         }
-    } catch (...) {
+    } catch (const std::exception &failure) {
         // The settings may then not be saved.
+        qCDebug(LogShell) << "settings not saved:" << failure.what();
+    } catch (...) {
+        qCDebug(LogShell) << "settings not saved: unknown failure";
     }
     ClearMonitors(FMonitors);
     FSettings.reset();
@@ -317,10 +321,11 @@ void TfrmSkype_Main::LaunchUpdater()
     const QString updater = folder + QStringLiteral("/Updater");
     if (!QFile::exists(updater))
         return;
-    FServices.startProgram(updater,
-        {QStringLiteral("-pid"), QString::number(QCoreApplication::applicationPid()), QStringLiteral("-language"),
-            QStringLiteral("English")},
-        folder);
+    if (!FServices.startProgram(updater,
+            {QStringLiteral("-pid"), QString::number(QCoreApplication::applicationPid()), QStringLiteral("-language"),
+                QStringLiteral("English")},
+            folder))
+        qCDebug(LogShell) << "updater not started:" << updater;
 }
 
 void TfrmSkype_Main::ApplyTitleAndLogo()
@@ -427,12 +432,14 @@ bool TfrmSkype_Main::eventFilter(QObject *watched, QEvent *event)
 
 void TfrmSkype_Main::lblEmailClick()
 {
-    FServices.openDocument(QStringLiteral("mailto:") + lblEmail->text());
+    if (!FServices.openDocument(QStringLiteral("mailto:") + lblEmail->text()))
+        qCDebug(LogShell) << "no handler opened the mail address";
 }
 
 void TfrmSkype_Main::lblHomePageClick()
 {
-    FServices.openDocument(lblHomePage->text());
+    if (!FServices.openDocument(lblHomePage->text()))
+        qCDebug(LogShell) << "no handler opened the home page";
 }
 
 void TfrmSkype_Main::btnStartClick()
@@ -471,8 +478,9 @@ void TfrmSkype_Main::StartTranslation()
             ShowLinkState(QStringLiteral("PIDGIN_WAITING"));
             try {
                 client->StartClient(false, false);
-            } catch (const ChatClientError &) {
+            } catch (const ChatClientError &failure) {
                 // The user may start it by other means while we wait.
+                qCDebug(LogShell) << "Pidgin not started:" << failure.what();
                 ShowLinkState(QStringLiteral("PIDGIN_NOT_STARTED"));
             }
         }
@@ -544,7 +552,8 @@ QStringList TfrmSkype_Main::OpenChatNames()
         const std::shared_ptr<IChatCollection> chats = FSkype1->OpenChats();
         for (int i = 1; i <= chats->ItemCount(); ++i)
             names.append(ConversationNameOfTitle(chats->ItemAt(i)->ChatTitle()));
-    } catch (const std::exception &) {
+    } catch (const std::exception &failure) {
+        qCDebug(LogShell) << "open conversations not listed:" << failure.what();
         names.clear();
     }
     return names;
@@ -636,8 +645,11 @@ void TfrmSkype_Main::tmrMainTimer()
         FTracker.Tick(context, *table, FoundCaptions, FoundHandles);
         if (!FHeldMessages.empty())
             RetryHeldMessages();
-    } catch (...) {
+    } catch (const std::exception &failure) {
         // The next tick starts afresh.
+        qCDebug(LogShell) << "tracking tick cut short:" << failure.what();
+    } catch (...) {
+        qCDebug(LogShell) << "tracking tick cut short: unknown failure";
     }
 }
 
@@ -693,8 +705,9 @@ bool TfrmSkype_Main::DispatchMessage(IChatMessage &message, int status)
             context.groupsNamedByTitle = table && table->groupsNamedByTitle;
         }
         return DispatchMessageStatus(message, status, context);
-    } catch (const std::exception &) {
+    } catch (const std::exception &failure) {
         // The chat client failed: this message is not dispatched; the next event starts afresh.
+        qCDebug(LogShell) << "message not dispatched:" << failure.what();
         return true;
     }
 }

@@ -1,7 +1,8 @@
 #include "translate/ResponseParser.h"
 
+#include "translate/Log.h"
+
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -200,9 +201,9 @@ void AppendSegment(std::u16string_view segment, std::u16string &result)
 
 void Trace(const std::u16string &working)
 {
-    const QByteArray line
-        = QString(reinterpret_cast<const QChar *>(working.data()), static_cast<qsizetype>(working.size())).toUtf8();
-    std::fprintf(stderr, "TranslateText: %s\n", line.constData());
+    qCDebug(LogTranslate).noquote() << "reading the response:"
+                                    << QString(reinterpret_cast<const QChar *>(working.data()),
+                                           static_cast<qsizetype>(working.size()));
 }
 
 // Collects the arrays directly inside the first array of `frozen` and appends the kept part of

@@ -21,6 +21,6 @@
 // Fails for an empty body, a body that is not UTF-8, an escape whose four characters are not all
 // hexadecimal digits, and a body from which no segment is cut (a segment that is cut but keeps
 // nothing is an empty translation). Runs in time linear in the body's size.
-// With trace, the working text is written to stderr at each step of the segment walk (costly on
-// big bodies: meant for looking at a few exchanges by hand).
+// With trace, the working text is written to the parlavox.translate log at each step of the
+// segment walk (costly on big bodies: meant for looking at a few exchanges by hand).
 platform::Result<QString> ParseTranslationBody(const QByteArray &body, bool trace = false);

@@ -1,5 +1,6 @@
 #include "translate/TransEngine.h"
 
+#include "translate/Log.h"
 #include "translate/TranslateText.h"
 
 #include "platform/Text.h"
@@ -86,20 +87,26 @@ void TTranslateThread::RunJob(const TTranslateJob &job)
         tokenFetched = true;
     } catch (const platform::HandOverAborted &) {
         // The main thread is shutting down: nobody is left to receive the result.
+        qCDebug(LogTranslate) << name() << "job dropped: the main thread no longer serves the token hand-over";
         return;
-    } catch (...) {
+    } catch (const std::exception &failure) {
         // No token, no request: the job fails with its own text, like a failed request.
+        qCDebug(LogTranslate) << name() << "no token, the job fails:" << failure.what();
+    } catch (...) {
+        qCDebug(LogTranslate) << name() << "no token, the job fails: unknown failure";
     }
 
     if (tokenFetched)
-        success = TranslateText(
-            text, job.SourceCode.ToByteArray(), job.TargetCode.ToByteArray(), FToken, job.TimeOut, result);
+        success = TranslateText(text, job.SourceCode.ToByteArray(), job.TargetCode.ToByteArray(), FToken, job.TimeOut,
+            result, [this] { return Terminated(); });
     else
         result = text;
 
     // Stopped while the request ran: the receivers are going away, so the result is discarded.
-    if (Terminated())
+    if (Terminated()) {
+        qCDebug(LogTranslate) << name() << "stopped: the result of the job is discarded";
         return;
+    }
 
     TTranslateResult record;
     std::memset(&record, 0, sizeof record);
@@ -110,8 +117,11 @@ void TTranslateThread::RunJob(const TTranslateJob &job)
     if (job.OnDone) {
         try {
             job.OnDone(&record);
-        } catch (...) {
+        } catch (const std::exception &failure) {
             // A receiver's failure is its own; the worker goes on with the next job.
+            qCDebug(LogTranslate) << name() << "the receiver of a result failed:" << failure.what();
+        } catch (...) {
+            qCDebug(LogTranslate) << name() << "the receiver of a result failed: unknown failure";
         }
     }
 }
@@ -182,15 +192,17 @@ void StartTranslateThreads()
 
 void StopTranslateThreads()
 {
-    // Never released: releasing would mean waiting for a request in flight. A stopped worker's
-    // body ends after its current job; the object stays reachable here until the process ends.
-    static auto *stopped = new std::vector<TTranslateThread *>;
+    // Both are asked first, so that they wind down together; a request in flight is given up
+    // within moments of the stop, so the wait is short. Waiting serves the workers' hand-overs.
+    std::vector<std::unique_ptr<TTranslateThread>> stopping;
     for (TTranslateThread **thread : {&recvThread, &sendThread}) {
         if (*thread) {
             (*thread)->Terminate();
-            stopped->push_back(std::exchange(*thread, nullptr));
+            stopping.emplace_back(std::exchange(*thread, nullptr));
         }
     }
+    for (const std::unique_ptr<TTranslateThread> &thread : stopping)
+        thread->WaitFor();
 }
 
 TTranslateThread *RecvTranslateThread()

@@ -47,8 +47,8 @@ static_assert(std::is_trivially_copyable_v<TTranslateResult> && std::is_standard
 //
 // A failing token provider makes the job a failed translation of its own text. A failing done
 // callback is ignored. After Terminate() no further callback is made: jobs still queued are
-// dropped and the result of a request in flight is discarded. A job whose token hand-over is
-// aborted (the main thread is shutting down) is dropped as well.
+// dropped and a request in flight is given up within a few tens of milliseconds. A job whose
+// token hand-over is aborted (the main thread is shutting down) is dropped as well.
 class TTranslateThread : public platform::WorkerThread {
 public:
     explicit TTranslateThread(QString name);
@@ -96,8 +96,8 @@ void QueueSendTranslation(const QString &text, const QByteArray &sourceCode, con
 
 // Creates and starts the receive worker, then the send worker (main thread, at start-up).
 void StartTranslateThreads();
-// Asks both workers to stop and forgets them, without waiting for a request in flight; their
-// bodies end after their current jobs, or with the process. Main thread.
+// Asks both workers to stop, waits for their bodies to end (a request in flight is given up at
+// once) and releases them. Main thread.
 void StopTranslateThreads();
 // The running workers; null when they are not running.
 TTranslateThread *RecvTranslateThread();

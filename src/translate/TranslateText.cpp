@@ -1,5 +1,6 @@
 #include "translate/TranslateText.h"
 
+#include "translate/Log.h"
 #include "translate/ResponseParser.h"
 #include "translate/UrlEncoding.h"
 
@@ -11,7 +12,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -33,12 +33,6 @@ void ReadServiceHost()
     serviceHostRead = true;
 }
 
-bool TraceEnabled()
-{
-    static const bool enabled = qgetenv("PARLAVOX_TRACE_TRANSLATION") == "1";
-    return enabled;
-}
-
 void EnsureCurlReady()
 {
     static std::once_flag once;
@@ -51,8 +45,14 @@ struct CurlCleanup {
 struct SlistCleanup {
     void operator()(curl_slist *list) const { curl_slist_free_all(list); }
 };
+struct MultiCleanup {
+    void operator()(CURLM *multi) const { curl_multi_cleanup(multi); }
+};
 
 using Clock = std::chrono::steady_clock;
+
+// How long the transfer loop sleeps at most between two looks at the stop request.
+constexpr int StopPollMs = 25;
 
 // One exchange: the body read so far, and the moment by which the whole answer must be in.
 struct Exchange {
@@ -62,6 +62,16 @@ struct Exchange {
     // Set once the connection is made; until then curl's own connect limit applies.
     std::optional<Clock::time_point> deadline;
     bool overDeadline = false;
+    const std::function<bool()> *stopRequested = nullptr;
+    bool stopped = false;
+
+    // True once the caller wants the exchange given up.
+    bool Stopped()
+    {
+        if (!stopped && stopRequested && *stopRequested && (*stopRequested)())
+            stopped = true;
+        return stopped;
+    }
 
     // True when the answer is still due; else marks the exchange as too slow.
     bool InTime()
@@ -79,10 +89,46 @@ int ConnectionMade(void *userData, char *, char *, int, int)
     return CURL_PREREQFUNC_OK;
 }
 
-// Called by curl while the exchange runs, about once a second even when nothing arrives.
+// Called by curl on every turn of the transfer loop, so also when nothing arrives.
 int Progress(void *userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
-    return static_cast<Exchange *>(userData)->InTime() ? 0 : 1; // non-zero aborts the transfer
+    auto *exchange = static_cast<Exchange *>(userData);
+    return exchange->Stopped() || !exchange->InTime() ? 1 : 0; // non-zero aborts the transfer
+}
+
+// Runs the transfer of `easy` to its end, waking at least every StopPollMs so that a stop
+// request is seen at once even while the server is silent (curl's own wait would last up to a
+// second). The progress callback then aborts the transfer.
+CURLcode Perform(CURL *easy, Exchange &exchange)
+{
+    std::unique_ptr<CURLM, MultiCleanup> multi(curl_multi_init());
+    if (!multi)
+        return CURLE_OUT_OF_MEMORY;
+    if (curl_multi_add_handle(multi.get(), easy) != CURLM_OK)
+        return CURLE_FAILED_INIT;
+    CURLcode code = CURLE_OK;
+    for (int running = 1;;) {
+        CURLMcode state = curl_multi_perform(multi.get(), &running);
+        if (state == CURLM_OK && running > 0 && !exchange.Stopped())
+            state = curl_multi_poll(multi.get(), nullptr, 0, StopPollMs, nullptr);
+        if (state != CURLM_OK) {
+            code = CURLE_FAILED_INIT;
+            break;
+        }
+        if (running == 0) {
+            int left = 0;
+            const CURLMsg *message = curl_multi_info_read(multi.get(), &left);
+            code = message && message->msg == CURLMSG_DONE ? message->data.result : CURLE_FAILED_INIT;
+            break;
+        }
+        if (exchange.Stopped()) {
+            // Seen before curl called back (or in a phase where it does not): give up here.
+            code = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+    }
+    curl_multi_remove_handle(multi.get(), easy);
+    return code;
 }
 
 size_t WriteBody(char *data, size_t size, size_t count, void *userData)
@@ -100,7 +146,8 @@ size_t WriteBody(char *data, size_t size, size_t count, void *userData)
 }
 
 // One GET of `url` on a fresh handle and connection; the whole body, or why there is none.
-platform::Result<QByteArray> FetchBody(const QByteArray &url, const QByteArray &host, std::int32_t timeOut)
+platform::Result<QByteArray> FetchBody(
+    const QByteArray &url, const QByteArray &host, std::int32_t timeOut, const std::function<bool()> &stopRequested)
 {
     EnsureCurlReady();
     std::unique_ptr<CURL, CurlCleanup> curl(curl_easy_init());
@@ -126,6 +173,7 @@ platform::Result<QByteArray> FetchBody(const QByteArray &url, const QByteArray &
     // server would hold the worker, and every later job of its direction, for ever.
     Exchange exchange;
     exchange.timeOut = std::chrono::seconds(std::max<std::int32_t>(timeOut, 1));
+    exchange.stopRequested = &stopRequested;
     CURL *h = curl.get();
     curl_easy_setopt(h, CURLOPT_URL, url.constData());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
@@ -154,7 +202,9 @@ platform::Result<QByteArray> FetchBody(const QByteArray &url, const QByteArray &
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, &exchange);
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
 
-    const CURLcode code = curl_easy_perform(h);
+    const CURLcode code = Perform(h, exchange);
+    if (exchange.stopped)
+        return platform::Error{QStringLiteral("stopped")};
     if (exchange.tooLarge || code == CURLE_FILESIZE_EXCEEDED)
         return platform::Error{QStringLiteral("response larger than 16 MiB")};
     if (exchange.overDeadline)
@@ -186,14 +236,15 @@ QByteArray ServiceHost()
 }
 
 bool TranslateText(const QString &text, const QByteArray &sourceCode, const QByteArray &targetCode,
-    const QByteArray &token, std::int32_t timeOut, QString &result)
+    const QByteArray &token, std::int32_t timeOut, QString &result, const std::function<bool()> &stopRequested)
 {
     QString failure;
     try {
         const QByteArray host = ServiceHost();
-        const auto body = FetchBody(BuildTranslateUrl(host, sourceCode, targetCode, token, text), host, timeOut);
+        const auto body
+            = FetchBody(BuildTranslateUrl(host, sourceCode, targetCode, token, text), host, timeOut, stopRequested);
         if (body) {
-            const auto translation = ParseTranslationBody(body.value(), TraceEnabled());
+            const auto translation = ParseTranslationBody(body.value(), LogTranslate().isDebugEnabled());
             if (translation) {
                 result.append(translation.value());
                 return true;
@@ -207,8 +258,7 @@ bool TranslateText(const QString &text, const QByteArray &sourceCode, const QByt
     } catch (...) {
         failure = QStringLiteral("unknown failure");
     }
-    if (TraceEnabled())
-        std::fprintf(stderr, "TranslateText: failed: %s\n", failure.toUtf8().constData());
+    qCDebug(LogTranslate) << "translation failed, the text stands as it is:" << failure;
     result.append(text);
     return false;
 }

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 // The service host ("name" or "name:port"): PARLAVOX_SERVICE_HOST when set, else the built-in
 // default. Read once by InitServiceHost at start-up, before any worker runs; tests may call it
@@ -18,5 +19,8 @@ QByteArray ServiceHost();
 // arrived for that long, and also when the whole answer is not in within that time of the
 // connection being made.
 // A body from which no translation can be cut is a failure too.
+// `stopRequested`, when given, is asked again and again while the request runs (at least every
+// few tens of milliseconds, also while the server is silent); once it says true the request is
+// given up and fails like any other.
 bool TranslateText(const QString &text, const QByteArray &sourceCode, const QByteArray &targetCode,
-    const QByteArray &token, std::int32_t timeOut, QString &result);
+    const QByteArray &token, std::int32_t timeOut, QString &result, const std::function<bool()> &stopRequested = {});

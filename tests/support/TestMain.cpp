@@ -1,3 +1,4 @@
+#include "platform/Log.h"
 #include "platform/WorkerThread.h"
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+    platform::EnableLogFromEnvironment();
     // Tests that need a real X server say so in their environment; the rest run offscreen.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

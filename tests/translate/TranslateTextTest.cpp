@@ -1,8 +1,10 @@
 #include "translate/TranslateText.h"
 
+#include "platform/Log.h"
 #include "support/LocalHttpServer.h"
 
 #include <QByteArray>
+#include <QLoggingCategory>
 #include <QString>
 
 #include <gtest/gtest.h>
@@ -10,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <limits>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -174,6 +177,70 @@ TEST_F(TranslateTextTest, ARefusedConnectionFails)
     const auto outcome = translate(QStringLiteral("Hello"));
     EXPECT_FALSE(outcome.ok);
     EXPECT_EQ(outcome.result, QStringLiteral("Hello"));
+}
+
+// Messages of the parlavox.* categories, caught while the object lives.
+class CaughtLog {
+public:
+    CaughtLog() { m_previous = qInstallMessageHandler(&CaughtLog::Catch); }
+    ~CaughtLog() { qInstallMessageHandler(m_previous); }
+
+    static std::vector<std::pair<std::string, std::string>> Lines()
+    {
+        std::lock_guard lock(mutex);
+        return lines;
+    }
+
+private:
+    static void Catch(QtMsgType, const QMessageLogContext &context, const QString &message)
+    {
+        if (context.category && QByteArrayView(context.category).startsWith("parlavox.")) {
+            std::lock_guard lock(mutex);
+            lines.emplace_back(context.category, message.toStdString());
+        }
+    }
+
+    static inline std::mutex mutex;
+    static inline std::vector<std::pair<std::string, std::string>> lines;
+    QtMessageHandler m_previous;
+};
+
+// A failed request is dropped on purpose (the text stands as it is) and leaves a line in the
+// translate log, which is off unless PARLAVOX_LOG switches it on.
+TEST_F(TranslateTextTest, TheLogSwitchMakesADroppedFailureWriteALine)
+{
+    std::string refusedHost;
+    {
+        LocalHttpServer closed;
+        refusedHost = closed.hostAndPort();
+    }
+    qputenv("PARLAVOX_SERVICE_HOST", QByteArray::fromStdString(refusedHost));
+    InitServiceHost();
+    const auto failureLines = [] {
+        std::size_t count = 0;
+        for (const auto &[category, text] : CaughtLog::Lines())
+            count += category == "parlavox.translate" && text.find("translation failed") != std::string::npos;
+        return count;
+    };
+    CaughtLog caught;
+    const bool switchedOnOutside
+        = !qEnvironmentVariableIsEmpty("PARLAVOX_LOG") || !qEnvironmentVariableIsEmpty("QT_LOGGING_RULES");
+    if (!switchedOnOutside) {
+        EXPECT_FALSE(translate(QStringLiteral("Hello")).ok);
+        EXPECT_EQ(failureLines(), 0u);
+    }
+
+    const QByteArray before = qgetenv("PARLAVOX_LOG");
+    qputenv("PARLAVOX_LOG", "1");
+    platform::EnableLogFromEnvironment();
+    EXPECT_FALSE(translate(QStringLiteral("Hello")).ok);
+    EXPECT_EQ(failureLines(), 1u);
+    if (!switchedOnOutside)
+        QLoggingCategory::setFilterRules(QString());
+    if (before.isNull())
+        qunsetenv("PARLAVOX_LOG");
+    else
+        qputenv("PARLAVOX_LOG", before);
 }
 
 TEST_F(TranslateTextTest, AServerSlowerThanTheTimeOutFails)

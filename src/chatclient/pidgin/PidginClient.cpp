@@ -1,5 +1,6 @@
 #include "chatclient/pidgin/PidginClient.h"
 
+#include "chatclient/Log.h"
 #include "chatclient/pidgin/PidginContacts.h"
 #include "chatclient/pidgin/PidginMarkup.h"
 #include "chatclient/pidgin/PidginWindows.h"
@@ -541,8 +542,9 @@ void PidginClient::DetachFromClient()
     if (tabs && m_link->Linked()) {
         try {
             m_link->Call(QStringLiteral("PurplePrefsSetBool"), {QStringLiteral("/pidgin/conversations/tabs"), 1});
-        } catch (const ChatClientError &) {
+        } catch (const ChatClientError &failure) {
             // Pidgin went away meanwhile: it keeps what it had.
+            qCDebug(LogPidgin) << "tabs not given back:" << failure.what();
         }
     }
 }
@@ -696,7 +698,8 @@ void PidginClient::deliverPending()
             try {
                 front.conversation = m_link->CallInt(
                     QStringLiteral("PurpleFindConversationWithAccount"), {front.type, front.sender, front.account});
-            } catch (const ChatClientError &) {
+            } catch (const ChatClientError &failure) {
+                qCDebug(LogPidgin) << "received messages dropped, Pidgin went away:" << failure.what();
                 m_pending.clear(); // Pidgin went away
                 return;
             }
@@ -746,7 +749,8 @@ void PidginClient::relink()
         return; // gone again; the next owner change starts over
     try {
         link(owner.value());
-    } catch (const ChatClientError &) {
+    } catch (const ChatClientError &failure) {
+        qCDebug(LogPidgin) << "relink failed, tried again later:" << failure.what();
         m_relink->start(RelinkAgainMs); // not answering yet
         return;
     }

@@ -1,5 +1,7 @@
 #include "chatclient/pidgin/PidginContacts.h"
 
+#include "chatclient/Log.h"
+
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -84,6 +86,8 @@ void PidginContacts::Ask(
             --m_waiting;
             const QDBusMessage reply = finished->reply();
             const bool answered = reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty();
+            if (!answered)
+                qCDebug(LogPidgin) << "contact call unanswered:" << reply.errorName() << reply.errorMessage();
             done(answered ? reply.arguments().first() : QVariant());
         });
 }

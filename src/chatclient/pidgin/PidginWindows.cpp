@@ -1,5 +1,6 @@
 #include "chatclient/pidgin/PidginWindows.h"
 
+#include "chatclient/Log.h"
 #include "platform/Accessibility.h"
 
 #include <QCoreApplication>
@@ -241,8 +242,10 @@ qint64 PidginProcessId(const QDBusConnection &session)
         QStringLiteral("GetConnectionUnixProcessID"));
     call.setArguments({QStringLiteral("im.pidgin.purple.PurpleService")});
     const QDBusMessage reply = session.call(call, QDBus::Block, int(kCallTimeout.count()));
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+        qCDebug(LogPidgin) << "no process id of Pidgin:" << reply.errorName() << reply.errorMessage();
         return 0;
+    }
     return reply.arguments().front().toLongLong();
 }
 

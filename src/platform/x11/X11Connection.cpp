@@ -1,5 +1,7 @@
 #include "platform/x11/X11Connection.h"
 
+#include "platform/Log.h"
+
 #include <QByteArray>
 
 #include <cstring>
@@ -122,6 +124,18 @@ void X11Connection::RaiseWindow(xcb_window_t window) const
 {
     const uint32_t above = XCB_STACK_MODE_ABOVE;
     Discard(xcb_configure_window_checked(connection, window, XCB_CONFIG_WINDOW_STACK_MODE, &above));
+}
+
+void X11Connection::Discard(xcb_void_cookie_t cookie) const
+{
+    // Only with the platform log on is the request waited for, to write its error there.
+    if (!LogPlatform().isDebugEnabled()) {
+        xcb_discard_reply(connection, cookie.sequence);
+        return;
+    }
+    if (const Reply<xcb_generic_error_t> error{xcb_request_check(connection, cookie)})
+        qCDebug(LogPlatform) << "X11 request" << error->major_code << "failed with error" << error->error_code
+                             << "on resource" << error->resource_id;
 }
 
 void X11Connection::FocusWindow(xcb_window_t window) const

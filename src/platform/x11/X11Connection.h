@@ -67,8 +67,9 @@ struct X11Connection {
     {
         return TakeReply(collect, connection, cookie);
     }
-    // An error of a request without a reply is dropped, not handed to Qt's event queue.
-    void Discard(xcb_void_cookie_t cookie) const { xcb_discard_reply(connection, cookie.sequence); }
+    // An error of a request without a reply is dropped, not handed to Qt's event queue; with the
+    // platform log on, it is written there.
+    void Discard(xcb_void_cookie_t cookie) const;
 
     xcb_get_property_cookie_t ClassRequest(xcb_window_t window) const;
     xcb_get_property_cookie_t NetNameRequest(xcb_window_t window) const;

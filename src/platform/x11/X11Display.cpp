@@ -1,5 +1,7 @@
 #include "platform/x11/X11Display.h"
 
+#include "platform/Log.h"
+
 #include <QGuiApplication>
 
 #include <X11/Xlib.h>
@@ -12,10 +14,12 @@ namespace {
 
 std::atomic<int> g_errorCount{0};
 
-int RecordError(Display *, XErrorEvent *)
+int RecordError(Display *, XErrorEvent *error)
 {
     // Windows vanish between calls: an error is expected, never a reason to end the program.
     g_errorCount.fetch_add(1);
+    qCDebug(LogPlatform) << "X11 request" << error->request_code << "failed with error" << error->error_code
+                         << "on resource" << error->resourceid;
     return 0;
 }
 

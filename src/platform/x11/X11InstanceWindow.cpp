@@ -1,5 +1,6 @@
 #include "platform/x11/X11InstanceWindow.h"
 
+#include "platform/Log.h"
 #include "platform/x11/X11Display.h"
 
 #include <QAbstractNativeEventFilter>
@@ -105,7 +106,9 @@ void RequestRestore(std::uint32_t windowId)
     event.xclient.message_type = XInternAtom(display, kRestoreAtom, False);
     event.xclient.format = 32;
     XSendEvent(display, windowId, False, NoEventMask, &event);
-    trap.Failed(); // waits until the server has taken the request
+    // Waits until the server has taken the request; a window gone meanwhile has nobody to restore.
+    if (trap.Failed())
+        qCDebug(LogPlatform) << "restore request to window" << windowId << "failed";
 }
 
 } // namespace platform::x11

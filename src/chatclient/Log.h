@@ -1,0 +1,7 @@
+#pragma once
+
+#include "platform/Log.h"
+
+// The chat-client side in general, and the Pidgin backend.
+PARLAVOX_LOG_CATEGORY(LogChatClient, "parlavox.chatclient")
+PARLAVOX_LOG_CATEGORY(LogPidgin, "parlavox.pidgin")
