@@ -476,7 +476,7 @@ TEST_F(TransEngineTest, AStopGivesUpARequestInFlightAndEndsTheWorkers)
     StartTranslateThreads();
     QueueRecvTranslation(QStringLiteral("held"), "en", "de", MethodTokenProvider<&PageTokens::GetRequestToken>(&tokens),
         MethodDoneEvent<&ResultLog::Done>(&log), 15);
-    ASSERT_TRUE(RunMainLoopUntil([&] { return server.requestCount() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return server.requestCount() == 1; }, Patience));
     std::vector<std::string> names = ThreadNames();
     ASSERT_EQ(std::count(names.begin(), names.end(), "translate-recv"), 1);
 
