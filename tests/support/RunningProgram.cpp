@@ -47,11 +47,15 @@ QString ProgramFolder::HistoryText(const QString &handle) const
 }
 
 RunningProgram::RunningProgram(const ProgramFolder &folder, const TranslationServer &server)
+    : RunningProgram(folder, QString::fromStdString(server.http.hostAndPort()))
+{ }
+
+RunningProgram::RunningProgram(const ProgramFolder &folder, const QString &serviceHost)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     environment.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
-    environment.insert(QStringLiteral("PARLAVOX_SERVICE_HOST"), QString::fromStdString(server.http.hostAndPort()));
+    environment.insert(QStringLiteral("PARLAVOX_SERVICE_HOST"), serviceHost);
     m_process.setProcessEnvironment(environment);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.setStandardOutputFile(QProcess::nullDevice());

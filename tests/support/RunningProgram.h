@@ -31,11 +31,12 @@ private:
 };
 
 // Parlavox started from a program folder on the current display and session bus, its windows
-// open to the accessibility bus, its translations asked of `server`; stopped by process id at the
-// end.
+// open to the accessibility bus, its translations asked of `server` (or of the service at
+// `serviceHost`, "address:port"); stopped by process id at the end.
 class RunningProgram {
 public:
     RunningProgram(const ProgramFolder &folder, const TranslationServer &server);
+    RunningProgram(const ProgramFolder &folder, const QString &serviceHost);
     ~RunningProgram();
     RunningProgram(const RunningProgram &) = delete;
     RunningProgram &operator=(const RunningProgram &) = delete;
