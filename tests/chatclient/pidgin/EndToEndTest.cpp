@@ -785,11 +785,10 @@ protected:
 TEST_F(PidginOwnServiceEndToEndTest, PartnerAndUserTalkInSpanishAndEnglishThroughOurOwnService)
 {
     // The partner writes in Spanish; the translator window shows it in English.
-    std::unique_ptr<XmppPartner> anna;
-    unsigned long host = 0, monitor = 0;
-    anna = desktop->StartPartner(QStringLiteral("anna"));
+    std::unique_ptr<XmppPartner> anna = desktop->StartPartner(QStringLiteral("anna"));
     ASSERT_TRUE(anna);
     anna->SendMessage(me, QStringLiteral("Hola mundo."));
+    unsigned long host = 0, monitor = 0;
     QRect area;
     ASSERT_NO_FATAL_FAILURE(WaitDocked(QStringLiteral("Anna Lee"), host, monitor, area));
     const QString pane = WaitForPane(QStringLiteral("Hola mundo.\n{ Hello World. }"));
