@@ -1,0 +1,186 @@
+#include "audio/Audio.h"
+
+#include "audio/Log.h"
+
+#include <SDL.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+// Every stream is converted to the device's format when it is created and mixed into the one
+// output device, which stays open: some drivers (the silent one among them) open only one device.
+struct Stream {
+    std::vector<float> samples; // interleaved, in the device's format
+    size_t position = 0;
+    bool playing = false;
+};
+
+// Guards the streams; the device's callback takes it for each buffer it fills.
+std::mutex streamsMutex;
+std::map<HSTREAM, Stream> streams;
+HSTREAM nextHandle = 1;
+
+// Set once by BASS_Init, read afterwards.
+std::mutex initMutex;
+bool initialised = false;
+SDL_AudioDeviceID device = 0;
+SDL_AudioSpec deviceSpec{};
+
+void Mix(void *, Uint8 *buffer, int length)
+{
+    auto *out = reinterpret_cast<float *>(buffer);
+    const size_t count = static_cast<size_t>(length) / sizeof(float);
+    std::fill(out, out + count, 0.0f);
+    std::lock_guard lock(streamsMutex);
+    for (auto &[handle, stream] : streams) {
+        if (!stream.playing)
+            continue;
+        const size_t take = std::min(count, stream.samples.size() - stream.position);
+        for (size_t i = 0; i < take; ++i)
+            out[i] += stream.samples[stream.position + i];
+        stream.position += take;
+        if (stream.position >= stream.samples.size())
+            stream.playing = false;
+    }
+}
+
+SDL_AudioDeviceID OpenDevice()
+{
+    SDL_AudioSpec wanted{};
+    wanted.freq = 44100;
+    wanted.format = AUDIO_F32SYS;
+    wanted.channels = 2;
+    wanted.samples = 1024;
+    wanted.callback = Mix;
+    // No changes allowed: SDL converts what the callback gives to whatever the device takes.
+    return SDL_OpenAudioDevice(nullptr, 0, &wanted, &deviceSpec, 0);
+}
+
+// Opens the default device of the system's audio driver; when none opens, SDL's dummy driver,
+// which plays nothing but takes the sound at its real pace.
+void InitAudio()
+{
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
+        device = OpenDevice();
+        if (device == 0) {
+            qCDebug(LogAudio) << "no audio device opens:" << SDL_GetError() << "- playing silently";
+            SDL_AudioQuit();
+        }
+    } else {
+        qCDebug(LogAudio) << "the audio driver does not start:" << SDL_GetError() << "- playing silently";
+    }
+    if (device == 0 && SDL_AudioInit("dummy") == 0)
+        device = OpenDevice();
+    if (device == 0) {
+        qCDebug(LogAudio) << "the silent audio driver does not open either:" << SDL_GetError();
+        return;
+    }
+    SDL_PauseAudioDevice(device, 0);
+}
+
+SDL_AudioDeviceID Device()
+{
+    std::lock_guard lock(initMutex);
+    return device;
+}
+
+// The whole file in the device's format; false when it cannot be decoded.
+bool Decode(const char *path, std::vector<float> &converted)
+{
+    SF_INFO info{};
+    SNDFILE *file = sf_open(path, SFM_READ, &info);
+    if (!file)
+        return false;
+    std::vector<float> samples;
+    const bool readable = info.channels > 0 && info.channels <= 8 && info.samplerate > 0;
+    if (readable) {
+        // The frame count is a guess for some formats: read until the file ends.
+        std::vector<float> chunk(static_cast<size_t>(4096 * info.channels));
+        for (;;) {
+            const sf_count_t frames = sf_readf_float(file, chunk.data(), 4096);
+            if (frames <= 0)
+                break;
+            samples.insert(samples.end(), chunk.begin(), chunk.begin() + frames * info.channels);
+        }
+    }
+    sf_close(file);
+    if (!readable)
+        return false;
+    SDL_AudioStream *stream = SDL_NewAudioStream(AUDIO_F32SYS, static_cast<Uint8>(info.channels), info.samplerate,
+        AUDIO_F32SYS, deviceSpec.channels, deviceSpec.freq);
+    if (!stream)
+        return false;
+    bool done = samples.empty()
+        || SDL_AudioStreamPut(stream, samples.data(), static_cast<int>(samples.size() * sizeof(float))) == 0;
+    done = done && SDL_AudioStreamFlush(stream) == 0;
+    if (done) {
+        converted.resize(static_cast<size_t>(SDL_AudioStreamAvailable(stream)) / sizeof(float));
+        const int got
+            = SDL_AudioStreamGet(stream, converted.data(), static_cast<int>(converted.size() * sizeof(float)));
+        converted.resize(got > 0 ? static_cast<size_t>(got) / sizeof(float) : 0);
+    }
+    SDL_FreeAudioStream(stream);
+    return done;
+}
+
+} // namespace
+
+bool BASS_Init(int, std::uint32_t, std::uint32_t, void *, const void *)
+{
+    std::lock_guard lock(initMutex);
+    if (!initialised) {
+        initialised = true;
+        InitAudio();
+    }
+    return device != 0;
+}
+
+HSTREAM BASS_StreamCreateFile(bool mem, const void *file, std::uint64_t offset, std::uint64_t length, std::uint32_t)
+{
+    if (mem || !file || offset != 0 || length != 0 || Device() == 0)
+        return 0;
+    Stream stream;
+    if (!Decode(static_cast<const char *>(file), stream.samples)) {
+        qCDebug(LogAudio) << "cannot decode" << static_cast<const char *>(file);
+        return 0;
+    }
+    std::lock_guard lock(streamsMutex);
+    const HSTREAM handle = nextHandle++;
+    if (nextHandle == 0)
+        nextHandle = 1;
+    streams.emplace(handle, std::move(stream));
+    return handle;
+}
+
+bool BASS_ChannelPlay(HSTREAM handle, bool)
+{
+    std::lock_guard lock(streamsMutex);
+    const auto found = streams.find(handle);
+    if (found == streams.end())
+        return false;
+    Stream &stream = found->second;
+    if (!stream.playing) {
+        stream.position = 0;
+        stream.playing = !stream.samples.empty();
+    }
+    return true;
+}
+
+std::uint32_t BASS_ChannelIsActive(HSTREAM handle)
+{
+    std::lock_guard lock(streamsMutex);
+    const auto found = streams.find(handle);
+    return found != streams.end() && found->second.playing ? 1 : 0;
+}
+
+bool BASS_StreamFree(HSTREAM handle)
+{
+    std::lock_guard lock(streamsMutex);
+    return streams.erase(handle) > 0;
+}
