@@ -1,0 +1,5 @@
+#pragma once
+
+#include "platform/Log.h"
+
+PARLAVOX_LOG_CATEGORY(LogSpeech, "parlavox.speech")
