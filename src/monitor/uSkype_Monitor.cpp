@@ -15,6 +15,7 @@
 #include "platform/MessageBox.h"
 #include "platform/Text.h"
 #include "platform/WorkerThread.h"
+#include "speech/uSpeakThread.h"
 #include "translate/TransEngine.h"
 
 #include <QAction>
@@ -138,6 +139,27 @@ bool IsEnter(const QEvent *event)
 
 } // namespace
 
+namespace {
+
+// The window's own speech queue: one utterance at a time, with the host's request tokens. When the
+// window goes, the queue drops what is pending and ends its thread; an utterance already playing
+// finishes.
+class WindowSpeakQueue : public ISpeakQueue {
+public:
+    explicit WindowSpeakQueue(IMonitorHost *host)
+    {
+        FList.SetMaxRunning(1);
+        FList.OnToken = MethodTokenProvider<&IMonitorHost::GetRequestToken>(host);
+        FList.SetHeld(false);
+    }
+    void QueueSpeech(const QByteArray &utterance) override { FList.QueueSpeech(utterance); }
+
+private:
+    TSpeakThreadList FList;
+};
+
+} // namespace
+
 TfrmSkype_Monitor::TfrmSkype_Monitor(IMonitorHost *host)
     : QWidget(nullptr)
     , FHost(host)
@@ -147,6 +169,7 @@ TfrmSkype_Monitor::TfrmSkype_Monitor(IMonitorHost *host)
     InitMonitorResources();
     CreateComponents();
     FormCreate();
+    FSpeakList = std::make_unique<WindowSpeakQueue>(FHost);
 }
 
 TfrmSkype_Monitor::~TfrmSkype_Monitor()

@@ -102,7 +102,8 @@ public:
     // Appends an entry to the partner's history file of today; a failure goes to the run log.
     void AppendHistory(const QString &handle, const QString &text, const QDate &day);
 
-    // Replaces the speech queue; without one nothing is read aloud.
+    // Replaces the speech queue the window created for itself (one utterance at a time, with the
+    // host's tokens); without one nothing is read aloud.
     void SetSpeakList(std::unique_ptr<ISpeakQueue> speakList) { FSpeakList = std::move(speakList); }
 
     // The latest results of the incoming and outgoing flows.

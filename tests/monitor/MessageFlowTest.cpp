@@ -327,6 +327,38 @@ TEST_F(MessageFlowTest, TranslatedTextIsSentComposedByMethodSpokenStoredAndEchoe
     EXPECT_EQ(History(), QStringList({whole.join(u'\r')}));
 }
 
+TEST_F(MessageFlowTest, AWindowReadsTranslationsAloudThroughTheQueueItCreatedItself)
+{
+    qputenv("SDL_AUDIODRIVER", "dummy");
+    auto own = std::make_unique<TfrmSkype_Monitor>(&host);
+    own->SetCaption(QStringLiteral("Anna Lee"));
+    QComboBox send;
+    send.addItem(QStringLiteral("German"));
+    own->mniSendChineseClick(&send);
+    QComboBox recv;
+    recv.addItem(QStringLiteral("English"));
+    own->mniRecvChineseClick(&recv);
+    const auto speechRequests = [&] {
+        QStringList targets;
+        for (const LocalHttpServer::Request &request : server.http.requests()) {
+            if (request.target.starts_with("/translate_tts?"))
+                targets.append(QString::fromStdString(request.target));
+        }
+        return targets;
+    };
+
+    Receive(QStringLiteral("quiet"), own.get());
+    ASSERT_TRUE(WaitForParagraphs(3, own.get()));
+    EXPECT_TRUE(HoldsFor([&] { return speechRequests().isEmpty(); }, std::chrono::milliseconds(200)))
+        << "nothing is read aloud while the box is off";
+
+    host.autoRead = true;
+    Receive(QStringLiteral("hello"), own.get());
+    ASSERT_TRUE(WaitUntil([&] { return speechRequests().size() == 1; }));
+    EXPECT_TRUE(speechRequests()[0].startsWith(
+        QStringLiteral("/translate_tts?ie=UTF-8&q=T%3ahello&tl=de&total=1&idx=0&textlen=7&tk=1.1&client=t")));
+}
+
 TEST_F(MessageFlowTest, AFailedTranslationSendsTheOriginalWithTheFailureTextToThePartner)
 {
     host.autoRead = true;
