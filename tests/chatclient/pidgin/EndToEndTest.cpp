@@ -805,3 +805,38 @@ TEST_F(PidginOwnServiceEndToEndTest, PartnerAndUserTalkInSpanishAndEnglishThroug
     // Every translation came from the service, none from the test's stand-in.
     EXPECT_TRUE(server.texts().isEmpty()) << qPrintable(server.texts().join(u'|'));
 }
+
+TEST_F(PidginOwnServiceEndToEndTest, WithReadingAloudOnTranslationsAreSpokenFromTheServiceAndTheProgramWorksOn)
+{
+    // The main window's box, ticked as a screen reader does; no sound device here, so it plays
+    // silently.
+    AccessibleRef autoRead;
+    for (const platform::AccessibleNode &node : reader->Objects(parlavox->Pid())) {
+        if (a11y->Name(node.ref) == QStringLiteral("Read translations aloud"))
+            autoRead = node.ref;
+    }
+    ASSERT_FALSE(autoRead.isNull());
+    ASSERT_TRUE(reader->Press(autoRead));
+
+    std::unique_ptr<XmppPartner> anna = desktop->StartPartner(QStringLiteral("anna"));
+    ASSERT_TRUE(anna);
+    anna->SendMessage(me, QStringLiteral("Hola mundo."));
+    unsigned long host = 0, monitor = 0;
+    QRect area;
+    ASSERT_NO_FATAL_FAILURE(WaitDocked(QStringLiteral("Anna Lee"), host, monitor, area));
+    WaitForPane(QStringLiteral("Hola mundo.\n{ Hello World. }"));
+
+    // The spoken translation is fetched from the service into a file beside the program, played
+    // to its end and removed.
+    const auto audioFiles
+        = [&] { return QDir(folder.File(QStringLiteral("."))).entryList({QStringLiteral("Speak*.mpg")}, QDir::Files); };
+    ASSERT_TRUE(WaitUntil([&] { return !audioFiles().isEmpty(); }, 20)) << "nothing was fetched to be spoken";
+    EXPECT_TRUE(WaitUntil([&] { return audioFiles().isEmpty(); }, 20)) << qPrintable(audioFiles().join(u' '));
+
+    // And the program goes on translating.
+    ASSERT_NO_FATAL_FAILURE(TypeInto(monitor, QStringLiteral("we have a big house.")));
+    XmppPartner::Received received;
+    ASSERT_TRUE(anna->WaitForMessage(received, 15000)) << qPrintable(anna->Error());
+    EXPECT_EQ(received.body, QStringLiteral("we have a big house.\t\n{ Tenemos una casa grande. }"));
+    EXPECT_TRUE(parlavox->Running());
+}
