@@ -69,14 +69,14 @@ QString NewAudioFileName(const QString &folder)
 bool CreateAudioFile(QFile &file)
 {
     file.setFileName(NewAudioFileName(platform::ExecutableFolder()));
-    if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return true;
     QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (runtime.isEmpty())
         runtime = QDir::tempPath();
     qCDebug(LogSpeech) << file.fileName() << "cannot be written:" << file.errorString() << "- trying" << runtime;
     file.setFileName(NewAudioFileName(runtime));
-    return file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "translate/TranslateText.h"
 
+#include "platform/AppPaths.h"
 #include "platform/CodePage.h"
 
 #include "service/process/ServiceProcess.h"
@@ -274,6 +275,23 @@ TEST_F(SpeakTest, ASoundPlaysToItsEndFromAFileOfItsOwnThatIsRemovedAfterwards)
     EXPECT_TRUE(AudioFiles(folder.path()).isEmpty()) << "the file is removed after playback";
 }
 
+TEST_F(SpeakTest, WhenTheProgramFolderCannotBeWrittenTheSoundGoesToTheRuntimeFolder)
+{
+    QTemporaryDir runtime;
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    platform::SetExecutableFolder(folder.file(QStringLiteral("missing/folder")));
+    server.setReply(Sound(0.1));
+
+    const auto worker = Speak("text:en");
+    platform::SetExecutableFolder(folder.path());
+    qputenv("XDG_RUNTIME_DIR", savedRuntime);
+    EXPECT_TRUE(worker->FSuccess);
+    EXPECT_TRUE(worker->FFileName.startsWith(QFile::encodeName(runtime.path() + "/Speak")))
+        << worker->FFileName.constData();
+    EXPECT_TRUE(AudioFiles(runtime.path()).isEmpty());
+}
+
 TEST_F(SpeakTest, ABodyThatCannotBeDecodedStillCountsAsSpoken)
 {
     server.setReply({200, "<html>no sound here</html>", "text/html"});
@@ -455,9 +473,11 @@ TEST_F(SpeakQueueTest, QueuesOfTwoWindowsSpeakAtOnceFromTheirOwnFiles)
 
 TEST_F(SpeakQueueTest, ADestroyedQueueEndsItsThreadAndLetsTheCurrentUtteranceFinish)
 {
-    server.setHandler(arrivals.Handler(0.8));
-    // The audio output's own thread lives as long as the process.
+    // One utterance first, so that the threads that stay (the server's, the audio output's) are
+    // there before counting.
+    Speak("warm:en");
     BASS_Init(-1, 44100, 0, nullptr, nullptr);
+    server.setHandler(arrivals.Handler(0.8));
     const int threadsBefore = ThreadCount();
     auto queue = MakeQueue();
     queue->SetHeld(false);
