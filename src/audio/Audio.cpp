@@ -152,6 +152,9 @@ bool BASS_Init(int, std::uint32_t, std::uint32_t, void *, const void *)
     if (!initialised) {
         initialised = true;
         InitAudio();
+        // SDL keeps per-thread data (its error text) that it frees only for threads it started
+        // itself; the first utterance's worker would take it to its end and leak it.
+        SDL_TLSCleanup();
     }
     return device != 0;
 }
