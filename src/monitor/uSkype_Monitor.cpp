@@ -692,7 +692,7 @@ void TfrmSkype_Monitor::QueueSpeech(const QByteArray &utterance)
 
 void TfrmSkype_Monitor::AppendHistory(const QString &handle, const QString &text, const QDate &day)
 {
-    const platform::Result<void> appended = AppendHistoryEntry(platform::ExecutableFolder(), handle, text, day);
+    const platform::Result<void> appended = AppendHistoryEntry(platform::UserDataFolder(), handle, text, day);
     if (!appended)
         FHost->WriteRunLog(platform::AnsiFromUnicode(appended.error()));
 }

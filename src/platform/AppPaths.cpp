@@ -42,4 +42,9 @@ QString ExecutableFolderFile(const QString &name)
     return ExecutableFolder() + u'/' + name;
 }
 
+QString UserDataFolder()
+{
+    return ExecutableFolder();
+}
+
 } // namespace platform

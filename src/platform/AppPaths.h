@@ -12,4 +12,7 @@ void SetExecutableFolder(const QString &folder);
 // ExecutableFolder() + "/" + name.
 QString ExecutableFolderFile(const QString &name);
 
+// The folder the user's own files go to: chat history and run logs. Today the executable's folder.
+QString UserDataFolder();
+
 } // namespace platform

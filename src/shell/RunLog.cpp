@@ -36,7 +36,7 @@ void WriteRunLog(const QByteArray &text)
         const QDateTime now = platform::Now();
         QByteArray line = "[" + platform::AnsiFromUnicode(platform::DefaultDateTimeString(now)) + "] " + text + "\r\n";
 
-        const QString folder = platform::ExecutableFolder() + QStringLiteral("/Logs");
+        const QString folder = platform::UserDataFolder() + QStringLiteral("/Logs");
         const QString path = folder + QLatin1Char('/') + FileNameDate(now.date()) + QStringLiteral(".log");
 
         QDir dir(folder);
