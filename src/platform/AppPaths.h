@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace platform {
 
 // The folder of the running executable, where every data file is looked for. Tests may point it
@@ -12,7 +14,26 @@ void SetExecutableFolder(const QString &folder);
 // ExecutableFolder() + "/" + name.
 QString ExecutableFolderFile(const QString &name);
 
-// The folder the user's own files go to: chat history and run logs. Today the executable's folder.
+// Whether the program may keep its own files beside the executable. True when the executable's
+// folder can be written (a build folder, a copy in the user's home); false for an installed program
+// (/usr/lib/parlavox). Tests force the answer, since for root every folder can be written.
+bool ExecutableFolderIsWritable();
+void SetExecutableFolderWritable(std::optional<bool> forced);
+
+// The folder the user's own files go to: chat history and run logs. The executable's folder when it
+// can be written, otherwise ~/.local/share/parlavox (XDG_DATA_HOME).
 QString UserDataFolder();
+
+// The folder of the user's settings and own copies of the text files: the executable's folder when it
+// can be written, otherwise ~/.config/parlavox (XDG_CONFIG_HOME).
+QString UserConfigFolder();
+
+// UserConfigFolder() + "/" + name: where a settings file is read and written.
+QString UserConfigFile(const QString &name);
+
+// Where a shipped text file (interface texts, messages, the language catalogue) is read from: the
+// user's copy in UserConfigFolder() when the executable's folder cannot be written and the copy
+// exists, otherwise the file beside the executable.
+QString DataFileForReading(const QString &name);
 
 } // namespace platform

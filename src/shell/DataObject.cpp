@@ -29,7 +29,7 @@ const std::array<SettingKey, 6> kKeys{{
 } // namespace
 
 TDataObject::TDataObject()
-    : TDataObject(platform::ExecutableFolderFile(QStringLiteral("ConfigEN.ini")))
+    : TDataObject(platform::UserConfigFile(QStringLiteral("ConfigEN.ini")))
 { }
 
 TDataObject::TDataObject(QString filePath)

@@ -320,9 +320,9 @@ void TLanguageManager::SetInterfaceLanguage(QWidget *window, int index, const QS
     m_current = index;
 
     if (index == 0 || index == 1) {
-        const QString base = folder.isEmpty() ? platform::ExecutableFolder() : folder;
-        m_table
-            = InterfaceTextTable::FromFile(base + QLatin1Char('/') + FilesOfInterfaceLanguage(index).interfaceTextFile);
+        const QString name = FilesOfInterfaceLanguage(index).interfaceTextFile;
+        m_table = InterfaceTextTable::FromFile(
+            folder.isEmpty() ? platform::DataFileForReading(name) : folder + QLatin1Char('/') + name);
         m_loadedFromFile = true;
     }
 
@@ -347,14 +347,14 @@ void TLanguageManager::SetInterfaceLanguage(QWidget *window, int index, const QS
 
 QString GetMessageTextOf(int langIndex, const QString &key)
 {
-    const QString path = platform::ExecutableFolderFile(FilesOfInterfaceLanguage(langIndex).messageTextFile);
+    const QString path = platform::DataFileForReading(FilesOfInterfaceLanguage(langIndex).messageTextFile);
     CreateWhenMissing(path);
     return platform::IniFile(path).readString(QStringLiteral("Hint"), key).left(2047);
 }
 
 QList<LanguageEntry> ReadLanguageCatalogue(int langIndex)
 {
-    const QString path = platform::ExecutableFolderFile(FilesOfInterfaceLanguage(langIndex).catalogueFile);
+    const QString path = platform::DataFileForReading(FilesOfInterfaceLanguage(langIndex).catalogueFile);
     CreateWhenMissing(path);
     const platform::IniFile ini(path);
     const QString section = QStringLiteral("List");
@@ -372,7 +372,7 @@ QList<LanguageEntry> ReadLanguageCatalogue(int langIndex)
 
 QList<QString> ReadLanguageChooserItems(int langIndex)
 {
-    const QString path = platform::ExecutableFolderFile(FilesOfInterfaceLanguage(langIndex).catalogueFile);
+    const QString path = platform::DataFileForReading(FilesOfInterfaceLanguage(langIndex).catalogueFile);
     QList<QString> items;
     for (const auto &[key, value] : platform::IniFile(path).sectionLines(QStringLiteral("List"))) {
         const qsizetype colon = value.indexOf(QLatin1Char(':'));
