@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# The package as a user gets it. Run as root from anywhere:
+#   tests/package/package-test.sh [DEB]
+# Builds the package (unless DEB is given), fails on lintian errors and on metainfo that
+# appstreamcli rejects, installs it with apt into a minimal Debian 12 root (made once with
+# debootstrap, kept in /var/cache/parlavox-package-test/bookworm, used through an overlay so it
+# stays clean), then starts parlavox there under Xvfb as a user who is not root and checks that
+# the user's settings and logs land in the XDG folders, that nothing is written into
+# /usr/lib/parlavox, and that the service parlavox started is gone after it.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+cache=/var/cache/parlavox-package-test
+base=$cache/bookworm
+[ "$(id -u)" -eq 0 ] || { echo "package-test: run as root" >&2; exit 2; }
+
+step() { echo "== $*"; }
+fail() { echo "package-test: FAILED: $*" >&2; exit 1; }
+
+deps=()
+for tool in lintian appstreamcli debootstrap; do
+  command -v "$tool" >/dev/null || deps+=("$tool")
+done
+if [ ${#deps[@]} -gt 0 ]; then
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    lintian appstream debootstrap >/dev/null
+fi
+
+deb=${1:-}
+if [ -z "$deb" ]; then
+  step "building the package"
+  deb=$("$root/scripts/package.sh" | tail -n 1)
+fi
+deb=$(readlink -f "$deb")
+echo "$deb: $(stat -c %s "$deb") bytes, installed size $(dpkg-deb -f "$deb" Installed-Size) KiB"
+
+step "lintian"
+lintian_out=$(lintian --no-tag-display-limit "$deb" 2>&1 || true)
+[ -n "$lintian_out" ] && echo "$lintian_out"
+if grep -q '^E: ' <<<"$lintian_out"; then fail "lintian reports errors"; fi
+
+step "appstreamcli validate"
+appstreamcli validate --no-net "$root"/data/desktop/*.metainfo.xml || fail "metainfo rejected"
+
+step "Debian 12 root"
+if [ ! -x "$base/bin/bash" ]; then
+  mirror=$(awk '/^URIs:/{print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
+  mkdir -p "$cache"
+  rm -rf "$base.new"
+  debootstrap --variant=minbase bookworm "$base.new" "${mirror:-http://deb.debian.org/debian}" \
+    >"$cache/debootstrap.log" 2>&1 || { tail -n 5 "$cache/debootstrap.log"; fail "debootstrap"; }
+  mv "$base.new" "$base"
+fi
+
+work=$(mktemp -d /var/tmp/parlavox-package-test.XXXXXX)
+top=$work/root
+mounted=()
+cleanup() {
+  for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
+    umount -R "${mounted[$i]}" 2>/dev/null || umount -R -l "${mounted[$i]}" 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+mkdir -p "$top" "$work/upper" "$work/work"
+if mount -t overlay overlay -o "lowerdir=$base,upperdir=$work/upper,workdir=$work/work" "$top" 2>/dev/null; then
+  mounted+=("$top")
+else
+  cp -a "$base/." "$top/"
+fi
+mount -t proc proc "$top/proc"; mounted+=("$top/proc")
+mount --rbind /sys "$top/sys"; mounted+=("$top/sys")
+mount --rbind /dev "$top/dev"; mounted+=("$top/dev")
+cp /etc/resolv.conf "$top/etc/resolv.conf" 2>/dev/null || true
+cp /etc/apt/sources.list.d/debian.sources "$top/etc/apt/sources.list.d/" 2>/dev/null || true
+cp "$deb" "$top/tmp/parlavox.deb"
+in_root() {
+  chroot "$top" /usr/bin/env -i HOME=/root LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive \
+    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin bash -c "$*"
+}
+
+step "installing with apt"
+in_root 'apt-get update -qq' || fail "apt-get update"
+# Everything the package recommends must resolve too; installing it all is not needed here.
+in_root 'apt-get install -s -qq /tmp/parlavox.deb >/dev/null' || fail "the package's recommends do not resolve"
+in_root 'apt-get install -y -qq --no-install-recommends /tmp/parlavox.deb xvfb xauth dbus >/dev/null' ||
+  fail "apt install"
+in_root 'command -v parlavox && test -f /usr/share/applications/org.parlavox.Parlavox.desktop &&
+  test -f /usr/share/icons/hicolor/scalable/apps/parlavox.svg &&
+  test -f /usr/share/icons/hicolor/48x48/apps/parlavox.png' || fail "installed files missing"
+
+step "starting parlavox as a user"
+in_root 'id tester >/dev/null 2>&1 || useradd -m tester'
+in_root 'find /usr/lib/parlavox | sort >/tmp/before.txt'
+# The service host is a port that nothing on this machine listens at, so that parlavox starts its
+# own service there whatever else runs here.
+port=18731
+while (: </dev/tcp/127.0.0.1/$port) 2>/dev/null; do port=$((port + 1)); done
+# Ended by SIGTERM after a few seconds, as the session's end ends it: it saves its settings then.
+in_root "su tester -s /bin/bash -c 'cd && PARLAVOX_SERVICE_HOST=127.0.0.1:$port dbus-run-session -- \
+  xvfb-run -a -s \"-screen 0 1024x768x24\" timeout -s TERM 8 parlavox >/tmp/parlavox-out.txt 2>&1; true'"
+in_root 'find /usr/lib/parlavox | sort >/tmp/after.txt'
+in_root 'diff /tmp/before.txt /tmp/after.txt' || fail "files appeared in /usr/lib/parlavox"
+in_root 'ls -lR /home/tester/.config/parlavox /home/tester/.local/share/parlavox' || true
+in_root 'test -s /home/tester/.config/parlavox/ConfigEN.ini' || fail "no settings in ~/.config/parlavox"
+in_root 'test -s /home/tester/.local/share/parlavox/Logs/parlavox-service.log' ||
+  fail "no log in ~/.local/share/parlavox/Logs"
+in_root 'stat -c %U /home/tester/.config/parlavox/ConfigEN.ini | grep -qx tester' || fail "settings not the user's"
+for p in /proc/[0-9]*; do
+  if [ "$(readlink "$p/root" 2>/dev/null)" = "$top" ] && [ "$(cat "$p/comm" 2>/dev/null)" = parlavox-service ]; then
+    fail "parlavox-service still runs"
+  fi
+done
+step "package test passed"
