@@ -1,5 +1,6 @@
 #include "shell/Program.h"
 
+#include "platform/AppPaths.h"
 #include "platform/EmbeddedAccessibility.h"
 #include "platform/InstanceWindow.h"
 #include "platform/Log.h"
@@ -8,6 +9,7 @@
 #include "platform/WorkerThread.h"
 #include "shell/SingleInstance.h"
 #include "shell/uSkype_Main.h"
+#include "translate/LocalService.h"
 #include "translate/TransEngine.h"
 #include "translate/TranslateText.h"
 
@@ -98,6 +100,12 @@ void RunParlavox(int argc, char **argv)
         platform::EndProcess(0);
     }
 
+    // When nothing answers at the service host on this machine, the service installed beside the
+    // program is started and serves this run; it gets ready while the main window comes up.
+    LocalService service;
+    service.StartWhenNeeded(ServiceHost(), platform::ExecutableFolder(),
+        platform::UserDataFolder() + QStringLiteral("/Logs/parlavox-service.log"));
+
     // The application title is ours to show (tray hint, balloon); it is not given to Qt as the
     // display name, which would append it to every window title and message box caption.
     auto mainWindow = std::make_unique<TfrmSkype_Main>();
@@ -125,6 +133,7 @@ void RunParlavox(int argc, char **argv)
     platform::AbortHandOvers();
     StopTranslateThreads();
     mainWindow.reset();
+    service.Stop();
     guard.Release();
     platform::EndProcess(exitCode);
 }

@@ -1,0 +1,77 @@
+#include "translate/LocalService.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+
+std::optional<quint16> LoopbackPort(const QByteArray &host)
+{
+    const qsizetype colon = host.lastIndexOf(':');
+    const QByteArray name = colon < 0 ? host : host.left(colon);
+    if (name != "127.0.0.1" && name.toLower() != "localhost")
+        return std::nullopt;
+    if (colon < 0)
+        return quint16(80);
+    bool ok = false;
+    const uint port = host.mid(colon + 1).toUInt(&ok);
+    if (!ok || port == 0 || port > 65535)
+        return std::nullopt;
+    return static_cast<quint16>(port);
+}
+
+bool SomethingListensAt(quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool connected = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
+}
+
+LocalService::~LocalService()
+{
+    Stop();
+}
+
+bool LocalService::StartWhenNeeded(const QByteArray &host, const QString &folder, const QString &logFile)
+{
+    if (Running())
+        return false;
+    const std::optional<quint16> port = LoopbackPort(host);
+    const QString program = QDir(folder).filePath(QStringLiteral("parlavox-service"));
+    if (!port || !QFileInfo(program).isExecutable() || SomethingListensAt(*port))
+        return false;
+
+    QDir().mkpath(QFileInfo(logFile).path());
+    m_process.setProgram(program);
+    m_process.setArguments({QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(*port)});
+    m_process.setStandardOutputFile(QProcess::nullDevice());
+    m_process.setStandardErrorFile(logFile, QIODevice::Append);
+    // Ends with the program even when the program is killed.
+    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    m_process.start();
+    return true;
+}
+
+void LocalService::Stop()
+{
+    if (!Running())
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished(2000);
+    }
+}
