@@ -36,15 +36,31 @@ foreach(size 16 24 32 48 64 128 256)
     RENAME parlavox.png)
 endforeach()
 
+# What Debian wants of every package: the copyright file, a compressed changelog and a manual page
+# (compressed without a time stamp, so the package is the same from build to build).
+set(parlavox_doc ${CMAKE_BINARY_DIR}/package-doc)
+file(MAKE_DIRECTORY ${parlavox_doc})
+string(TIMESTAMP parlavox_changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
+file(WRITE ${parlavox_doc}/changelog
+  "parlavox (${PROJECT_VERSION}) unstable; urgency=medium\n\n"
+  "  * Release ${PROJECT_VERSION}.\n\n"
+  " -- Parlavox developers <maintainers@parlavox.invalid>  ${parlavox_changelog_date}\n")
+file(COPY_FILE ${desktop}/parlavox.1 ${parlavox_doc}/parlavox.1)
+execute_process(COMMAND gzip -n -9 -f ${parlavox_doc}/changelog ${parlavox_doc}/parlavox.1)
+install(FILES ${desktop}/copyright ${parlavox_doc}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/parlavox)
+install(FILES ${parlavox_doc}/parlavox.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
 set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_NAME parlavox)
 set(CPACK_PACKAGE_VENDOR "Parlavox developers")
 set(CPACK_PACKAGE_CONTACT "Parlavox developers <maintainers@parlavox.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "translator docked into Pidgin's conversation windows")
-set(CPACK_PACKAGE_DESCRIPTION "Parlavox docks a translator window into each Pidgin conversation window:
-received messages are shown translated, and what the user types is sent in the partner's
-language. Translations and speech come from parlavox-service, installed with it, which
-Parlavox starts on this computer when nothing answers at the service's address.")
+set(CPACK_PACKAGE_DESCRIPTION "Parlavox docks a translator window into each Pidgin conversation
+window: received messages are shown translated, and what the user types is sent
+in the partner's language. Translations and speech come from parlavox-service,
+installed with it, which Parlavox starts on this computer when nothing answers
+at the service's address.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
