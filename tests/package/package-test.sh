@@ -35,7 +35,7 @@ deb=$(readlink -f "$deb")
 echo "$deb: $(stat -c %s "$deb") bytes, installed size $(dpkg-deb -f "$deb" Installed-Size) KiB"
 
 step "lintian"
-lintian_out=$(lintian --no-tag-display-limit "$deb" 2>&1 || true)
+lintian_out=$(lintian --tag-display-limit 0 "$deb" 2>&1 || true)
 [ -n "$lintian_out" ] && echo "$lintian_out"
 if grep -q '^E: ' <<<"$lintian_out"; then fail "lintian reports errors"; fi
 
@@ -72,7 +72,7 @@ mount -t proc proc "$top/proc"; mounted+=("$top/proc")
 mount --rbind /sys "$top/sys"; mounted+=("$top/sys")
 mount --rbind /dev "$top/dev"; mounted+=("$top/dev")
 cp /etc/resolv.conf "$top/etc/resolv.conf" 2>/dev/null || true
-cp /etc/apt/sources.list.d/debian.sources "$top/etc/apt/sources.list.d/" 2>/dev/null || true
+[ -s "$top/etc/apt/sources.list" ] || cp /etc/apt/sources.list.d/debian.sources "$top/etc/apt/sources.list.d/"
 cp "$deb" "$top/tmp/parlavox.deb"
 in_root() {
   chroot "$top" /usr/bin/env -i HOME=/root LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive \

@@ -1,5 +1,5 @@
-#include "support/AppFolder.h"
 #include "translate/LocalService.h"
+#include "support/AppFolder.h"
 #include "translate/TranslateText.h"
 
 #include <QElapsedTimer>
