@@ -101,7 +101,9 @@ in_root "su tester -s /bin/bash -c 'cd && PARLAVOX_SERVICE_HOST=127.0.0.1:$port 
   xvfb-run -a -s \"-screen 0 1024x768x24\" timeout -s TERM 8 parlavox >/tmp/parlavox-out.txt 2>&1; true'"
 in_root 'find /usr/lib/parlavox | sort >/tmp/after.txt'
 in_root 'diff /tmp/before.txt /tmp/after.txt' || fail "files appeared in /usr/lib/parlavox"
-in_root 'ls -lR /home/tester/.config/parlavox /home/tester/.local/share/parlavox' || true
+in_root 'ls -lR /home/tester/.config/parlavox /home/tester/.local/share/parlavox
+  echo "-- parlavox-service.log:"; cat /home/tester/.local/share/parlavox/Logs/parlavox-service.log
+  echo "-- parlavox output:"; tail -n 20 /tmp/parlavox-out.txt' || true
 in_root 'test -s /home/tester/.config/parlavox/ConfigEN.ini' || fail "no settings in ~/.config/parlavox"
 in_root 'test -s /home/tester/.local/share/parlavox/Logs/parlavox-service.log' ||
   fail "no log in ~/.local/share/parlavox/Logs"
