@@ -129,6 +129,8 @@ public:
         return m_seen && !shown;
     }
 
+    bool Seen() const { return m_seen; }
+
 private:
     std::vector<unsigned long> Longs(Window window, const char *name)
     {
@@ -210,6 +212,8 @@ int main(int argc, char **argv)
     };
     const auto failed = [&](const QString &why) {
         stopAll();
+        if (stopRequested)
+            return 130; // Ctrl+C while the demo was starting
         return Fail(why + QStringLiteral(" (logs in %1 were removed with it)").arg(dir.path()));
     };
 
@@ -309,6 +313,12 @@ int main(int argc, char **argv)
     // The greeting waits for Parlavox to translate; should it never start, it comes all the same.
     MainWindowWatch watch(parlavox->processId());
     PollUntil([&] { return parlavox->state() != QProcess::Running || watch.PutAway(); }, 30000);
+    if (parlavox->state() != QProcess::Running && !watch.Seen()) {
+        // A copy that finds another one running hands over to it and ends at once.
+        return failed(QStringLiteral("Parlavox ended before translating (exit code %1); is Parlavox running already? "
+                                     "End it and start the demo again.")
+                          .arg(parlavox->exitCode()));
+    }
     partner->write("{\"cmd\": \"greet\", \"to\": \"" + chatworld::Jid(QStringLiteral("me")).toUtf8() + "\"}\n");
     partner->waitForBytesWritten(1000);
 
