@@ -173,8 +173,8 @@ int main(int argc, char **argv)
     const QDir folder(dir.path());
     const QByteArray marker = QByteArray(kMarker) + '=' + dir.path().toUtf8();
 
-    // Every child gets a home of its own in the folder, so nothing it writes (Pidgin's and GTK's
-    // files, the accessibility bus's socket) lands among the user's files.
+    // Every child gets a home and temporary folder of its own in the folder, so nothing it writes
+    // (Pidgin's and GTK's files, the accessibility bus's socket) lands among the user's files.
     const QString home = folder.filePath(QStringLiteral("home"));
     const QString runtime = folder.filePath(QStringLiteral("run"));
     QDir().mkpath(home);
@@ -186,6 +186,8 @@ int main(int argc, char **argv)
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
     env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
     env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
+    env.insert(QStringLiteral("TMPDIR"), folder.filePath(QStringLiteral("tmp")));
+    QDir().mkpath(folder.filePath(QStringLiteral("tmp")));
     env.insert(QString::fromLatin1(kMarker), dir.path());
     for (const char *name : {"SESSION_MANAGER", "NO_AT_BRIDGE", "DBUS_SESSION_BUS_ADDRESS", "DBUS_STARTER_ADDRESS",
              "DBUS_STARTER_BUS_TYPE", "AT_SPI_BUS_ADDRESS"})

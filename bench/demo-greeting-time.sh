@@ -19,7 +19,7 @@ for run in $(seq "$runs"); do
   for _ in $(seq 600); do
     folder=$(sed -n 's/^Demo folder: //p' "$out")
     if [ -n "$folder" ] && cat "$folder"/parlavox/History/*/*.dat 2>/dev/null | iconv -f UTF-16LE -t UTF-8 2>/dev/null \
-        | grep -q 'Hello, how you are?'; then
+        | grep -q 'Hello, good morning. My name is Sofia.'; then
       ms=$(( ($(date +%s%N) - start) / 1000000 ))
       break
     fi

@@ -32,19 +32,19 @@ import sys
 import slixmpp
 
 
-GREETING = "Hola, ¿cómo estás?"
+GREETING = "Hola, buenos días. Mi nombre es Sofía."
 
 # (words, any of which in the message, lower-cased, chooses the reply), in the order tried. The
 # message holds what the user wrote and, when it was translated, its Spanish translation.
 REPLIES = [
-    (("how are you", "cómo estás"), "Estoy muy bien, gracias."),
-    (("your name", "tu nombre", "who are you"), "Me llamo Sofía y vivo en Madrid."),
-    (("weather", "tiempo"), "Hoy hace sol en Madrid."),
-    (("thank", "gracias"), "De nada."),
+    (("how are you", "cómo estás"), "Muy bien, gracias. ¿Y tú?"),
+    (("your name", "tu nombre", "vuestro nombre", "who are you"), "Mi nombre es Sofía."),
+    (("weather", "tiempo"), "Está lloviendo en Madrid."),
+    (("thank", "gracias"), "Con mucho gusto."),
     (("bye", "adiós"), "Hasta luego."),
-    (("hello", "hola", "good morning", "buenos días"), "Hola, me alegro de hablar contigo."),
+    (("hello", "hola", "good morning", "buenos días"), "Hola, buenos días."),
 ]
-GENERAL_REPLIES = ["Es muy interesante.", "Estoy de acuerdo.", "No lo sabía."]
+GENERAL_REPLIES = ["Es muy interesante.", "Estoy de acuerdo.", "Es un placer."]
 
 
 def reply_to(body, general_count):
