@@ -167,7 +167,9 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
         return Fail(QStringLiteral("no X display is set (DISPLAY is empty)"));
     const QString programFolder = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
-    QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/parlavox-demo-XXXXXX"));
+    // Static, so that the folder goes also when the process ends through exit() (as Xlib ends it
+    // when the display goes away).
+    static QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/parlavox-demo-XXXXXX"));
     if (!dir.isValid())
         return Fail(QStringLiteral("cannot create a temporary folder: %1").arg(dir.errorString()));
     const QDir folder(dir.path());
@@ -313,9 +315,14 @@ int main(int argc, char **argv)
         return failed(QStringLiteral("the partner did not log in: %1").arg(ReadAll(log("partner.log")).right(500)));
 
     // The greeting waits for Parlavox to translate; should it never start, it comes all the same.
-    MainWindowWatch watch(parlavox->processId());
-    PollUntil([&] { return parlavox->state() != QProcess::Running || watch.PutAway(); }, 30000);
-    if (parlavox->state() != QProcess::Running && !watch.Seen()) {
+    bool mainWindowSeen = false;
+    {
+        // The display is held only while this watch lasts.
+        MainWindowWatch watch(parlavox->processId());
+        PollUntil([&] { return parlavox->state() != QProcess::Running || watch.PutAway(); }, 30000);
+        mainWindowSeen = watch.Seen();
+    }
+    if (parlavox->state() != QProcess::Running && !mainWindowSeen) {
         // A copy that finds another one running hands over to it and ends at once.
         return failed(QStringLiteral("Parlavox ended before translating (exit code %1); is Parlavox running already? "
                                      "End it and start the demo again.")
