@@ -1,0 +1,134 @@
+#include "viewer/HistoryReader.h"
+
+#include <QStringDecoder>
+
+namespace {
+
+constexpr char kMark[] = "\xFF\xFE";
+constexpr char kEntryEnd[] = "\r\0\n\0";
+
+bool MarkAt(const QByteArray &bytes, qsizetype at)
+{
+    return at + 1 < bytes.size() && bytes.at(at) == kMark[0] && bytes.at(at + 1) == kMark[1];
+}
+
+// The end of the entry whose text starts at `from`: the index of its CR LF, or -1 while the entry
+// is not complete yet.
+qsizetype EntryEnd(const QByteArray &bytes, qsizetype from, bool marked)
+{
+    const QByteArrayView end(kEntryEnd, 4);
+    for (qsizetype at = bytes.indexOf(end, from); at >= 0; at = bytes.indexOf(end, at + 1)) {
+        if (marked) {
+            if (at + 4 == bytes.size() || MarkAt(bytes, at + 4))
+                return at;
+        } else if ((at - from) % 2 == 0) {
+            return at;
+        }
+    }
+    return -1;
+}
+
+// A mark followed by the digits of a year and a dash: where an entry starts, between `from` and
+// `to`; -1 when there is none.
+qsizetype DatedMark(const QByteArray &bytes, qsizetype from, qsizetype to)
+{
+    for (qsizetype at = bytes.indexOf(QByteArrayView(kMark, 2), from); at >= 0 && at < to;
+         at = bytes.indexOf(QByteArrayView(kMark, 2), at + 1)) {
+        if (at + 12 > bytes.size())
+            return -1;
+        bool dated = bytes.at(at + 10) == '-' && bytes.at(at + 11) == 0;
+        for (int i = 0; dated && i < 4; ++i)
+            dated = bytes.at(at + 2 + 2 * i) >= '0' && bytes.at(at + 2 + 2 * i) <= '9' && bytes.at(at + 3 + 2 * i) == 0;
+        if (dated)
+            return at;
+    }
+    return -1;
+}
+
+// "YYYY-MM-DD " at the start of the text.
+QDate DateField(const QString &text)
+{
+    if (text.size() < 11 || text.at(10) != u' ')
+        return {};
+    for (int i = 0; i < 10; ++i) {
+        const bool dash = i == 4 || i == 7;
+        if (dash ? text.at(i) != u'-' : !text.at(i).isDigit() || text.at(i).unicode() > u'9')
+            return {};
+    }
+    return QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd"));
+}
+
+} // namespace
+
+HistoryChunk ReadHistoryBytes(const QByteArray &bytes, qint64 offset)
+{
+    HistoryChunk chunk;
+    const bool marked = bytes.contains(QByteArrayView(kMark, 2));
+    qsizetype at = 0;
+    while (at < bytes.size()) {
+        const qsizetype start = MarkAt(bytes, at) ? at + 2 : at;
+        const qsizetype end = EntryEnd(bytes, start, marked);
+        if (end < 0)
+            break;
+        // An entry cut short (the writer stopped half-way) runs into the next one: the next dated
+        // mark ends it.
+        if (const qsizetype next = DatedMark(bytes, start, end); next >= 0) {
+            ++chunk.unreadable;
+            at = next;
+            chunk.consumed = at;
+            continue;
+        }
+        const QByteArray units = bytes.mid(start, end - start);
+        bool read = false;
+        if (units.size() % 2 == 0) {
+            QStringDecoder decoder(QStringDecoder::Utf16LE);
+            const QString text = decoder(units);
+            const QDate date = DateField(text);
+            if (date.isValid() && !decoder.hasError()) {
+                chunk.entries.append({date, text.mid(11), offset + at});
+                read = true;
+            }
+        }
+        if (!read)
+            ++chunk.unreadable;
+        at = end + 4;
+        chunk.consumed = at;
+    }
+    return chunk;
+}
+
+bool IsOwnEntry(const QString &text, const QStringList &iSayTexts)
+{
+    const QString head = text.section(u'\r', 0, 0).trimmed();
+    for (const QString &iSay : iSayTexts) {
+        if (!iSay.isEmpty() && head.endsWith(iSay.trimmed()))
+            return true;
+    }
+    return false;
+}
+
+QList<HistoryEntry> FindInEntries(const QList<HistoryEntry> &entries, const QString &word)
+{
+    QList<HistoryEntry> found;
+    if (word.isEmpty())
+        return found;
+    for (const HistoryEntry &entry : entries) {
+        if (entry.text.contains(word, Qt::CaseInsensitive))
+            found.append(entry);
+    }
+    return found;
+}
+
+QString DayAsText(const QList<HistoryEntry> &entries)
+{
+    QString text;
+    for (const HistoryEntry &entry : entries) {
+        if (!text.isEmpty())
+            text += u'\n';
+        QString lines = entry.text;
+        lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        lines.replace(u'\r', u'\n');
+        text += lines + u'\n';
+    }
+    return text;
+}

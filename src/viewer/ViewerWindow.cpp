@@ -1,0 +1,288 @@
+#include "viewer/ViewerWindow.h"
+
+#include "monitor/uSkype_Monitor.h"
+#include "platform/MessageBox.h"
+#include "viewer/HistoryFolder.h"
+
+#include <QBoxLayout>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QSaveFile>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QTimer>
+#include <QToolButton>
+
+namespace {
+
+const QColor kReceived(0, 128, 0);
+const QColor kOwn(0, 0, 255);
+const QColor kDate(128, 128, 128);
+
+QString DayText(const QDate &day)
+{
+    return day.toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+template <typename T> T *Make(QWidget *parent, const char *name)
+{
+    auto *object = new T(parent);
+    object->setObjectName(QString::fromLatin1(name));
+    return object;
+}
+
+} // namespace
+
+TfrmMessageViewer::TfrmMessageViewer(Options options)
+    : FOptions(std::move(options))
+{
+    setObjectName(QStringLiteral("TfrmMessageViewer"));
+    setWindowTitle(QStringLiteral("聊天记录"));
+    resize(760, 520);
+    if (!FOptions.messageText)
+        FOptions.messageText = [](const QString &) { return QString(); };
+    FFolder = PartnerHistoryFolder(FOptions.dataFolder, FOptions.handle);
+
+    auto *layout = new QVBoxLayout(this);
+    auto *bar = new QHBoxLayout;
+    edtSearch = Make<QLineEdit>(this, "edtSearch");
+    btnSearch = Make<QToolButton>(this, "btnSearch");
+    btnSearch->setText(QStringLiteral("搜索"));
+    btnExport = Make<QToolButton>(this, "btnExport");
+    btnExport->setText(QStringLiteral("导出..."));
+    bar->addWidget(edtSearch, 1);
+    bar->addWidget(btnSearch);
+    bar->addWidget(btnExport);
+    layout->addLayout(bar);
+
+    auto *splitter = new QSplitter(Qt::Horizontal, this);
+    lstDays = Make<QListWidget>(splitter, "lstDays");
+    edtHistory = Make<QTextEdit>(splitter, "edtHistory");
+    edtHistory->setReadOnly(true);
+    splitter->addWidget(lstDays);
+    splitter->addWidget(edtHistory);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({150, 610});
+    layout->addWidget(splitter, 1);
+    lblStatus = Make<QLabel>(this, "lblStatus");
+    layout->addWidget(lblStatus);
+
+    dlgExport = new TSaveDialogSettings(this);
+    dlgExport->setObjectName(QStringLiteral("dlgExport"));
+    dlgExport->title = QStringLiteral("导出");
+    dlgExport->filter = QStringLiteral("文本文件(*.txt)|*.txt");
+    dlgExport->defaultExt = QStringLiteral(".txt");
+
+    FWatcher = new QFileSystemWatcher(this);
+    FPoll = new QTimer(this);
+    FPoll->setInterval(FOptions.pollMs);
+    connect(FWatcher, &QFileSystemWatcher::fileChanged, this, &TfrmMessageViewer::Refresh);
+    connect(FWatcher, &QFileSystemWatcher::directoryChanged, this, &TfrmMessageViewer::Refresh);
+    connect(FPoll, &QTimer::timeout, this, &TfrmMessageViewer::Refresh);
+    connect(lstDays, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (row >= 0 && row < FDays.size() && FDays.at(row) != FOpenDay)
+            OpenDay(FDays.at(row));
+    });
+    // A click on the day already chosen leaves the search results too.
+    connect(lstDays, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) {
+        const int row = lstDays->row(item);
+        if (row >= 0 && row < FDays.size())
+            OpenDay(FDays.at(row));
+    });
+    connect(btnSearch, &QToolButton::clicked, this, &TfrmMessageViewer::btnSearchClick);
+    connect(edtSearch, &QLineEdit::returnPressed, this, &TfrmMessageViewer::btnSearchClick);
+    connect(btnExport, &QToolButton::clicked, this, &TfrmMessageViewer::btnExportClick);
+
+    LoadDays();
+    if (!FDays.isEmpty())
+        OpenDay(FDays.constFirst());
+    else
+        UpdateStatus();
+    FPoll->start();
+}
+
+TfrmMessageViewer::~TfrmMessageViewer() = default;
+
+void TfrmMessageViewer::LoadDays()
+{
+    const QList<QDate> days = HistoryDays(FFolder);
+    if (days == FDays)
+        return;
+    FDays = days;
+    const QSignalBlocker blocker(lstDays);
+    lstDays->clear();
+    for (const QDate &day : FDays)
+        lstDays->addItem(DayText(day));
+    lstDays->setCurrentRow(static_cast<int>(FDays.indexOf(FOpenDay)));
+    if (QFileInfo::exists(FFolder) && !FWatcher->directories().contains(FFolder))
+        FWatcher->addPath(FFolder);
+}
+
+void TfrmMessageViewer::OpenDay(const QDate &day)
+{
+    FOpenDay = day;
+    FSearchStatus.clear();
+    const HistoryFileRead read = ReadHistoryFile(HistoryDayFile(FFolder, day));
+    FConsumed = read.chunk.consumed;
+    FUnreadable = read.chunk.unreadable;
+    FTailPending = read.size > read.chunk.consumed;
+    {
+        const QSignalBlocker blocker(lstDays);
+        lstDays->setCurrentRow(static_cast<int>(FDays.indexOf(day)));
+    }
+    ShowEntries(read.chunk.entries, false);
+    WatchOpenDay();
+    UpdateStatus();
+}
+
+void TfrmMessageViewer::WatchOpenDay()
+{
+    const QStringList files = FWatcher->files();
+    if (!files.isEmpty())
+        FWatcher->removePaths(files);
+    if (FOpenDay.isValid())
+        FWatcher->addPath(HistoryDayFile(FFolder, FOpenDay));
+}
+
+void TfrmMessageViewer::Refresh()
+{
+    LoadDays();
+    if (!FOpenDay.isValid())
+        return;
+    const QString path = HistoryDayFile(FFolder, FOpenDay);
+    const qint64 size = QFileInfo(path).size();
+    if (size == FConsumed && !FTailPending)
+        return;
+    if (size < FConsumed) {
+        // The file was replaced or cut: read it afresh.
+        OpenDay(FOpenDay);
+        return;
+    }
+    // Only the new tail is read.
+    const HistoryFileRead read = ReadHistoryFile(path, FConsumed);
+    if (!read.opened)
+        return;
+    FConsumed += read.chunk.consumed;
+    FUnreadable += read.chunk.unreadable;
+    FTailPending = read.size > FConsumed;
+    QScrollBar *scroll = edtHistory->verticalScrollBar();
+    const bool atEnd = scroll->value() == scroll->maximum();
+    for (const HistoryEntry &entry : read.chunk.entries) {
+        FShown.append(entry);
+        AppendEntry(entry, false);
+    }
+    if (atEnd)
+        scroll->setValue(scroll->maximum());
+    if (!FWatcher->files().contains(path))
+        WatchOpenDay();
+    UpdateStatus();
+}
+
+void TfrmMessageViewer::ShowEntries(const QList<HistoryEntry> &entries, bool withDates)
+{
+    FShown = entries;
+    edtHistory->clear();
+    for (const HistoryEntry &entry : entries)
+        AppendEntry(entry, withDates);
+    edtHistory->verticalScrollBar()->setValue(edtHistory->verticalScrollBar()->maximum());
+}
+
+void TfrmMessageViewer::AppendEntry(const HistoryEntry &entry, bool withDate)
+{
+    QTextCursor cursor(edtHistory->document());
+    cursor.movePosition(QTextCursor::End);
+    if (!edtHistory->document()->isEmpty())
+        cursor.insertBlock();
+    QTextCharFormat format;
+    if (withDate) {
+        format.setForeground(kDate);
+        cursor.insertText(DayText(entry.date), format);
+        cursor.insertBlock();
+    }
+    format.setForeground(IsOwnEntry(entry.text, FOptions.iSayTexts) ? kOwn : kReceived);
+    // The lines of an entry are separated by CR, which becomes a paragraph break here.
+    cursor.insertText(entry.text, format);
+}
+
+void TfrmMessageViewer::btnSearchClick()
+{
+    const QString word = edtSearch->text().trimmed();
+    if (word.isEmpty()) {
+        if (!FDays.isEmpty())
+            OpenDay(FOpenDay.isValid() ? FOpenDay : FDays.constFirst());
+        return;
+    }
+    const QList<HistoryEntry> found = SearchHistory(FFolder, word);
+    FOpenDay = QDate();
+    WatchOpenDay();
+    {
+        const QSignalBlocker blocker(lstDays);
+        lstDays->setCurrentRow(-1);
+    }
+    ShowEntries(found, true);
+    FSearchStatus = FOptions.messageText(QStringLiteral("VIEWER_FOUND")).arg(found.size());
+    UpdateStatus();
+}
+
+bool TfrmMessageViewer::ExportDay(const QString &path, QString *error) const
+{
+    QSaveFile file(path);
+    const QByteArray text = DayAsText(FShown).toUtf8();
+    if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit())
+        return true;
+    if (error)
+        *error = file.errorString();
+    return false;
+}
+
+void TfrmMessageViewer::btnExportClick()
+{
+    if (FShown.isEmpty())
+        return;
+    const qsizetype bar = dlgExport->filter.indexOf(u'|');
+    const QString filter = bar < 0 ? dlgExport->filter : dlgExport->filter.left(bar);
+    QFileDialog dialog(this, dlgExport->title);
+    dialog.setObjectName(QStringLiteral("dlgExport"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter(filter);
+    dialog.setDefaultSuffix(dlgExport->defaultExt.mid(1));
+    const QString base = FOpenDay.isValid() ? DayText(FOpenDay) : edtSearch->text().trimmed();
+    dialog.selectFile(base + dlgExport->defaultExt);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    QString error;
+    if (!ExportDay(dialog.selectedFiles().constFirst(), &error)) {
+        platform::ShowMessageBox({this, FOptions.messageText(QStringLiteral("HINT_CAPTION")),
+            FOptions.messageText(QStringLiteral("VIEWER_EXPORT_FAILED")) + QStringLiteral("\r\n") + error,
+            QMessageBox::Warning, false});
+    }
+}
+
+QString TfrmMessageViewer::StatusText() const
+{
+    return lblStatus->text();
+}
+
+void TfrmMessageViewer::UpdateStatus()
+{
+    QStringList parts;
+    if (FDays.isEmpty())
+        parts.append(FOptions.messageText(QStringLiteral("VIEWER_NO_HISTORY")));
+    if (!FSearchStatus.isEmpty())
+        parts.append(FSearchStatus);
+    else if (const int unread = FUnreadable + (FTailPending ? 1 : 0); FOpenDay.isValid() && unread > 0)
+        parts.append(FOptions.messageText(QStringLiteral("VIEWER_UNREADABLE")).arg(unread));
+    lblStatus->setText(parts.join(u' '));
+    QString title = FOptions.handle;
+    if (FOpenDay.isValid())
+        title += QStringLiteral(" - ") + DayText(FOpenDay);
+    lblStatus->setToolTip(title);
+}
