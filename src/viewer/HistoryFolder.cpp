@@ -32,7 +32,7 @@ QList<QDate> HistoryDays(const QString &folder)
     return days;
 }
 
-HistoryFileRead ReadHistoryFile(const QString &path, qint64 from)
+HistoryFileRead ReadHistoryFile(const QString &path, qint64 from, std::optional<bool> marked)
 {
     HistoryFileRead read;
     QFile file(path);
@@ -42,7 +42,7 @@ HistoryFileRead ReadHistoryFile(const QString &path, qint64 from)
     read.size = file.size();
     if (from > read.size || !file.seek(from))
         return read;
-    read.chunk = ReadHistoryBytes(file.readAll(), from);
+    read.chunk = ReadHistoryBytes(file.readAll(), from, marked);
     return read;
 }
 

@@ -60,10 +60,11 @@ QDate DateField(const QString &text)
 
 } // namespace
 
-HistoryChunk ReadHistoryBytes(const QByteArray &bytes, qint64 offset)
+HistoryChunk ReadHistoryBytes(const QByteArray &bytes, qint64 offset, std::optional<bool> markedHint)
 {
     HistoryChunk chunk;
-    const bool marked = bytes.contains(QByteArrayView(kMark, 2));
+    const bool marked = markedHint.value_or(bytes.contains(QByteArrayView(kMark, 2)));
+    chunk.marked = marked;
     qsizetype at = 0;
     while (at < bytes.size()) {
         const qsizetype start = MarkAt(bytes, at) ? at + 2 : at;

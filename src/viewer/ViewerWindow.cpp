@@ -131,6 +131,7 @@ void TfrmMessageViewer::OpenDay(const QDate &day)
     FSearchStatus.clear();
     const HistoryFileRead read = ReadHistoryFile(HistoryDayFile(FFolder, day));
     FConsumed = read.chunk.consumed;
+    FMarked = read.size == 0 || read.chunk.marked;
     FUnreadable = read.chunk.unreadable;
     FTailPending = read.size > read.chunk.consumed;
     {
@@ -166,9 +167,11 @@ void TfrmMessageViewer::Refresh()
         return;
     }
     // Only the new tail is read.
-    const HistoryFileRead read = ReadHistoryFile(path, FConsumed);
+    const HistoryFileRead read = ReadHistoryFile(path, FConsumed, FConsumed == 0 ? std::optional<bool>() : FMarked);
     if (!read.opened)
         return;
+    if (FConsumed == 0)
+        FMarked = read.chunk.marked;
     FConsumed += read.chunk.consumed;
     FUnreadable += read.chunk.unreadable;
     FTailPending = read.size > FConsumed;

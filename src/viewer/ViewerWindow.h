@@ -72,6 +72,7 @@ private:
     QDate FOpenDay;
     QList<HistoryEntry> FShown;
     qint64 FConsumed = 0; // bytes of the open day's file read so far
+    bool FMarked = true; // how the open day's file is read
     int FUnreadable = 0;
     bool FTailPending = false; // bytes after the last complete entry
     QString FSearchStatus;
