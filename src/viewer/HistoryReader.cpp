@@ -19,7 +19,9 @@ qsizetype EntryEnd(const QByteArray &bytes, qsizetype from, bool marked)
     const QByteArrayView end(kEntryEnd, 4);
     for (qsizetype at = bytes.indexOf(end, from); at >= 0; at = bytes.indexOf(end, at + 1)) {
         if (marked) {
-            if (at + 4 == bytes.size() || MarkAt(bytes, at + 4))
+            // The end of the bytes, the next mark, or a single byte: the start of a mark whose
+            // second byte has not come yet, or a file cut at an odd byte.
+            if (at + 4 >= bytes.size() - 1 || MarkAt(bytes, at + 4))
                 return at;
         } else if ((at - from) % 2 == 0) {
             return at;
