@@ -20,6 +20,8 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
+
 namespace {
 
 const QColor kReceived(0, 128, 0);
@@ -66,6 +68,7 @@ TfrmMessageViewer::TfrmMessageViewer(Options options)
     lstDays = Make<QListWidget>(splitter, "lstDays");
     edtHistory = Make<QTextEdit>(splitter, "edtHistory");
     edtHistory->setReadOnly(true);
+    edtHistory->setUndoRedoEnabled(false);
     splitter->addWidget(lstDays);
     splitter->addWidget(edtHistory);
     splitter->setStretchFactor(1, 1);
@@ -86,6 +89,10 @@ TfrmMessageViewer::TfrmMessageViewer(Options options)
     connect(FWatcher, &QFileSystemWatcher::fileChanged, this, &TfrmMessageViewer::Refresh);
     connect(FWatcher, &QFileSystemWatcher::directoryChanged, this, &TfrmMessageViewer::Refresh);
     connect(FPoll, &QTimer::timeout, this, &TfrmMessageViewer::Refresh);
+    connect(edtHistory->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+        if (value == edtHistory->verticalScrollBar()->minimum())
+            LayOutEarlier();
+    });
     connect(lstDays, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row >= 0 && row < FDays.size() && FDays.at(row) != FOpenDay)
             OpenDay(FDays.at(row));
@@ -177,10 +184,13 @@ void TfrmMessageViewer::Refresh()
     FTailPending = read.size > FConsumed;
     QScrollBar *scroll = edtHistory->verticalScrollBar();
     const bool atEnd = scroll->value() == scroll->maximum();
+    QTextCursor cursor(edtHistory->document());
+    cursor.beginEditBlock();
     for (const HistoryEntry &entry : read.chunk.entries) {
         FShown.append(entry);
-        AppendEntry(entry, false);
+        AppendEntry(cursor, entry, false);
     }
+    cursor.endEditBlock();
     if (atEnd)
         scroll->setValue(scroll->maximum());
     if (!FWatcher->files().contains(path))
@@ -190,18 +200,52 @@ void TfrmMessageViewer::Refresh()
 
 void TfrmMessageViewer::ShowEntries(const QList<HistoryEntry> &entries, bool withDates)
 {
+    // The view's scrolling while it is refilled must not lay out earlier entries.
+    const QSignalBlocker blocker(edtHistory->verticalScrollBar());
     FShown = entries;
+    FWithDates = withDates;
+    FFirstLaidOut = std::max<qsizetype>(0, entries.size() - std::max(1, FOptions.pageEntries));
     edtHistory->clear();
-    for (const HistoryEntry &entry : entries)
-        AppendEntry(entry, withDates);
+    // One cursor and one edit block: the newest page is laid out once.
+    QTextCursor cursor(edtHistory->document());
+    cursor.beginEditBlock();
+    for (qsizetype i = FFirstLaidOut; i < entries.size(); ++i)
+        AppendEntry(cursor, entries.at(i), withDates);
+    cursor.endEditBlock();
     edtHistory->verticalScrollBar()->setValue(edtHistory->verticalScrollBar()->maximum());
 }
 
-void TfrmMessageViewer::AppendEntry(const HistoryEntry &entry, bool withDate)
+void TfrmMessageViewer::LayOutEarlier()
 {
+    if (FFirstLaidOut <= 0)
+        return;
+    const qsizetype from = std::max<qsizetype>(0, FFirstLaidOut - std::max(1, FOptions.pageEntries));
+    QScrollBar *scroll = edtHistory->verticalScrollBar();
+    const int fromBottom = scroll->maximum() - scroll->value();
     QTextCursor cursor(edtHistory->document());
+    cursor.beginEditBlock();
+    cursor.movePosition(QTextCursor::Start);
+    for (qsizetype i = from; i < FFirstLaidOut; ++i) {
+        QTextCharFormat format;
+        if (FWithDates) {
+            format.setForeground(kDate);
+            cursor.insertText(DayText(FShown.at(i).date), format);
+            cursor.insertBlock();
+        }
+        format.setForeground(IsOwnEntry(FShown.at(i).text, FOptions.iSayTexts) ? kOwn : kReceived);
+        cursor.insertText(FShown.at(i).text, format);
+        cursor.insertBlock();
+    }
+    cursor.endEditBlock();
+    FFirstLaidOut = from;
+    // The entries in view stay where they were.
+    scroll->setValue(scroll->maximum() - fromBottom);
+}
+
+void TfrmMessageViewer::AppendEntry(QTextCursor &cursor, const HistoryEntry &entry, bool withDate)
+{
     cursor.movePosition(QTextCursor::End);
-    if (!edtHistory->document()->isEmpty())
+    if (cursor.position() > 0)
         cursor.insertBlock();
     QTextCharFormat format;
     if (withDate) {

@@ -14,6 +14,7 @@ class QFileSystemWatcher;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QTextCursor;
 class QTextEdit;
 class QTimer;
 class QToolButton;
@@ -33,6 +34,9 @@ public:
         QStringList iSayTexts; // the "I say" texts of every interface language
         std::function<QString(const QString &)> messageText; // message texts by key
         int pollMs = 1000; // how often the open day's file size is looked at
+        // Entries laid out at once; earlier ones follow when the view reaches the top, so a very
+        // large day opens as fast as a small one.
+        int pageEntries = 2000;
     };
     explicit TfrmMessageViewer(Options options);
     ~TfrmMessageViewer() override;
@@ -41,6 +45,8 @@ public:
     QList<QDate> Days() const { return FDays; }
     QDate OpenDay() const { return FOpenDay; }
     const QList<HistoryEntry> &ShownEntries() const { return FShown; }
+    // How many of them are laid out in the view (the newest ones).
+    qsizetype LaidOutEntries() const { return FShown.size() - FFirstLaidOut; }
     QString StatusText() const;
 
     void OpenDay(const QDate &day);
@@ -62,7 +68,8 @@ public:
 private:
     void LoadDays();
     void ShowEntries(const QList<HistoryEntry> &entries, bool withDates);
-    void AppendEntry(const HistoryEntry &entry, bool withDate);
+    void AppendEntry(QTextCursor &cursor, const HistoryEntry &entry, bool withDate);
+    void LayOutEarlier();
     void UpdateStatus();
     void WatchOpenDay();
 
@@ -71,6 +78,8 @@ private:
     QList<QDate> FDays;
     QDate FOpenDay;
     QList<HistoryEntry> FShown;
+    qsizetype FFirstLaidOut = 0;
+    bool FWithDates = false;
     qint64 FConsumed = 0; // bytes of the open day's file read so far
     bool FMarked = true; // how the open day's file is read
     int FUnreadable = 0;

@@ -1,5 +1,5 @@
-#include "viewer/HistoryFolder.h"
 #include "viewer/HistoryReader.h"
+#include "viewer/HistoryFolder.h"
 
 #include "monitor/History.h"
 
@@ -74,11 +74,13 @@ INSTANTIATE_TEST_SUITE_P(Files, HistoryBytes,
             kHalf + Entry(QStringLiteral("2026-12-10"), kMine), {kMine}, 1,
             kHalf.size() + Entry(QStringLiteral("2026-12-10"), kMine).size()},
         ReadCase{"a file without marks is read a line an entry",
-            Utf16(QStringLiteral("2026-12-09 one\r\n2026-12-09 two\r\n")), {QStringLiteral("one"), QStringLiteral("two")},
-            0, 64},
+            Utf16(QStringLiteral("2026-12-09 one\r\n2026-12-09 two\r\n")),
+            {QStringLiteral("one"), QStringLiteral("two")}, 0, 64},
         ReadCase{"a stretch without a date is counted, not shown",
             Entry(QStringLiteral("garbage!!!"), QStringLiteral("x")) + Entry(QStringLiteral("2026-12-10"), kMine),
-            {kMine}, 1, Entry(QStringLiteral("garbage!!!"), QStringLiteral("x")).size() + Entry(QStringLiteral("2026-12-10"), kMine).size()},
+            {kMine}, 1,
+            Entry(QStringLiteral("garbage!!!"), QStringLiteral("x")).size()
+                + Entry(QStringLiteral("2026-12-10"), kMine).size()},
         ReadCase{"a mark inside an entry's text does not split it",
             Entry(QStringLiteral("2026-12-10"), QStringLiteral("a\uFEFFb\r\nc")), {QStringLiteral("a\uFEFFb\r\nc")}, 0,
             Entry(QStringLiteral("2026-12-10"), QStringLiteral("a\uFEFFb\r\nc")).size()}));
@@ -108,7 +110,8 @@ TEST(HistoryEntries, OwnEntriesSearchAndTextExport)
     EXPECT_EQ(FindInEntries(entries, QStringLiteral("嗨")).value(0).text, kMine);
     EXPECT_TRUE(FindInEntries(entries, QString()).isEmpty());
 
-    EXPECT_EQ(DayAsText(entries), QStringLiteral("10:00:01 bob says:\n你好 😀\n{ hello }\n\n10:00:05 I say:\nhi\t\n{ 嗨 }\n"));
+    EXPECT_EQ(
+        DayAsText(entries), QStringLiteral("10:00:01 bob says:\n你好 😀\n{ hello }\n\n10:00:05 I say:\nhi\t\n{ 嗨 }\n"));
 }
 
 TEST(HistoryFolder, FindsThePartnersFolderAsTheWriterNamesItListsAndSearchesDays)

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextEdit>
@@ -170,6 +171,38 @@ TEST_F(ViewerWindowTest, InterfaceTextsOfBothLanguagesNameTheWindowsComponents)
     language.SetInterfaceLanguage(viewer.get(), 1);
     EXPECT_EQ(viewer->windowTitle(), QStringLiteral("Chat history"));
     EXPECT_EQ(viewer->btnExport->text(), QStringLiteral("Export..."));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ViewerWindowTest, ALargeDayShowsItsNewestEntriesFirstAndEarlierOnesWhenScrolledUp)
+{
+    for (int n = 0; n < 7; ++n)
+        Append(tuesday, QStringLiteral("10:00:0%1 bob says:\rline %1\rmore").arg(n));
+    TfrmMessageViewer::Options options;
+    options.handle = kHandle;
+    options.dataFolder = data.path();
+    options.pageEntries = 3;
+    TfrmMessageViewer viewer(std::move(options));
+    viewer.resize(300, 120);
+    viewer.show();
+    EXPECT_EQ(viewer.LaidOutEntries(), 3);
+    EXPECT_TRUE(viewer.edtHistory->toPlainText().startsWith(QStringLiteral("10:00:04")));
+
+    QStringList entries;
+    for (int n = 0; n < 7; ++n)
+        entries.append(QStringLiteral("10:00:0%1 bob says:\nline %1\nmore").arg(n));
+    const QString whole = entries.join(u'\n');
+    for (int scrolls = 0; scrolls < 5 && viewer.LaidOutEntries() < 7; ++scrolls) {
+        QScrollBar *bar = viewer.edtHistory->verticalScrollBar();
+        bar->setValue(bar->minimum() + 1);
+        bar->setValue(bar->minimum());
+    }
+    EXPECT_EQ(viewer.LaidOutEntries(), 7);
+    EXPECT_EQ(viewer.edtHistory->toPlainText(), whole);
+    EXPECT_EQ(viewer.ShownEntries().size(), 7);
 }
 
 } // namespace
