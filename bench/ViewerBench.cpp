@@ -24,7 +24,8 @@ const QString kHandle = QStringLiteral("bob@chat.example");
 
 QByteArray Entry(const QDate &day, int n)
 {
-    const QString text = day.toString(QStringLiteral("yyyy-MM-dd ")) + QStringLiteral("10:%1:00 ").arg(n % 60, 2, 10, QLatin1Char('0'))
+    const QString text = day.toString(QStringLiteral("yyyy-MM-dd "))
+        + QStringLiteral("10:%1:00 ").arg(n % 60, 2, 10, QLatin1Char('0'))
         + (n % 2 ? QStringLiteral("I say:\rSee you tomorrow at the station, then.\t\r{ 那就明天车站见。 }")
                  : QStringLiteral("bob says:\r我们明天几点见面？\r{ What time shall we meet tomorrow? }"))
         + QStringLiteral("\r\n");
@@ -58,7 +59,10 @@ void Open(benchmark::State &state, int days)
         options.dataFolder = data.path();
         options.iSayTexts = {QStringLiteral("I say:")};
         auto viewer = std::make_unique<TfrmMessageViewer>(std::move(options));
-        benchmark::DoNotOptimize(viewer->ShownEntries().size());
+        viewer->show();
+        QApplication::processEvents();
+        benchmark::DoNotOptimize(viewer->LaidOutEntries());
+        state.counters["laid_out"] = static_cast<double>(viewer->LaidOutEntries());
     }
 }
 
@@ -89,7 +93,8 @@ BENCHMARK(Search)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -1,7 +1,5 @@
 #include "viewer/HistoryReader.h"
 
-#include <QStringDecoder>
-
 namespace {
 
 constexpr char kMark[] = "\xFF\xFE";
@@ -50,14 +48,31 @@ qsizetype DatedMark(const QByteArray &bytes, qsizetype from, qsizetype to)
 // "YYYY-MM-DD " at the start of the text.
 QDate DateField(const QString &text)
 {
-    if (text.size() < 11 || text.at(10) != u' ')
+    if (text.size() < 11 || text.at(4) != u'-' || text.at(7) != u'-' || text.at(10) != u' ')
         return {};
-    for (int i = 0; i < 10; ++i) {
-        const bool dash = i == 4 || i == 7;
-        if (dash ? text.at(i) != u'-' : !text.at(i).isDigit() || text.at(i).unicode() > u'9')
-            return {};
+    int fields[3] = {0, 0, 0};
+    const int starts[3] = {0, 5, 8};
+    const int lengths[3] = {4, 2, 2};
+    for (int f = 0; f < 3; ++f) {
+        for (int i = starts[f]; i < starts[f] + lengths[f]; ++i) {
+            const char16_t c = text.at(i).unicode();
+            if (c < u'0' || c > u'9')
+                return {};
+            fields[f] = fields[f] * 10 + (c - u'0');
+        }
     }
-    return QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd"));
+    return QDate(fields[0], fields[1], fields[2]);
+}
+
+// The UTF-16LE code units of the bytes, kept as they are (a lone surrogate stays).
+QString Utf16Text(const QByteArray &bytes, qsizetype start, qsizetype size)
+{
+    QString text(size / 2, Qt::Uninitialized);
+    const auto *in = reinterpret_cast<const unsigned char *>(bytes.constData() + start);
+    char16_t *out = reinterpret_cast<char16_t *>(text.data());
+    for (qsizetype i = 0; i < size / 2; ++i)
+        out[i] = static_cast<char16_t>(in[2 * i] | (in[2 * i + 1] << 8));
+    return text;
 }
 
 } // namespace
@@ -81,13 +96,11 @@ HistoryChunk ReadHistoryBytes(const QByteArray &bytes, qint64 offset, std::optio
             chunk.consumed = at;
             continue;
         }
-        const QByteArray units = bytes.mid(start, end - start);
         bool read = false;
-        if (units.size() % 2 == 0) {
-            QStringDecoder decoder(QStringDecoder::Utf16LE);
-            const QString text = decoder(units);
+        if ((end - start) % 2 == 0) {
+            const QString text = Utf16Text(bytes, start, end - start);
             const QDate date = DateField(text);
-            if (date.isValid() && !decoder.hasError()) {
+            if (date.isValid()) {
                 chunk.entries.append({date, text.mid(11), offset + at});
                 read = true;
             }
