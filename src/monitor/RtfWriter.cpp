@@ -53,7 +53,8 @@ QByteArray RtfDocument(const QList<RtfRun> &runs)
             colours.append(run.colour.rgb());
     }
 
-    QByteArray out = "{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1\n{\\fonttbl{\\f0\\fnil\\fcharset134 SimSun;}}\n{\\colortbl ;";
+    QByteArray out
+        = "{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1\n{\\fonttbl{\\f0\\fnil\\fcharset134 SimSun;}}\n{\\colortbl ;";
     for (const QRgb colour : colours)
         out += ColourEntry(QColor::fromRgb(colour));
     out += "}\n\\pard\\plain\\f0\\fs18\n";
@@ -92,7 +93,8 @@ QList<RtfRun> RunsOfDocument(const QTextDocument &document)
             if (!fragment.isValid())
                 continue;
             const QTextCharFormat format = fragment.charFormat();
-            const QColor colour = format.hasProperty(QTextFormat::ForegroundBrush) ? format.foreground().color() : QColor();
+            const QColor colour
+                = format.hasProperty(QTextFormat::ForegroundBrush) ? format.foreground().color() : QColor();
             add(fragment.text(), colour);
         }
     }

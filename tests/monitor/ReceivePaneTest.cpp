@@ -84,7 +84,8 @@ TEST_F(ReceivePaneTest, SaveAsWritesThePaneAsRtfThroughTheDialogReplacingAnOldFi
 
     EXPECT_EQ(seenTitle, QStringLiteral("另存为"));
     EXPECT_EQ(seenFilters, QStringList{QStringLiteral("Word文件(*.doc)")});
-    EXPECT_TRUE(seenName.startsWith(QStringLiteral("Chat_")) && seenName.endsWith(QStringLiteral(".doc"))) << seenName.toStdString();
+    EXPECT_TRUE(seenName.startsWith(QStringLiteral("Chat_")) && seenName.endsWith(QStringLiteral(".doc")))
+        << seenName.toStdString();
     QFile saved(path);
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
     EXPECT_EQ(saved.readAll(), RtfDocument(RunsOfDocument(*window->edtReceive->document())));
@@ -163,7 +164,9 @@ TEST_F(ReceivePaneTest, ChatHistoryStartsTheViewerBesideTheProgramWithTheRawHand
     // A stand-in viewer that writes down its arguments.
     const QString record = app.file(QStringLiteral("arguments"));
     app.write(QStringLiteral("MessageViewer"),
-        QStringLiteral("#!/bin/sh\nprintf '%s|' \"$#\" \"$@\" > \"%1.tmp\" && mv \"%1.tmp\" \"%1\"\n").arg(record).toUtf8());
+        QStringLiteral("#!/bin/sh\nprintf '%s|' \"$#\" \"$@\" > \"%1.tmp\" && mv \"%1.tmp\" \"%1\"\n")
+            .arg(record)
+            .toUtf8());
     QFile::setPermissions(app.file(QStringLiteral("MessageViewer")), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
 
     for (const auto &[caption, handle, expected] : std::vector<std::tuple<QString, QString, QByteArray>>{

@@ -94,8 +94,7 @@ ParsedRtf ParseRtf(const QByteArray &rtf)
             else if (word == "red" || word == "green" || word == "blue") {
                 (word == "red" ? red : word == "green" ? green : blue) = n;
                 sawComponent = true;
-            }
-            else if (word == "cf") {
+            } else if (word == "cf") {
                 if (n < 0 || n >= table.size())
                     throw std::runtime_error("colour index outside the table");
                 current = table.at(n);
@@ -170,7 +169,9 @@ INSTANTIATE_TEST_SUITE_P(Texts, RtfRoundTrip,
         RtfCase{"braces, backslashes and text that looks like control words",
             {{QStringLiteral("{\\rtf1 \\par} \\u1234? \\'e9 {\\*\\x}} \\"), kBlue}}},
         RtfCase{"CR and CR LF end paragraphs as LF does; other control characters go",
-            {{QStringLiteral("a\rb\r\nc\x01\x1f" "d"), kGreen}},
+            {{QStringLiteral("a\rb\r\nc\x01\x1f"
+                             "d"),
+                kGreen}},
             {{QStringLiteral("a\nb\ncd"), kGreen}}},
         RtfCase{"a run without a colour takes the default", {{QStringLiteral("plain"), QColor()}}},
         RtfCase{"no runs give an empty document", {}}));
@@ -212,10 +213,10 @@ TEST(RtfWriter, LibreOfficeReadsTheSameText)
     file.write(RtfDocument({{text, kGreen}}));
     file.close();
     QProcess process;
-    process.start(office, {QStringLiteral("-env:UserInstallation=file://") + dir.path() + QStringLiteral("/profile"),
-                              QStringLiteral("--headless"), QStringLiteral("--convert-to"),
-                              QStringLiteral("txt:Text (encoded):UTF8"), QStringLiteral("--outdir"), dir.path(),
-                              file.fileName()});
+    process.start(office,
+        {QStringLiteral("-env:UserInstallation=file://") + dir.path() + QStringLiteral("/profile"),
+            QStringLiteral("--headless"), QStringLiteral("--convert-to"), QStringLiteral("txt:Text (encoded):UTF8"),
+            QStringLiteral("--outdir"), dir.path(), file.fileName()});
     ASSERT_TRUE(process.waitForFinished(120000));
     QFile converted(dir.filePath(QStringLiteral("chat.txt")));
     ASSERT_TRUE(converted.open(QIODevice::ReadOnly));
