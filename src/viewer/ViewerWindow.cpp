@@ -89,9 +89,17 @@ TfrmMessageViewer::TfrmMessageViewer(Options options)
     connect(FWatcher, &QFileSystemWatcher::fileChanged, this, &TfrmMessageViewer::Refresh);
     connect(FWatcher, &QFileSystemWatcher::directoryChanged, this, &TfrmMessageViewer::Refresh);
     connect(FPoll, &QTimer::timeout, this, &TfrmMessageViewer::Refresh);
+    // The view follows the end while it is there: when the layout grows (the window is shown, the
+    // text is laid out in steps, entries are appended) it stays on the newest entry.
     connect(edtHistory->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
-        if (value == edtHistory->verticalScrollBar()->minimum())
+        QScrollBar *scroll = edtHistory->verticalScrollBar();
+        FFollowEnd = value == scroll->maximum();
+        if (value == scroll->minimum() && scroll->maximum() > scroll->minimum())
             LayOutEarlier();
+    });
+    connect(edtHistory->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int maximum) {
+        if (FFollowEnd)
+            edtHistory->verticalScrollBar()->setValue(maximum);
     });
     connect(lstDays, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row >= 0 && row < FDays.size() && FDays.at(row) != FOpenDay)
@@ -182,8 +190,6 @@ void TfrmMessageViewer::Refresh()
     FConsumed += read.chunk.consumed;
     FUnreadable += read.chunk.unreadable;
     FTailPending = read.size > FConsumed;
-    QScrollBar *scroll = edtHistory->verticalScrollBar();
-    const bool atEnd = scroll->value() == scroll->maximum();
     QTextCursor cursor(edtHistory->document());
     cursor.beginEditBlock();
     for (const HistoryEntry &entry : read.chunk.entries) {
@@ -191,8 +197,8 @@ void TfrmMessageViewer::Refresh()
         AppendEntry(cursor, entry, false);
     }
     cursor.endEditBlock();
-    if (atEnd)
-        scroll->setValue(scroll->maximum());
+    if (FFollowEnd)
+        edtHistory->verticalScrollBar()->setValue(edtHistory->verticalScrollBar()->maximum());
     if (!FWatcher->files().contains(path))
         WatchOpenDay();
     UpdateStatus();
@@ -212,6 +218,7 @@ void TfrmMessageViewer::ShowEntries(const QList<HistoryEntry> &entries, bool wit
     for (qsizetype i = FFirstLaidOut; i < entries.size(); ++i)
         AppendEntry(cursor, entries.at(i), withDates);
     cursor.endEditBlock();
+    FFollowEnd = true;
     edtHistory->verticalScrollBar()->setValue(edtHistory->verticalScrollBar()->maximum());
 }
 

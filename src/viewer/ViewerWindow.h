@@ -80,6 +80,7 @@ private:
     QList<HistoryEntry> FShown;
     qsizetype FFirstLaidOut = 0;
     bool FWithDates = false;
+    bool FFollowEnd = true; // the view shows the newest entry and keeps doing so
     qint64 FConsumed = 0; // bytes of the open day's file read so far
     bool FMarked = true; // how the open day's file is read
     int FUnreadable = 0;

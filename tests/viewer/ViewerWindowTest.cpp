@@ -6,6 +6,7 @@
 #include "support/AppFolder.h"
 #include "support/Wait.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -190,19 +191,28 @@ TEST_F(ViewerWindowTest, ALargeDayShowsItsNewestEntriesFirstAndEarlierOnesWhenSc
     viewer.show();
     EXPECT_EQ(viewer.LaidOutEntries(), 3);
     EXPECT_TRUE(viewer.edtHistory->toPlainText().startsWith(QStringLiteral("10:00:04")));
+    // Shown and laid out, the view stands on the newest entry, and stays there as entries come.
+    QApplication::processEvents();
+    QScrollBar *scroll = viewer.edtHistory->verticalScrollBar();
+    ASSERT_GT(scroll->maximum(), 0);
+    EXPECT_EQ(scroll->value(), scroll->maximum());
+    Append(tuesday, QStringLiteral("10:00:07 I say:\rnewest\rline\rline\rline"));
+    viewer.Refresh();
+    QApplication::processEvents();
+    EXPECT_EQ(scroll->value(), scroll->maximum());
 
     QStringList entries;
     for (int n = 0; n < 7; ++n)
         entries.append(QStringLiteral("10:00:0%1 bob says:\nline %1\nmore").arg(n));
     const QString whole = entries.join(u'\n');
-    for (int scrolls = 0; scrolls < 5 && viewer.LaidOutEntries() < 7; ++scrolls) {
+    for (int scrolls = 0; scrolls < 5 && viewer.LaidOutEntries() < 8; ++scrolls) {
         QScrollBar *bar = viewer.edtHistory->verticalScrollBar();
         bar->setValue(bar->minimum() + 1);
         bar->setValue(bar->minimum());
     }
-    EXPECT_EQ(viewer.LaidOutEntries(), 7);
-    EXPECT_EQ(viewer.edtHistory->toPlainText(), whole);
-    EXPECT_EQ(viewer.ShownEntries().size(), 7);
+    EXPECT_EQ(viewer.LaidOutEntries(), 8);
+    EXPECT_EQ(viewer.edtHistory->toPlainText(), whole + QStringLiteral("\n10:00:07 I say:\nnewest\nline\nline\nline"));
+    EXPECT_EQ(viewer.ShownEntries().size(), 8);
 }
 
 } // namespace
