@@ -2,10 +2,28 @@
 # Installs what is missing, builds, and starts Parlavox from build/bin, with its translation and
 # speech service beside it (scripts/with-service.sh: unless PARLAVOX_SERVICE_HOST names another
 # host; stopped when Parlavox ends).
+# With --demo, or when the user's Pidgin has no account yet, it starts the demo instead
+# (build/bin/parlavox-demo): Parlavox docked in a private chat with a partner who writes Spanish,
+# everything of it in a temporary folder, all stopped when Parlavox ends.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+demo=
+if [ "${1:-}" = "--demo" ]; then
+  demo=1
+  shift
+elif ! grep -qs '<account>' "${HOME:-/nonexistent}/.purple/accounts.xml"; then
+  echo "Your Pidgin has no account yet: starting the demo conversation (Exit in Parlavox ends it; add an account in Pidgin to translate your own chats)." >&2
+  demo=1
+fi
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh" "$root/build"
+if [ -n "$demo" ]; then
+  if [ -z "${DISPLAY:-}" ]; then
+    echo "No X display is set (DISPLAY is empty): starting the demo on a virtual display." >&2
+    exec xvfb-run -a -s "-screen 0 1280x1024x24" "$root/build/bin/parlavox-demo"
+  fi
+  exec "$root/build/bin/parlavox-demo"
+fi
 # Parlavox talks to the chat client over the session bus: give it one when there is none.
 bus=()
 if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then

@@ -8,11 +8,14 @@
 #include "monitor/Log.h"
 #include "monitor/MessageEntries.h"
 #include "monitor/MessageFlow.h"
+#include "monitor/RtfWriter.h"
 #include "monitor/uConfirm.h"
 #include "platform/AppPaths.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
+#include "platform/Formats.h"
 #include "platform/MessageBox.h"
+#include "platform/Shell.h"
 #include "platform/Text.h"
 #include "platform/WorkerThread.h"
 #include "speech/uSpeakThread.h"
@@ -25,15 +28,18 @@
 #include <QComboBox>
 #include <QCursor>
 #include <QDate>
+#include <QFileDialog>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPointer>
+#include <QSaveFile>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
@@ -500,7 +506,14 @@ void TfrmSkype_Monitor::btnStartTranslateClick()
 }
 
 void TfrmSkype_Monitor::btnChatHistoryClick()
-{ }
+{
+    // The viewer takes the raw handle; without one it starts with no argument.
+    const QString handle = GetPartnerHandle();
+    const QStringList arguments = handle.isEmpty() ? QStringList() : QStringList{handle};
+    const QString program = platform::ExecutableFolderFile(QStringLiteral("MessageViewer"));
+    if (!platform::StartProgram(program, arguments, platform::ExecutableFolder()))
+        qCInfo(LogMonitor) << "The history viewer could not be started:" << program;
+}
 
 bool TfrmSkype_Monitor::ShowHint(const QString &key)
 {
@@ -713,10 +726,64 @@ void TfrmSkype_Monitor::AppendReceiveEntry(const QString &text, EntryColour colo
 }
 
 void TfrmSkype_Monitor::mniCleanClick()
-{ }
+{
+    edtReceive->clear();
+}
+
+QString SuggestedSaveName(const QDate &day)
+{
+    // The short date may hold "/" (or another character a file name cannot hold): it would make
+    // the name a path into folders that do not exist.
+    QString date = platform::ShortDateString(day);
+    static const QString unsafe = QStringLiteral("/\\:*\"?<>|");
+    for (QChar &c : date) {
+        if (unsafe.contains(c) || c.unicode() < 0x20)
+            c = QLatin1Char('-');
+    }
+    return QStringLiteral("Chat_") + date + QStringLiteral(".doc");
+}
+
+platform::Result<void> SaveReceivePane(const QTextDocument &pane, const QString &path)
+{
+    // Written aside and moved over the old file at the end, so a failure leaves any file there whole.
+    QSaveFile file(path);
+    const QByteArray document = RtfDocument(RunsOfDocument(pane));
+    if (!file.open(QIODevice::WriteOnly) || file.write(document) != document.size() || !file.commit())
+        return platform::Error{file.errorString()};
+    return {};
+}
 
 void TfrmSkype_Monitor::mniSaveAsClick()
-{ }
+{
+    const QPointer<TfrmSkype_Monitor> self(this);
+    QFileDialog dialog(this, dlgSave->title);
+    dialog.setObjectName(QStringLiteral("dlgSave"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // No question before an existing file is replaced.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    const qsizetype bar = dlgSave->filter.indexOf(QLatin1Char('|'));
+    const QString description = bar < 0 ? dlgSave->filter : dlgSave->filter.left(bar);
+    const QString pattern = bar < 0 ? QString() : dlgSave->filter.mid(bar + 1);
+    dialog.setNameFilter(pattern.isEmpty() || description.contains(pattern)
+            ? description
+            : description + QStringLiteral(" (") + pattern + QLatin1Char(')'));
+    QString suffix = dlgSave->defaultExt;
+    if (suffix.startsWith(QLatin1Char('.')))
+        suffix.remove(0, 1);
+    dialog.setDefaultSuffix(suffix);
+    dialog.selectFile(SuggestedSaveName(platform::Today()));
+    if (dialog.exec() != QDialog::Accepted || !self || dialog.selectedFiles().isEmpty())
+        return;
+
+    const platform::Result<void> saved = SaveReceivePane(*edtReceive->document(), dialog.selectedFiles().constFirst());
+    if (!saved) {
+        platform::ShowMessageBox({this, FHost->GetMessageText(QStringLiteral("HINT_CAPTION")),
+            FHost->GetMessageText(QStringLiteral("SAVE_FAILED")) + QStringLiteral("\r\n") + saved.error(),
+            QMessageBox::Warning, false});
+    }
+}
 
 void TfrmSkype_Monitor::BringSelfToForeground()
 {

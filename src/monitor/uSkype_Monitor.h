@@ -3,6 +3,7 @@
 #include "chatclient/MonitorWindow.h"
 #include "monitor/MonitorHost.h"
 #include "monitor/SpeakQueue.h"
+#include "platform/Expected.h"
 #include "translate/TranslateResult.h"
 
 #include <QByteArray>
@@ -16,6 +17,13 @@
 #include <memory>
 
 struct EntrySteps;
+class QTextDocument;
+
+// The name the save dialog suggests: "Chat_" + the day in the short date form + ".doc", with every
+// character a file name cannot hold turned into "-".
+QString SuggestedSaveName(const QDate &day);
+// Writes the pane as a Rich Text Format document, replacing the file; the error text says why not.
+platform::Result<void> SaveReceivePane(const QTextDocument &pane, const QString &path);
 class QAction;
 class QComboBox;
 class QLabel;

@@ -17,6 +17,7 @@
 #include <QDateTime>
 #include <QPointer>
 #include <QSessionManager>
+#include <QTimer>
 #include <QWindow>
 
 #include <cstdio>
@@ -125,6 +126,12 @@ void RunParlavox(int argc, char **argv)
     } else {
         StartupTrace::Watch(main);
         main->show();
+        // --start-translation: translation starts at once, as if Start had been pressed.
+        if (QApplication::arguments().contains(QStringLiteral("--start-translation")))
+            QTimer::singleShot(0, main, [&main] {
+                if (main)
+                    main->StartTranslation();
+            });
         exitCode = app.exec();
     }
 

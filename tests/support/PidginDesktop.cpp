@@ -1,5 +1,6 @@
 #include "support/PidginDesktop.h"
 
+#include "demo/ChatWorld.h"
 #include "support/Wait.h"
 
 #include <QDBusArgument>
@@ -14,11 +15,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
-#include <arpa/inet.h>
 #include <csignal>
-#include <netinet/in.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -29,116 +26,16 @@ using std::chrono::milliseconds;
 
 namespace {
 
-const char *const kUsers[] = {"me", "anna", "bob", "carol"};
-const char *const kPassword = "secret";
-const char *const kDomain = "localhost";
-const char *const kMucDomain = "conference.localhost";
+// The user first, then the partners in the user's roster.
+const std::vector<chatworld::Account> kAccounts{{QStringLiteral("me"), {}},
+    {QStringLiteral("anna"), QStringLiteral("Anna Lee")}, {QStringLiteral("bob"), QStringLiteral("Bob")},
+    {QStringLiteral("carol"), QStringLiteral("Carol")}};
 const char *const kPurpleService = "im.pidgin.purple.PurpleService";
 const char *const kPurplePath = "/im/pidgin/purple/PurpleObject";
 const char *const kPurpleInterface = "im.pidgin.purple.PurpleInterface";
 // Marks the environment of everything the desktop starts, so helpers that the session bus
 // starts on our behalf (they are not our children) can be found and stopped too.
 const char *const kMarker = "PARLAVOX_DESKTOP";
-
-bool WriteFile(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
-}
-
-// A port that was free on 127.0.0.1 a moment ago.
-quint16 FreePort()
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return 0;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    socklen_t len = sizeof addr;
-    quint16 port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0
-        && ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
-    ::close(fd);
-    return port;
-}
-
-bool PortAnswers(quint16 port)
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(port);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    return ok;
-}
-
-bool ProcessGone(pid_t pid)
-{
-    if (::kill(pid, 0) != 0)
-        return true;
-    // A zombie waits for a parent that is not us; it is as good as gone.
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    QByteArray text = stat.readAll();
-    int close = text.lastIndexOf(')');
-    return close > 0 && text.size() > close + 2 && text.at(close + 2) == 'Z';
-}
-
-// SIGTERM, up to 2 s, then SIGKILL.
-void StopProcess(QProcess *process)
-{
-    if (!process || process->state() == QProcess::NotRunning)
-        return;
-    process->terminate();
-    if (!process->waitForFinished(2000)) {
-        process->kill();
-        process->waitForFinished(2000);
-    }
-}
-
-// Stops every process (but this one) whose environment carries `marker`.
-void StopMarkedProcesses(const QByteArray &marker)
-{
-    std::vector<pid_t> pids;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        bool isPid = false;
-        pid_t pid = entry.toInt(&isPid);
-        if (!isPid || pid == ::getpid())
-            continue;
-        QFile environ(QStringLiteral("/proc/%1/environ").arg(pid));
-        if (!environ.open(QIODevice::ReadOnly))
-            continue;
-        const QList<QByteArray> variables = environ.readAll().split('\0');
-        if (variables.contains(marker))
-            pids.push_back(pid);
-    }
-    if (pids.empty())
-        return;
-    for (pid_t pid : pids)
-        ::kill(pid, SIGTERM);
-    auto allGone = [&] {
-        for (pid_t pid : pids) {
-            if (!ProcessGone(pid))
-                return false;
-        }
-        return true;
-    };
-    if (!WaitUntil(allGone, 2s)) {
-        for (pid_t pid : pids) {
-            if (!ProcessGone(pid))
-                ::kill(pid, SIGKILL);
-        }
-    }
-}
 
 bool HasWindowManager(Display *display)
 {
@@ -175,11 +72,6 @@ QList<int> IntList(const QVariant &value)
         return list;
     }
     return value.value<QList<int>>();
-}
-
-QByteArray LuaString(const QString &text)
-{
-    return "\"" + text.toUtf8().replace("\\", "\\\\").replace("\"", "\\\"") + "\"";
 }
 
 } // namespace
@@ -246,12 +138,13 @@ void PidginDesktop::StopAll()
     StopPidgin();
     if (!m_busName.isEmpty())
         QDBusConnection::disconnectFromBus(m_busName);
-    StopProcess(m_prosody.get());
-    StopProcess(m_wm.get());
-    StopProcess(m_bus.get());
+    if (m_prosody)
+        m_prosody->Stop();
+    chatworld::StopProcess(m_wm.get());
+    chatworld::StopProcess(m_bus.get());
     if (m_dir.isValid())
-        StopMarkedProcesses(QByteArray(kMarker) + '=' + m_dir.path().toUtf8());
-    StopProcess(m_xvfb.get());
+        chatworld::StopMarkedProcesses(QByteArray(kMarker) + '=' + m_dir.path().toUtf8());
+    chatworld::StopProcess(m_xvfb.get());
     m_ready = false;
 }
 
@@ -273,13 +166,8 @@ QString PidginDesktop::LogTail(const QString &fileName) const
 
 std::unique_ptr<QProcess> PidginDesktop::NewProcess(const QString &logName) const
 {
-    auto process = std::make_unique<QProcess>();
-    process->setProcessEnvironment(m_env);
-    process->setWorkingDirectory(m_dir.path());
-    process->setStandardErrorFile(m_dir.filePath(logName));
     // Should the test program die without its destructors, its desktop goes with it.
-    process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    return process;
+    return chatworld::NewProcess(m_env, m_dir.path(), m_dir.filePath(logName));
 }
 
 bool PidginDesktop::StartX()
@@ -346,170 +234,12 @@ bool PidginDesktop::StartBus()
     return true;
 }
 
-bool PidginDesktop::WriteProsodyFiles(quint16 port)
-{
-    const QString data = m_dir.filePath(QStringLiteral("prosody-data"));
-    const QString host = data + QStringLiteral("/localhost"); // the store's encoding leaves "localhost" as is
-    if (!QDir().mkpath(host + QStringLiteral("/accounts")) || !QDir().mkpath(host + QStringLiteral("/roster"))
-        || !QDir().mkpath(m_dir.filePath(QStringLiteral("certs"))))
-        return Fail(QStringLiteral("cannot create Prosody's data folder"));
-
-    const QByteArray config = "-- Prosody for one test desktop: plain c2s on 127.0.0.1 only, no s2s, no TLS.\n"
-                              "data_path = "
-        + LuaString(data) + "\n" + "log = { info = " + LuaString(m_dir.filePath(QStringLiteral("prosody.log")))
-        + " }\n"
-          "pidfile = "
-        + LuaString(m_dir.filePath(QStringLiteral("prosody.pid"))) + "\n"
-        + "interfaces = { \"127.0.0.1\" }\n"
-          "local_interfaces = { \"127.0.0.1\" }\n"
-          "c2s_ports = { "
-        + QByteArray::number(port)
-        + " }\n"
-          "s2s_ports = { }\n"
-          "c2s_direct_tls_ports = { }\n"
-          "legacy_ssl_ports = { }\n"
-          "component_ports = { }\n"
-          "http_ports = { }\n"
-          "https_ports = { }\n"
-          "daemonize = false\n"
-          "run_as_root = true\n"
-          "c2s_require_encryption = false\n"
-          "allow_unencrypted_plain_auth = true\n"
-          "authentication = \"internal_plain\"\n"
-          "storage = \"internal\"\n"
-          "modules_disabled = { \"s2s\", \"tls\", \"posix\" }\n"
-          "modules_enabled = { \"roster\", \"saslauth\", \"disco\", \"ping\", \"presence\" }\n"
-          "VirtualHost \"localhost\"\n"
-          "Component \"conference.localhost\" \"muc\"\n"
-          "    muc_room_locking = false\n"
-          "    restrict_room_creation = false\n";
-    if (!WriteFile(m_dir.filePath(QStringLiteral("prosody.cfg.lua")), config))
-        return Fail(QStringLiteral("cannot write Prosody's configuration"));
-
-    // Accounts and rosters go straight into the store: no prosodyctl runs, and no subscription
-    // requests that Pidgin would ask about.
-    const std::pair<const char *, const char *> buddies[] = {{"anna", "Anna Lee"}, {"bob", "Bob"}, {"carol", "Carol"}};
-    auto rosterItem = [](const QByteArray &jid, const QByteArray &name) {
-        QByteArray item
-            = "\t[" + LuaString(QString::fromUtf8(jid)) + "] = { [\"subscription\"] = \"both\"; [\"groups\"] = { }; ";
-        if (!name.isEmpty())
-            item += "[\"name\"] = " + LuaString(QString::fromUtf8(name)) + "; ";
-        return item + "};\n";
-    };
-    for (const char *user : kUsers) {
-        const QString name = QString::fromLatin1(user);
-        QByteArray roster = "return {\n\t[false] = { [\"version\"] = 1; [\"pending\"] = { }; };\n";
-        if (name == QLatin1String("me")) {
-            for (const auto &[buddy, alias] : buddies)
-                roster += rosterItem(QByteArray(buddy) + '@' + kDomain, alias);
-        } else {
-            roster += rosterItem(QByteArray("me@") + kDomain, {});
-        }
-        roster += "};\n";
-        if (!WriteFile(host + QStringLiteral("/accounts/%1.dat").arg(name),
-                "return {\n\t[\"password\"] = " + LuaString(QString::fromLatin1(kPassword)) + ";\n};\n")
-            || !WriteFile(host + QStringLiteral("/roster/%1.dat").arg(name), roster))
-            return Fail(QStringLiteral("cannot write Prosody's store"));
-    }
-    return true;
-}
-
 bool PidginDesktop::StartProsody()
 {
-    // The port is chosen free a moment before Prosody binds it; should someone take it in between,
-    // Prosody says so in its log and we try another.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        quint16 port = FreePort();
-        if (!port)
-            return Fail(QStringLiteral("no free port on 127.0.0.1"));
-        if (!WriteProsodyFiles(port))
-            return false;
-        QFile::remove(m_dir.filePath(QStringLiteral("prosody.log")));
-        m_prosody = NewProcess(QStringLiteral("prosody.err"));
-        m_prosody->setStandardOutputFile(m_dir.filePath(QStringLiteral("prosody.out")));
-        m_prosody->start(
-            QStringLiteral("prosody"), {QStringLiteral("--config"), m_dir.filePath(QStringLiteral("prosody.cfg.lua"))});
-        if (!m_prosody->waitForStarted(5000))
-            return Fail(QStringLiteral("cannot run prosody: %1").arg(m_prosody->errorString()));
-        auto bindFailed = [&] {
-            return LogTail(QStringLiteral("prosody.log")).contains(QLatin1String("Failed to open server port"));
-        };
-        bool up = WaitUntil(
-            [&] { return m_prosody->state() != QProcess::Running || bindFailed() || PortAnswers(port); }, 15s);
-        if (up && m_prosody->state() == QProcess::Running && !bindFailed()) {
-            m_port = port;
-            return true;
-        }
-        const bool retry = bindFailed();
-        StopProcess(m_prosody.get());
-        if (!retry)
-            break;
-    }
-    return Fail(QStringLiteral("Prosody did not start: %1 %2")
-                    .arg(LogTail(QStringLiteral("prosody.log")), LogTail(QStringLiteral("prosody.out"))));
-}
-
-bool PidginDesktop::WritePidginHome()
-{
-    const QString home = PidginHome();
-    if (!QDir().mkpath(home))
-        return Fail(QStringLiteral("cannot create Pidgin's home"));
-    const QByteArray accounts = "<?xml version='1.0' encoding='UTF-8' ?>\n"
-                                "<account version='1.0'>\n"
-                                " <account>\n"
-                                "  <protocol>prpl-jabber</protocol>\n"
-                                "  <name>me@localhost/parlavox</name>\n"
-                                "  <password>secret</password>\n"
-                                "  <settings>\n"
-                                "   <setting name='connect_server' type='string'>127.0.0.1</setting>\n"
-                                "   <setting name='port' type='int'>"
-        + QByteArray::number(m_port)
-        + "</setting>\n"
-          "   <setting name='connection_security' type='string'>opportunistic_tls</setting>\n"
-          "   <setting name='auth_plain_in_clear' type='bool'>1</setting>\n"
-          "  </settings>\n"
-          "  <settings ui='gtk-gaim'>\n"
-          "   <setting name='auto-login' type='bool'>1</setting>\n"
-          "  </settings>\n"
-          " </account>\n"
-          "</account>\n";
-    // The buddy list shown, tabs off (one window per conversation), new conversations shown at once, nothing that
-    // changes the status on its own, no sound, no tray icon.
-    const QByteArray prefs = "<?xml version='1.0' encoding='UTF-8' ?>\n"
-                             "<pref version='1' name='/'>\n"
-                             " <pref name='purple'>\n"
-                             "  <pref name='away'>\n"
-                             "   <pref name='idle_reporting' type='string' value='none'/>\n"
-                             "   <pref name='away_when_idle' type='bool' value='0'/>\n"
-                             "  </pref>\n"
-                             "  <pref name='logging'>\n"
-                             "   <pref name='log_ims' type='bool' value='0'/>\n"
-                             "   <pref name='log_chats' type='bool' value='0'/>\n"
-                             "   <pref name='log_system' type='bool' value='0'/>\n"
-                             "  </pref>\n"
-                             " </pref>\n"
-                             " <pref name='pidgin'>\n"
-                             "  <pref name='blist'>\n"
-                             "   <pref name='list_visible' type='bool' value='1'/>\n"
-                             "  </pref>\n"
-                             "  <pref name='conversations'>\n"
-                             "   <pref name='tabs' type='bool' value='0'/>\n"
-                             "   <pref name='im'>\n"
-                             "    <pref name='hide_new' type='string' value='never'/>\n"
-                             "   </pref>\n"
-                             "  </pref>\n"
-                             "  <pref name='sound'>\n"
-                             "   <pref name='method' type='string' value='none'/>\n"
-                             "  </pref>\n"
-                             "  <pref name='docklet'>\n"
-                             "   <pref name='show' type='string' value='never'/>\n"
-                             "  </pref>\n"
-                             " </pref>\n"
-                             "</pref>\n";
-    if (!WriteFile(home + QStringLiteral("/accounts.xml"), accounts)
-        || !WriteFile(home + QStringLiteral("/prefs.xml"), prefs))
-        return Fail(QStringLiteral("cannot write Pidgin's settings"));
-    m_pidginHomeWritten = true;
+    m_prosody = std::make_unique<chatworld::ChatServer>(m_dir.path(), m_env);
+    if (!m_prosody->Start(kAccounts))
+        return Fail(m_prosody->Error());
+    m_port = m_prosody->Port();
     return true;
 }
 
@@ -519,14 +249,14 @@ bool PidginDesktop::StartPidgin(int timeoutMs)
         return Fail(QStringLiteral("the desktop is not up: ") + m_error);
     if (PidginRunning())
         return true;
-    if (!m_pidginHomeWritten && !WritePidginHome())
-        return false;
+    if (!m_pidginHomeWritten) {
+        if (!chatworld::WritePidginProfile(PidginHome(), QStringLiteral("me"), m_port))
+            return Fail(QStringLiteral("cannot write Pidgin's settings"));
+        m_pidginHomeWritten = true;
+    }
 
-    QProcessEnvironment env = m_env;
-    env.insert(QStringLiteral("GTK_MODULES"), QStringLiteral("gail:atk-bridge"));
-    env.insert(QStringLiteral("GNOME_ACCESSIBILITY"), QStringLiteral("1"));
     m_pidgin = NewProcess(QStringLiteral("pidgin.log"));
-    m_pidgin->setProcessEnvironment(env);
+    m_pidgin->setProcessEnvironment(chatworld::PidginEnvironment(m_env));
     m_pidgin->setStandardOutputFile(m_dir.filePath(QStringLiteral("pidgin.out")), QIODevice::Append);
     m_pidgin->start(QStringLiteral("pidgin"), {QStringLiteral("-c"), PidginHome()});
     if (!m_pidgin->waitForStarted(5000))
@@ -535,19 +265,8 @@ bool PidginDesktop::StartPidgin(int timeoutMs)
     QDBusConnection bus = Bus();
     if (!bus.isConnected())
         return Fail(QStringLiteral("cannot connect to the session bus: %1").arg(bus.lastError().message()));
-    auto connected = [&] {
-        if (!PidginRunning())
-            return true;
-        const QList<int> accounts = IntList(CallPurple(bus, QStringLiteral("PurpleAccountsGetAllActive")));
-        // Connected, and the server's roster is in: tests may look up the buddies at once.
-        for (int account : accounts) {
-            if (CallPurple(bus, QStringLiteral("PurpleAccountIsConnected"), {account}).toInt() == 1
-                && IntList(CallPurple(bus, QStringLiteral("PurpleFindBuddies"), {account, QString()})).size()
-                    >= int(std::size(kUsers)) - 1)
-                return true;
-        }
-        return false;
-    };
+    // Connected, and the server's roster is in: tests may look up the buddies at once.
+    auto connected = [&] { return !PidginRunning() || chatworld::PidginLoggedIn(bus, int(kAccounts.size()) - 1); };
     // Until its name is on the bus a call would start nothing (Pidgin is not activatable), so
     // polling costs little.
     if (WaitUntil(connected, milliseconds(timeoutMs)) && PidginRunning())
@@ -561,7 +280,7 @@ bool PidginDesktop::StartPidgin(int timeoutMs)
 
 void PidginDesktop::StopPidgin()
 {
-    StopProcess(m_pidgin.get());
+    chatworld::StopProcess(m_pidgin.get());
 }
 
 bool PidginDesktop::PidginRunning() const
@@ -622,12 +341,12 @@ quint16 PidginDesktop::XmppPort() const
 
 QString PidginDesktop::Jid(const QString &user) const
 {
-    return user + QLatin1Char('@') + QLatin1String(kDomain);
+    return chatworld::Jid(user);
 }
 
 QString PidginDesktop::RoomJid(const QString &room) const
 {
-    return room + QLatin1Char('@') + QLatin1String(kMucDomain);
+    return room + QLatin1Char('@') + QLatin1String(chatworld::kMucDomain);
 }
 
 QString PidginDesktop::PidginHome() const
@@ -715,9 +434,8 @@ std::unique_ptr<XmppPartner> PidginDesktop::StartPartner(const QString &user, in
     static int started = 0;
     const QString log = QStringLiteral("partner-%1-%2.log").arg(user).arg(++started);
     auto process = NewProcess(log);
-    process->start(QStringLiteral("/usr/bin/python3"),
-        {QStringLiteral(PARLAVOX_TEST_SUPPORT_DIR "/xmpp-partner.py"), Jid(user) + QStringLiteral("/partner"),
-            QString::fromLatin1(kPassword), QStringLiteral("127.0.0.1"), QString::number(m_port)});
+    process->start(
+        chatworld::PartnerProgram(), chatworld::PartnerArguments(QStringLiteral(PARLAVOX_BUILD_BIN), user, m_port));
     if (!process->waitForStarted(5000)) {
         Fail(QStringLiteral("cannot run the partner: %1").arg(process->errorString()));
         return nullptr;
@@ -744,7 +462,7 @@ XmppPartner::~XmppPartner()
         Send(QJsonObject{{QStringLiteral("cmd"), QStringLiteral("quit")}});
         m_process->closeWriteChannel();
         if (!m_process->waitForFinished(2000))
-            StopProcess(m_process.get());
+            chatworld::StopProcess(m_process.get());
     }
 }
 

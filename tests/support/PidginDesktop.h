@@ -14,6 +14,9 @@
 #include <vector>
 
 class XmppPartner;
+namespace chatworld {
+class ChatServer;
+}
 
 // A private desktop for one test program: Xvfb (1280x1024x24, -displayfd) with openbox, a private
 // dbus-daemon --session, and Prosody on 127.0.0.1 on free ports (c2s only) with users "me", "anna",
@@ -89,8 +92,6 @@ private:
     bool StartX();
     bool StartBus();
     bool StartProsody();
-    bool WriteProsodyFiles(quint16 port);
-    bool WritePidginHome();
     bool Fail(const QString &what);
     QString LogTail(const QString &fileName) const;
     std::unique_ptr<QProcess> NewProcess(const QString &logName) const;
@@ -98,7 +99,8 @@ private:
 
     QTemporaryDir m_dir;
     QProcessEnvironment m_env; // for every child: private home, display and bus
-    std::unique_ptr<QProcess> m_xvfb, m_wm, m_bus, m_prosody, m_pidgin;
+    std::unique_ptr<QProcess> m_xvfb, m_wm, m_bus, m_pidgin;
+    std::unique_ptr<chatworld::ChatServer> m_prosody;
     QString m_display, m_busAddress, m_busName, m_error;
     quint16 m_port = 0;
     bool m_ready = false;
@@ -108,7 +110,7 @@ private:
 };
 
 // A python3 slixmpp process driven over stdin/stdout, one JSON line per command or event (see
-// tests/support/xmpp-partner.py). Made by PidginDesktop::StartPartner.
+// data/parlavox-partner.py). Made by PidginDesktop::StartPartner.
 class XmppPartner {
 public:
     ~XmppPartner(); // disconnects and stops the process by pid

@@ -1,7 +1,11 @@
 #!/usr/bin/python3
-"""An XMPP chat partner for tests, driven over stdin and stdout with one JSON object per line.
+"""An XMPP chat partner, driven over stdin and stdout with one JSON object per line.
 
-Usage: xmpp-partner.py <jid> <password> <host> <port>
+Usage: parlavox-partner.py <jid> <password> <host> <port> [--converse]
+
+With --converse it is the demo's partner, who writes in Spanish: it answers every chat message with
+a reply from a small fixed table (chosen by the words of the message, else the next of a few general
+replies in turn), and {"cmd": "greet", "to": JID} sends its greeting.
 
 It connects without STARTTLS, sends its presence, fetches its roster and then reports
     {"event": "online"}
@@ -13,6 +17,7 @@ Commands on stdin:
     {"cmd": "join", "room": ROOM_JID, "nick": NICK}      -> {"event": "joined", "room": ...}
                                                           or {"event": "join_failed", ...}
     {"cmd": "groupchat", "room": ROOM_JID, "body": TEXT}
+    {"cmd": "greet", "to": JID}
     {"cmd": "quit"}
 Every message received with a body is reported as
     {"event": "message", "from": FULL_JID_OR_ROOM/NICK, "type": "chat"|"groupchat"|..., "body": TEXT}
@@ -27,14 +32,40 @@ import sys
 import slixmpp
 
 
+GREETING = "Hola, buenos días. Mi nombre es Sofía."
+
+# (words, any of which in the message, lower-cased, chooses the reply), in the order tried. The
+# message holds what the user wrote and, when it was translated, its Spanish translation.
+REPLIES = [
+    (("how are you", "cómo estás"), "Muy bien, gracias. ¿Y tú?"),
+    (("your name", "tu nombre", "vuestro nombre", "who are you"), "Mi nombre es Sofía."),
+    (("weather", "tiempo"), "Está lloviendo en Madrid."),
+    (("thank", "gracias"), "Con mucho gusto."),
+    (("bye", "adiós"), "Hasta luego."),
+    (("hello", "hola", "good morning", "buenos días"), "Hola, buenos días."),
+]
+GENERAL_REPLIES = ["Es muy interesante.", "Estoy de acuerdo.", "Es un placer."]
+
+
+def reply_to(body, general_count):
+    """The reply to `body`, and whether it was one of the general replies."""
+    text = body.lower()
+    for words, reply in REPLIES:
+        if any(word in text for word in words):
+            return reply, False
+    return GENERAL_REPLIES[general_count % len(GENERAL_REPLIES)], True
+
+
 def emit(obj):
     sys.stdout.write(json.dumps(obj) + "\n")
     sys.stdout.flush()
 
 
 class Partner(slixmpp.ClientXMPP):
-    def __init__(self, jid, password):
+    def __init__(self, jid, password, converse=False):
         super().__init__(jid, password)
+        self.converse = converse
+        self.general_replies = 0
         self.register_plugin("xep_0030")
         self.register_plugin("xep_0045")
         self.register_plugin("xep_0071")
@@ -79,6 +110,10 @@ class Partner(slixmpp.ClientXMPP):
         # Group messages come through on_groupchat_message.
         if msg["type"] in ("chat", "normal") and msg["body"]:
             emit({"event": "message", "from": str(msg["from"]), "type": msg["type"], "body": msg["body"]})
+            if self.converse and msg["type"] == "chat":
+                reply, general = reply_to(msg["body"], self.general_replies)
+                self.general_replies += 1 if general else 0
+                self.send_message(mto=msg["from"].bare, mbody=reply, mtype="chat")
 
     def on_groupchat_message(self, msg):
         room = msg["from"].bare
@@ -128,6 +163,8 @@ class Partner(slixmpp.ClientXMPP):
             except Exception as error:  # a timeout or an error presence from the room
                 self.nicks.pop(room, None)
                 emit({"event": "join_failed", "room": room, "reason": repr(error)})
+        elif kind == "greet":
+            self.send_message(mto=c["to"], mbody=GREETING, mtype="chat")
         elif kind == "quit":
             self.quit()
         else:
@@ -147,7 +184,7 @@ class Partner(slixmpp.ClientXMPP):
 
 def main():
     jid, password, host, port = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
-    partner = Partner(jid, password)
+    partner = Partner(jid, password, converse="--converse" in sys.argv[5:])
     partner.connect((host, port), use_ssl=False, force_starttls=False, disable_starttls=True)
     partner.disconnected.add_done_callback(lambda _f: partner.loop.stop())
     partner.loop.run_forever()

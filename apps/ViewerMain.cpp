@@ -1,0 +1,44 @@
+// The history viewer: shows the chat history of the partner whose handle is the one argument.
+#include "platform/AppPaths.h"
+#include "platform/IniFile.h"
+#include "platform/Log.h"
+#include "shell/DataObject.h"
+#include "shell/InterfaceLanguage.h"
+#include "viewer/ViewerWindow.h"
+
+#include <QApplication>
+#include <QStringList>
+
+namespace {
+
+// A message text of the interface language, read without touching the file.
+QString MessageText(int langIndex, const QString &key)
+{
+    const QString path = platform::ExecutableFolderFile(FilesOfInterfaceLanguage(langIndex).messageTextFile);
+    return platform::IniFile(path).readString(QStringLiteral("Hint"), key);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    platform::EnableLogFromEnvironment();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("MessageViewer"));
+
+    const int langIndex = TDataObject().LangIndex;
+    TfrmMessageViewer::Options options;
+    options.handle = QApplication::arguments().value(1);
+    options.dataFolder = platform::UserDataFolder();
+    // An entry written under either interface language is told apart.
+    options.iSayTexts = {MessageText(0, QStringLiteral("I_SAY")), MessageText(1, QStringLiteral("I_SAY"))};
+    options.messageText = [langIndex](const QString &key) { return MessageText(langIndex, key); };
+
+    TfrmMessageViewer window(std::move(options));
+    TLanguageManager language;
+    language.SetInterfaceLanguage(&window, langIndex);
+    if (!QApplication::arguments().value(1).isEmpty())
+        window.setWindowTitle(window.windowTitle() + QStringLiteral(" - ") + QApplication::arguments().value(1));
+    window.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,57 @@
+#include "viewer/HistoryFolder.h"
+
+#include "monitor/History.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+
+QString PartnerHistoryFolder(const QString &dataFolder, const QString &handle)
+{
+    // The writer's own path of any day, without the file.
+    return QFileInfo(HistoryFilePath(dataFolder, handle, QDate(2000, 1, 1))).path();
+}
+
+QString HistoryDayFile(const QString &folder, const QDate &day)
+{
+    return folder + u'/' + day.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".dat");
+}
+
+QList<QDate> HistoryDays(const QString &folder)
+{
+    QList<QDate> days;
+    const QStringList names = QDir(folder).entryList({QStringLiteral("*.dat")}, QDir::Files);
+    for (const QString &name : names) {
+        const QDate day = QDate::fromString(name.chopped(4), QStringLiteral("yyyy-MM-dd"));
+        if (day.isValid() && HistoryDayFile(folder, day).endsWith(name))
+            days.append(day);
+    }
+    std::sort(days.begin(), days.end(), std::greater<>());
+    return days;
+}
+
+HistoryFileRead ReadHistoryFile(const QString &path, qint64 from, std::optional<bool> marked)
+{
+    HistoryFileRead read;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return read;
+    read.opened = true;
+    read.size = file.size();
+    if (from > read.size || !file.seek(from))
+        return read;
+    read.chunk = ReadHistoryBytes(file.readAll(), from, marked);
+    return read;
+}
+
+QList<HistoryEntry> SearchHistory(const QString &folder, const QString &word)
+{
+    QList<HistoryEntry> found;
+    QList<QDate> days = HistoryDays(folder);
+    std::reverse(days.begin(), days.end());
+    for (const QDate &day : days)
+        found += FindInEntries(ReadHistoryFile(HistoryDayFile(folder, day)).chunk.entries, word);
+    return found;
+}

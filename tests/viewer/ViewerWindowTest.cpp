@@ -1,0 +1,218 @@
+#include "viewer/ViewerWindow.h"
+
+#include "monitor/History.h"
+#include "shell/InterfaceLanguage.h"
+
+#include "support/AppFolder.h"
+#include "support/Wait.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+const QString kHandle = QStringLiteral("bob:who?@chat.example");
+const QColor kGreen(0, 128, 0);
+const QColor kBlue(0, 0, 255);
+
+class ViewerWindowTest : public ::testing::Test {
+protected:
+    void Append(const QDate &day, const QString &text)
+    {
+        ASSERT_TRUE(AppendHistoryEntry(data.path(), kHandle, text, day));
+    }
+
+    std::unique_ptr<TfrmMessageViewer> Open(int pollMs = 50)
+    {
+        TfrmMessageViewer::Options options;
+        options.handle = kHandle;
+        options.dataFolder = data.path();
+        options.iSayTexts = {QStringLiteral("我说："), QStringLiteral("I say:")};
+        options.messageText = [](const QString &key) { return key + QStringLiteral(" %1"); };
+        options.pollMs = pollMs;
+        return std::make_unique<TfrmMessageViewer>(std::move(options));
+    }
+
+    QString DayFile(const QDate &day) const { return HistoryFilePath(data.path(), kHandle, day); }
+
+    static QByteArray Read(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // The colour of each paragraph's first character.
+    static QList<QColor> Colours(const QTextEdit *edit)
+    {
+        QList<QColor> colours;
+        for (QTextBlock block = edit->document()->begin(); block.isValid(); block = block.next())
+            colours.append(block.begin().fragment().charFormat().foreground().color());
+        return colours;
+    }
+
+    QTemporaryDir data;
+    const QDate monday{2026, 12, 7};
+    const QDate tuesday{2026, 12, 8};
+};
+
+TEST_F(ViewerWindowTest, OpensTheNewestDayAndTellsIncomingFromOutgoing)
+{
+    Append(monday, QStringLiteral("09:00:00 bob says:\rold"));
+    Append(tuesday, QStringLiteral("10:00:01 bob says:\r你好\r{ hello }"));
+    Append(tuesday, QStringLiteral("10:00:05 I say:\rhi\t\r{ 嗨 }"));
+    const auto viewer = Open();
+
+    EXPECT_EQ(viewer->Days(), (QList<QDate>{tuesday, monday}));
+    EXPECT_EQ(viewer->lstDays->currentItem()->text(), QStringLiteral("2026-12-08"));
+    EXPECT_EQ(viewer->OpenDay(), tuesday);
+    EXPECT_EQ(viewer->edtHistory->toPlainText(),
+        QStringLiteral("10:00:01 bob says:\n你好\n{ hello }\n10:00:05 I say:\nhi\t\n{ 嗨 }"));
+    EXPECT_EQ(Colours(viewer->edtHistory), (QList<QColor>{kGreen, kGreen, kGreen, kBlue, kBlue, kBlue}));
+    EXPECT_TRUE(viewer->StatusText().isEmpty()) << viewer->StatusText().toStdString();
+
+    viewer->lstDays->setCurrentRow(1);
+    EXPECT_EQ(viewer->OpenDay(), monday);
+    EXPECT_EQ(viewer->edtHistory->toPlainText(), QStringLiteral("09:00:00 bob says:\nold"));
+}
+
+TEST_F(ViewerWindowTest, ShowsEntriesAppendedWhileOpenAndNeverWritesTheFile)
+{
+    Append(tuesday, QStringLiteral("10:00:01 bob says:\rfirst"));
+    const auto viewer = Open();
+    const QString path = DayFile(tuesday);
+
+    Append(tuesday, QStringLiteral("10:00:02 I say:\rsecond"));
+    ASSERT_TRUE(WaitUntil([&] { return viewer->ShownEntries().size() == 2; }));
+    EXPECT_EQ(viewer->ShownEntries().last().text, QStringLiteral("10:00:02 I say:\rsecond"));
+
+    // Half an entry (a writer that stopped) is counted as unread until the rest comes.
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    const QString half = QStringLiteral("2026-12-08 10:00:03 bob says:\rthi");
+    file.write(QByteArray("\xFF\xFE", 2));
+    file.write(reinterpret_cast<const char *>(half.utf16()), half.size() * 2);
+    file.flush();
+    ASSERT_TRUE(WaitUntil([&] { return viewer->StatusText() == QStringLiteral("VIEWER_UNREADABLE 1"); }));
+    const QString rest = QStringLiteral("rd\r\n");
+    file.write(reinterpret_cast<const char *>(rest.utf16()), rest.size() * 2);
+    file.close();
+    ASSERT_TRUE(WaitUntil([&] { return viewer->ShownEntries().size() == 3; }));
+    EXPECT_TRUE(viewer->StatusText().isEmpty());
+    EXPECT_EQ(viewer->edtHistory->toPlainText().count(QStringLiteral("third")), 1);
+
+    // A new day appears in the list.
+    const QByteArray before = Read(path);
+    Append(QDate(2026, 12, 9), QStringLiteral("08:00:00 bob says:\rnext day"));
+    ASSERT_TRUE(WaitUntil([&] { return viewer->Days().size() == 2; }));
+    EXPECT_EQ(viewer->OpenDay(), tuesday);
+    EXPECT_EQ(Read(path), before);
+}
+
+TEST_F(ViewerWindowTest, SearchesEveryDayAndExportsWhatItShows)
+{
+    Append(monday, QStringLiteral("09:00:00 bob says:\rapple pie"));
+    Append(tuesday, QStringLiteral("10:00:00 I say:\rno fruit"));
+    Append(tuesday, QStringLiteral("10:00:01 I say:\rAn APPLE"));
+    const auto viewer = Open();
+
+    viewer->edtSearch->setText(QStringLiteral("apple"));
+    viewer->btnSearch->click();
+    ASSERT_EQ(viewer->ShownEntries().size(), 2);
+    EXPECT_EQ(viewer->ShownEntries()[0].date, monday);
+    EXPECT_EQ(viewer->edtHistory->toPlainText(),
+        QStringLiteral("2026-12-07\n09:00:00 bob says:\napple pie\n2026-12-08\n10:00:01 I say:\nAn APPLE"));
+    EXPECT_EQ(viewer->StatusText(), QStringLiteral("VIEWER_FOUND 2"));
+
+    // Back to a day, and that day as text.
+    viewer->lstDays->itemClicked(viewer->lstDays->item(0));
+    EXPECT_EQ(viewer->OpenDay(), tuesday);
+    QTemporaryDir out;
+    QString error;
+    ASSERT_TRUE(viewer->ExportDay(out.filePath(QStringLiteral("day.txt")), &error)) << error.toStdString();
+    EXPECT_EQ(Read(out.filePath(QStringLiteral("day.txt"))),
+        QStringLiteral("10:00:00 I say:\nno fruit\n\n10:00:01 I say:\nAn APPLE\n").toUtf8());
+    EXPECT_FALSE(viewer->ExportDay(out.filePath(QStringLiteral("gone/day.txt")), &error));
+    EXPECT_FALSE(error.isEmpty());
+}
+
+TEST_F(ViewerWindowTest, WithoutHistoryItSaysSo)
+{
+    const auto viewer = Open();
+    EXPECT_TRUE(viewer->Days().isEmpty());
+    EXPECT_EQ(viewer->StatusText(), QStringLiteral("VIEWER_NO_HISTORY %1"));
+    EXPECT_TRUE(viewer->edtHistory->toPlainText().isEmpty());
+}
+
+TEST_F(ViewerWindowTest, InterfaceTextsOfBothLanguagesNameTheWindowsComponents)
+{
+    AppFolder app;
+    for (const auto &[index, search] : {std::pair{0, QStringLiteral("搜索")}, std::pair{1, QStringLiteral("Search")}}) {
+        const auto viewer = Open();
+        TLanguageManager language;
+        language.SetInterfaceLanguage(viewer.get(), index);
+        EXPECT_EQ(viewer->btnSearch->text(), search) << index;
+        EXPECT_FALSE(viewer->windowTitle().isEmpty());
+        EXPECT_FALSE(GetMessageTextOf(index, QStringLiteral("VIEWER_UNREADABLE")).isEmpty()) << index;
+        EXPECT_FALSE(GetMessageTextOf(index, QStringLiteral("SAVE_FAILED")).isEmpty()) << index;
+    }
+    const auto viewer = Open();
+    TLanguageManager language;
+    language.SetInterfaceLanguage(viewer.get(), 1);
+    EXPECT_EQ(viewer->windowTitle(), QStringLiteral("Chat history"));
+    EXPECT_EQ(viewer->btnExport->text(), QStringLiteral("Export..."));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ViewerWindowTest, ALargeDayShowsItsNewestEntriesFirstAndEarlierOnesWhenScrolledUp)
+{
+    for (int n = 0; n < 7; ++n)
+        Append(tuesday, QStringLiteral("10:00:0%1 bob says:\rline %1\rmore").arg(n));
+    TfrmMessageViewer::Options options;
+    options.handle = kHandle;
+    options.dataFolder = data.path();
+    options.pageEntries = 3;
+    TfrmMessageViewer viewer(std::move(options));
+    viewer.resize(300, 120);
+    viewer.show();
+    EXPECT_EQ(viewer.LaidOutEntries(), 3);
+    EXPECT_TRUE(viewer.edtHistory->toPlainText().startsWith(QStringLiteral("10:00:04")));
+    // Shown and laid out, the view stands on the newest entry, and stays there as entries come.
+    QApplication::processEvents();
+    QScrollBar *scroll = viewer.edtHistory->verticalScrollBar();
+    ASSERT_GT(scroll->maximum(), 0);
+    EXPECT_EQ(scroll->value(), scroll->maximum());
+    Append(tuesday, QStringLiteral("10:00:07 I say:\rnewest\rline\rline\rline"));
+    viewer.Refresh();
+    QApplication::processEvents();
+    EXPECT_EQ(scroll->value(), scroll->maximum());
+
+    QStringList entries;
+    for (int n = 0; n < 7; ++n)
+        entries.append(QStringLiteral("10:00:0%1 bob says:\nline %1\nmore").arg(n));
+    const QString whole = entries.join(u'\n');
+    for (int scrolls = 0; scrolls < 5 && viewer.LaidOutEntries() < 8; ++scrolls) {
+        QScrollBar *bar = viewer.edtHistory->verticalScrollBar();
+        bar->setValue(bar->minimum() + 1);
+        bar->setValue(bar->minimum());
+    }
+    EXPECT_EQ(viewer.LaidOutEntries(), 8);
+    EXPECT_EQ(viewer.edtHistory->toPlainText(), whole + QStringLiteral("\n10:00:07 I say:\nnewest\nline\nline\nline"));
+    EXPECT_EQ(viewer.ShownEntries().size(), 8);
+}
+
+} // namespace
