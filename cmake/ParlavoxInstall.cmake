@@ -10,7 +10,7 @@ if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
 endif()
 
 # Every program of apps/ that is installed beside parlavox.
-set(PARLAVOX_PROGRAMS parlavox parlavox-service)
+set(PARLAVOX_PROGRAMS parlavox parlavox-service MessageViewer)
 foreach(program IN LISTS PARLAVOX_PROGRAMS)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${PARLAVOX_INSTALL_FOLDER})
