@@ -65,10 +65,17 @@ bool ProcessGone(pid_t pid)
     return close > 0 && text.size() > close + 2 && text.at(close + 2) == 'Z';
 }
 
-// One call to Pidgin's D-Bus interface with a short timeout; an invalid QVariant on failure.
-QVariant CallPurple(QDBusConnection &bus, const QString &method, const QVariantList &args = {})
+} // namespace
+
+QDBusMessage PurpleMethodCall(const QString &method)
 {
-    QDBusMessage message = QDBusMessage::createMethodCall(kPurpleService, kPurplePath, kPurpleInterface, method);
+    return QDBusMessage::createMethodCall(kPurpleService, kPurplePath, kPurpleInterface, method);
+}
+
+// One call to Pidgin's D-Bus interface with a short timeout; an invalid QVariant on failure.
+QVariant CallPurple(QDBusConnection &bus, const QString &method, const QVariantList &args)
+{
+    QDBusMessage message = PurpleMethodCall(method);
     message.setArguments(args);
     QDBusMessage reply = bus.call(message, QDBus::Block, 1000);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
@@ -85,8 +92,6 @@ QList<int> IntList(const QVariant &value)
     }
     return value.value<QList<int>>();
 }
-
-} // namespace
 
 QString Jid(const QString &user)
 {

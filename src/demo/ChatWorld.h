@@ -2,9 +2,12 @@
 
 #include <QByteArray>
 #include <QDBusConnection>
+#include <QDBusMessage>
+#include <QList>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 #include <memory>
 #include <vector>
@@ -75,6 +78,15 @@ bool WritePidginProfile(const QString &folder, const QString &user, quint16 port
 
 // The environment Pidgin gets so that its windows are open to the accessibility bus.
 QProcessEnvironment PidginEnvironment(QProcessEnvironment env);
+
+// A call of `method` on Pidgin's D-Bus interface, arguments still to be set.
+QDBusMessage PurpleMethodCall(const QString &method);
+
+// One call to Pidgin's D-Bus interface with a short timeout; an invalid QVariant on failure.
+QVariant CallPurple(QDBusConnection &bus, const QString &method, const QVariantList &args = {});
+
+// A reply's list of integers (ids), however D-Bus delivered it.
+QList<int> IntList(const QVariant &value);
 
 // Whether Pidgin, reached over `bus`, has an account connected with at least `buddies` buddies
 // listed (the server's roster is in).

@@ -30,9 +30,6 @@ namespace {
 const std::vector<chatworld::Account> kAccounts{{QStringLiteral("me"), {}},
     {QStringLiteral("anna"), QStringLiteral("Anna Lee")}, {QStringLiteral("bob"), QStringLiteral("Bob")},
     {QStringLiteral("carol"), QStringLiteral("Carol")}};
-const char *const kPurpleService = "im.pidgin.purple.PurpleService";
-const char *const kPurplePath = "/im/pidgin/purple/PurpleObject";
-const char *const kPurpleInterface = "im.pidgin.purple.PurpleInterface";
 // Marks the environment of everything the desktop starts, so helpers that the session bus
 // starts on our behalf (they are not our children) can be found and stopped too.
 const char *const kMarker = "PARLAVOX_DESKTOP";
@@ -51,27 +48,6 @@ bool HasWindowManager(Display *display)
     if (data)
         XFree(data);
     return found;
-}
-
-// One call to Pidgin's D-Bus interface with a short timeout; an invalid QVariant on failure.
-QVariant CallPurple(QDBusConnection &bus, const QString &method, const QVariantList &args = {})
-{
-    QDBusMessage message = QDBusMessage::createMethodCall(kPurpleService, kPurplePath, kPurpleInterface, method);
-    message.setArguments(args);
-    QDBusMessage reply = bus.call(message, QDBus::Block, 1000);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return {};
-    return reply.arguments().first();
-}
-
-QList<int> IntList(const QVariant &value)
-{
-    if (value.canConvert<QDBusArgument>()) {
-        QList<int> list;
-        value.value<QDBusArgument>() >> list;
-        return list;
-    }
-    return value.value<QList<int>>();
 }
 
 } // namespace
@@ -316,15 +292,15 @@ QDBusConnection PidginDesktop::Bus() const
 bool PidginDesktop::PidginJoinRoom(const QString &room)
 {
     QDBusConnection bus = Bus();
-    const int account = IntList(CallPurple(bus, QStringLiteral("PurpleAccountsGetAllActive"))).value(0);
-    const int connection = CallPurple(bus, QStringLiteral("PurpleAccountGetConnection"), {account}).toInt();
+    const int account
+        = chatworld::IntList(chatworld::CallPurple(bus, QStringLiteral("PurpleAccountsGetAllActive"))).value(0);
+    const int connection = chatworld::CallPurple(bus, QStringLiteral("PurpleAccountGetConnection"), {account}).toInt();
     if (connection == 0)
         return false;
     qDBusRegisterMetaType<QMap<QString, QString>>();
     const QMap<QString, QString> components{{QStringLiteral("room"), room},
         {QStringLiteral("server"), RoomJid(room).section(u'@', 1)}, {QStringLiteral("handle"), QStringLiteral("me")}};
-    QDBusMessage call
-        = QDBusMessage::createMethodCall(kPurpleService, kPurplePath, kPurpleInterface, QStringLiteral("ServJoinChat"));
+    QDBusMessage call = chatworld::PurpleMethodCall(QStringLiteral("ServJoinChat"));
     call.setArguments({connection, QVariant::fromValue(components)});
     return bus.call(call, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
 }
