@@ -11,10 +11,11 @@
 
 namespace {
 
-// A message text of the interface language, read without touching the file.
+// A message text of the interface language (the user's copy of the file first, as the program reads
+// it), read without creating or touching the file.
 QString MessageText(int langIndex, const QString &key)
 {
-    const QString path = platform::ExecutableFolderFile(FilesOfInterfaceLanguage(langIndex).messageTextFile);
+    const QString path = platform::DataFileForReading(FilesOfInterfaceLanguage(langIndex).messageTextFile);
     return platform::IniFile(path).readString(QStringLiteral("Hint"), key);
 }
 
