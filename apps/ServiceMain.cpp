@@ -147,12 +147,15 @@ int main(int argc, char **argv)
         service->Summary().toUtf8().constData());
     std::fflush(stdout);
 
-    std::thread([&server, endSignals] {
+    // Run() ends only after Stop(), so the signal thread has ended, or is about to, once it does:
+    // it is joined before the server it uses goes.
+    std::thread stopper([&server, endSignals] {
         int received = 0;
         sigwait(&endSignals, &received);
         Log(QByteArray("stopping on ") + strsignal(received));
         server.Stop();
-    }).detach();
+    });
     server.Run();
+    stopper.join();
     return 0;
 }
