@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <memory>
 #include <optional>
 
 #include <csignal>
@@ -125,26 +126,36 @@ int main(int argc, char **argv)
     pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    service::Service service(options);
+    // Listening comes first: requests that arrive while the service sets up wait for it in the
+    // listener's queue, and nothing the service does at start (a forwarding server that does not
+    // answer among them) keeps the port closed.
+    std::unique_ptr<service::Service> service;
     service::HttpServer server(
-        [&service](const QByteArray &method, const QByteArray &target) { return service.Handle(method, target); }, Log);
+        [&service](const QByteArray &method, const QByteArray &target, const service::HttpServer::ClientGone &gone) {
+            return service->Handle(method, target, gone);
+        },
+        Log);
     server.readTimeOut = std::chrono::milliseconds(readTimeOut);
     if (const auto listening = server.Listen(address, port); !listening) {
         Log(listening.error().toUtf8());
         return 1;
     }
+    service = std::make_unique<service::Service>(options);
     if (warm)
-        service.Text().WarmAll();
+        service->Text().WarmAll();
     std::printf("parlavox-service listening on %s:%u\n%s\n", address.constData(), server.Port(),
-        service.Summary().toUtf8().constData());
+        service->Summary().toUtf8().constData());
     std::fflush(stdout);
 
-    std::thread([&server, endSignals] {
+    // Run() ends only after Stop(), so the signal thread has ended, or is about to, once it does:
+    // it is joined before the server it uses goes.
+    std::thread stopper([&server, endSignals] {
         int received = 0;
         sigwait(&endSignals, &received);
         Log(QByteArray("stopping on ") + strsignal(received));
         server.Stop();
-    }).detach();
+    });
     server.Run();
+    stopper.join();
     return 0;
 }

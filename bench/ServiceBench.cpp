@@ -1,8 +1,9 @@
 // parlavox-service measured as Parlavox uses it: a warm short sentence through TranslateText,
 // beside the same sentence through the bare Apertium pipeline (in this process, null-flush mode)
 // and through the apertium command (a process per sentence); the first byte of a short sentence's
-// speech; the service's start-up (process start to its first answer); its resident memory with
-// five pairs warm. Latencies are reported as counters: median and 90th percentile.
+// speech, idle and behind a queue of long texts' speech; the service's start-up (process start to
+// its first answer), alone and with a forwarding server that accepts and never answers; its
+// resident memory with five pairs warm. Latencies are reported as counters: median and 90th percentile.
 
 #include "service/Apertium.h"
 #include "translate/TranslateText.h"
@@ -95,19 +96,22 @@ long Get(const QByteArray &url, double *firstByteMs = nullptr)
 
 class Service {
 public:
-    Service()
+    explicit Service(std::vector<std::string> extra = {})
     {
         port = FreePort();
         const std::string listen = "127.0.0.1:" + std::to_string(port);
         const std::string program = PARLAVOX_BUILD_BIN "/parlavox-service";
-        char *argv[] = {const_cast<char *>(program.c_str()), const_cast<char *>("--listen"),
-            const_cast<char *>(listen.c_str()), nullptr};
+        std::vector<char *> argv
+            = {const_cast<char *>(program.c_str()), const_cast<char *>("--listen"), const_cast<char *>(listen.c_str())};
+        for (std::string &argument : extra)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
         const auto start = Clock::now();
-        posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+        posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         const QByteArray status = "http://" + Host() + "/status";
         while (Get(status) != 200 && Clock::now() - start < std::chrono::seconds(20))
@@ -262,6 +266,39 @@ void SpeechFirstByte(benchmark::State &state)
 }
 BENCHMARK(SpeechFirstByte)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(50);
 
+// The same short sentence sent while 20 requests for a long text's speech are with the service:
+// its first byte (an answer or a refusal), and how often it was refused.
+void SpeechFirstByteBehindLongOnes(benchmark::State &state)
+{
+    const QByteArray base = "http://" + Shared().Host() + "/translate_tts?ie=UTF-8&tl=en&total=1&idx=0&tk=0.0&client=t";
+    const QByteArray shortUrl = base + "&q=" + Utf8PercentEncode(QStringLiteral("Hello world, how are you today?"));
+    const QByteArray longUrl = base
+        + "&q=" + Utf8PercentEncode(QStringLiteral("The quick brown fox jumps over the lazy dog. ").repeated(100));
+    std::vector<double> ms;
+    int refused = 0;
+    for (auto _ : state) {
+        std::vector<std::thread> queue;
+        for (int i = 0; i < 20; ++i)
+            queue.emplace_back([&] { Get(longUrl); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        double firstByte = 0;
+        const long status = Get(shortUrl, &firstByte);
+        if (status != 200 && status != 503) {
+            state.SkipWithError("short speech neither answered nor refused");
+            for (auto &thread : queue)
+                thread.join();
+            break;
+        }
+        refused += status == 503;
+        ms.push_back(firstByte);
+        for (auto &thread : queue)
+            thread.join();
+    }
+    ReportLatencies(state, ms);
+    state.counters["refused"] = refused;
+}
+BENCHMARK(SpeechFirstByteBehindLongOnes)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
 void StartUp(benchmark::State &state)
 {
     std::vector<double> ms;
@@ -272,6 +309,29 @@ void StartUp(benchmark::State &state)
     ReportLatencies(state, ms);
 }
 BENCHMARK(StartUp)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(7);
+
+// Start-up with a forwarding server that takes connections (the kernel completes them for a
+// listener that never accepts) and never answers.
+void StartUpWithSilentForwarder(benchmark::State &state)
+{
+    const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(silent, reinterpret_cast<sockaddr *>(&where), sizeof where);
+    ::listen(silent, 64);
+    socklen_t length = sizeof where;
+    ::getsockname(silent, reinterpret_cast<sockaddr *>(&where), &length);
+    const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(where.sin_port));
+    std::vector<double> ms;
+    for (auto _ : state) {
+        Service service({"--forward", url});
+        ms.push_back(Millis(service.startUp));
+    }
+    ::close(silent);
+    ReportLatencies(state, ms);
+}
+BENCHMARK(StartUpWithSilentForwarder)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 // Resident memory once five pairs (five Apertium modes) have each served a sentence.
 void MemoryWithFivePairsWarm(benchmark::State &state)

@@ -27,6 +27,12 @@ file(RELATIVE_PATH parlavox_link_target /${CMAKE_INSTALL_BINDIR} /${PARLAVOX_INS
 file(CREATE_LINK ${parlavox_link_target} ${CMAKE_BINARY_DIR}/parlavox-link SYMBOLIC)
 install(FILES ${CMAKE_BINARY_DIR}/parlavox-link DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME parlavox)
 
+# The systemd unit for a service that a team shares; installed, not enabled.
+set(PARLAVOX_SERVICE_PROGRAM ${CMAKE_INSTALL_PREFIX}/${PARLAVOX_INSTALL_FOLDER}/parlavox-service)
+configure_file(${CMAKE_SOURCE_DIR}/data/systemd/parlavox-service.service.in ${CMAKE_BINARY_DIR}/parlavox-service.service
+  @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/parlavox-service.service DESTINATION lib/systemd/system)
+
 set(desktop ${CMAKE_SOURCE_DIR}/data/desktop)
 install(FILES ${desktop}/org.parlavox.Parlavox.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${desktop}/org.parlavox.Parlavox.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)

@@ -1,21 +1,43 @@
 #!/usr/bin/env bash
-# Builds the translation, dispatch and monitor tests with ThreadSanitizer in build-tsan and runs
-# the tests that cross threads under it: the worker queue, the token page, and the message flows. Any data race or lock-order report fails the run.
+# Builds the translation, dispatch, monitor and service tests, and parlavox-service itself, with
+# ThreadSanitizer in build-tsan and runs the tests that cross threads under it: the worker queue,
+# the token page, the message flows, the service's own tests, and the service as a process (built
+# with ThreadSanitizer too) serving speech and translations in parallel. Any data race or
+# lock-order report, in a test or in the service, fails the run.
 # Usage: test-tsan.sh [build folder]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-tsan}
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPARLAVOX_TSAN=ON -DPARLAVOX_BENCHMARKS=OFF >/dev/null
-cmake --build "$build" --target test_translate test_chatclient test_monitor
+cmake --build "$build" --target test_translate test_chatclient test_monitor test_service test_service_process \
+  parlavox-service
 
-export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/scripts/tsan.supp ${TSAN_OPTIONS:-}"
+# The service runs as a child of its tests, with its stderr in a log of their own: every process
+# writes its reports into the reports folder, which must stay empty.
+reports=$build/tsan-reports
+rm -rf "$reports"
+mkdir -p "$reports"
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/scripts/tsan.supp log_path=$reports/report ${TSAN_OPTIONS:-}"
 export QT_QPA_PLATFORM=offscreen
 # Some kernels place mappings where ThreadSanitizer cannot work; without address randomisation it can.
 runner=()
 if command -v setarch >/dev/null; then
   runner=(setarch "$(uname -m)" -R)
 fi
-"${runner[@]}" "$build/tests-bin/test_translate" --gtest_filter='TransEngine*:TokenPage*'
-"${runner[@]}" "$build/tests-bin/test_chatclient" --gtest_filter='MessageDispatch*'
-"${runner[@]}" "$build/tests-bin/test_monitor" --gtest_filter='MessageFlow*'
+status=0
+run() {
+  "${runner[@]}" "$@" || status=1
+}
+run "$build/tests-bin/test_translate" --gtest_filter='TransEngine*:TokenPage*'
+run "$build/tests-bin/test_chatclient" --gtest_filter='MessageDispatch*'
+run "$build/tests-bin/test_monitor" --gtest_filter='MessageFlow*'
+run "$build/tests-bin/test_service"
+run "$build/tests-bin/test_service_process" \
+  --gtest_filter='ServiceTest.SpeaksAndTranslatesInParallel:ServiceTest.AnswersConcurrentRequestsEachRight:SpeechQueueTest.*:ForwardingTest.SilentServerDelaysNothingElse'
+if compgen -G "$reports/report*" >/dev/null; then
+  cat "$reports"/report*
+  echo "test-tsan.sh: ThreadSanitizer reports above" >&2
+  exit 1
+fi
+exit $status

@@ -7,13 +7,16 @@
 
 #include <curl/curl.h>
 
+#include <pthread.h>
+
+#include <algorithm>
 #include <memory>
 
 namespace service {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = Forwarder::Clock;
 
 constexpr int kDefaultRetrySeconds = 60;
 constexpr int kMaxRetrySeconds = 3600;
@@ -56,6 +59,12 @@ size_t CollectHeader(char *data, size_t size, size_t count, void *userData)
     return size * count;
 }
 
+// Ends a transfer once the forwarder stops.
+int AbortWhenStopping(void *stopping, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return static_cast<const std::atomic<bool> *>(stopping)->load() ? 1 : 0;
+}
+
 struct CurlCleanup {
     void operator()(CURL *handle) const { curl_easy_cleanup(handle); }
 };
@@ -65,7 +74,7 @@ struct SlistCleanup {
 
 // One exchange with the server: the HTTP status (0 when none came) and curl's reason otherwise.
 long Perform(const QByteArray &url, const QByteArray *jsonBody, std::chrono::milliseconds timeOut, Exchange &exchange,
-    QByteArray &failure)
+    QByteArray &failure, const std::atomic<bool> &stopping)
 {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -87,6 +96,9 @@ long Perform(const QByteArray &url, const QByteArray *jsonBody, std::chrono::mil
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &exchange);
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, CollectHeader);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &exchange);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, AbortWhenStopping);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool> *>(&stopping));
     if (jsonBody) {
         curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
         curl_easy_setopt(h, CURLOPT_POSTFIELDS, jsonBody->constData());
@@ -137,6 +149,14 @@ Forwarder::Forwarder(Settings settings)
         m_settings.url.chop(1);
 }
 
+Forwarder::~Forwarder()
+{
+    m_stopping = true;
+    std::lock_guard start(m_threadMutex);
+    if (m_discovery.joinable())
+        m_discovery.join();
+}
+
 bool Forwarder::Discover()
 {
     {
@@ -145,7 +165,8 @@ bool Forwarder::Discover()
     }
     Exchange exchange;
     QByteArray failure;
-    const long status = Perform(m_settings.url + "/languages", nullptr, m_settings.timeOut, exchange, failure);
+    const long status = Perform(m_settings.url + "/languages", nullptr, std::min(m_settings.timeOut, kDiscoveryTimeOut),
+        exchange, failure, m_stopping);
     if (status != 200)
         return false;
     const QJsonDocument document = QJsonDocument::fromJson(exchange.body);
@@ -163,6 +184,30 @@ bool Forwarder::Discover()
     return true;
 }
 
+void Forwarder::DiscoverInBackground()
+{
+    std::lock_guard start(m_threadMutex);
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_discovering || m_stopping)
+            return;
+        m_discovering = true;
+        m_lastDiscovery = Clock::now();
+    }
+    // The previous question has ended: its thread only needs joining.
+    if (m_discovery.joinable())
+        m_discovery.join();
+    m_discovery = std::thread([this] {
+        pthread_setname_np(pthread_self(), "pvx-discovery");
+        Discover();
+        {
+            std::lock_guard lock(m_mutex);
+            m_discovering = false;
+        }
+        m_discoveryEnded.notify_all();
+    });
+}
+
 QByteArray Forwarder::serverCode(const QByteArray &catalogueCode) const
 {
     const auto candidates = ServerCodes(catalogueCode);
@@ -175,15 +220,16 @@ QByteArray Forwarder::serverCode(const QByteArray &catalogueCode) const
     return {};
 }
 
-bool Forwarder::MayServe(const QByteArray &source, const QByteArray &target)
+bool Forwarder::MayServe(const QByteArray &source, const QByteArray &target, Clock::time_point deadline)
 {
     bool retry = false;
     {
-        std::lock_guard lock(m_mutex);
-        retry = !m_discovered && Clock::now() - m_lastDiscovery > std::chrono::seconds(30);
+        std::unique_lock lock(m_mutex);
+        m_discoveryEnded.wait_until(lock, deadline, [this] { return !m_discovering; });
+        retry = !m_discovered && !m_discovering && Clock::now() - m_lastDiscovery > std::chrono::seconds(30);
     }
     if (retry)
-        Discover();
+        DiscoverInBackground();
     std::lock_guard lock(m_mutex);
     return !serverCode(source).isEmpty() && !serverCode(target).isEmpty();
 }
@@ -202,8 +248,12 @@ QStringList Forwarder::Languages() const
     return codes;
 }
 
-Forwarder::Outcome Forwarder::Translate(const QString &text, const QByteArray &source, const QByteArray &target)
+Forwarder::Outcome Forwarder::Translate(
+    const QString &text, const QByteArray &source, const QByteArray &target, Clock::time_point deadline)
 {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0)
+        return {504, "forwarding server: no time left for the request", {}};
     QJsonObject request;
     {
         std::lock_guard lock(m_mutex);
@@ -227,7 +277,8 @@ Forwarder::Outcome Forwarder::Translate(const QString &text, const QByteArray &s
 
     Exchange exchange;
     QByteArray failure;
-    const long status = Perform(m_settings.url + "/translate", &body, m_settings.timeOut, exchange, failure);
+    const long status = Perform(
+        m_settings.url + "/translate", &body, std::min(m_settings.timeOut, left), exchange, failure, m_stopping);
     std::lock_guard lock(m_mutex);
     --m_inFlight;
     if (status == 0)

@@ -4,10 +4,13 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <set>
+#include <thread>
 
 namespace service {
 
@@ -15,9 +18,15 @@ namespace service {
 // /languages), for the pairs the offline engines lack. The server's rate limits are kept: after a
 // 429 no request goes to it until its Retry-After has passed, and at most kMaxInFlight requests
 // are with it at once; meanwhile the answer is a failure at once.
+//
+// The server's languages are asked for on a thread of the forwarder's own, so that a server that
+// is slow or silent delays neither the service's start nor its other requests.
 class Forwarder {
 public:
     static constexpr int kMaxInFlight = 4;
+    // The longest a question for the server's languages may take.
+    static constexpr std::chrono::milliseconds kDiscoveryTimeOut{5000};
+    using Clock = std::chrono::steady_clock;
 
     struct Settings {
         QByteArray url; // "http://host:port", without a trailing path
@@ -26,19 +35,29 @@ public:
     };
 
     explicit Forwarder(Settings settings);
+    // Ends a question for the languages still under way, and waits for its thread.
+    ~Forwarder();
+    Forwarder(const Forwarder &) = delete;
+    Forwarder &operator=(const Forwarder &) = delete;
 
-    // Asks the server which languages it has (GET /languages). Until that succeeds, every pair is
-    // tried, with the server's usual codes.
+    // Asks the server which languages it has (GET /languages), within kDiscoveryTimeOut. Until
+    // that succeeds, every pair is tried, with the server's usual codes.
     bool Discover();
+    // Discover() on the forwarder's thread; nothing when a question is under way already.
+    void DiscoverInBackground();
     // False when the server said which languages it has and one of the pair's is not among them.
-    bool MayServe(const QByteArray &source, const QByteArray &target);
+    // A question for the languages under way is waited for until `deadline`; one that failed more
+    // than 30 s ago is asked again in the background.
+    bool MayServe(const QByteArray &source, const QByteArray &target, Clock::time_point deadline);
 
     struct Outcome {
         int status = 200; // 200, or the status of the failure to answer the program with
         QByteArray reason;
         QString text;
     };
-    Outcome Translate(const QString &text, const QByteArray &source, const QByteArray &target);
+    // Within the settings' time-out, and before `deadline`.
+    Outcome Translate(const QString &text, const QByteArray &source, const QByteArray &target,
+        Clock::time_point deadline = Clock::time_point::max());
 
     const QByteArray &Url() const { return m_settings.url; }
     // The catalogue codes the server has, once known.
@@ -49,6 +68,11 @@ private:
 
     Settings m_settings;
     mutable std::mutex m_mutex;
+    std::condition_variable m_discoveryEnded;
+    bool m_discovering = false;
+    std::atomic<bool> m_stopping{false};
+    std::mutex m_threadMutex;
+    std::thread m_discovery;
     bool m_discovered = false;
     std::chrono::steady_clock::time_point m_lastDiscovery{};
     std::set<QByteArray> m_serverLanguages;

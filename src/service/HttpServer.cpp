@@ -228,7 +228,11 @@ void HttpServer::serve(int socket)
         } else {
             method = parts[0];
             target = parts[1];
-            response = m_handler(method, target);
+            const ClientGone clientGone = [socket] {
+                pollfd fd{socket, POLLRDHUP, 0};
+                return ::poll(&fd, 1, 0) > 0 && (fd.revents & (POLLRDHUP | POLLHUP | POLLERR));
+            };
+            response = m_handler(method, target, clientGone);
         }
     } else {
         const qsizetype lineEnd = head.indexOf("\r\n");

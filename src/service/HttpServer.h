@@ -34,8 +34,11 @@ public:
             return response;
         }
     };
+    // True once the request's client has closed or reset its connection: the work for it may stop.
+    using ClientGone = std::function<bool()>;
     // Answers one request; called on the connection's thread.
-    using Handler = std::function<Response(const QByteArray &method, const QByteArray &target)>;
+    using Handler
+        = std::function<Response(const QByteArray &method, const QByteArray &target, const ClientGone &clientGone)>;
     // Told of every refused request: the status, the request line, the reason.
     using Log = std::function<void(const QByteArray &line)>;
 

@@ -6,6 +6,7 @@
 #include <QByteArrayList>
 #include <QStringList>
 
+#include <algorithm>
 #include <set>
 
 namespace service {
@@ -38,12 +39,16 @@ Service::Service(const Options &options)
     if (options.speech)
         m_speech = std::make_unique<Speech>();
     if (!options.forward.url.isEmpty()) {
-        m_forwarder = std::make_unique<Forwarder>(options.forward);
-        m_forwarder->Discover();
+        // A forwarded request keeps to the service's own limit too.
+        Forwarder::Settings forward = options.forward;
+        forward.timeOut = std::min(forward.timeOut, options.translationTimeOut);
+        m_forwarder = std::make_unique<Forwarder>(forward);
+        m_forwarder->DiscoverInBackground();
     }
 }
 
-HttpServer::Response Service::Handle(const QByteArray &, const QByteArray &rawTarget)
+HttpServer::Response Service::Handle(
+    const QByteArray &, const QByteArray &rawTarget, const HttpServer::ClientGone &clientGone)
 {
     auto parsed = ParseTarget(rawTarget);
     if (auto *rejection = std::get_if<Rejection>(&parsed))
@@ -54,7 +59,7 @@ HttpServer::Response Service::Handle(const QByteArray &, const QByteArray &rawTa
     if (request.path == "/translate_a/single")
         return translate(request);
     if (request.path == "/translate_tts")
-        return speak(request);
+        return speak(request, clientGone);
     return Refuse(404, "unknown path");
 }
 
@@ -72,6 +77,7 @@ HttpServer::Response Service::translate(const Target &request)
     if (!IsCatalogueCode(sourceCode) || !IsCatalogueCode(targetCode))
         return Refuse(400, "unknown language code");
 
+    const auto deadline = Forwarder::Clock::now() + m_options.translationTimeOut;
     QString translation;
     if (sourceCode == targetCode) {
         translation = *text;
@@ -81,8 +87,8 @@ HttpServer::Response Service::translate(const Target &request)
         if (!result)
             return Refuse(503, result.error().toUtf8());
         translation = result.value();
-    } else if (m_forwarder && m_forwarder->MayServe(sourceCode, targetCode)) {
-        auto outcome = m_forwarder->Translate(*text, sourceCode, targetCode);
+    } else if (m_forwarder && m_forwarder->MayServe(sourceCode, targetCode, deadline)) {
+        auto outcome = m_forwarder->Translate(*text, sourceCode, targetCode, deadline);
         if (outcome.status != 200)
             return Refuse(outcome.status, outcome.reason);
         translation = outcome.text;
@@ -93,7 +99,7 @@ HttpServer::Response Service::translate(const Target &request)
         200, {}, "application/json; charset=utf-8", TranslationBody(PairSentences(translation, *text), sourceCode)};
 }
 
-HttpServer::Response Service::speak(const Target &request)
+HttpServer::Response Service::speak(const Target &request, const HttpServer::ClientGone &clientGone)
 {
     const auto text = request.value("q");
     const auto language = request.value("tl");
@@ -108,7 +114,8 @@ HttpServer::Response Service::speak(const Target &request)
         return Refuse(422, "no voice for " + code);
     if (text->trimmed().isEmpty())
         return Refuse(400, "nothing to speak");
-    auto mp3 = m_speech->Speak(*text, code);
+    // The same limit as a translation's: the wait for the synthesiser and the synthesis together.
+    auto mp3 = m_speech->Speak(*text, code, Speech::Clock::now() + m_options.translationTimeOut, clientGone);
     if (!mp3)
         return Refuse(503, mp3.error().toUtf8());
     return HttpServer::Response{200, {}, "audio/mpeg", mp3.value()};

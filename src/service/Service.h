@@ -32,7 +32,9 @@ public:
 
     explicit Service(const Options &options);
 
-    HttpServer::Response Handle(const QByteArray &method, const QByteArray &target);
+    // `clientGone` tells whether the client still waits; work for one that left is dropped.
+    HttpServer::Response Handle(
+        const QByteArray &method, const QByteArray &target, const HttpServer::ClientGone &clientGone = {});
 
     // The status document served at "/" and "/status".
     QByteArray Status() const;
@@ -43,7 +45,7 @@ public:
 
 private:
     HttpServer::Response translate(const Target &request);
-    HttpServer::Response speak(const Target &request);
+    HttpServer::Response speak(const Target &request, const HttpServer::ClientGone &clientGone);
 
     Options m_options;
     std::unique_ptr<Apertium> m_apertium;

@@ -1,5 +1,6 @@
 #include "ServiceProcess.h"
 
+#include "support/Wait.h"
 #include "translate/TranslateText.h"
 
 #include <QFile>
@@ -10,6 +11,12 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <mutex>
@@ -184,4 +191,38 @@ TEST(ForwardingTest, ServerDownIsAFailureAndTheServiceGoesOn)
     EXPECT_EQ(result.text, QStringLiteral("Hello"));
     EXPECT_EQ(HttpGet("http://" + service.HostAndPort() + "/translate_a/single?sl=en&tl=ja&q=x").status, 502);
     EXPECT_TRUE(Translate(service, QStringLiteral("Hello world."), "en", "es").ok);
+}
+
+// A forwarding server that takes the connection and never answers: the service answers at once
+// all the same (its status while the question for the server's languages is still waiting), local
+// pairs translate, and a forwarded pair's request ends in a failure within the service's limit.
+TEST(ForwardingTest, SilentServerDelaysNothingElse)
+{
+    const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr *>(&where), sizeof where), 0);
+    ASSERT_EQ(::listen(silent, 16), 0);
+    socklen_t length = sizeof where;
+    ::getsockname(silent, reinterpret_cast<sockaddr *>(&where), &length);
+    const QByteArray url = "http://127.0.0.1:" + QByteArray::number(ntohs(where.sin_port));
+
+    ServiceProcess service({QStringLiteral("--forward"), QString::fromLatin1(url)});
+    ASSERT_TRUE(service.Started()) << service.Log().toStdString();
+    const RawAnswer status = HttpGet("http://" + service.HostAndPort() + "/status");
+    EXPECT_EQ(status.status, 200);
+    EXPECT_TRUE(status.body.contains("\"forwarding\"")) << status.body.toStdString();
+
+    // The service's question for the languages is still open at the silent server.
+    int question = -1;
+    ASSERT_TRUE(WaitUntil([&] { return (question = ::accept4(silent, nullptr, nullptr, SOCK_NONBLOCK)) >= 0; }));
+    pollfd fd{question, POLLRDHUP, 0};
+    EXPECT_EQ(::poll(&fd, 1, 0), 0) << "the service gave up on the server before it answered its status";
+
+    EXPECT_EQ(Translate(service, QStringLiteral("Hello world."), "en", "es").text, QStringLiteral("Hola Mundo."));
+    const RawAnswer forwarded = HttpGet("http://" + service.HostAndPort() + "/translate_a/single?sl=en&tl=de&q=x");
+    EXPECT_TRUE(forwarded.status == 502 || forwarded.status == 504) << forwarded.status;
+    ::close(question);
+    ::close(silent);
 }

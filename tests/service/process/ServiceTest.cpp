@@ -217,6 +217,37 @@ TEST_F(ServiceTest, AnswersConcurrentRequestsEachRight)
     RecordProperty("service_with_pipelines_rss_kib", static_cast<int>(service->ResidentWithChildrenKiB()));
 }
 
+// Speech and translation at once, from several clients: the synthesiser, the MP3 encoders and the
+// pipelines serve side by side and each answer is right (ThreadSanitizer runs this against a
+// service built with it).
+TEST_F(ServiceTest, SpeaksAndTranslatesInParallel)
+{
+    constexpr int kEach = 3;
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t) {
+        threads.emplace_back([&, t] {
+            for (int k = 0; k < kEach; ++k) {
+                const RawAnswer answer = HttpGet(SpeechUrl(
+                    service->HostAndPort(), QStringLiteral("Good morning number %1.").arg(t * kEach + k), "en"));
+                if (answer.status != 200 || DecodedSeconds(answer.body) <= 0.3)
+                    ++failures;
+            }
+        });
+        threads.emplace_back([&, t] {
+            for (int k = 0; k < kEach; ++k) {
+                const Translation one
+                    = Translate(QStringLiteral("I have %1 big houses.").arg(t * kEach + k + 2), "en", "es");
+                if (!one.ok || !one.text.contains(QStringLiteral("casas")))
+                    ++failures;
+            }
+        });
+    }
+    for (auto &thread : threads)
+        thread.join();
+    EXPECT_EQ(failures, 0);
+}
+
 // Requests it will not serve get a 4xx, and the service goes on.
 TEST_F(ServiceTest, RefusesBadRequestsAndGoesOn)
 {
