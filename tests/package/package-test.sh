@@ -55,11 +55,22 @@ fi
 work=$(mktemp -d /var/tmp/parlavox-package-test.XXXXXX)
 top=$work/root
 mounted=()
+keep_mounts=
+# Mount points under the work folder, from this process's mount table.
+mounts_under_work() { awk -v w="$work" '$5 == w || index($5, w "/") == 1 { print $5 }' /proc/self/mountinfo; }
 cleanup() {
-  for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
-    umount -R "${mounted[$i]}" 2>/dev/null || umount -R -l "${mounted[$i]}" 2>/dev/null || true
-  done
-  rm -rf "$work"
+  if [ -z "$keep_mounts" ]; then
+    for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
+      umount -R "${mounted[$i]}" 2>/dev/null || umount -R -l "${mounted[$i]}" 2>/dev/null || true
+    done
+  fi
+  # Never delete through a mount that is left: it may be the host's /dev or /sys.
+  if [ -n "$(mounts_under_work)" ]; then
+    echo "package-test: mounts remain under $work, left in place:" >&2
+    mounts_under_work >&2
+    return
+  fi
+  rm -rf --one-file-system "$work"
 }
 trap cleanup EXIT
 mkdir -p "$top" "$work/upper" "$work/work"
@@ -68,9 +79,20 @@ if mount -t overlay overlay -o "lowerdir=$base,upperdir=$work/upper,workdir=$wor
 else
   cp -a "$base/." "$top/"
 fi
+# The host's /sys and /dev, bound recursively. Each bind is made a slave at once: where the host's
+# mounts are shared (systemd makes them so), unmounting a shared copy would unmount the host's own
+# /dev/pts, /dev/shm and cgroup mounts with it.
+rbind() {
+  mount --rbind "$1" "$2"
+  if ! mount --make-rslave "$2"; then
+    keep_mounts=1
+    fail "cannot make $2 a slave mount; nothing is unmounted"
+  fi
+  mounted+=("$2")
+}
 mount -t proc proc "$top/proc"; mounted+=("$top/proc")
-mount --rbind /sys "$top/sys"; mounted+=("$top/sys")
-mount --rbind /dev "$top/dev"; mounted+=("$top/dev")
+rbind /sys "$top/sys"
+rbind /dev "$top/dev"
 cp /etc/resolv.conf "$top/etc/resolv.conf" 2>/dev/null || true
 [ -s "$top/etc/apt/sources.list" ] || cp /etc/apt/sources.list.d/debian.sources "$top/etc/apt/sources.list.d/"
 cp "$deb" "$top/tmp/parlavox.deb"
