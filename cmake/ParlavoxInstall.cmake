@@ -22,6 +22,12 @@ file(GLOB parlavox_data_files ${CMAKE_SOURCE_DIR}/data/*.txt ${CMAKE_SOURCE_DIR}
 list(FILTER parlavox_data_files EXCLUDE REGEX "CMakeLists\\.txt$")
 install(FILES ${parlavox_data_files} DESTINATION ${PARLAVOX_INSTALL_FOLDER})
 
+# The mark of an installed program (platform::kInstalledMarker): its folder is never written, not
+# even by root, so each user's files go to the XDG folders and removing the package leaves nothing.
+file(WRITE ${CMAKE_BINARY_DIR}/parlavox-installed
+  "This folder holds an installed Parlavox: each user's files go to the XDG folders.\n")
+install(FILES ${CMAKE_BINARY_DIR}/parlavox-installed DESTINATION ${PARLAVOX_INSTALL_FOLDER})
+
 # parlavox on the PATH: a relative link, so the installed tree can be moved as a whole.
 file(RELATIVE_PATH parlavox_link_target /${CMAKE_INSTALL_BINDIR} /${PARLAVOX_INSTALL_FOLDER}/parlavox)
 file(CREATE_LINK ${parlavox_link_target} ${CMAKE_BINARY_DIR}/parlavox-link SYMBOLIC)
@@ -73,8 +79,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
-# Qt's platform plugin for X11 is loaded at run time, so shlibdeps cannot see it.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# Qt's platform plugin for X11 and its SVG image plugin (the window icon and the logo) are loaded
+# at run time, so shlibdeps cannot see them.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
   "pidgin, espeak-ng-data, apertium, apertium-eng-spa, apertium-fr-es, apertium-es-pt, apertium-spa-ita, apertium-dan-nor")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS

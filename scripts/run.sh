@@ -16,7 +16,10 @@ elif ! grep -qs '<account>' "${HOME:-/nonexistent}/.purple/accounts.xml"; then
   demo=1
 fi
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh" "$root/build"
+# Only what runs: the programs and their data files. The tests and benchmarks are the test
+# command's, which builds everything in the same folder.
+"$root/scripts/build.sh" --target parlavox --target parlavox-service --target MessageViewer \
+  --target parlavox-demo --target parlavox_data "$root/build"
 if [ -n "$demo" ]; then
   if [ -z "${DISPLAY:-}" ]; then
     echo "No X display is set (DISPLAY is empty): starting the demo on a virtual display." >&2

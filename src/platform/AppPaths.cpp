@@ -65,6 +65,8 @@ bool ExecutableFolderIsWritable()
         if (g_forcedWritable)
             return *g_forcedWritable;
     }
+    if (QFileInfo::exists(ExecutableFolderFile(QLatin1String(kInstalledMarker))))
+        return false;
     return ::access(QFile::encodeName(ExecutableFolder()).constData(), W_OK) == 0;
 }
 

@@ -6,6 +6,9 @@
 
 namespace platform {
 
+// The file an install puts beside the executable: its folder is then never written, root included.
+inline constexpr char kInstalledMarker[] = "parlavox-installed";
+
 // The folder of the running executable, where every data file is looked for. Tests may point it
 // elsewhere. Never ends with a separator.
 QString ExecutableFolder();
@@ -16,7 +19,8 @@ QString ExecutableFolderFile(const QString &name);
 
 // Whether the program may keep its own files beside the executable. True when the executable's
 // folder can be written (a build folder, a copy in the user's home); false for an installed program
-// (/usr/lib/parlavox). Tests force the answer, since for root every folder can be written.
+// (/usr/lib/parlavox), which the install marks with the file kInstalledMarker beside it, since for
+// root every folder can be written. Tests force the answer.
 bool ExecutableFolderIsWritable();
 void SetExecutableFolderWritable(std::optional<bool> forced);
 

@@ -97,3 +97,20 @@ TEST_F(ReadOnlyProgramFolder, AWritableProgramFolderKeepsEverythingBesideTheExec
     EXPECT_FALSE(QFileInfo::exists(data(QStringLiteral("Logs"))));
     EXPECT_EQ(platform::DataFileForReading(QStringLiteral("ENU.ini")), program.file(QStringLiteral("ENU.ini")));
 }
+
+TEST_F(ReadOnlyProgramFolder, AnInstalledProgramFolderIsNeverWrittenThoughItCanBe)
+{
+    // The real answer, as for root: the temporary program folder can be written.
+    platform::SetExecutableFolderWritable(std::nullopt);
+    ASSERT_EQ(platform::UserConfigFolder(), platform::ExecutableFolder());
+
+    program.write(QLatin1String(platform::kInstalledMarker), "installed\n");
+    const QStringList shipped = programFiles();
+    TDataObject().SaveSettings();
+    WriteRunLog("a failure");
+
+    EXPECT_EQ(programFiles(), shipped);
+    EXPECT_FALSE(QFileInfo::exists(program.file(QStringLiteral("Logs"))));
+    EXPECT_TRUE(QFileInfo::exists(config(QStringLiteral("ConfigEN.ini"))));
+    EXPECT_EQ(QDir(data(QStringLiteral("Logs"))).entryList(QDir::Files).size(), 1);
+}
