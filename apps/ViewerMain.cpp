@@ -1,9 +1,9 @@
 // The history viewer: shows the chat history of the partner whose handle is the one argument.
-#include "platform/AppPaths.h"
-#include "platform/IniFile.h"
-#include "platform/Log.h"
-#include "shell/DataObject.h"
-#include "shell/InterfaceLanguage.h"
+#include "platform/core/AppPaths.h"
+#include "platform/core/IniFile.h"
+#include "platform/core/Log.h"
+#include "shell/Settings.h"
+#include "shell/InterfaceTexts.h"
 #include "viewer/ViewerWindow.h"
 
 #include <QApplication>

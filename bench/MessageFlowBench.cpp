@@ -9,7 +9,7 @@
 
 #include "support/MessageFlowRig.h"
 
-#include "platform/WorkerThread.h"
+#include "platform/core/WorkerThread.h"
 
 #include <QApplication>
 #include <QCheckBox>

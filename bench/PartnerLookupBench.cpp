@@ -15,7 +15,7 @@
 
 #include "chatclient/MessageDispatch.h"
 #include "chatclient/PartnerLookup.h"
-#include "chatclient/TestMonitorWindow.h"
+#include "chatclient/TestDockedWindow.h"
 #include "chatclient/pidgin/PidginClient.h"
 #include "support/PidginDesktop.h"
 #include "support/Wait.h"

@@ -4,10 +4,10 @@
 // script engine) and the connection. Reported per iteration as manual time, with the median and
 // the 90th percentile as counters (microseconds).
 
-#include "platform/CodePage.h"
-#include "platform/ScriptPage.h"
-#include "platform/WorkerThread.h"
-#include "translate/TransEngine.h"
+#include "platform/core/CodePage.h"
+#include "platform/core/ScriptPage.h"
+#include "platform/core/WorkerThread.h"
+#include "translate/TranslationWorker.h"
 #include "translate/TranslateText.h"
 
 #include <QApplication>

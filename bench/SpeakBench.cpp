@@ -8,13 +8,13 @@
 // Reported per iteration as manual time, with the median and the 90th percentile as counters
 // (microseconds). Run with SDL_AUDIODRIVER=dummy where there is no sound device.
 
-#include "speech/uSpeakThread.h"
+#include "speech/SpeechQueue.h"
 
 #include "audio/Audio.h"
 
 #include "translate/TranslateText.h"
 
-#include "platform/WorkerThread.h"
+#include "platform/core/WorkerThread.h"
 
 #include <QApplication>
 #include <QFile>

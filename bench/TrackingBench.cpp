@@ -7,7 +7,7 @@
 
 #include "ProcessCpu.h"
 #include "chatclient/ConversationTracking.h"
-#include "platform/WindowSystem.h"
+#include "platform/desktop/WindowSystem.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>

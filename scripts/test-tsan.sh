@@ -7,7 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-tsan}
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPARLAVOX_TSAN=ON -DPARLAVOX_BENCHMARKS=OFF >/dev/null
-cmake --build "$build" --target test_translate test_chatclient test_monitor
+cmake --build "$build" --target test_translate test_chatclient test_translator
 
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/scripts/tsan.supp ${TSAN_OPTIONS:-}"
 export QT_QPA_PLATFORM=offscreen
@@ -16,6 +16,6 @@ runner=()
 if command -v setarch >/dev/null; then
   runner=(setarch "$(uname -m)" -R)
 fi
-"${runner[@]}" "$build/tests-bin/test_translate" --gtest_filter='TransEngine*:TokenPage*'
+"${runner[@]}" "$build/tests-bin/test_translate" --gtest_filter='TranslationWorker*:TokenPage*'
 "${runner[@]}" "$build/tests-bin/test_chatclient" --gtest_filter='MessageDispatch*'
-"${runner[@]}" "$build/tests-bin/test_monitor" --gtest_filter='MessageFlow*'
+"${runner[@]}" "$build/tests-bin/test_translator" --gtest_filter='MessageFlow*'

@@ -1,7 +1,7 @@
 #include "chatclient/ConversationTracking.h"
 
-#include "platform/CodePage.h"
-#include "platform/Text.h"
+#include "platform/core/CodePage.h"
+#include "platform/core/Text.h"
 
 #include <exception>
 #include <map>

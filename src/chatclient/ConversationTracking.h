@@ -1,9 +1,9 @@
 #pragma once
 
 #include "chatclient/ChatClient.h"
-#include "chatclient/MonitorWindow.h"
+#include "chatclient/DockedWindow.h"
 #include "chatclient/WindowProfile.h"
-#include "platform/WindowSystem.h"
+#include "platform/desktop/WindowSystem.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,9 +1,9 @@
 #include "chatclient/MessageDispatch.h"
 
-#include "platform/Clock.h"
-#include "platform/Formats.h"
-#include "platform/Text.h"
-#include "translate/TransEngine.h"
+#include "platform/core/Clock.h"
+#include "platform/core/Formats.h"
+#include "platform/core/Text.h"
+#include "translate/TranslationWorker.h"
 
 #include <QStringList>
 

@@ -2,7 +2,7 @@
 
 #include "chatclient/ChatClient.h"
 #include "chatclient/ConversationTracking.h"
-#include "translate/TranslateResult.h"
+#include "translate/TranslationResult.h"
 
 #include <QString>
 

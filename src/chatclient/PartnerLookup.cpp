@@ -2,7 +2,7 @@
 
 #include "chatclient/Log.h"
 #include "chatclient/MessageDispatch.h"
-#include "platform/CodePage.h"
+#include "platform/core/CodePage.h"
 
 #include <exception>
 

@@ -1,6 +1,6 @@
 #include "viewer/HistoryFolder.h"
 
-#include "monitor/History.h"
+#include "translator/History.h"
 
 #include <QDir>
 #include <QFile>

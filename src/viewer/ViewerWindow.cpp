@@ -1,7 +1,7 @@
 #include "viewer/ViewerWindow.h"
 
-#include "monitor/uSkype_Monitor.h"
-#include "platform/MessageBox.h"
+#include "translator/TranslatorWindow.h"
+#include "platform/widgets/MessageBox.h"
 #include "viewer/HistoryFolder.h"
 
 #include <QBoxLayout>

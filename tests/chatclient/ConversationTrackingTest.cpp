@@ -2,10 +2,10 @@
 // profile and with profiles that match a window role and find the covered area themselves.
 
 #include "chatclient/ConversationTracking.h"
-#include "chatclient/TestMonitorWindow.h"
+#include "chatclient/TestDockedWindow.h"
 #include "chatclient/pidgin/PidginWindows.h"
-#include "platform/Accessibility.h"
-#include "platform/CodePage.h"
+#include "platform/desktop/Accessibility.h"
+#include "platform/core/CodePage.h"
 #include "support/FakeWindowSystem.h"
 #include "support/ScriptedChatClient.h"
 

@@ -1,13 +1,13 @@
 #include "chatclient/MessageDispatch.h"
 
-#include "TestMonitorWindow.h"
+#include "TestDockedWindow.h"
 #include "chatclient/PartnerLookup.h"
-#include "platform/Clock.h"
-#include "platform/Formats.h"
+#include "platform/core/Clock.h"
+#include "platform/core/Formats.h"
 #include "support/ScriptedChatClient.h"
 #include "support/TranslationServer.h"
 #include "support/Wait.h"
-#include "translate/TransEngine.h"
+#include "translate/TranslationWorker.h"
 
 #include <QSet>
 

@@ -1,6 +1,6 @@
 #include "chatclient/PartnerLookup.h"
 
-#include "platform/CodePage.h"
+#include "platform/core/CodePage.h"
 #include "support/ScriptedChatClient.h"
 
 #include <gtest/gtest.h>

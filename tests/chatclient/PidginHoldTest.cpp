@@ -2,7 +2,7 @@
 // Pidgin's D-Bus object, and a set clock.
 #include "chatclient/pidgin/PidginClient.h"
 
-#include "platform/Clock.h"
+#include "platform/core/Clock.h"
 #include "support/Wait.h"
 
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
-#include "shell/uSkype_Main.h"
+#include "shell/MainWindow.h"
 
-#include "monitor/uSkype_Monitor.h"
-#include "platform/AppPaths.h"
-#include "platform/MessageBox.h"
+#include "translator/TranslatorWindow.h"
+#include "platform/core/AppPaths.h"
+#include "platform/widgets/MessageBox.h"
 #include "support/AppFolder.h"
 #include "support/ScriptedChatClient.h"
 

@@ -5,8 +5,8 @@
 #include "support/MessageFlowRig.h"
 #include "support/Wait.h"
 
-#include "platform/Clock.h"
-#include "platform/Formats.h"
+#include "platform/core/Clock.h"
+#include "platform/core/Formats.h"
 
 #include <QCheckBox>
 #include <QDateTime>

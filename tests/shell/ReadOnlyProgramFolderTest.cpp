@@ -1,6 +1,6 @@
-#include "platform/AppPaths.h"
-#include "shell/DataObject.h"
-#include "shell/InterfaceLanguage.h"
+#include "platform/core/AppPaths.h"
+#include "shell/Settings.h"
+#include "shell/InterfaceTexts.h"
 #include "shell/RunLog.h"
 #include "support/AppFolder.h"
 

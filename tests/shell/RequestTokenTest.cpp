@@ -1,12 +1,12 @@
-#include "shell/uSkype_Main.h"
+#include "shell/MainWindow.h"
 
-#include "platform/MessageBox.h"
-#include "platform/ScriptPage.h"
+#include "platform/widgets/MessageBox.h"
+#include "platform/core/ScriptPage.h"
 #include "support/AppFolder.h"
 #include "support/LocalHttpServer.h"
 #include "support/ScriptedChatClient.h"
 #include "support/Wait.h"
-#include "translate/TransEngine.h"
+#include "translate/TranslationWorker.h"
 #include "translate/TranslateText.h"
 
 #include <QFile>

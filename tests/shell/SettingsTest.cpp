@@ -1,6 +1,6 @@
-#include "shell/DataObject.h"
+#include "shell/Settings.h"
 
-#include "platform/AppPaths.h"
+#include "platform/core/AppPaths.h"
 #include "support/AppFolder.h"
 
 #include <QFile>

@@ -1,14 +1,14 @@
 #pragma once
 
-#include "monitor/uSkype_Monitor.h"
-#include "platform/MessageBox.h"
-#include "shell/uSkype_Main.h"
+#include "translator/TranslatorWindow.h"
+#include "platform/widgets/MessageBox.h"
+#include "shell/MainWindow.h"
 #include "support/AppFolder.h"
 #include "support/FakeWindowSystem.h"
 #include "support/ScriptedChatClient.h"
 #include "support/TranslationServer.h"
 #include "support/Wait.h"
-#include "translate/TransEngine.h"
+#include "translate/TranslationWorker.h"
 
 #include <QRect>
 #include <QString>

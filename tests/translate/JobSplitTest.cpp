@@ -1,4 +1,4 @@
-#include "translate/TransEngine.h"
+#include "translate/TranslationWorker.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "viewer/ViewerWindow.h"
 
-#include "monitor/History.h"
-#include "shell/InterfaceLanguage.h"
+#include "translator/History.h"
+#include "shell/InterfaceTexts.h"
 
 #include "support/AppFolder.h"
 #include "support/Wait.h"

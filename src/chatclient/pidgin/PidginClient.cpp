@@ -4,7 +4,7 @@
 #include "chatclient/pidgin/PidginContacts.h"
 #include "chatclient/pidgin/PidginMarkup.h"
 #include "chatclient/pidgin/PidginWindows.h"
-#include "platform/Clock.h"
+#include "platform/core/Clock.h"
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "chatclient/ChatClient.h"
-#include "platform/Clock.h"
+#include "platform/core/Clock.h"
 
 #include <QDBusConnection>
 #include <QObject>

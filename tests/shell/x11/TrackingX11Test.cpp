@@ -2,9 +2,9 @@
 // under an X server with a window manager. The conversation windows and their controls are plain
 // X windows made by the test.
 
-#include "monitor/uSkype_Monitor.h"
-#include "platform/MessageBox.h"
-#include "shell/uSkype_Main.h"
+#include "translator/TranslatorWindow.h"
+#include "platform/widgets/MessageBox.h"
+#include "shell/MainWindow.h"
 #include "support/AppFolder.h"
 #include "support/ScriptedChatClient.h"
 #include "support/Wait.h"
