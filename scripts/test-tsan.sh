@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the translation, dispatch and monitor tests with ThreadSanitizer in build-tsan and runs
+# Builds the translation, dispatch and translator-window tests with ThreadSanitizer in build-tsan and runs
 # the tests that cross threads under it: the worker queue, the token page, and the message flows. Any data race or lock-order report fails the run.
 # Usage: test-tsan.sh [build folder]
 set -euo pipefail

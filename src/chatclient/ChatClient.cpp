@@ -5,13 +5,13 @@
 namespace {
 
 // Stands in for a chat client that is not installed: every call fails.
-class UnavailableChatClient final : public ISkype {
+class UnavailableChatClient final : public ChatClient {
 public:
     void AttachToClient(int, bool) override { fail(); }
     QString ClientVersion() override { fail(); }
-    std::shared_ptr<IClient> ClientObject() override { fail(); }
-    std::shared_ptr<IChatCollection> OpenChats() override { fail(); }
-    std::shared_ptr<IUserCollection> ContactList() override { fail(); }
+    std::shared_ptr<ClientProgram> ClientObject() override { fail(); }
+    std::shared_ptr<ChatConversationList> OpenChats() override { fail(); }
+    std::shared_ptr<ChatUserList> ContactList() override { fail(); }
     void SendMessageToUser(const QString &, const QString &) override { fail(); }
 
 private:
@@ -20,17 +20,17 @@ private:
 
 } // namespace
 
-const WindowProfile &ISkype::ConversationWindows() const
+const WindowProfile &ChatClient::ConversationWindows() const
 {
     return DesktopClientProfile();
 }
 
-std::unique_ptr<ISkype> CreateUnavailableChatClient()
+std::unique_ptr<ChatClient> CreateUnavailableChatClient()
 {
     return std::make_unique<UnavailableChatClient>();
 }
 
-std::unique_ptr<ISkype> CreateChatClient()
+std::unique_ptr<ChatClient> CreateChatClient()
 {
     return std::make_unique<PidginClient>();
 }

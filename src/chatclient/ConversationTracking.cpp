@@ -1,6 +1,7 @@
 #include "chatclient/ConversationTracking.h"
 
 #include "platform/core/CodePage.h"
+#include "platform/core/StoredNames.h"
 #include "platform/core/Text.h"
 
 #include <exception>
@@ -15,7 +16,7 @@ using platform::WindowInfo;
 using platform::WindowTree;
 
 // Class names and titles are read up to 254 code units, cut before a character that would not
-// fit whole: half a character would come back as another one from the monitor window's title,
+// fit whole: half a character would come back as another one from the translator window's title,
 // and the window would never be recognised as attached.
 constexpr qsizetype kTextLimit = 254;
 
@@ -23,7 +24,7 @@ QString CutText(const QString &text)
 {
     return platform::LeftWholeCharacters(text, kTextLimit);
 }
-// Height of a new monitor window's input panel.
+// Height of a new translator window's input panel.
 constexpr int kInputPanelHeight = 145;
 
 // Blanks and control characters trimmed from both ends.
@@ -73,7 +74,7 @@ WindowProfile MakeDesktopClientProfile()
 
 QString MonitorWindowClass()
 {
-    return QStringLiteral("TfrmSkype_Monitor.UnicodeClass");
+    return QString::fromLatin1(stored::x11::kTranslatorWindowClass);
 }
 
 const WindowClassTable *WindowProfile::ForGeneration(int generation) const
@@ -99,7 +100,7 @@ QString NameBeforeParenthesis(const QString &title)
     return TrimBlanks(title.left(parenthesis));
 }
 
-void ClearMonitors(TMonitorTable &monitors)
+void ClearDockedWindows(DockedWindowTable &monitors)
 {
     for (auto &slot : monitors)
         slot.reset();
@@ -140,7 +141,7 @@ void ConversationTracker::Tick(const TrackingContext &context, const WindowClass
                 break;
         }
         // Without the client main window the top-level windows are listed once more; the second
-        // entry of a window finds the monitor window attached for the first and places it.
+        // entry of a window finds the translator window attached for the first and places it.
         if (mainWindow) {
             const std::vector<WindowId> children = windows.Children(mainWindow);
             collect(windows.Describe(children));
@@ -165,7 +166,7 @@ void ConversationTracker::Tick(const TrackingContext &context, const WindowClass
         trees[tree.root] = std::move(tree);
     // Windows whose children changed by an attach in this tick: read again when listed again.
     std::set<WindowId> changed;
-    // Where the user is: the monitor windows take the keyboard only in the active window.
+    // Where the user is: the translator windows take the keyboard only in the active window.
     const WindowId active = windows.ActiveWindow();
     const WindowId lastActive = std::exchange(m_lastActive, active);
     // A window listed twice takes the keyboard once.
@@ -197,16 +198,16 @@ void ConversationTracker::Tick(const TrackingContext &context, const WindowClass
             changed.insert(window);
             continue;
         }
-        IMonitorWindow *placed = Place(context, table, tree, name);
+        DockedWindow *placed = Place(context, table, tree, name);
         // The user has just come into this conversation window.
         if (placed && window == active && active != lastActive && !activeFocused && placed->InputPanelVisible()) {
-            FocusMonitor(windows, *placed);
+            FocusDockedWindow(windows, *placed);
             activeFocused = true;
         }
     }
 }
 
-void ConversationTracker::FocusMonitor(platform::WindowSystem &windows, IMonitorWindow &monitor)
+void ConversationTracker::FocusDockedWindow(platform::WindowSystem &windows, DockedWindow &monitor)
 {
     windows.ActivateWidget(monitor.Widget());
     if (monitor.InputPanelVisible())
@@ -216,7 +217,7 @@ void ConversationTracker::FocusMonitor(platform::WindowSystem &windows, IMonitor
 void ConversationTracker::Attach(const TrackingContext &context, WindowId window, const QString &name, WindowId active)
 {
     platform::WindowSystem &windows = *context.windows;
-    TMonitorTable &monitors = *context.monitors;
+    DockedWindowTable &monitors = *context.monitors;
 
     // Which hosts of the table still exist, read at once.
     auto existing = [&](auto wanted) {
@@ -233,8 +234,8 @@ void ConversationTracker::Attach(const TrackingContext &context, WindowId window
         return alive;
     };
 
-    // A monitor window of a closed conversation with this name goes first.
-    const std::set<WindowId> alive = existing([&](const IMonitorWindow &m) { return m.Caption() == name; });
+    // A translator window of a closed conversation with this name goes first.
+    const std::set<WindowId> alive = existing([&](const DockedWindow &m) { return m.Caption() == name; });
     for (auto &slot : monitors) {
         if (slot && slot->Caption() == name && !alive.count(slot->HostWnd()))
             slot.reset();
@@ -242,30 +243,30 @@ void ConversationTracker::Attach(const TrackingContext &context, WindowId window
 
     // The window this conversation window already has (renamed), else a new one in the first
     // empty slot; a full table gives up the slot of a window whose conversation window is gone,
-    // else the conversation window stays without a monitor window.
+    // else the conversation window stays without a translator window.
     int index = -1;
-    for (int i = 0; i < kMonitorSlots; ++i) {
+    for (int i = 0; i < kDockedWindowSlots; ++i) {
         if (monitors[i] && monitors[i]->HostWnd() == window)
             index = i;
     }
     bool created = false;
     if (index < 0) {
-        for (int i = 0; i < kMonitorSlots && index < 0; ++i) {
+        for (int i = 0; i < kDockedWindowSlots && index < 0; ++i) {
             if (!monitors[i])
                 index = i;
         }
         if (index < 0) {
-            const std::set<WindowId> hosts = existing([](const IMonitorWindow &) { return true; });
-            for (int i = 0; i < kMonitorSlots && index < 0; ++i) {
+            const std::set<WindowId> hosts = existing([](const DockedWindow &) { return true; });
+            for (int i = 0; i < kDockedWindowSlots && index < 0; ++i) {
                 if (!hosts.count(monitors[i]->HostWnd())) {
                     monitors[i].reset();
                     index = i;
                 }
             }
         }
-        if (index < 0 || !context.createMonitor)
+        if (index < 0 || !context.createTranslatorWindow)
             return;
-        monitors[index] = context.createMonitor();
+        monitors[index] = context.createTranslatorWindow();
         if (!monitors[index])
             return;
         created = true;
@@ -275,7 +276,7 @@ void ConversationTracker::Attach(const TrackingContext &context, WindowId window
     // conversation window already. Another program's window keeps it, and no window comes forward.
     const bool hostActive = active == window;
 
-    IMonitorWindow &monitor = *monitors[index];
+    DockedWindow &monitor = *monitors[index];
     monitor.SetCaption(name);
     monitor.SetInputPanelHeight(kInputPanelHeight);
     monitor.SetHostWnd(window);
@@ -286,24 +287,24 @@ void ConversationTracker::Attach(const TrackingContext &context, WindowId window
         return;
     }
     monitor.ShowWidget();
-    monitor.mniDoubleClick();
-    monitor.mniSendChineseClick(context.sendLanguage);
-    monitor.mniRecvChineseClick(context.recvLanguage);
+    monitor.chooseSendOriginalAndTranslation();
+    monitor.chooseSendLanguage(context.sendLanguage);
+    monitor.chooseReceiveLanguage(context.recvLanguage);
     if (hostActive)
-        FocusMonitor(windows, monitor);
+        FocusDockedWindow(windows, monitor);
     else
         windows.RaiseWidget(monitor.Widget());
 }
 
-IMonitorWindow *ConversationTracker::Place(
+DockedWindow *ConversationTracker::Place(
     const TrackingContext &context, const WindowClassTable &table, const WindowTree &tree, const QString &name)
 {
     platform::WindowSystem &windows = *context.windows;
-    TMonitorTable &monitors = *context.monitors;
+    DockedWindowTable &monitors = *context.monitors;
 
-    // The monitor window of this conversation window: two conversation windows may share a name,
+    // The translator window of this conversation window: two conversation windows may share a name,
     // and each keeps its own.
-    IMonitorWindow *monitor = nullptr;
+    DockedWindow *monitor = nullptr;
     for (const auto &slot : monitors) {
         if (slot && slot->Caption() == name && slot->HostWnd() == tree.root) {
             monitor = slot.get();
@@ -342,7 +343,7 @@ IMonitorWindow *ConversationTracker::Place(
     const int x = area.left() - tree.windowRect.left() - border;
     const int y = area.top() - tree.windowRect.top() - title - border;
 
-    // Where the monitor window is now, in W's client coordinates: as the server shows it when it
+    // Where the translator window is now, in W's client coordinates: as the server shows it when it
     // is among W's windows, else as the toolkit has it.
     QWidget *widget = monitor->Widget();
     const WindowId own = windows.WidgetWindow(widget);

@@ -17,11 +17,11 @@ class QWidget;
 // The colours of the receive pane's entries: what the partner said, and what the user sent.
 enum class EntryColour { Received, Sent };
 
-// What tracking and dispatch need of a conversation monitor window. The monitor window
-// implements it; the main window creates monitor windows through a MonitorFactory.
-class IMonitorWindow {
+// What tracking and dispatch need of a conversation translator window. The translator window
+// implements it; the main window creates translator windows through a DockedWindowFactory.
+class DockedWindow {
 public:
-    virtual ~IMonitorWindow() = default;
+    virtual ~DockedWindow() = default;
 
     // The window caption: the conversation name.
     virtual QString Caption() const = 0;
@@ -36,10 +36,10 @@ public:
     virtual bool Stopped() const = 0;
     virtual QSize StartPanelSize() const = 0;
 
-    virtual void mniDoubleClick() = 0;
-    // Select the send or receive language named by Sender (a menu item or a combo box).
-    virtual void mniSendChineseClick(QObject *Sender) = 0;
-    virtual void mniRecvChineseClick(QObject *Sender) = 0;
+    virtual void chooseSendOriginalAndTranslation() = 0;
+    // Select the send or receive language named by `source` (a menu item or a combo box).
+    virtual void chooseSendLanguage(QObject *source) = 0;
+    virtual void chooseReceiveLanguage(QObject *source) = 0;
 
     // 8-bit codes of the chosen send and receive languages; empty when none is chosen.
     virtual QByteArray GetSendLangCode() const = 0;
@@ -48,7 +48,7 @@ public:
     virtual void AppendReceiveEntry(const QString &text, EntryColour colour) = 0;
     // The done event that brings a received message's translation to this window. It may be called
     // after the window is gone: the result is then dropped.
-    virtual TTranslateDoneEvent RecvTranslatedEvent() = 0;
+    virtual TranslationDoneHandler RecvTranslatedEvent() = 0;
 
     // Shows the state of the link to the chat client in the window's status line; empty clears it.
     virtual void ShowLinkState(const QString &text) { (void)text; }
@@ -63,4 +63,4 @@ public:
     virtual void UpdateWidget() = 0;
 };
 
-using MonitorFactory = std::function<std::unique_ptr<IMonitorWindow>()>;
+using DockedWindowFactory = std::function<std::unique_ptr<DockedWindow>()>;

@@ -19,7 +19,7 @@ struct WindowClassTable {
     // its direct children.
     QStringList mainWindowClasses;
     // Controls within a conversation window: the message area, the panel below it and the input
-    // area. The monitor window covers the message area and the panel, and the input area too
+    // area. The translator window covers the message area and the panel, and the input area too
     // when entryInHeight is set.
     QString contentClass;
     QString meClass;
@@ -49,5 +49,5 @@ struct WindowProfile {
     const WindowClassTable *ForGeneration(int generation) const;
 };
 
-// The profile of the chat client behind ISkype (generations 3 and 4).
+// The profile of the chat client behind ChatClient (generations 3 and 4).
 const WindowProfile &DesktopClientProfile();

@@ -3,6 +3,7 @@
 #include "platform/core/AppPaths.h"
 #include "platform/core/CodePage.h"
 #include "platform/core/IniFile.h"
+#include "platform/core/StoredNames.h"
 #include "shell/Log.h"
 
 #include <QAbstractButton>
@@ -27,11 +28,16 @@ InterfaceLanguageFiles FilesOfInterfaceLanguage(int langIndex)
 {
     switch (langIndex) {
     case 0:
-        return {QStringLiteral("CHS.txt"), QStringLiteral("CHS.ini"), QStringLiteral("LangsCN.ini")};
+        return {QString::fromLatin1(stored::languageFiles::kChineseTexts),
+            QString::fromLatin1(stored::languageFiles::kChineseMessages),
+            QString::fromLatin1(stored::languageFiles::kChineseCatalogue)};
     case 1:
-        return {QStringLiteral("ENU.txt"), QStringLiteral("ENU.ini"), QStringLiteral("LangsEn.ini")};
+        return {QString::fromLatin1(stored::languageFiles::kEnglishTexts),
+            QString::fromLatin1(stored::languageFiles::kEnglishMessages),
+            QString::fromLatin1(stored::languageFiles::kEnglishCatalogue)};
     default:
-        return {QString(), QStringLiteral("ENU.ini"), QStringLiteral("LangsEn.ini")};
+        return {QString(), QString::fromLatin1(stored::languageFiles::kEnglishMessages),
+            QString::fromLatin1(stored::languageFiles::kEnglishCatalogue)};
     }
 }
 
@@ -312,7 +318,7 @@ void ApplyInterfaceTexts(QWidget *window, const InterfaceTextTable &table)
     }
 }
 
-void TLanguageManager::SetInterfaceLanguage(QWidget *window, int index, const QString &folder)
+void InterfaceTexts::SetInterfaceLanguage(QWidget *window, int index, const QString &folder)
 {
     if (m_hasCurrent && m_current == index)
         return;

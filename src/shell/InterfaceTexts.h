@@ -47,7 +47,7 @@ private:
 QFont FontFromDescription(const QString &description, const QFont &base);
 
 // The interface language of one window. Each window keeps its own current language, none at first.
-class TLanguageManager {
+class InterfaceTexts {
 public:
     // Makes the window, and every other window open now, show the texts of that language.
     // folder: where to look for the interface-text file; empty means the executable's folder.

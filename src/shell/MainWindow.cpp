@@ -2,13 +2,14 @@
 
 #include "chatclient/MessageDispatch.h"
 #include "chatclient/PartnerLookup.h"
-#include "translator/TranslatorWindow.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/CodePage.h"
-#include "platform/widgets/MessageBox.h"
+#include "platform/core/StoredNames.h"
 #include "platform/desktop/Shell.h"
+#include "platform/widgets/MessageBox.h"
 #include "shell/Log.h"
 #include "shell/RunLog.h"
+#include "translator/TranslatorWindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -41,7 +42,7 @@ static void InitShellResources()
 
 namespace {
 
-const QString kApplicationTitle = QStringLiteral("Parlavox");
+const QString kApplicationTitle = QString::fromLatin1(stored::x11::kMainWindowTitle);
 const QString kSupportEmail = QStringLiteral("support@parlavox.org");
 const QString kHomePage = QStringLiteral("https://parlavox.org");
 
@@ -91,35 +92,35 @@ QString ShortVersionText(const QString &fourNumbers)
     return fourNumbers;
 }
 
-TfrmSkype_Main::TfrmSkype_Main(MainWindowServices services)
+MainWindow::MainWindow(MainWindowServices services)
     : QWidget(nullptr)
-    , FServices(std::move(services))
+    , m_services(std::move(services))
 {
-    if (!FServices.openDocument)
-        FServices.openDocument = platform::OpenDocument;
-    if (!FServices.startProgram)
-        FServices.startProgram = platform::StartProgram;
-    if (!FServices.trayAvailable)
-        FServices.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
-    if (!FServices.createMonitor)
-        FServices.createMonitor = [](IMonitorHost *host) -> std::unique_ptr<IMonitorWindow> {
-            return std::make_unique<TfrmSkype_Monitor>(host);
+    if (!m_services.openDocument)
+        m_services.openDocument = platform::OpenDocument;
+    if (!m_services.startProgram)
+        m_services.startProgram = platform::StartProgram;
+    if (!m_services.trayAvailable)
+        m_services.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    if (!m_services.createTranslatorWindow)
+        m_services.createTranslatorWindow = [](TranslatorHost *host) -> std::unique_ptr<DockedWindow> {
+            return std::make_unique<TranslatorWindow>(host);
         };
-    FWindows = FServices.createWindowSystem ? FServices.createWindowSystem() : nullptr;
+    m_windows = m_services.createWindowSystem ? m_services.createWindowSystem() : nullptr;
 
     InitShellResources();
     CreateComponents();
-    TntFormCreate();
+    initialise();
 }
 
-TfrmSkype_Main::~TfrmSkype_Main()
+MainWindow::~MainWindow()
 {
-    TntFormDestroy();
+    finalise();
 }
 
-void TfrmSkype_Main::CreateComponents()
+void MainWindow::CreateComponents()
 {
-    setObjectName(QStringLiteral("TfrmSkype_Main"));
+    setObjectName(QLatin1String(stored::mainWindow::kWindow));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
         | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(404, 323);
@@ -129,177 +130,182 @@ void TfrmSkype_Main::CreateComponents()
     setWindowTitle(kApplicationTitle);
     setWindowIcon(QIcon(QStringLiteral(":/parlavox/parlavox.svg")));
 
-    imgLogo = Make<QLabel>(this, "imgLogo");
-    imgLogo->setGeometry(0, 0, 404, 59);
-    imgLogo->setScaledContents(true);
-    imgLogo->setPixmap(QIcon(QStringLiteral(":/parlavox/logo.svg")).pixmap(QSize(404, 59)));
+    m_logo = Make<QLabel>(this, stored::mainWindow::kLogo);
+    m_logo->setGeometry(0, 0, 404, 59);
+    m_logo->setScaledContents(true);
+    m_logo->setPixmap(QIcon(QStringLiteral(":/parlavox/logo.svg")).pixmap(QSize(404, 59)));
 
-    MainPageControl = Make<QTabWidget>(this, "MainPageControl");
-    MainPageControl->setGeometry(8, 65, 386, 217);
+    m_pages = Make<QTabWidget>(this, stored::mainWindow::kPages);
+    m_pages->setGeometry(8, 65, 386, 217);
 
-    FunctionSheet = Make<QWidget>(nullptr, "FunctionSheet");
-    MainPageControl->addTab(FunctionSheet, QStringLiteral("功能选项"));
-    grpTransLang = Make<QGroupBox>(FunctionSheet, "grpTransLang", QStringLiteral("翻译语种"));
-    grpTransLang->setGeometry(16, 3, 353, 168);
-    lblSendLang = Make<QLabel>(grpTransLang, "lblSendLang", QStringLiteral("发送消息"));
-    lblSendLang->move(48, 49);
-    cbbSendLang = Make<QComboBox>(grpTransLang, "cbbSendLang");
-    cbbSendLang->setGeometry(131, 45, 174, 21);
-    lblRecvLang = Make<QLabel>(grpTransLang, "lblRecvLang", QStringLiteral("接收消息"));
-    lblRecvLang->move(48, 106);
-    cbbRecvLang = Make<QComboBox>(grpTransLang, "cbbRecvLang");
-    cbbRecvLang->setGeometry(131, 102, 174, 21);
-    cbbSendLang->addItems(kBuiltInLanguages);
-    cbbRecvLang->addItems(kBuiltInLanguages);
+    m_functionPage = Make<QWidget>(nullptr, stored::mainWindow::kFunctionPage);
+    m_pages->addTab(m_functionPage, QStringLiteral("功能选项"));
+    m_languageGroup = Make<QGroupBox>(m_functionPage, stored::mainWindow::kLanguageGroup, QStringLiteral("翻译语种"));
+    m_languageGroup->setGeometry(16, 3, 353, 168);
+    m_sendLanguageLabel
+        = Make<QLabel>(m_languageGroup, stored::mainWindow::kSendLanguageLabel, QStringLiteral("发送消息"));
+    m_sendLanguageLabel->move(48, 49);
+    m_sendLanguageBox = Make<QComboBox>(m_languageGroup, stored::mainWindow::kSendLanguageBox);
+    m_sendLanguageBox->setGeometry(131, 45, 174, 21);
+    m_receiveLanguageLabel
+        = Make<QLabel>(m_languageGroup, stored::mainWindow::kReceiveLanguageLabel, QStringLiteral("接收消息"));
+    m_receiveLanguageLabel->move(48, 106);
+    m_receiveLanguageBox = Make<QComboBox>(m_languageGroup, stored::mainWindow::kReceiveLanguageBox);
+    m_receiveLanguageBox->setGeometry(131, 102, 174, 21);
+    m_sendLanguageBox->addItems(kBuiltInLanguages);
+    m_receiveLanguageBox->addItems(kBuiltInLanguages);
     // Their items come from the language catalogue only, never from the interface texts.
-    KeepItemsFromInterfaceTexts(cbbSendLang);
-    KeepItemsFromInterfaceTexts(cbbRecvLang);
-    cbbSendLang->setCurrentIndex(0);
-    cbbRecvLang->setCurrentIndex(2);
+    KeepItemsFromInterfaceTexts(m_sendLanguageBox);
+    KeepItemsFromInterfaceTexts(m_receiveLanguageBox);
+    m_sendLanguageBox->setCurrentIndex(0);
+    m_receiveLanguageBox->setCurrentIndex(2);
 
-    SystemSetSheet = Make<QWidget>(nullptr, "SystemSetSheet");
-    MainPageControl->addTab(SystemSetSheet, QStringLiteral("设置"));
+    m_optionsPage = Make<QWidget>(nullptr, stored::mainWindow::kOptionsPage);
+    m_pages->addTab(m_optionsPage, QStringLiteral("设置"));
     // The check boxes reach to the page's right margin, so that longer captions (the English
     // ones) are not cut.
     constexpr int kCheckBoxWidth = 314;
-    chkNeedConfirm = Make<QCheckBox>(SystemSetSheet, "chkNeedConfirm", QStringLiteral("需要确认翻译的内容后再发送"));
-    chkNeedConfirm->setGeometry(56, 40, kCheckBoxWidth, 17);
-    chkAutoRead = Make<QCheckBox>(SystemSetSheet, "chkAutoRead", QStringLiteral("自动朗读发送和接收到的译文"));
-    chkAutoRead->setGeometry(56, 83, kCheckBoxWidth, 17);
-    chkSaveHistory = Make<QCheckBox>(SystemSetSheet, "chkSaveHistory", QStringLiteral("自动保存原文和译文到聊天记录"));
-    chkSaveHistory->setGeometry(56, 126, kCheckBoxWidth, 17);
-    chkSaveHistory->setChecked(true);
+    m_confirmCheck = Make<QCheckBox>(
+        m_optionsPage, stored::mainWindow::kConfirmCheck, QStringLiteral("需要确认翻译的内容后再发送"));
+    m_confirmCheck->setGeometry(56, 40, kCheckBoxWidth, 17);
+    m_readAloudCheck = Make<QCheckBox>(
+        m_optionsPage, stored::mainWindow::kReadAloudCheck, QStringLiteral("自动朗读发送和接收到的译文"));
+    m_readAloudCheck->setGeometry(56, 83, kCheckBoxWidth, 17);
+    m_saveHistoryCheck = Make<QCheckBox>(
+        m_optionsPage, stored::mainWindow::kSaveHistoryCheck, QStringLiteral("自动保存原文和译文到聊天记录"));
+    m_saveHistoryCheck->setGeometry(56, 126, kCheckBoxWidth, 17);
+    m_saveHistoryCheck->setChecked(true);
 
-    AboutSheet = Make<QWidget>(nullptr, "AboutSheet");
-    MainPageControl->addTab(AboutSheet, QStringLiteral("关于"));
-    lblEmailTitle = Make<QLabel>(AboutSheet, "lblEmailTitle", QStringLiteral("联系Email："));
-    lblEmailTitle->move(26, 52);
-    lblEmail = Make<QLabel>(AboutSheet, "lblEmail");
-    lblEmail->move(103, 52);
-    lblHomePageTitle = Make<QLabel>(AboutSheet, "lblHomePageTitle", QStringLiteral("网站地址："));
-    lblHomePageTitle->move(26, 87);
-    lblHomePage = Make<QLabel>(AboutSheet, "lblHomePage");
-    lblHomePage->move(103, 87);
-    for (QLabel *link : {lblEmail, lblHomePage}) {
+    m_aboutPage = Make<QWidget>(nullptr, stored::mainWindow::kAboutPage);
+    m_pages->addTab(m_aboutPage, QStringLiteral("关于"));
+    m_emailTitle = Make<QLabel>(m_aboutPage, stored::mainWindow::kEmailTitle, QStringLiteral("联系Email："));
+    m_emailTitle->move(26, 52);
+    m_emailLabel = Make<QLabel>(m_aboutPage, stored::mainWindow::kEmailLabel);
+    m_emailLabel->move(103, 52);
+    m_homePageTitle = Make<QLabel>(m_aboutPage, stored::mainWindow::kHomePageTitle, QStringLiteral("网站地址："));
+    m_homePageTitle->move(26, 87);
+    m_homePageLabel = Make<QLabel>(m_aboutPage, stored::mainWindow::kHomePageLabel);
+    m_homePageLabel->move(103, 87);
+    for (QLabel *link : {m_emailLabel, m_homePageLabel}) {
         QPalette palette = link->palette();
         palette.setColor(QPalette::WindowText, Qt::blue);
         link->setPalette(palette);
         link->setCursor(Qt::PointingHandCursor);
         link->installEventFilter(this);
     }
-    lblVersion = Make<QLabel>(AboutSheet, "lblVersion", QStringLiteral("版本："));
-    lblVersion->move(248, 14);
-    lblVersionStr = Make<QLabel>(AboutSheet, "lblVersionStr", QStringLiteral("2.8.0.1"));
-    lblVersionStr->move(291, 14);
+    m_versionTitle = Make<QLabel>(m_aboutPage, stored::mainWindow::kVersionTitle, QStringLiteral("版本："));
+    m_versionTitle->move(248, 14);
+    m_versionLabel = Make<QLabel>(m_aboutPage, stored::mainWindow::kVersionLabel, QStringLiteral("2.8.0.1"));
+    m_versionLabel->move(291, 14);
 
-    btnStart = Make<QPushButton>(this, "btnStart", QStringLiteral("启动翻译"));
-    btnStart->setGeometry(8, 289, 100, 25);
-    btnStop = Make<QPushButton>(this, "btnStop", QStringLiteral("停止翻译"));
-    btnStop->setGeometry(151, 289, 100, 25);
-    btnStop->setEnabled(false);
-    btnExit = Make<QPushButton>(this, "btnExit", QStringLiteral("退       出"));
-    btnExit->setGeometry(294, 289, 100, 25);
-    connect(btnStart, &QPushButton::clicked, this, &TfrmSkype_Main::btnStartClick);
-    connect(btnStop, &QPushButton::clicked, this, &TfrmSkype_Main::btnStopClick);
-    connect(btnExit, &QPushButton::clicked, this, &TfrmSkype_Main::btnExitClick);
-    lblLinkState = Make<QLabel>(this, "lblLinkState");
-    lblLinkState->setGeometry(8, 319, 388, 30);
-    lblLinkState->setWordWrap(true);
-    lblLinkState->hide();
+    m_startButton = Make<QPushButton>(this, stored::mainWindow::kStartButton, QStringLiteral("启动翻译"));
+    m_startButton->setGeometry(8, 289, 100, 25);
+    m_stopButton = Make<QPushButton>(this, stored::mainWindow::kStopButton, QStringLiteral("停止翻译"));
+    m_stopButton->setGeometry(151, 289, 100, 25);
+    m_stopButton->setEnabled(false);
+    m_exitButton = Make<QPushButton>(this, stored::mainWindow::kExitButton, QStringLiteral("退       出"));
+    m_exitButton->setGeometry(294, 289, 100, 25);
+    connect(m_startButton, &QPushButton::clicked, this, &MainWindow::startTranslation);
+    connect(m_stopButton, &QPushButton::clicked, this, &MainWindow::stopTranslation);
+    connect(m_exitButton, &QPushButton::clicked, this, &MainWindow::exitProgram);
+    m_linkStateLabel = Make<QLabel>(this, stored::mainWindow::kLinkStateLabel);
+    m_linkStateLabel->setGeometry(8, 319, 388, 30);
+    m_linkStateLabel->setWordWrap(true);
+    m_linkStateLabel->hide();
 
-    tmrMain = new QTimer(this);
-    tmrMain->setObjectName(QStringLiteral("tmrMain"));
-    tmrMain->setInterval(100);
-    connect(tmrMain, &QTimer::timeout, this, &TfrmSkype_Main::tmrMainTimer);
+    m_trackTimer = new QTimer(this);
+    m_trackTimer->setObjectName(QLatin1String(stored::mainWindow::kTrackTimer));
+    m_trackTimer->setInterval(100);
+    connect(m_trackTimer, &QTimer::timeout, this, &MainWindow::trackTick);
 
-    pmTrayMenu = Make<QMenu>(this, "pmTrayMenu");
-    mniMainWindow = pmTrayMenu->addAction(QStringLiteral("显示主窗口"));
-    mniMainWindow->setObjectName(QStringLiteral("mniMainWindow"));
-    mniExitApp = pmTrayMenu->addAction(QStringLiteral("退出软件"));
-    mniExitApp->setObjectName(QStringLiteral("mniExitApp"));
-    connect(mniMainWindow, &QAction::triggered, this, &TfrmSkype_Main::mniMainWindowClick);
-    connect(mniExitApp, &QAction::triggered, this, &TfrmSkype_Main::mniExitAppClick);
+    m_trayMenu = Make<QMenu>(this, stored::mainWindow::kTrayMenu);
+    m_showWindowAction = m_trayMenu->addAction(QStringLiteral("显示主窗口"));
+    m_showWindowAction->setObjectName(QLatin1String(stored::mainWindow::kShowWindowAction));
+    m_exitAction = m_trayMenu->addAction(QStringLiteral("退出软件"));
+    m_exitAction->setObjectName(QLatin1String(stored::mainWindow::kExitAction));
+    connect(m_showWindowAction, &QAction::triggered, this, &MainWindow::showFromTrayMenu);
+    connect(m_exitAction, &QAction::triggered, this, &MainWindow::exitFromTrayMenu);
 
-    TntTrayIcon1 = new QSystemTrayIcon(QIcon(QStringLiteral(":/parlavox/parlavox.svg")), this);
-    TntTrayIcon1->setObjectName(QStringLiteral("TntTrayIcon1"));
-    TntTrayIcon1->setContextMenu(pmTrayMenu);
-    connect(TntTrayIcon1, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+    m_trayIcon = new QSystemTrayIcon(QIcon(QStringLiteral(":/parlavox/parlavox.svg")), this);
+    m_trayIcon->setObjectName(QLatin1String(stored::mainWindow::kTrayIcon));
+    m_trayIcon->setContextMenu(m_trayMenu);
+    connect(m_trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
-            TntTrayIcon1Click();
+            showFromTrayIcon();
     });
-    TntTrayIcon1->show();
+    m_trayIcon->show();
 
     // Centred on the screen.
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
 
-void TfrmSkype_Main::TntFormCreate()
+void MainWindow::initialise()
 {
-    wbMain = std::make_unique<platform::ScriptPage>(platform::ExecutableFolderFile(QStringLiteral("tk.htm")));
+    m_tokenPage = std::make_unique<platform::ScriptPage>(platform::ExecutableFolderFile(QStringLiteral("tk.htm")));
     LaunchUpdater();
     try {
-        FBusy = false;
-        FCloseAllowed = false;
-        FSkype1 = FServices.createChatClient();
-        FSkype1->SetOnMessageStatus([this](const std::shared_ptr<IChatMessage> &message, int status) {
-            Skype1MessageStatus(FSkype1.get(), message, status);
+        m_busy = false;
+        m_closeAllowed = false;
+        m_chatClient = m_services.createChatClient();
+        m_chatClient->SetOnMessageStatus([this](const std::shared_ptr<ChatMessage> &message, int status) {
+            routeReceivedMessage(m_chatClient.get(), message, status);
         });
-        FSkype1->SetOnLinkState([this](bool linked) { Skype1LinkState(linked); });
-        FSettings = std::make_unique<TDataObject>();
-        FLanguage.SetInterfaceLanguage(this, FSettings->LangIndex);
+        m_chatClient->SetOnLinkState([this](bool linked) { reflectLinkState(linked); });
+        m_settings = std::make_unique<Settings>();
+        m_language.SetInterfaceLanguage(this, m_settings->LangIndex);
 
-        const QList<QString> items = ReadLanguageChooserItems(FSettings->LangIndex);
-        cbbSendLang->clear();
-        cbbRecvLang->clear();
-        cbbSendLang->addItems(items);
-        cbbRecvLang->addItems(items);
+        const QList<QString> items = ReadLanguageChooserItems(m_settings->LangIndex);
+        m_sendLanguageBox->clear();
+        m_receiveLanguageBox->clear();
+        m_sendLanguageBox->addItems(items);
+        m_receiveLanguageBox->addItems(items);
         // A stored position outside the list leaves the chooser without a selection.
         auto select
             = [](QComboBox *box, int index) { box->setCurrentIndex(index >= 0 && index < box->count() ? index : -1); };
-        select(cbbSendLang, FSettings->SendIndex);
-        select(cbbRecvLang, FSettings->RecvIndex);
+        select(m_sendLanguageBox, m_settings->SendIndex);
+        select(m_receiveLanguageBox, m_settings->RecvIndex);
 
-        FoundCaptions.clear();
-        FoundHandles.clear();
-        MainPageControl->setCurrentWidget(FunctionSheet);
+        m_foundCaptions.clear();
+        m_foundHandles.clear();
+        m_pages->setCurrentWidget(m_functionPage);
 
-        TntTrayIcon1->setToolTip(kApplicationTitle);
+        m_trayIcon->setToolTip(kApplicationTitle);
         ApplyTitleAndLogo();
 
-        lblEmail->setText(kSupportEmail);
-        lblEmail->adjustSize();
-        lblHomePage->setText(kHomePage);
-        lblHomePage->adjustSize();
+        m_emailLabel->setText(kSupportEmail);
+        m_emailLabel->adjustSize();
+        m_homePageLabel->setText(kHomePage);
+        m_homePageLabel->adjustSize();
 
         const QString version = ShortVersionText(QStringLiteral(PARLAVOX_VERSION_TEXT));
         if (!version.isEmpty()) {
-            lblVersionStr->setText(version);
-            lblVersionStr->adjustSize();
+            m_versionLabel->setText(version);
+            m_versionLabel->adjustSize();
         }
         // Each value follows its caption with a small gap, however long the caption is in the
         // interface language.
-        for (auto [caption, value] : {std::pair{lblVersion, lblVersionStr}, std::pair{lblEmailTitle, lblEmail},
-                 std::pair{lblHomePageTitle, lblHomePage}}) {
+        for (auto [caption, value] : {std::pair{m_versionTitle, m_versionLabel}, std::pair{m_emailTitle, m_emailLabel},
+                 std::pair{m_homePageTitle, m_homePageLabel}}) {
             const int end = caption->x() + caption->fontMetrics().horizontalAdvance(caption->text()) + 4;
             if (value->x() < end)
                 value->move(end, value->y());
         }
     } catch (const std::exception &failure) {
-        FCreationFailed = true;
+        m_creationFailed = true;
         platform::ShowMessageBox(
             {nullptr, QStringLiteral("Information"), QString::fromLocal8Bit(failure.what()), QMessageBox::Critical});
         QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
     }
 }
 
-void TfrmSkype_Main::TntFormDestroy()
+void MainWindow::finalise()
 {
     try {
-        if (FSettings) {
-            FSettings->SendIndex = cbbSendLang->currentIndex();
-            FSettings->RecvIndex = cbbRecvLang->currentIndex();
-            FSettings->SaveSettings();
+        if (m_settings) {
+            m_settings->SendIndex = m_sendLanguageBox->currentIndex();
+            m_settings->RecvIndex = m_receiveLanguageBox->currentIndex();
+            m_settings->SaveSettings();
         }
     } catch (const std::exception &failure) {
         // The settings may then not be saved.
@@ -307,58 +313,58 @@ void TfrmSkype_Main::TntFormDestroy()
     } catch (...) {
         qCDebug(LogShell) << "settings not saved: unknown failure";
     }
-    ClearMonitors(FMonitors);
-    FSettings.reset();
+    ClearDockedWindows(m_dockedWindows);
+    m_settings.reset();
     // However the program ends (Exit, the session's end, a termination signal), the chat client
     // gets back what the link changed.
-    if (FSkype1)
-        FSkype1->DetachFromClient();
+    if (m_chatClient)
+        m_chatClient->DetachFromClient();
 }
 
-void TfrmSkype_Main::LaunchUpdater()
+void MainWindow::LaunchUpdater()
 {
     const QString folder = platform::ExecutableFolder();
     const QString updater = folder + QStringLiteral("/Updater");
     if (!QFile::exists(updater))
         return;
-    if (!FServices.startProgram(updater,
+    if (!m_services.startProgram(updater,
             {QStringLiteral("-pid"), QString::number(QCoreApplication::applicationPid()), QStringLiteral("-language"),
                 QStringLiteral("English")},
             folder))
         qCDebug(LogShell) << "updater not started:" << updater;
 }
 
-void TfrmSkype_Main::ApplyTitleAndLogo()
+void MainWindow::ApplyTitleAndLogo()
 {
     setWindowTitle(kApplicationTitle);
     const QString logo = platform::ExecutableFolderFile(QStringLiteral("LOGO_ENU_PRO.jpg"));
     if (QFile::exists(logo)) {
         QPixmap picture;
         if (picture.load(logo))
-            imgLogo->setPixmap(picture);
+            m_logo->setPixmap(picture);
     }
 }
 
-QString TfrmSkype_Main::GetMessageText(const QString &key) const
+QString MainWindow::GetMessageText(const QString &key) const
 {
-    return GetMessageTextOf(FSettings ? FSettings->LangIndex : 0, key);
+    return GetMessageTextOf(m_settings ? m_settings->LangIndex : 0, key);
 }
 
-bool TfrmSkype_Main::TrayAvailable() const
+bool MainWindow::TrayAvailable() const
 {
-    return FServices.trayAvailable();
+    return m_services.trayAvailable();
 }
 
-void TfrmSkype_Main::ShowTrayBalloon()
+void MainWindow::ShowTrayBalloon()
 {
     if (!TrayAvailable())
         return;
-    TntTrayIcon1->showMessage(GetMessageText(QStringLiteral("TRAYINCON_BALLOON_CAPTION")),
-        kApplicationTitle + QLatin1Char(' ') + GetMessageText(QStringLiteral("TRAYINCON_BALLOON_CONTENT")),
+    m_trayIcon->showMessage(GetMessageText(QLatin1String(stored::message::kTrayBalloonCaption)),
+        kApplicationTitle + QLatin1Char(' ') + GetMessageText(QLatin1String(stored::message::kTrayBalloonContent)),
         QIcon(QStringLiteral(":/parlavox/parlavox.svg")));
 }
 
-void TfrmSkype_Main::ShowMainWindow()
+void MainWindow::ShowMainWindow()
 {
     if (isMinimized())
         setWindowState(windowState() & ~Qt::WindowMinimized);
@@ -367,7 +373,7 @@ void TfrmSkype_Main::ShowMainWindow()
     activateWindow();
 }
 
-void TfrmSkype_Main::HideToTray()
+void MainWindow::HideToTray()
 {
     // Without a tray host a hidden window could not be brought back: it is minimised instead.
     if (TrayAvailable())
@@ -376,22 +382,22 @@ void TfrmSkype_Main::HideToTray()
         showMinimized();
 }
 
-void TfrmSkype_Main::TntTrayIcon1Click()
+void MainWindow::showFromTrayIcon()
 {
     ShowMainWindow();
     QApplication::setActiveWindow(this);
 }
 
-void TfrmSkype_Main::SessionEnd()
+void MainWindow::SessionEnd()
 {
-    FCloseAllowed = true;
+    m_closeAllowed = true;
     close();
 }
 
-void TfrmSkype_Main::closeEvent(QCloseEvent *event)
+void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (FCloseAllowed) {
-        tmrMain->stop();
+    if (m_closeAllowed) {
+        m_trackTimer->stop();
         event->accept();
         EndMessageLoop();
         return;
@@ -401,7 +407,7 @@ void TfrmSkype_Main::closeEvent(QCloseEvent *event)
     ShowTrayBalloon();
 }
 
-void TfrmSkype_Main::changeEvent(QEvent *event)
+void MainWindow::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange && isMinimized() && TrayAvailable()) {
@@ -415,90 +421,90 @@ void TfrmSkype_Main::changeEvent(QEvent *event)
     }
 }
 
-bool TfrmSkype_Main::eventFilter(QObject *watched, QEvent *event)
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
-        if (watched == lblEmail) {
-            lblEmailClick();
+        if (watched == m_emailLabel) {
+            openMailAddress();
             return true;
         }
-        if (watched == lblHomePage) {
-            lblHomePageClick();
+        if (watched == m_homePageLabel) {
+            openHomePage();
             return true;
         }
     }
     return QWidget::eventFilter(watched, event);
 }
 
-void TfrmSkype_Main::lblEmailClick()
+void MainWindow::openMailAddress()
 {
-    if (!FServices.openDocument(QStringLiteral("mailto:") + lblEmail->text()))
+    if (!m_services.openDocument(QStringLiteral("mailto:") + m_emailLabel->text()))
         qCDebug(LogShell) << "no handler opened the mail address";
 }
 
-void TfrmSkype_Main::lblHomePageClick()
+void MainWindow::openHomePage()
 {
-    if (!FServices.openDocument(lblHomePage->text()))
+    if (!m_services.openDocument(m_homePageLabel->text()))
         qCDebug(LogShell) << "no handler opened the home page";
 }
 
-void TfrmSkype_Main::btnStartClick()
+void MainWindow::startTranslation()
 {
     auto warn = [this](const char *key, QComboBox *box) {
-        platform::ShowMessageBox({this, GetMessageText(QStringLiteral("HINT_CAPTION")),
+        platform::ShowMessageBox({this, GetMessageText(QLatin1String(stored::message::kHintCaption)),
             GetMessageText(QString::fromLatin1(key)), QMessageBox::Warning});
         box->setFocus();
     };
-    if (cbbSendLang->currentText().isEmpty()) {
-        warn("NOT_SELECT_SENDLANG", cbbSendLang);
+    if (m_sendLanguageBox->currentText().isEmpty()) {
+        warn(stored::message::kNoSendLanguage, m_sendLanguageBox);
         return;
     }
-    if (cbbRecvLang->currentText().isEmpty()) {
-        warn("NOT_SELECT_RECVLANG", cbbRecvLang);
+    if (m_receiveLanguageBox->currentText().isEmpty()) {
+        warn(stored::message::kNoReceiveLanguage, m_receiveLanguageBox);
         return;
     }
-    StartTranslation();
+    startTranslationUnchecked();
 }
 
-void TfrmSkype_Main::StartTranslation()
+void MainWindow::startTranslationUnchecked()
 {
     // Only Start is off while Pidgin is started and waited for: Stop and Exit end the wait.
-    btnStart->setEnabled(false);
-    btnStop->setEnabled(true);
-    FAttaching = true;
+    m_startButton->setEnabled(false);
+    m_stopButton->setEnabled(true);
+    m_attaching = true;
     try {
-        const auto attached = qScopeGuard([this] { FAttaching = false; });
-        if (!FSkype1)
+        const auto attached = qScopeGuard([this] { m_attaching = false; });
+        if (!m_chatClient)
             throw ChatClientError(QStringLiteral("no chat-client control"));
-        const std::shared_ptr<IClient> client = FSkype1->ClientObject();
+        const std::shared_ptr<ClientProgram> client = m_chatClient->ClientObject();
         if (client->IsClientRunning()) {
             client->FocusClient();
         } else {
             // Pidgin's service comes some time after its start: the link waits for it.
-            ShowLinkState(QStringLiteral("PIDGIN_WAITING"));
+            ShowLinkState(QLatin1String(stored::message::kPidginWaiting));
             try {
                 client->StartClient(false, false);
             } catch (const ChatClientError &failure) {
                 // The user may start it by other means while we wait.
                 qCDebug(LogShell) << "Pidgin not started:" << failure.what();
-                ShowLinkState(QStringLiteral("PIDGIN_NOT_STARTED"));
+                ShowLinkState(QLatin1String(stored::message::kPidginNotStarted));
             }
         }
-        FSkype1->AttachToClient(8, true);
+        m_chatClient->AttachToClient(8, true);
         ShowLinkState({});
 
-        const QString version = FSkype1->ClientVersion();
+        const QString version = m_chatClient->ClientVersion();
         if (version.isEmpty() || version[0].unicode() < '0' || version[0].unicode() > '9')
             throw ChatClientError(QStringLiteral("unusable chat-client version"));
-        FClientGeneration = version[0].unicode() - '0' >= 4 ? 4 : 3;
+        m_clientGeneration = version[0].unicode() - '0' >= 4 ? 4 : 3;
 
         HideToTray();
         ShowTrayBalloon();
-        tmrMain->start();
+        m_trackTimer->start();
         // The conversations open now, looked for among the conversation windows once those have
         // been listed.
         QTimer::singleShot(kSharedWindowsCheckMs, this, [this, atStart = OpenChatNames()] {
-            if (tmrMain->isActive())
+            if (m_trackTimer->isActive())
                 CheckSharedConversationWindows(atStart);
         });
     } catch (const ChatClientCancelled &) {
@@ -506,50 +512,50 @@ void TfrmSkype_Main::StartTranslation()
         ShowLinkState({});
     } catch (const std::exception &) {
         ShowLinkState({});
-        if (FSkype1)
-            FSkype1->DetachFromClient();
-        btnStart->setEnabled(true);
-        btnStop->setEnabled(false);
-        platform::ShowMessageBox({this, GetMessageText(QStringLiteral("HINT_CAPTION")),
-            GetMessageText(QStringLiteral("SKYPE_NOT_INSTALL")), QMessageBox::Information, true});
+        if (m_chatClient)
+            m_chatClient->DetachFromClient();
+        m_startButton->setEnabled(true);
+        m_stopButton->setEnabled(false);
+        platform::ShowMessageBox({this, GetMessageText(QLatin1String(stored::message::kHintCaption)),
+            GetMessageText(QLatin1String(stored::message::kNoChatClient)), QMessageBox::Information, true});
     }
 }
 
-void TfrmSkype_Main::btnStopClick()
+void MainWindow::stopTranslation()
 {
-    btnStart->setEnabled(true);
-    btnStop->setEnabled(false);
-    if (FSkype1) {
-        if (FAttaching)
-            FSkype1->CancelAttach();
-        FSkype1->DetachFromClient();
+    m_startButton->setEnabled(true);
+    m_stopButton->setEnabled(false);
+    if (m_chatClient) {
+        if (m_attaching)
+            m_chatClient->CancelAttach();
+        m_chatClient->DetachFromClient();
     }
     ShowLinkState({});
-    tmrMain->stop();
-    ClearMonitors(FMonitors);
-    FHeldMessages.clear();
+    m_trackTimer->stop();
+    ClearDockedWindows(m_dockedWindows);
+    m_heldMessages.clear();
 }
 
-void TfrmSkype_Main::btnExitClick()
+void MainWindow::exitProgram()
 {
-    btnStopClick();
+    stopTranslation();
     EndMessageLoop();
 }
 
-void TfrmSkype_Main::Skype1LinkState(bool linked)
+void MainWindow::reflectLinkState(bool linked)
 {
-    if (!tmrMain->isActive())
+    if (!m_trackTimer->isActive())
         return;
-    ShowLinkState(linked ? QString() : QStringLiteral("PIDGIN_GONE"));
+    ShowLinkState(linked ? QString() : QLatin1String(stored::message::kPidginGone));
     if (!linked)
-        FHeldMessages.clear(); // their chats are gone with that Pidgin
+        m_heldMessages.clear(); // their chats are gone with that Pidgin
 }
 
-QStringList TfrmSkype_Main::OpenChatNames()
+QStringList MainWindow::OpenChatNames()
 {
     QStringList names;
     try {
-        const std::shared_ptr<IChatCollection> chats = FSkype1->OpenChats();
+        const std::shared_ptr<ChatConversationList> chats = m_chatClient->OpenChats();
         for (int i = 1; i <= chats->ItemCount(); ++i)
             names.append(ConversationNameOfTitle(chats->ItemAt(i)->ChatTitle()));
     } catch (const std::exception &failure) {
@@ -559,15 +565,15 @@ QStringList TfrmSkype_Main::OpenChatNames()
     return names;
 }
 
-void TfrmSkype_Main::CheckSharedConversationWindows(const QStringList &chatsAtStart)
+void MainWindow::CheckSharedConversationWindows(const QStringList &chatsAtStart)
 {
-    if (FSharedWindowsHintShown || !FSkype1 || chatsAtStart.isEmpty())
+    if (m_sharedWindowsHintShown || !m_chatClient || chatsAtStart.isEmpty())
         return;
-    const WindowClassTable *table = FSkype1->ConversationWindows().ForGeneration(FClientGeneration);
+    const WindowClassTable *table = m_chatClient->ConversationWindows().ForGeneration(m_clientGeneration);
     if (!table || !table->conversationName)
         return;
     QSet<QString> windowNames;
-    for (const QString &caption : std::as_const(FoundCaptions))
+    for (const QString &caption : std::as_const(m_foundCaptions))
         windowNames.insert(table->conversationName(caption));
     // Conversations opened or closed since the start are left out: a new one may not have its
     // window yet.
@@ -580,70 +586,70 @@ void TfrmSkype_Main::CheckSharedConversationWindows(const QStringList &chatsAtSt
     if (withoutWindow == 0)
         return;
     // A conversation behind another one's tab has no window of its own to translate in.
-    FSharedWindowsHintShown = true;
-    platform::ShowMessageBox({this, GetMessageText(QStringLiteral("HINT_CAPTION")),
-        GetMessageText(QStringLiteral("PIDGIN_TABS_SHARED")), QMessageBox::Information, true});
+    m_sharedWindowsHintShown = true;
+    platform::ShowMessageBox({this, GetMessageText(QLatin1String(stored::message::kHintCaption)),
+        GetMessageText(QLatin1String(stored::message::kPidginTabsShared)), QMessageBox::Information, true});
 }
 
-void TfrmSkype_Main::ShowLinkState(const QString &key)
+void MainWindow::ShowLinkState(const QString &key)
 {
     const QString text = key.isEmpty() ? QString() : GetMessageText(key);
-    if (text == FLinkStateText)
+    if (text == m_linkStateText)
         return;
-    FLinkStateText = text;
-    lblLinkState->setText(text);
-    lblLinkState->setVisible(!text.isEmpty());
+    m_linkStateText = text;
+    m_linkStateLabel->setText(text);
+    m_linkStateLabel->setVisible(!text.isEmpty());
     setFixedSize(404, text.isEmpty() ? 323 : 353);
-    TntTrayIcon1->setToolTip(text.isEmpty() ? kApplicationTitle : kApplicationTitle + QStringLiteral(": ") + text);
+    m_trayIcon->setToolTip(text.isEmpty() ? kApplicationTitle : kApplicationTitle + QStringLiteral(": ") + text);
     if (!text.isEmpty() && !isVisible() && TrayAvailable())
-        TntTrayIcon1->showMessage(kApplicationTitle, text, QSystemTrayIcon::Warning);
-    for (const auto &slot : FMonitors) {
+        m_trayIcon->showMessage(kApplicationTitle, text, QSystemTrayIcon::Warning);
+    for (const auto &slot : m_dockedWindows) {
         if (slot)
             slot->ShowLinkState(text);
     }
 }
 
-bool TfrmSkype_Main::Running() const
+bool MainWindow::Running() const
 {
-    return tmrMain->isActive();
+    return m_trackTimer->isActive();
 }
 
-QByteArray TfrmSkype_Main::GetRequestToken(const QString &text)
+QByteArray MainWindow::GetRequestToken(const QString &text)
 {
-    if (!wbMain)
+    if (!m_tokenPage)
         throw platform::ScriptError("the token page is not loaded");
-    return platform::AnsiFromUnicode(wbMain->CallFunction("TL", text));
+    return platform::AnsiFromUnicode(m_tokenPage->CallFunction("TL", text));
 }
 
-void TfrmSkype_Main::tmrMainTimer()
+void MainWindow::trackTick()
 {
-    if (FBusy)
+    if (m_busy)
         return;
-    FBusy = true;
+    m_busy = true;
     struct ClearBusy {
         bool &busy;
         ~ClearBusy() { busy = false; }
-    } clearBusy{FBusy};
+    } clearBusy{m_busy};
     try {
-        FoundCaptions.clear();
-        FoundHandles.clear();
-        const WindowProfile &profile = FSkype1 ? FSkype1->ConversationWindows() : DesktopClientProfile();
-        const WindowClassTable *table = profile.ForGeneration(FClientGeneration);
-        if (!FWindows || !table)
+        m_foundCaptions.clear();
+        m_foundHandles.clear();
+        const WindowProfile &profile = m_chatClient ? m_chatClient->ConversationWindows() : DesktopClientProfile();
+        const WindowClassTable *table = profile.ForGeneration(m_clientGeneration);
+        if (!m_windows || !table)
             return;
         TrackingContext context;
-        context.windows = FWindows.get();
-        context.monitors = &FMonitors;
-        context.createMonitor = [this] {
-            std::unique_ptr<IMonitorWindow> monitor = FServices.createMonitor(this);
-            if (monitor && !FLinkStateText.isEmpty())
-                monitor->ShowLinkState(FLinkStateText);
+        context.windows = m_windows.get();
+        context.monitors = &m_dockedWindows;
+        context.createTranslatorWindow = [this] {
+            std::unique_ptr<DockedWindow> monitor = m_services.createTranslatorWindow(this);
+            if (monitor && !m_linkStateText.isEmpty())
+                monitor->ShowLinkState(m_linkStateText);
             return monitor;
         };
-        context.sendLanguage = cbbSendLang;
-        context.recvLanguage = cbbRecvLang;
-        FTracker.Tick(context, *table, FoundCaptions, FoundHandles);
-        if (!FHeldMessages.empty())
+        context.sendLanguage = m_sendLanguageBox;
+        context.recvLanguage = m_receiveLanguageBox;
+        m_tracker.Tick(context, *table, m_foundCaptions, m_foundHandles);
+        if (!m_heldMessages.empty())
             RetryHeldMessages();
     } catch (const std::exception &failure) {
         // The next tick starts afresh.
@@ -653,55 +659,54 @@ void TfrmSkype_Main::tmrMainTimer()
     }
 }
 
-void TfrmSkype_Main::Skype1MessageStatus(
-    ISkype * /*ASender*/, const std::shared_ptr<IChatMessage> &pMessage, int Status)
+void MainWindow::routeReceivedMessage(ChatClient * /*client*/, const std::shared_ptr<ChatMessage> &message, int status)
 {
-    if (!pMessage)
+    if (!message)
         return;
     // Held messages whose window has come meanwhile go first: messages keep their arrival order.
-    if (!FHeldMessages.empty())
+    if (!m_heldMessages.empty())
         RetryHeldMessages();
     // A conversation's first message usually comes before its window is shown and tracked: it is
     // held for a few seconds and tried again when the windows change, so it is not lost.
-    if (!DispatchMessage(*pMessage, Status) && tmrMain->isActive())
-        HoldMessage(pMessage);
+    if (!DispatchMessage(*message, status) && m_trackTimer->isActive())
+        HoldMessage(message);
 }
 
-void TfrmSkype_Main::HoldMessage(const std::shared_ptr<IChatMessage> &message)
+void MainWindow::HoldMessage(const std::shared_ptr<ChatMessage> &message)
 {
-    if (FHeldMessages.empty()) {
+    if (m_heldMessages.empty()) {
         // It was just tried against the windows there are now.
-        FHeldTriedWindows = MonitorWindowsKey();
-        FHeldRetryDue = platform::Deadline::In(kHeldRetryIntervalMs);
+        m_heldTriedWindows = dockedWindowsKey();
+        m_heldRetryDue = platform::Deadline::In(kHeldRetryIntervalMs);
     }
-    FHeldMessages.push_back({message, platform::Deadline::In(kHeldMessageLifetimeMs)});
-    if (FHeldMessages.size() > kMaxHeldMessages)
-        FHeldMessages.erase(FHeldMessages.begin());
+    m_heldMessages.push_back({message, platform::Deadline::In(kHeldMessageLifetimeMs)});
+    if (m_heldMessages.size() > kMaxHeldMessages)
+        m_heldMessages.erase(m_heldMessages.begin());
 }
 
-size_t TfrmSkype_Main::MonitorWindowsKey() const
+size_t MainWindow::dockedWindowsKey() const
 {
     size_t key = 0;
-    for (size_t slot = 0; slot < FMonitors.size(); ++slot) {
-        if (const IMonitorWindow *window = FMonitors[slot].get())
+    for (size_t slot = 0; slot < m_dockedWindows.size(); ++slot) {
+        if (const DockedWindow *window = m_dockedWindows[slot].get())
             key = qHashMulti(key, slot, window, window->Caption(), window->HostWnd());
     }
     return key;
 }
 
-bool TfrmSkype_Main::DispatchMessage(IChatMessage &message, int status)
+bool MainWindow::DispatchMessage(ChatMessage &message, int status)
 {
     MessageDispatchContext context;
-    context.monitors = &FMonitors;
-    context.hostExists = [this](platform::WindowId window) { return FWindows && FWindows->Exists(window); };
-    context.sayWord = [this] { return GetMessageText(QStringLiteral("SAY_WORD")); };
-    context.onToken = MethodTokenProvider<&TfrmSkype_Main::GetRequestToken>(this);
+    context.monitors = &m_dockedWindows;
+    context.hostExists = [this](platform::WindowId window) { return m_windows && m_windows->Exists(window); };
+    context.sayWord = [this] { return GetMessageText(QLatin1String(stored::message::kSayWord)); };
+    context.onToken = MethodTokenProvider<&MainWindow::GetRequestToken>(this);
     context.timeOut = TimeOut();
     context.isOpenChatName
-        = [this](const QString &caption) { return FSkype1 && FindChatPartner(*FSkype1, caption).exact; };
+        = [this](const QString &caption) { return m_chatClient && FindChatPartner(*m_chatClient, caption).exact; };
     try {
-        if (FSkype1) {
-            const WindowClassTable *table = FSkype1->ConversationWindows().ForGeneration(FClientGeneration);
+        if (m_chatClient) {
+            const WindowClassTable *table = m_chatClient->ConversationWindows().ForGeneration(m_clientGeneration);
             context.groupsNamedByTitle = table && table->groupsNamedByTitle;
         }
         return DispatchMessageStatus(message, status, context);
@@ -712,100 +717,100 @@ bool TfrmSkype_Main::DispatchMessage(IChatMessage &message, int status)
     }
 }
 
-void TfrmSkype_Main::RetryHeldMessages()
+void MainWindow::RetryHeldMessages()
 {
-    const size_t windows = MonitorWindowsKey();
-    if (windows == FHeldTriedWindows && !FHeldRetryDue.HasExpired()) {
+    const size_t windows = dockedWindowsKey();
+    if (windows == m_heldTriedWindows && !m_heldRetryDue.HasExpired()) {
         // Nothing has come that could take them: only their time runs out.
-        std::erase_if(FHeldMessages, [](const HeldMessage &entry) { return entry.deadline.HasExpired(); });
+        std::erase_if(m_heldMessages, [](const HeldMessage &entry) { return entry.deadline.HasExpired(); });
         return;
     }
-    FHeldTriedWindows = windows;
-    FHeldRetryDue = platform::Deadline::In(kHeldRetryIntervalMs);
+    m_heldTriedWindows = windows;
+    m_heldRetryDue = platform::Deadline::In(kHeldRetryIntervalMs);
     // Taken out first, and what stays put back in front: should events come through meanwhile and
     // hold more messages, those came later.
-    std::vector<HeldMessage> held = std::move(FHeldMessages);
-    FHeldMessages.clear();
+    std::vector<HeldMessage> held = std::move(m_heldMessages);
+    m_heldMessages.clear();
     std::vector<HeldMessage> still;
     for (HeldMessage &entry : held) {
         if (!DispatchMessage(*entry.message, cmsReceived) && !entry.deadline.HasExpired())
             still.push_back(std::move(entry));
     }
-    FHeldMessages.insert(
-        FHeldMessages.begin(), std::make_move_iterator(still.begin()), std::make_move_iterator(still.end()));
+    m_heldMessages.insert(
+        m_heldMessages.begin(), std::make_move_iterator(still.begin()), std::make_move_iterator(still.end()));
 }
 
-QString TfrmSkype_Main::FindPartnerByChatTitle(const QString &caption)
+QString MainWindow::FindPartnerByChatTitle(const QString &caption)
 {
-    return FSkype1 ? ::FindPartnerByChatTitle(*FSkype1, caption) : QString();
+    return m_chatClient ? ::FindPartnerByChatTitle(*m_chatClient, caption) : QString();
 }
 
-QString TfrmSkype_Main::FindContactByName(const QString &caption)
+QString MainWindow::FindContactByName(const QString &caption)
 {
-    return FSkype1 ? ::FindContactByName(*FSkype1, caption) : QString();
+    return m_chatClient ? ::FindContactByName(*m_chatClient, caption) : QString();
 }
 
-QString TfrmSkype_Main::FindPartnerHandle(const QString &caption)
+QString MainWindow::FindPartnerHandle(const QString &caption)
 {
-    return FSkype1 ? ::FindPartnerHandle(*FSkype1, caption) : QString();
+    return m_chatClient ? ::FindPartnerHandle(*m_chatClient, caption) : QString();
 }
 
-int TfrmSkype_Main::LangIndex() const
+int MainWindow::LangIndex() const
 {
-    return FSettings ? FSettings->LangIndex : 0;
+    return m_settings ? m_settings->LangIndex : 0;
 }
 
-void TfrmSkype_Main::SetInterfaceLanguage(QWidget *window, int index, const QString &folder)
+void MainWindow::SetInterfaceLanguage(QWidget *window, int index, const QString &folder)
 {
     // A window of its own: it starts with no current language.
-    TLanguageManager language;
+    InterfaceTexts language;
     language.SetInterfaceLanguage(window, index, folder);
 }
 
-QList<MonitorLanguageEntry> TfrmSkype_Main::ReadLanguageCatalogue() const
+QList<CatalogueLanguage> MainWindow::ReadLanguageCatalogue() const
 {
-    QList<MonitorLanguageEntry> result;
+    QList<CatalogueLanguage> result;
     for (const LanguageEntry &entry : ::ReadLanguageCatalogue(LangIndex()))
         result.push_back({entry.name, entry.code});
     return result;
 }
 
-bool TfrmSkype_Main::NeedConfirm() const
+bool MainWindow::NeedConfirm() const
 {
-    return chkNeedConfirm->isChecked();
+    return m_confirmCheck->isChecked();
 }
 
-bool TfrmSkype_Main::AutoRead() const
+bool MainWindow::AutoRead() const
 {
-    return chkAutoRead->isChecked();
+    return m_readAloudCheck->isChecked();
 }
 
-bool TfrmSkype_Main::SaveHistory() const
+bool MainWindow::SaveHistory() const
 {
-    return chkSaveHistory->isChecked();
+    return m_saveHistoryCheck->isChecked();
 }
 
-int TfrmSkype_Main::TimeOut() const
+int MainWindow::TimeOut() const
 {
-    return FSettings ? FSettings->TimeOut : 15;
+    return m_settings ? m_settings->TimeOut : 15;
 }
 
-void TfrmSkype_Main::BringToForeground(platform::WindowId window)
+void MainWindow::BringToForeground(platform::WindowId window)
 {
-    if (!FWindows || !window)
+    if (!m_windows || !window)
         return;
-    // One of our monitor windows is raised within its conversation window and takes the focus;
+    // One of our translator windows is raised within its conversation window and takes the focus;
     // another program's window is activated through the window manager.
-    for (const auto &slot : FMonitors) {
-        if (slot && FWindows->WidgetWindow(slot->Widget()) == window) {
-            FWindows->ActivateWidget(slot->Widget());
+    for (const auto &slot : m_dockedWindows) {
+        if (slot && m_windows->WidgetWindow(slot->Widget()) == window) {
+            m_windows->ActivateWidget(slot->Widget());
             return;
         }
     }
-    FWindows->Activate(window);
+    m_windows->Activate(window);
 }
 
-void TfrmSkype_Main::WriteRunLog(const QByteArray &text)
+void MainWindow::WriteRunLog(const QByteArray &text)
 {
     ::WriteRunLog(text);
 }

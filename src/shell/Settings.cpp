@@ -2,55 +2,56 @@
 
 #include "platform/core/AppPaths.h"
 #include "platform/core/IniFile.h"
+#include "platform/core/StoredNames.h"
 #include "shell/Log.h"
 
 #include <array>
 
 namespace {
 
-const QString kSection = QStringLiteral("Option");
+const QString kSection = QString::fromLatin1(stored::settings::kSection);
 
 // The keys in the order they are written, with their defaults.
 struct SettingKey {
     const char *name;
     std::int32_t defaultValue;
-    std::int32_t TDataObject::*field;
+    std::int32_t Settings::*field;
 };
 
 const std::array<SettingKey, 6> kKeys{{
-    {"TimeOut", 15, &TDataObject::TimeOut},
-    {"TranslateMode", 1, &TDataObject::TranslateMode},
-    {"SendMessageMode", 1, &TDataObject::SendMessageMode},
-    {"SendIndex", 0, &TDataObject::SendIndex},
-    {"RecvIndex", 2, &TDataObject::RecvIndex},
-    {"LangIndex", 0, &TDataObject::LangIndex},
+    {stored::settings::kTimeOut, 15, &Settings::TimeOut},
+    {stored::settings::kTranslateMode, 1, &Settings::TranslateMode},
+    {stored::settings::kSendMessageMode, 1, &Settings::SendMessageMode},
+    {stored::settings::kSendIndex, 0, &Settings::SendIndex},
+    {stored::settings::kRecvIndex, 2, &Settings::RecvIndex},
+    {stored::settings::kLangIndex, 0, &Settings::LangIndex},
 }};
 
 } // namespace
 
-TDataObject::TDataObject()
-    : TDataObject(platform::UserConfigFile(QStringLiteral("ConfigEN.ini")))
+Settings::Settings()
+    : Settings(platform::UserConfigFile(QString::fromLatin1(stored::settings::kFileName)))
 { }
 
-TDataObject::TDataObject(QString filePath)
-    : FFilePath(std::move(filePath))
+Settings::Settings(QString filePath)
+    : m_filePath(std::move(filePath))
 {
     LoadSettings();
 }
 
-void TDataObject::LoadSettings()
+void Settings::LoadSettings()
 {
-    const platform::IniFile ini(FFilePath);
+    const platform::IniFile ini(m_filePath);
     for (const SettingKey &key : kKeys)
         this->*key.field = ini.readInteger(kSection, QString::fromLatin1(key.name), key.defaultValue);
 }
 
-void TDataObject::SaveSettings() const
+void Settings::SaveSettings() const
 {
-    const platform::IniFile ini(FFilePath);
+    const platform::IniFile ini(m_filePath);
     for (const SettingKey &key : kKeys) {
         if (!ini.writeString(kSection, QString::fromLatin1(key.name), QString::number(this->*key.field))) {
-            qCDebug(LogShell) << "settings not saved: cannot write" << FFilePath;
+            qCDebug(LogShell) << "settings not saved: cannot write" << m_filePath;
             return;
         }
     }

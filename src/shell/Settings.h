@@ -6,14 +6,14 @@
 
 // The settings that survive a restart, kept in ConfigEN.ini beside the executable, section
 // "Option". Read once when the main window is created, written once when it is destroyed.
-class TDataObject {
+class Settings {
 public:
     // Computes the file path from the executable's folder and loads the settings.
-    TDataObject();
+    Settings();
     // For tests: a settings object on a file of the caller's choice.
-    explicit TDataObject(QString filePath);
+    explicit Settings(QString filePath);
 
-    const QString &FilePath() const { return FFilePath; }
+    const QString &FilePath() const { return m_filePath; }
 
     // Reads the six keys, each with its default when missing or not an integer.
     void LoadSettings();
@@ -28,5 +28,5 @@ public:
     std::int32_t LangIndex = 0;
 
 private:
-    QString FFilePath;
+    QString m_filePath;
 };

@@ -2,29 +2,29 @@
 
 #include "platform/desktop/InstanceWindow.h"
 
-TSingleInstanceGuard::TSingleInstanceGuard(const QString &name)
-    : FRecord(name)
+SingleInstanceGuard::SingleInstanceGuard(const QString &name)
+    : m_record(name)
 { }
 
-TSingleInstanceGuard::~TSingleInstanceGuard()
+SingleInstanceGuard::~SingleInstanceGuard()
 {
     Release();
 }
 
-void TSingleInstanceGuard::Release()
+void SingleInstanceGuard::Release()
 {
     // A copy that ends normally gives the record back, so the next one need not probe.
-    if (FOwnWindow != 0)
-        FRecord.exchange([this](std::uint32_t current) { return current == FOwnWindow ? 0u : current; });
-    FOwnWindow = 0;
+    if (m_ownWindow != 0)
+        m_record.exchange([this](std::uint32_t current) { return current == m_ownWindow ? 0u : current; });
+    m_ownWindow = 0;
 }
 
-bool TSingleInstanceGuard::ActivatePreviousInstance(std::uint32_t ownWindow)
+bool SingleInstanceGuard::ActivatePreviousInstance(std::uint32_t ownWindow)
 {
-    if (!FRecord.isActive())
+    if (!m_record.isActive())
         return false;
     bool previousAlive = false;
-    const std::uint32_t stored = FRecord.exchange([&](std::uint32_t current) {
+    const std::uint32_t stored = m_record.exchange([&](std::uint32_t current) {
         if (current != 0 && current != ownWindow && platform::IsApplicationWindow(current)) {
             previousAlive = true;
             return current;
@@ -32,7 +32,7 @@ bool TSingleInstanceGuard::ActivatePreviousInstance(std::uint32_t ownWindow)
         return ownWindow;
     });
     if (!previousAlive) {
-        FOwnWindow = ownWindow;
+        m_ownWindow = ownWindow;
         return false;
     }
     platform::RequestRestore(stored);

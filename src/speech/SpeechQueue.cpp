@@ -81,23 +81,23 @@ bool CreateAudioFile(QFile &file)
 
 } // namespace
 
-TSpeakThread::TSpeakThread(const QByteArray &utterance)
+UtterancePlayer::UtterancePlayer(const QByteArray &utterance)
     : platform::WorkerThread(QStringLiteral("speak"))
 {
     const qsizetype colon = utterance.lastIndexOf(':');
     if (colon >= 0)
-        FText = utterance.left(colon);
-    FLang = utterance.mid(colon + 1).left(MaxLangLength);
+        m_text = utterance.left(colon);
+    m_lang = utterance.mid(colon + 1).left(MaxLangLength);
 }
 
-QByteArray TSpeakThread::BuildSpeakUrl(
+QByteArray UtterancePlayer::BuildSpeakUrl(
     const QByteArray &serviceHost, const QByteArray &text, const QByteArray &lang, const QByteArray &token)
 {
     return "http://" + serviceHost + "/translate_tts?ie=UTF-8&q=" + Utf8PercentEncode(platform::UnicodeFromAnsi(text))
         + "&tl=" + lang + "&total=1&idx=0&textlen=" + QByteArray::number(text.size()) + "&tk=" + token + "&client=t";
 }
 
-QByteArray TSpeakThread::Fetch(const QByteArray &host)
+QByteArray UtterancePlayer::Fetch(const QByteArray &host)
 {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -120,7 +120,7 @@ QByteArray TSpeakThread::Fetch(const QByteArray &host)
     // The token is computed on the main thread, which may refuse (then the utterance fails).
     platform::WorkerThread::Synchronize([this] {
         if (OnToken)
-            FToken = OnToken(platform::UnicodeFromAnsi(FText));
+            m_token = OnToken(platform::UnicodeFromAnsi(m_text));
     });
     curl_easy_setopt(h, CURLOPT_COOKIELIST, "ALL");
 
@@ -142,7 +142,7 @@ QByteArray TSpeakThread::Fetch(const QByteArray &host)
     const QByteArray referer = "http://" + host + "/";
     curl_easy_setopt(h, CURLOPT_REFERER, referer.constData());
 
-    const QByteArray url = BuildSpeakUrl(host, FText, FLang, FToken);
+    const QByteArray url = BuildSpeakUrl(host, m_text, m_lang, m_token);
     curl_easy_setopt(h, CURLOPT_URL, url.constData());
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L);
@@ -166,18 +166,18 @@ QByteArray TSpeakThread::Fetch(const QByteArray &host)
     return std::move(body.bytes);
 }
 
-void TSpeakThread::Play()
+void UtterancePlayer::Play()
 {
-    BASS_Init(-1, 44100, 0, nullptr, nullptr);
+    OpenAudioOutput(-1, 44100, 0, nullptr, nullptr);
     // A file the audio layer cannot decode gives handle 0, which plays nothing and is not active.
-    const HSTREAM handle = BASS_StreamCreateFile(false, FFileName.constData(), 0, 0, 0);
-    BASS_ChannelPlay(handle, false);
-    while (BASS_ChannelIsActive(handle) != 0)
+    const SoundHandle handle = LoadSound(false, m_fileName.constData(), 0, 0, 0);
+    PlaySound(handle, false);
+    while (IsPlaying(handle) != 0)
         std::this_thread::sleep_for(PlaybackPoll);
-    BASS_StreamFree(handle);
+    FreeSound(handle);
 }
 
-void TSpeakThread::Execute()
+void UtterancePlayer::Execute()
 {
     QString failure;
     QString written;
@@ -185,18 +185,18 @@ void TSpeakThread::Execute()
         QByteArray bytes = Fetch(ServiceHost());
         QFile file;
         const bool created = CreateAudioFile(file);
-        FFileName = QFile::encodeName(file.fileName());
+        m_fileName = QFile::encodeName(file.fileName());
         if (!created)
             throw std::runtime_error(
-                "cannot write " + FFileName.toStdString() + ": " + file.errorString().toStdString());
+                "cannot write " + m_fileName.toStdString() + ": " + file.errorString().toStdString());
         written = file.fileName();
         const bool complete = file.write(bytes) == bytes.size() && file.flush();
         file.close();
         bytes.clear();
         if (!complete)
-            throw std::runtime_error("cannot write " + FFileName.toStdString());
+            throw std::runtime_error("cannot write " + m_fileName.toStdString());
         Play();
-        FSuccess = true;
+        m_success = true;
     } catch (const std::exception &error) {
         failure = QString::fromLocal8Bit(error.what());
     } catch (...) {
@@ -204,111 +204,111 @@ void TSpeakThread::Execute()
     }
     if (!written.isEmpty())
         QFile::remove(written);
-    if (FSuccess)
+    if (m_success)
         return;
     qCDebug(LogSpeech) << "utterance failed:" << failure;
     if (OnSpeakError) {
         try {
-            platform::WorkerThread::Synchronize([this] { OnSpeakError(false, FText, FLang, FFileName); });
+            platform::WorkerThread::Synchronize([this] { OnSpeakError(false, m_text, m_lang, m_fileName); });
         } catch (const platform::HandOverAborted &) {
             // Shutting down: nobody is left to tell.
         }
     }
 }
 
-TSpeakThreadList::TSpeakThreadList()
+SpeechQueue::SpeechQueue()
     : platform::WorkerThread(QStringLiteral("speak queue"))
-    , FSelf(std::make_shared<TSpeakThreadList *>(this))
+    , m_self(std::make_shared<SpeechQueue *>(this))
 {
     Start();
 }
 
-TSpeakThreadList::~TSpeakThreadList()
+SpeechQueue::~SpeechQueue()
 {
     {
-        std::lock_guard lock(FRunningLock);
-        FPending.clear();
+        std::lock_guard lock(m_runningLock);
+        m_pending.clear();
     }
     Terminate();
     WaitFor();
-    *FSelf = nullptr;
+    *m_self = nullptr;
 }
 
-void TSpeakThreadList::QueueSpeech(const QByteArray &utterance)
+void SpeechQueue::QueueSpeech(const QByteArray &utterance)
 {
     {
-        std::lock_guard lock(FRunningLock);
-        FPending.append(utterance);
+        std::lock_guard lock(m_runningLock);
+        m_pending.append(utterance);
     }
     Wake();
 }
 
-void TSpeakThreadList::SetMaxRunning(int n)
+void SpeechQueue::SetMaxRunning(int n)
 {
     {
-        std::lock_guard lock(FRunningLock);
-        while (FRunning.size() > std::max(n, 0)) {
+        std::lock_guard lock(m_runningLock);
+        while (m_running.size() > std::max(n, 0)) {
             // It plays on to its end; its end notification then finds nothing to remove.
-            TSpeakThread *newest = FRunning.takeLast();
+            UtterancePlayer *newest = m_running.takeLast();
             newest->Terminate();
         }
-        FMaxRunning = n;
+        m_maxRunning = n;
     }
     Wake();
 }
 
-void TSpeakThreadList::SetHeld(bool held)
+void SpeechQueue::SetHeld(bool held)
 {
-    FHeld = held;
+    m_held = held;
     Wake();
 }
 
-int TSpeakThreadList::PendingCount() const
+int SpeechQueue::PendingCount() const
 {
-    std::lock_guard lock(FRunningLock);
-    return static_cast<int>(FPending.size());
+    std::lock_guard lock(m_runningLock);
+    return static_cast<int>(m_pending.size());
 }
 
-int TSpeakThreadList::RunningCount() const
+int SpeechQueue::RunningCount() const
 {
-    std::lock_guard lock(FRunningLock);
-    return static_cast<int>(FRunning.size());
+    std::lock_guard lock(m_runningLock);
+    return static_cast<int>(m_running.size());
 }
 
-void TSpeakThreadList::Execute()
+void SpeechQueue::Execute()
 {
     while (!Terminated()) {
-        if (!FHeld)
+        if (!m_held)
             StartNext();
         WaitForWake(DispatchPoll);
     }
 }
 
-void TSpeakThreadList::StartNext()
+void SpeechQueue::StartNext()
 {
-    std::lock_guard lock(FRunningLock);
-    while (!FPending.isEmpty() && FRunning.size() < FMaxRunning && !Terminated()) {
-        auto *worker = new TSpeakThread(FPending.first());
+    std::lock_guard lock(m_runningLock);
+    while (!m_pending.isEmpty() && m_running.size() < m_maxRunning && !Terminated()) {
+        auto *worker = new UtterancePlayer(m_pending.first());
         worker->OnSpeakError = OnSpeakError;
         worker->OnToken = OnToken;
-        FPending.removeFirst();
+        m_pending.removeFirst();
         worker->SetFreeOnTerminate(true);
-        worker->SetOnTerminate([self = FSelf, worker] {
+        worker->SetOnTerminate([self = m_self, worker] {
             if (*self)
-                (*self)->SpeakThreadDone(worker);
+                (*self)->utterancePlayerDone(worker);
         });
-        FRunning.append(worker);
+        m_running.append(worker);
         worker->Start();
     }
 }
 
-void TSpeakThreadList::SpeakThreadDone(TSpeakThread *worker)
+void SpeechQueue::utterancePlayerDone(UtterancePlayer *worker)
 {
     bool allDone = false;
     {
-        std::lock_guard lock(FRunningLock);
-        FRunning.removeOne(worker);
-        allDone = FPending.isEmpty() && FRunning.isEmpty();
+        std::lock_guard lock(m_runningLock);
+        m_running.removeOne(worker);
+        allDone = m_pending.isEmpty() && m_running.isEmpty();
     }
     if (allDone && OnAllDone)
         OnAllDone();

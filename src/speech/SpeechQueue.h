@@ -15,7 +15,7 @@
 // Told on the main thread that an utterance failed: the success flag (always false), the text, its
 // language code and the audio file's path (empty when the failure came before it was chosen), all
 // 8-bit in the system's code page.
-using TSpeakErrorEvent
+using SpeechErrorHandler
     = std::function<void(bool success, const QByteArray &text, const QByteArray &lang, const QByteArray &fileName)>;
 
 // One utterance: fetches the spoken text from the service's speech endpoint, saves it as an audio
@@ -24,25 +24,25 @@ using TSpeakErrorEvent
 // share a file. Set OnToken and
 // OnSpeakError before Start(). Runs once; it does not look at stop requests, so an utterance once
 // started is always fetched and played to its end (the request is bounded by its time-outs).
-class TSpeakThread : public platform::WorkerThread {
+class UtterancePlayer : public platform::WorkerThread {
 public:
     // `utterance`: the text, a colon and the language code (8-bit, system code page). The text is
     // everything before the last colon, the code at most 100 characters after it; without a colon
     // the text is empty.
-    explicit TSpeakThread(const QByteArray &utterance);
+    explicit UtterancePlayer(const QByteArray &utterance);
 
     // The URL of the speech request for the 8-bit `text`: the text goes as UTF-8, percent-encoded
     // like a translation's query, and textlen counts its bytes in the 8-bit form.
     static QByteArray BuildSpeakUrl(
         const QByteArray &serviceHost, const QByteArray &text, const QByteArray &lang, const QByteArray &token);
 
-    QByteArray FText;
-    QByteArray FLang;
-    QByteArray FFileName;
-    std::atomic<bool> FSuccess{false};
-    QByteArray FToken;
-    TTokenProvider OnToken;
-    TSpeakErrorEvent OnSpeakError;
+    QByteArray m_text;
+    QByteArray m_lang;
+    QByteArray m_fileName;
+    std::atomic<bool> m_success{false};
+    QByteArray m_token;
+    TokenProvider OnToken;
+    SpeechErrorHandler OnSpeakError;
 
 protected:
     void Execute() override;
@@ -60,10 +60,10 @@ private:
 // Created and destroyed on the main thread, where the ends of its utterances are handled too.
 // Destroying it drops what is pending and ends its dispatcher; an utterance already started still
 // plays to its end.
-class TSpeakThreadList : public platform::WorkerThread {
+class SpeechQueue : public platform::WorkerThread {
 public:
-    TSpeakThreadList();
-    ~TSpeakThreadList() override;
+    SpeechQueue();
+    ~SpeechQueue() override;
 
     // Appends an utterance ("text:language code", 8-bit); returns at once.
     void QueueSpeech(const QByteArray &utterance);
@@ -77,8 +77,8 @@ public:
     int RunningCount() const;
 
     // Handed to every utterance; set them while the queue is held.
-    TTokenProvider OnToken;
-    TSpeakErrorEvent OnSpeakError;
+    TokenProvider OnToken;
+    SpeechErrorHandler OnSpeakError;
     // Called on the main thread when the last running utterance has ended with nothing pending.
     std::function<void()> OnAllDone;
 
@@ -87,15 +87,15 @@ protected:
 
 private:
     void StartNext();
-    void SpeakThreadDone(TSpeakThread *worker);
+    void utterancePlayerDone(UtterancePlayer *worker);
 
-    QList<QByteArray> FPending;
-    QList<TSpeakThread *> FRunning;
-    // Guards FPending and FRunning.
-    mutable std::mutex FRunningLock;
-    std::atomic<int> FMaxRunning{1};
-    std::atomic<bool> FHeld{true};
+    QList<QByteArray> m_pending;
+    QList<UtterancePlayer *> m_running;
+    // Guards m_pending and m_running.
+    mutable std::mutex m_runningLock;
+    std::atomic<int> m_maxRunning{1};
+    std::atomic<bool> m_held{true};
     // Points at the queue while it exists; the end notification of an utterance that outlives its
     // queue finds it empty. Main thread only.
-    std::shared_ptr<TSpeakThreadList *> FSelf;
+    std::shared_ptr<SpeechQueue *> m_self;
 };

@@ -19,17 +19,17 @@ void CopyToField(const QString &text, char16_t *units, int size)
     std::memcpy(units, fitting.utf16(), static_cast<std::size_t>(fitting.size()) * sizeof(char16_t));
 }
 
-QString TTranslateResult::Original() const
+QString TranslationResult::Original() const
 {
     return FieldText(OriginalText, TextSize);
 }
 
-QString TTranslateResult::Translated() const
+QString TranslationResult::Translated() const
 {
     return FieldText(TranslatedText, TextSize);
 }
 
-void TTranslateResult::SetTranslated(const QString &text)
+void TranslationResult::SetTranslated(const QString &text)
 {
     std::memset(TranslatedText, 0, sizeof TranslatedText);
     CopyToField(text, TranslatedText, TextSize);

@@ -10,7 +10,7 @@
 // The result of one translation job, built on the worker's stack and valid only while the done
 // callback runs; receivers copy it whole. Both texts are zero-filled behind their content and
 // kept unit for unit; a longer translation is cut to the field between whole characters.
-struct TTranslateResult {
+struct TranslationResult {
     static constexpr int TextSize = 1025;
 
     char16_t OriginalText[TextSize];
@@ -26,16 +26,16 @@ struct TTranslateResult {
 };
 
 // Receives the result of a job on the worker thread: a function and the context it is called with.
-struct TTranslateDoneEvent {
-    void (*Func)(void *context, const TTranslateResult *result) = nullptr;
+struct TranslationDoneHandler {
+    void (*Func)(void *context, const TranslationResult *result) = nullptr;
     void *Context = nullptr;
 
     explicit operator bool() const { return Func != nullptr; }
-    void operator()(const TTranslateResult *result) const { Func(Context, result); }
+    void operator()(const TranslationResult *result) const { Func(Context, result); }
 };
 
 // Gives the request token of a text; always called on the main thread, may raise.
-struct TTokenProvider {
+struct TokenProvider {
     QByteArray (*Func)(void *context, const QString &text) = nullptr;
     void *Context = nullptr;
 
@@ -44,18 +44,18 @@ struct TTokenProvider {
 };
 
 // Callbacks made of a member function and its object:
-//     MethodTokenProvider<&TfrmSkype_Main::GetRequestToken>(mainWindow)
-//     MethodDoneEvent<&TfrmSkype_Monitor::RecvTranslatedCallback>(monitorWindow)
-template <auto Method, class T> TTokenProvider MethodTokenProvider(T *object)
+//     MethodTokenProvider<&MainWindow::GetRequestToken>(mainWindow)
+//     MethodDoneEvent<&TranslatorWindow::RecvTranslatedCallback>(monitorWindow)
+template <auto Method, class T> TokenProvider MethodTokenProvider(T *object)
 {
     return {[](void *context, const QString &text) -> QByteArray { return (static_cast<T *>(context)->*Method)(text); },
         object};
 }
 
-template <auto Method, class T> TTranslateDoneEvent MethodDoneEvent(T *object)
+template <auto Method, class T> TranslationDoneHandler MethodDoneEvent(T *object)
 {
     return {
-        [](void *context, const TTranslateResult *result) { (static_cast<T *>(context)->*Method)(result); }, object};
+        [](void *context, const TranslationResult *result) { (static_cast<T *>(context)->*Method)(result); }, object};
 }
 
 // Fixed-size fields of UTF-16 units, zero-filled behind their content, as the job and result

@@ -15,54 +15,54 @@
 namespace {
 
 // The running workers; touched on the main thread only.
-TTranslateThread *recvThread = nullptr;
-TTranslateThread *sendThread = nullptr;
+TranslationWorker *recvThread = nullptr;
+TranslationWorker *sendThread = nullptr;
 
 } // namespace
 
-void TShortString::Assign(const QByteArray &text)
+void ShortString::Assign(const QByteArray &text)
 {
     Length = static_cast<std::uint8_t>(std::min<qsizetype>(text.size(), sizeof Text));
     std::memset(Text, 0, sizeof Text);
     std::memcpy(Text, text.constData(), Length);
 }
 
-TTranslateThread::TTranslateThread(QString name)
+TranslationWorker::TranslationWorker(QString name)
     : WorkerThread(std::move(name))
 { }
 
-TTranslateThread::~TTranslateThread()
+TranslationWorker::~TranslationWorker()
 {
     // The body uses this object's members: it must be over before they go. Jobs still queued go
-    // with FJobs, without their callbacks.
+    // with m_jobs, without their callbacks.
     Terminate();
     WaitFor();
 }
 
-void TTranslateThread::AddJob(const TTranslateJob &job)
+void TranslationWorker::AddJob(const TranslationJob &job)
 {
-    auto block = std::make_unique<TTranslateJob>(job);
+    auto block = std::make_unique<TranslationJob>(job);
     {
-        std::lock_guard lock(FJobsLock);
-        FJobs.push_back(std::move(block));
+        std::lock_guard lock(m_jobsLock);
+        m_jobs.push_back(std::move(block));
     }
     Wake();
 }
 
-std::unique_ptr<TTranslateJob> TTranslateThread::TakeJob()
+std::unique_ptr<TranslationJob> TranslationWorker::TakeJob()
 {
-    std::lock_guard lock(FJobsLock);
-    if (FJobs.empty())
+    std::lock_guard lock(m_jobsLock);
+    if (m_jobs.empty())
         return nullptr;
-    std::unique_ptr<TTranslateJob> job = std::move(FJobs.front());
-    FJobs.pop_front();
+    std::unique_ptr<TranslationJob> job = std::move(m_jobs.front());
+    m_jobs.pop_front();
     return job;
 }
 
-void TTranslateThread::Execute()
+void TranslationWorker::Execute()
 {
     while (!Terminated()) {
-        if (std::unique_ptr<TTranslateJob> job = TakeJob()) {
+        if (std::unique_ptr<TranslationJob> job = TakeJob()) {
             RunJob(*job);
             continue;
         }
@@ -72,17 +72,17 @@ void TTranslateThread::Execute()
     }
 }
 
-void TTranslateThread::RunJob(const TTranslateJob &job)
+void TranslationWorker::RunJob(const TranslationJob &job)
 {
-    const QString text = FieldText(job.Text, TTranslateJob::TextSize);
+    const QString text = FieldText(job.Text, TranslationJob::TextSize);
     QString result;
     bool success = false;
 
     bool tokenFetched = false;
     try {
         Synchronize([this, &text] {
-            if (FOnToken)
-                FToken = FOnToken(text);
+            if (m_onToken)
+                m_token = m_onToken(text);
         });
         tokenFetched = true;
     } catch (const platform::HandOverAborted &) {
@@ -97,7 +97,7 @@ void TTranslateThread::RunJob(const TTranslateJob &job)
     }
 
     if (tokenFetched)
-        success = TranslateText(text, job.SourceCode.ToByteArray(), job.TargetCode.ToByteArray(), FToken, job.TimeOut,
+        success = TranslateText(text, job.SourceCode.ToByteArray(), job.TargetCode.ToByteArray(), m_token, job.TimeOut,
             result, [this] { return Terminated(); });
     else
         result = text;
@@ -108,11 +108,11 @@ void TTranslateThread::RunJob(const TTranslateJob &job)
         return;
     }
 
-    TTranslateResult record;
+    TranslationResult record;
     std::memset(&record, 0, sizeof record);
-    CopyToField(text, record.OriginalText, TTranslateResult::TextSize);
+    CopyToField(text, record.OriginalText, TranslationResult::TextSize);
     record.Success = success;
-    CopyToField(result, record.TranslatedText, TTranslateResult::TextSize);
+    CopyToField(result, record.TranslatedText, TranslationResult::TextSize);
 
     if (job.OnDone) {
         try {
@@ -126,29 +126,29 @@ void TTranslateThread::RunJob(const TTranslateJob &job)
     }
 }
 
-void QueueTranslation(TTranslateThread *thread, const QString &text, const QByteArray &sourceCode,
-    const QByteArray &targetCode, TTokenProvider onToken, TTranslateDoneEvent onDone, std::int32_t timeOut)
+void QueueTranslation(TranslationWorker *thread, const QString &text, const QByteArray &sourceCode,
+    const QByteArray &targetCode, TokenProvider onToken, TranslationDoneHandler onDone, std::int32_t timeOut)
 {
     if (!thread)
         return;
-    QString converted = platform::LeftWholeCharacters(text, TTranslateJob::TextSize);
+    QString converted = platform::LeftWholeCharacters(text, TranslationJob::TextSize);
     converted.replace(QChar(u'"'), QChar(u'\u201C'));
 
-    TTranslateJob job;
+    TranslationJob job;
     std::memset(static_cast<void *>(&job), 0, sizeof job);
-    CopyToField(converted, job.Text, TTranslateJob::TextSize);
+    CopyToField(converted, job.Text, TranslationJob::TextSize);
     job.SourceCode.Assign(sourceCode);
     job.TargetCode.Assign(targetCode);
     job.TimeOut = timeOut;
     job.OnDone = onDone;
 
-    thread->FOnToken = onToken;
+    thread->m_onToken = onToken;
     thread->AddJob(job);
 }
 
 QStringList SplitIntoJobTexts(const QString &text)
 {
-    constexpr qsizetype size = TTranslateJob::TextSize;
+    constexpr qsizetype size = TranslationJob::TextSize;
     constexpr qsizetype tail = 32;
     QStringList pieces;
     qsizetype start = 0;
@@ -169,48 +169,48 @@ QStringList SplitIntoJobTexts(const QString &text)
 }
 
 void QueueRecvTranslation(const QString &text, const QByteArray &sourceCode, const QByteArray &targetCode,
-    TTokenProvider onToken, TTranslateDoneEvent onDone, std::int32_t timeOut)
+    TokenProvider onToken, TranslationDoneHandler onDone, std::int32_t timeOut)
 {
     QueueTranslation(recvThread, text, sourceCode, targetCode, onToken, onDone, timeOut);
 }
 
 void QueueSendTranslation(const QString &text, const QByteArray &sourceCode, const QByteArray &targetCode,
-    TTokenProvider onToken, TTranslateDoneEvent onDone, std::int32_t timeOut)
+    TokenProvider onToken, TranslationDoneHandler onDone, std::int32_t timeOut)
 {
     QueueTranslation(sendThread, text, sourceCode, targetCode, onToken, onDone, timeOut);
 }
 
-void StartTranslateThreads()
+void StartTranslationWorkers()
 {
     if (recvThread || sendThread)
         throw std::logic_error("the translation workers are running already");
-    recvThread = new TTranslateThread(QStringLiteral("translate-recv"));
+    recvThread = new TranslationWorker(QStringLiteral("translate-recv"));
     recvThread->Start();
-    sendThread = new TTranslateThread(QStringLiteral("translate-send"));
+    sendThread = new TranslationWorker(QStringLiteral("translate-send"));
     sendThread->Start();
 }
 
-void StopTranslateThreads()
+void StopTranslationWorkers()
 {
     // Both are asked first, so that they wind down together; a request in flight is given up
     // within moments of the stop, so the wait is short. Waiting serves the workers' hand-overs.
-    std::vector<std::unique_ptr<TTranslateThread>> stopping;
-    for (TTranslateThread **thread : {&recvThread, &sendThread}) {
+    std::vector<std::unique_ptr<TranslationWorker>> stopping;
+    for (TranslationWorker **thread : {&recvThread, &sendThread}) {
         if (*thread) {
             (*thread)->Terminate();
             stopping.emplace_back(std::exchange(*thread, nullptr));
         }
     }
-    for (const std::unique_ptr<TTranslateThread> &thread : stopping)
+    for (const std::unique_ptr<TranslationWorker> &thread : stopping)
         thread->WaitFor();
 }
 
-TTranslateThread *RecvTranslateThread()
+TranslationWorker *ReceiveTranslationWorker()
 {
     return recvThread;
 }
 
-TTranslateThread *SendTranslateThread()
+TranslationWorker *SendTranslationWorker()
 {
     return sendThread;
 }

@@ -1,4 +1,5 @@
 #include "translator/ConfirmDialog.h"
+#include "platform/core/StoredNames.h"
 
 #include <QGuiApplication>
 #include <QPushButton>
@@ -20,19 +21,19 @@ constexpr int kClientHeight = 157;
 
 } // namespace
 
-TfrmConfirm::TfrmConfirm(IMonitorHost *host)
+ConfirmDialog::ConfirmDialog(TranslatorHost *host)
     : QDialog(nullptr)
-    , FHost(host)
+    , m_host(host)
 {
     InitConfirmResources();
     CreateComponents();
 }
 
-TfrmConfirm::~TfrmConfirm() = default;
+ConfirmDialog::~ConfirmDialog() = default;
 
-void TfrmConfirm::CreateComponents()
+void ConfirmDialog::CreateComponents()
 {
-    setObjectName(QStringLiteral("TfrmConfirm"));
+    setObjectName(QLatin1String(stored::confirmDialog::kWindow));
     setWindowTitle(QStringLiteral("确认翻译内容"));
     // A dialog border: a title bar with the close box only, and no resizing.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
@@ -43,39 +44,39 @@ void TfrmConfirm::CreateComponents()
     setFont(font);
     setFixedSize(kClientWidth, kClientHeight);
 
-    edtConfirmContent = new QTextEdit(this);
-    edtConfirmContent->setObjectName(QStringLiteral("edtConfirmContent"));
-    edtConfirmContent->setAcceptRichText(false);
-    edtConfirmContent->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    edtConfirmContent->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    edtConfirmContent->setTabChangesFocus(true);
-    edtConfirmContent->setGeometry(8, 7, 299, 111);
+    m_contentBox = new QTextEdit(this);
+    m_contentBox->setObjectName(QLatin1String(stored::confirmDialog::kContentBox));
+    m_contentBox->setAcceptRichText(false);
+    m_contentBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_contentBox->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_contentBox->setTabChangesFocus(true);
+    m_contentBox->setGeometry(8, 7, 299, 111);
 
-    btnOk = new QPushButton(this);
-    btnOk->setObjectName(QStringLiteral("btnOk"));
-    btnOk->setText(QStringLiteral("确定"));
-    btnOk->setIcon(QIcon(QStringLiteral(":/translator/ok.svg")));
-    btnOk->setIconSize(QSize(16, 16));
-    btnOk->setDefault(true);
-    btnOk->setGeometry(232, 126, 75, 25);
+    m_okButton = new QPushButton(this);
+    m_okButton->setObjectName(QLatin1String(stored::confirmDialog::kOkButton));
+    m_okButton->setText(QStringLiteral("确定"));
+    m_okButton->setIcon(QIcon(QStringLiteral(":/translator/ok.svg")));
+    m_okButton->setIconSize(QSize(16, 16));
+    m_okButton->setDefault(true);
+    m_okButton->setGeometry(232, 126, 75, 25);
 
-    connect(btnOk, &QPushButton::clicked, this, &TfrmConfirm::btnOkClick);
+    connect(m_okButton, &QPushButton::clicked, this, &ConfirmDialog::confirm);
 }
 
-void TfrmConfirm::showEvent(QShowEvent *event)
+void ConfirmDialog::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
     if (event->spontaneous())
         return;
-    CentreOnMainForm();
-    TntFormShow();
+    centreOnMainWindow();
+    applyInterfaceLanguage();
 }
 
 // Centres the dialog on the main form, or on the screen when there is none, and keeps it on
 // the screen that it lands on.
-void TfrmConfirm::CentreOnMainForm()
+void ConfirmDialog::centreOnMainWindow()
 {
-    QWidget *main = FHost->MainForm();
+    QWidget *main = m_host->MainForm();
     const QScreen *screen = QGuiApplication::primaryScreen();
     QPoint centre;
     if (main) {
@@ -98,30 +99,30 @@ void TfrmConfirm::CentreOnMainForm()
     setAttribute(Qt::WA_Moved, false);
 }
 
-void TfrmConfirm::TntFormShow()
+void ConfirmDialog::applyInterfaceLanguage()
 {
-    FHost->SetInterfaceLanguage(this, FLangIndex, FLangPath);
+    m_host->SetInterfaceLanguage(this, m_langIndex, m_langPath);
 }
 
-void TfrmConfirm::btnOkClick()
+void ConfirmDialog::confirm()
 {
     accept();
 }
 
-void TfrmConfirm::SetContent(const QString &text)
+void ConfirmDialog::SetContent(const QString &text)
 {
-    edtConfirmContent->setPlainText(text);
-    FShownText = text;
-    FShownRaw = edtConfirmContent->document()->toRawText();
+    m_contentBox->setPlainText(text);
+    m_shownText = text;
+    m_shownRaw = m_contentBox->document()->toRawText();
 }
 
-QString TfrmConfirm::Content() const
+QString ConfirmDialog::Content() const
 {
     // The box's plain text would turn no-break spaces into blanks and line and paragraph
     // separators into line feeds: a translation the user left alone goes out as it came.
-    QString raw = edtConfirmContent->document()->toRawText();
-    if (raw == FShownRaw)
-        return FShownText;
+    QString raw = m_contentBox->document()->toRawText();
+    if (raw == m_shownRaw)
+        return m_shownText;
     raw.replace(QChar::ParagraphSeparator, u'\n');
     raw.replace(QChar::LineSeparator, u'\n');
     return raw;

@@ -1,6 +1,7 @@
 #include "translator/History.h"
 
 #include "platform/core/CodePage.h"
+#include "platform/core/StoredNames.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,7 +11,7 @@ namespace {
 
 QString DateText(const QDate &date)
 {
-    return date.toString(QStringLiteral("yyyy-MM-dd"));
+    return date.toString(QLatin1String(stored::history::kDateFormat));
 }
 
 platform::Error HistoryError(const QString &path, const QString &reason)
@@ -46,11 +47,11 @@ QString HistoryNamePart(const QString &handle)
 
 QString HistoryFilePath(const QString &appFolder, const QString &handle, const QDate &date)
 {
-    QString path = appFolder + QStringLiteral("/History/");
+    QString path = appFolder + u'/' + QLatin1String(stored::history::kFolder) + u'/';
     const QString name = HistoryNamePart(handle);
     if (!name.isEmpty())
         path += name + QLatin1Char('/');
-    return path + DateText(date) + QStringLiteral(".dat");
+    return path + DateText(date) + QLatin1String(stored::history::kFileSuffix);
 }
 
 platform::Result<void> AppendHistoryEntry(

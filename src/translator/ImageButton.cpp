@@ -5,7 +5,7 @@
 #include <QStyleOptionToolButton>
 #include <QStylePainter>
 
-QSize TImageButton::sizeHint() const
+QSize ImageButton::sizeHint() const
 {
     const QFontMetrics metrics(font());
     const QSize image = iconSize();
@@ -15,7 +15,7 @@ QSize TImageButton::sizeHint() const
     return {qMax(image.width(), textWidth) + 2 * kPadding, image.height() + kGap + metrics.height() + 4};
 }
 
-void TImageButton::paintEvent(QPaintEvent *)
+void ImageButton::paintEvent(QPaintEvent *)
 {
     QStylePainter painter(this);
     QStyleOptionToolButton option;

@@ -5,7 +5,7 @@
 // A button that draws its image and caption as one block centred in it, the image at its own
 // size and on whole pixels, so that the artwork stays sharp; the style draws only the frame. The
 // caption stands under the image, or beside it with Qt::ToolButtonTextBesideIcon.
-class TImageButton : public QToolButton {
+class ImageButton : public QToolButton {
 public:
     using QToolButton::QToolButton;
 

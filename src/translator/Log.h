@@ -2,4 +2,4 @@
 
 #include "platform/core/Log.h"
 
-PARLAVOX_LOG_CATEGORY(LogMonitor, "parlavox.monitor")
+PARLAVOX_LOG_CATEGORY(LogTranslator, "parlavox.monitor")

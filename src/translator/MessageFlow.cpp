@@ -1,5 +1,6 @@
 #include "translator/MessageFlow.h"
 
+#include "platform/core/StoredNames.h"
 #include "translator/MessageEntries.h"
 
 namespace {
@@ -30,9 +31,9 @@ EntrySteps PlanReceived(const FlowResult &result, const ReceivedContext &context
 QString RefusalOf(const QString &typed)
 {
     if (typed.isEmpty())
-        return QStringLiteral("MESSAGE_CANNOT_EMPTY");
+        return QLatin1String(stored::message::kMessageCannotEmpty);
     if (typed.size() > kMaxInputLength)
-        return QStringLiteral("CONTENT_OVER_LENGTH");
+        return QLatin1String(stored::message::kContentOverLength);
     return {};
 }
 

@@ -4,8 +4,8 @@
 
 // A window's speech queue: reads utterances ("text:language code", 8-bit) aloud one after another,
 // in the order they were queued. Main thread.
-class ISpeakQueue {
+class SpeechQueueInterface {
 public:
-    virtual ~ISpeakQueue() = default;
+    virtual ~SpeechQueueInterface() = default;
     virtual void QueueSpeech(const QByteArray &utterance) = 0;
 };

@@ -2,6 +2,18 @@
 
 #include "chatclient/ChatClient.h"
 #include "chatclient/ChatSending.h"
+#include "platform/core/AppPaths.h"
+#include "platform/core/Clock.h"
+#include "platform/core/CodePage.h"
+#include "platform/core/Formats.h"
+#include "platform/core/StoredNames.h"
+#include "platform/core/Text.h"
+#include "platform/core/WorkerThread.h"
+#include "platform/desktop/Shell.h"
+#include "platform/widgets/MessageBox.h"
+#include "speech/SpeechQueue.h"
+#include "translate/TranslationWorker.h"
+#include "translator/ConfirmDialog.h"
 #include "translator/History.h"
 #include "translator/ImageButton.h"
 #include "translator/LanguageMenus.h"
@@ -9,17 +21,6 @@
 #include "translator/MessageEntries.h"
 #include "translator/MessageFlow.h"
 #include "translator/RtfWriter.h"
-#include "translator/ConfirmDialog.h"
-#include "platform/core/AppPaths.h"
-#include "platform/core/Clock.h"
-#include "platform/core/CodePage.h"
-#include "platform/core/Formats.h"
-#include "platform/widgets/MessageBox.h"
-#include "platform/desktop/Shell.h"
-#include "platform/core/Text.h"
-#include "platform/core/WorkerThread.h"
-#include "speech/SpeechQueue.h"
-#include "translate/TranslationWorker.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -48,7 +49,7 @@
 #include <unordered_map>
 
 // The window's pictures live in a resource file of this static library.
-static void InitMonitorResources()
+static void InitTranslatorResources()
 {
     Q_INIT_RESOURCE(translator);
 }
@@ -65,11 +66,11 @@ constexpr int kStartButtonWidth = 75;
 constexpr int kStartPanelHeight = 24;
 constexpr QSize kImageSize(18, 18);
 
-// Live monitor windows by serial number; main thread only. Done events carry the serial rather
+// Live translator windows by serial number; main thread only. Done events carry the serial rather
 // than the window, so a result for a window that has gone finds nothing here.
-std::unordered_map<quint64, TfrmSkype_Monitor *> &LiveWindows()
+std::unordered_map<quint64, TranslatorWindow *> &LiveWindows()
 {
-    static std::unordered_map<quint64, TfrmSkype_Monitor *> windows;
+    static std::unordered_map<quint64, TranslatorWindow *> windows;
     return windows;
 }
 quint64 g_nextSerial = 1;
@@ -107,7 +108,7 @@ QFont TextFont()
 
 QToolButton *MakeToolButton(QWidget *parent, const char *name, const char *image, const QString &caption)
 {
-    QToolButton *button = Make<TImageButton>(parent, name);
+    QToolButton *button = Make<ImageButton>(parent, name);
     button->setText(caption);
     button->setIcon(Image(image));
     button->setIconSize(kImageSize);
@@ -130,7 +131,7 @@ QBoxLayout *Bare(QBoxLayout *layout)
     return layout;
 }
 
-FlowOptions OptionsOf(const IMonitorHost &host, int sendMethod)
+FlowOptions OptionsOf(const TranslatorHost &host, int sendMethod)
 {
     return {sendMethod, host.AutoRead(), host.SaveHistory()};
 }
@@ -150,51 +151,51 @@ namespace {
 // The window's own speech queue: one utterance at a time, with the host's request tokens. When the
 // window goes, the queue drops what is pending and ends its thread; an utterance already playing
 // finishes.
-class WindowSpeakQueue : public ISpeakQueue {
+class WindowSpeechQueue : public SpeechQueueInterface {
 public:
-    explicit WindowSpeakQueue(IMonitorHost *host)
+    explicit WindowSpeechQueue(TranslatorHost *host)
     {
-        FList.SetMaxRunning(1);
-        FList.OnToken = MethodTokenProvider<&IMonitorHost::GetRequestToken>(host);
-        FList.SetHeld(false);
+        m_list.SetMaxRunning(1);
+        m_list.OnToken = MethodTokenProvider<&TranslatorHost::GetRequestToken>(host);
+        m_list.SetHeld(false);
     }
-    void QueueSpeech(const QByteArray &utterance) override { FList.QueueSpeech(utterance); }
+    void QueueSpeech(const QByteArray &utterance) override { m_list.QueueSpeech(utterance); }
 
 private:
-    TSpeakThreadList FList;
+    SpeechQueue m_list;
 };
 
 } // namespace
 
-TfrmSkype_Monitor::TfrmSkype_Monitor(IMonitorHost *host)
+TranslatorWindow::TranslatorWindow(TranslatorHost *host)
     : QWidget(nullptr)
-    , FHost(host)
-    , FSerial(g_nextSerial++)
+    , m_host(host)
+    , m_serial(g_nextSerial++)
 {
-    LiveWindows().emplace(FSerial, this);
-    InitMonitorResources();
+    LiveWindows().emplace(m_serial, this);
+    InitTranslatorResources();
     CreateComponents();
-    FormCreate();
-    FSpeakList = std::make_unique<WindowSpeakQueue>(FHost);
+    initialise();
+    m_speechQueue = std::make_unique<WindowSpeechQueue>(m_host);
 }
 
-TfrmSkype_Monitor::~TfrmSkype_Monitor()
+TranslatorWindow::~TranslatorWindow()
 {
-    LiveWindows().erase(FSerial);
+    LiveWindows().erase(m_serial);
     // A delivery waiting for its confirmation ends without sending when its window goes.
-    if (FConfirm)
-        FConfirm->reject();
+    if (m_confirm)
+        m_confirm->reject();
 }
 
-TfrmSkype_Monitor *TfrmSkype_Monitor::FromSerial(quint64 serial)
+TranslatorWindow *TranslatorWindow::FromSerial(quint64 serial)
 {
     const auto found = LiveWindows().find(serial);
     return found == LiveWindows().end() ? nullptr : found->second;
 }
 
-void TfrmSkype_Monitor::CreateComponents()
+void TranslatorWindow::CreateComponents()
 {
-    setObjectName(QStringLiteral("TfrmSkype_Monitor"));
+    setObjectName(QLatin1String(stored::translatorWindow::kWindow));
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     QFont font(QStringLiteral("Tahoma"));
     font.setPixelSize(11);
@@ -203,36 +204,41 @@ void TfrmSkype_Monitor::CreateComponents()
 
     auto *form = Bare(new QVBoxLayout(this));
 
-    pnlContent = Make<QWidget>(this, "pnlContent");
-    auto *content = Bare(new QVBoxLayout(pnlContent));
-    edtReceive = Make<QTextEdit>(pnlContent, "edtReceive");
-    edtReceive->setReadOnly(true);
-    edtReceive->setFont(TextFont());
-    edtReceive->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    edtReceive->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    edtReceive->setContextMenuPolicy(Qt::CustomContextMenu);
-    content->addWidget(edtReceive);
-    lblStatus = Make<QLabel>(pnlContent, "lblStatus");
-    lblStatus->setWordWrap(true);
-    lblStatus->setStyleSheet(QStringLiteral("QLabel { color: #b00000; background: #fff4e0; padding: 2px; }"));
-    lblStatus->hide();
-    content->addWidget(lblStatus);
-    form->addWidget(pnlContent, 1);
+    m_contentPanel = Make<QWidget>(this, stored::translatorWindow::kContentPanel);
+    auto *content = Bare(new QVBoxLayout(m_contentPanel));
+    m_receivePane = Make<QTextEdit>(m_contentPanel, stored::translatorWindow::kReceivePane);
+    m_receivePane->setReadOnly(true);
+    m_receivePane->setFont(TextFont());
+    m_receivePane->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_receivePane->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_receivePane->setContextMenuPolicy(Qt::CustomContextMenu);
+    content->addWidget(m_receivePane);
+    m_statusLabel = Make<QLabel>(m_contentPanel, stored::translatorWindow::kStatusLabel);
+    m_statusLabel->setWordWrap(true);
+    m_statusLabel->setStyleSheet(QStringLiteral("QLabel { color: #b00000; background: #fff4e0; padding: 2px; }"));
+    m_statusLabel->hide();
+    content->addWidget(m_statusLabel);
+    form->addWidget(m_contentPanel, 1);
 
-    pnlInput = Make<QWidget>(this, "pnlInput");
-    pnlInput->setFixedHeight(kInputPanelHeight);
-    auto *input = Bare(new QVBoxLayout(pnlInput));
-    form->addWidget(pnlInput);
+    m_inputPanel = Make<QWidget>(this, stored::translatorWindow::kInputPanel);
+    m_inputPanel->setFixedHeight(kInputPanelHeight);
+    auto *input = Bare(new QVBoxLayout(m_inputPanel));
+    form->addWidget(m_inputPanel);
 
-    tlbMain = Make<QFrame>(pnlInput, "tlbMain");
-    tlbMain->setFixedHeight(kToolbarHeight);
-    auto *toolbar = Bare(new QHBoxLayout(tlbMain));
-    btnSendLang = MakeToolButton(tlbMain, "btnSendLang", "send-lang", QStringLiteral("发送语种"));
-    btnRecvLang = MakeToolButton(tlbMain, "btnRecvLang", "recv-lang", QStringLiteral("接收语种"));
-    btnSendMethod = MakeToolButton(tlbMain, "btnSendMethod", "send-method", QStringLiteral("发送方式"));
-    btnStopTranslate = MakeToolButton(tlbMain, "btnStopTranslate", "stop", QStringLiteral("停止翻译"));
-    btnChatHistory = MakeToolButton(tlbMain, "btnChatHistory", "history", QStringLiteral("聊天记录"));
-    for (QToolButton *button : {btnSendLang, btnRecvLang, btnSendMethod, btnStopTranslate, btnChatHistory}) {
+    m_toolbar = Make<QFrame>(m_inputPanel, stored::translatorWindow::kToolbar);
+    m_toolbar->setFixedHeight(kToolbarHeight);
+    auto *toolbar = Bare(new QHBoxLayout(m_toolbar));
+    m_sendLanguageButton = MakeToolButton(
+        m_toolbar, stored::translatorWindow::kSendLanguageButton, "send-lang", QStringLiteral("发送语种"));
+    m_receiveLanguageButton = MakeToolButton(
+        m_toolbar, stored::translatorWindow::kReceiveLanguageButton, "recv-lang", QStringLiteral("接收语种"));
+    m_sendMethodButton = MakeToolButton(
+        m_toolbar, stored::translatorWindow::kSendMethodButton, "send-method", QStringLiteral("发送方式"));
+    m_stopButton = MakeToolButton(m_toolbar, stored::translatorWindow::kStopButton, "stop", QStringLiteral("停止翻译"));
+    m_historyButton
+        = MakeToolButton(m_toolbar, stored::translatorWindow::kHistoryButton, "history", QStringLiteral("聊天记录"));
+    for (QToolButton *button :
+        {m_sendLanguageButton, m_receiveLanguageButton, m_sendMethodButton, m_stopButton, m_historyButton}) {
         button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         button->setMinimumWidth(kToolButtonWidth);
         button->setFixedHeight(kToolbarHeight);
@@ -240,133 +246,136 @@ void TfrmSkype_Monitor::CreateComponents()
         toolbar->addWidget(button);
     }
     toolbar->addStretch(1);
-    btnChatHistory->hide();
-    input->addWidget(tlbMain);
+    m_historyButton->hide();
+    input->addWidget(m_toolbar);
 
-    pnlSend = Make<QWidget>(pnlInput, "pnlSend");
-    auto *send = Bare(new QHBoxLayout(pnlSend));
-    edtInput = Make<QTextEdit>(pnlSend, "edtInput");
-    edtInput->setFont(TextFont());
-    edtInput->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    edtInput->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    edtInput->setTabChangesFocus(true);
-    send->addWidget(edtInput, 1);
-    btnSendMessage = Make<TImageButton>(pnlSend, "btnSendMessage");
-    btnSendMessage->setText(QStringLiteral("发送"));
-    btnSendMessage->setToolTip(QStringLiteral("发送消息"));
-    btnSendMessage->setIcon(Image("send"));
-    btnSendMessage->setIconSize(kImageSize);
-    btnSendMessage->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    btnSendMessage->setFont(TextFont());
-    btnSendMessage->setFixedWidth(kSendButtonWidth);
-    btnSendMessage->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
-    send->addWidget(btnSendMessage);
-    input->addWidget(pnlSend, 1);
+    m_sendPanel = Make<QWidget>(m_inputPanel, stored::translatorWindow::kSendPanel);
+    auto *send = Bare(new QHBoxLayout(m_sendPanel));
+    m_inputBox = Make<QTextEdit>(m_sendPanel, stored::translatorWindow::kInputBox);
+    m_inputBox->setFont(TextFont());
+    m_inputBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_inputBox->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_inputBox->setTabChangesFocus(true);
+    send->addWidget(m_inputBox, 1);
+    m_sendButton = Make<ImageButton>(m_sendPanel, stored::translatorWindow::kSendButton);
+    m_sendButton->setText(QStringLiteral("发送"));
+    m_sendButton->setToolTip(QStringLiteral("发送消息"));
+    m_sendButton->setIcon(Image("send"));
+    m_sendButton->setIconSize(kImageSize);
+    m_sendButton->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    m_sendButton->setFont(TextFont());
+    m_sendButton->setFixedWidth(kSendButtonWidth);
+    m_sendButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    send->addWidget(m_sendButton);
+    input->addWidget(m_sendPanel, 1);
 
     // The stopped state: a panel outside the layout, at the top left, with only the start button.
-    auto *start = Make<QFrame>(this, "pnlStart");
+    auto *start = Make<QFrame>(this, stored::translatorWindow::kStartPanel);
     start->setFrameStyle(QFrame::Panel | QFrame::Raised);
     start->setLineWidth(1);
-    pnlStart = start;
-    pnlStart->setGeometry(1, 1, 100, kStartPanelHeight);
-    btnStartTranslate = MakeToolButton(pnlStart, "btnStartTranslate", "start", QStringLiteral("启动翻译"));
-    btnStartTranslate->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    btnStartTranslate->setGeometry(1, 1, kStartButtonWidth, kStartPanelHeight - 2);
-    pnlStart->hide();
+    m_startPanel = start;
+    m_startPanel->setGeometry(1, 1, 100, kStartPanelHeight);
+    m_startButton
+        = MakeToolButton(m_startPanel, stored::translatorWindow::kStartButton, "start", QStringLiteral("启动翻译"));
+    m_startButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_startButton->setGeometry(1, 1, kStartButtonWidth, kStartPanelHeight - 2);
+    m_startPanel->hide();
 
-    pmSendMethod = Make<QMenu>(this, "pmSendMethod");
-    mniSingle = MakeAction(pmSendMethod, "mniSingle", QStringLiteral("只发送译文"));
-    mniDouble = MakeAction(pmSendMethod, "mniDouble", QStringLiteral("发送原文与译文"));
-    mniSingle->setCheckable(true);
-    mniDouble->setCheckable(true);
-    mniDouble->setChecked(true);
+    m_sendMethodMenu = Make<QMenu>(this, stored::translatorWindow::kSendMethodMenu);
+    m_translationOnlyAction
+        = MakeAction(m_sendMethodMenu, stored::translatorWindow::kTranslationOnlyAction, QStringLiteral("只发送译文"));
+    m_originalAndTranslationAction = MakeAction(
+        m_sendMethodMenu, stored::translatorWindow::kOriginalAndTranslationAction, QStringLiteral("发送原文与译文"));
+    m_translationOnlyAction->setCheckable(true);
+    m_originalAndTranslationAction->setCheckable(true);
+    m_originalAndTranslationAction->setChecked(true);
     // Shown as a choice of one; the click handlers keep exactly one checked.
-    auto *methods = new QActionGroup(pmSendMethod);
-    methods->addAction(mniSingle);
-    methods->addAction(mniDouble);
-    pmSendLang = Make<QMenu>(this, "pmSendLang");
-    pmRecvLang = Make<QMenu>(this, "pmRecvLang");
-    pmOperate = Make<QMenu>(this, "pmOperate");
-    mniClean = MakeAction(pmOperate, "mniClean", QStringLiteral("清空"));
-    pmOperate->addSeparator();
-    mniSaveAs = MakeAction(pmOperate, "mniSaveAs", QStringLiteral("另存为..."));
+    auto *methods = new QActionGroup(m_sendMethodMenu);
+    methods->addAction(m_translationOnlyAction);
+    methods->addAction(m_originalAndTranslationAction);
+    m_sendLanguageMenu = Make<QMenu>(this, stored::translatorWindow::kSendLanguageMenu);
+    m_receiveLanguageMenu = Make<QMenu>(this, stored::translatorWindow::kReceiveLanguageMenu);
+    m_paneMenu = Make<QMenu>(this, stored::translatorWindow::kPaneMenu);
+    m_clearAction = MakeAction(m_paneMenu, stored::translatorWindow::kClearAction, QStringLiteral("清空"));
+    m_paneMenu->addSeparator();
+    m_saveAsAction = MakeAction(m_paneMenu, stored::translatorWindow::kSaveAsAction, QStringLiteral("另存为..."));
 
-    dlgSave = new TSaveDialogSettings(this);
-    dlgSave->setObjectName(QStringLiteral("dlgSave"));
-    dlgSave->title = QStringLiteral("另存为");
-    dlgSave->filter = QStringLiteral("Word文件(*.doc)|*.doc");
-    dlgSave->defaultExt = QStringLiteral(".doc");
+    m_saveDialog = new SaveDialogSettings(this);
+    m_saveDialog->setObjectName(QLatin1String(stored::translatorWindow::kSaveDialog));
+    m_saveDialog->title = QStringLiteral("另存为");
+    m_saveDialog->filter = QStringLiteral("Word文件(*.doc)|*.doc");
+    m_saveDialog->defaultExt = QStringLiteral(".doc");
 
-    connect(btnSendLang, &QToolButton::clicked, this, &TfrmSkype_Monitor::btnSendLangClick);
-    connect(btnRecvLang, &QToolButton::clicked, this, &TfrmSkype_Monitor::btnRecvLangClick);
-    connect(btnSendMethod, &QToolButton::clicked, this, &TfrmSkype_Monitor::btnSendMethodClick);
-    connect(btnStopTranslate, &QToolButton::clicked, this, &TfrmSkype_Monitor::btnStopTranslateClick);
-    connect(btnChatHistory, &QToolButton::clicked, this, &TfrmSkype_Monitor::btnChatHistoryClick);
-    connect(btnSendMessage, &QToolButton::clicked, this, &TfrmSkype_Monitor::btnSendMessageClick);
-    connect(btnStartTranslate, &QToolButton::clicked, this, &TfrmSkype_Monitor::btnStartTranslateClick);
-    connect(mniSingle, &QAction::triggered, this, &TfrmSkype_Monitor::mniSingleClick);
-    connect(mniDouble, &QAction::triggered, this, &TfrmSkype_Monitor::mniDoubleClick);
-    connect(mniClean, &QAction::triggered, this, &TfrmSkype_Monitor::mniCleanClick);
-    connect(mniSaveAs, &QAction::triggered, this, &TfrmSkype_Monitor::mniSaveAsClick);
-    connect(edtReceive, &QTextEdit::textChanged, this, &TfrmSkype_Monitor::edtReceiveChange);
-    connect(edtReceive, &QWidget::customContextMenuRequested, this,
-        [this](const QPoint &at) { pmOperate->popup(edtReceive->viewport()->mapToGlobal(at)); });
-    edtInput->installEventFilter(this);
-    edtInput->viewport()->installEventFilter(this);
-    edtReceive->viewport()->installEventFilter(this);
+    connect(m_sendLanguageButton, &QToolButton::clicked, this, &TranslatorWindow::openSendLanguageMenu);
+    connect(m_receiveLanguageButton, &QToolButton::clicked, this, &TranslatorWindow::openReceiveLanguageMenu);
+    connect(m_sendMethodButton, &QToolButton::clicked, this, &TranslatorWindow::openSendMethodMenu);
+    connect(m_stopButton, &QToolButton::clicked, this, &TranslatorWindow::stopTranslating);
+    connect(m_historyButton, &QToolButton::clicked, this, &TranslatorWindow::openHistoryViewer);
+    connect(m_sendButton, &QToolButton::clicked, this, &TranslatorWindow::sendInput);
+    connect(m_startButton, &QToolButton::clicked, this, &TranslatorWindow::startTranslating);
+    connect(m_translationOnlyAction, &QAction::triggered, this, &TranslatorWindow::chooseSendTranslationOnly);
+    connect(
+        m_originalAndTranslationAction, &QAction::triggered, this, &TranslatorWindow::chooseSendOriginalAndTranslation);
+    connect(m_clearAction, &QAction::triggered, this, &TranslatorWindow::clearReceivePane);
+    connect(m_saveAsAction, &QAction::triggered, this, &TranslatorWindow::saveReceivePaneAs);
+    connect(m_receivePane, &QTextEdit::textChanged, this, &TranslatorWindow::scrollToNewestEntry);
+    connect(m_receivePane, &QWidget::customContextMenuRequested, this,
+        [this](const QPoint &at) { m_paneMenu->popup(m_receivePane->viewport()->mapToGlobal(at)); });
+    m_inputBox->installEventFilter(this);
+    m_inputBox->viewport()->installEventFilter(this);
+    m_receivePane->viewport()->installEventFilter(this);
 
     // Centred on the screen until tracking places it.
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
 
-void TfrmSkype_Monitor::FormCreate()
+void TranslatorWindow::initialise()
 {
-    FMenusBuilt = false;
-    FHost->SetInterfaceLanguage(this, FHost->LangIndex());
-    FStopped = false;
-    FLangNames.clear();
-    FLangCodes.clear();
+    m_menusBuilt = false;
+    m_host->SetInterfaceLanguage(this, m_host->LangIndex());
+    m_stopped = false;
+    m_langNames.clear();
+    m_langCodes.clear();
     BuildLangMenus();
     // The start button is sized to its caption in the interface language.
-    btnStartTranslate->resize(
-        qMax(kStartButtonWidth, btnStartTranslate->sizeHint().width()), btnStartTranslate->height());
-    pnlStart->resize(btnStartTranslate->width() + 2, pnlStart->height());
-    btnChatHistory->show();
+    m_startButton->resize(qMax(kStartButtonWidth, m_startButton->sizeHint().width()), m_startButton->height());
+    m_startPanel->resize(m_startButton->width() + 2, m_startPanel->height());
+    m_historyButton->show();
 }
 
-void TfrmSkype_Monitor::BuildLangMenus()
+void TranslatorWindow::BuildLangMenus()
 {
-    if (FMenusBuilt)
+    if (m_menusBuilt)
         return;
-    FMenusBuilt = true;
+    m_menusBuilt = true;
 
-    pmSendLang->clear();
-    pmRecvLang->clear();
-    for (const MonitorLanguageEntry &entry : FHost->ReadLanguageCatalogue()) {
-        FLangNames.append(entry.name);
-        FLangCodes.append(entry.code);
+    m_sendLanguageMenu->clear();
+    m_receiveLanguageMenu->clear();
+    for (const CatalogueLanguage &entry : m_host->ReadLanguageCatalogue()) {
+        m_langNames.append(entry.name);
+        m_langCodes.append(entry.code);
     }
-    for (const LanguageGroup &group : GroupLanguageNames(FLangNames)) {
-        QMenu *sendGroup = pmSendLang->addMenu(group.letter);
-        QMenu *recvGroup = pmRecvLang->addMenu(group.letter);
+    for (const LanguageGroup &group : GroupLanguageNames(m_langNames)) {
+        QMenu *sendGroup = m_sendLanguageMenu->addMenu(group.letter);
+        QMenu *recvGroup = m_receiveLanguageMenu->addMenu(group.letter);
         for (int index : group.entries) {
-            QAction *sendItem = sendGroup->addAction(FLangNames[index]);
+            QAction *sendItem = sendGroup->addAction(m_langNames[index]);
             sendItem->setCheckable(true);
-            connect(sendItem, &QAction::triggered, this, [this, sendItem] { mniSendChineseClick(sendItem); });
-            QAction *recvItem = recvGroup->addAction(FLangNames[index]);
+            connect(sendItem, &QAction::triggered, this, [this, sendItem] { chooseSendLanguage(sendItem); });
+            QAction *recvItem = recvGroup->addAction(m_langNames[index]);
             recvItem->setCheckable(true);
-            connect(recvItem, &QAction::triggered, this, [this, recvItem] { mniRecvChineseClick(recvItem); });
+            connect(recvItem, &QAction::triggered, this, [this, recvItem] { chooseReceiveLanguage(recvItem); });
         }
     }
 }
 
-void TfrmSkype_Monitor::SelectLanguage(QMenu *menu, QObject *Sender)
+void TranslatorWindow::SelectLanguage(QMenu *menu, QObject *source)
 {
     QString chosen;
-    if (const auto *item = qobject_cast<QAction *>(Sender))
+    if (const auto *item = qobject_cast<QAction *>(source))
         chosen = item->text();
-    else if (const auto *box = qobject_cast<QComboBox *>(Sender))
+    else if (const auto *box = qobject_cast<QComboBox *>(source))
         chosen = box->currentText();
     const auto groups = menu->actions();
     for (const QAction *group : groups) {
@@ -378,17 +387,17 @@ void TfrmSkype_Monitor::SelectLanguage(QMenu *menu, QObject *Sender)
     }
 }
 
-void TfrmSkype_Monitor::mniSendChineseClick(QObject *Sender)
+void TranslatorWindow::chooseSendLanguage(QObject *source)
 {
-    SelectLanguage(pmSendLang, Sender);
+    SelectLanguage(m_sendLanguageMenu, source);
 }
 
-void TfrmSkype_Monitor::mniRecvChineseClick(QObject *Sender)
+void TranslatorWindow::chooseReceiveLanguage(QObject *source)
 {
-    SelectLanguage(pmRecvLang, Sender);
+    SelectLanguage(m_receiveLanguageMenu, source);
 }
 
-QByteArray TfrmSkype_Monitor::LangCodeOf(const QMenu *menu) const
+QByteArray TranslatorWindow::LangCodeOf(const QMenu *menu) const
 {
     const auto groups = menu->actions();
     for (const QAction *group : groups) {
@@ -398,221 +407,222 @@ QByteArray TfrmSkype_Monitor::LangCodeOf(const QMenu *menu) const
         for (const QAction *item : items) {
             if (!item->isChecked())
                 continue;
-            const qsizetype index = FLangNames.indexOf(item->text());
-            return index >= 0 ? FLangCodes[index] : QByteArray();
+            const qsizetype index = m_langNames.indexOf(item->text());
+            return index >= 0 ? m_langCodes[index] : QByteArray();
         }
     }
     return {};
 }
 
-QByteArray TfrmSkype_Monitor::GetSendLangCode() const
+QByteArray TranslatorWindow::GetSendLangCode() const
 {
-    return LangCodeOf(pmSendLang);
+    return LangCodeOf(m_sendLanguageMenu);
 }
 
-QByteArray TfrmSkype_Monitor::GetRecvLangCode() const
+QByteArray TranslatorWindow::GetRecvLangCode() const
 {
-    return LangCodeOf(pmRecvLang);
+    return LangCodeOf(m_receiveLanguageMenu);
 }
 
-void TfrmSkype_Monitor::mniSingleClick()
+void TranslatorWindow::chooseSendTranslationOnly()
 {
-    mniSingle->setChecked(true);
-    mniDouble->setChecked(false);
+    m_translationOnlyAction->setChecked(true);
+    m_originalAndTranslationAction->setChecked(false);
 }
 
-void TfrmSkype_Monitor::mniDoubleClick()
+void TranslatorWindow::chooseSendOriginalAndTranslation()
 {
-    mniSingle->setChecked(false);
-    mniDouble->setChecked(true);
+    m_translationOnlyAction->setChecked(false);
+    m_originalAndTranslationAction->setChecked(true);
 }
 
-int TfrmSkype_Monitor::GetSendMethod() const
+int TranslatorWindow::GetSendMethod() const
 {
-    return mniSingle->isChecked() ? 0 : 1;
+    return m_translationOnlyAction->isChecked() ? 0 : 1;
 }
 
-QString TfrmSkype_Monitor::GetPartnerHandle() const
+QString TranslatorWindow::GetPartnerHandle() const
 {
-    return FHost->FindPartnerHandle(Caption());
+    return m_host->FindPartnerHandle(Caption());
 }
 
-QString TfrmSkype_Monitor::Caption() const
+QString TranslatorWindow::Caption() const
 {
     return windowTitle();
 }
 
-void TfrmSkype_Monitor::SetCaption(const QString &caption)
+void TranslatorWindow::SetCaption(const QString &caption)
 {
     setWindowTitle(caption);
 }
 
-void TfrmSkype_Monitor::SetInputPanelHeight(int height)
+void TranslatorWindow::SetInputPanelHeight(int height)
 {
-    pnlInput->setFixedHeight(height);
+    m_inputPanel->setFixedHeight(height);
 }
 
-bool TfrmSkype_Monitor::InputPanelVisible() const
+bool TranslatorWindow::InputPanelVisible() const
 {
-    return !pnlInput->isHidden();
+    return !m_inputPanel->isHidden();
 }
 
-void TfrmSkype_Monitor::FocusInput()
+void TranslatorWindow::FocusInput()
 {
-    edtInput->setFocus(Qt::OtherFocusReason);
+    m_inputBox->setFocus(Qt::OtherFocusReason);
 }
 
-QSize TfrmSkype_Monitor::StartPanelSize() const
+QSize TranslatorWindow::StartPanelSize() const
 {
-    return pnlStart->size();
+    return m_startPanel->size();
 }
 
-void TfrmSkype_Monitor::OpenBelowToolbar(QMenu *menu)
+void TranslatorWindow::OpenBelowToolbar(QMenu *menu)
 {
-    const int top = tlbMain->mapToGlobal(QPoint(0, 0)).y();
-    menu->popup(QPoint(QCursor::pos().x(), top + tlbMain->height()));
+    const int top = m_toolbar->mapToGlobal(QPoint(0, 0)).y();
+    menu->popup(QPoint(QCursor::pos().x(), top + m_toolbar->height()));
 }
 
-void TfrmSkype_Monitor::btnSendLangClick()
+void TranslatorWindow::openSendLanguageMenu()
 {
-    OpenBelowToolbar(pmSendLang);
+    OpenBelowToolbar(m_sendLanguageMenu);
 }
 
-void TfrmSkype_Monitor::btnRecvLangClick()
+void TranslatorWindow::openReceiveLanguageMenu()
 {
-    OpenBelowToolbar(pmRecvLang);
+    OpenBelowToolbar(m_receiveLanguageMenu);
 }
 
-void TfrmSkype_Monitor::btnSendMethodClick()
+void TranslatorWindow::openSendMethodMenu()
 {
-    OpenBelowToolbar(pmSendMethod);
+    OpenBelowToolbar(m_sendMethodMenu);
 }
 
-void TfrmSkype_Monitor::btnStopTranslateClick()
+void TranslatorWindow::stopTranslating()
 {
-    pnlContent->hide();
-    pnlInput->hide();
-    pnlStart->show();
-    pnlStart->raise();
-    FStopped = true;
+    m_contentPanel->hide();
+    m_inputPanel->hide();
+    m_startPanel->show();
+    m_startPanel->raise();
+    m_stopped = true;
 }
 
-void TfrmSkype_Monitor::btnStartTranslateClick()
+void TranslatorWindow::startTranslating()
 {
-    pnlContent->show();
-    pnlInput->show();
-    pnlStart->hide();
-    FStopped = false;
+    m_contentPanel->show();
+    m_inputPanel->show();
+    m_startPanel->hide();
+    m_stopped = false;
 }
 
-void TfrmSkype_Monitor::btnChatHistoryClick()
+void TranslatorWindow::openHistoryViewer()
 {
     // The viewer takes the raw handle; without one it starts with no argument.
     const QString handle = GetPartnerHandle();
     const QStringList arguments = handle.isEmpty() ? QStringList() : QStringList{handle};
-    const QString program = platform::ExecutableFolderFile(QStringLiteral("MessageViewer"));
+    const QString program = platform::ExecutableFolderFile(QString::fromLatin1(stored::program::kViewer));
     if (!platform::StartProgram(program, arguments, platform::ExecutableFolder()))
-        qCInfo(LogMonitor) << "The history viewer could not be started:" << program;
+        qCInfo(LogTranslator) << "The history viewer could not be started:" << program;
 }
 
-bool TfrmSkype_Monitor::ShowHint(const QString &key)
+bool TranslatorWindow::ShowHint(const QString &key)
 {
     // Tracking may destroy the window while the box is open; the box goes with it.
-    const QPointer<TfrmSkype_Monitor> self(this);
-    platform::ShowMessageBox({this, FHost->GetMessageText(QStringLiteral("HINT_CAPTION")), FHost->GetMessageText(key),
-        QMessageBox::Information, true});
+    const QPointer<TranslatorWindow> self(this);
+    platform::ShowMessageBox({this, m_host->GetMessageText(QLatin1String(stored::message::kHintCaption)),
+        m_host->GetMessageText(key), QMessageBox::Information, true});
     if (!self)
         return false;
-    edtInput->setFocus(Qt::OtherFocusReason);
+    m_inputBox->setFocus(Qt::OtherFocusReason);
     return true;
 }
 
-void TfrmSkype_Monitor::btnSendMessageClick()
+void TranslatorWindow::sendInput()
 {
-    const QString text = platform::Trim(edtInput->toPlainText());
+    const QString text = platform::Trim(m_inputBox->toPlainText());
     if (const QString refusal = RefusalOf(text); !refusal.isEmpty()) {
         ShowHint(refusal);
         return;
     }
     QueueSendTranslation(text, GetSendLangCode(), GetRecvLangCode(),
-        MethodTokenProvider<&IMonitorHost::GetRequestToken>(FHost), SendTranslatedEvent(), FHost->TimeOut());
-    edtInput->clear();
+        MethodTokenProvider<&TranslatorHost::GetRequestToken>(m_host), SendTranslatedEvent(), m_host->TimeOut());
+    m_inputBox->clear();
 }
 
-TTranslateDoneEvent TfrmSkype_Monitor::RecvTranslatedEvent()
+TranslationDoneHandler TranslatorWindow::RecvTranslatedEvent()
 {
-    return {&TfrmSkype_Monitor::RecvTranslatedCallback, SerialContext(FSerial)};
+    return {&TranslatorWindow::RecvTranslatedCallback, SerialContext(m_serial)};
 }
 
-TTranslateDoneEvent TfrmSkype_Monitor::SendTranslatedEvent()
+TranslationDoneHandler TranslatorWindow::SendTranslatedEvent()
 {
-    return {&TfrmSkype_Monitor::SendTranslatedCallback, SerialContext(FSerial)};
+    return {&TranslatorWindow::SendTranslatedCallback, SerialContext(m_serial)};
 }
 
-void TfrmSkype_Monitor::RecvTranslatedCallback(void *context, const TTranslateResult *result)
+void TranslatorWindow::RecvTranslatedCallback(void *context, const TranslationResult *result)
 {
     // The record lives on the worker's stack until this returns; the worker waits meanwhile.
     const quint64 serial = SerialOf(context);
     platform::WorkerThread::Synchronize([serial, result] {
-        if (TfrmSkype_Monitor *window = FromSerial(serial)) {
-            window->FRecvResult = *result;
+        if (TranslatorWindow *window = FromSerial(serial)) {
+            window->m_recvResult = *result;
             window->ShowRecvTranslation();
         }
     });
 }
 
-void TfrmSkype_Monitor::SendTranslatedCallback(void *context, const TTranslateResult *result)
+void TranslatorWindow::SendTranslatedCallback(void *context, const TranslationResult *result)
 {
     const quint64 serial = SerialOf(context);
     platform::WorkerThread::Synchronize([serial, result] {
-        if (TfrmSkype_Monitor *window = FromSerial(serial)) {
-            window->FSendResult = *result;
+        if (TranslatorWindow *window = FromSerial(serial)) {
+            window->m_sendResult = *result;
             window->DeliverSendTranslation();
         }
     });
 }
 
-void TfrmSkype_Monitor::ShowRecvTranslation()
+void TranslatorWindow::ShowRecvTranslation()
 {
     try {
-        const FlowResult result{FRecvResult.Success, FRecvResult.Original(), FRecvResult.Translated()};
+        const FlowResult result{m_recvResult.Success, m_recvResult.Original(), m_recvResult.Translated()};
         // The partner lookup asks the chat client: once per entry is enough.
         const QString handle = GetPartnerHandle();
         // One reading of the clock: the stamp and the history day always agree, even at midnight.
         const QDateTime now = platform::Now();
-        const ReceivedContext context{EntryTimeStamp(now), handle, FHost->GetMessageText(QStringLiteral("SAY_WORD")),
-            FHost->GetMessageText(QStringLiteral("TANSLATE_TIMEOUT")), GetSendLangCode()};
-        CarryOut(PlanReceived(result, context, OptionsOf(*FHost, GetSendMethod())), now.date(),
+        const ReceivedContext context{EntryTimeStamp(now), handle,
+            m_host->GetMessageText(QLatin1String(stored::message::kSayWord)),
+            m_host->GetMessageText(QLatin1String(stored::message::kTranslateTimeout)), GetSendLangCode()};
+        CarryOut(PlanReceived(result, context, OptionsOf(*m_host, GetSendMethod())), now.date(),
             [&handle] { return handle; });
     } catch (const std::exception &failure) {
         // This entry ends here; the next result is handled afresh.
-        qCDebug(LogMonitor) << "received translation not shown:" << failure.what();
+        qCDebug(LogTranslator) << "received translation not shown:" << failure.what();
     }
 }
 
-bool TfrmSkype_Monitor::ConfirmTranslation()
+bool TranslatorWindow::ConfirmTranslation()
 {
-    const quint64 serial = FSerial;
-    auto dialog = std::make_unique<TfrmConfirm>(FHost);
-    dialog->FLangIndex = FHost->LangIndex();
-    dialog->SetContent(FSendResult.Translated());
-    FConfirm = dialog.get();
+    const quint64 serial = m_serial;
+    auto dialog = std::make_unique<ConfirmDialog>(m_host);
+    dialog->m_langIndex = m_host->LangIndex();
+    dialog->SetContent(m_sendResult.Translated());
+    m_confirm = dialog.get();
     // However the dialog ends, its text is used.
     dialog->exec();
     if (!FromSerial(serial))
         return false;
-    FConfirm = nullptr;
-    FSendResult.SetTranslated(dialog->Content());
+    m_confirm = nullptr;
+    m_sendResult.SetTranslated(dialog->Content());
     return true;
 }
 
-void TfrmSkype_Monitor::DeliverSendTranslation()
+void TranslatorWindow::DeliverSendTranslation()
 {
-    FlowResult result{FSendResult.Success, FSendResult.Original(), FSendResult.Translated()};
+    FlowResult result{m_sendResult.Success, m_sendResult.Original(), m_sendResult.Translated()};
     try {
-        const QString iSay = FHost->GetMessageText(QStringLiteral("I_SAY"));
-        ISkype *skype = FHost->ChatClient();
-        if (!skype)
+        const QString iSay = m_host->GetMessageText(QLatin1String(stored::message::kISay));
+        ChatClient *chatClient = m_host->LinkedChatClient();
+        if (!chatClient)
             throw ChatClientError(QStringLiteral("no chat client is linked"));
         // The partner lookup asks the chat client: at most once per message.
         std::optional<QString> handle;
@@ -621,20 +631,20 @@ void TfrmSkype_Monitor::DeliverSendTranslation()
                 handle = GetPartnerHandle();
             return *handle;
         };
-        if (ConfirmFirst(result, FHost->NeedConfirm())) {
+        if (ConfirmFirst(result, m_host->NeedConfirm())) {
             // The window may be destroyed while the dialog is open; then nothing more is done.
             if (!ConfirmTranslation())
                 return;
-            result.translated = FSendResult.Translated();
+            result.translated = m_sendResult.Translated();
         }
         // Read after the dialog: the user may change them while it is open.
-        const FlowOptions options = OptionsOf(*FHost, GetSendMethod());
+        const FlowOptions options = OptionsOf(*m_host, GetSendMethod());
         const OutgoingMessage message = PlanOutgoingMessage(
-            result, options.sendMethod, FHost->GetMessageText(QStringLiteral("TANSLATE_TIMEOUT")));
+            result, options.sendMethod, m_host->GetMessageText(QLatin1String(stored::message::kTranslateTimeout)));
         if (message.route == SendRoute::ToPartner)
-            skype->SendMessageToUser(partner(), message.text);
+            chatClient->SendMessageToUser(partner(), message.text);
         else
-            SendToConversation(*skype, FHost->ClientGeneration(), partner, Caption(), message.text);
+            SendToConversation(*chatClient, m_host->ClientGeneration(), partner, Caption(), message.text);
         SendSucceeded();
         const QDateTime now = platform::Now();
         CarryOut(PlanAfterSending(result, message, {EntryTimeStamp(now), iSay, GetRecvLangCode()}, options), now.date(),
@@ -646,7 +656,7 @@ void TfrmSkype_Monitor::DeliverSendTranslation()
     }
 }
 
-void TfrmSkype_Monitor::CarryOut(const EntrySteps &steps, const QDate &day, const std::function<QString()> &partner)
+void TranslatorWindow::CarryOut(const EntrySteps &steps, const QDate &day, const std::function<QString()> &partner)
 {
     if (steps.utterance)
         QueueSpeech(*steps.utterance);
@@ -655,67 +665,67 @@ void TfrmSkype_Monitor::CarryOut(const EntrySteps &steps, const QDate &day, cons
     AppendReceiveEntry(steps.entry, steps.colour);
 }
 
-void TfrmSkype_Monitor::SendFailed(const QString &original, const QString &reason)
+void TranslatorWindow::SendFailed(const QString &original, const QString &reason)
 {
-    const QString typed = edtInput->toPlainText();
+    const QString typed = m_inputBox->toPlainText();
     if (!original.isEmpty() && !typed.contains(original))
-        edtInput->setPlainText(typed.isEmpty() ? original : original + QLatin1Char('\n') + typed);
-    edtInput->moveCursor(QTextCursor::End);
-    FSendFailure = FHost->GetMessageText(QStringLiteral("SEND_FAILED"));
+        m_inputBox->setPlainText(typed.isEmpty() ? original : original + QLatin1Char('\n') + typed);
+    m_inputBox->moveCursor(QTextCursor::End);
+    m_sendFailure = m_host->GetMessageText(QLatin1String(stored::message::kSendFailed));
     if (!reason.isEmpty())
-        FSendFailure += QStringLiteral(" (") + reason + QLatin1Char(')');
+        m_sendFailure += QStringLiteral(" (") + reason + QLatin1Char(')');
     UpdateStatusLine();
 }
 
-void TfrmSkype_Monitor::SendSucceeded()
+void TranslatorWindow::SendSucceeded()
 {
-    if (FSendFailure.isEmpty())
+    if (m_sendFailure.isEmpty())
         return;
-    FSendFailure.clear();
+    m_sendFailure.clear();
     UpdateStatusLine();
 }
 
-void TfrmSkype_Monitor::ShowLinkState(const QString &text)
+void TranslatorWindow::ShowLinkState(const QString &text)
 {
-    FLinkState = text;
+    m_linkState = text;
     UpdateStatusLine();
 }
 
-QString TfrmSkype_Monitor::StatusText() const
+QString TranslatorWindow::StatusText() const
 {
-    return lblStatus->text();
+    return m_statusLabel->text();
 }
 
-void TfrmSkype_Monitor::UpdateStatusLine()
+void TranslatorWindow::UpdateStatusLine()
 {
     QStringList lines;
-    for (const QString &line : {FLinkState, FSendFailure}) {
+    for (const QString &line : {m_linkState, m_sendFailure}) {
         if (!line.isEmpty())
             lines.append(line);
     }
-    lblStatus->setText(lines.join(QLatin1Char('\n')));
-    lblStatus->setVisible(!lines.isEmpty());
+    m_statusLabel->setText(lines.join(QLatin1Char('\n')));
+    m_statusLabel->setVisible(!lines.isEmpty());
 }
 
-void TfrmSkype_Monitor::QueueSpeech(const QByteArray &utterance)
+void TranslatorWindow::QueueSpeech(const QByteArray &utterance)
 {
-    if (FSpeakList)
-        FSpeakList->QueueSpeech(utterance);
+    if (m_speechQueue)
+        m_speechQueue->QueueSpeech(utterance);
 }
 
-void TfrmSkype_Monitor::AppendHistory(const QString &handle, const QString &text, const QDate &day)
+void TranslatorWindow::AppendHistory(const QString &handle, const QString &text, const QDate &day)
 {
     const platform::Result<void> appended = AppendHistoryEntry(platform::UserDataFolder(), handle, text, day);
     if (!appended)
-        FHost->WriteRunLog(platform::AnsiFromUnicode(appended.error()));
+        m_host->WriteRunLog(platform::AnsiFromUnicode(appended.error()));
 }
 
-void TfrmSkype_Monitor::AppendReceiveEntry(const QString &text, EntryColour colour)
+void TranslatorWindow::AppendReceiveEntry(const QString &text, EntryColour colour)
 {
-    QTextCursor cursor(edtReceive->document());
+    QTextCursor cursor(m_receivePane->document());
     cursor.movePosition(QTextCursor::End);
     const int start = cursor.position();
-    if (!edtReceive->document()->isEmpty())
+    if (!m_receivePane->document()->isEmpty())
         cursor.insertBlock();
     // A CR inside the text becomes a paragraph break.
     cursor.insertText(text);
@@ -725,9 +735,9 @@ void TfrmSkype_Monitor::AppendReceiveEntry(const QString &text, EntryColour colo
     cursor.mergeCharFormat(format);
 }
 
-void TfrmSkype_Monitor::mniCleanClick()
+void TranslatorWindow::clearReceivePane()
 {
-    edtReceive->clear();
+    m_receivePane->clear();
 }
 
 QString SuggestedSaveName(const QDate &day)
@@ -753,23 +763,23 @@ platform::Result<void> SaveReceivePane(const QTextDocument &pane, const QString 
     return {};
 }
 
-void TfrmSkype_Monitor::mniSaveAsClick()
+void TranslatorWindow::saveReceivePaneAs()
 {
-    const QPointer<TfrmSkype_Monitor> self(this);
-    QFileDialog dialog(this, dlgSave->title);
-    dialog.setObjectName(QStringLiteral("dlgSave"));
+    const QPointer<TranslatorWindow> self(this);
+    QFileDialog dialog(this, m_saveDialog->title);
+    dialog.setObjectName(QLatin1String(stored::translatorWindow::kSaveDialog));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     // No question before an existing file is replaced.
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
-    const qsizetype bar = dlgSave->filter.indexOf(QLatin1Char('|'));
-    const QString description = bar < 0 ? dlgSave->filter : dlgSave->filter.left(bar);
-    const QString pattern = bar < 0 ? QString() : dlgSave->filter.mid(bar + 1);
+    const qsizetype bar = m_saveDialog->filter.indexOf(QLatin1Char('|'));
+    const QString description = bar < 0 ? m_saveDialog->filter : m_saveDialog->filter.left(bar);
+    const QString pattern = bar < 0 ? QString() : m_saveDialog->filter.mid(bar + 1);
     dialog.setNameFilter(pattern.isEmpty() || description.contains(pattern)
             ? description
             : description + QStringLiteral(" (") + pattern + QLatin1Char(')'));
-    QString suffix = dlgSave->defaultExt;
+    QString suffix = m_saveDialog->defaultExt;
     if (suffix.startsWith(QLatin1Char('.')))
         suffix.remove(0, 1);
     dialog.setDefaultSuffix(suffix);
@@ -777,93 +787,95 @@ void TfrmSkype_Monitor::mniSaveAsClick()
     if (dialog.exec() != QDialog::Accepted || !self || dialog.selectedFiles().isEmpty())
         return;
 
-    const platform::Result<void> saved = SaveReceivePane(*edtReceive->document(), dialog.selectedFiles().constFirst());
+    const platform::Result<void> saved
+        = SaveReceivePane(*m_receivePane->document(), dialog.selectedFiles().constFirst());
     if (!saved) {
-        platform::ShowMessageBox({this, FHost->GetMessageText(QStringLiteral("HINT_CAPTION")),
-            FHost->GetMessageText(QStringLiteral("SAVE_FAILED")) + QStringLiteral("\r\n") + saved.error(),
+        platform::ShowMessageBox({this, m_host->GetMessageText(QLatin1String(stored::message::kHintCaption)),
+            m_host->GetMessageText(QLatin1String(stored::message::kSaveFailed)) + QStringLiteral("\r\n")
+                + saved.error(),
             QMessageBox::Warning, false});
     }
 }
 
-void TfrmSkype_Monitor::BringSelfToForeground()
+void TranslatorWindow::BringSelfToForeground()
 {
     raise();
     activateWindow();
-    FHost->BringToForeground(static_cast<platform::WindowId>(winId()));
+    m_host->BringToForeground(static_cast<platform::WindowId>(winId()));
 }
 
-void TfrmSkype_Monitor::edtInputMouseUp()
+void TranslatorWindow::focusInputAndComeForward()
 {
     // The window is a child of the host window, so the host has to come forward first.
-    if (FHostWnd != 0)
-        FHost->BringToForeground(FHostWnd);
+    if (m_hostWnd != 0)
+        m_host->BringToForeground(m_hostWnd);
     BringSelfToForeground();
-    edtInput->setFocus(Qt::MouseFocusReason);
+    m_inputBox->setFocus(Qt::MouseFocusReason);
 }
 
-void TfrmSkype_Monitor::edtReceiveMouseUp()
+void TranslatorWindow::comeForward()
 {
-    if (FHostWnd != 0)
-        FHost->BringToForeground(FHostWnd);
+    if (m_hostWnd != 0)
+        m_host->BringToForeground(m_hostWnd);
     BringSelfToForeground();
 }
 
-void TfrmSkype_Monitor::edtReceiveChange()
+void TranslatorWindow::scrollToNewestEntry()
 {
     // Scrolled once the change has been laid out, so that the newest entry is in view.
     QTimer::singleShot(0, this, [this] {
-        QScrollBar *bar = edtReceive->verticalScrollBar();
+        QScrollBar *bar = m_receivePane->verticalScrollBar();
         bar->setValue(bar->maximum());
     });
 }
 
-void TfrmSkype_Monitor::FormShow()
+void TranslatorWindow::takeFocusIfUndocked()
 {
     // Shown inside a conversation window, the window leaves the keyboard where it is: another
     // program may hold it. Tracking gives the input box the keyboard when the user is in the
     // conversation window.
-    if (FHostWnd != 0)
+    if (m_hostWnd != 0)
         return;
     BringSelfToForeground();
     if (InputPanelVisible())
-        edtInput->setFocus(Qt::OtherFocusReason);
+        m_inputBox->setFocus(Qt::OtherFocusReason);
 }
 
-void TfrmSkype_Monitor::showEvent(QShowEvent *event)
+void TranslatorWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     if (!event->spontaneous())
-        FormShow();
+        takeFocusIfUndocked();
 }
 
-void TfrmSkype_Monitor::closeEvent(QCloseEvent *event)
+void TranslatorWindow::closeEvent(QCloseEvent *event)
 {
     // Only tracking destroys the window; the user cannot close it.
     event->ignore();
 }
 
-void TfrmSkype_Monitor::keyPressEvent(QKeyEvent *event)
+void TranslatorWindow::keyPressEvent(QKeyEvent *event)
 {
     // The send button is the form's default button.
-    if (IsEnter(event) && btnSendMessage->isVisible() && btnSendMessage->isEnabled()) {
-        btnSendMessageClick();
+    if (IsEnter(event) && m_sendButton->isVisible() && m_sendButton->isEnabled()) {
+        sendInput();
         return;
     }
     QWidget::keyPressEvent(event);
 }
 
-bool TfrmSkype_Monitor::eventFilter(QObject *watched, QEvent *event)
+bool TranslatorWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == edtInput && IsEnter(event)) {
+    if (watched == m_inputBox && IsEnter(event)) {
         // Enter sends; it never leaves a line break in the box.
-        btnSendMessageClick();
+        sendInput();
         return true;
     }
     if (event->type() == QEvent::MouseButtonRelease) {
-        if (watched == edtInput->viewport())
-            edtInputMouseUp();
-        else if (watched == edtReceive->viewport())
-            edtReceiveMouseUp();
+        if (watched == m_inputBox->viewport())
+            focusInputAndComeForward();
+        else if (watched == m_receivePane->viewport())
+            comeForward();
     }
     return QWidget::eventFilter(watched, event);
 }

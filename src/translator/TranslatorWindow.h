@@ -1,10 +1,10 @@
 #pragma once
 
 #include "chatclient/DockedWindow.h"
-#include "translator/TranslatorHost.h"
-#include "translator/SpeechQueueInterface.h"
 #include "platform/core/Expected.h"
 #include "translate/TranslationResult.h"
+#include "translator/SpeechQueueInterface.h"
+#include "translator/TranslatorHost.h"
 
 #include <QByteArray>
 #include <QDate>
@@ -30,17 +30,17 @@ class QLabel;
 class QMenu;
 class QTextEdit;
 class QToolButton;
-class TfrmConfirm;
+class ConfirmDialog;
 
 // The settings of the dialog that saves the receive pane. The interface texts set its title and
 // filter; the filter is written "description|pattern".
-class TSaveDialogSettings : public QObject {
+class SaveDialogSettings : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString title MEMBER title)
     Q_PROPERTY(QString filter MEMBER filter)
 
 public:
-    explicit TSaveDialogSettings(QObject *parent)
+    explicit SaveDialogSettings(QObject *parent)
         : QObject(parent)
     { }
 
@@ -52,27 +52,27 @@ public:
 // The translator window of one conversation: the receive pane, the input box with its send
 // button, the toolbar with the language and send-method menus, and a stopped state that shows
 // only a start button. The main window's tracking creates, embeds and places it.
-class TfrmSkype_Monitor : public QWidget, public IMonitorWindow {
+class TranslatorWindow : public QWidget, public DockedWindow {
     Q_OBJECT
 
 public:
-    // The host is the main window; it outlives the monitor window.
-    explicit TfrmSkype_Monitor(IMonitorHost *host);
-    ~TfrmSkype_Monitor() override;
+    // The host is the main window; it outlives the translator window.
+    explicit TranslatorWindow(TranslatorHost *host);
+    ~TranslatorWindow() override;
 
-    // IMonitorWindow
+    // DockedWindow
     QString Caption() const override;
     void SetCaption(const QString &caption) override;
-    platform::WindowId HostWnd() const override { return FHostWnd; }
-    void SetHostWnd(platform::WindowId host) override { FHostWnd = host; }
+    platform::WindowId HostWnd() const override { return m_hostWnd; }
+    void SetHostWnd(platform::WindowId host) override { m_hostWnd = host; }
     void SetInputPanelHeight(int height) override;
     bool InputPanelVisible() const override;
     void FocusInput() override;
-    bool Stopped() const override { return FStopped; }
+    bool Stopped() const override { return m_stopped; }
     QSize StartPanelSize() const override;
-    void mniDoubleClick() override;
-    void mniSendChineseClick(QObject *Sender) override;
-    void mniRecvChineseClick(QObject *Sender) override;
+    void chooseSendOriginalAndTranslation() override;
+    void chooseSendLanguage(QObject *source) override;
+    void chooseReceiveLanguage(QObject *source) override;
     QWidget *Widget() override { return this; }
     void ShowWidget() override { show(); }
     QRect WidgetGeometry() const override { return geometry(); }
@@ -85,26 +85,26 @@ public:
     QByteArray GetSendLangCode() const override;
     QByteArray GetRecvLangCode() const override;
     void AppendReceiveEntry(const QString &text, EntryColour colour) override;
-    TTranslateDoneEvent RecvTranslatedEvent() override;
+    TranslationDoneHandler RecvTranslatedEvent() override;
     // 0: only the translation is sent; 1: the original text and the translation.
     int GetSendMethod() const;
     // The conversation partner's handle, looked up afresh from the caption; may be empty.
     QString GetPartnerHandle() const;
 
-    const QList<QString> &LangNames() const { return FLangNames; }
-    const QList<QByteArray> &LangCodes() const { return FLangCodes; }
+    const QList<QString> &LangNames() const { return m_langNames; }
+    const QList<QByteArray> &LangCodes() const { return m_langCodes; }
 
     void BuildLangMenus();
 
     // The incoming flow. The callback runs on the receive worker: it hands the result over to the
-    // main thread, where the window (when it still exists) copies it into FRecvResult and shows it.
-    static void RecvTranslatedCallback(void *context, const TTranslateResult *result);
+    // main thread, where the window (when it still exists) copies it into m_recvResult and shows it.
+    static void RecvTranslatedCallback(void *context, const TranslationResult *result);
     void ShowRecvTranslation();
 
     // The outgoing flow: the send button queues the typed text; the callback runs on the send
     // worker and hands the result over to DeliverSendTranslation on the main thread.
-    TTranslateDoneEvent SendTranslatedEvent();
-    static void SendTranslatedCallback(void *context, const TTranslateResult *result);
+    TranslationDoneHandler SendTranslatedEvent();
+    static void SendTranslatedCallback(void *context, const TranslationResult *result);
     void DeliverSendTranslation();
 
     // Appends an entry to the partner's history file of today; a failure goes to the run log.
@@ -112,51 +112,51 @@ public:
 
     // Replaces the speech queue the window created for itself (one utterance at a time, with the
     // host's tokens); without one nothing is read aloud.
-    void SetSpeakList(std::unique_ptr<ISpeakQueue> speakList) { FSpeakList = std::move(speakList); }
+    void SetSpeechQueue(std::unique_ptr<SpeechQueueInterface> speechQueue) { m_speechQueue = std::move(speechQueue); }
 
     // The latest results of the incoming and outgoing flows.
-    TTranslateResult FRecvResult{};
-    TTranslateResult FSendResult{};
+    TranslationResult m_recvResult{};
+    TranslationResult m_sendResult{};
 
-    void btnSendLangClick();
-    void btnRecvLangClick();
-    void btnSendMethodClick();
-    void btnStopTranslateClick();
-    void btnStartTranslateClick();
-    void btnChatHistoryClick();
-    void btnSendMessageClick();
-    void mniSingleClick();
-    void mniCleanClick();
-    void mniSaveAsClick();
-    void edtInputMouseUp();
-    void edtReceiveMouseUp();
-    void edtReceiveChange();
+    void openSendLanguageMenu();
+    void openReceiveLanguageMenu();
+    void openSendMethodMenu();
+    void stopTranslating();
+    void startTranslating();
+    void openHistoryViewer();
+    void sendInput();
+    void chooseSendTranslationOnly();
+    void clearReceivePane();
+    void saveReceivePaneAs();
+    void focusInputAndComeForward();
+    void comeForward();
+    void scrollToNewestEntry();
 
     // Components, named as in the interface-text files.
-    QWidget *pnlContent = nullptr;
-    QTextEdit *edtReceive = nullptr;
-    QLabel *lblStatus = nullptr;
-    QWidget *pnlInput = nullptr;
-    QWidget *tlbMain = nullptr;
-    QToolButton *btnSendLang = nullptr;
-    QToolButton *btnRecvLang = nullptr;
-    QToolButton *btnSendMethod = nullptr;
-    QToolButton *btnStopTranslate = nullptr;
-    QToolButton *btnChatHistory = nullptr;
-    QWidget *pnlSend = nullptr;
-    QTextEdit *edtInput = nullptr;
-    QToolButton *btnSendMessage = nullptr;
-    QWidget *pnlStart = nullptr;
-    QToolButton *btnStartTranslate = nullptr;
-    QMenu *pmSendMethod = nullptr;
-    QAction *mniSingle = nullptr;
-    QAction *mniDouble = nullptr;
-    QMenu *pmSendLang = nullptr;
-    QMenu *pmRecvLang = nullptr;
-    QMenu *pmOperate = nullptr;
-    QAction *mniClean = nullptr;
-    QAction *mniSaveAs = nullptr;
-    TSaveDialogSettings *dlgSave = nullptr;
+    QWidget *m_contentPanel = nullptr;
+    QTextEdit *m_receivePane = nullptr;
+    QLabel *m_statusLabel = nullptr;
+    QWidget *m_inputPanel = nullptr;
+    QWidget *m_toolbar = nullptr;
+    QToolButton *m_sendLanguageButton = nullptr;
+    QToolButton *m_receiveLanguageButton = nullptr;
+    QToolButton *m_sendMethodButton = nullptr;
+    QToolButton *m_stopButton = nullptr;
+    QToolButton *m_historyButton = nullptr;
+    QWidget *m_sendPanel = nullptr;
+    QTextEdit *m_inputBox = nullptr;
+    QToolButton *m_sendButton = nullptr;
+    QWidget *m_startPanel = nullptr;
+    QToolButton *m_startButton = nullptr;
+    QMenu *m_sendMethodMenu = nullptr;
+    QAction *m_translationOnlyAction = nullptr;
+    QAction *m_originalAndTranslationAction = nullptr;
+    QMenu *m_sendLanguageMenu = nullptr;
+    QMenu *m_receiveLanguageMenu = nullptr;
+    QMenu *m_paneMenu = nullptr;
+    QAction *m_clearAction = nullptr;
+    QAction *m_saveAsAction = nullptr;
+    SaveDialogSettings *m_saveDialog = nullptr;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -166,15 +166,15 @@ protected:
 
 private:
     void CreateComponents();
-    void FormCreate();
-    void FormShow();
+    void initialise();
+    void takeFocusIfUndocked();
     void BringSelfToForeground();
     void OpenBelowToolbar(QMenu *menu);
-    static void SelectLanguage(QMenu *menu, QObject *Sender);
+    static void SelectLanguage(QMenu *menu, QObject *source);
     QByteArray LangCodeOf(const QMenu *menu) const;
 
     // The window with that serial number when it still exists; main thread.
-    static TfrmSkype_Monitor *FromSerial(quint64 serial);
+    static TranslatorWindow *FromSerial(quint64 serial);
     // Shows the confirmation dialog and takes its text as the translation. False when this window
     // was destroyed while the dialog was open.
     bool ConfirmTranslation();
@@ -189,17 +189,17 @@ private:
     void SendSucceeded();
     void UpdateStatusLine();
 
-    IMonitorHost *FHost;
+    TranslatorHost *m_host;
     // Identifies the window in done events, which may outlive it.
-    quint64 FSerial = 0;
+    quint64 m_serial = 0;
     // The confirmation dialog while it is open.
-    TfrmConfirm *FConfirm = nullptr;
-    std::unique_ptr<ISpeakQueue> FSpeakList;
-    QList<QString> FLangNames;
-    QList<QByteArray> FLangCodes; // 8-bit, parallel to FLangNames
-    bool FMenusBuilt = false;
-    platform::WindowId FHostWnd = 0;
-    bool FStopped = false;
-    QString FLinkState;
-    QString FSendFailure;
+    ConfirmDialog *m_confirm = nullptr;
+    std::unique_ptr<SpeechQueueInterface> m_speechQueue;
+    QList<QString> m_langNames;
+    QList<QByteArray> m_langCodes; // 8-bit, parallel to m_langNames
+    bool m_menusBuilt = false;
+    platform::WindowId m_hostWnd = 0;
+    bool m_stopped = false;
+    QString m_linkState;
+    QString m_sendFailure;
 };

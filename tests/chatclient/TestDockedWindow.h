@@ -11,11 +11,11 @@
 #include <mutex>
 #include <utility>
 
-// A stand-in monitor window for tracking tests: a plain widget with an input box, recording what
+// A stand-in translator window for tracking tests: a plain widget with an input box, recording what
 // tracking asks of it.
-class TestMonitorWindow : public QWidget, public IMonitorWindow {
+class TestDockedWindow : public QWidget, public DockedWindow {
 public:
-    TestMonitorWindow()
+    TestDockedWindow()
     {
         input = new QLineEdit(this);
         auto *layout = new QVBoxLayout(this);
@@ -39,13 +39,13 @@ public:
     }
     bool Stopped() const override { return stopped; }
     QSize StartPanelSize() const override { return QSize(77, 24); }
-    void mniDoubleClick() override
+    void chooseSendOriginalAndTranslation() override
     {
         sendMethod = 1;
-        calls << QStringLiteral("mniDoubleClick");
+        calls << QStringLiteral("chooseSendOriginalAndTranslation");
     }
-    void mniSendChineseClick(QObject *sender) override { sendLanguage = TextOf(sender); }
-    void mniRecvChineseClick(QObject *sender) override { recvLanguage = TextOf(sender); }
+    void chooseSendLanguage(QObject *sender) override { sendLanguage = TextOf(sender); }
+    void chooseReceiveLanguage(QObject *sender) override { recvLanguage = TextOf(sender); }
     QWidget *Widget() override { return this; }
     void ShowWidget() override { show(); }
     QRect WidgetGeometry() const override { return geometry(); }
@@ -54,10 +54,10 @@ public:
     QByteArray GetRecvLangCode() const override { return recvCode; }
     void AppendReceiveEntry(const QString &text, EntryColour colour) override { entries.append({text, colour}); }
     // Results arrive in `results`, on the worker's thread (guarded by resultsLock).
-    TTranslateDoneEvent RecvTranslatedEvent() override
+    TranslationDoneHandler RecvTranslatedEvent() override
     {
-        return {[](void *context, const TTranslateResult *result) {
-                    auto *self = static_cast<TestMonitorWindow *>(context);
+        return {[](void *context, const TranslationResult *result) {
+                    auto *self = static_cast<TestDockedWindow *>(context);
                     std::lock_guard lock(self->resultsLock);
                     self->results.append({result->Original(), result->Success, result->Translated()});
                 },

@@ -15,9 +15,9 @@
 namespace {
 
 // A window whose class name keys its texts, with the kinds of components the program's windows own.
-class TfrmSample : public QWidget {
+class SampleWindow : public QWidget {
 public:
-    TfrmSample()
+    SampleWindow()
     {
         setObjectName(QStringLiteral("TfrmSample"));
         setWindowTitle(QStringLiteral("内置"));
@@ -85,7 +85,7 @@ TEST(InterfaceTexts, TableParsing)
 
 TEST(InterfaceTexts, AppliedToWindowAndComponents)
 {
-    TfrmSample window;
+    SampleWindow window;
     QFont boxFont = window.label->font();
     boxFont.setPointSize(30);
     window.label->setFont(boxFont); // a control with its own font reads its "!Font" key
@@ -121,7 +121,7 @@ TEST(InterfaceTexts, AppliedToWindowAndComponents)
 
 TEST(InterfaceTexts, OnlyTextPropertiesAreSet)
 {
-    TfrmSample window;
+    SampleWindow window;
     const InterfaceTextTable table
         = InterfaceTextTable::FromText(QStringLiteral("TfrmSample.styleSheet=QWidget { background: red }\n"
                                                       "TfrmSample.enabled=false\n"
@@ -160,8 +160,8 @@ TEST(InterfaceTexts, LanguageManagerLoadsTheFileOfTheIndex)
     const Case cases[] = {{0, QStringLiteral("开始")}, {1, QStringLiteral("Start")}, {7, QStringLiteral("按钮")}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.index);
-        TfrmSample window;
-        TLanguageManager manager;
+        SampleWindow window;
+        InterfaceTexts manager;
         manager.SetInterfaceLanguage(&window, c.index);
         EXPECT_EQ(window.button->text(), c.expectedCaption);
         if (c.index == 1) {
@@ -171,8 +171,8 @@ TEST(InterfaceTexts, LanguageManagerLoadsTheFileOfTheIndex)
     }
 
     // The same index again changes nothing; a folder of the caller's choice is honoured.
-    TfrmSample window;
-    TLanguageManager manager;
+    SampleWindow window;
+    InterfaceTexts manager;
     manager.SetInterfaceLanguage(&window, 1);
     window.button->setText(QStringLiteral("changed"));
     manager.SetInterfaceLanguage(&window, 1);

@@ -82,7 +82,7 @@ struct Tokens {
     QStringList texts;
     bool fail = false;
 
-    TTokenProvider provider()
+    TokenProvider provider()
     {
         return {[](void *context, const QString &text) -> QByteArray {
                     auto *self = static_cast<Tokens *>(context);
@@ -122,9 +122,9 @@ protected:
     }
 
     // Runs one utterance to its end on its own thread; its failures are collected in `errors`.
-    std::unique_ptr<TSpeakThread> Speak(const QByteArray &utterance)
+    std::unique_ptr<UtterancePlayer> Speak(const QByteArray &utterance)
     {
-        auto worker = std::make_unique<TSpeakThread>(utterance);
+        auto worker = std::make_unique<UtterancePlayer>(utterance);
         worker->OnToken = tokens.provider();
         worker->OnSpeakError = ErrorSink();
         worker->Start();
@@ -132,7 +132,7 @@ protected:
         return worker;
     }
 
-    TSpeakErrorEvent ErrorSink()
+    SpeechErrorHandler ErrorSink()
     {
         return [this](bool success, const QByteArray &text, const QByteArray &lang, const QByteArray &fileName) {
             errors.push_back({success, text, lang, fileName, platform::IsMainThread()});
@@ -217,7 +217,7 @@ TEST_F(SpeakTest, TheRequestGoesOutByteForByteAsBuilt)
               "Cookie:\r\n"
               "\r\n");
     EXPECT_EQ(tokens.texts, QStringList{QStringLiteral("Hello: world")});
-    EXPECT_TRUE(worker->FSuccess);
+    EXPECT_TRUE(worker->m_success);
     EXPECT_TRUE(errors.empty());
 }
 
@@ -247,10 +247,10 @@ TEST_F(SpeakTest, TheUtteranceIsSplitAtItsLastColonAndCountedInItsEightBitBytes)
         SCOPED_TRACE(c.name);
         platform::SetSystemCodePage(
             c.codePage ? platform::MakeIconvCodePage(QString::fromLatin1(c.codePage)) : nullptr);
-        const TSpeakThread worker(platform::AnsiFromUnicode(c.utterance));
-        EXPECT_EQ(worker.FText, c.text);
-        EXPECT_EQ(worker.FLang, c.lang);
-        EXPECT_EQ(TSpeakThread::BuildSpeakUrl("h", worker.FText, worker.FLang, "T"), c.url);
+        const UtterancePlayer worker(platform::AnsiFromUnicode(c.utterance));
+        EXPECT_EQ(worker.m_text, c.text);
+        EXPECT_EQ(worker.m_lang, c.lang);
+        EXPECT_EQ(UtterancePlayer::BuildSpeakUrl("h", worker.m_text, worker.m_lang, "T"), c.url);
     }
 }
 
@@ -259,7 +259,7 @@ TEST_F(SpeakTest, ASoundPlaysToItsEndFromAFileOfItsOwnThatIsRemovedAfterwards)
     server.setReply(Sound(1.0));
     bool fileSeen = false;
     const auto start = Clock::now();
-    auto worker = std::make_unique<TSpeakThread>("one:en");
+    auto worker = std::make_unique<UtterancePlayer>("one:en");
     worker->Start();
     WaitUntil(
         [&] {
@@ -268,10 +268,10 @@ TEST_F(SpeakTest, ASoundPlaysToItsEndFromAFileOfItsOwnThatIsRemovedAfterwards)
         },
         20s);
     worker->WaitFor();
-    EXPECT_TRUE(worker->FSuccess);
+    EXPECT_TRUE(worker->m_success);
     EXPECT_GE(Clock::now() - start, 700ms) << "the worker ends only when the sound has played";
     EXPECT_TRUE(fileSeen);
-    EXPECT_TRUE(worker->FFileName.startsWith(QFile::encodeName(folder.path() + "/Speak")));
+    EXPECT_TRUE(worker->m_fileName.startsWith(QFile::encodeName(folder.path() + "/Speak")));
     EXPECT_TRUE(AudioFiles(folder.path()).isEmpty()) << "the file is removed after playback";
 }
 
@@ -286,9 +286,9 @@ TEST_F(SpeakTest, WhenTheProgramFolderCannotBeWrittenTheSoundGoesToTheRuntimeFol
     const auto worker = Speak("text:en");
     platform::SetExecutableFolder(folder.path());
     qputenv("XDG_RUNTIME_DIR", savedRuntime);
-    EXPECT_TRUE(worker->FSuccess);
-    EXPECT_TRUE(worker->FFileName.startsWith(QFile::encodeName(runtime.path() + "/Speak")))
-        << worker->FFileName.constData();
+    EXPECT_TRUE(worker->m_success);
+    EXPECT_TRUE(worker->m_fileName.startsWith(QFile::encodeName(runtime.path() + "/Speak")))
+        << worker->m_fileName.constData();
     EXPECT_TRUE(AudioFiles(runtime.path()).isEmpty());
 }
 
@@ -296,7 +296,7 @@ TEST_F(SpeakTest, ABodyThatCannotBeDecodedStillCountsAsSpoken)
 {
     server.setReply({200, "<html>no sound here</html>", "text/html"});
     const auto worker = Speak("text:en");
-    EXPECT_TRUE(worker->FSuccess);
+    EXPECT_TRUE(worker->m_success);
     EXPECT_TRUE(errors.empty());
 }
 
@@ -330,7 +330,7 @@ TEST_F(SpeakTest, AFailedUtteranceIsReportedOnTheMainThreadAndPlaysNothing)
         PointAt(QByteArray::fromStdString(server.hostAndPort()));
         c.arrange();
         const auto worker = Speak("Hallo:de");
-        EXPECT_FALSE(worker->FSuccess);
+        EXPECT_FALSE(worker->m_success);
         ASSERT_EQ(errors.size(), 1u);
         EXPECT_FALSE(errors[0].success);
         EXPECT_EQ(errors[0].text, "Hallo");
@@ -349,7 +349,7 @@ TEST_F(SpeakTest, TheServiceSpeechIsFetchedAndPlayed)
     PointAt(service.HostAndPort());
     const auto start = Clock::now();
     const auto worker = Speak("Good morning, how are you:en");
-    EXPECT_TRUE(worker->FSuccess);
+    EXPECT_TRUE(worker->m_success);
     EXPECT_TRUE(errors.empty());
     // Spoken speech of a few words lasts far longer than a download from this machine.
     EXPECT_GE(Clock::now() - start, 500ms);
@@ -380,11 +380,11 @@ struct Arrivals {
     }
 };
 
-class SpeakQueueTest : public SpeakTest {
+class SpeechQueueTest : public SpeakTest {
 protected:
-    std::unique_ptr<TSpeakThreadList> MakeQueue()
+    std::unique_ptr<SpeechQueue> MakeQueue()
     {
-        auto queue = std::make_unique<TSpeakThreadList>();
+        auto queue = std::make_unique<SpeechQueue>();
         queue->OnToken = tokens.provider();
         queue->OnSpeakError = ErrorSink();
         queue->OnAllDone = [this] { ++allDone; };
@@ -395,7 +395,7 @@ protected:
     int allDone = 0;
 };
 
-TEST_F(SpeakQueueTest, UtterancesAreSpokenOneAfterAnotherInOrder)
+TEST_F(SpeechQueueTest, UtterancesAreSpokenOneAfterAnotherInOrder)
 {
     server.setHandler(arrivals.Handler(0.4));
     auto queue = MakeQueue();
@@ -417,7 +417,7 @@ TEST_F(SpeakQueueTest, UtterancesAreSpokenOneAfterAnotherInOrder)
     EXPECT_EQ(queue->RunningCount(), 0);
 }
 
-TEST_F(SpeakQueueTest, NothingStartsWhileHeldOrWithTheLimitZero)
+TEST_F(SpeechQueueTest, NothingStartsWhileHeldOrWithTheLimitZero)
 {
     server.setHandler(arrivals.Handler(0.1));
     auto queue = MakeQueue();
@@ -432,7 +432,7 @@ TEST_F(SpeakQueueTest, NothingStartsWhileHeldOrWithTheLimitZero)
     EXPECT_EQ(arrivals.Count(), 1u);
 }
 
-TEST_F(SpeakQueueTest, LoweringTheLimitLetsRunningUtterancesFinish)
+TEST_F(SpeechQueueTest, LoweringTheLimitLetsRunningUtterancesFinish)
 {
     server.setHandler(arrivals.Handler(1.0));
     auto queue = MakeQueue();
@@ -451,7 +451,7 @@ TEST_F(SpeakQueueTest, LoweringTheLimitLetsRunningUtterancesFinish)
     EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(SpeakQueueTest, QueuesOfTwoWindowsSpeakAtOnceFromTheirOwnFiles)
+TEST_F(SpeechQueueTest, QueuesOfTwoWindowsSpeakAtOnceFromTheirOwnFiles)
 {
     server.setHandler(arrivals.Handler(1.0));
     auto first = MakeQueue();
@@ -471,12 +471,12 @@ TEST_F(SpeakQueueTest, QueuesOfTwoWindowsSpeakAtOnceFromTheirOwnFiles)
     EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(SpeakQueueTest, ADestroyedQueueEndsItsThreadAndLetsTheCurrentUtteranceFinish)
+TEST_F(SpeechQueueTest, ADestroyedQueueEndsItsThreadAndLetsTheCurrentUtteranceFinish)
 {
     // One utterance first, so that the threads that stay (the server's, the audio output's) are
     // there before counting.
     Speak("warm:en");
-    BASS_Init(-1, 44100, 0, nullptr, nullptr);
+    OpenAudioOutput(-1, 44100, 0, nullptr, nullptr);
     server.setHandler(arrivals.Handler(0.8));
     const int threadsBefore = ThreadCount();
     auto queue = MakeQueue();

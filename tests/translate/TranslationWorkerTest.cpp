@@ -115,7 +115,7 @@ private:
 
 // One delivered result, copied out of the record the way receivers copy it.
 struct Delivered {
-    TTranslateResult record;
+    TranslationResult record;
     // Requests the server had seen when the callback was about to return.
     std::size_t requestsSeen;
 };
@@ -128,7 +128,7 @@ public:
         : m_server(server)
     { }
 
-    void Done(const TTranslateResult *result)
+    void Done(const TranslationResult *result)
     {
         const QString original = result->Original();
         if (original.contains(QStringLiteral("slow")))
@@ -211,7 +211,7 @@ protected:
     void TearDown() override
     {
         Release();
-        StopTranslateThreads();
+        StopTranslationWorkers();
     }
 
     void Release()
@@ -227,7 +227,7 @@ protected:
         return targets;
     }
 
-    void Queue(TTranslateThread &thread, const QString &text, QByteArray source = "en", QByteArray target = "de",
+    void Queue(TranslationWorker &thread, const QString &text, QByteArray source = "en", QByteArray target = "de",
         std::int32_t timeOut = 15)
     {
         QueueTranslation(&thread, text, source, target, MethodTokenProvider<&PageTokens::GetRequestToken>(&tokens),
@@ -246,7 +246,7 @@ private:
 
 TEST_F(TransEngineTest, JobsOnOneWorkerRunOneAtATimeInOrderEachWithTheTokenOfItsText)
 {
-    TTranslateThread worker(QStringLiteral("test-worker"));
+    TranslationWorker worker(QStringLiteral("test-worker"));
     worker.Start();
     const QString texts[] = {QStringLiteral("first slow"), QStringLiteral("second"), QStringLiteral("日本")};
     for (const QString &text : texts)
@@ -272,9 +272,9 @@ TEST_F(TransEngineTest, JobsOnOneWorkerRunOneAtATimeInOrderEachWithTheTokenOfIts
 
 TEST_F(TransEngineTest, ReceiveAndSendWorkersTranslateAtTheSameTime)
 {
-    StartTranslateThreads();
-    ASSERT_NE(RecvTranslateThread(), nullptr);
-    ASSERT_NE(SendTranslateThread(), nullptr);
+    StartTranslationWorkers();
+    ASSERT_NE(ReceiveTranslationWorker(), nullptr);
+    ASSERT_NE(SendTranslationWorker(), nullptr);
     const auto provider = MethodTokenProvider<&PageTokens::GetRequestToken>(&tokens);
     const auto done = MethodDoneEvent<&ResultLog::Done>(&log);
 
@@ -293,9 +293,9 @@ TEST_F(TransEngineTest, ReceiveAndSendWorkersTranslateAtTheSameTime)
     EXPECT_NE(targets[0].find("sl=de&tl=en&hl=de&"), std::string::npos);
     EXPECT_NE(targets[1].find("sl=en&tl=de&hl=en&"), std::string::npos);
 
-    StopTranslateThreads();
-    EXPECT_EQ(RecvTranslateThread(), nullptr);
-    EXPECT_EQ(SendTranslateThread(), nullptr);
+    StopTranslationWorkers();
+    EXPECT_EQ(ReceiveTranslationWorker(), nullptr);
+    EXPECT_EQ(SendTranslationWorker(), nullptr);
     // Queued after the stop: dropped, never sent, never reported.
     QueueRecvTranslation(QStringLiteral("too late"), "de", "en", provider, done, 15);
     QueueSendTranslation(QStringLiteral("too late"), "en", "de", provider, done, 15);
@@ -333,7 +333,7 @@ TEST_F(TransEngineTest, TheRecordHoldsConvertedTextsCutToTheirFields)
         {"translation with a pair across the 1025th unit", QStringLiteral("pair"), QStringLiteral("pair"), "pair", true,
             QString(1024, QChar(u'L'))},
     };
-    TTranslateThread worker(QStringLiteral("test-worker"));
+    TranslationWorker worker(QStringLiteral("test-worker"));
     worker.Start();
     for (const Case &c : cases)
         Queue(worker, c.text);
@@ -344,13 +344,13 @@ TEST_F(TransEngineTest, TheRecordHoldsConvertedTextsCutToTheirFields)
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const Case &c = cases[i];
         SCOPED_TRACE(c.name);
-        const TTranslateResult &record = results[i].record;
+        const TranslationResult &record = results[i].record;
         EXPECT_EQ(record.Original(), c.original);
         EXPECT_EQ(record.Success, c.success);
         EXPECT_EQ(record.Translated(), c.translated);
         // Zero-filled behind the texts.
         EXPECT_EQ(record.OriginalText[c.original.size()], 0);
-        if (c.translated.size() < TTranslateResult::TextSize) {
+        if (c.translated.size() < TranslationResult::TextSize) {
             EXPECT_EQ(record.TranslatedText[c.translated.size()], 0);
         }
         EXPECT_EQ(QueryValue(targets[i], "q"), c.query);
@@ -378,7 +378,7 @@ TEST_F(TransEngineTest, TextsPassUnitForUnitAndEachTokenMatchesItsQueryText)
             replacement + QStringLiteral("echo") + replacement},
         {"surrogate pair", QStringLiteral("echo \U0001F600"), QStringLiteral("echo \U0001F600")},
     };
-    TTranslateThread worker(QStringLiteral("test-worker"));
+    TranslationWorker worker(QStringLiteral("test-worker"));
     worker.Start();
     for (const Case &c : cases)
         Queue(worker, c.text);
@@ -401,7 +401,7 @@ TEST_F(TransEngineTest, TextsPassUnitForUnitAndEachTokenMatchesItsQueryText)
 // shortest time-out: the job fails and the next one runs.
 TEST_F(TransEngineTest, ATricklingServerDoesNotHoldUpTheNextJob)
 {
-    TTranslateThread worker(QStringLiteral("test-worker"));
+    TranslationWorker worker(QStringLiteral("test-worker"));
     worker.Start();
     Queue(worker, QStringLiteral("trickle"), "en", "de", 0);
     Queue(worker, QStringLiteral("after"));
@@ -416,7 +416,7 @@ TEST_F(TransEngineTest, ATricklingServerDoesNotHoldUpTheNextJob)
 
 TEST_F(TransEngineTest, LanguageCodesAreCutTo255Characters)
 {
-    TTranslateThread worker(QStringLiteral("test-worker"));
+    TranslationWorker worker(QStringLiteral("test-worker"));
     worker.Start();
     Queue(worker, QStringLiteral("x"), QByteArray(300, 's'), QByteArray(255, 't'));
     ASSERT_TRUE(log.WaitForCount(1));
@@ -429,7 +429,7 @@ TEST_F(TransEngineTest, LanguageCodesAreCutTo255Characters)
 
 TEST_F(TransEngineTest, AFailingTokenProviderOrReceiverFailsOnlyItsOwnJob)
 {
-    TTranslateThread worker(QStringLiteral("test-worker"));
+    TranslationWorker worker(QStringLiteral("test-worker"));
     worker.Start();
     const QString texts[] = {QStringLiteral("no-token \"x\""), QStringLiteral("raise"), QStringLiteral("after")};
     for (const QString &text : texts)
@@ -453,7 +453,7 @@ TEST_F(TransEngineTest, AFailingTokenProviderOrReceiverFailsOnlyItsOwnJob)
 TEST_F(TransEngineTest, NothingReachesACallbackAfterTheStop)
 {
     {
-        TTranslateThread worker(QStringLiteral("test-worker"));
+        TranslationWorker worker(QStringLiteral("test-worker"));
         worker.Start();
         Queue(worker, QStringLiteral("in flight held"));
         Queue(worker, QStringLiteral("queued"));
@@ -468,12 +468,12 @@ TEST_F(TransEngineTest, NothingReachesACallbackAfterTheStop)
 }
 
 // A stop reaches a request that the server does not answer: the workers give it up at once and
-// are gone when StopTranslateThreads returns. The server would hold the request for 20 s and its
+// are gone when StopTranslationWorkers returns. The server would hold the request for 20 s and its
 // time-out is 15 s; the bound only tells "given up" from "left to run" (the figure itself comes
 // from the stop bench).
 TEST_F(TransEngineTest, AStopGivesUpARequestInFlightAndEndsTheWorkers)
 {
-    StartTranslateThreads();
+    StartTranslationWorkers();
     QueueRecvTranslation(QStringLiteral("held"), "en", "de", MethodTokenProvider<&PageTokens::GetRequestToken>(&tokens),
         MethodDoneEvent<&ResultLog::Done>(&log), 15);
     ASSERT_TRUE(WaitUntil([&] { return server.requestCount() == 1; }, Patience));
@@ -481,7 +481,7 @@ TEST_F(TransEngineTest, AStopGivesUpARequestInFlightAndEndsTheWorkers)
     ASSERT_EQ(std::count(names.begin(), names.end(), "translate-recv"), 1);
 
     const auto asked = std::chrono::steady_clock::now();
-    StopTranslateThreads();
+    StopTranslationWorkers();
     EXPECT_LT(std::chrono::steady_clock::now() - asked, 2s);
     names = ThreadNames();
     EXPECT_EQ(std::count(names.begin(), names.end(), "translate-recv"), 0);

@@ -43,10 +43,10 @@ QString EnglishText(const QString &key)
     return {};
 }
 
-// FakeMonitorHost lays the component entries of ENU.txt over a window; this host also applies the
+// FakeTranslatorHost lays the component entries of ENU.txt over a window; this host also applies the
 // window's own caption entry, as the main window does, records the folders it is handed, and
 // offers a main form to centre on.
-class ConfirmHost : public FakeMonitorHost {
+class ConfirmHost : public FakeTranslatorHost {
 public:
     QStringList folders;
     QWidget *mainForm = nullptr;
@@ -56,7 +56,7 @@ public:
     void SetInterfaceLanguage(QWidget *window, int index, const QString &folder = {}) override
     {
         folders.append(folder);
-        FakeMonitorHost::SetInterfaceLanguage(window, index, folder);
+        FakeTranslatorHost::SetInterfaceLanguage(window, index, folder);
         const QString caption = window->objectName() + QStringLiteral(".Caption");
         if (unmatchedKeys.removeAll(caption) > 0)
             window->setWindowTitle(EnglishText(caption));
@@ -73,13 +73,13 @@ void TypeText(QWidget *target, const QString &text)
 
 // Runs the dialog modally; once it is up, the user appends `typed` to the text and `finish`
 // ends it. Returns how exec() ended.
-int RunModal(TfrmConfirm &dialog, const QString &typed, const std::function<void()> &finish)
+int RunModal(ConfirmDialog &dialog, const QString &typed, const std::function<void()> &finish)
 {
     bool wasVisible = false;
     QTimer::singleShot(0, &dialog, [&] {
         wasVisible = dialog.isVisible();
-        dialog.edtConfirmContent->moveCursor(QTextCursor::End);
-        TypeText(dialog.edtConfirmContent, typed);
+        dialog.m_contentBox->moveCursor(QTextCursor::End);
+        TypeText(dialog.m_contentBox, typed);
         finish();
     });
     const int result = dialog.exec();
@@ -103,15 +103,15 @@ TEST(ConfirmDialog, ShowsItsTextsInTheInterfaceLanguageWhenShown)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.langIndex);
         ConfirmHost host;
-        TfrmConfirm dialog(&host);
-        dialog.FLangIndex = c.langIndex;
+        ConfirmDialog dialog(&host);
+        dialog.m_langIndex = c.langIndex;
         EXPECT_TRUE(host.languageRequests.isEmpty());
 
         dialog.show();
         EXPECT_EQ(host.languageRequests, (QList<std::pair<QWidget *, int>>{{&dialog, c.langIndex}}));
         EXPECT_EQ(host.folders, QStringList{QString()});
         EXPECT_EQ(dialog.windowTitle(), c.caption);
-        EXPECT_EQ(dialog.btnOk->text(), c.ok);
+        EXPECT_EQ(dialog.m_okButton->text(), c.ok);
         EXPECT_TRUE(host.unmatchedKeys.filter(QStringLiteral("TfrmConfirm.")).isEmpty())
             << host.unmatchedKeys.join(u' ').toStdString();
     }
@@ -120,9 +120,9 @@ TEST(ConfirmDialog, ShowsItsTextsInTheInterfaceLanguageWhenShown)
 TEST(ConfirmDialog, HandsItsLanguageFolderOverEachTimeItIsShown)
 {
     ConfirmHost host;
-    TfrmConfirm dialog(&host);
-    dialog.FLangIndex = 1;
-    dialog.FLangPath = QStringLiteral("/opt/texts");
+    ConfirmDialog dialog(&host);
+    dialog.m_langIndex = 1;
+    dialog.m_langPath = QStringLiteral("/opt/texts");
     dialog.show();
     dialog.hide();
     dialog.show();
@@ -133,7 +133,7 @@ TEST(ConfirmDialog, HandsItsLanguageFolderOverEachTimeItIsShown)
 TEST(ConfirmDialog, FixedSizeFormWithTheTwoControlsInPlace)
 {
     ConfirmHost host;
-    TfrmConfirm dialog(&host);
+    ConfirmDialog dialog(&host);
     dialog.show();
     EXPECT_EQ(dialog.size(), QSize(314, 157));
     EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
@@ -141,12 +141,12 @@ TEST(ConfirmDialog, FixedSizeFormWithTheTwoControlsInPlace)
     EXPECT_EQ(dialog.font().family(), QStringLiteral("Tahoma"));
     EXPECT_EQ(dialog.font().pixelSize(), 11);
 
-    EXPECT_EQ(dialog.edtConfirmContent->geometry(), QRect(8, 7, 299, 111));
-    EXPECT_FALSE(dialog.edtConfirmContent->isReadOnly());
-    EXPECT_FALSE(dialog.edtConfirmContent->acceptRichText());
-    EXPECT_EQ(dialog.btnOk->geometry(), QRect(232, 126, 75, 25));
-    EXPECT_TRUE(dialog.btnOk->isDefault());
-    EXPECT_FALSE(dialog.btnOk->icon().pixmap(QSize(16, 16)).isNull());
+    EXPECT_EQ(dialog.m_contentBox->geometry(), QRect(8, 7, 299, 111));
+    EXPECT_FALSE(dialog.m_contentBox->isReadOnly());
+    EXPECT_FALSE(dialog.m_contentBox->acceptRichText());
+    EXPECT_EQ(dialog.m_okButton->geometry(), QRect(232, 126, 75, 25));
+    EXPECT_TRUE(dialog.m_okButton->isDefault());
+    EXPECT_FALSE(dialog.m_okButton->icon().pixmap(QSize(16, 16)).isNull());
 }
 
 TEST(ConfirmDialog, IsCentredOnTheMainFormAndKeptOnTheScreen)
@@ -173,7 +173,7 @@ TEST(ConfirmDialog, IsCentredOnTheMainFormAndKeptOnTheScreen)
             main->show();
             host.mainForm = main.get();
         }
-        TfrmConfirm dialog(&host);
+        ConfirmDialog dialog(&host);
         dialog.show();
         const QRect placed = dialog.frameGeometry();
         EXPECT_TRUE(screen.contains(placed));
@@ -192,22 +192,22 @@ TEST(ConfirmDialog, KeepsTheEditedTextHoweverItIsClosed)
 {
     struct Case {
         const char *name;
-        std::function<void(TfrmConfirm &)> finish;
+        std::function<void(ConfirmDialog &)> finish;
         int result;
     };
     const Case cases[] = {
-        {"btnOk", [](TfrmConfirm &d) { d.btnOk->click(); }, QDialog::Accepted},
-        {"close box", [](TfrmConfirm &d) { d.close(); }, QDialog::Rejected},
+        {"btnOk", [](ConfirmDialog &d) { d.m_okButton->click(); }, QDialog::Accepted},
+        {"close box", [](ConfirmDialog &d) { d.close(); }, QDialog::Rejected},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         ConfirmHost host;
-        TfrmConfirm dialog(&host);
-        dialog.edtConfirmContent->setPlainText(QStringLiteral("Hello\nwrold"));
+        ConfirmDialog dialog(&host);
+        dialog.m_contentBox->setPlainText(QStringLiteral("Hello\nwrold"));
         const int result = RunModal(dialog, QStringLiteral(" 你好"), [&] { c.finish(dialog); });
         EXPECT_EQ(result, c.result);
         EXPECT_FALSE(dialog.isVisible());
-        EXPECT_EQ(dialog.edtConfirmContent->toPlainText(), QStringLiteral("Hello\nwrold 你好"));
+        EXPECT_EQ(dialog.m_contentBox->toPlainText(), QStringLiteral("Hello\nwrold 你好"));
     }
 }
 
@@ -230,7 +230,7 @@ TEST(ConfirmDialog, GivesAnUntouchedTextBackExactlyAndAnEditedOneAsShown)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.shown.toStdString());
         ConfirmHost host;
-        TfrmConfirm dialog(&host);
+        ConfirmDialog dialog(&host);
         dialog.SetContent(c.shown);
         RunModal(dialog, c.typed, [&] { dialog.close(); });
         EXPECT_EQ(dialog.Content(), c.content);

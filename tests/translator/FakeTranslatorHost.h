@@ -1,7 +1,7 @@
 #pragma once
 
-#include "translator/TranslatorHost.h"
 #include "support/AppFolder.h"
+#include "translator/TranslatorHost.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -12,12 +12,12 @@
 
 #include <utility>
 
-// A main window for monitor windows under test: a settable catalogue, chats and contacts, and a
-// record of what the monitor window asked for.
-class FakeMonitorHost : public IMonitorHost {
+// A main window for translator windows under test: a settable catalogue, chats and contacts, and a
+// record of what the translator window asked for.
+class FakeTranslatorHost : public TranslatorHost {
 public:
     int langIndex = 0;
-    QList<MonitorLanguageEntry> catalogue;
+    QList<CatalogueLanguage> catalogue;
     // (name, handle) pairs; a lookup takes the first name that begins with the caption.
     QList<std::pair<QString, QString>> chats;
     QList<std::pair<QString, QString>> contacts;
@@ -35,7 +35,7 @@ public:
     bool saveHistory = false;
     int timeOut = 15;
     int generation = 4;
-    ISkype *chatClient = nullptr;
+    ChatClient *chatClient = nullptr;
     QList<QByteArray> runLog;
 
     QString GetMessageText(const QString &key) const override { return messages.value(key); }
@@ -82,7 +82,7 @@ public:
         }
     }
 
-    QList<MonitorLanguageEntry> ReadLanguageCatalogue() const override { return catalogue; }
+    QList<CatalogueLanguage> ReadLanguageCatalogue() const override { return catalogue; }
     bool NeedConfirm() const override { return needConfirm; }
     bool AutoRead() const override { return autoRead; }
     bool SaveHistory() const override { return saveHistory; }
@@ -97,7 +97,7 @@ public:
     }
 
     int ClientGeneration() const override { return generation; }
-    ISkype *ChatClient() override { return chatClient; }
+    ChatClient *LinkedChatClient() override { return chatClient; }
     QByteArray GetRequestToken(const QString &) override { return "1.1"; }
     void BringToForeground(platform::WindowId window) override { foreground.append(window); }
     void WriteRunLog(const QByteArray &text) override { runLog.append(text); }

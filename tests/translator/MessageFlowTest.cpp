@@ -1,9 +1,8 @@
-// The monitor window's incoming and outgoing flows over the real translation workers and a
+// The translator window's incoming and outgoing flows over the real translation workers and a
 // translation service on 127.0.0.1, with a scripted chat client.
 #include "translator/TranslatorWindow.h"
 
 #include "FakeTranslatorHost.h"
-#include "translator/ConfirmDialog.h"
 #include "platform/core/Clock.h"
 #include "platform/core/Formats.h"
 #include "platform/widgets/MessageBox.h"
@@ -12,6 +11,7 @@
 #include "support/TranslationServer.h"
 #include "support/Wait.h"
 #include "translate/TranslationWorker.h"
+#include "translator/ConfirmDialog.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -35,7 +35,7 @@ const User kMe{QStringLiteral("me.handle"), QStringLiteral("Me Myself"), QString
 const User kAnna{QStringLiteral("anna.h"), QStringLiteral("Anna Lee"), QString()};
 
 // Records what a window reads aloud.
-class RecordedSpeech : public ISpeakQueue {
+class RecordedSpeech : public SpeechQueueInterface {
 public:
     explicit RecordedSpeech(QList<QByteArray> *spoken)
         : m_spoken(spoken)
@@ -75,7 +75,7 @@ protected:
                 return QString();
             return QStringLiteral("T:") + text;
         };
-        StartTranslateThreads();
+        StartTranslationWorkers();
 
         chat = client.AddChat(QStringLiteral("Anna Lee"), kAnna.handle, {kMe, kAnna});
         host.chatClient = &client;
@@ -94,46 +94,46 @@ protected:
     void TearDown() override
     {
         window.reset();
-        StopTranslateThreads();
+        StopTranslationWorkers();
         platform::SetMessageBoxHandler(nullptr);
         platform::SetFormatLocale(QLocale::system());
     }
 
-    std::unique_ptr<TfrmSkype_Monitor> NewWindow(const QString &caption)
+    std::unique_ptr<TranslatorWindow> NewWindow(const QString &caption)
     {
-        auto created = std::make_unique<TfrmSkype_Monitor>(&host);
+        auto created = std::make_unique<TranslatorWindow>(&host);
         created->SetCaption(caption);
         QComboBox send;
         send.addItem(QStringLiteral("German"));
-        created->mniSendChineseClick(&send);
+        created->chooseSendLanguage(&send);
         QComboBox recv;
         recv.addItem(QStringLiteral("English"));
-        created->mniRecvChineseClick(&recv);
-        created->SetSpeakList(std::make_unique<RecordedSpeech>(&spoken));
+        created->chooseReceiveLanguage(&recv);
+        created->SetSpeechQueue(std::make_unique<RecordedSpeech>(&spoken));
         return created;
     }
 
-    void Receive(const QString &text, TfrmSkype_Monitor *to = nullptr)
+    void Receive(const QString &text, TranslatorWindow *to = nullptr)
     {
         to = to ? to : window.get();
         QueueRecvTranslation(text, to->GetRecvLangCode(), to->GetSendLangCode(),
-            MethodTokenProvider<&IMonitorHost::GetRequestToken>(&host), to->RecvTranslatedEvent(), 15);
+            MethodTokenProvider<&TranslatorHost::GetRequestToken>(&host), to->RecvTranslatedEvent(), 15);
     }
 
     void Type(const QString &text)
     {
-        window->edtInput->setPlainText(text);
-        window->btnSendMessageClick();
+        window->m_inputBox->setPlainText(text);
+        window->sendInput();
     }
 
     // The pane's paragraphs, time stamps shown as "<T>".
-    static QList<Paragraph> Pane(TfrmSkype_Monitor &w)
+    static QList<Paragraph> Pane(TranslatorWindow &w)
     {
         static const QRegularExpression stamp(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d "));
         QList<Paragraph> paragraphs;
-        if (w.edtReceive->document()->isEmpty())
+        if (w.m_receivePane->document()->isEmpty())
             return paragraphs;
-        for (QTextBlock block = w.edtReceive->document()->begin(); block.isValid(); block = block.next()) {
+        for (QTextBlock block = w.m_receivePane->document()->begin(); block.isValid(); block = block.next()) {
             QString colour;
             for (auto it = block.begin(); !it.atEnd(); ++it) {
                 const QString name = it.fragment().charFormat().foreground().color().name();
@@ -145,7 +145,7 @@ protected:
     }
     QList<Paragraph> Pane() { return Pane(*window); }
 
-    bool WaitForParagraphs(qsizetype count, TfrmSkype_Monitor *w = nullptr)
+    bool WaitForParagraphs(qsizetype count, TranslatorWindow *w = nullptr)
     {
         w = w ? w : window.get();
         return WaitUntil([&] { return Pane(*w).size() >= count; });
@@ -175,8 +175,8 @@ protected:
     TranslationServer server;
     ScriptedChatClient client;
     std::shared_ptr<ScriptedChatClient::Chat> chat;
-    FakeMonitorHost host;
-    std::unique_ptr<TfrmSkype_Monitor> window;
+    FakeTranslatorHost host;
+    std::unique_ptr<TranslatorWindow> window;
     QList<QByteArray> spoken;
     std::vector<platform::MessageBoxRequest> boxes;
 };
@@ -232,12 +232,12 @@ TEST_F(MessageFlowTest, ReceivedEntriesFollowTheSendMethodHistoryAndOutcome)
     QStringList history;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        window->edtReceive->clear();
+        window->m_receivePane->clear();
         spoken.clear();
         if (c.sendMethod == 0)
-            window->mniSingleClick();
+            window->chooseSendTranslationOnly();
         else
-            window->mniDoubleClick();
+            window->chooseSendOriginalAndTranslation();
         host.saveHistory = c.history;
         Receive(c.text);
         ASSERT_TRUE(WaitForParagraphs(c.entry.size()));
@@ -260,7 +260,7 @@ TEST_F(MessageFlowTest, EntriesTakeTheirStampAndTheirHistoryFileFromTheClockOnEi
     Type(QStringLiteral("early"));
     ASSERT_TRUE(WaitForParagraphs(6));
 
-    const QStringList pane = window->edtReceive->toPlainText().split(u'\n');
+    const QStringList pane = window->m_receivePane->toPlainText().split(u'\n');
     EXPECT_EQ(pane.value(0), QStringLiteral("23:59:59 anna.h says:"));
     EXPECT_EQ(pane.value(3), QStringLiteral("00:00:00 I say:"));
     EXPECT_EQ(folder.read(QStringLiteral("History/anna.h/2026-12-10.dat")),
@@ -286,14 +286,14 @@ TEST_F(MessageFlowTest, TypedTextIsRefusedWhenEmptyOrOver255UnitsAndKeptInTheBox
         Type(c.input);
         if (c.box.isEmpty()) {
             EXPECT_TRUE(boxes.empty());
-            EXPECT_EQ(window->edtInput->toPlainText(), QString());
+            EXPECT_EQ(window->m_inputBox->toPlainText(), QString());
         } else {
             ASSERT_EQ(boxes.size(), 1u);
             EXPECT_EQ(boxes[0].caption, QStringLiteral("Hint"));
             EXPECT_EQ(boxes[0].text, c.box);
             EXPECT_EQ(boxes[0].owner, window.get());
             EXPECT_TRUE(boxes[0].topmost);
-            EXPECT_EQ(window->edtInput->toPlainText(), c.input);
+            EXPECT_EQ(window->m_inputBox->toPlainText(), c.input);
         }
     }
     ASSERT_TRUE(WaitUntil([&] { return client.sent.size() == 1; }));
@@ -314,8 +314,8 @@ TEST_F(MessageFlowTest, TranslatedTextIsSentComposedByMethodSpokenStoredAndEchoe
     EXPECT_EQ(spoken, QList<QByteArray>{"T:hello:en"});
 
     // Send method 0 with history on: the chat gets only the translation; echo and history the whole.
-    window->edtReceive->clear();
-    window->mniSingleClick();
+    window->m_receivePane->clear();
+    window->chooseSendTranslationOnly();
     host.saveHistory = true;
     Type(QStringLiteral("two lines"));
     ASSERT_TRUE(WaitUntil([&] { return client.sent.size() == 2; }));
@@ -330,14 +330,14 @@ TEST_F(MessageFlowTest, TranslatedTextIsSentComposedByMethodSpokenStoredAndEchoe
 TEST_F(MessageFlowTest, AWindowReadsTranslationsAloudThroughTheQueueItCreatedItself)
 {
     qputenv("SDL_AUDIODRIVER", "dummy");
-    auto own = std::make_unique<TfrmSkype_Monitor>(&host);
+    auto own = std::make_unique<TranslatorWindow>(&host);
     own->SetCaption(QStringLiteral("Anna Lee"));
     QComboBox send;
     send.addItem(QStringLiteral("German"));
-    own->mniSendChineseClick(&send);
+    own->chooseSendLanguage(&send);
     QComboBox recv;
     recv.addItem(QStringLiteral("English"));
-    own->mniRecvChineseClick(&recv);
+    own->chooseReceiveLanguage(&recv);
     const auto speechRequests = [&] {
         QStringList targets;
         for (const LocalHttpServer::Request &request : server.http.requests()) {
@@ -384,12 +384,12 @@ TEST_F(MessageFlowTest, ARefusedSendGivesTheTextBackToTheInputBoxWithTheFailureA
     client.failing = {QStringLiteral("SendToChat")};
     Type(QStringLiteral("first"));
     // The user goes on typing while the first is on its way.
-    window->edtInput->setPlainText(QStringLiteral("draft"));
+    window->m_inputBox->setPlainText(QStringLiteral("draft"));
     ASSERT_TRUE(WaitUntil([&] { return client.calls.contains(QStringLiteral("SendToChat")); }));
     ASSERT_TRUE(WaitUntil([&] { return !window->StatusText().isEmpty(); }));
-    EXPECT_EQ(window->edtInput->toPlainText(), QStringLiteral("first\ndraft"));
+    EXPECT_EQ(window->m_inputBox->toPlainText(), QStringLiteral("first\ndraft"));
     EXPECT_TRUE(window->StatusText().startsWith(QStringLiteral("not sent"))) << qPrintable(window->StatusText());
-    EXPECT_TRUE(window->lblStatus->isVisibleTo(window.get()));
+    EXPECT_TRUE(window->m_statusLabel->isVisibleTo(window.get()));
     EXPECT_TRUE(Pane().isEmpty());
     EXPECT_TRUE(spoken.isEmpty());
 
@@ -397,7 +397,7 @@ TEST_F(MessageFlowTest, ARefusedSendGivesTheTextBackToTheInputBoxWithTheFailureA
     client.failing.clear();
     host.chatClient = nullptr;
     Type(QStringLiteral("unlinked"));
-    EXPECT_TRUE(WaitUntil([&] { return window->edtInput->toPlainText() == QStringLiteral("unlinked"); }));
+    EXPECT_TRUE(WaitUntil([&] { return window->m_inputBox->toPlainText() == QStringLiteral("unlinked"); }));
 
     // The next message is handled afresh, and a send that goes through clears the failure.
     host.chatClient = &client;
@@ -408,14 +408,14 @@ TEST_F(MessageFlowTest, ARefusedSendGivesTheTextBackToTheInputBoxWithTheFailureA
     EXPECT_EQ(spoken, QList<QByteArray>{"T:second:en"});
     EXPECT_EQ(History().size(), 1);
     EXPECT_EQ(window->StatusText(), QString());
-    EXPECT_FALSE(window->lblStatus->isVisibleTo(window.get()));
-    EXPECT_EQ(window->edtInput->toPlainText(), QString());
+    EXPECT_FALSE(window->m_statusLabel->isVisibleTo(window.get()));
+    EXPECT_EQ(window->m_inputBox->toPlainText(), QString());
 
     // The link's state has a line of its own.
     window->ShowLinkState(QStringLiteral("Pidgin has quit."));
     EXPECT_EQ(window->StatusText(), QStringLiteral("Pidgin has quit."));
     window->ShowLinkState(QString());
-    EXPECT_FALSE(window->lblStatus->isVisibleTo(window.get()));
+    EXPECT_FALSE(window->m_statusLabel->isVisibleTo(window.get()));
 }
 
 TEST_F(MessageFlowTest, TheConfirmedTextIsSentHoweverTheDialogIsClosedWhileResultsStillArrive)
@@ -427,7 +427,7 @@ TEST_F(MessageFlowTest, TheConfirmedTextIsSentHoweverTheDialogIsClosedWhileResul
     QTimer watcher;
     watcher.setInterval(5);
     QObject::connect(&watcher, &QTimer::timeout, [&] {
-        auto *dialog = qobject_cast<TfrmConfirm *>(QApplication::activeModalWidget());
+        auto *dialog = qobject_cast<ConfirmDialog *>(QApplication::activeModalWidget());
         if (!dialog || !dialog->isVisible())
             return;
         // A received message is still shown while the dialog is open.
@@ -438,12 +438,12 @@ TEST_F(MessageFlowTest, TheConfirmedTextIsSentHoweverTheDialogIsClosedWhileResul
         if (Pane().isEmpty())
             return;
         ++dialogs;
-        EXPECT_EQ(dialog->edtConfirmContent->toPlainText(), QStringLiteral("T:hello"));
-        dialog->edtConfirmContent->setPlainText(QStringLiteral("corrected"));
+        EXPECT_EQ(dialog->m_contentBox->toPlainText(), QStringLiteral("T:hello"));
+        dialog->m_contentBox->setPlainText(QStringLiteral("corrected"));
         if (dialogs % 2)
             dialog->close(); // the close box
         else
-            dialog->btnOk->click();
+            dialog->m_okButton->click();
     });
     watcher.start();
     for (int round = 0; round < 2; ++round) {

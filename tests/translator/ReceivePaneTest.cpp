@@ -61,8 +61,8 @@ protected:
     }
 
     AppFolder app;
-    FakeMonitorHost host;
-    std::unique_ptr<TfrmSkype_Monitor> window = std::make_unique<TfrmSkype_Monitor>(&host);
+    FakeTranslatorHost host;
+    std::unique_ptr<TranslatorWindow> window = std::make_unique<TranslatorWindow>(&host);
     std::vector<platform::MessageBoxRequest> boxes;
     QTemporaryDir dir;
     QString seenTitle;
@@ -80,7 +80,7 @@ TEST_F(ReceivePaneTest, SaveAsWritesThePaneAsRtfThroughTheDialogReplacingAnOldFi
 
     // Typed without the extension: the dialog adds ".doc".
     AnswerSaveDialog(dir.filePath(QStringLiteral("chat")), true);
-    window->mniSaveAsClick();
+    window->saveReceivePaneAs();
 
     EXPECT_EQ(seenTitle, QStringLiteral("另存为"));
     EXPECT_EQ(seenFilters, QStringList{QStringLiteral("Word文件(*.doc)")});
@@ -88,14 +88,14 @@ TEST_F(ReceivePaneTest, SaveAsWritesThePaneAsRtfThroughTheDialogReplacingAnOldFi
         << seenName.toStdString();
     QFile saved(path);
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-    EXPECT_EQ(saved.readAll(), RtfDocument(RunsOfDocument(*window->edtReceive->document())));
+    EXPECT_EQ(saved.readAll(), RtfDocument(RunsOfDocument(*window->m_receivePane->document())));
     EXPECT_TRUE(boxes.empty());
 }
 
 TEST_F(ReceivePaneTest, CancellingTheDialogWritesNothing)
 {
     AnswerSaveDialog(dir.filePath(QStringLiteral("chat.doc")), false);
-    window->mniSaveAsClick();
+    window->saveReceivePaneAs();
     EXPECT_FALSE(seenTitle.isEmpty());
     EXPECT_TRUE(QDir(dir.path()).isEmpty());
     EXPECT_TRUE(boxes.empty());
@@ -103,17 +103,17 @@ TEST_F(ReceivePaneTest, CancellingTheDialogWritesNothing)
 
 TEST_F(ReceivePaneTest, AFailedWriteIsReportedWithItsReasonAndThePaneStays)
 {
-    const QString text = window->edtReceive->toPlainText();
+    const QString text = window->m_receivePane->toPlainText();
     // A folder that does not exist cannot take the file.
     AnswerSaveDialog(dir.filePath(QStringLiteral("gone/chat.doc")), true);
-    window->mniSaveAsClick();
+    window->saveReceivePaneAs();
     if (seenTitle.isEmpty())
         GTEST_SKIP() << "the dialog refused the name itself";
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, QStringLiteral("Hint"));
     EXPECT_TRUE(boxes[0].text.startsWith(QStringLiteral("Not saved:\r\n"))) << boxes[0].text.toStdString();
     EXPECT_GT(boxes[0].text.size(), QStringLiteral("Not saved:\r\n").size());
-    EXPECT_EQ(window->edtReceive->toPlainText(), text);
+    EXPECT_EQ(window->m_receivePane->toPlainText(), text);
 
     // The same through the save function, on a file that is there but read-only: the old file stays.
     const QString path = dir.filePath(QStringLiteral("locked.doc"));
@@ -122,7 +122,7 @@ TEST_F(ReceivePaneTest, AFailedWriteIsReportedWithItsReasonAndThePaneStays)
     locked.write("old");
     locked.close();
     QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    const platform::Result<void> saved = SaveReceivePane(*window->edtReceive->document(), path);
+    const platform::Result<void> saved = SaveReceivePane(*window->m_receivePane->document(), path);
     QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     if (::geteuid() != 0) {
         EXPECT_FALSE(saved);
@@ -135,10 +135,10 @@ TEST_F(ReceivePaneTest, AFailedWriteIsReportedWithItsReasonAndThePaneStays)
 
 TEST_F(ReceivePaneTest, CleanEmptiesThePaneAndSavingAfterwardsWritesAnEmptyDocument)
 {
-    window->mniCleanClick();
-    EXPECT_TRUE(window->edtReceive->document()->isEmpty());
+    window->clearReceivePane();
+    EXPECT_TRUE(window->m_receivePane->document()->isEmpty());
     AnswerSaveDialog(dir.filePath(QStringLiteral("empty.doc")), true);
-    window->mniSaveAsClick();
+    window->saveReceivePaneAs();
     QFile saved(dir.filePath(QStringLiteral("empty.doc")));
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
     EXPECT_EQ(saved.readAll(), RtfDocument({}));
@@ -175,14 +175,14 @@ TEST_F(ReceivePaneTest, ChatHistoryStartsTheViewerBesideTheProgramWithTheRawHand
         QFile::remove(record);
         host.chats = {{QStringLiteral("Bob: Who?"), QStringLiteral("bob:who?@x")}};
         window->SetCaption(caption);
-        window->btnChatHistoryClick();
+        window->openHistoryViewer();
         ASSERT_TRUE(WaitUntil([&] { return QFile::exists(record); })) << caption.toStdString();
         EXPECT_EQ(app.read(QStringLiteral("arguments")), expected);
     }
 
     // Without the viewer nothing happens.
     QFile::remove(app.file(QStringLiteral("MessageViewer")));
-    window->btnChatHistoryClick();
+    window->openHistoryViewer();
     EXPECT_TRUE(boxes.empty());
 }
 

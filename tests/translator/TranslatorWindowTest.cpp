@@ -73,19 +73,19 @@ QAction *ItemOf(const QMenu *menu, const QString &group, int index)
     return nullptr;
 }
 
-QList<MonitorLanguageEntry> Catalogue(const QList<QString> &names)
+QList<CatalogueLanguage> Catalogue(const QList<QString> &names)
 {
-    QList<MonitorLanguageEntry> entries;
+    QList<CatalogueLanguage> entries;
     for (const QString &name : names)
         entries.append({name, name.toUtf8().left(2).toLower()});
     return entries;
 }
 
-class MonitorWindowTest : public ::testing::Test {
+class TranslatorWindowTest : public ::testing::Test {
 protected:
-    std::unique_ptr<TfrmSkype_Monitor> Create() { return std::make_unique<TfrmSkype_Monitor>(&host); }
+    std::unique_ptr<TranslatorWindow> Create() { return std::make_unique<TranslatorWindow>(&host); }
 
-    FakeMonitorHost host;
+    FakeTranslatorHost host;
 };
 
 struct GroupingCase {
@@ -104,7 +104,7 @@ private:
     QLocale m_saved;
 };
 
-TEST_F(MonitorWindowTest, LanguageMenusGroupByFirstLetterInOrder)
+TEST_F(TranslatorWindowTest, LanguageMenusGroupByFirstLetterInOrder)
 {
     const LocaleGuard locale(QLocale(QLocale::English, QLocale::UnitedStates));
     const GroupingCase cases[] = {
@@ -126,143 +126,143 @@ TEST_F(MonitorWindowTest, LanguageMenusGroupByFirstLetterInOrder)
         SCOPED_TRACE(c.what);
         host.catalogue = Catalogue(c.names);
         const auto window = Create();
-        EXPECT_EQ(ShapeOf(window->pmSendLang), c.groups);
-        EXPECT_EQ(ShapeOf(window->pmRecvLang), c.groups);
-        EXPECT_TRUE(CheckedItems(window->pmSendLang).isEmpty());
+        EXPECT_EQ(ShapeOf(window->m_sendLanguageMenu), c.groups);
+        EXPECT_EQ(ShapeOf(window->m_receiveLanguageMenu), c.groups);
+        EXPECT_TRUE(CheckedItems(window->m_sendLanguageMenu).isEmpty());
         // The lists keep every entry, in catalogue order, for the code lookup.
         EXPECT_EQ(window->LangNames(), c.names);
         EXPECT_EQ(window->LangCodes().size(), c.names.size());
     }
 }
 
-TEST_F(MonitorWindowTest, LanguageMenusAreBuiltOnce)
+TEST_F(TranslatorWindowTest, LanguageMenusAreBuiltOnce)
 {
     host.catalogue = Catalogue({"English"});
     const auto window = Create();
     window->BuildLangMenus();
-    EXPECT_EQ(ShapeOf(window->pmSendLang), (MenuShape{{"E", {"English"}}}));
+    EXPECT_EQ(ShapeOf(window->m_sendLanguageMenu), (MenuShape{{"E", {"English"}}}));
     EXPECT_EQ(window->LangNames().size(), 1);
 }
 
-class MonitorLanguageSelectionTest : public MonitorWindowTest {
+class TranslatorLanguageSelectionTest : public TranslatorWindowTest {
 protected:
     void SetUp() override
     {
         host.catalogue = {{"English", "en"}, {"French", "fr"}, {"English", "en-GB"}, {"German", "de"}};
         window = Create();
     }
-    std::unique_ptr<TfrmSkype_Monitor> window;
+    std::unique_ptr<TranslatorWindow> window;
 };
 
-TEST_F(MonitorLanguageSelectionTest, NothingIsSelectedAtFirst)
+TEST_F(TranslatorLanguageSelectionTest, NothingIsSelectedAtFirst)
 {
     EXPECT_EQ(window->GetSendLangCode(), QByteArray());
     EXPECT_EQ(window->GetRecvLangCode(), QByteArray());
 }
 
-TEST_F(MonitorLanguageSelectionTest, ClickingAnItemChecksEveryItemOfThatNameAndTheFirstCodeCounts)
+TEST_F(TranslatorLanguageSelectionTest, ClickingAnItemChecksEveryItemOfThatNameAndTheFirstCodeCounts)
 {
     // The second "English" of the catalogue, clicked in the send menu.
-    ItemOf(window->pmSendLang, "E", 1)->trigger();
-    EXPECT_EQ(CheckedItems(window->pmSendLang), QStringList({"English", "English"}));
+    ItemOf(window->m_sendLanguageMenu, "E", 1)->trigger();
+    EXPECT_EQ(CheckedItems(window->m_sendLanguageMenu), QStringList({"English", "English"}));
     EXPECT_EQ(window->GetSendLangCode(), QByteArray("en"));
-    EXPECT_TRUE(CheckedItems(window->pmRecvLang).isEmpty());
+    EXPECT_TRUE(CheckedItems(window->m_receiveLanguageMenu).isEmpty());
 
-    ItemOf(window->pmRecvLang, "G", 0)->trigger();
+    ItemOf(window->m_receiveLanguageMenu, "G", 0)->trigger();
     EXPECT_EQ(window->GetRecvLangCode(), QByteArray("de"));
     // Clicking a checked item again keeps it checked.
-    ItemOf(window->pmRecvLang, "G", 0)->trigger();
-    EXPECT_EQ(CheckedItems(window->pmRecvLang), QStringList({"German"}));
+    ItemOf(window->m_receiveLanguageMenu, "G", 0)->trigger();
+    EXPECT_EQ(CheckedItems(window->m_receiveLanguageMenu), QStringList({"German"}));
 
-    ItemOf(window->pmSendLang, "F", 0)->trigger();
-    EXPECT_EQ(CheckedItems(window->pmSendLang), QStringList({"French"}));
+    ItemOf(window->m_sendLanguageMenu, "F", 0)->trigger();
+    EXPECT_EQ(CheckedItems(window->m_sendLanguageMenu), QStringList({"French"}));
     EXPECT_EQ(window->GetSendLangCode(), QByteArray("fr"));
 }
 
-TEST_F(MonitorLanguageSelectionTest, ComboBoxSelectsByItsText)
+TEST_F(TranslatorLanguageSelectionTest, ComboBoxSelectsByItsText)
 {
     QComboBox send;
     send.addItems({"French", "German"});
-    window->mniSendChineseClick(&send);
+    window->chooseSendLanguage(&send);
     EXPECT_EQ(window->GetSendLangCode(), QByteArray("fr"));
 
     QComboBox recv;
     recv.addItems({"Fr", "french", "German"});
     recv.setCurrentIndex(1);
     // Names compare exactly, letter case included.
-    window->mniRecvChineseClick(&recv);
+    window->chooseReceiveLanguage(&recv);
     EXPECT_EQ(window->GetRecvLangCode(), QByteArray());
     recv.setCurrentIndex(2);
-    window->mniRecvChineseClick(&recv);
+    window->chooseReceiveLanguage(&recv);
     EXPECT_EQ(window->GetRecvLangCode(), QByteArray("de"));
     EXPECT_EQ(window->GetSendLangCode(), QByteArray("fr"));
 }
 
-TEST_F(MonitorLanguageSelectionTest, AnotherKindOfSenderUnchecksAll)
+TEST_F(TranslatorLanguageSelectionTest, AnotherKindOfSenderUnchecksAll)
 {
-    window->mniSendChineseClick(ItemOf(window->pmSendLang, "E", 0));
+    window->chooseSendLanguage(ItemOf(window->m_sendLanguageMenu, "E", 0));
     ASSERT_EQ(window->GetSendLangCode(), QByteArray("en"));
 
     QLabel label(QStringLiteral("French"));
-    window->mniSendChineseClick(&label);
-    EXPECT_TRUE(CheckedItems(window->pmSendLang).isEmpty());
+    window->chooseSendLanguage(&label);
+    EXPECT_TRUE(CheckedItems(window->m_sendLanguageMenu).isEmpty());
     EXPECT_EQ(window->GetSendLangCode(), QByteArray());
 
-    window->mniSendChineseClick(ItemOf(window->pmSendLang, "E", 0));
-    window->mniSendChineseClick(nullptr);
+    window->chooseSendLanguage(ItemOf(window->m_sendLanguageMenu, "E", 0));
+    window->chooseSendLanguage(nullptr);
     EXPECT_EQ(window->GetSendLangCode(), QByteArray());
 }
 
-TEST_F(MonitorWindowTest, SendMethodBelongsToEachWindow)
+TEST_F(TranslatorWindowTest, SendMethodBelongsToEachWindow)
 {
     const auto first = Create();
     EXPECT_EQ(first->GetSendMethod(), 1);
-    first->mniSingle->trigger();
+    first->m_translationOnlyAction->trigger();
     EXPECT_EQ(first->GetSendMethod(), 0);
-    EXPECT_FALSE(first->mniDouble->isChecked());
+    EXPECT_FALSE(first->m_originalAndTranslationAction->isChecked());
 
     const auto second = Create();
     EXPECT_EQ(second->GetSendMethod(), 1);
-    EXPECT_TRUE(second->mniDouble->isChecked());
-    EXPECT_FALSE(second->mniSingle->isChecked());
+    EXPECT_TRUE(second->m_originalAndTranslationAction->isChecked());
+    EXPECT_FALSE(second->m_translationOnlyAction->isChecked());
     EXPECT_EQ(first->GetSendMethod(), 0);
 
     // Clicking the checked item again keeps exactly one checked.
-    first->mniSingle->trigger();
-    EXPECT_TRUE(first->mniSingle->isChecked());
-    first->mniDouble->trigger();
+    first->m_translationOnlyAction->trigger();
+    EXPECT_TRUE(first->m_translationOnlyAction->isChecked());
+    first->m_originalAndTranslationAction->trigger();
     EXPECT_EQ(first->GetSendMethod(), 1);
-    EXPECT_FALSE(first->mniSingle->isChecked());
-    first->mniDoubleClick();
-    EXPECT_TRUE(first->mniDouble->isChecked());
+    EXPECT_FALSE(first->m_translationOnlyAction->isChecked());
+    first->chooseSendOriginalAndTranslation();
+    EXPECT_TRUE(first->m_originalAndTranslationAction->isChecked());
 }
 
-TEST_F(MonitorWindowTest, StopCollapsesToTheStartButtonAndStartRestores)
+TEST_F(TranslatorWindowTest, StopCollapsesToTheStartButtonAndStartRestores)
 {
     const auto window = Create();
     window->SetInputPanelHeight(145);
     window->show();
     EXPECT_FALSE(window->Stopped());
     EXPECT_TRUE(window->InputPanelVisible());
-    EXPECT_EQ(window->pnlInput->height(), 145);
-    EXPECT_EQ(window->StartPanelSize(), QSize(window->btnStartTranslate->width() + 2, 24));
-    EXPECT_GE(window->btnStartTranslate->width(), 75);
+    EXPECT_EQ(window->m_inputPanel->height(), 145);
+    EXPECT_EQ(window->StartPanelSize(), QSize(window->m_startButton->width() + 2, 24));
+    EXPECT_GE(window->m_startButton->width(), 75);
 
-    window->btnStopTranslate->click();
+    window->m_stopButton->click();
     EXPECT_TRUE(window->Stopped());
     EXPECT_FALSE(window->InputPanelVisible());
-    EXPECT_FALSE(window->pnlContent->isVisible());
-    EXPECT_TRUE(window->pnlStart->isVisible());
-    EXPECT_EQ(window->pnlStart->pos(), QPoint(1, 1));
+    EXPECT_FALSE(window->m_contentPanel->isVisible());
+    EXPECT_TRUE(window->m_startPanel->isVisible());
+    EXPECT_EQ(window->m_startPanel->pos(), QPoint(1, 1));
 
-    window->btnStartTranslate->click();
+    window->m_startButton->click();
     EXPECT_FALSE(window->Stopped());
     EXPECT_TRUE(window->InputPanelVisible());
-    EXPECT_TRUE(window->pnlContent->isVisible());
-    EXPECT_FALSE(window->pnlStart->isVisible());
+    EXPECT_TRUE(window->m_contentPanel->isVisible());
+    EXPECT_FALSE(window->m_startPanel->isVisible());
 }
 
-TEST_F(MonitorWindowTest, EnterInTheInputBoxSendsAndNeverLeavesALineBreak)
+TEST_F(TranslatorWindowTest, EnterInTheInputBoxSendsAndNeverLeavesALineBreak)
 {
     std::vector<platform::MessageBoxRequest> boxes;
     platform::SetMessageBoxHandler([&](const platform::MessageBoxRequest &box) { boxes.push_back(box); });
@@ -272,29 +272,29 @@ TEST_F(MonitorWindowTest, EnterInTheInputBoxSendsAndNeverLeavesALineBreak)
         = {Qt::NoModifier, Qt::ShiftModifier, Qt::ControlModifier, Qt::KeypadModifier};
     for (Qt::KeyboardModifiers modifier : modifiers) {
         for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
-            window->edtInput->setPlainText(QStringLiteral("hello"));
-            window->edtInput->moveCursor(QTextCursor::End);
+            window->m_inputBox->setPlainText(QStringLiteral("hello"));
+            window->m_inputBox->moveCursor(QTextCursor::End);
             QKeyEvent press(QEvent::KeyPress, key, modifier, QStringLiteral("\r"));
-            QApplication::sendEvent(window->edtInput, &press);
+            QApplication::sendEvent(window->m_inputBox, &press);
             QKeyEvent release(QEvent::KeyRelease, key, modifier, QStringLiteral("\r"));
-            QApplication::sendEvent(window->edtInput, &release);
+            QApplication::sendEvent(window->m_inputBox, &release);
             // Sent: the box is cleared at once, without a line break left behind.
-            EXPECT_EQ(window->edtInput->toPlainText(), QString()) << int(modifier) << " " << key;
+            EXPECT_EQ(window->m_inputBox->toPlainText(), QString()) << int(modifier) << " " << key;
         }
     }
     // Enter in the empty box is refused with a message, and still leaves no line break.
     QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
-    QApplication::sendEvent(window->edtInput, &press);
-    EXPECT_EQ(window->edtInput->toPlainText(), QString());
+    QApplication::sendEvent(window->m_inputBox, &press);
+    EXPECT_EQ(window->m_inputBox->toPlainText(), QString());
     EXPECT_EQ(boxes.size(), 1u);
     platform::SetMessageBoxHandler(nullptr);
     // Other keys still type.
     QKeyEvent letter(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
-    QApplication::sendEvent(window->edtInput, &letter);
-    EXPECT_EQ(window->edtInput->toPlainText(), QStringLiteral("a"));
+    QApplication::sendEvent(window->m_inputBox, &letter);
+    EXPECT_EQ(window->m_inputBox->toPlainText(), QStringLiteral("a"));
 }
 
-TEST_F(MonitorWindowTest, AHintBoxOpenWhenItsWindowIsDestroyedGoesWithIt)
+TEST_F(TranslatorWindowTest, AHintBoxOpenWhenItsWindowIsDestroyedGoesWithIt)
 {
     // Refusing an empty input opens the box; a timer (as tracking's tick does) destroys the window
     // while the box is up. Entered by the button and by Enter in the input box.
@@ -314,9 +314,9 @@ TEST_F(MonitorWindowTest, AHintBoxOpenWhenItsWindowIsDestroyedGoesWithIt)
         timer.start();
         if (byEnter) {
             QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
-            QApplication::sendEvent(window->edtInput, &press);
+            QApplication::sendEvent(window->m_inputBox, &press);
         } else {
-            window->btnSendMessage->click();
+            window->m_sendButton->click();
         }
         timer.stop();
         EXPECT_FALSE(window);
@@ -325,7 +325,7 @@ TEST_F(MonitorWindowTest, AHintBoxOpenWhenItsWindowIsDestroyedGoesWithIt)
     }
 }
 
-TEST_F(MonitorWindowTest, ClosingIsRefused)
+TEST_F(TranslatorWindowTest, ClosingIsRefused)
 {
     const auto window = Create();
     window->show();
@@ -336,7 +336,7 @@ TEST_F(MonitorWindowTest, ClosingIsRefused)
     EXPECT_FALSE(event.isAccepted());
 }
 
-TEST_F(MonitorWindowTest, PartnerHandleIsLookedUpByTheCaptionAtEveryCall)
+TEST_F(TranslatorWindowTest, PartnerHandleIsLookedUpByTheCaptionAtEveryCall)
 {
     const auto window = Create();
     window->SetCaption(QStringLiteral("Anna"));
@@ -350,14 +350,14 @@ TEST_F(MonitorWindowTest, PartnerHandleIsLookedUpByTheCaptionAtEveryCall)
     EXPECT_EQ(host.lookups, QStringList(3, QStringLiteral("Anna")));
 }
 
-TEST_F(MonitorWindowTest, MouseUpBringsTheHostForwardThenTheWindow)
+TEST_F(TranslatorWindowTest, MouseUpBringsTheHostForwardThenTheWindow)
 {
     const auto window = Create();
     window->show();
     window->SetHostWnd(4242);
     EXPECT_EQ(window->HostWnd(), platform::WindowId(4242));
     const auto own = static_cast<platform::WindowId>(window->winId());
-    for (QTextEdit *box : {window->edtReceive, window->edtInput}) {
+    for (QTextEdit *box : {window->m_receivePane, window->m_inputBox}) {
         host.foreground.clear();
         QMouseEvent up(QEvent::MouseButtonRelease, QPointF(5, 5), box->viewport()->mapToGlobal(QPointF(5, 5)),
             Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
@@ -366,44 +366,44 @@ TEST_F(MonitorWindowTest, MouseUpBringsTheHostForwardThenTheWindow)
     }
 }
 
-TEST_F(MonitorWindowTest, ReceivePaneScrollsToTheNewestEntry)
+TEST_F(TranslatorWindowTest, ReceivePaneScrollsToTheNewestEntry)
 {
     const auto window = Create();
     window->show();
     for (int i = 0; i < 200; ++i)
-        window->edtReceive->append(QStringLiteral("line %1").arg(i));
+        window->m_receivePane->append(QStringLiteral("line %1").arg(i));
     QApplication::processEvents();
-    const QScrollBar *bar = window->edtReceive->verticalScrollBar();
+    const QScrollBar *bar = window->m_receivePane->verticalScrollBar();
     ASSERT_GT(bar->maximum(), 0);
     EXPECT_EQ(bar->value(), bar->maximum());
 }
 
-TEST_F(MonitorWindowTest, ReceivePaneOpensItsOperateMenu)
+TEST_F(TranslatorWindowTest, ReceivePaneOpensItsOperateMenu)
 {
     const auto window = Create();
     window->show();
-    QWidget *pane = window->edtReceive->viewport();
+    QWidget *pane = window->m_receivePane->viewport();
     QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 20), pane->mapToGlobal(QPoint(10, 20)));
     QApplication::sendEvent(pane, &event);
-    ASSERT_TRUE(window->pmOperate->isVisible());
-    EXPECT_EQ(window->pmOperate->pos(), pane->mapToGlobal(QPoint(10, 20)));
-    window->pmOperate->close();
+    ASSERT_TRUE(window->m_paneMenu->isVisible());
+    EXPECT_EQ(window->m_paneMenu->pos(), pane->mapToGlobal(QPoint(10, 20)));
+    window->m_paneMenu->close();
 }
 
-TEST_F(MonitorWindowTest, ToolbarMenusOpenBelowTheToolbarUnderThePointer)
+TEST_F(TranslatorWindowTest, ToolbarMenusOpenBelowTheToolbarUnderThePointer)
 {
     const auto window = Create();
     window->show();
-    const QPoint toolbar = window->tlbMain->mapToGlobal(QPoint(0, 0));
+    const QPoint toolbar = window->m_toolbar->mapToGlobal(QPoint(0, 0));
     QCursor::setPos(toolbar + QPoint(40, 10));
     const int x = QCursor::pos().x();
-    window->btnSendMethod->click();
-    ASSERT_TRUE(window->pmSendMethod->isVisible());
-    EXPECT_EQ(window->pmSendMethod->pos(), QPoint(x, toolbar.y() + 36));
-    window->pmSendMethod->close();
+    window->m_sendMethodButton->click();
+    ASSERT_TRUE(window->m_sendMethodMenu->isVisible());
+    EXPECT_EQ(window->m_sendMethodMenu->pos(), QPoint(x, toolbar.y() + 36));
+    window->m_sendMethodMenu->close();
 }
 
-TEST_F(MonitorWindowTest, WindowFormAndLanguageRequest)
+TEST_F(TranslatorWindowTest, WindowFormAndLanguageRequest)
 {
     host.langIndex = 7;
     const auto window = Create();
@@ -413,27 +413,27 @@ TEST_F(MonitorWindowTest, WindowFormAndLanguageRequest)
     EXPECT_TRUE(window->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_EQ(host.languageRequests, (QList<std::pair<QWidget *, int>>{{window.get(), 7}}));
     // The built-in texts stay for an interface language without a file.
-    EXPECT_EQ(window->btnSendLang->text(), QStringLiteral("发送语种"));
-    EXPECT_TRUE(window->btnChatHistory->isVisibleTo(window.get()));
-    EXPECT_EQ(window->pmOperate->actions().size(), 3);
-    EXPECT_TRUE(window->pmOperate->actions()[1]->isSeparator());
+    EXPECT_EQ(window->m_sendLanguageButton->text(), QStringLiteral("发送语种"));
+    EXPECT_TRUE(window->m_historyButton->isVisibleTo(window.get()));
+    EXPECT_EQ(window->m_paneMenu->actions().size(), 3);
+    EXPECT_TRUE(window->m_paneMenu->actions()[1]->isSeparator());
 }
 
-TEST_F(MonitorWindowTest, EnglishTextsComeFromTheInterfaceTextFile)
+TEST_F(TranslatorWindowTest, EnglishTextsComeFromTheInterfaceTextFile)
 {
     host.langIndex = 1;
     const auto window = Create();
     EXPECT_TRUE(host.unmatchedKeys.isEmpty()) << host.unmatchedKeys.join(u' ').toStdString();
-    EXPECT_EQ(window->btnSendLang->text(), QStringLiteral("Send lang."));
-    EXPECT_EQ(window->btnStopTranslate->toolTip(), QStringLiteral("Stop translating this conversation"));
-    EXPECT_EQ(window->btnSendMessage->text(), QStringLiteral("Send"));
-    EXPECT_EQ(window->btnStartTranslate->text(), QStringLiteral("Start"));
-    EXPECT_EQ(window->mniDouble->text(), QStringLiteral("Original and translation"));
-    EXPECT_EQ(window->mniSaveAs->text(), QStringLiteral("Save as..."));
-    EXPECT_EQ(window->dlgSave->title, QStringLiteral("Save as"));
-    EXPECT_EQ(window->dlgSave->filter, QStringLiteral("Word document (*.doc)|*.doc"));
+    EXPECT_EQ(window->m_sendLanguageButton->text(), QStringLiteral("Send lang."));
+    EXPECT_EQ(window->m_stopButton->toolTip(), QStringLiteral("Stop translating this conversation"));
+    EXPECT_EQ(window->m_sendButton->text(), QStringLiteral("Send"));
+    EXPECT_EQ(window->m_startButton->text(), QStringLiteral("Start"));
+    EXPECT_EQ(window->m_originalAndTranslationAction->text(), QStringLiteral("Original and translation"));
+    EXPECT_EQ(window->m_saveAsAction->text(), QStringLiteral("Save as..."));
+    EXPECT_EQ(window->m_saveDialog->title, QStringLiteral("Save as"));
+    EXPECT_EQ(window->m_saveDialog->filter, QStringLiteral("Word document (*.doc)|*.doc"));
     // The start panel follows the start button's English width.
-    EXPECT_EQ(window->StartPanelSize().width(), window->btnStartTranslate->width() + 2);
+    EXPECT_EQ(window->StartPanelSize().width(), window->m_startButton->width() + 2);
 }
 
 } // namespace

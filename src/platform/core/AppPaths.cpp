@@ -1,4 +1,5 @@
 #include "platform/core/AppPaths.h"
+#include "platform/core/StoredNames.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -17,7 +18,7 @@ std::mutex g_folderMutex;
 QString g_folder;
 std::optional<bool> g_forcedWritable;
 
-const QString kProgramName = QStringLiteral("parlavox");
+const QString kProgramName = QString::fromLatin1(stored::program::kMain);
 
 // An XDG base folder ("XDG_DATA_HOME" or "XDG_CONFIG_HOME") with the program's own folder in it,
 // created when missing.

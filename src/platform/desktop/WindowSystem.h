@@ -60,7 +60,7 @@ struct WindowTree {
     std::vector<WindowNode> nodes;
 };
 
-// The window system, as conversation tracking and the monitor windows use it: listing and reading
+// The window system, as conversation tracking and the translator windows use it: listing and reading
 // other programs' windows, and embedding our widgets into them. Every call is safe on a window
 // that has vanished: reads give empty results, actions do nothing. Main thread only.
 class WindowSystem {

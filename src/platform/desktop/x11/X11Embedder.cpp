@@ -1,4 +1,5 @@
 #include "platform/desktop/x11/X11Embedder.h"
+#include "platform/core/StoredNames.h"
 
 #include <QByteArray>
 #include <QEvent>
@@ -29,7 +30,7 @@ void SetTitle(const X11Connection &x, xcb_window_t window, const QString &title)
 // Writes the class and title of one of our windows.
 void SetClassAndTitle(const X11Connection &x, xcb_window_t window, const QString &className, const QString &title)
 {
-    QByteArray classValue("parlavox");
+    QByteArray classValue(stored::x11::kInstanceName);
     classValue.append('\0').append(className.toLatin1()).append('\0');
     x.Discard(xcb_change_property_checked(x.connection, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS,
         XCB_ATOM_STRING, 8, classValue.size(), classValue.constData()));

@@ -1,6 +1,7 @@
 #include "platform/desktop/x11/X11InstanceWindow.h"
 
 #include "platform/core/Log.h"
+#include "platform/core/StoredNames.h"
 #include "platform/desktop/x11/X11Display.h"
 
 #include <QAbstractNativeEventFilter>
@@ -17,8 +18,8 @@ namespace platform::x11 {
 
 namespace {
 
-constexpr const char *kInstanceName = "parlavox";
-constexpr const char *kClassName = "Parlavox.TApplication";
+constexpr const char *kInstanceName = stored::x11::kInstanceName;
+constexpr const char *kClassName = stored::x11::kApplicationClass;
 constexpr const char *kRestoreAtom = "_PARLAVOX_RESTORE";
 
 // Calls the restore callback when a client message of our kind reaches the application window.

@@ -3,8 +3,8 @@
 // main thread no longer serves. Exit code 0 means the waiting worker saw its hand-over aborted and
 // the process ended without joining either of them.
 
-#include "platform/desktop/Shell.h"
 #include "platform/core/WorkerThread.h"
+#include "platform/desktop/Shell.h"
 
 #include <QApplication>
 

@@ -202,7 +202,7 @@ TEST_F(X11WindowSystemTest, EmbedsAWidgetIntoAnotherProgramsWindow)
     const Window host = MakeTopLevel("TConversationForm", QStringLiteral("Anna"), QRect(100, 80, 600, 500));
     client.Child(host, "TChatContentControl", QRect(10, 40, 400, 300));
 
-    // Shown first as a window of its own, as a monitor window is when it is created.
+    // Shown first as a window of its own, as a translator window is when it is created.
     QWidget widget;
     widget.resize(334, 447);
     widget.show();
