@@ -8,6 +8,7 @@
 #include "ProcessCpu.h"
 #include "chatclient/ConversationTracking.h"
 #include "platform/desktop/WindowSystem.h"
+#include "support/DesktopClientProfile.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>

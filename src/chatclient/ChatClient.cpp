@@ -13,17 +13,18 @@ public:
     std::shared_ptr<ChatConversationList> OpenChats() override { fail(); }
     std::shared_ptr<ChatUserList> ContactList() override { fail(); }
     void SendMessageToUser(const QString &, const QString &) override { fail(); }
+    // No windows: nothing is tracked without a chat client.
+    const WindowProfile &ConversationWindows() const override
+    {
+        static const WindowProfile none;
+        return none;
+    }
 
 private:
     [[noreturn]] static void fail() { throw ChatClientError(QStringLiteral("no chat client is available")); }
 };
 
 } // namespace
-
-const WindowProfile &ChatClient::ConversationWindows() const
-{
-    return DesktopClientProfile();
-}
 
 std::unique_ptr<ChatClient> CreateUnavailableChatClient()
 {

@@ -112,7 +112,7 @@ public:
     virtual void SendMessageToUser(const QString &userHandle, const QString &text) = 0;
 
     // How this chat client's conversation windows are found and covered.
-    virtual const WindowProfile &ConversationWindows() const;
+    virtual const WindowProfile &ConversationWindows() const = 0;
 
     void SetOnMessageStatus(MessageStatusHandler handler) { m_onMessageStatus = std::move(handler); }
     void SetOnLinkState(LinkStateHandler handler) { m_onLinkState = std::move(handler); }

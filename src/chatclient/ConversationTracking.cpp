@@ -39,40 +39,9 @@ QString TrimBlanks(const QString &text)
     return text.mid(start, end - start);
 }
 
-QString WholeTitle(const QString &title)
-{
-    return title;
-}
-
-WindowProfile MakeDesktopClientProfile()
-{
-    WindowProfile profile;
-    profile.client = QStringLiteral("desktop client");
-
-    WindowClassTable third;
-    third.generation = 3;
-    third.conversationClasses = {QStringLiteral("TskMultiChatForm.UnicodeClass"), QStringLiteral("TskMultiChatForm")};
-    third.contentClass = QStringLiteral("TChatContentControl");
-    third.meClass = QStringLiteral("TMeControl");
-    third.entryClass = QStringLiteral("TChatEntryControl");
-    third.entryInHeight = false;
-    third.conversationName = NameBeforeParenthesis;
-    profile.generations.push_back(third);
-
-    WindowClassTable fourth = third;
-    fourth.generation = 4;
-    fourth.conversationClasses
-        = {QStringLiteral("TConversationForm.UnicodeClass"), QStringLiteral("TConversationForm")};
-    fourth.mainWindowClasses = {QStringLiteral("tSkMainForm.UnicodeClass"), QStringLiteral("tSkMainForm")};
-    fourth.entryInHeight = true;
-    fourth.conversationName = WholeTitle;
-    profile.generations.push_back(fourth);
-    return profile;
-}
-
 } // namespace
 
-QString MonitorWindowClass()
+QString TranslatorWindowClass()
 {
     return QString::fromLatin1(stored::x11::kTranslatorWindowClass);
 }
@@ -84,12 +53,6 @@ const WindowClassTable *WindowProfile::ForGeneration(int generation) const
             return &table;
     }
     return nullptr;
-}
-
-const WindowProfile &DesktopClientProfile()
-{
-    static const WindowProfile profile = MakeDesktopClientProfile();
-    return profile;
 }
 
 QString NameBeforeParenthesis(const QString &title)
@@ -187,7 +150,7 @@ void ConversationTracker::Tick(const TrackingContext &context, const WindowClass
             continue;
         bool hasMonitor = false;
         for (const platform::WindowNode &node : tree.nodes) {
-            if (node.depth == 1 && node.className == MonitorWindowClass() && node.title == name) {
+            if (node.depth == 1 && node.className == TranslatorWindowClass() && node.title == name) {
                 hasMonitor = true;
                 break;
             }
@@ -280,7 +243,7 @@ void ConversationTracker::Attach(const TrackingContext &context, WindowId window
     monitor.SetCaption(name);
     monitor.SetInputPanelHeight(kInputPanelHeight);
     monitor.SetHostWnd(window);
-    if (!windows.Embed(monitor.Widget(), window, MonitorWindowClass(), name)) {
+    if (!windows.Embed(monitor.Widget(), window, TranslatorWindowClass(), name)) {
         // The conversation window closed in the meantime: a new window would float unplaced.
         if (created)
             monitors[index].reset();

@@ -24,7 +24,7 @@ using DockedWindowTable = std::array<std::unique_ptr<DockedWindow>, kDockedWindo
 
 // The window class of our translator windows: a search among a conversation window's children finds
 // its translator window by this class and the conversation name as title.
-QString MonitorWindowClass();
+QString TranslatorWindowClass();
 
 // Generation 3's conversation name: the title up to its first "(", blanks and control characters
 // trimmed; empty when the title has no "(".

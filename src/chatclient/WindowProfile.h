@@ -48,6 +48,3 @@ struct WindowProfile {
     // every generation.
     const WindowClassTable *ForGeneration(int generation) const;
 };
-
-// The profile of the chat client behind ChatClient (generations 3 and 4).
-const WindowProfile &DesktopClientProfile();

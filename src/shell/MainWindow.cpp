@@ -633,8 +633,8 @@ void MainWindow::trackTick()
     try {
         m_foundCaptions.clear();
         m_foundHandles.clear();
-        const WindowProfile &profile = m_chatClient ? m_chatClient->ConversationWindows() : DesktopClientProfile();
-        const WindowClassTable *table = profile.ForGeneration(m_clientGeneration);
+        const WindowClassTable *table
+            = m_chatClient ? m_chatClient->ConversationWindows().ForGeneration(m_clientGeneration) : nullptr;
         if (!m_windows || !table)
             return;
         TrackingContext context;

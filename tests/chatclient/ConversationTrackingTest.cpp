@@ -6,6 +6,7 @@
 #include "chatclient/pidgin/PidginWindows.h"
 #include "platform/core/CodePage.h"
 #include "platform/desktop/Accessibility.h"
+#include "support/DesktopClientProfile.h"
 #include "support/FakeWindowSystem.h"
 #include "support/ScriptedChatClient.h"
 

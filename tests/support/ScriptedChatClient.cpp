@@ -1,5 +1,7 @@
 #include "support/ScriptedChatClient.h"
 
+#include "support/DesktopClientProfile.h"
+
 namespace {
 
 class ScriptedUser final : public ChatUser {
@@ -219,4 +221,9 @@ void ScriptedChatClient::SendMessageToUser(const QString &userHandle, const QStr
 {
     Enter(QStringLiteral("SendMessageToUser"));
     sent.push_back({userHandle, text, true});
+}
+
+const WindowProfile &ScriptedChatClient::ConversationWindows() const
+{
+    return DesktopClientProfile();
 }

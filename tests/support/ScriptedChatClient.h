@@ -74,6 +74,8 @@ public:
     std::shared_ptr<ChatConversationList> OpenChats() override;
     std::shared_ptr<ChatUserList> ContactList() override;
     void SendMessageToUser(const QString &userHandle, const QString &text) override;
+    // The desktop-client windows of support/DesktopClientProfile.h.
+    const WindowProfile &ConversationWindows() const override;
 
     // Called by the client's objects: records the call and fails when asked to.
     void Enter(const QString &operation);
