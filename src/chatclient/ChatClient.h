@@ -138,6 +138,3 @@ private:
 
 // Creates the chat-client control of the main window: Pidgin over the session bus.
 std::unique_ptr<ChatClient> CreateChatClient();
-
-// A control for when no chat client can be reached: every call fails.
-std::unique_ptr<ChatClient> CreateUnavailableChatClient();

@@ -4,6 +4,7 @@
 #include "platform/widgets/MessageBox.h"
 #include "support/AppFolder.h"
 #include "support/ScriptedChatClient.h"
+#include "support/UnavailableChatClient.h"
 #include "translator/TranslatorWindow.h"
 
 #include <QAction>
