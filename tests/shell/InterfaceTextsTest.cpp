@@ -146,7 +146,7 @@ TEST(InterfaceTexts, OnlyTextPropertiesAreSet)
         EXPECT_TRUE(object->dynamicPropertyNames().isEmpty()) << "no property is added";
 }
 
-TEST(InterfaceTexts, LanguageManagerLoadsTheFileOfTheIndex)
+TEST(InterfaceTexts, InterfaceTextsLoadTheFileOfTheIndex)
 {
     struct Case {
         int index;

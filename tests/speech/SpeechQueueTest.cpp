@@ -101,7 +101,7 @@ struct SpeakError {
     bool onMainThread;
 };
 
-class SpeakTest : public ::testing::Test {
+class UtterancePlayerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -192,7 +192,7 @@ private:
     std::string m_head;
 };
 
-TEST_F(SpeakTest, TheRequestGoesOutByteForByteAsBuilt)
+TEST_F(UtterancePlayerTest, TheRequestGoesOutByteForByteAsBuilt)
 {
     const std::string wav = ToneWav(0.1);
     RawCapture capture("HTTP/1.1 200 OK\r\nContent-Type: audio/wav\r\nContent-Length: " + std::to_string(wav.size())
@@ -221,7 +221,7 @@ TEST_F(SpeakTest, TheRequestGoesOutByteForByteAsBuilt)
     EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(SpeakTest, TheUtteranceIsSplitAtItsLastColonAndCountedInItsEightBitBytes)
+TEST_F(UtterancePlayerTest, TheUtteranceIsSplitAtItsLastColonAndCountedInItsEightBitBytes)
 {
     const QByteArray longCode(150, 'x');
     struct Case {
@@ -254,7 +254,7 @@ TEST_F(SpeakTest, TheUtteranceIsSplitAtItsLastColonAndCountedInItsEightBitBytes)
     }
 }
 
-TEST_F(SpeakTest, ASoundPlaysToItsEndFromAFileOfItsOwnThatIsRemovedAfterwards)
+TEST_F(UtterancePlayerTest, ASoundPlaysToItsEndFromAFileOfItsOwnThatIsRemovedAfterwards)
 {
     server.setReply(Sound(1.0));
     bool fileSeen = false;
@@ -275,7 +275,7 @@ TEST_F(SpeakTest, ASoundPlaysToItsEndFromAFileOfItsOwnThatIsRemovedAfterwards)
     EXPECT_TRUE(AudioFiles(folder.path()).isEmpty()) << "the file is removed after playback";
 }
 
-TEST_F(SpeakTest, WhenTheProgramFolderCannotBeWrittenTheSoundGoesToTheRuntimeFolder)
+TEST_F(UtterancePlayerTest, WhenTheProgramFolderCannotBeWrittenTheSoundGoesToTheRuntimeFolder)
 {
     QTemporaryDir runtime;
     const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
@@ -292,7 +292,7 @@ TEST_F(SpeakTest, WhenTheProgramFolderCannotBeWrittenTheSoundGoesToTheRuntimeFol
     EXPECT_TRUE(AudioFiles(runtime.path()).isEmpty());
 }
 
-TEST_F(SpeakTest, ABodyThatCannotBeDecodedStillCountsAsSpoken)
+TEST_F(UtterancePlayerTest, ABodyThatCannotBeDecodedStillCountsAsSpoken)
 {
     server.setReply({200, "<html>no sound here</html>", "text/html"});
     const auto worker = Speak("text:en");
@@ -300,7 +300,7 @@ TEST_F(SpeakTest, ABodyThatCannotBeDecodedStillCountsAsSpoken)
     EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(SpeakTest, AFailedUtteranceIsReportedOnTheMainThreadAndPlaysNothing)
+TEST_F(UtterancePlayerTest, AFailedUtteranceIsReportedOnTheMainThreadAndPlaysNothing)
 {
     folder.write(QStringLiteral("Speak.mpg"), "earlier sound");
     struct Case {
@@ -342,7 +342,7 @@ TEST_F(SpeakTest, AFailedUtteranceIsReportedOnTheMainThreadAndPlaysNothing)
     }
 }
 
-TEST_F(SpeakTest, TheServiceSpeechIsFetchedAndPlayed)
+TEST_F(UtterancePlayerTest, TheServiceSpeechIsFetchedAndPlayed)
 {
     ServiceProcess service;
     ASSERT_TRUE(service.Started());
@@ -380,7 +380,7 @@ struct Arrivals {
     }
 };
 
-class SpeechQueueTest : public SpeakTest {
+class SpeechQueueTest : public UtterancePlayerTest {
 protected:
     std::unique_ptr<SpeechQueue> MakeQueue()
     {

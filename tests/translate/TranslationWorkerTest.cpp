@@ -180,7 +180,7 @@ std::vector<std::string> ThreadNames()
 // "fails" gets an error status; "long" gets a translation of 1100 units; "pair" one of 1024 units
 // followed by a surrogate pair; "echo" gets the request's text as it was read; "trickle" gets its
 // answer one byte now and then, over seconds.
-class TransEngineTest : public ::testing::Test {
+class TranslationWorkerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -244,7 +244,7 @@ private:
     std::once_flag m_releaseOnce;
 };
 
-TEST_F(TransEngineTest, JobsOnOneWorkerRunOneAtATimeInOrderEachWithTheTokenOfItsText)
+TEST_F(TranslationWorkerTest, JobsOnOneWorkerRunOneAtATimeInOrderEachWithTheTokenOfItsText)
 {
     TranslationWorker worker(QStringLiteral("test-worker"));
     worker.Start();
@@ -270,7 +270,7 @@ TEST_F(TransEngineTest, JobsOnOneWorkerRunOneAtATimeInOrderEachWithTheTokenOfIts
     EXPECT_TRUE(tokens.allOnMainThread());
 }
 
-TEST_F(TransEngineTest, ReceiveAndSendWorkersTranslateAtTheSameTime)
+TEST_F(TranslationWorkerTest, ReceiveAndSendWorkersTranslateAtTheSameTime)
 {
     StartTranslationWorkers();
     ASSERT_NE(ReceiveTranslationWorker(), nullptr);
@@ -303,7 +303,7 @@ TEST_F(TransEngineTest, ReceiveAndSendWorkersTranslateAtTheSameTime)
     EXPECT_EQ(log.count(), 2u);
 }
 
-TEST_F(TransEngineTest, TheRecordHoldsConvertedTextsCutToTheirFields)
+TEST_F(TranslationWorkerTest, TheRecordHoldsConvertedTextsCutToTheirFields)
 {
     const QString exactly256 = QString(255, QChar(u'a')) + QChar(u'z');
     const QString units300 = QString(256, QChar(u'b')) + QString(44, QChar(u'c'));
@@ -360,7 +360,7 @@ TEST_F(TransEngineTest, TheRecordHoldsConvertedTextsCutToTheirFields)
 
 // What a job carries comes back unit for unit, byte-order marks and lone surrogates included, and
 // the token of every request is the token of the text that its query carries.
-TEST_F(TransEngineTest, TextsPassUnitForUnitAndEachTokenMatchesItsQueryText)
+TEST_F(TranslationWorkerTest, TextsPassUnitForUnitAndEachTokenMatchesItsQueryText)
 {
     const QChar replacement(QChar::ReplacementCharacter);
     struct Case {
@@ -399,7 +399,7 @@ TEST_F(TransEngineTest, TextsPassUnitForUnitAndEachTokenMatchesItsQueryText)
 
 // A server that trickles its answer, under a time-out of 0, holds the worker no longer than the
 // shortest time-out: the job fails and the next one runs.
-TEST_F(TransEngineTest, ATricklingServerDoesNotHoldUpTheNextJob)
+TEST_F(TranslationWorkerTest, ATricklingServerDoesNotHoldUpTheNextJob)
 {
     TranslationWorker worker(QStringLiteral("test-worker"));
     worker.Start();
@@ -414,7 +414,7 @@ TEST_F(TransEngineTest, ATricklingServerDoesNotHoldUpTheNextJob)
     EXPECT_EQ(results[1].record.Translated(), QStringLiteral("T:after"));
 }
 
-TEST_F(TransEngineTest, LanguageCodesAreCutTo255Characters)
+TEST_F(TranslationWorkerTest, LanguageCodesAreCutTo255Characters)
 {
     TranslationWorker worker(QStringLiteral("test-worker"));
     worker.Start();
@@ -427,7 +427,7 @@ TEST_F(TransEngineTest, LanguageCodesAreCutTo255Characters)
     EXPECT_EQ(QueryValue(targets[0], "tl"), std::string(255, 't'));
 }
 
-TEST_F(TransEngineTest, AFailingTokenProviderOrReceiverFailsOnlyItsOwnJob)
+TEST_F(TranslationWorkerTest, AFailingTokenProviderOrReceiverFailsOnlyItsOwnJob)
 {
     TranslationWorker worker(QStringLiteral("test-worker"));
     worker.Start();
@@ -450,7 +450,7 @@ TEST_F(TransEngineTest, AFailingTokenProviderOrReceiverFailsOnlyItsOwnJob)
     EXPECT_EQ(QueryValue(targets[0], "q"), "raise");
 }
 
-TEST_F(TransEngineTest, NothingReachesACallbackAfterTheStop)
+TEST_F(TranslationWorkerTest, NothingReachesACallbackAfterTheStop)
 {
     {
         TranslationWorker worker(QStringLiteral("test-worker"));
@@ -471,7 +471,7 @@ TEST_F(TransEngineTest, NothingReachesACallbackAfterTheStop)
 // are gone when StopTranslationWorkers returns. The server would hold the request for 20 s and its
 // time-out is 15 s; the bound only tells "given up" from "left to run" (the figure itself comes
 // from the stop bench).
-TEST_F(TransEngineTest, AStopGivesUpARequestInFlightAndEndsTheWorkers)
+TEST_F(TranslationWorkerTest, AStopGivesUpARequestInFlightAndEndsTheWorkers)
 {
     StartTranslationWorkers();
     QueueRecvTranslation(QStringLiteral("held"), "en", "de", MethodTokenProvider<&PageTokens::GetRequestToken>(&tokens),
