@@ -1,9 +1,10 @@
 // The history viewer: shows the chat history of the partner whose handle is the one argument.
-#include "platform/AppPaths.h"
-#include "platform/IniFile.h"
-#include "platform/Log.h"
-#include "shell/DataObject.h"
-#include "shell/InterfaceLanguage.h"
+#include "platform/core/AppPaths.h"
+#include "platform/core/IniFile.h"
+#include "platform/core/Log.h"
+#include "platform/core/StoredNames.h"
+#include "shell/InterfaceTexts.h"
+#include "shell/Settings.h"
 #include "viewer/ViewerWindow.h"
 
 #include <QApplication>
@@ -25,18 +26,19 @@ int main(int argc, char **argv)
 {
     platform::EnableLogFromEnvironment();
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("MessageViewer"));
+    QApplication::setApplicationName(QString::fromLatin1(stored::program::kViewer));
 
-    const int langIndex = TDataObject().LangIndex;
-    TfrmMessageViewer::Options options;
+    const int langIndex = Settings().LangIndex;
+    ViewerWindow::Options options;
     options.handle = QApplication::arguments().value(1);
     options.dataFolder = platform::UserDataFolder();
     // An entry written under either interface language is told apart.
-    options.iSayTexts = {MessageText(0, QStringLiteral("I_SAY")), MessageText(1, QStringLiteral("I_SAY"))};
+    options.iSayTexts = {
+        MessageText(0, QLatin1String(stored::message::kISay)), MessageText(1, QLatin1String(stored::message::kISay))};
     options.messageText = [langIndex](const QString &key) { return MessageText(langIndex, key); };
 
-    TfrmMessageViewer window(std::move(options));
-    TLanguageManager language;
+    ViewerWindow window(std::move(options));
+    InterfaceTexts language;
     language.SetInterfaceLanguage(&window, langIndex);
     if (!QApplication::arguments().value(1).isEmpty())
         window.setWindowTitle(window.windowTitle() + QStringLiteral(" - ") + QApplication::arguments().value(1));

@@ -9,7 +9,7 @@
 
 #include "support/MessageFlowRig.h"
 
-#include "platform/WorkerThread.h"
+#include "platform/core/WorkerThread.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -33,13 +33,14 @@ void ReceivedMessageToShownEntry(benchmark::State &state)
     MessageFlowRig rig;
     const MessageFlowRig::Conversation anna
         = rig.AddConversation(QStringLiteral("Anna Lee"), QStringLiteral("anna.lee"));
-    rig.main->chkSaveHistory->setChecked(state.range(0) != 0);
+    rig.main->m_saveHistoryCheck->setChecked(state.range(0) != 0);
     if (!rig.StartAndDock()) {
-        state.SkipWithError("the monitor window was not docked");
+        state.SkipWithError("the translator window was not docked");
         return;
     }
-    TfrmSkype_Monitor *monitor = rig.MonitorIn(anna.window);
-    QObject::connect(monitor->edtReceive->document(), &QTextDocument::contentsChanged, [&changed] { changed = true; });
+    TranslatorWindow *monitor = rig.DockedWindowIn(anna.window);
+    QObject::connect(
+        monitor->m_receivePane->document(), &QTextDocument::contentsChanged, [&changed] { changed = true; });
 
     int count = 0;
     for (auto _ : state) {
@@ -52,7 +53,7 @@ void ReceivedMessageToShownEntry(benchmark::State &state)
         const auto end = std::chrono::steady_clock::now();
         state.SetIterationTime(std::chrono::duration<double>(end - start).count());
         if (++count % kPaneEntries == 0)
-            monitor->edtReceive->clear();
+            monitor->m_receivePane->clear();
     }
     if (rig.server.texts().size() != qsizetype(count))
         state.SkipWithError("a message did not go through the translation service");

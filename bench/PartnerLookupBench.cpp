@@ -6,7 +6,7 @@
 // It starts a private desktop (X server, window manager, session bus, Prosody, Pidgin logged in),
 // adds 500 buddies to Pidgin's buddy list, joins a room where a partner writes, and links the
 // Pidgin backend in this process. For the room message it then times, over many rounds:
-//   1. handling: finding the message's monitor window among ten (the room's last) and the two
+//   1. handling: finding the message's translator window among ten (the room's last) and the two
 //      partner look-ups of its entry (the head line and the history entry), as the main thread
 //      does them; median, minimum and maximum;
 //   2. for comparison, the same handling with both look-ups walking the buddy list with a call to
@@ -15,7 +15,7 @@
 
 #include "chatclient/MessageDispatch.h"
 #include "chatclient/PartnerLookup.h"
-#include "chatclient/TestMonitorWindow.h"
+#include "chatclient/TestDockedWindow.h"
 #include "chatclient/pidgin/PidginClient.h"
 #include "support/PidginDesktop.h"
 #include "support/Wait.h"
@@ -89,8 +89,8 @@ int main(int argc, char **argv)
     }
 
     PidginClient client(bus);
-    std::shared_ptr<IChatMessage> roomMessage;
-    client.SetOnMessageStatus([&](const std::shared_ptr<IChatMessage> &message, int) { roomMessage = message; });
+    std::shared_ptr<ChatMessage> roomMessage;
+    client.SetOnMessageStatus([&](const std::shared_ptr<ChatMessage> &message, int) { roomMessage = message; });
     client.AttachToClient(8, true);
 
     const QString room = desktop.RoomJid(QStringLiteral("sales"));
@@ -107,9 +107,9 @@ int main(int argc, char **argv)
     if (!WaitUntil([&] { return client.ContactList()->ItemCount() >= kContacts; }, 20))
         return Fail("the contact list was not read");
 
-    TMonitorTable monitors;
+    DockedWindowTable monitors;
     for (int i = 0; i < 10; ++i) {
-        auto window = std::make_unique<TestMonitorWindow>();
+        auto window = std::make_unique<TestDockedWindow>();
         window->SetCaption(i < 9 ? QStringLiteral("Contact %1").arg(i) : room);
         monitors[static_cast<size_t>(i)] = std::move(window);
     }
@@ -122,7 +122,7 @@ int main(int argc, char **argv)
     QString handle = QStringLiteral("unset");
     const Figures handling = Measure(rounds, [&] {
         const QString name = ConversationNameOfTitle(roomMessage->MessageChat()->ChatTitle());
-        IMonitorWindow *window = FindMessageWindow(*roomMessage, name, context);
+        DockedWindow *window = FindMessageWindow(*roomMessage, name, context);
         if (!window)
             std::abort();
         handle = FindPartnerHandle(client, window->Caption()); // the entry's head line
@@ -147,7 +147,7 @@ int main(int argc, char **argv)
     };
     const Figures before = Measure(std::max(1, rounds / 10), [&] {
         const QString name = ConversationNameOfTitle(roomMessage->MessageChat()->ChatTitle());
-        IMonitorWindow *window = FindMessageWindow(*roomMessage, name, context);
+        DockedWindow *window = FindMessageWindow(*roomMessage, name, context);
         for (int lookup = 0; lookup < 2; ++lookup) {
             FindChatPartner(client, window->Caption());
             walkRoster();

@@ -4,11 +4,11 @@
 // script engine) and the connection. Reported per iteration as manual time, with the median and
 // the 90th percentile as counters (microseconds).
 
-#include "platform/CodePage.h"
-#include "platform/ScriptPage.h"
-#include "platform/WorkerThread.h"
-#include "translate/TransEngine.h"
+#include "platform/core/CodePage.h"
+#include "platform/core/ScriptPage.h"
+#include "platform/core/WorkerThread.h"
 #include "translate/TranslateText.h"
+#include "translate/TranslationWorker.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -40,7 +40,7 @@ QByteArray GetRequestToken(void *, const QString &text)
     return platform::AnsiFromUnicode(page->CallFunction("TL", text));
 }
 
-void Delivered(void *, const TTranslateResult *)
+void Delivered(void *, const TranslationResult *)
 {
     resultsDelivered.fetch_add(1);
     // Wakes the main thread's event loop.
@@ -116,13 +116,13 @@ int main(int argc, char **argv)
 
     qputenv("PARLAVOX_SERVICE_HOST", QByteArray("127.0.0.1:") + QByteArray::number(port));
     InitServiceHost();
-    StartTranslateThreads();
+    StartTranslationWorkers();
 
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 
-    StopTranslateThreads();
+    StopTranslationWorkers();
     server.stop();
     serverThread.join();
     platform::AbortHandOvers();

@@ -8,13 +8,13 @@
 // Reported per iteration as manual time, with the median and the 90th percentile as counters
 // (microseconds). Run with SDL_AUDIODRIVER=dummy where there is no sound device.
 
-#include "speech/uSpeakThread.h"
+#include "speech/SpeechQueue.h"
 
 #include "audio/Audio.h"
 
 #include "translate/TranslateText.h"
 
-#include "platform/WorkerThread.h"
+#include "platform/core/WorkerThread.h"
 
 #include <QApplication>
 #include <QFile>
@@ -51,7 +51,7 @@ double Percentile(std::vector<double> values, double fraction)
 
 void QueueToRequest(benchmark::State &state)
 {
-    TSpeakThreadList queue;
+    SpeechQueue queue;
     queue.OnToken = {[](void *, const QString &) -> QByteArray { return "1.1"; }, nullptr};
     queue.OnAllDone = [] { ++allDone; };
     queue.SetHeld(false);
@@ -98,7 +98,7 @@ void BodyToSound(benchmark::State &state)
     QTemporaryDir dir;
     const QByteArray body = FiveSecondMp3(dir);
     const QByteArray path = QFile::encodeName(dir.filePath(QStringLiteral("Speak-bench.mpg")));
-    BASS_Init(-1, 44100, 0, nullptr, nullptr);
+    OpenAudioOutput(-1, 44100, 0, nullptr, nullptr);
     std::vector<double> micros;
     for (auto _ : state) {
         const Clock::time_point received = Clock::now();
@@ -106,15 +106,15 @@ void BodyToSound(benchmark::State &state)
         file.open(QIODevice::WriteOnly | QIODevice::Truncate);
         file.write(body);
         file.close();
-        BASS_Init(-1, 44100, 0, nullptr, nullptr);
-        const HSTREAM handle = BASS_StreamCreateFile(false, path.constData(), 0, 0, 0);
-        BASS_ChannelPlay(handle, false);
+        OpenAudioOutput(-1, 44100, 0, nullptr, nullptr);
+        const SoundHandle handle = LoadSound(false, path.constData(), 0, 0, 0);
+        PlaySound(handle, false);
         const double elapsed = std::chrono::duration<double>(Clock::now() - received).count();
         state.SetIterationTime(elapsed);
         micros.push_back(elapsed * 1e6);
-        if (BASS_ChannelIsActive(handle) == 0)
+        if (IsPlaying(handle) == 0)
             state.SkipWithError("the sound did not start");
-        BASS_StreamFree(handle);
+        FreeSound(handle);
     }
     state.counters["median_us"] = Percentile(micros, 0.5);
     state.counters["p90_us"] = Percentile(micros, 0.9);

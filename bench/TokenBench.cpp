@@ -2,8 +2,8 @@
 // value converted to the 8-bit code page, which is what the main window's GetRequestToken does.
 // The page is build/bin/tk.htm, or the file named by PARLAVOX_TOKEN_PAGE.
 
-#include "platform/CodePage.h"
-#include "platform/ScriptPage.h"
+#include "platform/core/CodePage.h"
+#include "platform/core/ScriptPage.h"
 
 #include <QCoreApplication>
 #include <QString>

@@ -7,7 +7,8 @@
 
 #include "ProcessCpu.h"
 #include "chatclient/ConversationTracking.h"
-#include "platform/WindowSystem.h"
+#include "platform/desktop/WindowSystem.h"
+#include "support/DesktopClientProfile.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -36,8 +37,8 @@ constexpr int kConversations = 20;
 // Further controls in each conversation window beside the three that tracking looks for.
 constexpr int kFillerControls = 24;
 
-// A monitor window with nothing but what tracking uses.
-class BenchMonitor final : public QWidget, public IMonitorWindow {
+// A translator window with nothing but what tracking uses.
+class BenchDockedWindow final : public QWidget, public DockedWindow {
 public:
     QString Caption() const override { return windowTitle(); }
     void SetCaption(const QString &caption) override { setWindowTitle(caption); }
@@ -48,13 +49,13 @@ public:
     void FocusInput() override { }
     bool Stopped() const override { return false; }
     QSize StartPanelSize() const override { return QSize(77, 24); }
-    void mniDoubleClick() override { }
-    void mniSendChineseClick(QObject *) override { }
-    void mniRecvChineseClick(QObject *) override { }
+    void chooseSendOriginalAndTranslation() override { }
+    void chooseSendLanguage(QObject *) override { }
+    void chooseReceiveLanguage(QObject *) override { }
     QByteArray GetSendLangCode() const override { return {}; }
     QByteArray GetRecvLangCode() const override { return {}; }
     void AppendReceiveEntry(const QString &, EntryColour) override { }
-    TTranslateDoneEvent RecvTranslatedEvent() override { return {}; }
+    TranslationDoneHandler RecvTranslatedEvent() override { return {}; }
     QWidget *Widget() override { return this; }
     void ShowWidget() override { show(); }
     QRect WidgetGeometry() const override { return geometry(); }
@@ -67,7 +68,7 @@ private:
 struct Fixture {
     Display *display = nullptr;
     std::unique_ptr<platform::WindowSystem> windows;
-    TMonitorTable monitors;
+    DockedWindowTable monitors;
     ConversationTracker tracker;
     TrackingContext context;
     QStringList captions;
@@ -138,9 +139,9 @@ bool Setup(Fixture &fixture)
     fixture.windows = platform::CreateWindowSystem();
     fixture.context.windows = fixture.windows.get();
     fixture.context.monitors = &fixture.monitors;
-    fixture.context.createMonitor = [] { return std::make_unique<BenchMonitor>(); };
+    fixture.context.createTranslatorWindow = [] { return std::make_unique<BenchDockedWindow>(); };
     fixture.table = DesktopClientProfile().ForGeneration(3);
-    // Attach and place every monitor window before measuring.
+    // Attach and place every translator window before measuring.
     for (int i = 0; i < 5; ++i) {
         fixture.Tick();
         QCoreApplication::processEvents();
@@ -148,7 +149,7 @@ bool Setup(Fixture &fixture)
     int attached = 0;
     for (const auto &slot : fixture.monitors)
         attached += slot ? 1 : 0;
-    std::fprintf(stderr, "conversation windows: %d, monitor windows: %d\n", int(fixture.captions.size()), attached);
+    std::fprintf(stderr, "conversation windows: %d, translator windows: %d\n", int(fixture.captions.size()), attached);
     return attached == kConversations;
 }
 
@@ -160,7 +161,7 @@ void BM_TrackingTick(benchmark::State &state)
 BENCHMARK(BM_TrackingTick)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 
 // Each tick, one conversation window's message area has changed size since the tick before (as
-// while the user drags a window's edge): that window is read afresh and its monitor window moved.
+// while the user drags a window's edge): that window is read afresh and its translator window moved.
 void BM_TrackingTickOneWindowChanging(benchmark::State &state)
 {
     int step = 0;
@@ -258,7 +259,7 @@ int main(int argc, char **argv)
         benchmark::RunSpecifiedBenchmarks();
         benchmark::Shutdown();
     }
-    ClearMonitors(fixture.monitors);
+    ClearDockedWindows(fixture.monitors);
     XCloseDisplay(fixture.display);
     return result;
 }

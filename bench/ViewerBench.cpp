@@ -54,11 +54,11 @@ void Open(benchmark::State &state, int days)
     QTemporaryDir data;
     Generate(data.path(), days, QDate(2026, 12, 10));
     for (auto _ : state) {
-        TfrmMessageViewer::Options options;
+        ViewerWindow::Options options;
         options.handle = kHandle;
         options.dataFolder = data.path();
         options.iSayTexts = {QStringLiteral("I say:")};
-        auto viewer = std::make_unique<TfrmMessageViewer>(std::move(options));
+        auto viewer = std::make_unique<ViewerWindow>(std::move(options));
         viewer->show();
         QApplication::processEvents();
         benchmark::DoNotOptimize(viewer->LaidOutEntries());

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks the include lines the build's layering relies on: Qt headers by their short names (<QWidget>,
-# not <QtWidgets/QWidget>) and our own headers by their path from src/ ("platform/Text.h", not
+# not <QtWidgets/QWidget>) and our own headers by their path from src/ ("platform/core/Text.h", not
 # "Text.h"). Both are then found only in the include folders of what a library links, so the build
 # rejects a library that includes what it does not link. A module path would be found through Qt's
 # include root, which every Qt library brings, and a bare name next to the including file, which

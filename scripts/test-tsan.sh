@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the translation, dispatch, monitor and service tests, and parlavox-service itself, with
+# Builds the translation, dispatch, translator-window and service tests, and parlavox-service itself, with
 # ThreadSanitizer in build-tsan and runs the tests that cross threads under it: the worker queue,
 # the token page, the message flows, the service's own tests, and the service as a process (built
 # with ThreadSanitizer too) serving speech and translations in parallel. Any data race or
@@ -10,7 +10,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-tsan}
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPARLAVOX_TSAN=ON -DPARLAVOX_BENCHMARKS=OFF >/dev/null
-cmake --build "$build" --target test_translate test_chatclient test_monitor test_service test_service_process \
+cmake --build "$build" --target test_translate test_chatclient test_translator test_service test_service_process \
   parlavox-service
 
 # The service runs as a child of its tests, with its stderr in a log of their own: every process
@@ -29,9 +29,9 @@ status=0
 run() {
   "${runner[@]}" "$@" || status=1
 }
-run "$build/tests-bin/test_translate" --gtest_filter='TransEngine*:TokenPage*'
+run "$build/tests-bin/test_translate" --gtest_filter='TranslationWorker*:TokenPage*'
 run "$build/tests-bin/test_chatclient" --gtest_filter='MessageDispatch*'
-run "$build/tests-bin/test_monitor" --gtest_filter='MessageFlow*'
+run "$build/tests-bin/test_translator" --gtest_filter='MessageFlow*'
 run "$build/tests-bin/test_service"
 run "$build/tests-bin/test_service_process" \
   --gtest_filter='ServiceTest.SpeaksAndTranslatesInParallel:ServiceTest.AnswersConcurrentRequestsEachRight:SpeechQueueTest.*:ForwardingTest.SilentServerDelaysNothingElse'

@@ -22,10 +22,10 @@ struct Stream {
 
 // Guards the streams; the device's callback takes it for each buffer it fills.
 std::mutex streamsMutex;
-std::map<HSTREAM, Stream> streams;
-HSTREAM nextHandle = 1;
+std::map<SoundHandle, Stream> streams;
+SoundHandle nextHandle = 1;
 
-// Set once by BASS_Init, read afterwards.
+// Set once by OpenAudioOutput, read afterwards.
 std::mutex initMutex;
 bool initialised = false;
 SDL_AudioDeviceID device = 0;
@@ -146,7 +146,7 @@ bool Decode(const char *path, std::vector<float> &converted)
 
 } // namespace
 
-bool BASS_Init(int, std::uint32_t, std::uint32_t, void *, const void *)
+bool OpenAudioOutput(int, std::uint32_t, std::uint32_t, void *, const void *)
 {
     std::lock_guard lock(initMutex);
     if (!initialised) {
@@ -159,7 +159,7 @@ bool BASS_Init(int, std::uint32_t, std::uint32_t, void *, const void *)
     return device != 0;
 }
 
-HSTREAM BASS_StreamCreateFile(bool mem, const void *file, std::uint64_t offset, std::uint64_t length, std::uint32_t)
+SoundHandle LoadSound(bool mem, const void *file, std::uint64_t offset, std::uint64_t length, std::uint32_t)
 {
     if (mem || !file || offset != 0 || length != 0 || Device() == 0)
         return 0;
@@ -169,14 +169,14 @@ HSTREAM BASS_StreamCreateFile(bool mem, const void *file, std::uint64_t offset, 
         return 0;
     }
     std::lock_guard lock(streamsMutex);
-    const HSTREAM handle = nextHandle++;
+    const SoundHandle handle = nextHandle++;
     if (nextHandle == 0)
         nextHandle = 1;
     streams.emplace(handle, std::move(stream));
     return handle;
 }
 
-bool BASS_ChannelPlay(HSTREAM handle, bool)
+bool PlaySound(SoundHandle handle, bool)
 {
     std::lock_guard lock(streamsMutex);
     const auto found = streams.find(handle);
@@ -190,14 +190,14 @@ bool BASS_ChannelPlay(HSTREAM handle, bool)
     return true;
 }
 
-std::uint32_t BASS_ChannelIsActive(HSTREAM handle)
+std::uint32_t IsPlaying(SoundHandle handle)
 {
     std::lock_guard lock(streamsMutex);
     const auto found = streams.find(handle);
     return found != streams.end() && found->second.playing ? 1 : 0;
 }
 
-bool BASS_StreamFree(HSTREAM handle)
+bool FreeSound(SoundHandle handle)
 {
     std::lock_guard lock(streamsMutex);
     return streams.erase(handle) > 0;

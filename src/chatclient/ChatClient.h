@@ -12,7 +12,7 @@
 // The chat client's automation interface, as Parlavox uses it. A backend implements these
 // classes for one chat client. Every operation may fail; a failure raises ChatClientError at the
 // call site. Collections are indexed from 1. No object is kept between uses: each use starts
-// again from ISkype.
+// again from ChatClient.
 
 class ChatClientError : public std::runtime_error {
 public:
@@ -29,27 +29,27 @@ public:
     { }
 };
 
-class IUser {
+class ChatUser {
 public:
-    virtual ~IUser() = default;
+    virtual ~ChatUser() = default;
     virtual QString UserHandle() = 0;
     virtual QString UserFullName() = 0;
     // The name the user gave the contact; may be empty.
     virtual QString UserDisplayName() = 0;
 };
 
-class IUserCollection {
+class ChatUserList {
 public:
-    virtual ~IUserCollection() = default;
+    virtual ~ChatUserList() = default;
     virtual int ItemCount() = 0;
-    virtual std::shared_ptr<IUser> ItemAt(int index) = 0;
+    virtual std::shared_ptr<ChatUser> ItemAt(int index) = 0;
 };
 
-class IChat {
+class ChatConversation {
 public:
-    virtual ~IChat() = default;
+    virtual ~ChatConversation() = default;
     // Every member, the user included.
-    virtual std::shared_ptr<IUserCollection> ChatMembers() = 0;
+    virtual std::shared_ptr<ChatUserList> ChatMembers() = 0;
     // May hold a vertical bar followed by other text.
     virtual QString ChatTitle() = 0;
     virtual void SendToChat(const QString &text) = 0;
@@ -57,23 +57,23 @@ public:
     virtual QString PartnerHandle() = 0;
 };
 
-class IChatCollection {
+class ChatConversationList {
 public:
-    virtual ~IChatCollection() = default;
+    virtual ~ChatConversationList() = default;
     virtual int ItemCount() = 0;
-    virtual std::shared_ptr<IChat> ItemAt(int index) = 0;
+    virtual std::shared_ptr<ChatConversation> ItemAt(int index) = 0;
 };
 
-class IChatMessage {
+class ChatMessage {
 public:
-    virtual ~IChatMessage() = default;
+    virtual ~ChatMessage() = default;
     virtual QString MessageBody() = 0;
-    virtual std::shared_ptr<IChat> MessageChat() = 0;
+    virtual std::shared_ptr<ChatConversation> MessageChat() = 0;
 };
 
-class IClient {
+class ClientProgram {
 public:
-    virtual ~IClient() = default;
+    virtual ~ClientProgram() = default;
     virtual bool IsClientRunning() = 0;
     virtual void FocusClient() = 0;
     virtual void StartClient(bool minimized, bool noSplash) = 0;
@@ -83,16 +83,16 @@ public:
 inline constexpr int cmsReceived = 2;
 
 // The link to the chat client.
-class ISkype {
+class ChatClient {
 public:
     // OnMessageStatus(message, status): raised on the main thread.
-    using MessageStatusHandler = std::function<void(const std::shared_ptr<IChatMessage> &, int)>;
+    using MessageStatusHandler = std::function<void(const std::shared_ptr<ChatMessage> &, int)>;
     // OnLinkState(linked): raised on the main thread while the link is kept (from a successful
     // AttachToClient to DetachFromClient) when the client went away (false) and when the link was
     // made again by itself once the client is back (true).
     using LinkStateHandler = std::function<void(bool linked)>;
 
-    virtual ~ISkype() = default;
+    virtual ~ChatClient() = default;
 
     // Returns once the running client has accepted the link, else fails; a wait ended by
     // CancelAttach fails with ChatClientCancelled.
@@ -104,22 +104,22 @@ public:
     virtual void DetachFromClient() { }
     // Its first character is the major version digit.
     virtual QString ClientVersion() = 0;
-    virtual std::shared_ptr<IClient> ClientObject() = 0;
+    virtual std::shared_ptr<ClientProgram> ClientObject() = 0;
     // The chats open in conversation windows.
-    virtual std::shared_ptr<IChatCollection> OpenChats() = 0;
-    virtual std::shared_ptr<IUserCollection> ContactList() = 0;
+    virtual std::shared_ptr<ChatConversationList> OpenChats() = 0;
+    virtual std::shared_ptr<ChatUserList> ContactList() = 0;
     // Posts the text into the one-to-one conversation with that user.
     virtual void SendMessageToUser(const QString &userHandle, const QString &text) = 0;
 
     // How this chat client's conversation windows are found and covered.
-    virtual const WindowProfile &ConversationWindows() const;
+    virtual const WindowProfile &ConversationWindows() const = 0;
 
     void SetOnMessageStatus(MessageStatusHandler handler) { m_onMessageStatus = std::move(handler); }
     void SetOnLinkState(LinkStateHandler handler) { m_onLinkState = std::move(handler); }
 
 protected:
     // Backends call this on the main thread for every message event.
-    void RaiseMessageStatus(const std::shared_ptr<IChatMessage> &message, int status)
+    void RaiseMessageStatus(const std::shared_ptr<ChatMessage> &message, int status)
     {
         if (m_onMessageStatus)
             m_onMessageStatus(message, status);
@@ -137,7 +137,4 @@ private:
 };
 
 // Creates the chat-client control of the main window: Pidgin over the session bus.
-std::unique_ptr<ISkype> CreateChatClient();
-
-// A control for when no chat client can be reached: every call fails.
-std::unique_ptr<ISkype> CreateUnavailableChatClient();
+std::unique_ptr<ChatClient> CreateChatClient();

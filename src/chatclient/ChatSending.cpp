@@ -2,18 +2,18 @@
 
 #include "chatclient/MessageDispatch.h"
 
-void SendToGroupChat(ISkype &skype, const QString &caption, const QString &text)
+void SendToGroupChat(ChatClient &chatClient, const QString &caption, const QString &text)
 {
     const int participants = CountCaptionNames(caption);
-    const std::shared_ptr<IChatCollection> chats = skype.OpenChats();
+    const std::shared_ptr<ChatConversationList> chats = chatClient.OpenChats();
     const int chatCount = chats->ItemCount();
     for (int i = 1; i <= chatCount; ++i) {
-        const std::shared_ptr<IChat> chat = chats->ItemAt(i);
-        const std::shared_ptr<IUserCollection> members = chat->ChatMembers();
+        const std::shared_ptr<ChatConversation> chat = chats->ItemAt(i);
+        const std::shared_ptr<ChatUserList> members = chat->ChatMembers();
         const int memberCount = members->ItemCount();
         int named = 0;
         for (int k = 1; k <= memberCount; ++k) {
-            const std::shared_ptr<IUser> member = members->ItemAt(k);
+            const std::shared_ptr<ChatUser> member = members->ItemAt(k);
             if (OccursInCaption(member->UserHandle(), caption) || OccursInCaption(member->UserFullName(), caption))
                 ++named;
         }
@@ -22,21 +22,21 @@ void SendToGroupChat(ISkype &skype, const QString &caption, const QString &text)
     }
 }
 
-void SendToConversation(ISkype &skype, int generation, const std::function<QString()> &partnerHandle,
+void SendToConversation(ChatClient &chatClient, int generation, const std::function<QString()> &partnerHandle,
     const QString &caption, const QString &text)
 {
     if (generation == 3) {
         const QString handle = partnerHandle();
         if (!handle.isEmpty()) {
-            skype.SendMessageToUser(handle, text);
+            chatClient.SendMessageToUser(handle, text);
             return;
         }
         // The chat named exactly by the caption, else the first whose title occurs in it.
-        const std::shared_ptr<IChatCollection> chats = skype.OpenChats();
+        const std::shared_ptr<ChatConversationList> chats = chatClient.OpenChats();
         const int chatCount = chats->ItemCount();
-        std::shared_ptr<IChat> occurring;
+        std::shared_ptr<ChatConversation> occurring;
         for (int i = 1; i <= chatCount; ++i) {
-            const std::shared_ptr<IChat> chat = chats->ItemAt(i);
+            const std::shared_ptr<ChatConversation> chat = chats->ItemAt(i);
             const QString title = chat->ChatTitle();
             if (!caption.isEmpty() && ConversationNameOfTitle(title) == caption) {
                 chat->SendToChat(text);
@@ -49,13 +49,13 @@ void SendToConversation(ISkype &skype, int generation, const std::function<QStri
             occurring->SendToChat(text);
             return;
         }
-        SendToGroupChat(skype, caption, text);
+        SendToGroupChat(chatClient, caption, text);
         return;
     }
-    const std::shared_ptr<IChatCollection> chats = skype.OpenChats();
+    const std::shared_ptr<ChatConversationList> chats = chatClient.OpenChats();
     if (chats->ItemCount() == 1) {
         chats->ItemAt(1)->SendToChat(text);
         return;
     }
-    SendToGroupChat(skype, caption, text);
+    SendToGroupChat(chatClient, caption, text);
 }

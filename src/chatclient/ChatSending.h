@@ -9,13 +9,13 @@
 // Sends `text` into every open chat that the caption names: a chat matches when the number of its
 // members named in the caption (by handle, else by full name) equals the caption's name count and
 // it has exactly one member more (the user). Chat-client failures propagate.
-void SendToGroupChat(ISkype &skype, const QString &caption, const QString &text);
+void SendToGroupChat(ChatClient &chatClient, const QString &caption, const QString &text);
 
-// Sends a composed message into the conversation of the monitor window captioned `caption`, the
+// Sends a composed message into the conversation of the translator window captioned `caption`, the
 // way the client generation needs:
 // - 3: to the partner handle when there is one; else into the open chat whose conversation name
 //   is the caption, or else the first whose title occurs in the caption; else as SendToGroupChat;
 // - 4: into the only open chat when exactly one is open; else as SendToGroupChat.
 // `partnerHandle` is asked only when generation 3 needs it. Chat-client failures propagate.
-void SendToConversation(ISkype &skype, int generation, const std::function<QString()> &partnerHandle,
+void SendToConversation(ChatClient &chatClient, int generation, const std::function<QString()> &partnerHandle,
     const QString &caption, const QString &text);

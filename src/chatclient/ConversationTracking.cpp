@@ -1,7 +1,8 @@
 #include "chatclient/ConversationTracking.h"
 
-#include "platform/CodePage.h"
-#include "platform/Text.h"
+#include "platform/core/CodePage.h"
+#include "platform/core/StoredNames.h"
+#include "platform/core/Text.h"
 
 #include <exception>
 #include <map>
@@ -15,7 +16,7 @@ using platform::WindowInfo;
 using platform::WindowTree;
 
 // Class names and titles are read up to 254 code units, cut before a character that would not
-// fit whole: half a character would come back as another one from the monitor window's title,
+// fit whole: half a character would come back as another one from the translator window's title,
 // and the window would never be recognised as attached.
 constexpr qsizetype kTextLimit = 254;
 
@@ -23,7 +24,7 @@ QString CutText(const QString &text)
 {
     return platform::LeftWholeCharacters(text, kTextLimit);
 }
-// Height of a new monitor window's input panel.
+// Height of a new translator window's input panel.
 constexpr int kInputPanelHeight = 145;
 
 // Blanks and control characters trimmed from both ends.
@@ -38,42 +39,11 @@ QString TrimBlanks(const QString &text)
     return text.mid(start, end - start);
 }
 
-QString WholeTitle(const QString &title)
-{
-    return title;
-}
-
-WindowProfile MakeDesktopClientProfile()
-{
-    WindowProfile profile;
-    profile.client = QStringLiteral("desktop client");
-
-    WindowClassTable third;
-    third.generation = 3;
-    third.conversationClasses = {QStringLiteral("TskMultiChatForm.UnicodeClass"), QStringLiteral("TskMultiChatForm")};
-    third.contentClass = QStringLiteral("TChatContentControl");
-    third.meClass = QStringLiteral("TMeControl");
-    third.entryClass = QStringLiteral("TChatEntryControl");
-    third.entryInHeight = false;
-    third.conversationName = NameBeforeParenthesis;
-    profile.generations.push_back(third);
-
-    WindowClassTable fourth = third;
-    fourth.generation = 4;
-    fourth.conversationClasses
-        = {QStringLiteral("TConversationForm.UnicodeClass"), QStringLiteral("TConversationForm")};
-    fourth.mainWindowClasses = {QStringLiteral("tSkMainForm.UnicodeClass"), QStringLiteral("tSkMainForm")};
-    fourth.entryInHeight = true;
-    fourth.conversationName = WholeTitle;
-    profile.generations.push_back(fourth);
-    return profile;
-}
-
 } // namespace
 
-QString MonitorWindowClass()
+QString TranslatorWindowClass()
 {
-    return QStringLiteral("TfrmSkype_Monitor.UnicodeClass");
+    return QString::fromLatin1(stored::x11::kTranslatorWindowClass);
 }
 
 const WindowClassTable *WindowProfile::ForGeneration(int generation) const
@@ -85,12 +55,6 @@ const WindowClassTable *WindowProfile::ForGeneration(int generation) const
     return nullptr;
 }
 
-const WindowProfile &DesktopClientProfile()
-{
-    static const WindowProfile profile = MakeDesktopClientProfile();
-    return profile;
-}
-
 QString NameBeforeParenthesis(const QString &title)
 {
     const qsizetype parenthesis = title.indexOf(QLatin1Char('('));
@@ -99,7 +63,7 @@ QString NameBeforeParenthesis(const QString &title)
     return TrimBlanks(title.left(parenthesis));
 }
 
-void ClearMonitors(TMonitorTable &monitors)
+void ClearDockedWindows(DockedWindowTable &monitors)
 {
     for (auto &slot : monitors)
         slot.reset();
@@ -140,7 +104,7 @@ void ConversationTracker::Tick(const TrackingContext &context, const WindowClass
                 break;
         }
         // Without the client main window the top-level windows are listed once more; the second
-        // entry of a window finds the monitor window attached for the first and places it.
+        // entry of a window finds the translator window attached for the first and places it.
         if (mainWindow) {
             const std::vector<WindowId> children = windows.Children(mainWindow);
             collect(windows.Describe(children));
@@ -165,7 +129,7 @@ void ConversationTracker::Tick(const TrackingContext &context, const WindowClass
         trees[tree.root] = std::move(tree);
     // Windows whose children changed by an attach in this tick: read again when listed again.
     std::set<WindowId> changed;
-    // Where the user is: the monitor windows take the keyboard only in the active window.
+    // Where the user is: the translator windows take the keyboard only in the active window.
     const WindowId active = windows.ActiveWindow();
     const WindowId lastActive = std::exchange(m_lastActive, active);
     // A window listed twice takes the keyboard once.
@@ -186,7 +150,7 @@ void ConversationTracker::Tick(const TrackingContext &context, const WindowClass
             continue;
         bool hasMonitor = false;
         for (const platform::WindowNode &node : tree.nodes) {
-            if (node.depth == 1 && node.className == MonitorWindowClass() && node.title == name) {
+            if (node.depth == 1 && node.className == TranslatorWindowClass() && node.title == name) {
                 hasMonitor = true;
                 break;
             }
@@ -197,16 +161,16 @@ void ConversationTracker::Tick(const TrackingContext &context, const WindowClass
             changed.insert(window);
             continue;
         }
-        IMonitorWindow *placed = Place(context, table, tree, name);
+        DockedWindow *placed = Place(context, table, tree, name);
         // The user has just come into this conversation window.
         if (placed && window == active && active != lastActive && !activeFocused && placed->InputPanelVisible()) {
-            FocusMonitor(windows, *placed);
+            FocusDockedWindow(windows, *placed);
             activeFocused = true;
         }
     }
 }
 
-void ConversationTracker::FocusMonitor(platform::WindowSystem &windows, IMonitorWindow &monitor)
+void ConversationTracker::FocusDockedWindow(platform::WindowSystem &windows, DockedWindow &monitor)
 {
     windows.ActivateWidget(monitor.Widget());
     if (monitor.InputPanelVisible())
@@ -216,7 +180,7 @@ void ConversationTracker::FocusMonitor(platform::WindowSystem &windows, IMonitor
 void ConversationTracker::Attach(const TrackingContext &context, WindowId window, const QString &name, WindowId active)
 {
     platform::WindowSystem &windows = *context.windows;
-    TMonitorTable &monitors = *context.monitors;
+    DockedWindowTable &monitors = *context.monitors;
 
     // Which hosts of the table still exist, read at once.
     auto existing = [&](auto wanted) {
@@ -233,8 +197,8 @@ void ConversationTracker::Attach(const TrackingContext &context, WindowId window
         return alive;
     };
 
-    // A monitor window of a closed conversation with this name goes first.
-    const std::set<WindowId> alive = existing([&](const IMonitorWindow &m) { return m.Caption() == name; });
+    // A translator window of a closed conversation with this name goes first.
+    const std::set<WindowId> alive = existing([&](const DockedWindow &m) { return m.Caption() == name; });
     for (auto &slot : monitors) {
         if (slot && slot->Caption() == name && !alive.count(slot->HostWnd()))
             slot.reset();
@@ -242,30 +206,30 @@ void ConversationTracker::Attach(const TrackingContext &context, WindowId window
 
     // The window this conversation window already has (renamed), else a new one in the first
     // empty slot; a full table gives up the slot of a window whose conversation window is gone,
-    // else the conversation window stays without a monitor window.
+    // else the conversation window stays without a translator window.
     int index = -1;
-    for (int i = 0; i < kMonitorSlots; ++i) {
+    for (int i = 0; i < kDockedWindowSlots; ++i) {
         if (monitors[i] && monitors[i]->HostWnd() == window)
             index = i;
     }
     bool created = false;
     if (index < 0) {
-        for (int i = 0; i < kMonitorSlots && index < 0; ++i) {
+        for (int i = 0; i < kDockedWindowSlots && index < 0; ++i) {
             if (!monitors[i])
                 index = i;
         }
         if (index < 0) {
-            const std::set<WindowId> hosts = existing([](const IMonitorWindow &) { return true; });
-            for (int i = 0; i < kMonitorSlots && index < 0; ++i) {
+            const std::set<WindowId> hosts = existing([](const DockedWindow &) { return true; });
+            for (int i = 0; i < kDockedWindowSlots && index < 0; ++i) {
                 if (!hosts.count(monitors[i]->HostWnd())) {
                     monitors[i].reset();
                     index = i;
                 }
             }
         }
-        if (index < 0 || !context.createMonitor)
+        if (index < 0 || !context.createTranslatorWindow)
             return;
-        monitors[index] = context.createMonitor();
+        monitors[index] = context.createTranslatorWindow();
         if (!monitors[index])
             return;
         created = true;
@@ -275,35 +239,35 @@ void ConversationTracker::Attach(const TrackingContext &context, WindowId window
     // conversation window already. Another program's window keeps it, and no window comes forward.
     const bool hostActive = active == window;
 
-    IMonitorWindow &monitor = *monitors[index];
+    DockedWindow &monitor = *monitors[index];
     monitor.SetCaption(name);
     monitor.SetInputPanelHeight(kInputPanelHeight);
     monitor.SetHostWnd(window);
-    if (!windows.Embed(monitor.Widget(), window, MonitorWindowClass(), name)) {
+    if (!windows.Embed(monitor.Widget(), window, TranslatorWindowClass(), name)) {
         // The conversation window closed in the meantime: a new window would float unplaced.
         if (created)
             monitors[index].reset();
         return;
     }
     monitor.ShowWidget();
-    monitor.mniDoubleClick();
-    monitor.mniSendChineseClick(context.sendLanguage);
-    monitor.mniRecvChineseClick(context.recvLanguage);
+    monitor.chooseSendOriginalAndTranslation();
+    monitor.chooseSendLanguage(context.sendLanguage);
+    monitor.chooseReceiveLanguage(context.recvLanguage);
     if (hostActive)
-        FocusMonitor(windows, monitor);
+        FocusDockedWindow(windows, monitor);
     else
         windows.RaiseWidget(monitor.Widget());
 }
 
-IMonitorWindow *ConversationTracker::Place(
+DockedWindow *ConversationTracker::Place(
     const TrackingContext &context, const WindowClassTable &table, const WindowTree &tree, const QString &name)
 {
     platform::WindowSystem &windows = *context.windows;
-    TMonitorTable &monitors = *context.monitors;
+    DockedWindowTable &monitors = *context.monitors;
 
-    // The monitor window of this conversation window: two conversation windows may share a name,
+    // The translator window of this conversation window: two conversation windows may share a name,
     // and each keeps its own.
-    IMonitorWindow *monitor = nullptr;
+    DockedWindow *monitor = nullptr;
     for (const auto &slot : monitors) {
         if (slot && slot->Caption() == name && slot->HostWnd() == tree.root) {
             monitor = slot.get();
@@ -342,7 +306,7 @@ IMonitorWindow *ConversationTracker::Place(
     const int x = area.left() - tree.windowRect.left() - border;
     const int y = area.top() - tree.windowRect.top() - title - border;
 
-    // Where the monitor window is now, in W's client coordinates: as the server shows it when it
+    // Where the translator window is now, in W's client coordinates: as the server shows it when it
     // is among W's windows, else as the toolkit has it.
     QWidget *widget = monitor->Widget();
     const WindowId own = windows.WidgetWindow(widget);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Log.h"
+#include "platform/core/Log.h"
 
 // The chat-client side in general, and the Pidgin backend.
 PARLAVOX_LOG_CATEGORY(LogChatClient, "parlavox.chatclient")

@@ -1,9 +1,9 @@
 #include "chatclient/MessageDispatch.h"
 
-#include "platform/Clock.h"
-#include "platform/Formats.h"
-#include "platform/Text.h"
-#include "translate/TransEngine.h"
+#include "platform/core/Clock.h"
+#include "platform/core/Formats.h"
+#include "platform/core/Text.h"
+#include "translate/TranslationWorker.h"
 
 #include <QStringList>
 
@@ -29,26 +29,25 @@ bool IsPassThroughText(const QString &text)
     return trimmed.contains(u'{') && trimmed.endsWith(u'}');
 }
 
-IMonitorWindow *FindMessageWindow(
-    IChatMessage &message, const QString &conversationName, const MessageDispatchContext &context)
+DockedWindow *FindMessageWindow(
+    ChatMessage &message, const QString &conversationName, const MessageDispatchContext &context)
 {
-    const std::shared_ptr<IChat> chat = message.MessageChat();
-    const std::shared_ptr<IUserCollection> members = chat->ChatMembers();
+    const std::shared_ptr<ChatConversation> chat = message.MessageChat();
+    const std::shared_ptr<ChatUserList> members = chat->ChatMembers();
     const int count = members->ItemCount();
     if (count < 2)
         return nullptr;
-    auto live
-        = [&](const std::unique_ptr<IMonitorWindow> &slot) { return slot && context.hostExists(slot->HostWnd()); };
+    auto live = [&](const std::unique_ptr<DockedWindow> &slot) { return slot && context.hostExists(slot->HostWnd()); };
 
     if (count == 2 || context.groupsNamedByTitle) {
         // The window named exactly by the conversation first; a window whose caption merely holds
         // the name only when none is, and never one named exactly by another open chat, which is
         // that chat's window (its own first message may come before its window does).
-        for (const std::unique_ptr<IMonitorWindow> &slot : *context.monitors) {
+        for (const std::unique_ptr<DockedWindow> &slot : *context.monitors) {
             if (live(slot) && !conversationName.isEmpty() && slot->Caption() == conversationName)
                 return slot.get();
         }
-        for (const std::unique_ptr<IMonitorWindow> &slot : *context.monitors) {
+        for (const std::unique_ptr<DockedWindow> &slot : *context.monitors) {
             if (!live(slot))
                 continue;
             const QString caption = slot->Caption();
@@ -63,11 +62,11 @@ IMonitorWindow *FindMessageWindow(
     // caption, and no other name there.
     QStringList fullNames, handles;
     for (int k = 1; k <= count; ++k) {
-        const std::shared_ptr<IUser> member = members->ItemAt(k);
+        const std::shared_ptr<ChatUser> member = members->ItemAt(k);
         fullNames.append(member->UserFullName());
         handles.append(member->UserHandle());
     }
-    for (const std::unique_ptr<IMonitorWindow> &slot : *context.monitors) {
+    for (const std::unique_ptr<DockedWindow> &slot : *context.monitors) {
         if (!live(slot))
             continue;
         const QString caption = slot->Caption();
@@ -82,12 +81,12 @@ IMonitorWindow *FindMessageWindow(
     return nullptr;
 }
 
-bool DispatchMessageStatus(IChatMessage &message, int status, const MessageDispatchContext &context)
+bool DispatchMessageStatus(ChatMessage &message, int status, const MessageDispatchContext &context)
 {
     if (status != cmsReceived)
         return true;
     const QString conversationName = ConversationNameOfTitle(message.MessageChat()->ChatTitle());
-    IMonitorWindow *window = FindMessageWindow(message, conversationName, context);
+    DockedWindow *window = FindMessageWindow(message, conversationName, context);
     if (!window)
         return false;
 

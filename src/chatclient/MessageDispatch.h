@@ -2,7 +2,7 @@
 
 #include "chatclient/ChatClient.h"
 #include "chatclient/ConversationTracking.h"
-#include "translate/TranslateResult.h"
+#include "translate/TranslationResult.h"
 
 #include <QString>
 
@@ -24,12 +24,12 @@ bool IsPassThroughText(const QString &text);
 
 // What message dispatch reads from the main window.
 struct MessageDispatchContext {
-    const TMonitorTable *monitors = nullptr;
+    const DockedWindowTable *monitors = nullptr;
     // Whether a conversation window still exists.
     std::function<bool(platform::WindowId)> hostExists;
     // The interface text that follows the speaker in an entry's head line; read only when needed.
     std::function<QString()> sayWord;
-    TTokenProvider onToken;
+    TokenProvider onToken;
     // Read time-out of translations, in seconds.
     int timeOut = 15;
     // Group conversations' windows carry the chat title, not the members' names.
@@ -38,17 +38,17 @@ struct MessageDispatchContext {
     std::function<bool(const QString &caption)> isOpenChatName;
 };
 
-// The monitor window a received message belongs to, or null. Windows whose conversation window
+// The translator window a received message belongs to, or null. Windows whose conversation window
 // is gone are skipped. A one-to-one chat (and, with groupsNamedByTitle, a group chat) goes to the
 // first window captioned exactly with its conversation name, else to the first whose caption
 // contains the name and is not exactly another open chat's name; a group chat otherwise goes to
 // the first window whose caption names all members but the user, by full name or handle, and no
 // one else. The chat and its members are read once. Chat-client failures propagate.
-IMonitorWindow *FindMessageWindow(
-    IChatMessage &message, const QString &conversationName, const MessageDispatchContext &context);
+DockedWindow *FindMessageWindow(
+    ChatMessage &message, const QString &conversationName, const MessageDispatchContext &context);
 
 // Handles one message status event on the main thread: a received message goes to its window,
 // shown at once when it passes through, otherwise queued for translation (a long text as several
 // jobs, in order). Other statuses are ignored. Returns false only for a received message that
 // matched no window. A chat-client failure propagates before anything is written or queued.
-bool DispatchMessageStatus(IChatMessage &message, int status, const MessageDispatchContext &context);
+bool DispatchMessageStatus(ChatMessage &message, int status, const MessageDispatchContext &context);

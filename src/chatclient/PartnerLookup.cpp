@@ -2,7 +2,7 @@
 
 #include "chatclient/Log.h"
 #include "chatclient/MessageDispatch.h"
-#include "platform/CodePage.h"
+#include "platform/core/CodePage.h"
 
 #include <exception>
 
@@ -15,15 +15,15 @@ struct ContactMatch {
     QString prefix;
 };
 
-ContactMatch FindContact(ISkype &skype, const QString &caption)
+ContactMatch FindContact(ChatClient &chatClient, const QString &caption)
 {
     ContactMatch match;
     QString byHandle;
     try {
-        const std::shared_ptr<IUserCollection> contacts = skype.ContactList();
+        const std::shared_ptr<ChatUserList> contacts = chatClient.ContactList();
         const int count = contacts->ItemCount();
         for (int k = 1; k <= count; ++k) {
-            const std::shared_ptr<IUser> contact = contacts->ItemAt(k);
+            const std::shared_ptr<ChatUser> contact = contacts->ItemAt(k);
             QString name = contact->UserDisplayName();
             if (name.isEmpty())
                 name = contact->UserFullName();
@@ -61,15 +61,15 @@ bool NameBeginsWith(const QString &name, const QString &caption)
     return (lossless(prefix) && lossless(caption)) || prefix == caption;
 }
 
-ChatPartner FindChatPartner(ISkype &skype, const QString &caption)
+ChatPartner FindChatPartner(ChatClient &chatClient, const QString &caption)
 {
     ChatPartner found;
     bool prefixFound = false;
     try {
-        const std::shared_ptr<IChatCollection> chats = skype.OpenChats();
+        const std::shared_ptr<ChatConversationList> chats = chatClient.OpenChats();
         const int count = chats->ItemCount();
         for (int k = 1; k <= count; ++k) {
-            const std::shared_ptr<IChat> chat = chats->ItemAt(k);
+            const std::shared_ptr<ChatConversation> chat = chats->ItemAt(k);
             const QString name = ConversationNameOfTitle(chat->ChatTitle());
             if (!caption.isEmpty() && name == caption) {
                 const QString handle = chat->PartnerHandle();
@@ -88,23 +88,23 @@ ChatPartner FindChatPartner(ISkype &skype, const QString &caption)
     return found;
 }
 
-QString FindPartnerByChatTitle(ISkype &skype, const QString &caption)
+QString FindPartnerByChatTitle(ChatClient &chatClient, const QString &caption)
 {
-    return FindChatPartner(skype, caption).handle;
+    return FindChatPartner(chatClient, caption).handle;
 }
 
-QString FindContactByName(ISkype &skype, const QString &caption)
+QString FindContactByName(ChatClient &chatClient, const QString &caption)
 {
-    const ContactMatch match = FindContact(skype, caption);
+    const ContactMatch match = FindContact(chatClient, caption);
     return match.exact.isEmpty() ? match.prefix : match.exact;
 }
 
-QString FindPartnerHandle(ISkype &skype, const QString &caption)
+QString FindPartnerHandle(ChatClient &chatClient, const QString &caption)
 {
-    const ChatPartner chat = FindChatPartner(skype, caption);
+    const ChatPartner chat = FindChatPartner(chatClient, caption);
     if (chat.exact)
         return chat.handle; // a group conversation's window never reaches a contact privately
-    const ContactMatch contact = FindContact(skype, caption);
+    const ContactMatch contact = FindContact(chatClient, caption);
     if (!contact.exact.isEmpty())
         return contact.exact;
     return chat.handle.isEmpty() ? contact.prefix : chat.handle;

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-// The lookups that turn a monitor window's caption into the conversation partner's handle.
+// The lookups that turn a translator window's caption into the conversation partner's handle.
 //
 // A caption is the conversation's name as its window shows it. The chat or contact named exactly
 // by it is preferred; only when none is does a name that merely begins with the caption count, so
@@ -25,17 +25,17 @@ struct ChatPartner {
 // The open chat whose name (its title before the first "|", trimmed) equals the caption, else the
 // first one whose name begins with it. A failing chat-client call ends the search with what was
 // found so far.
-ChatPartner FindChatPartner(ISkype &skype, const QString &caption);
+ChatPartner FindChatPartner(ChatClient &chatClient, const QString &caption);
 
 // The handle of FindChatPartner; empty when none matched or the chat is a group conversation.
-QString FindPartnerByChatTitle(ISkype &skype, const QString &caption);
+QString FindPartnerByChatTitle(ChatClient &chatClient, const QString &caption);
 
 // The handle of the first contact whose name (its display name, or its full name when it has
 // none) equals the caption, else of the first whose handle equals it, else of the first whose name
 // begins with it; failures as above.
-QString FindContactByName(ISkype &skype, const QString &caption);
+QString FindContactByName(ChatClient &chatClient, const QString &caption);
 
-// The partner handle of a monitor window's caption, or empty: the exactly named open chat (none
+// The partner handle of a translator window's caption, or empty: the exactly named open chat (none
 // for a group conversation), else the exactly named contact, else the first open chat and then the
 // first contact whose name begins with the caption.
-QString FindPartnerHandle(ISkype &skype, const QString &caption);
+QString FindPartnerHandle(ChatClient &chatClient, const QString &caption);

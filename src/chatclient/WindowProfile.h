@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/WindowSystem.h"
+#include "platform/desktop/WindowSystem.h"
 
 #include <QRect>
 #include <QString>
@@ -19,7 +19,7 @@ struct WindowClassTable {
     // its direct children.
     QStringList mainWindowClasses;
     // Controls within a conversation window: the message area, the panel below it and the input
-    // area. The monitor window covers the message area and the panel, and the input area too
+    // area. The translator window covers the message area and the panel, and the input area too
     // when entryInHeight is set.
     QString contentClass;
     QString meClass;
@@ -48,6 +48,3 @@ struct WindowProfile {
     // every generation.
     const WindowClassTable *ForGeneration(int generation) const;
 };
-
-// The profile of the chat client behind ISkype (generations 3 and 4).
-const WindowProfile &DesktopClientProfile();

@@ -1,17 +1,18 @@
 #include "shell/Program.h"
 
-#include "platform/AppPaths.h"
-#include "platform/EmbeddedAccessibility.h"
-#include "platform/InstanceWindow.h"
-#include "platform/Log.h"
-#include "platform/Shell.h"
-#include "platform/TerminationSignal.h"
-#include "platform/WorkerThread.h"
-#include "shell/SingleInstance.h"
-#include "shell/uSkype_Main.h"
+#include "platform/core/AppPaths.h"
+#include "platform/core/Log.h"
+#include "platform/core/StoredNames.h"
+#include "platform/core/TerminationSignal.h"
+#include "platform/core/WorkerThread.h"
+#include "platform/desktop/EmbeddedAccessibility.h"
+#include "platform/desktop/InstanceWindow.h"
+#include "platform/desktop/Shell.h"
+#include "shell/MainWindow.h"
+#include "shell/SingleInstanceGuard.h"
 #include "translate/LocalService.h"
-#include "translate/TransEngine.h"
 #include "translate/TranslateText.h"
+#include "translate/TranslationWorker.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -68,21 +69,21 @@ void RunParlavox(int argc, char **argv)
     QApplication app(argc, argv);
     platform::InitMainThread();
     platform::ExposeEmbeddedWindows();
-    QApplication::setApplicationName(QStringLiteral("parlavox"));
+    QApplication::setApplicationName(QString::fromLatin1(stored::program::kMain));
     QApplication::setQuitOnLastWindowClosed(false);
 
     // The translation service before any window: the service host, then the receive worker and
     // the send worker.
     InitServiceHost();
-    StartTranslateThreads();
+    StartTranslationWorkers();
 
     // The hidden application window: what the single-instance record names, and what a second
     // copy asks to restore the main window. It carries our class before the record can name it,
     // so a copy started meanwhile finds a window of ours and hands over instead of taking the
     // record. A request that comes before the main window exists finds it shown anyway.
     QWidget applicationWindow;
-    applicationWindow.setObjectName(QStringLiteral("TApplication"));
-    QPointer<TfrmSkype_Main> main;
+    applicationWindow.setObjectName(QLatin1String(stored::x11::kApplicationObject));
+    QPointer<MainWindow> main;
     platform::MarkApplicationWindow(&applicationWindow, [&main] {
         if (!main)
             return;
@@ -95,9 +96,9 @@ void RunParlavox(int argc, char **argv)
     });
     const std::uint32_t ownWindow = platform::ApplicationWindowId(&applicationWindow);
 
-    TSingleInstanceGuard guard;
+    SingleInstanceGuard guard;
     if (guard.ActivatePreviousInstance(ownWindow)) {
-        StopTranslateThreads();
+        StopTranslationWorkers();
         platform::EndProcess(0);
     }
 
@@ -109,7 +110,7 @@ void RunParlavox(int argc, char **argv)
 
     // The application title is ours to show (tray hint, balloon); it is not given to Qt as the
     // display name, which would append it to every window title and message box caption.
-    auto mainWindow = std::make_unique<TfrmSkype_Main>();
+    auto mainWindow = std::make_unique<MainWindow>();
     main = mainWindow.get();
 
     // The end of the desktop session and SIGTERM/SIGINT end through the normal save path.
@@ -130,7 +131,7 @@ void RunParlavox(int argc, char **argv)
         if (QApplication::arguments().contains(QStringLiteral("--start-translation")))
             QTimer::singleShot(0, main, [&main] {
                 if (main)
-                    main->StartTranslation();
+                    main->startTranslationUnchecked();
             });
         exitCode = app.exec();
     }
@@ -138,7 +139,7 @@ void RunParlavox(int argc, char **argv)
     // Hand-overs end first, so that no result reaches a window after this; then the translation
     // workers stop, giving up a request in flight, and are waited for.
     platform::AbortHandOvers();
-    StopTranslateThreads();
+    StopTranslationWorkers();
     mainWindow.reset();
     service.Stop();
     guard.Release();

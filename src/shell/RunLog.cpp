@@ -1,9 +1,9 @@
 #include "shell/RunLog.h"
 
-#include "platform/AppPaths.h"
-#include "platform/Clock.h"
-#include "platform/CodePage.h"
-#include "platform/Formats.h"
+#include "platform/core/AppPaths.h"
+#include "platform/core/Clock.h"
+#include "platform/core/CodePage.h"
+#include "platform/core/Formats.h"
 #include "shell/Log.h"
 
 #include <QDir>

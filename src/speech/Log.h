@@ -1,5 +1,5 @@
 #pragma once
 
-#include "platform/Log.h"
+#include "platform/core/Log.h"
 
 PARLAVOX_LOG_CATEGORY(LogSpeech, "parlavox.speech")

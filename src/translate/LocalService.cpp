@@ -1,4 +1,5 @@
 #include "translate/LocalService.h"
+#include "platform/core/StoredNames.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -50,7 +51,7 @@ bool LocalService::StartWhenNeeded(const QByteArray &host, const QString &folder
     if (Running())
         return false;
     const std::optional<quint16> port = LoopbackPort(host);
-    const QString program = QDir(folder).filePath(QStringLiteral("parlavox-service"));
+    const QString program = QDir(folder).filePath(QString::fromLatin1(stored::program::kService));
     if (!port || !QFileInfo(program).isExecutable() || SomethingListensAt(*port))
         return false;
 

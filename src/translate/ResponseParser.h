@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Expected.h"
+#include "platform/core/Expected.h"
 
 #include <QByteArray>
 #include <QString>

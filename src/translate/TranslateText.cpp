@@ -4,7 +4,7 @@
 #include "translate/ResponseParser.h"
 #include "translate/UrlEncoding.h"
 
-#include "platform/Expected.h"
+#include "platform/core/Expected.h"
 
 #include <curl/curl.h>
 

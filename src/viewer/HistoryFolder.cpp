@@ -1,6 +1,7 @@
 #include "viewer/HistoryFolder.h"
 
-#include "monitor/History.h"
+#include "platform/core/StoredNames.h"
+#include "translator/History.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,15 +17,17 @@ QString PartnerHistoryFolder(const QString &dataFolder, const QString &handle)
 
 QString HistoryDayFile(const QString &folder, const QDate &day)
 {
-    return folder + u'/' + day.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".dat");
+    return folder + u'/' + day.toString(QLatin1String(stored::history::kDateFormat))
+        + QLatin1String(stored::history::kFileSuffix);
 }
 
 QList<QDate> HistoryDays(const QString &folder)
 {
     QList<QDate> days;
-    const QStringList names = QDir(folder).entryList({QStringLiteral("*.dat")}, QDir::Files);
+    const QStringList names
+        = QDir(folder).entryList({QString(u'*') + QLatin1String(stored::history::kFileSuffix)}, QDir::Files);
     for (const QString &name : names) {
-        const QDate day = QDate::fromString(name.chopped(4), QStringLiteral("yyyy-MM-dd"));
+        const QDate day = QDate::fromString(name.chopped(4), QLatin1String(stored::history::kDateFormat));
         if (day.isValid() && HistoryDayFile(folder, day).endsWith(name))
             days.append(day);
     }

@@ -1,7 +1,8 @@
 #include "viewer/ViewerWindow.h"
 
-#include "monitor/uSkype_Monitor.h"
-#include "platform/MessageBox.h"
+#include "platform/core/StoredNames.h"
+#include "platform/widgets/MessageBox.h"
+#include "translator/TranslatorWindow.h"
 #include "viewer/HistoryFolder.h"
 
 #include <QBoxLayout>
@@ -30,7 +31,7 @@ const QColor kDate(128, 128, 128);
 
 QString DayText(const QDate &day)
 {
-    return day.toString(QStringLiteral("yyyy-MM-dd"));
+    return day.toString(QLatin1String(stored::history::kDateFormat));
 }
 
 template <typename T> T *Make(QWidget *parent, const char *name)
@@ -42,214 +43,214 @@ template <typename T> T *Make(QWidget *parent, const char *name)
 
 } // namespace
 
-TfrmMessageViewer::TfrmMessageViewer(Options options)
-    : FOptions(std::move(options))
+ViewerWindow::ViewerWindow(Options options)
+    : m_options(std::move(options))
 {
-    setObjectName(QStringLiteral("TfrmMessageViewer"));
+    setObjectName(QLatin1String(stored::viewerWindow::kWindow));
     setWindowTitle(QStringLiteral("聊天记录"));
     resize(760, 520);
-    if (!FOptions.messageText)
-        FOptions.messageText = [](const QString &) { return QString(); };
-    FFolder = PartnerHistoryFolder(FOptions.dataFolder, FOptions.handle);
+    if (!m_options.messageText)
+        m_options.messageText = [](const QString &) { return QString(); };
+    m_folder = PartnerHistoryFolder(m_options.dataFolder, m_options.handle);
 
     auto *layout = new QVBoxLayout(this);
     auto *bar = new QHBoxLayout;
-    edtSearch = Make<QLineEdit>(this, "edtSearch");
-    btnSearch = Make<QToolButton>(this, "btnSearch");
-    btnSearch->setText(QStringLiteral("搜索"));
-    btnExport = Make<QToolButton>(this, "btnExport");
-    btnExport->setText(QStringLiteral("导出..."));
-    bar->addWidget(edtSearch, 1);
-    bar->addWidget(btnSearch);
-    bar->addWidget(btnExport);
+    m_searchBox = Make<QLineEdit>(this, stored::viewerWindow::kSearchBox);
+    m_searchButton = Make<QToolButton>(this, stored::viewerWindow::kSearchButton);
+    m_searchButton->setText(QStringLiteral("搜索"));
+    m_exportButton = Make<QToolButton>(this, stored::viewerWindow::kExportButton);
+    m_exportButton->setText(QStringLiteral("导出..."));
+    bar->addWidget(m_searchBox, 1);
+    bar->addWidget(m_searchButton);
+    bar->addWidget(m_exportButton);
     layout->addLayout(bar);
 
     auto *splitter = new QSplitter(Qt::Horizontal, this);
-    lstDays = Make<QListWidget>(splitter, "lstDays");
-    edtHistory = Make<QTextEdit>(splitter, "edtHistory");
-    edtHistory->setReadOnly(true);
-    edtHistory->setUndoRedoEnabled(false);
-    splitter->addWidget(lstDays);
-    splitter->addWidget(edtHistory);
+    m_dayList = Make<QListWidget>(splitter, stored::viewerWindow::kDayList);
+    m_historyPane = Make<QTextEdit>(splitter, stored::viewerWindow::kHistoryPane);
+    m_historyPane->setReadOnly(true);
+    m_historyPane->setUndoRedoEnabled(false);
+    splitter->addWidget(m_dayList);
+    splitter->addWidget(m_historyPane);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({150, 610});
     layout->addWidget(splitter, 1);
-    lblStatus = Make<QLabel>(this, "lblStatus");
-    layout->addWidget(lblStatus);
+    m_statusLabel = Make<QLabel>(this, stored::viewerWindow::kStatusLabel);
+    layout->addWidget(m_statusLabel);
 
-    dlgExport = new TSaveDialogSettings(this);
-    dlgExport->setObjectName(QStringLiteral("dlgExport"));
-    dlgExport->title = QStringLiteral("导出");
-    dlgExport->filter = QStringLiteral("文本文件(*.txt)|*.txt");
-    dlgExport->defaultExt = QStringLiteral(".txt");
+    m_exportDialog = new SaveDialogSettings(this);
+    m_exportDialog->setObjectName(QLatin1String(stored::viewerWindow::kExportDialog));
+    m_exportDialog->title = QStringLiteral("导出");
+    m_exportDialog->filter = QStringLiteral("文本文件(*.txt)|*.txt");
+    m_exportDialog->defaultExt = QStringLiteral(".txt");
 
-    FWatcher = new QFileSystemWatcher(this);
-    FPoll = new QTimer(this);
-    FPoll->setInterval(FOptions.pollMs);
-    connect(FWatcher, &QFileSystemWatcher::fileChanged, this, &TfrmMessageViewer::Refresh);
-    connect(FWatcher, &QFileSystemWatcher::directoryChanged, this, &TfrmMessageViewer::Refresh);
-    connect(FPoll, &QTimer::timeout, this, &TfrmMessageViewer::Refresh);
+    m_watcher = new QFileSystemWatcher(this);
+    m_poll = new QTimer(this);
+    m_poll->setInterval(m_options.pollMs);
+    connect(m_watcher, &QFileSystemWatcher::fileChanged, this, &ViewerWindow::Refresh);
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &ViewerWindow::Refresh);
+    connect(m_poll, &QTimer::timeout, this, &ViewerWindow::Refresh);
     // The view follows the end while it is there: when the layout grows (the window is shown, the
     // text is laid out in steps, entries are appended) it stays on the newest entry.
-    connect(edtHistory->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
-        QScrollBar *scroll = edtHistory->verticalScrollBar();
-        FFollowEnd = value == scroll->maximum();
+    connect(m_historyPane->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+        QScrollBar *scroll = m_historyPane->verticalScrollBar();
+        m_followEnd = value == scroll->maximum();
         if (value == scroll->minimum() && scroll->maximum() > scroll->minimum())
             LayOutEarlier();
     });
-    connect(edtHistory->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int maximum) {
-        if (FFollowEnd)
-            edtHistory->verticalScrollBar()->setValue(maximum);
+    connect(m_historyPane->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int maximum) {
+        if (m_followEnd)
+            m_historyPane->verticalScrollBar()->setValue(maximum);
     });
-    connect(lstDays, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row >= 0 && row < FDays.size() && FDays.at(row) != FOpenDay)
-            OpenDay(FDays.at(row));
+    connect(m_dayList, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (row >= 0 && row < m_days.size() && m_days.at(row) != m_openDay)
+            OpenDay(m_days.at(row));
     });
     // A click on the day already chosen leaves the search results too.
-    connect(lstDays, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) {
-        const int row = lstDays->row(item);
-        if (row >= 0 && row < FDays.size())
-            OpenDay(FDays.at(row));
+    connect(m_dayList, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) {
+        const int row = m_dayList->row(item);
+        if (row >= 0 && row < m_days.size())
+            OpenDay(m_days.at(row));
     });
-    connect(btnSearch, &QToolButton::clicked, this, &TfrmMessageViewer::btnSearchClick);
-    connect(edtSearch, &QLineEdit::returnPressed, this, &TfrmMessageViewer::btnSearchClick);
-    connect(btnExport, &QToolButton::clicked, this, &TfrmMessageViewer::btnExportClick);
+    connect(m_searchButton, &QToolButton::clicked, this, &ViewerWindow::search);
+    connect(m_searchBox, &QLineEdit::returnPressed, this, &ViewerWindow::search);
+    connect(m_exportButton, &QToolButton::clicked, this, &ViewerWindow::exportOpenDay);
 
     LoadDays();
-    if (!FDays.isEmpty())
-        OpenDay(FDays.constFirst());
+    if (!m_days.isEmpty())
+        OpenDay(m_days.constFirst());
     else
         UpdateStatus();
-    FPoll->start();
+    m_poll->start();
 }
 
-TfrmMessageViewer::~TfrmMessageViewer() = default;
+ViewerWindow::~ViewerWindow() = default;
 
-void TfrmMessageViewer::LoadDays()
+void ViewerWindow::LoadDays()
 {
-    const QList<QDate> days = HistoryDays(FFolder);
-    if (days == FDays)
+    const QList<QDate> days = HistoryDays(m_folder);
+    if (days == m_days)
         return;
-    FDays = days;
-    const QSignalBlocker blocker(lstDays);
-    lstDays->clear();
-    for (const QDate &day : FDays)
-        lstDays->addItem(DayText(day));
-    lstDays->setCurrentRow(static_cast<int>(FDays.indexOf(FOpenDay)));
-    if (QFileInfo::exists(FFolder) && !FWatcher->directories().contains(FFolder))
-        FWatcher->addPath(FFolder);
+    m_days = days;
+    const QSignalBlocker blocker(m_dayList);
+    m_dayList->clear();
+    for (const QDate &day : m_days)
+        m_dayList->addItem(DayText(day));
+    m_dayList->setCurrentRow(static_cast<int>(m_days.indexOf(m_openDay)));
+    if (QFileInfo::exists(m_folder) && !m_watcher->directories().contains(m_folder))
+        m_watcher->addPath(m_folder);
 }
 
-void TfrmMessageViewer::OpenDay(const QDate &day)
+void ViewerWindow::OpenDay(const QDate &day)
 {
-    FOpenDay = day;
-    FSearchStatus.clear();
-    const HistoryFileRead read = ReadHistoryFile(HistoryDayFile(FFolder, day));
-    FConsumed = read.chunk.consumed;
-    FMarked = read.size == 0 || read.chunk.marked;
-    FUnreadable = read.chunk.unreadable;
-    FTailPending = read.size > read.chunk.consumed;
+    m_openDay = day;
+    m_searchStatus.clear();
+    const HistoryFileRead read = ReadHistoryFile(HistoryDayFile(m_folder, day));
+    m_consumed = read.chunk.consumed;
+    m_marked = read.size == 0 || read.chunk.marked;
+    m_unreadable = read.chunk.unreadable;
+    m_tailPending = read.size > read.chunk.consumed;
     {
-        const QSignalBlocker blocker(lstDays);
-        lstDays->setCurrentRow(static_cast<int>(FDays.indexOf(day)));
+        const QSignalBlocker blocker(m_dayList);
+        m_dayList->setCurrentRow(static_cast<int>(m_days.indexOf(day)));
     }
     ShowEntries(read.chunk.entries, false);
     WatchOpenDay();
     UpdateStatus();
 }
 
-void TfrmMessageViewer::WatchOpenDay()
+void ViewerWindow::WatchOpenDay()
 {
-    const QStringList files = FWatcher->files();
+    const QStringList files = m_watcher->files();
     if (!files.isEmpty())
-        FWatcher->removePaths(files);
-    if (FOpenDay.isValid())
-        FWatcher->addPath(HistoryDayFile(FFolder, FOpenDay));
+        m_watcher->removePaths(files);
+    if (m_openDay.isValid())
+        m_watcher->addPath(HistoryDayFile(m_folder, m_openDay));
 }
 
-void TfrmMessageViewer::Refresh()
+void ViewerWindow::Refresh()
 {
     LoadDays();
-    if (!FOpenDay.isValid())
+    if (!m_openDay.isValid())
         return;
-    const QString path = HistoryDayFile(FFolder, FOpenDay);
+    const QString path = HistoryDayFile(m_folder, m_openDay);
     const qint64 size = QFileInfo(path).size();
-    if (size == FConsumed && !FTailPending)
+    if (size == m_consumed && !m_tailPending)
         return;
-    if (size < FConsumed) {
+    if (size < m_consumed) {
         // The file was replaced or cut: read it afresh.
-        OpenDay(FOpenDay);
+        OpenDay(m_openDay);
         return;
     }
     // Only the new tail is read.
-    const HistoryFileRead read = ReadHistoryFile(path, FConsumed, FConsumed == 0 ? std::optional<bool>() : FMarked);
+    const HistoryFileRead read = ReadHistoryFile(path, m_consumed, m_consumed == 0 ? std::optional<bool>() : m_marked);
     if (!read.opened)
         return;
-    if (FConsumed == 0)
-        FMarked = read.chunk.marked;
-    FConsumed += read.chunk.consumed;
-    FUnreadable += read.chunk.unreadable;
-    FTailPending = read.size > FConsumed;
-    QTextCursor cursor(edtHistory->document());
+    if (m_consumed == 0)
+        m_marked = read.chunk.marked;
+    m_consumed += read.chunk.consumed;
+    m_unreadable += read.chunk.unreadable;
+    m_tailPending = read.size > m_consumed;
+    QTextCursor cursor(m_historyPane->document());
     cursor.beginEditBlock();
     for (const HistoryEntry &entry : read.chunk.entries) {
-        FShown.append(entry);
+        m_shown.append(entry);
         AppendEntry(cursor, entry, false);
     }
     cursor.endEditBlock();
-    if (FFollowEnd)
-        edtHistory->verticalScrollBar()->setValue(edtHistory->verticalScrollBar()->maximum());
-    if (!FWatcher->files().contains(path))
+    if (m_followEnd)
+        m_historyPane->verticalScrollBar()->setValue(m_historyPane->verticalScrollBar()->maximum());
+    if (!m_watcher->files().contains(path))
         WatchOpenDay();
     UpdateStatus();
 }
 
-void TfrmMessageViewer::ShowEntries(const QList<HistoryEntry> &entries, bool withDates)
+void ViewerWindow::ShowEntries(const QList<HistoryEntry> &entries, bool withDates)
 {
     // The view's scrolling while it is refilled must not lay out earlier entries.
-    const QSignalBlocker blocker(edtHistory->verticalScrollBar());
-    FShown = entries;
-    FWithDates = withDates;
-    FFirstLaidOut = std::max<qsizetype>(0, entries.size() - std::max(1, FOptions.pageEntries));
-    edtHistory->clear();
+    const QSignalBlocker blocker(m_historyPane->verticalScrollBar());
+    m_shown = entries;
+    m_withDates = withDates;
+    m_firstLaidOut = std::max<qsizetype>(0, entries.size() - std::max(1, m_options.pageEntries));
+    m_historyPane->clear();
     // One cursor and one edit block: the newest page is laid out once.
-    QTextCursor cursor(edtHistory->document());
+    QTextCursor cursor(m_historyPane->document());
     cursor.beginEditBlock();
-    for (qsizetype i = FFirstLaidOut; i < entries.size(); ++i)
+    for (qsizetype i = m_firstLaidOut; i < entries.size(); ++i)
         AppendEntry(cursor, entries.at(i), withDates);
     cursor.endEditBlock();
-    FFollowEnd = true;
-    edtHistory->verticalScrollBar()->setValue(edtHistory->verticalScrollBar()->maximum());
+    m_followEnd = true;
+    m_historyPane->verticalScrollBar()->setValue(m_historyPane->verticalScrollBar()->maximum());
 }
 
-void TfrmMessageViewer::LayOutEarlier()
+void ViewerWindow::LayOutEarlier()
 {
-    if (FFirstLaidOut <= 0)
+    if (m_firstLaidOut <= 0)
         return;
-    const qsizetype from = std::max<qsizetype>(0, FFirstLaidOut - std::max(1, FOptions.pageEntries));
-    QScrollBar *scroll = edtHistory->verticalScrollBar();
+    const qsizetype from = std::max<qsizetype>(0, m_firstLaidOut - std::max(1, m_options.pageEntries));
+    QScrollBar *scroll = m_historyPane->verticalScrollBar();
     const int fromBottom = scroll->maximum() - scroll->value();
-    QTextCursor cursor(edtHistory->document());
+    QTextCursor cursor(m_historyPane->document());
     cursor.beginEditBlock();
     cursor.movePosition(QTextCursor::Start);
-    for (qsizetype i = from; i < FFirstLaidOut; ++i) {
+    for (qsizetype i = from; i < m_firstLaidOut; ++i) {
         QTextCharFormat format;
-        if (FWithDates) {
+        if (m_withDates) {
             format.setForeground(kDate);
-            cursor.insertText(DayText(FShown.at(i).date), format);
+            cursor.insertText(DayText(m_shown.at(i).date), format);
             cursor.insertBlock();
         }
-        format.setForeground(IsOwnEntry(FShown.at(i).text, FOptions.iSayTexts) ? kOwn : kReceived);
-        cursor.insertText(FShown.at(i).text, format);
+        format.setForeground(IsOwnEntry(m_shown.at(i).text, m_options.iSayTexts) ? kOwn : kReceived);
+        cursor.insertText(m_shown.at(i).text, format);
         cursor.insertBlock();
     }
     cursor.endEditBlock();
-    FFirstLaidOut = from;
+    m_firstLaidOut = from;
     // The entries in view stay where they were.
     scroll->setValue(scroll->maximum() - fromBottom);
 }
 
-void TfrmMessageViewer::AppendEntry(QTextCursor &cursor, const HistoryEntry &entry, bool withDate)
+void ViewerWindow::AppendEntry(QTextCursor &cursor, const HistoryEntry &entry, bool withDate)
 {
     cursor.movePosition(QTextCursor::End);
     if (cursor.position() > 0)
@@ -260,35 +261,35 @@ void TfrmMessageViewer::AppendEntry(QTextCursor &cursor, const HistoryEntry &ent
         cursor.insertText(DayText(entry.date), format);
         cursor.insertBlock();
     }
-    format.setForeground(IsOwnEntry(entry.text, FOptions.iSayTexts) ? kOwn : kReceived);
+    format.setForeground(IsOwnEntry(entry.text, m_options.iSayTexts) ? kOwn : kReceived);
     // The lines of an entry are separated by CR, which becomes a paragraph break here.
     cursor.insertText(entry.text, format);
 }
 
-void TfrmMessageViewer::btnSearchClick()
+void ViewerWindow::search()
 {
-    const QString word = edtSearch->text().trimmed();
+    const QString word = m_searchBox->text().trimmed();
     if (word.isEmpty()) {
-        if (!FDays.isEmpty())
-            OpenDay(FOpenDay.isValid() ? FOpenDay : FDays.constFirst());
+        if (!m_days.isEmpty())
+            OpenDay(m_openDay.isValid() ? m_openDay : m_days.constFirst());
         return;
     }
-    const QList<HistoryEntry> found = SearchHistory(FFolder, word);
-    FOpenDay = QDate();
+    const QList<HistoryEntry> found = SearchHistory(m_folder, word);
+    m_openDay = QDate();
     WatchOpenDay();
     {
-        const QSignalBlocker blocker(lstDays);
-        lstDays->setCurrentRow(-1);
+        const QSignalBlocker blocker(m_dayList);
+        m_dayList->setCurrentRow(-1);
     }
     ShowEntries(found, true);
-    FSearchStatus = FOptions.messageText(QStringLiteral("VIEWER_FOUND")).arg(found.size());
+    m_searchStatus = m_options.messageText(QLatin1String(stored::message::kViewerFound)).arg(found.size());
     UpdateStatus();
 }
 
-bool TfrmMessageViewer::ExportDay(const QString &path, QString *error) const
+bool ViewerWindow::ExportDay(const QString &path, QString *error) const
 {
     QSaveFile file(path);
-    const QByteArray text = DayAsText(FShown).toUtf8();
+    const QByteArray text = DayAsText(m_shown).toUtf8();
     if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit())
         return true;
     if (error)
@@ -296,47 +297,47 @@ bool TfrmMessageViewer::ExportDay(const QString &path, QString *error) const
     return false;
 }
 
-void TfrmMessageViewer::btnExportClick()
+void ViewerWindow::exportOpenDay()
 {
-    if (FShown.isEmpty())
+    if (m_shown.isEmpty())
         return;
-    const qsizetype bar = dlgExport->filter.indexOf(u'|');
-    const QString filter = bar < 0 ? dlgExport->filter : dlgExport->filter.left(bar);
-    QFileDialog dialog(this, dlgExport->title);
-    dialog.setObjectName(QStringLiteral("dlgExport"));
+    const qsizetype bar = m_exportDialog->filter.indexOf(u'|');
+    const QString filter = bar < 0 ? m_exportDialog->filter : m_exportDialog->filter.left(bar);
+    QFileDialog dialog(this, m_exportDialog->title);
+    dialog.setObjectName(QLatin1String(stored::viewerWindow::kExportDialog));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setNameFilter(filter);
-    dialog.setDefaultSuffix(dlgExport->defaultExt.mid(1));
-    const QString base = FOpenDay.isValid() ? DayText(FOpenDay) : edtSearch->text().trimmed();
-    dialog.selectFile(base + dlgExport->defaultExt);
+    dialog.setDefaultSuffix(m_exportDialog->defaultExt.mid(1));
+    const QString base = m_openDay.isValid() ? DayText(m_openDay) : m_searchBox->text().trimmed();
+    dialog.selectFile(base + m_exportDialog->defaultExt);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
     QString error;
     if (!ExportDay(dialog.selectedFiles().constFirst(), &error)) {
-        platform::ShowMessageBox({this, FOptions.messageText(QStringLiteral("HINT_CAPTION")),
-            FOptions.messageText(QStringLiteral("VIEWER_EXPORT_FAILED")) + QStringLiteral("\r\n") + error,
+        platform::ShowMessageBox({this, m_options.messageText(QLatin1String(stored::message::kHintCaption)),
+            m_options.messageText(QLatin1String(stored::message::kViewerExportFailed)) + QStringLiteral("\r\n") + error,
             QMessageBox::Warning, false});
     }
 }
 
-QString TfrmMessageViewer::StatusText() const
+QString ViewerWindow::StatusText() const
 {
-    return lblStatus->text();
+    return m_statusLabel->text();
 }
 
-void TfrmMessageViewer::UpdateStatus()
+void ViewerWindow::UpdateStatus()
 {
     QStringList parts;
-    if (FDays.isEmpty())
-        parts.append(FOptions.messageText(QStringLiteral("VIEWER_NO_HISTORY")));
-    if (!FSearchStatus.isEmpty())
-        parts.append(FSearchStatus);
-    else if (const int unread = FUnreadable + (FTailPending ? 1 : 0); FOpenDay.isValid() && unread > 0)
-        parts.append(FOptions.messageText(QStringLiteral("VIEWER_UNREADABLE")).arg(unread));
-    lblStatus->setText(parts.join(u' '));
-    QString title = FOptions.handle;
-    if (FOpenDay.isValid())
-        title += QStringLiteral(" - ") + DayText(FOpenDay);
-    lblStatus->setToolTip(title);
+    if (m_days.isEmpty())
+        parts.append(m_options.messageText(QLatin1String(stored::message::kViewerNoHistory)));
+    if (!m_searchStatus.isEmpty())
+        parts.append(m_searchStatus);
+    else if (const int unread = m_unreadable + (m_tailPending ? 1 : 0); m_openDay.isValid() && unread > 0)
+        parts.append(m_options.messageText(QLatin1String(stored::message::kViewerUnreadable)).arg(unread));
+    m_statusLabel->setText(parts.join(u' '));
+    QString title = m_options.handle;
+    if (m_openDay.isValid())
+        title += QStringLiteral(" - ") + DayText(m_openDay);
+    m_statusLabel->setToolTip(title);
 }

@@ -18,13 +18,13 @@ class QTextCursor;
 class QTextEdit;
 class QTimer;
 class QToolButton;
-class TSaveDialogSettings;
+class SaveDialogSettings;
 
 // The history viewer's window: the partner's days on the left, the entries of the chosen day on
 // the right (received ones green, the user's own blue, as the receive pane shows them), a search
 // across all days and the export of a day as text. It only reads history files, and shows entries
 // appended to the open day while it is open.
-class TfrmMessageViewer : public QWidget {
+class ViewerWindow : public QWidget {
     Q_OBJECT
 
 public:
@@ -38,32 +38,32 @@ public:
         // large day opens as fast as a small one.
         int pageEntries = 2000;
     };
-    explicit TfrmMessageViewer(Options options);
-    ~TfrmMessageViewer() override;
+    explicit ViewerWindow(Options options);
+    ~ViewerWindow() override;
 
     // The days listed, newest first, and the day shown (invalid while search results are shown).
-    QList<QDate> Days() const { return FDays; }
-    QDate OpenDay() const { return FOpenDay; }
-    const QList<HistoryEntry> &ShownEntries() const { return FShown; }
+    QList<QDate> Days() const { return m_days; }
+    QDate OpenDay() const { return m_openDay; }
+    const QList<HistoryEntry> &ShownEntries() const { return m_shown; }
     // How many of them are laid out in the view (the newest ones).
-    qsizetype LaidOutEntries() const { return FShown.size() - FFirstLaidOut; }
+    qsizetype LaidOutEntries() const { return m_shown.size() - m_firstLaidOut; }
     QString StatusText() const;
 
     void OpenDay(const QDate &day);
-    void btnSearchClick();
-    void btnExportClick();
+    void search();
+    void exportOpenDay();
     // Writes the open day as text to the file; false with the reason in `error`.
     bool ExportDay(const QString &path, QString *error) const;
     // Reads what was appended to the open day's file, and any new day.
     void Refresh();
 
-    QListWidget *lstDays = nullptr;
-    QTextEdit *edtHistory = nullptr;
-    QLineEdit *edtSearch = nullptr;
-    QToolButton *btnSearch = nullptr;
-    QToolButton *btnExport = nullptr;
-    QLabel *lblStatus = nullptr;
-    TSaveDialogSettings *dlgExport = nullptr;
+    QListWidget *m_dayList = nullptr;
+    QTextEdit *m_historyPane = nullptr;
+    QLineEdit *m_searchBox = nullptr;
+    QToolButton *m_searchButton = nullptr;
+    QToolButton *m_exportButton = nullptr;
+    QLabel *m_statusLabel = nullptr;
+    SaveDialogSettings *m_exportDialog = nullptr;
 
 private:
     void LoadDays();
@@ -73,19 +73,19 @@ private:
     void UpdateStatus();
     void WatchOpenDay();
 
-    Options FOptions;
-    QString FFolder;
-    QList<QDate> FDays;
-    QDate FOpenDay;
-    QList<HistoryEntry> FShown;
-    qsizetype FFirstLaidOut = 0;
-    bool FWithDates = false;
-    bool FFollowEnd = true; // the view shows the newest entry and keeps doing so
-    qint64 FConsumed = 0; // bytes of the open day's file read so far
-    bool FMarked = true; // how the open day's file is read
-    int FUnreadable = 0;
-    bool FTailPending = false; // bytes after the last complete entry
-    QString FSearchStatus;
-    QFileSystemWatcher *FWatcher = nullptr;
-    QTimer *FPoll = nullptr;
+    Options m_options;
+    QString m_folder;
+    QList<QDate> m_days;
+    QDate m_openDay;
+    QList<HistoryEntry> m_shown;
+    qsizetype m_firstLaidOut = 0;
+    bool m_withDates = false;
+    bool m_followEnd = true; // the view shows the newest entry and keeps doing so
+    qint64 m_consumed = 0; // bytes of the open day's file read so far
+    bool m_marked = true; // how the open day's file is read
+    int m_unreadable = 0;
+    bool m_tailPending = false; // bytes after the last complete entry
+    QString m_searchStatus;
+    QFileSystemWatcher *m_watcher = nullptr;
+    QTimer *m_poll = nullptr;
 };

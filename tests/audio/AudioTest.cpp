@@ -36,19 +36,19 @@ void WriteTone(const QString &path, double seconds, int format)
 }
 
 // Plays the file as the speech worker does and gives how long the stream stayed active.
-Clock::duration PlayToEnd(const QString &path, HSTREAM *handleOut = nullptr)
+Clock::duration PlayToEnd(const QString &path, SoundHandle *handleOut = nullptr)
 {
-    BASS_Init(-1, 44100, 0, nullptr, nullptr);
+    OpenAudioOutput(-1, 44100, 0, nullptr, nullptr);
     const QByteArray name = path.toLocal8Bit();
-    const HSTREAM handle = BASS_StreamCreateFile(false, name.constData(), 0, 0, 0);
+    const SoundHandle handle = LoadSound(false, name.constData(), 0, 0, 0);
     if (handleOut)
         *handleOut = handle;
     const auto start = Clock::now();
-    BASS_ChannelPlay(handle, false);
-    while (BASS_ChannelIsActive(handle) != 0 && Clock::now() - start < std::chrono::seconds(20))
+    PlaySound(handle, false);
+    while (IsPlaying(handle) != 0 && Clock::now() - start < std::chrono::seconds(20))
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const auto lasted = Clock::now() - start;
-    BASS_StreamFree(handle);
+    FreeSound(handle);
     return lasted;
 }
 
@@ -65,14 +65,14 @@ TEST(AudioTest, ASoundStaysActiveAboutAsLongAsItLasts)
             Case{"tone.mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III}}) {
         SCOPED_TRACE(format.name);
         WriteTone(dir.filePath(format.name), 1.0, format.format);
-        HSTREAM handle = 0;
+        SoundHandle handle = 0;
         const auto lasted = PlayToEnd(dir.filePath(format.name), &handle);
         EXPECT_NE(handle, 0u);
         // Generous bounds: the point is that it plays in real time, at its own pace: neither at once
         // nor at half or double speed (the file's rate differs from the output's).
         EXPECT_GE(lasted, std::chrono::milliseconds(700));
         EXPECT_LT(lasted, std::chrono::milliseconds(1900));
-        EXPECT_EQ(BASS_ChannelIsActive(handle), 0u) << "a freed stream is not active";
+        EXPECT_EQ(IsPlaying(handle), 0u) << "a freed stream is not active";
     }
 }
 
@@ -82,13 +82,13 @@ TEST(AudioTest, AFileThatCannotBeDecodedPlaysNothing)
     const QString path = dir.filePath("noise.mpg");
     std::ofstream(path.toStdString()) << "<html>not a sound</html>";
     for (const QString &file : {path, dir.filePath("missing.mpg")}) {
-        BASS_Init(-1, 44100, 0, nullptr, nullptr);
+        OpenAudioOutput(-1, 44100, 0, nullptr, nullptr);
         const QByteArray name = file.toLocal8Bit();
-        const HSTREAM handle = BASS_StreamCreateFile(false, name.constData(), 0, 0, 0);
+        const SoundHandle handle = LoadSound(false, name.constData(), 0, 0, 0);
         EXPECT_EQ(handle, 0u);
-        EXPECT_FALSE(BASS_ChannelPlay(handle, false));
-        EXPECT_EQ(BASS_ChannelIsActive(handle), 0u);
-        EXPECT_FALSE(BASS_StreamFree(handle));
+        EXPECT_FALSE(PlaySound(handle, false));
+        EXPECT_EQ(IsPlaying(handle), 0u);
+        EXPECT_FALSE(FreeSound(handle));
     }
 }
 
@@ -96,19 +96,19 @@ TEST(AudioTest, StreamsPlayAtTheSameTime)
 {
     QTemporaryDir dir;
     WriteTone(dir.filePath("a.wav"), 1.0, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-    BASS_Init(-1, 44100, 0, nullptr, nullptr);
+    OpenAudioOutput(-1, 44100, 0, nullptr, nullptr);
     const QByteArray name = dir.filePath("a.wav").toLocal8Bit();
-    const HSTREAM first = BASS_StreamCreateFile(false, name.constData(), 0, 0, 0);
-    const HSTREAM second = BASS_StreamCreateFile(false, name.constData(), 0, 0, 0);
+    const SoundHandle first = LoadSound(false, name.constData(), 0, 0, 0);
+    const SoundHandle second = LoadSound(false, name.constData(), 0, 0, 0);
     ASSERT_NE(first, second);
-    EXPECT_TRUE(BASS_ChannelPlay(first, false));
-    EXPECT_TRUE(BASS_ChannelPlay(second, false));
-    EXPECT_EQ(BASS_ChannelIsActive(first), 1u);
-    EXPECT_EQ(BASS_ChannelIsActive(second), 1u);
-    BASS_StreamFree(first);
-    EXPECT_EQ(BASS_ChannelIsActive(first), 0u);
-    EXPECT_EQ(BASS_ChannelIsActive(second), 1u) << "freeing one stream leaves the other playing";
-    BASS_StreamFree(second);
+    EXPECT_TRUE(PlaySound(first, false));
+    EXPECT_TRUE(PlaySound(second, false));
+    EXPECT_EQ(IsPlaying(first), 1u);
+    EXPECT_EQ(IsPlaying(second), 1u);
+    FreeSound(first);
+    EXPECT_EQ(IsPlaying(first), 0u);
+    EXPECT_EQ(IsPlaying(second), 1u) << "freeing one stream leaves the other playing";
+    FreeSound(second);
 }
 
 } // namespace

@@ -2,10 +2,11 @@
 // profile and with profiles that match a window role and find the covered area themselves.
 
 #include "chatclient/ConversationTracking.h"
-#include "chatclient/TestMonitorWindow.h"
+#include "chatclient/TestDockedWindow.h"
 #include "chatclient/pidgin/PidginWindows.h"
-#include "platform/Accessibility.h"
-#include "platform/CodePage.h"
+#include "platform/core/CodePage.h"
+#include "platform/desktop/Accessibility.h"
+#include "support/DesktopClientProfile.h"
 #include "support/FakeWindowSystem.h"
 #include "support/ScriptedChatClient.h"
 
@@ -32,15 +33,15 @@ protected:
         sendLanguage.addItems({QStringLiteral("English"), QStringLiteral("German")});
         recvLanguage.addItems({QStringLiteral("French"), QStringLiteral("Spanish")});
     }
-    ~TrackingTest() override { ClearMonitors(monitors); }
+    ~TrackingTest() override { ClearDockedWindows(monitors); }
 
     TrackingContext Context()
     {
         TrackingContext context;
         context.windows = &windows;
         context.monitors = &monitors;
-        context.createMonitor = [this]() -> std::unique_ptr<IMonitorWindow> {
-            auto window = std::make_unique<TestMonitorWindow>();
+        context.createTranslatorWindow = [this]() -> std::unique_ptr<DockedWindow> {
+            auto window = std::make_unique<TestDockedWindow>();
             created.push_back(window.get());
             return window;
         };
@@ -70,16 +71,16 @@ protected:
         return window;
     }
 
-    TestMonitorWindow *MonitorIn(WindowId host)
+    TestDockedWindow *DockedWindowIn(WindowId host)
     {
         for (auto &slot : monitors) {
             if (slot && slot->HostWnd() == host)
-                return static_cast<TestMonitorWindow *>(slot.get());
+                return static_cast<TestDockedWindow *>(slot.get());
         }
         return nullptr;
     }
 
-    int MonitorCount() const
+    int DockedWindowCount() const
     {
         int count = 0;
         for (const auto &slot : monitors)
@@ -88,20 +89,20 @@ protected:
     }
 
     FakeWindowSystem windows;
-    TMonitorTable monitors;
+    DockedWindowTable monitors;
     ConversationTracker tracker;
     QComboBox sendLanguage;
     QComboBox recvLanguage;
     QStringList captions;
     QList<QByteArray> handles;
-    std::vector<QPointer<TestMonitorWindow>> created;
+    std::vector<QPointer<TestDockedWindow>> created;
 };
 
 TEST_F(TrackingTest, Generation3ConversationNameIsTheTitleBeforeTheFirstParenthesis)
 {
     const struct {
         const char *title;
-        const char *name; // null: no monitor window
+        const char *name; // null: no translator window
     } cases[] = {
         {"Anna (Chat)", "Anna"},
         {" \tBob Lee  (x) (y)", "Bob Lee"},
@@ -114,7 +115,7 @@ TEST_F(TrackingTest, Generation3ConversationNameIsTheTitleBeforeTheFirstParenthe
         Tick(3);
         EXPECT_TRUE(captions.contains(QString::fromUtf8(c.title)));
         EXPECT_TRUE(handles.contains(QByteArray::number(static_cast<qulonglong>(window))));
-        TestMonitorWindow *monitor = MonitorIn(window);
+        TestDockedWindow *monitor = DockedWindowIn(window);
         if (!c.name) {
             EXPECT_EQ(monitor, nullptr);
             continue;
@@ -135,7 +136,7 @@ TEST_F(TrackingTest, NewWindowStartsWithTheMainWindowsLanguagesAndIsPlacedOnTheN
     sendLanguage.setCurrentIndex(1);
     const WindowId window = AddConversation(3, QStringLiteral("Anna (Chat)"));
     Tick(3);
-    TestMonitorWindow *monitor = MonitorIn(window);
+    TestDockedWindow *monitor = DockedWindowIn(window);
     ASSERT_NE(monitor, nullptr);
     EXPECT_EQ(monitor->sendMethod, 1);
     EXPECT_EQ(monitor->sendLanguage, QStringLiteral("German"));
@@ -152,7 +153,7 @@ TEST_F(TrackingTest, NewWindowStartsWithTheMainWindowsLanguagesAndIsPlacedOnTheN
     const WindowId second = AddConversation(3, QStringLiteral("Bob (Chat)"));
     Tick(3);
     EXPECT_EQ(monitor->recvLanguage, QStringLiteral("French"));
-    EXPECT_EQ(MonitorIn(second)->recvLanguage, QStringLiteral("Spanish"));
+    EXPECT_EQ(DockedWindowIn(second)->recvLanguage, QStringLiteral("Spanish"));
 }
 
 TEST_F(TrackingTest, Generation4ListsTopLevelWindowsTwiceWithoutTheClientMainWindow)
@@ -161,13 +162,13 @@ TEST_F(TrackingTest, Generation4ListsTopLevelWindowsTwiceWithoutTheClientMainWin
     windows.AddTopLevel(QStringLiteral("TskMultiChatForm"), QStringLiteral("Old (Chat)"), QRect(0, 0, 100, 100));
     Tick(4);
     EXPECT_EQ(captions, QStringList({QStringLiteral("Anna Lee"), QStringLiteral("Anna Lee")}));
-    EXPECT_EQ(MonitorCount(), 1);
-    TestMonitorWindow *monitor = MonitorIn(window);
+    EXPECT_EQ(DockedWindowCount(), 1);
+    TestDockedWindow *monitor = DockedWindowIn(window);
     ASSERT_NE(monitor, nullptr);
     EXPECT_EQ(monitor->Caption(), QStringLiteral("Anna Lee"));
-    // The second entry found the new monitor window and placed it at once: the input area counts.
+    // The second entry found the new translator window and placed it at once: the input area counts.
     EXPECT_EQ(monitor->geometry(), QRect(kContent.topLeft(), QSize(400, 420)));
-    EXPECT_EQ(monitor->calls.count(QStringLiteral("mniDoubleClick")), 1);
+    EXPECT_EQ(monitor->calls.count(QStringLiteral("chooseSendOriginalAndTranslation")), 1);
 }
 
 TEST_F(TrackingTest, Generation4FindsConversationsInsideTheClientMainWindow)
@@ -179,11 +180,11 @@ TEST_F(TrackingTest, Generation4FindsConversationsInsideTheClientMainWindow)
     Tick(4);
     EXPECT_EQ(captions, QStringList({QStringLiteral("Floating"), QStringLiteral("Docked")}));
     Tick(4);
-    ASSERT_NE(MonitorIn(inside), nullptr);
-    ASSERT_NE(MonitorIn(outside), nullptr);
+    ASSERT_NE(DockedWindowIn(inside), nullptr);
+    ASSERT_NE(DockedWindowIn(outside), nullptr);
     // A docked window has no frame: its content lies at the same place of its own area.
-    EXPECT_EQ(MonitorIn(inside)->geometry(), QRect(kContent.topLeft(), QSize(400, 420)));
-    EXPECT_EQ(MonitorIn(outside)->geometry(), QRect(kContent.topLeft(), QSize(400, 420)));
+    EXPECT_EQ(DockedWindowIn(inside)->geometry(), QRect(kContent.topLeft(), QSize(400, 420)));
+    EXPECT_EQ(DockedWindowIn(outside)->geometry(), QRect(kContent.topLeft(), QSize(400, 420)));
 }
 
 TEST_F(TrackingTest, HiddenWindowGetsNoMonitorButOneItHasIsStillPlaced)
@@ -191,16 +192,16 @@ TEST_F(TrackingTest, HiddenWindowGetsNoMonitorButOneItHasIsStillPlaced)
     const WindowId hidden = AddConversation(3, QStringLiteral("Hidden (Chat)"));
     windows.Find(hidden)->visible = false;
     Tick(3);
-    EXPECT_EQ(MonitorCount(), 0);
+    EXPECT_EQ(DockedWindowCount(), 0);
 
     const WindowId window = AddConversation(3, QStringLiteral("Anna (Chat)"));
     Tick(3);
-    TestMonitorWindow *monitor = MonitorIn(window);
+    TestDockedWindow *monitor = DockedWindowIn(window);
     ASSERT_NE(monitor, nullptr);
     windows.Find(window)->visible = false;
     windows.Find(windows.ChildrenOf(windows.ChildrenOf(window)[0])[0])->rect = QRect(20, 20, 300, 200);
     Tick(3);
-    EXPECT_EQ(MonitorCount(), 1);
+    EXPECT_EQ(DockedWindowCount(), 1);
     EXPECT_EQ(monitor->geometry(), QRect(20, 50, 300, 240));
 }
 
@@ -209,7 +210,7 @@ TEST_F(TrackingTest, PlacementFollowsTheConversationWindowAndSkipsWhatWouldChang
     const WindowId window = AddConversation(3, QStringLiteral("Anna (Chat)"));
     Tick(3);
     Tick(3);
-    TestMonitorWindow *monitor = MonitorIn(window);
+    TestDockedWindow *monitor = DockedWindowIn(window);
     ASSERT_NE(monitor, nullptr);
 
     windows.calls.clear();
@@ -237,7 +238,7 @@ TEST_F(TrackingTest, StoppedWindowShrinksToItsStartButtonAndRegainsItsSizeWhenSt
 {
     const WindowId window = AddConversation(4, QStringLiteral("Anna"));
     Tick(4);
-    TestMonitorWindow *monitor = MonitorIn(window);
+    TestDockedWindow *monitor = DockedWindowIn(window);
     ASSERT_NE(monitor, nullptr);
     const QRect full(kContent.topLeft(), QSize(400, 420));
     EXPECT_EQ(monitor->geometry(), full);
@@ -258,36 +259,36 @@ TEST_F(TrackingTest, StaleMonitorIsReplacedWhenItsConversationReopens)
 {
     const WindowId first = AddConversation(3, QStringLiteral("Anna (Chat)"));
     Tick(3);
-    QPointer<TestMonitorWindow> stale = MonitorIn(first);
+    QPointer<TestDockedWindow> stale = DockedWindowIn(first);
     ASSERT_TRUE(stale);
 
-    // Closed: the monitor window stays in its slot.
+    // Closed: the translator window stays in its slot.
     windows.Destroy(first);
     Tick(3);
     EXPECT_TRUE(stale);
-    EXPECT_EQ(MonitorCount(), 1);
+    EXPECT_EQ(DockedWindowCount(), 1);
 
     const WindowId reopened = AddConversation(3, QStringLiteral("Anna (Chat)"));
     Tick(3);
     EXPECT_FALSE(stale);
-    ASSERT_NE(MonitorIn(reopened), nullptr);
-    EXPECT_EQ(monitors[0].get(), MonitorIn(reopened));
-    EXPECT_EQ(MonitorCount(), 1);
+    ASSERT_NE(DockedWindowIn(reopened), nullptr);
+    EXPECT_EQ(monitors[0].get(), DockedWindowIn(reopened));
+    EXPECT_EQ(DockedWindowCount(), 1);
 }
 
 TEST_F(TrackingTest, RenamedConversationKeepsItsMonitorUnderTheNewNameWithFreshChoices)
 {
     const WindowId window = AddConversation(3, QStringLiteral("Anna (Chat)"));
     Tick(3);
-    TestMonitorWindow *monitor = MonitorIn(window);
+    TestDockedWindow *monitor = DockedWindowIn(window);
     ASSERT_NE(monitor, nullptr);
     monitor->sendMethod = 0;
     sendLanguage.setCurrentIndex(1);
 
     windows.Find(window)->title = QStringLiteral("Anna Lee (Chat)");
     Tick(3);
-    EXPECT_EQ(MonitorCount(), 1);
-    EXPECT_EQ(MonitorIn(window), monitor);
+    EXPECT_EQ(DockedWindowCount(), 1);
+    EXPECT_EQ(DockedWindowIn(window), monitor);
     EXPECT_EQ(monitor->Caption(), QStringLiteral("Anna Lee"));
     EXPECT_EQ(windows.Find(windows.WindowOf(monitor))->title, QStringLiteral("Anna Lee"));
     EXPECT_EQ(monitor->sendMethod, 1);
@@ -297,23 +298,23 @@ TEST_F(TrackingTest, RenamedConversationKeepsItsMonitorUnderTheNewNameWithFreshC
 TEST_F(TrackingTest, FullTableSkipsNewWindowsUntilASlotsHostIsGone)
 {
     std::vector<WindowId> hosts;
-    for (int i = 0; i < kMonitorSlots; ++i)
+    for (int i = 0; i < kDockedWindowSlots; ++i)
         hosts.push_back(AddConversation(3, QStringLiteral("Chat %1 (x)").arg(i)));
     Tick(3);
-    ASSERT_EQ(MonitorCount(), kMonitorSlots);
+    ASSERT_EQ(DockedWindowCount(), kDockedWindowSlots);
 
     const WindowId extra = AddConversation(3, QStringLiteral("Extra (x)"));
     Tick(3);
     Tick(3);
-    EXPECT_EQ(MonitorIn(extra), nullptr);
-    EXPECT_EQ(MonitorCount(), kMonitorSlots);
+    EXPECT_EQ(DockedWindowIn(extra), nullptr);
+    EXPECT_EQ(DockedWindowCount(), kDockedWindowSlots);
 
-    QPointer<TestMonitorWindow> gone = MonitorIn(hosts[42]);
+    QPointer<TestDockedWindow> gone = DockedWindowIn(hosts[42]);
     windows.Destroy(hosts[42]);
     Tick(3);
     EXPECT_FALSE(gone);
-    ASSERT_NE(MonitorIn(extra), nullptr);
-    EXPECT_EQ(monitors[42].get(), MonitorIn(extra));
+    ASSERT_NE(DockedWindowIn(extra), nullptr);
+    EXPECT_EQ(monitors[42].get(), DockedWindowIn(extra));
 }
 
 TEST_F(TrackingTest, ConversationsSharingANameEachKeepTheirOwnMonitor)
@@ -323,9 +324,9 @@ TEST_F(TrackingTest, ConversationsSharingANameEachKeepTheirOwnMonitor)
     windows.Find(windows.ChildrenOf(windows.ChildrenOf(second)[0])[0])->rect = QRect(20, 20, 300, 200);
     Tick(3);
     Tick(3);
-    ASSERT_EQ(MonitorCount(), 2);
-    EXPECT_EQ(MonitorIn(first)->geometry(), QRect(kContent.topLeft(), QSize(400, 340)));
-    EXPECT_EQ(MonitorIn(second)->geometry(), QRect(20, 50, 300, 240));
+    ASSERT_EQ(DockedWindowCount(), 2);
+    EXPECT_EQ(DockedWindowIn(first)->geometry(), QRect(kContent.topLeft(), QSize(400, 340)));
+    EXPECT_EQ(DockedWindowIn(second)->geometry(), QRect(20, 50, 300, 240));
 }
 
 TEST_F(TrackingTest, InputBoxTakesTheKeyboardOnlyWhileTheUserIsInTheConversationWindow)
@@ -335,7 +336,7 @@ TEST_F(TrackingTest, InputBoxTakesTheKeyboardOnlyWhileTheUserIsInTheConversation
     windows.active = editor;
     const WindowId window = AddConversation(4, QStringLiteral("Anna"));
     Tick(4);
-    TestMonitorWindow *monitor = MonitorIn(window);
+    TestDockedWindow *monitor = DockedWindowIn(window);
     ASSERT_NE(monitor, nullptr);
     Tick(4);
     windows.Find(window)->title = QStringLiteral("Anna Lee");
@@ -367,7 +368,7 @@ TEST_F(TrackingTest, InputBoxTakesTheKeyboardOnlyWhileTheUserIsInTheConversation
     windows.active = opened;
     windows.activated.clear();
     Tick(4);
-    TestMonitorWindow *second = MonitorIn(opened);
+    TestDockedWindow *second = DockedWindowIn(opened);
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(windows.activated, std::vector<WindowId>{windows.WindowOf(second)});
     EXPECT_EQ(second->focusRequests, 1);
@@ -390,7 +391,7 @@ TEST_F(TrackingTest, LongTitlesAreCutAtWholeCharactersAndAttachedOnce)
         windows.calls.clear();
         for (int tick = 0; tick < 5; ++tick)
             Tick(4);
-        TestMonitorWindow *monitor = MonitorIn(window);
+        TestDockedWindow *monitor = DockedWindowIn(window);
         ASSERT_NE(monitor, nullptr);
         EXPECT_EQ(monitor->Caption(), c.caption);
         EXPECT_EQ(windows.calls.count(QStringLiteral("Embed")), 1);
@@ -403,7 +404,7 @@ TEST_F(TrackingTest, MonitorStaysAboveTheHostsOwnChildren)
 {
     const WindowId window = AddConversation(3, QStringLiteral("Anna (Chat)"));
     Tick(3);
-    TestMonitorWindow *monitor = MonitorIn(window);
+    TestDockedWindow *monitor = DockedWindowIn(window);
     ASSERT_NE(monitor, nullptr);
     const WindowId own = windows.WindowOf(monitor);
     EXPECT_EQ(windows.ChildrenOf(window).back(), own);
@@ -429,14 +430,14 @@ TEST_F(TrackingTest, HostVanishingInTheMiddleOfATickCostsOnlyThatTick)
         const WindowId next = AddConversation(3, QStringLiteral("Bob (Chat)"));
         Tick(3);
         Tick(3);
-        ASSERT_NE(MonitorIn(next), nullptr);
-        EXPECT_EQ(MonitorIn(next)->geometry(), QRect(kContent.topLeft(), QSize(400, 340)));
+        ASSERT_NE(DockedWindowIn(next), nullptr);
+        EXPECT_EQ(DockedWindowIn(next)->geometry(), QRect(kContent.topLeft(), QSize(400, 340)));
         // A new window that could not be embedded is not left floating on the screen.
         if (QLatin1String(moment) == QLatin1String("Embed")) {
-            EXPECT_EQ(MonitorIn(window), nullptr);
+            EXPECT_EQ(DockedWindowIn(window), nullptr);
         }
         windows.Destroy(next);
-        ClearMonitors(monitors);
+        ClearDockedWindows(monitors);
     }
 }
 
@@ -450,7 +451,7 @@ TEST_F(TrackingTest, ControlMissingFromAWindowKeepsTheRectangleFoundBefore)
     windows.AddChild(bare, QStringLiteral("TChatContentControl"), QRect(5, 5, 200, 100));
     Tick(3);
     Tick(3);
-    EXPECT_EQ(MonitorIn(bare)->geometry(), QRect(5, 5, 200, 140));
+    EXPECT_EQ(DockedWindowIn(bare)->geometry(), QRect(5, 5, 200, 140));
     EXPECT_EQ(tracker.rects.me, QRect(110, 440, 400, 40));
     (void)window;
 }
@@ -494,16 +495,16 @@ TEST_F(ProfileTrackingTest, OnlyWindowsWithTheConversationRoleAreTracked)
     Tick(table);
 
     EXPECT_EQ(captions, QStringList{QStringLiteral("Anna")});
-    ASSERT_NE(MonitorIn(conversation), nullptr);
-    EXPECT_EQ(MonitorIn(conversation)->Caption(), QStringLiteral("Anna"));
+    ASSERT_NE(DockedWindowIn(conversation), nullptr);
+    EXPECT_EQ(DockedWindowIn(conversation)->Caption(), QStringLiteral("Anna"));
     for (WindowId ignored : {buddyList, noRole, otherClass})
-        EXPECT_EQ(MonitorIn(ignored), nullptr);
+        EXPECT_EQ(DockedWindowIn(ignored), nullptr);
 
     // Without a role in the table, the role does not matter.
     table.conversationRole.clear();
     Tick(table);
     EXPECT_EQ(captions.size(), 3);
-    EXPECT_NE(MonitorIn(noRole), nullptr);
+    EXPECT_NE(DockedWindowIn(noRole), nullptr);
 }
 
 TEST_F(ProfileTrackingTest, CoverAreaGivesSizeAndPositionThroughTheFrameArithmetic)
@@ -532,7 +533,7 @@ TEST_F(ProfileTrackingTest, CoverAreaGivesSizeAndPositionThroughTheFrameArithmet
     const WindowId window
         = AddWindow(QStringLiteral("Pidgin"), QString(), QStringLiteral("Anna"), QRect(100, 100, 600, 500));
     Tick(table); // attach
-    TestMonitorWindow *monitor = MonitorIn(window);
+    TestDockedWindow *monitor = DockedWindowIn(window);
     ASSERT_NE(monitor, nullptr);
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.area));
@@ -544,7 +545,7 @@ TEST_F(ProfileTrackingTest, CoverAreaGivesSizeAndPositionThroughTheFrameArithmet
         EXPECT_EQ(windows.WindowRegion(monitor), QRect(QPoint(0, 0), c.expected.size()));
     }
 
-    // An area that cannot be found leaves the monitor window where it is.
+    // An area that cannot be found leaves the translator window where it is.
     const QRect before = monitor->geometry();
     reported = QRect();
     Tick(table);
@@ -563,10 +564,10 @@ TEST_F(ProfileTrackingTest, PidginWithoutAccessibilityCoversTheDefaultLayoutStre
     const WindowId buddyList = AddWindow(
         QStringLiteral("Pidgin"), QStringLiteral("buddy_list"), QStringLiteral("Buddy List"), QRect(0, 0, 250, 400));
     Tick(*table);
-    TestMonitorWindow *monitor = MonitorIn(window);
+    TestDockedWindow *monitor = DockedWindowIn(window);
     ASSERT_NE(monitor, nullptr);
     EXPECT_EQ(monitor->Caption(), QStringLiteral("anna (Away)"));
-    EXPECT_EQ(MonitorIn(buddyList), nullptr);
+    EXPECT_EQ(DockedWindowIn(buddyList), nullptr);
 
     // Client sizes and the covered part: the history from (10, 75), the input box ending 10
     // pixels before the right and bottom edges.

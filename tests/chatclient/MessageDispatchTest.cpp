@@ -1,13 +1,13 @@
 #include "chatclient/MessageDispatch.h"
 
-#include "TestMonitorWindow.h"
+#include "TestDockedWindow.h"
 #include "chatclient/PartnerLookup.h"
-#include "platform/Clock.h"
-#include "platform/Formats.h"
+#include "platform/core/Clock.h"
+#include "platform/core/Formats.h"
 #include "support/ScriptedChatClient.h"
 #include "support/TranslationServer.h"
 #include "support/Wait.h"
-#include "translate/TransEngine.h"
+#include "translate/TranslationWorker.h"
 
 #include <QSet>
 
@@ -27,15 +27,15 @@ QByteArray FixedToken(void *, const QString &)
     return "1.1";
 }
 
-// Monitor windows in the slot table with the captions given; messages raised on the scripted
+// Translator windows in the slot table with the captions given; messages raised on the scripted
 // client are dispatched as the main window does, over a real receive worker and a local service.
 class MessageDispatchTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         platform::SetFormatLocale(QLocale::c());
-        StartTranslateThreads();
-        client.SetOnMessageStatus([this](const std::shared_ptr<IChatMessage> &message, int status) {
+        StartTranslationWorkers();
+        client.SetOnMessageStatus([this](const std::shared_ptr<ChatMessage> &message, int status) {
             MessageDispatchContext context;
             context.monitors = &monitors;
             context.hostExists = [this](platform::WindowId host) { return !closedHosts.contains(host); };
@@ -55,19 +55,19 @@ protected:
     }
     void TearDown() override
     {
-        StopTranslateThreads();
+        StopTranslationWorkers();
         platform::SetFormatLocale(QLocale::system());
     }
 
-    TestMonitorWindow *AddWindow(const QString &caption, bool closed = false)
+    TestDockedWindow *AddWindow(const QString &caption, bool closed = false)
     {
-        auto window = std::make_unique<TestMonitorWindow>();
+        auto window = std::make_unique<TestDockedWindow>();
         window->SetCaption(caption);
         const int slot = windowCount++;
         window->SetHostWnd(0x1000 + slot);
         if (closed)
             closedHosts.insert(0x1000 + slot);
-        TestMonitorWindow *raw = window.get();
+        TestDockedWindow *raw = window.get();
         monitors[slot] = std::move(window);
         return raw;
     }
@@ -77,7 +77,7 @@ protected:
     {
         int shown = -1;
         for (int slot = 0; slot < windowCount; ++slot) {
-            const auto *window = static_cast<TestMonitorWindow *>(monitors[slot].get());
+            const auto *window = static_cast<TestDockedWindow *>(monitors[slot].get());
             if (!window->entries.isEmpty()) {
                 EXPECT_EQ(shown, -1) << "more than one window got the message";
                 shown = slot;
@@ -88,7 +88,7 @@ protected:
 
     TranslationServer server;
     ScriptedChatClient client;
-    TMonitorTable monitors;
+    DockedWindowTable monitors;
     QSet<platform::WindowId> closedHosts;
     int windowCount = 0;
     int failures = 0;
@@ -177,7 +177,7 @@ TEST_F(MessageDispatchTest, AConversationsMessageNeverGoesIntoTheWindowOfAnother
     EXPECT_EQ(ShownIn(), 1);
 
     // Once Sales has a window of its own name, its messages go there.
-    TestMonitorWindow *salesWindow = AddWindow(QStringLiteral("Sales"));
+    TestDockedWindow *salesWindow = AddWindow(QStringLiteral("Sales"));
     client.RaiseMessage(sales, QStringLiteral("{again}"));
     ASSERT_EQ(salesWindow->entries.size(), 1);
     EXPECT_TRUE(salesWindow->entries[0].first.endsWith(QStringLiteral("{again}")));
@@ -186,7 +186,7 @@ TEST_F(MessageDispatchTest, AConversationsMessageNeverGoesIntoTheWindowOfAnother
 
 TEST_F(MessageDispatchTest, OnlyReceivedMessagesAreHandled)
 {
-    TestMonitorWindow *window = AddWindow(QStringLiteral("Anna Lee"));
+    TestDockedWindow *window = AddWindow(QStringLiteral("Anna Lee"));
     const auto chat = client.AddChat(QStringLiteral("Anna Lee"), kAnna.handle, {kMe, kAnna});
     for (int status : {0, 1, 3, 4})
         client.RaiseMessage(chat, QStringLiteral("{pass}"), status);
@@ -196,8 +196,8 @@ TEST_F(MessageDispatchTest, OnlyReceivedMessagesAreHandled)
 
 TEST_F(MessageDispatchTest, PassThroughTextsAreShownGreenAtOnceAndOthersAreTranslatedInArrivalOrder)
 {
-    TestMonitorWindow *anna = AddWindow(QStringLiteral("Anna Lee"));
-    TestMonitorWindow *bob = AddWindow(QStringLiteral("Bob"));
+    TestDockedWindow *anna = AddWindow(QStringLiteral("Anna Lee"));
+    TestDockedWindow *bob = AddWindow(QStringLiteral("Bob"));
     const auto annaChat = client.AddChat(QStringLiteral("Anna Lee | plans"), kAnna.handle, {kMe, kAnna});
     const auto bobChat = client.AddChat(QStringLiteral("Bob"), kBob.handle, {kMe, kBob});
 
@@ -236,7 +236,7 @@ TEST_F(MessageDispatchTest, PassThroughTextsAreShownGreenAtOnceAndOthersAreTrans
 
 TEST_F(MessageDispatchTest, ALongMessageIsTranslatedWholeInConsecutiveJobs)
 {
-    TestMonitorWindow *anna = AddWindow(QStringLiteral("Anna Lee"));
+    TestDockedWindow *anna = AddWindow(QStringLiteral("Anna Lee"));
     const auto chat = client.AddChat(QStringLiteral("Anna Lee"), kAnna.handle, {kMe, kAnna});
     QString text;
     while (text.size() < 700)
@@ -259,7 +259,7 @@ TEST_F(MessageDispatchTest, ALongMessageIsTranslatedWholeInConsecutiveJobs)
 
 TEST_F(MessageDispatchTest, AFailingChatClientCallLeavesNothingWrittenOrQueued)
 {
-    TestMonitorWindow *anna = AddWindow(QStringLiteral("Anna Lee"));
+    TestDockedWindow *anna = AddWindow(QStringLiteral("Anna Lee"));
     const auto chat = client.AddChat(QStringLiteral("Anna Lee"), kAnna.handle, {kMe, kAnna});
     for (const char *operation : {"MessageChat", "ChatTitle", "ChatMembers", "MessageBody"}) {
         client.failing = {QString::fromLatin1(operation)};

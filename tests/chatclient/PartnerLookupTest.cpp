@@ -1,6 +1,6 @@
 #include "chatclient/PartnerLookup.h"
 
-#include "platform/CodePage.h"
+#include "platform/core/CodePage.h"
 #include "support/ScriptedChatClient.h"
 
 #include <gtest/gtest.h>
@@ -47,11 +47,11 @@ TEST(PartnerLookup, ExactNamesComeFirstAndGroupConversationsNeverReachAContact)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        ScriptedChatClient skype;
+        ScriptedChatClient chatClient;
         for (const Chat &chat : c.chats)
-            skype.AddChat(QString::fromUtf8(chat.title), QString::fromUtf8(chat.partner), {});
-        skype.contacts = c.contacts;
-        EXPECT_EQ(FindPartnerHandle(skype, QString::fromUtf8(c.caption)), QString::fromUtf8(c.handle));
+            chatClient.AddChat(QString::fromUtf8(chat.title), QString::fromUtf8(chat.partner), {});
+        chatClient.contacts = c.contacts;
+        EXPECT_EQ(FindPartnerHandle(chatClient, QString::fromUtf8(c.caption)), QString::fromUtf8(c.handle));
     }
 }
 
@@ -72,57 +72,57 @@ TEST(PartnerLookup, ChatLookupPrefersTheExactNameAndKeepsThePrefixRuleAsFallback
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.title);
-        ScriptedChatClient skype;
-        skype.AddChat(QStringLiteral("Other | y"), QStringLiteral("other"), {});
-        skype.AddChat(QString::fromUtf8(c.title), QStringLiteral("anna.lee"), {});
-        EXPECT_EQ(FindPartnerByChatTitle(skype, QString::fromUtf8(c.caption)),
+        ScriptedChatClient chatClient;
+        chatClient.AddChat(QStringLiteral("Other | y"), QStringLiteral("other"), {});
+        chatClient.AddChat(QString::fromUtf8(c.title), QStringLiteral("anna.lee"), {});
+        EXPECT_EQ(FindPartnerByChatTitle(chatClient, QString::fromUtf8(c.caption)),
             c.match ? QStringLiteral("anna.lee") : QString());
     }
 
-    ScriptedChatClient skype;
-    skype.AddChat(QStringLiteral("Sales Desk"), QStringLiteral("desk"), {});
-    skype.AddChat(QStringLiteral("Sales | today"), QStringLiteral("sales"), {});
-    skype.AddChat(QStringLiteral("Sales Team"), QString(), {});
-    const ChatPartner sales = FindChatPartner(skype, QStringLiteral("Sales"));
+    ScriptedChatClient chatClient;
+    chatClient.AddChat(QStringLiteral("Sales Desk"), QStringLiteral("desk"), {});
+    chatClient.AddChat(QStringLiteral("Sales | today"), QStringLiteral("sales"), {});
+    chatClient.AddChat(QStringLiteral("Sales Team"), QString(), {});
+    const ChatPartner sales = FindChatPartner(chatClient, QStringLiteral("Sales"));
     EXPECT_EQ(sales.handle, QStringLiteral("sales"));
     EXPECT_TRUE(sales.exact);
-    const ChatPartner team = FindChatPartner(skype, QStringLiteral("Sales Team"));
+    const ChatPartner team = FindChatPartner(chatClient, QStringLiteral("Sales Team"));
     EXPECT_TRUE(team.exact && team.group && team.handle.isEmpty());
-    const ChatPartner prefix = FindChatPartner(skype, QStringLiteral("Sales D"));
+    const ChatPartner prefix = FindChatPartner(chatClient, QStringLiteral("Sales D"));
     EXPECT_EQ(prefix.handle, QStringLiteral("desk"));
     EXPECT_FALSE(prefix.exact);
 }
 
 TEST(PartnerLookup, ContactNameIsTheDisplayNameElseTheFullName)
 {
-    ScriptedChatClient skype;
-    skype.contacts = {
+    ScriptedChatClient chatClient;
+    chatClient.contacts = {
         {QStringLiteral("zed"), QStringLiteral("Anna Zed"), QStringLiteral("Zed")},
         {QStringLiteral("anna.lee"), QStringLiteral("Anna Lee"), QString()},
         {QStringLiteral("anna.two"), QStringLiteral("Anna Two"), QString()},
     };
-    EXPECT_EQ(FindContactByName(skype, QStringLiteral("Anna")), QStringLiteral("anna.lee"));
-    EXPECT_EQ(FindContactByName(skype, QStringLiteral("Anna Two")), QStringLiteral("anna.two"));
-    EXPECT_EQ(FindContactByName(skype, QStringLiteral("Zed")), QStringLiteral("zed"));
-    EXPECT_EQ(FindContactByName(skype, QStringLiteral("Bob")), QString());
+    EXPECT_EQ(FindContactByName(chatClient, QStringLiteral("Anna")), QStringLiteral("anna.lee"));
+    EXPECT_EQ(FindContactByName(chatClient, QStringLiteral("Anna Two")), QStringLiteral("anna.two"));
+    EXPECT_EQ(FindContactByName(chatClient, QStringLiteral("Zed")), QStringLiteral("zed"));
+    EXPECT_EQ(FindContactByName(chatClient, QStringLiteral("Bob")), QString());
 }
 
 TEST(PartnerLookup, FailureEndsTheSearchQuietly)
 {
-    ScriptedChatClient skype;
-    skype.AddChat(QStringLiteral("Anna | x"), QStringLiteral("anna"), {});
-    skype.contacts = {{QStringLiteral("anna"), QStringLiteral("Anna"), QString()}};
+    ScriptedChatClient chatClient;
+    chatClient.AddChat(QStringLiteral("Anna | x"), QStringLiteral("anna"), {});
+    chatClient.contacts = {{QStringLiteral("anna"), QStringLiteral("Anna"), QString()}};
     for (const char *operation : {"OpenChats", "ChatTitle", "PartnerHandle"}) {
-        skype.failing = {QString::fromLatin1(operation)};
-        EXPECT_EQ(FindPartnerByChatTitle(skype, QStringLiteral("Anna")), QString()) << operation;
+        chatClient.failing = {QString::fromLatin1(operation)};
+        EXPECT_EQ(FindPartnerByChatTitle(chatClient, QStringLiteral("Anna")), QString()) << operation;
     }
     for (const char *operation : {"ContactList", "UserDisplayName", "UserHandle"}) {
-        skype.failing = {QString::fromLatin1(operation)};
-        EXPECT_EQ(FindContactByName(skype, QStringLiteral("Anna")), QString()) << operation;
+        chatClient.failing = {QString::fromLatin1(operation)};
+        EXPECT_EQ(FindContactByName(chatClient, QStringLiteral("Anna")), QString()) << operation;
     }
     // A chat that failed stops the walk; a contact found before still counts.
-    skype.failing = {QStringLiteral("OpenChats")};
-    EXPECT_EQ(FindPartnerHandle(skype, QStringLiteral("Anna")), QStringLiteral("anna"));
+    chatClient.failing = {QStringLiteral("OpenChats")};
+    EXPECT_EQ(FindPartnerHandle(chatClient, QStringLiteral("Anna")), QStringLiteral("anna"));
 }
 
 TEST(PartnerLookup, CharactersTheCodePageLacksDoNotMatchEachOther)

@@ -2,7 +2,7 @@
 // Pidgin's D-Bus object, and a set clock.
 #include "chatclient/pidgin/PidginClient.h"
 
-#include "platform/Clock.h"
+#include "platform/core/Clock.h"
 #include "support/Wait.h"
 
 #include <QCoreApplication>
@@ -88,7 +88,7 @@ protected:
 
         client = std::make_unique<PidginClient>(*clientBus);
         client->SetOnMessageStatus(
-            [this](const std::shared_ptr<IChatMessage> &message, int) { raised.append(message->MessageBody()); });
+            [this](const std::shared_ptr<ChatMessage> &message, int) { raised.append(message->MessageBody()); });
         ASSERT_NO_THROW(client->AttachToClient(0, false));
     }
 

@@ -3,7 +3,7 @@
 // keyboard into the translator window docked in Pidgin's conversation window.
 
 #include "demo/ChatWorld.h"
-#include "platform/Accessibility.h"
+#include "platform/desktop/Accessibility.h"
 #include "support/RunningProgram.h"
 #include "support/Wait.h"
 #include "support/X11Client.h"

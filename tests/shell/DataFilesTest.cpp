@@ -1,4 +1,4 @@
-#include "shell/InterfaceLanguage.h"
+#include "shell/InterfaceTexts.h"
 
 #include "support/AppFolder.h"
 

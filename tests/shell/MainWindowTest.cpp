@@ -1,10 +1,11 @@
-#include "shell/uSkype_Main.h"
+#include "shell/MainWindow.h"
 
-#include "monitor/uSkype_Monitor.h"
-#include "platform/AppPaths.h"
-#include "platform/MessageBox.h"
+#include "platform/core/AppPaths.h"
+#include "platform/widgets/MessageBox.h"
 #include "support/AppFolder.h"
 #include "support/ScriptedChatClient.h"
+#include "support/UnavailableChatClient.h"
+#include "translator/TranslatorWindow.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -35,10 +36,10 @@ protected:
     }
     void TearDown() override { platform::SetMessageBoxHandler(nullptr); }
 
-    std::unique_ptr<TfrmSkype_Main> Create()
+    std::unique_ptr<MainWindow> Create()
     {
         MainWindowServices services;
-        services.createChatClient = [this]() -> std::unique_ptr<ISkype> {
+        services.createChatClient = [this]() -> std::unique_ptr<ChatClient> {
             auto scripted = std::make_unique<ScriptedChatClient>();
             client = scripted.get();
             if (prepareClient)
@@ -54,7 +55,7 @@ protected:
             return true;
         };
         services.trayAvailable = [this] { return trayAvailable; };
-        return std::make_unique<TfrmSkype_Main>(services);
+        return std::make_unique<MainWindow>(services);
     }
 
     void WriteSettings(const QByteArray &option)
@@ -71,13 +72,13 @@ protected:
     std::function<void(ScriptedChatClient &)> prepareClient;
 };
 
-QStringList CaptionsOf(TfrmSkype_Main &w)
+QStringList CaptionsOf(MainWindow &w)
 {
-    return {w.windowTitle(), w.MainPageControl->tabText(0), w.MainPageControl->tabText(1),
-        w.MainPageControl->tabText(2), w.grpTransLang->title(), w.lblSendLang->text(), w.lblRecvLang->text(),
-        w.chkNeedConfirm->text(), w.chkAutoRead->text(), w.chkSaveHistory->text(), w.lblEmailTitle->text(),
-        w.lblHomePageTitle->text(), w.lblVersion->text(), w.btnStart->text(), w.btnStop->text(), w.btnExit->text(),
-        w.mniMainWindow->text(), w.mniExitApp->text()};
+    return {w.windowTitle(), w.m_pages->tabText(0), w.m_pages->tabText(1), w.m_pages->tabText(2),
+        w.m_languageGroup->title(), w.m_sendLanguageLabel->text(), w.m_receiveLanguageLabel->text(),
+        w.m_confirmCheck->text(), w.m_readAloudCheck->text(), w.m_saveHistoryCheck->text(), w.m_emailTitle->text(),
+        w.m_homePageTitle->text(), w.m_versionTitle->text(), w.m_startButton->text(), w.m_stopButton->text(),
+        w.m_exitButton->text(), w.m_showWindowAction->text(), w.m_exitAction->text()};
 }
 
 } // namespace
@@ -88,13 +89,13 @@ TEST_F(MainWindowTest, ChineseByDefaultAndEnglishWithLangIndexOne)
     const QStringList zh = CaptionsOf(*chinese);
     EXPECT_EQ(zh[13], QStringLiteral("启动翻译"));
     EXPECT_EQ(zh[15], QStringLiteral("退       出"));
-    EXPECT_EQ(chinese->cbbSendLang->currentText(), QStringLiteral("中文(简体)"));
-    EXPECT_EQ(chinese->cbbRecvLang->currentText(), QStringLiteral("英语"));
-    EXPECT_EQ(chinese->cbbSendLang->count(), 14);
-    EXPECT_EQ(chinese->MainPageControl->currentWidget(), chinese->FunctionSheet);
-    EXPECT_FALSE(chinese->chkNeedConfirm->isChecked());
-    EXPECT_FALSE(chinese->chkAutoRead->isChecked());
-    EXPECT_TRUE(chinese->chkSaveHistory->isChecked());
+    EXPECT_EQ(chinese->m_sendLanguageBox->currentText(), QStringLiteral("中文(简体)"));
+    EXPECT_EQ(chinese->m_receiveLanguageBox->currentText(), QStringLiteral("英语"));
+    EXPECT_EQ(chinese->m_sendLanguageBox->count(), 14);
+    EXPECT_EQ(chinese->m_pages->currentWidget(), chinese->m_functionPage);
+    EXPECT_FALSE(chinese->m_confirmCheck->isChecked());
+    EXPECT_FALSE(chinese->m_readAloudCheck->isChecked());
+    EXPECT_TRUE(chinese->m_saveHistoryCheck->isChecked());
     chinese.reset();
 
     WriteSettings("LangIndex=1\r\n");
@@ -106,33 +107,33 @@ TEST_F(MainWindowTest, ChineseByDefaultAndEnglishWithLangIndexOne)
             EXPECT_NE(en[i], zh[i]) << "caption " << i << " stayed Chinese: " << en[i].toStdString();
         }
     }
-    EXPECT_EQ(english->cbbSendLang->itemText(0), QStringLiteral("Chinese (Simplified)"));
-    EXPECT_EQ(english->cbbRecvLang->currentText(), QStringLiteral("English"));
+    EXPECT_EQ(english->m_sendLanguageBox->itemText(0), QStringLiteral("Chinese (Simplified)"));
+    EXPECT_EQ(english->m_receiveLanguageBox->currentText(), QStringLiteral("English"));
 }
 
 TEST_F(MainWindowTest, AnyOtherLangIndexKeepsTheBuiltInTextsAndReadsTheEnglishList)
 {
     WriteSettings("LangIndex=7\r\n");
     auto w = Create();
-    EXPECT_EQ(w->btnStart->text(), QStringLiteral("启动翻译"));
-    EXPECT_EQ(w->cbbSendLang->itemText(0), QStringLiteral("Chinese (Simplified)"));
+    EXPECT_EQ(w->m_startButton->text(), QStringLiteral("启动翻译"));
+    EXPECT_EQ(w->m_sendLanguageBox->itemText(0), QStringLiteral("Chinese (Simplified)"));
 }
 
 TEST_F(MainWindowTest, AboutPageUpdaterAndVersion)
 {
     folder.write(QStringLiteral("Updater"), "#!/bin/sh\n");
     auto w = Create();
-    EXPECT_EQ(w->lblVersionStr->text(), ShortVersionText(QStringLiteral(PARLAVOX_VERSION_TEXT)));
+    EXPECT_EQ(w->m_versionLabel->text(), ShortVersionText(QStringLiteral(PARLAVOX_VERSION_TEXT)));
     ASSERT_EQ(started.size(), 1);
     EXPECT_EQ(started[0],
         folder.file(QStringLiteral("Updater")) + QStringLiteral(" -pid ")
             + QString::number(QCoreApplication::applicationPid()) + QStringLiteral(" -language English in ")
             + folder.path());
-    w->lblEmailClick();
-    w->lblHomePageClick();
+    w->openMailAddress();
+    w->openHomePage();
     ASSERT_EQ(opened.size(), 2);
-    EXPECT_EQ(opened[0], QStringLiteral("mailto:") + w->lblEmail->text());
-    EXPECT_EQ(opened[1], w->lblHomePage->text());
+    EXPECT_EQ(opened[0], QStringLiteral("mailto:") + w->m_emailLabel->text());
+    EXPECT_EQ(opened[1], w->m_homePageLabel->text());
     EXPECT_TRUE(opened[0].contains(QLatin1Char('@')));
 }
 
@@ -148,31 +149,31 @@ TEST_F(MainWindowTest, NoUpdaterNothingStartedAndTheLogoFileReplacesTheBuiltInPi
 {
     auto builtIn = Create();
     EXPECT_TRUE(started.isEmpty());
-    EXPECT_EQ(builtIn->imgLogo->pixmap().size(), QSize(404, 59));
+    EXPECT_EQ(builtIn->m_logo->pixmap().size(), QSize(404, 59));
 
     QImage logo(300, 40, QImage::Format_RGB32);
     logo.fill(Qt::red);
     ASSERT_TRUE(logo.save(folder.file(QStringLiteral("LOGO_ENU_PRO.jpg")), "JPG"));
     auto custom = Create();
-    EXPECT_EQ(custom->imgLogo->pixmap().size(), QSize(300, 40));
+    EXPECT_EQ(custom->m_logo->pixmap().size(), QSize(300, 40));
 }
 
 TEST_F(MainWindowTest, StoredPositionOutsideTheListAsksForALanguageAndStoresMinusOne)
 {
     WriteSettings("SendIndex=40\r\nRecvIndex=3\r\n");
     auto w = Create();
-    EXPECT_EQ(w->cbbSendLang->currentIndex(), -1);
-    EXPECT_EQ(w->cbbRecvLang->currentIndex(), 3);
-    w->btnStartClick();
+    EXPECT_EQ(w->m_sendLanguageBox->currentIndex(), -1);
+    EXPECT_EQ(w->m_receiveLanguageBox->currentIndex(), 3);
+    w->startTranslation();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, w->GetMessageText(QStringLiteral("NOT_SELECT_SENDLANG")));
     EXPECT_EQ(boxes[0].caption, w->GetMessageText(QStringLiteral("HINT_CAPTION")));
     EXPECT_EQ(boxes[0].icon, QMessageBox::Warning);
     EXPECT_TRUE(client->calls.isEmpty());
 
-    w->cbbSendLang->setCurrentIndex(5);
-    w->cbbRecvLang->setCurrentIndex(-1);
-    w->btnStartClick();
+    w->m_sendLanguageBox->setCurrentIndex(5);
+    w->m_receiveLanguageBox->setCurrentIndex(-1);
+    w->startTranslation();
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[1].text, w->GetMessageText(QStringLiteral("NOT_SELECT_RECVLANG")));
     w.reset();
@@ -185,9 +186,9 @@ TEST_F(MainWindowTest, CatalogueLineWithoutColonGivesAnEmptyItemThatCannotStart)
         Utf16File(QStringLiteral("[List]\r\na=中文:zh-CN\r\nb=broken\r\nc=英语:en\r\n")));
     WriteSettings("SendIndex=1\r\n");
     auto w = Create();
-    EXPECT_EQ(w->cbbSendLang->count(), 3);
-    EXPECT_EQ(w->cbbSendLang->currentText(), QString());
-    w->btnStartClick();
+    EXPECT_EQ(w->m_sendLanguageBox->count(), 3);
+    EXPECT_EQ(w->m_sendLanguageBox->currentText(), QString());
+    w->startTranslation();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, w->GetMessageText(QStringLiteral("NOT_SELECT_SENDLANG")));
 }
@@ -216,7 +217,7 @@ TEST_F(MainWindowTest, StartTranslationFindsTheClientGeneration)
         };
         auto w = Create();
         w->show();
-        w->StartTranslation();
+        w->startTranslationUnchecked();
         EXPECT_TRUE(w->isEnabled());
         EXPECT_TRUE(client->calls.contains(c.running ? QStringLiteral("FocusClient") : QStringLiteral("StartClient")));
         EXPECT_TRUE(client->attached);
@@ -225,19 +226,19 @@ TEST_F(MainWindowTest, StartTranslationFindsTheClientGeneration)
             EXPECT_EQ(boxes[0].text, w->GetMessageText(QStringLiteral("SKYPE_NOT_INSTALL")));
             EXPECT_EQ(boxes[0].icon, QMessageBox::Information);
             EXPECT_TRUE(boxes[0].topmost);
-            EXPECT_TRUE(w->btnStart->isEnabled());
+            EXPECT_TRUE(w->m_startButton->isEnabled());
             EXPECT_FALSE(w->Running());
             EXPECT_TRUE(w->isVisible());
         } else {
             EXPECT_TRUE(boxes.empty());
             EXPECT_EQ(w->ClientGeneration(), c.generation);
-            EXPECT_FALSE(w->btnStart->isEnabled());
-            EXPECT_TRUE(w->btnStop->isEnabled());
+            EXPECT_FALSE(w->m_startButton->isEnabled());
+            EXPECT_TRUE(w->m_stopButton->isEnabled());
             EXPECT_TRUE(w->Running());
             EXPECT_FALSE(w->isVisible()) << "a start hides the window to the tray";
-            w->btnStopClick();
-            EXPECT_TRUE(w->btnStart->isEnabled());
-            EXPECT_FALSE(w->btnStop->isEnabled());
+            w->stopTranslation();
+            EXPECT_TRUE(w->m_startButton->isEnabled());
+            EXPECT_FALSE(w->m_stopButton->isEnabled());
             EXPECT_FALSE(w->Running());
         }
     }
@@ -250,10 +251,10 @@ TEST_F(MainWindowTest, AnyChatClientFailureReportsThatNoClientIsThere)
         boxes.clear();
         prepareClient = [&](ScriptedChatClient &s) { s.failing.insert(QString::fromLatin1(failing)); };
         auto w = Create();
-        w->StartTranslation();
+        w->startTranslationUnchecked();
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].text, w->GetMessageText(QStringLiteral("SKYPE_NOT_INSTALL")));
-        EXPECT_TRUE(w->btnStart->isEnabled());
+        EXPECT_TRUE(w->m_startButton->isEnabled());
         EXPECT_FALSE(w->Running());
     }
 
@@ -261,9 +262,9 @@ TEST_F(MainWindowTest, AnyChatClientFailureReportsThatNoClientIsThere)
     MainWindowServices services;
     services.createChatClient = CreateUnavailableChatClient;
     services.trayAvailable = [] { return true; };
-    TfrmSkype_Main w(services);
+    MainWindow w(services);
     boxes.clear();
-    w.btnStartClick();
+    w.startTranslation();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, w.GetMessageText(QStringLiteral("SKYPE_NOT_INSTALL")));
 }
@@ -273,32 +274,32 @@ TEST_F(MainWindowTest, WhileWaitingForTheChatClientTheWindowSaysSoAndStopOrExitE
     for (const bool exit : {false, true}) {
         SCOPED_TRACE(exit ? "Exit" : "Stop");
         boxes.clear();
-        std::unique_ptr<TfrmSkype_Main> w;
+        std::unique_ptr<MainWindow> w;
         bool waited = false;
         prepareClient = [&](ScriptedChatClient &s) {
             s.running = false;
             s.duringAttach = [&] {
                 waited = true;
-                EXPECT_EQ(w->lblLinkState->text(), w->GetMessageText(QStringLiteral("PIDGIN_WAITING")));
-                EXPECT_TRUE(w->lblLinkState->isVisible());
-                EXPECT_TRUE(w->btnStop->isEnabled() && w->btnExit->isEnabled());
-                EXPECT_TRUE(w->btnStop->isEnabledTo(w.get()) && w->isEnabled());
-                EXPECT_FALSE(w->btnStart->isEnabled());
+                EXPECT_EQ(w->m_linkStateLabel->text(), w->GetMessageText(QStringLiteral("PIDGIN_WAITING")));
+                EXPECT_TRUE(w->m_linkStateLabel->isVisible());
+                EXPECT_TRUE(w->m_stopButton->isEnabled() && w->m_exitButton->isEnabled());
+                EXPECT_TRUE(w->m_stopButton->isEnabledTo(w.get()) && w->isEnabled());
+                EXPECT_FALSE(w->m_startButton->isEnabled());
                 if (exit)
-                    w->btnExitClick();
+                    w->exitProgram();
                 else
-                    w->btnStopClick();
+                    w->stopTranslation();
             };
         };
         w = Create();
         w->show();
-        w->StartTranslation();
+        w->startTranslationUnchecked();
         EXPECT_TRUE(waited);
         EXPECT_TRUE(client->calls.contains(QStringLiteral("CancelAttach")));
         EXPECT_TRUE(boxes.empty()) << "an ended wait is no failure";
         EXPECT_FALSE(w->Running());
-        EXPECT_TRUE(w->btnStart->isEnabled());
-        EXPECT_FALSE(w->lblLinkState->isVisible());
+        EXPECT_TRUE(w->m_startButton->isEnabled());
+        EXPECT_FALSE(w->m_linkStateLabel->isVisible());
         QCoreApplication::removePostedEvents(nullptr); // Exit's request to quit
     }
 
@@ -310,41 +311,41 @@ TEST_F(MainWindowTest, WhileWaitingForTheChatClientTheWindowSaysSoAndStopOrExitE
     auto w = Create();
     w->show();
     client->duringAttach = [&] {
-        EXPECT_EQ(w->lblLinkState->text(), w->GetMessageText(QStringLiteral("PIDGIN_NOT_STARTED")));
+        EXPECT_EQ(w->m_linkStateLabel->text(), w->GetMessageText(QStringLiteral("PIDGIN_NOT_STARTED")));
         client->running = true;
     };
     boxes.clear();
-    w->StartTranslation();
+    w->startTranslationUnchecked();
     EXPECT_TRUE(boxes.empty());
     EXPECT_TRUE(w->Running());
-    EXPECT_FALSE(w->lblLinkState->isVisibleTo(w.get()));
-    w->btnStopClick();
+    EXPECT_FALSE(w->m_linkStateLabel->isVisibleTo(w.get()));
+    w->stopTranslation();
 }
 
 TEST_F(MainWindowTest, TheStatusLineSaysWhileTheChatClientIsGoneAndStopLetsTheClientGo)
 {
     auto w = Create();
     w->show();
-    w->StartTranslation();
+    w->startTranslationUnchecked();
     ASSERT_TRUE(w->Running());
     client->RaiseLink(false);
     const QString gone = w->GetMessageText(QStringLiteral("PIDGIN_GONE"));
     EXPECT_FALSE(gone.isEmpty());
-    EXPECT_EQ(w->lblLinkState->text(), gone);
-    EXPECT_TRUE(w->lblLinkState->isVisibleTo(w.get()));
-    EXPECT_TRUE(w->TntTrayIcon1->toolTip().contains(gone));
+    EXPECT_EQ(w->m_linkStateLabel->text(), gone);
+    EXPECT_TRUE(w->m_linkStateLabel->isVisibleTo(w.get()));
+    EXPECT_TRUE(w->m_trayIcon->toolTip().contains(gone));
     EXPECT_TRUE(w->Running()) << "translation goes on once the client is back";
     client->RaiseLink(true);
-    EXPECT_FALSE(w->lblLinkState->isVisibleTo(w.get()));
-    EXPECT_FALSE(w->TntTrayIcon1->toolTip().contains(gone));
+    EXPECT_FALSE(w->m_linkStateLabel->isVisibleTo(w.get()));
+    EXPECT_FALSE(w->m_trayIcon->toolTip().contains(gone));
 
     client->RaiseLink(false);
-    w->btnStopClick();
+    w->stopTranslation();
     EXPECT_TRUE(client->calls.contains(QStringLiteral("DetachFromClient")));
-    EXPECT_FALSE(w->lblLinkState->isVisibleTo(w.get()));
+    EXPECT_FALSE(w->m_linkStateLabel->isVisibleTo(w.get()));
     // Stopped: the link's news are no longer shown.
     client->RaiseLink(false);
-    EXPECT_FALSE(w->lblLinkState->isVisibleTo(w.get()));
+    EXPECT_FALSE(w->m_linkStateLabel->isVisibleTo(w.get()));
 }
 
 TEST_F(MainWindowTest, CloseAndMinimiseHideToTheTrayUnlessTheSessionEnds)
@@ -353,13 +354,13 @@ TEST_F(MainWindowTest, CloseAndMinimiseHideToTheTrayUnlessTheSessionEnds)
     w->show();
     EXPECT_FALSE(w->close());
     EXPECT_FALSE(w->isVisible());
-    w->mniMainWindowClick();
+    w->showFromTrayMenu();
     EXPECT_TRUE(w->isVisible());
 
     w->showMinimized();
     QCoreApplication::processEvents();
     EXPECT_FALSE(w->isVisible());
-    w->TntTrayIcon1Click();
+    w->showFromTrayIcon();
     EXPECT_TRUE(w->isVisible());
     EXPECT_FALSE(w->isMinimized());
 
@@ -387,8 +388,8 @@ TEST_F(MainWindowTest, AFailureWhileTheWindowIsCreatedShowsInformationAndEnds)
 {
     MainWindowServices services;
     services.createChatClient
-        = []() -> std::unique_ptr<ISkype> { throw ChatClientError(QStringLiteral("cannot create the control")); };
-    TfrmSkype_Main w(services);
+        = []() -> std::unique_ptr<ChatClient> { throw ChatClientError(QStringLiteral("cannot create the control")); };
+    MainWindow w(services);
     EXPECT_TRUE(w.CreationFailed());
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, QStringLiteral("Information"));
@@ -403,8 +404,8 @@ TEST_F(MainWindowTest, AProgramFolderThatCannotBeWrittenGivesAWorkingWindowThatS
     platform::SetExecutableFolder(folder.file(QStringLiteral("notAFolder")));
     auto w = Create();
     EXPECT_FALSE(w->CreationFailed());
-    EXPECT_EQ(w->cbbSendLang->count(), 0);
-    w->btnStartClick();
+    EXPECT_EQ(w->m_sendLanguageBox->count(), 0);
+    w->startTranslation();
     ASSERT_EQ(boxes.size(), 1u) << "the start still asks for a language";
     w.reset();
     EXPECT_EQ(folder.read(QStringLiteral("notAFolder")), QByteArray("x"));
@@ -425,15 +426,15 @@ TEST_F(MainWindowTest, ChoosersKeepTheWholeCatalogueWhenTranslatorWindowsAreCrea
             + QStringLiteral("\r\nTfrmSkype_Main.btnStart.Caption=开始\r\n")));
     WriteSettings("SendIndex=15\r\nRecvIndex=14\r\n");
     auto w = Create();
-    EXPECT_EQ(w->btnStart->text(), QStringLiteral("开始"));
+    EXPECT_EQ(w->m_startButton->text(), QStringLiteral("开始"));
     for (int round = 0; round < 2; ++round) {
-        TfrmSkype_Monitor monitor(w.get());
-        for (QComboBox *box : {w->cbbSendLang, w->cbbRecvLang}) {
+        TranslatorWindow monitor(w.get());
+        for (QComboBox *box : {w->m_sendLanguageBox, w->m_receiveLanguageBox}) {
             ASSERT_EQ(box->count(), 16) << round;
             EXPECT_EQ(box->itemText(0), QStringLiteral("语种0"));
         }
-        EXPECT_EQ(w->cbbSendLang->currentText(), QStringLiteral("语种15"));
-        EXPECT_EQ(w->cbbRecvLang->currentText(), QStringLiteral("语种14"));
+        EXPECT_EQ(w->m_sendLanguageBox->currentText(), QStringLiteral("语种15"));
+        EXPECT_EQ(w->m_receiveLanguageBox->currentText(), QStringLiteral("语种14"));
     }
     w.reset();
     EXPECT_TRUE(folder.read(QStringLiteral("ConfigEN.ini")).contains("SendIndex=15\r\nRecvIndex=14\r\n"));
@@ -462,9 +463,9 @@ TEST_F(MainWindowTest, EveryCaptionFitsItsControlInBothLanguages)
             EXPECT_LE(needed, control->width()) << qPrintable(control->objectName()) << ": " << qPrintable(text);
         }
         // A caption beside its value or chooser ends before it.
-        const std::pair<QLabel *, QWidget *> pairs[]
-            = {{w->lblSendLang, w->cbbSendLang}, {w->lblRecvLang, w->cbbRecvLang}, {w->lblVersion, w->lblVersionStr},
-                {w->lblEmailTitle, w->lblEmail}, {w->lblHomePageTitle, w->lblHomePage}};
+        const std::pair<QLabel *, QWidget *> pairs[] = {{w->m_sendLanguageLabel, w->m_sendLanguageBox},
+            {w->m_receiveLanguageLabel, w->m_receiveLanguageBox}, {w->m_versionTitle, w->m_versionLabel},
+            {w->m_emailTitle, w->m_emailLabel}, {w->m_homePageTitle, w->m_homePageLabel}};
         for (const auto &[caption, value] : pairs)
             EXPECT_LT(caption->x() + caption->fontMetrics().horizontalAdvance(caption->text()), value->x())
                 << qPrintable(caption->text());

@@ -5,8 +5,8 @@
 #include "support/MessageFlowRig.h"
 #include "support/Wait.h"
 
-#include "platform/Clock.h"
-#include "platform/Formats.h"
+#include "platform/core/Clock.h"
+#include "platform/core/Formats.h"
 
 #include <QCheckBox>
 #include <QDateTime>
@@ -29,17 +29,17 @@ const QColor kGreen(0, 128, 0);
 const QColor kBlue(0, 0, 255);
 
 // The receive pane's lines (an entry's CRs are paragraph breaks there).
-QStringList PaneLines(const TfrmSkype_Monitor *monitor)
+QStringList PaneLines(const TranslatorWindow *monitor)
 {
-    const QString text = monitor->edtReceive->toPlainText();
+    const QString text = monitor->m_receivePane->toPlainText();
     return text.isEmpty() ? QStringList() : text.split(u'\n');
 }
 
 // The colour of each line of the receive pane; an invalid colour for a line of mixed colours.
-QList<QColor> PaneLineColours(const TfrmSkype_Monitor *monitor)
+QList<QColor> PaneLineColours(const TranslatorWindow *monitor)
 {
     QList<QColor> colours;
-    for (QTextBlock block = monitor->edtReceive->document()->begin(); block.isValid(); block = block.next()) {
+    for (QTextBlock block = monitor->m_receivePane->document()->begin(); block.isValid(); block = block.next()) {
         QColor colour;
         for (auto fragment = block.begin(); !fragment.atEnd(); ++fragment) {
             const QColor own = fragment.fragment().charFormat().foreground().color();
@@ -139,12 +139,12 @@ protected:
 TEST_F(MessageFlowEndToEndTest, ReceivedTranslatedAndStoredThenTypedSentAndEchoed)
 {
     const auto anna = rig.AddConversation(QStringLiteral("Anna Lee"), QStringLiteral("anna.lee"));
-    rig.main->chkSaveHistory->setChecked(true);
+    rig.main->m_saveHistoryCheck->setChecked(true);
     ASSERT_TRUE(rig.StartAndDock());
     EXPECT_EQ(rig.main->ClientGeneration(), 4);
-    TfrmSkype_Monitor *monitor = rig.MonitorIn(anna.window);
+    TranslatorWindow *monitor = rig.DockedWindowIn(anna.window);
     ASSERT_NE(monitor, nullptr);
-    // The monitor window took the main window's choices: the partner writes English, the user
+    // The translator window took the main window's choices: the partner writes English, the user
     // reads Simplified Chinese.
     ASSERT_EQ(monitor->GetRecvLangCode(), "en");
     ASSERT_EQ(monitor->GetSendLangCode(), "zh-CN");
@@ -179,9 +179,9 @@ TEST_F(MessageFlowEndToEndTest, ReceivedTranslatedAndStoredThenTypedSentAndEchoe
     // 1), echoed blue and stored after the received entry.
     EXPECT_EQ(monitor->GetSendMethod(), 1);
     StampRange typed;
-    monitor->edtInput->setPlainText(QStringLiteral("  How are you?\n"));
-    monitor->btnSendMessage->click();
-    EXPECT_TRUE(monitor->edtInput->toPlainText().isEmpty());
+    monitor->m_inputBox->setPlainText(QStringLiteral("  How are you?\n"));
+    monitor->m_sendButton->click();
+    EXPECT_TRUE(monitor->m_inputBox->toPlainText().isEmpty());
     ASSERT_TRUE(WaitUntil([&] { return PaneLines(monitor).size() == 6; }));
     typed.End();
     ASSERT_EQ(rig.client->sent.size(), 1u);
@@ -223,12 +223,12 @@ TEST_F(MessageFlowEndToEndTest, MessageArrivingBeforeItsWindowIsTrackedIsHeldBri
 {
     ASSERT_TRUE(rig.StartAndDock());
     const auto shownIn = [&](platform::WindowId window) {
-        TfrmSkype_Monitor *monitor = rig.MonitorIn(window);
+        TranslatorWindow *monitor = rig.DockedWindowIn(window);
         return monitor ? PaneLines(monitor) : QStringList{QStringLiteral("no monitor")};
     };
 
     // A new conversation's first message comes before its window is shown: it reaches the window
-    // once tracking has given it a monitor window.
+    // once tracking has given it a translator window.
     rig.client->RaiseMessage(
         rig.AddChat(QStringLiteral("Anna Lee"), QStringLiteral("anna.lee")), QStringLiteral("First words"));
     // Bob's message finds no window within the holding time; Carol's is still held at stop.
@@ -240,8 +240,8 @@ TEST_F(MessageFlowEndToEndTest, MessageArrivingBeforeItsWindowIsTrackedIsHeldBri
     clock.Advance(3200);
     const auto carolChat = rig.AddChat(QStringLiteral("Carol"), QStringLiteral("carol.h"));
     rig.client->RaiseMessage(carolChat, QStringLiteral("Before the stop"));
-    rig.main->btnStopClick();
-    rig.main->btnStartClick();
+    rig.main->stopTranslation();
+    rig.main->startTranslation();
     const platform::WindowId bob = rig.AddConversationWindow(QStringLiteral("Bob"));
     const platform::WindowId carol = rig.AddConversationWindow(QStringLiteral("Carol"));
     ASSERT_TRUE(WaitUntil([&] { return rig.Docked(bob) && rig.Docked(carol); }));
@@ -268,7 +268,7 @@ TEST_F(MessageFlowEndToEndTest, HeldMessagesAreBoundedAndKeepTheirOrder)
     }
     const platform::WindowId anna = rig.AddConversationWindow(QStringLiteral("Anna Lee"));
     const auto texts = [&] {
-        TfrmSkype_Monitor *monitor = rig.MonitorIn(anna);
+        TranslatorWindow *monitor = rig.DockedWindowIn(anna);
         QStringList shown;
         const QStringList lines = monitor ? PaneLines(monitor) : QStringList();
         for (qsizetype k = 1; k < lines.size(); k += 2)
@@ -296,7 +296,7 @@ TEST_F(MessageFlowEndToEndTest, HeldMessagesAreTriedAgainWhenTheWindowsChangeNot
     EXPECT_LE(rig.client->calls.count(QStringLiteral("MessageChat")), 12);
     // A window coming is noticed at the next tick.
     const platform::WindowId bob = rig.AddConversationWindow(QStringLiteral("Bob"));
-    ASSERT_TRUE(WaitUntil([&] { return rig.MonitorIn(bob) && PaneLines(rig.MonitorIn(bob)).size() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return rig.DockedWindowIn(bob) && PaneLines(rig.DockedWindowIn(bob)).size() == 2; }));
 }
 
 TEST_F(MessageFlowEndToEndTest, AHeldMessageIsDroppedOnceItsTimeHasRunOutAndAYoungerOneStays)
@@ -314,11 +314,11 @@ TEST_F(MessageFlowEndToEndTest, AHeldMessageIsDroppedOnceItsTimeHasRunOutAndAYou
 
     const platform::WindowId carol = rig.AddConversationWindow(QStringLiteral("Carol"));
     const platform::WindowId bob = rig.AddConversationWindow(QStringLiteral("Bob"));
-    ASSERT_TRUE(WaitUntil([&] { return rig.MonitorIn(bob) && PaneLines(rig.MonitorIn(bob)).size() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return rig.DockedWindowIn(bob) && PaneLines(rig.DockedWindowIn(bob)).size() == 2; }));
     ASSERT_TRUE(WaitUntil([&] { return rig.Docked(carol); }));
     WaitFor(200ms);
-    EXPECT_TRUE(PaneLines(rig.MonitorIn(carol)).isEmpty());
-    EXPECT_EQ(PaneLines(rig.MonitorIn(bob)).at(1), QStringLiteral("{from Bob}"));
+    EXPECT_TRUE(PaneLines(rig.DockedWindowIn(carol)).isEmpty());
+    EXPECT_EQ(PaneLines(rig.DockedWindowIn(bob)).at(1), QStringLiteral("{from Bob}"));
 }
 
 TEST_F(MessageFlowEndToEndTest, BurstAcrossTenConversationsKeepsEachMessageInItsWindowInOrder)
@@ -340,7 +340,7 @@ TEST_F(MessageFlowEndToEndTest, BurstAcrossTenConversationsKeepsEachMessageInIts
     const auto entries = [&] {
         qsizetype lines = 0;
         for (const auto &conversation : rig.conversations)
-            lines += PaneLines(rig.MonitorIn(conversation.window)).size();
+            lines += PaneLines(rig.DockedWindowIn(conversation.window)).size();
         return lines / 3;
     };
     ASSERT_TRUE(WaitUntil([&] { return entries() >= kMessages; }, 120)) << entries() << " entries shown";
@@ -350,7 +350,7 @@ TEST_F(MessageFlowEndToEndTest, BurstAcrossTenConversationsKeepsEachMessageInIts
     for (int k = 0; k < kPartners; ++k) {
         SCOPED_TRACE(k);
         const QString handle = QStringLiteral("partner.%1").arg(k);
-        const QStringList lines = PaneLines(rig.MonitorIn(rig.conversations[k].window));
+        const QStringList lines = PaneLines(rig.DockedWindowIn(rig.conversations[k].window));
         ASSERT_EQ(lines.size(), 3 * expected[k].size());
         QStringList originals;
         for (qsizetype j = 0; j < lines.size(); j += 3) {

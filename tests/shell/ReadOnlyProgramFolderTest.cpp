@@ -1,7 +1,7 @@
-#include "platform/AppPaths.h"
-#include "shell/DataObject.h"
-#include "shell/InterfaceLanguage.h"
+#include "platform/core/AppPaths.h"
+#include "shell/InterfaceTexts.h"
 #include "shell/RunLog.h"
+#include "shell/Settings.h"
 #include "support/AppFolder.h"
 
 #include <QDir>
@@ -54,7 +54,7 @@ TEST_F(ReadOnlyProgramFolder, SettingsAndRunLogsGoToTheUsersFoldersAndNothingIsW
 {
     const QStringList shipped = programFiles();
     {
-        TDataObject settings;
+        Settings settings;
         settings.TimeOut = 42;
         settings.SaveSettings();
     }
@@ -63,7 +63,7 @@ TEST_F(ReadOnlyProgramFolder, SettingsAndRunLogsGoToTheUsersFoldersAndNothingIsW
     EXPECT_EQ(programFiles(), shipped);
     EXPECT_FALSE(QFileInfo::exists(program.file(QStringLiteral("Logs"))));
     EXPECT_TRUE(QFileInfo::exists(config(QStringLiteral("ConfigEN.ini"))));
-    EXPECT_EQ(TDataObject().TimeOut, 42);
+    EXPECT_EQ(Settings().TimeOut, 42);
     EXPECT_EQ(QDir(data(QStringLiteral("Logs"))).entryList(QDir::Files).size(), 1);
     EXPECT_EQ(platform::UserDataFolder(), data(QString()).chopped(1));
 }
@@ -89,7 +89,7 @@ TEST_F(ReadOnlyProgramFolder, AWritableProgramFolderKeepsEverythingBesideTheExec
 {
     platform::SetExecutableFolderWritable(true);
     WriteFile(config(QStringLiteral("ENU.ini")), "[Hint]\r\nNOT_SELECT_SENDLANG=ignored\r\n");
-    TDataObject().SaveSettings();
+    Settings().SaveSettings();
     WriteRunLog("a failure");
 
     EXPECT_TRUE(QFileInfo::exists(program.file(QStringLiteral("ConfigEN.ini"))));
@@ -106,7 +106,7 @@ TEST_F(ReadOnlyProgramFolder, AnInstalledProgramFolderIsNeverWrittenThoughItCanB
 
     program.write(QLatin1String(platform::kInstalledMarker), "installed\n");
     const QStringList shipped = programFiles();
-    TDataObject().SaveSettings();
+    Settings().SaveSettings();
     WriteRunLog("a failure");
 
     EXPECT_EQ(programFiles(), shipped);

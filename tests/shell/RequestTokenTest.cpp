@@ -1,13 +1,13 @@
-#include "shell/uSkype_Main.h"
+#include "shell/MainWindow.h"
 
-#include "platform/MessageBox.h"
-#include "platform/ScriptPage.h"
+#include "platform/core/ScriptPage.h"
+#include "platform/widgets/MessageBox.h"
 #include "support/AppFolder.h"
 #include "support/LocalHttpServer.h"
 #include "support/ScriptedChatClient.h"
 #include "support/Wait.h"
-#include "translate/TransEngine.h"
 #include "translate/TranslateText.h"
+#include "translate/TranslationWorker.h"
 
 #include <QFile>
 
@@ -31,31 +31,31 @@ protected:
     }
     void TearDown() override { platform::SetMessageBoxHandler(nullptr); }
 
-    std::unique_ptr<TfrmSkype_Main> CreateMainWindow()
+    std::unique_ptr<MainWindow> CreateMainWindow()
     {
         MainWindowServices services;
-        services.createChatClient = [] { return std::unique_ptr<ISkype>(std::make_unique<ScriptedChatClient>()); };
+        services.createChatClient = [] { return std::unique_ptr<ChatClient>(std::make_unique<ScriptedChatClient>()); };
         services.openDocument = [](const QString &) { return true; };
         services.startProgram = [](const QString &, const QStringList &, const QString &) { return true; };
         services.trayAvailable = [] { return false; };
-        return std::make_unique<TfrmSkype_Main>(services);
+        return std::make_unique<MainWindow>(services);
     }
 
     // Translates `text` on a worker of its own with the window's GetRequestToken.
-    TTranslateResult Translate(TfrmSkype_Main &window, const QString &text)
+    TranslationResult Translate(MainWindow &window, const QString &text)
     {
         struct Done {
-            TTranslateResult result;
+            TranslationResult result;
             std::atomic<bool> arrived{false};
-            void Take(const TTranslateResult *r)
+            void Take(const TranslationResult *r)
             {
                 result = *r;
                 arrived = true;
             }
         } done;
-        TTranslateThread worker(QStringLiteral("test-worker"));
+        TranslationWorker worker(QStringLiteral("test-worker"));
         worker.Start();
-        QueueTranslation(&worker, text, "en", "de", MethodTokenProvider<&TfrmSkype_Main::GetRequestToken>(&window),
+        QueueTranslation(&worker, text, "en", "de", MethodTokenProvider<&MainWindow::GetRequestToken>(&window),
             MethodDoneEvent<&Done::Take>(&done), 15);
         EXPECT_TRUE(WaitUntil([&] { return done.arrived.load(); }, 20));
         return done.result;
@@ -70,7 +70,7 @@ TEST_F(RequestTokenTest, EachRequestCarriesTheTokenThePageGivesItsText)
     auto window = CreateMainWindow();
     EXPECT_EQ(window->GetRequestToken(QStringLiteral("hello")), "338590.203232");
 
-    const TTranslateResult result = Translate(*window, QStringLiteral("你好世界"));
+    const TranslationResult result = Translate(*window, QStringLiteral("你好世界"));
     EXPECT_TRUE(result.Success);
     ASSERT_EQ(server.requestCount(), 1u);
     EXPECT_NE(server.requests()[0].target.find("&tk=436159.38081&q="), std::string::npos);
@@ -82,7 +82,7 @@ TEST_F(RequestTokenTest, WithoutThePageEveryTokenFailsAndTheJobFailsWithItsOwnTe
     auto window = CreateMainWindow();
     EXPECT_THROW(window->GetRequestToken(QStringLiteral("hello")), platform::ScriptError);
 
-    const TTranslateResult result = Translate(*window, QStringLiteral("say \"hi\""));
+    const TranslationResult result = Translate(*window, QStringLiteral("say \"hi\""));
     EXPECT_FALSE(result.Success);
     EXPECT_EQ(result.Translated(), QStringLiteral("say “hi“"));
     EXPECT_EQ(server.requestCount(), 0u);

@@ -1,8 +1,8 @@
 #include "shell/RunLog.h"
 
-#include "platform/AppPaths.h"
-#include "platform/Clock.h"
-#include "platform/Formats.h"
+#include "platform/core/AppPaths.h"
+#include "platform/core/Clock.h"
+#include "platform/core/Formats.h"
 #include "support/AppFolder.h"
 
 #include <QDir>

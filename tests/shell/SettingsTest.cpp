@@ -1,6 +1,6 @@
-#include "shell/DataObject.h"
+#include "shell/Settings.h"
 
-#include "platform/AppPaths.h"
+#include "platform/core/AppPaths.h"
 #include "support/AppFolder.h"
 
 #include <QFile>
@@ -13,7 +13,7 @@ struct Values {
     int timeOut, translateMode, sendMessageMode, sendIndex, recvIndex, langIndex;
 };
 
-Values Read(const TDataObject &s)
+Values Read(const Settings &s)
 {
     return {s.TimeOut, s.TranslateMode, s.SendMessageMode, s.SendIndex, s.RecvIndex, s.LangIndex};
 }
@@ -63,7 +63,7 @@ TEST(Settings, FileContentsGiveValuesWithDefaultsForWhatIsMissingOrNotAnInteger)
         AppFolder folder(false);
         if (!c.file.isNull())
             folder.write(QStringLiteral("ConfigEN.ini"), c.file);
-        TDataObject settings;
+        Settings settings;
         EXPECT_EQ(settings.FilePath(), folder.file(QStringLiteral("ConfigEN.ini")));
         EXPECT_EQ(Read(settings), c.expected);
     }
@@ -72,20 +72,20 @@ TEST(Settings, FileContentsGiveValuesWithDefaultsForWhatIsMissingOrNotAnInteger)
 TEST(Settings, FirstSaveCreatesTheFileWithAllKeysInOrder)
 {
     AppFolder folder(false);
-    TDataObject settings;
+    Settings settings;
     settings.SendIndex = -1;
     settings.SaveSettings();
     EXPECT_EQ(folder.read(QStringLiteral("ConfigEN.ini")),
         QByteArray("[Option]\r\nTimeOut=15\r\nTranslateMode=1\r\nSendMessageMode=1\r\nSendIndex=-1\r\n"
                    "RecvIndex=2\r\nLangIndex=0\r\n"));
-    EXPECT_EQ(Read(TDataObject()), (Values{15, 1, 1, -1, 2, 0}));
+    EXPECT_EQ(Read(Settings()), (Values{15, 1, 1, -1, 2, 0}));
 }
 
 TEST(Settings, SaveKeepsOtherContentOfTheFile)
 {
     AppFolder folder(false);
     folder.write(QStringLiteral("ConfigEN.ini"), "[Window]\r\nLeft=10\r\n[Option]\r\nRecvIndex=5\r\nTimeOut=20\r\n");
-    TDataObject settings;
+    Settings settings;
     settings.RecvIndex = 6;
     settings.SaveSettings();
     EXPECT_EQ(folder.read(QStringLiteral("ConfigEN.ini")),
@@ -99,7 +99,7 @@ TEST(Settings, SaveIntoAFolderThatCannotBeWrittenIsSilent)
     AppFolder folder(false);
     folder.write(QStringLiteral("notAFolder"), "x");
     platform::SetExecutableFolder(folder.file(QStringLiteral("notAFolder")));
-    TDataObject settings;
+    Settings settings;
     EXPECT_EQ(Read(settings), kDefaults);
     settings.TimeOut = 99;
     settings.SaveSettings();

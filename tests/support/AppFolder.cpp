@@ -1,6 +1,6 @@
 #include "support/AppFolder.h"
 
-#include "platform/AppPaths.h"
+#include "platform/core/AppPaths.h"
 
 #include <QDir>
 #include <QFile>

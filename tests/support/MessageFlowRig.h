@@ -1,14 +1,14 @@
 #pragma once
 
-#include "monitor/uSkype_Monitor.h"
-#include "platform/MessageBox.h"
-#include "shell/uSkype_Main.h"
+#include "platform/widgets/MessageBox.h"
+#include "shell/MainWindow.h"
 #include "support/AppFolder.h"
 #include "support/FakeWindowSystem.h"
 #include "support/ScriptedChatClient.h"
 #include "support/TranslationServer.h"
 #include "support/Wait.h"
-#include "translate/TransEngine.h"
+#include "translate/TranslationWorker.h"
+#include "translator/TranslatorWindow.h"
 
 #include <QRect>
 #include <QString>
@@ -39,9 +39,9 @@ public:
     MessageFlowRig()
     {
         platform::SetMessageBoxHandler([this](const platform::MessageBoxRequest &box) { boxes.push_back(box); });
-        StartTranslateThreads();
+        StartTranslationWorkers();
         MainWindowServices services;
-        services.createChatClient = [this]() -> std::unique_ptr<ISkype> {
+        services.createChatClient = [this]() -> std::unique_ptr<ChatClient> {
             auto scripted = std::make_unique<ScriptedChatClient>();
             client = scripted.get();
             return scripted;
@@ -54,12 +54,12 @@ public:
         services.openDocument = [](const QString &) { return true; };
         services.startProgram = [](const QString &, const QStringList &, const QString &) { return true; };
         services.trayAvailable = [] { return false; };
-        main = std::make_unique<TfrmSkype_Main>(services);
+        main = std::make_unique<MainWindow>(services);
     }
 
     ~MessageFlowRig()
     {
-        StopTranslateThreads();
+        StopTranslationWorkers();
         main.reset();
         platform::SetMessageBoxHandler(nullptr);
     }
@@ -96,20 +96,20 @@ public:
         return window;
     }
 
-    // The monitor window embedded in a conversation window, or null.
-    TfrmSkype_Monitor *MonitorIn(platform::WindowId host) const
+    // The translator window embedded in a conversation window, or null.
+    TranslatorWindow *DockedWindowIn(platform::WindowId host) const
     {
-        for (const auto &slot : main->Monitors()) {
+        for (const auto &slot : main->DockedWindows()) {
             if (slot && slot->HostWnd() == host)
-                return dynamic_cast<TfrmSkype_Monitor *>(slot.get());
+                return dynamic_cast<TranslatorWindow *>(slot.get());
         }
         return nullptr;
     }
 
-    // Whether the conversation window holds its monitor window, laid over its message area.
+    // Whether the conversation window holds its translator window, laid over its message area.
     bool Docked(platform::WindowId host) const
     {
-        TfrmSkype_Monitor *monitor = MonitorIn(host);
+        TranslatorWindow *monitor = DockedWindowIn(host);
         if (!monitor)
             return false;
         const FakeWindowSystem::Window *own = windows->Find(windows->WindowOf(monitor));
@@ -119,10 +119,10 @@ public:
     }
 
     // Starts translation as the start button does and lets the main timer tick until every
-    // conversation window holds its docked monitor window.
+    // conversation window holds its docked translator window.
     bool StartAndDock(int seconds = 10)
     {
-        main->btnStartClick();
+        main->startTranslation();
         if (!main->Running())
             return false;
         return WaitUntil(
@@ -147,5 +147,5 @@ public:
     FakeWindowSystem *windows = nullptr;
     std::vector<Conversation> conversations;
     int windowCount = 0;
-    std::unique_ptr<TfrmSkype_Main> main;
+    std::unique_ptr<MainWindow> main;
 };

@@ -167,7 +167,7 @@ unsigned long DockedMonitor(X11Client &x, unsigned long host)
     unsigned long found = 0;
     if (XQueryTree(x.display, host, &root, &parent, &children, &count)) {
         for (unsigned int i = 0; i < count; ++i) {
-            if (ClassOf(x, children[i]) == MonitorWindowClass())
+            if (ClassOf(x, children[i]) == TranslatorWindowClass())
                 found = children[i];
         }
         if (children)

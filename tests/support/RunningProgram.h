@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Accessibility.h"
+#include "platform/desktop/Accessibility.h"
 
 #include <QProcess>
 #include <QRect>

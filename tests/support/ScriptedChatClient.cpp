@@ -1,8 +1,10 @@
 #include "support/ScriptedChatClient.h"
 
+#include "support/DesktopClientProfile.h"
+
 namespace {
 
-class ScriptedUser final : public IUser {
+class ScriptedUser final : public ChatUser {
 public:
     ScriptedUser(ScriptedChatClient *client, ScriptedChatClient::User user)
         : m_client(client)
@@ -29,14 +31,14 @@ private:
     ScriptedChatClient::User m_user;
 };
 
-class ScriptedUsers final : public IUserCollection {
+class ScriptedUsers final : public ChatUserList {
 public:
     ScriptedUsers(ScriptedChatClient *client, QList<ScriptedChatClient::User> users)
         : m_client(client)
         , m_users(std::move(users))
     { }
     int ItemCount() override { return static_cast<int>(m_users.size()); }
-    std::shared_ptr<IUser> ItemAt(int index) override
+    std::shared_ptr<ChatUser> ItemAt(int index) override
     {
         if (index < 1 || index > m_users.size())
             throw ChatClientError(QStringLiteral("user index out of range"));
@@ -48,13 +50,13 @@ private:
     QList<ScriptedChatClient::User> m_users;
 };
 
-class ScriptedChat final : public IChat {
+class ScriptedChat final : public ChatConversation {
 public:
     ScriptedChat(ScriptedChatClient *client, std::shared_ptr<ScriptedChatClient::Chat> chat)
         : m_client(client)
         , m_chat(std::move(chat))
     { }
-    std::shared_ptr<IUserCollection> ChatMembers() override
+    std::shared_ptr<ChatUserList> ChatMembers() override
     {
         m_client->Enter(QStringLiteral("ChatMembers"));
         return std::make_shared<ScriptedUsers>(m_client, m_chat->members);
@@ -80,13 +82,13 @@ private:
     std::shared_ptr<ScriptedChatClient::Chat> m_chat;
 };
 
-class ScriptedChats final : public IChatCollection {
+class ScriptedChats final : public ChatConversationList {
 public:
     explicit ScriptedChats(ScriptedChatClient *client)
         : m_client(client)
     { }
     int ItemCount() override { return static_cast<int>(m_client->chats.size()); }
-    std::shared_ptr<IChat> ItemAt(int index) override
+    std::shared_ptr<ChatConversation> ItemAt(int index) override
     {
         if (index < 1 || index > m_client->chats.size())
             throw ChatClientError(QStringLiteral("chat index out of range"));
@@ -97,7 +99,7 @@ private:
     ScriptedChatClient *m_client;
 };
 
-class ScriptedMessage final : public IChatMessage {
+class ScriptedMessage final : public ChatMessage {
 public:
     ScriptedMessage(ScriptedChatClient *client, std::shared_ptr<ScriptedChatClient::Chat> chat, QString body)
         : m_client(client)
@@ -109,7 +111,7 @@ public:
         m_client->Enter(QStringLiteral("MessageBody"));
         return m_body;
     }
-    std::shared_ptr<IChat> MessageChat() override
+    std::shared_ptr<ChatConversation> MessageChat() override
     {
         m_client->Enter(QStringLiteral("MessageChat"));
         return std::make_shared<ScriptedChat>(m_client, m_chat);
@@ -121,7 +123,7 @@ private:
     QString m_body;
 };
 
-class ScriptedClient final : public IClient {
+class ScriptedClient final : public ClientProgram {
 public:
     explicit ScriptedClient(ScriptedChatClient *client)
         : m_client(client)
@@ -197,19 +199,19 @@ QString ScriptedChatClient::ClientVersion()
     return version;
 }
 
-std::shared_ptr<IClient> ScriptedChatClient::ClientObject()
+std::shared_ptr<ClientProgram> ScriptedChatClient::ClientObject()
 {
     Enter(QStringLiteral("ClientObject"));
     return std::make_shared<ScriptedClient>(this);
 }
 
-std::shared_ptr<IChatCollection> ScriptedChatClient::OpenChats()
+std::shared_ptr<ChatConversationList> ScriptedChatClient::OpenChats()
 {
     Enter(QStringLiteral("OpenChats"));
     return std::make_shared<ScriptedChats>(this);
 }
 
-std::shared_ptr<IUserCollection> ScriptedChatClient::ContactList()
+std::shared_ptr<ChatUserList> ScriptedChatClient::ContactList()
 {
     Enter(QStringLiteral("ContactList"));
     return std::make_shared<ScriptedUsers>(this, contacts);
@@ -219,4 +221,9 @@ void ScriptedChatClient::SendMessageToUser(const QString &userHandle, const QStr
 {
     Enter(QStringLiteral("SendMessageToUser"));
     sent.push_back({userHandle, text, true});
+}
+
+const WindowProfile &ScriptedChatClient::ConversationWindows() const
+{
+    return DesktopClientProfile();
 }

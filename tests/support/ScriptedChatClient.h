@@ -14,7 +14,7 @@
 // An in-memory chat client for tests. A test sets up the client state (version, running, chats,
 // contacts), can make any operation fail by name, raises message events, and reads back what the
 // program did (every call by name, every text sent).
-class ScriptedChatClient final : public ISkype {
+class ScriptedChatClient final : public ChatClient {
 public:
     struct User {
         QString handle;
@@ -65,15 +65,17 @@ public:
     // Raises OnLinkState.
     void RaiseLink(bool linked) { RaiseLinkState(linked); }
 
-    // ISkype
+    // ChatClient
     void AttachToClient(int protocol, bool wait) override;
     void CancelAttach() override;
     void DetachFromClient() override;
     QString ClientVersion() override;
-    std::shared_ptr<IClient> ClientObject() override;
-    std::shared_ptr<IChatCollection> OpenChats() override;
-    std::shared_ptr<IUserCollection> ContactList() override;
+    std::shared_ptr<ClientProgram> ClientObject() override;
+    std::shared_ptr<ChatConversationList> OpenChats() override;
+    std::shared_ptr<ChatUserList> ContactList() override;
     void SendMessageToUser(const QString &userHandle, const QString &text) override;
+    // The desktop-client windows of support/DesktopClientProfile.h.
+    const WindowProfile &ConversationWindows() const override;
 
     // Called by the client's objects: records the call and fails when asked to.
     void Enter(const QString &operation);

@@ -1,5 +1,5 @@
-#include "platform/Log.h"
-#include "platform/WorkerThread.h"
+#include "platform/core/Log.h"
+#include "platform/core/WorkerThread.h"
 
 #include <QApplication>
 

@@ -1,4 +1,4 @@
-#include "translate/TransEngine.h"
+#include "translate/TranslationWorker.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +35,7 @@ TEST(JobSplit, LongTextsAreCutIntoJobsAtABlankNearTheEndWithoutLosingAUnit)
         QList<qsizetype> sizes;
         for (const QString &piece : pieces) {
             sizes.append(piece.size());
-            EXPECT_LE(piece.size(), TTranslateJob::TextSize) << c.what;
+            EXPECT_LE(piece.size(), TranslationJob::TextSize) << c.what;
         }
         EXPECT_EQ(sizes, c.sizes) << c.what;
         EXPECT_EQ(pieces.join(QString()), c.text) << c.what;

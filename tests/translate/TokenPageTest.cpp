@@ -1,5 +1,5 @@
-#include "platform/CodePage.h"
-#include "platform/ScriptPage.h"
+#include "platform/core/CodePage.h"
+#include "platform/core/ScriptPage.h"
 #include "support/AppFolder.h"
 
 #include <QFile>

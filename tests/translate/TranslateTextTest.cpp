@@ -1,6 +1,6 @@
 #include "translate/TranslateText.h"
 
-#include "platform/Log.h"
+#include "platform/core/Log.h"
 #include "support/LocalHttpServer.h"
 
 #include <QByteArray>

@@ -1,7 +1,7 @@
 #include "viewer/HistoryReader.h"
 #include "viewer/HistoryFolder.h"
 
-#include "monitor/History.h"
+#include "translator/History.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
 #include "viewer/ViewerWindow.h"
 
-#include "monitor/History.h"
-#include "shell/InterfaceLanguage.h"
+#include "shell/InterfaceTexts.h"
+#include "translator/History.h"
 
 #include "support/AppFolder.h"
 #include "support/Wait.h"
@@ -34,15 +34,15 @@ protected:
         ASSERT_TRUE(AppendHistoryEntry(data.path(), kHandle, text, day));
     }
 
-    std::unique_ptr<TfrmMessageViewer> Open(int pollMs = 50)
+    std::unique_ptr<ViewerWindow> Open(int pollMs = 50)
     {
-        TfrmMessageViewer::Options options;
+        ViewerWindow::Options options;
         options.handle = kHandle;
         options.dataFolder = data.path();
         options.iSayTexts = {QStringLiteral("我说："), QStringLiteral("I say:")};
         options.messageText = [](const QString &key) { return key + QStringLiteral(" %1"); };
         options.pollMs = pollMs;
-        return std::make_unique<TfrmMessageViewer>(std::move(options));
+        return std::make_unique<ViewerWindow>(std::move(options));
     }
 
     QString DayFile(const QDate &day) const { return HistoryFilePath(data.path(), kHandle, day); }
@@ -75,16 +75,16 @@ TEST_F(ViewerWindowTest, OpensTheNewestDayAndTellsIncomingFromOutgoing)
     const auto viewer = Open();
 
     EXPECT_EQ(viewer->Days(), (QList<QDate>{tuesday, monday}));
-    EXPECT_EQ(viewer->lstDays->currentItem()->text(), QStringLiteral("2026-12-08"));
+    EXPECT_EQ(viewer->m_dayList->currentItem()->text(), QStringLiteral("2026-12-08"));
     EXPECT_EQ(viewer->OpenDay(), tuesday);
-    EXPECT_EQ(viewer->edtHistory->toPlainText(),
+    EXPECT_EQ(viewer->m_historyPane->toPlainText(),
         QStringLiteral("10:00:01 bob says:\n你好\n{ hello }\n10:00:05 I say:\nhi\t\n{ 嗨 }"));
-    EXPECT_EQ(Colours(viewer->edtHistory), (QList<QColor>{kGreen, kGreen, kGreen, kBlue, kBlue, kBlue}));
+    EXPECT_EQ(Colours(viewer->m_historyPane), (QList<QColor>{kGreen, kGreen, kGreen, kBlue, kBlue, kBlue}));
     EXPECT_TRUE(viewer->StatusText().isEmpty()) << viewer->StatusText().toStdString();
 
-    viewer->lstDays->setCurrentRow(1);
+    viewer->m_dayList->setCurrentRow(1);
     EXPECT_EQ(viewer->OpenDay(), monday);
-    EXPECT_EQ(viewer->edtHistory->toPlainText(), QStringLiteral("09:00:00 bob says:\nold"));
+    EXPECT_EQ(viewer->m_historyPane->toPlainText(), QStringLiteral("09:00:00 bob says:\nold"));
 }
 
 TEST_F(ViewerWindowTest, ShowsEntriesAppendedWhileOpenAndNeverWritesTheFile)
@@ -110,7 +110,7 @@ TEST_F(ViewerWindowTest, ShowsEntriesAppendedWhileOpenAndNeverWritesTheFile)
     file.close();
     ASSERT_TRUE(WaitUntil([&] { return viewer->ShownEntries().size() == 3; }));
     EXPECT_TRUE(viewer->StatusText().isEmpty());
-    EXPECT_EQ(viewer->edtHistory->toPlainText().count(QStringLiteral("third")), 1);
+    EXPECT_EQ(viewer->m_historyPane->toPlainText().count(QStringLiteral("third")), 1);
 
     // A new day appears in the list.
     const QByteArray before = Read(path);
@@ -127,16 +127,16 @@ TEST_F(ViewerWindowTest, SearchesEveryDayAndExportsWhatItShows)
     Append(tuesday, QStringLiteral("10:00:01 I say:\rAn APPLE"));
     const auto viewer = Open();
 
-    viewer->edtSearch->setText(QStringLiteral("apple"));
-    viewer->btnSearch->click();
+    viewer->m_searchBox->setText(QStringLiteral("apple"));
+    viewer->m_searchButton->click();
     ASSERT_EQ(viewer->ShownEntries().size(), 2);
     EXPECT_EQ(viewer->ShownEntries()[0].date, monday);
-    EXPECT_EQ(viewer->edtHistory->toPlainText(),
+    EXPECT_EQ(viewer->m_historyPane->toPlainText(),
         QStringLiteral("2026-12-07\n09:00:00 bob says:\napple pie\n2026-12-08\n10:00:01 I say:\nAn APPLE"));
     EXPECT_EQ(viewer->StatusText(), QStringLiteral("VIEWER_FOUND 2"));
 
     // Back to a day, and that day as text.
-    viewer->lstDays->itemClicked(viewer->lstDays->item(0));
+    viewer->m_dayList->itemClicked(viewer->m_dayList->item(0));
     EXPECT_EQ(viewer->OpenDay(), tuesday);
     QTemporaryDir out;
     QString error;
@@ -152,7 +152,7 @@ TEST_F(ViewerWindowTest, WithoutHistoryItSaysSo)
     const auto viewer = Open();
     EXPECT_TRUE(viewer->Days().isEmpty());
     EXPECT_EQ(viewer->StatusText(), QStringLiteral("VIEWER_NO_HISTORY %1"));
-    EXPECT_TRUE(viewer->edtHistory->toPlainText().isEmpty());
+    EXPECT_TRUE(viewer->m_historyPane->toPlainText().isEmpty());
 }
 
 TEST_F(ViewerWindowTest, InterfaceTextsOfBothLanguagesNameTheWindowsComponents)
@@ -160,18 +160,18 @@ TEST_F(ViewerWindowTest, InterfaceTextsOfBothLanguagesNameTheWindowsComponents)
     AppFolder app;
     for (const auto &[index, search] : {std::pair{0, QStringLiteral("搜索")}, std::pair{1, QStringLiteral("Search")}}) {
         const auto viewer = Open();
-        TLanguageManager language;
+        InterfaceTexts language;
         language.SetInterfaceLanguage(viewer.get(), index);
-        EXPECT_EQ(viewer->btnSearch->text(), search) << index;
+        EXPECT_EQ(viewer->m_searchButton->text(), search) << index;
         EXPECT_FALSE(viewer->windowTitle().isEmpty());
         EXPECT_FALSE(GetMessageTextOf(index, QStringLiteral("VIEWER_UNREADABLE")).isEmpty()) << index;
         EXPECT_FALSE(GetMessageTextOf(index, QStringLiteral("SAVE_FAILED")).isEmpty()) << index;
     }
     const auto viewer = Open();
-    TLanguageManager language;
+    InterfaceTexts language;
     language.SetInterfaceLanguage(viewer.get(), 1);
     EXPECT_EQ(viewer->windowTitle(), QStringLiteral("Chat history"));
-    EXPECT_EQ(viewer->btnExport->text(), QStringLiteral("Export..."));
+    EXPECT_EQ(viewer->m_exportButton->text(), QStringLiteral("Export..."));
 }
 
 } // namespace
@@ -182,18 +182,18 @@ TEST_F(ViewerWindowTest, ALargeDayShowsItsNewestEntriesFirstAndEarlierOnesWhenSc
 {
     for (int n = 0; n < 7; ++n)
         Append(tuesday, QStringLiteral("10:00:0%1 bob says:\rline %1\rmore").arg(n));
-    TfrmMessageViewer::Options options;
+    ViewerWindow::Options options;
     options.handle = kHandle;
     options.dataFolder = data.path();
     options.pageEntries = 3;
-    TfrmMessageViewer viewer(std::move(options));
+    ViewerWindow viewer(std::move(options));
     viewer.resize(300, 120);
     viewer.show();
     EXPECT_EQ(viewer.LaidOutEntries(), 3);
-    EXPECT_TRUE(viewer.edtHistory->toPlainText().startsWith(QStringLiteral("10:00:04")));
+    EXPECT_TRUE(viewer.m_historyPane->toPlainText().startsWith(QStringLiteral("10:00:04")));
     // Shown and laid out, the view stands on the newest entry, and stays there as entries come.
     QApplication::processEvents();
-    QScrollBar *scroll = viewer.edtHistory->verticalScrollBar();
+    QScrollBar *scroll = viewer.m_historyPane->verticalScrollBar();
     ASSERT_GT(scroll->maximum(), 0);
     EXPECT_EQ(scroll->value(), scroll->maximum());
     Append(tuesday, QStringLiteral("10:00:07 I say:\rnewest\rline\rline\rline"));
@@ -206,12 +206,13 @@ TEST_F(ViewerWindowTest, ALargeDayShowsItsNewestEntriesFirstAndEarlierOnesWhenSc
         entries.append(QStringLiteral("10:00:0%1 bob says:\nline %1\nmore").arg(n));
     const QString whole = entries.join(u'\n');
     for (int scrolls = 0; scrolls < 5 && viewer.LaidOutEntries() < 8; ++scrolls) {
-        QScrollBar *bar = viewer.edtHistory->verticalScrollBar();
+        QScrollBar *bar = viewer.m_historyPane->verticalScrollBar();
         bar->setValue(bar->minimum() + 1);
         bar->setValue(bar->minimum());
     }
     EXPECT_EQ(viewer.LaidOutEntries(), 8);
-    EXPECT_EQ(viewer.edtHistory->toPlainText(), whole + QStringLiteral("\n10:00:07 I say:\nnewest\nline\nline\nline"));
+    EXPECT_EQ(
+        viewer.m_historyPane->toPlainText(), whole + QStringLiteral("\n10:00:07 I say:\nnewest\nline\nline\nline"));
     EXPECT_EQ(viewer.ShownEntries().size(), 8);
 }
 

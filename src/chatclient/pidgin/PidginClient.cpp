@@ -4,7 +4,7 @@
 #include "chatclient/pidgin/PidginContacts.h"
 #include "chatclient/pidgin/PidginMarkup.h"
 #include "chatclient/pidgin/PidginWindows.h"
-#include "platform/Clock.h"
+#include "platform/core/Clock.h"
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
@@ -123,7 +123,7 @@ public:
 namespace {
 
 // A partner who is not a buddy: known by the address alone.
-class AddressUser final : public IUser {
+class AddressUser final : public ChatUser {
 public:
     explicit AddressUser(QString address)
         : m_address(std::move(address))
@@ -138,7 +138,7 @@ private:
 };
 
 // A contact whose names are known already.
-class KnownUser final : public IUser {
+class KnownUser final : public ChatUser {
 public:
     KnownUser(QString handle, QString fullName, QString displayName)
         : m_handle(std::move(handle))
@@ -158,7 +158,7 @@ private:
 // contact in the roster as the buddy's own (local) alias, and the name the contact gave itself
 // (vCard or published nickname) as the server alias; the contact alias is the contact's alias
 // when set, else the buddy's alias, else the server alias or the address.
-class BuddyUser final : public IUser {
+class BuddyUser final : public ChatUser {
 public:
     BuddyUser(std::shared_ptr<PidginLink> link, int buddy)
         : m_link(std::move(link))
@@ -189,7 +189,7 @@ private:
 };
 
 // The user's own account as a member of a one-to-one chat: its address, and its alias as full name.
-class AccountUser final : public IUser {
+class AccountUser final : public ChatUser {
 public:
     AccountUser(std::shared_ptr<PidginLink> link, int conversation)
         : m_link(std::move(link))
@@ -218,7 +218,7 @@ private:
 
 // The partner of a one-to-one chat: the buddy when there is one, else the address. Found at the
 // first question, so that counting a chat's members asks Pidgin nothing.
-class PartnerUser final : public IUser {
+class PartnerUser final : public ChatUser {
 public:
     PartnerUser(std::shared_ptr<PidginLink> link, int conversation)
         : m_link(std::move(link))
@@ -230,7 +230,7 @@ public:
     QString UserDisplayName() override { return Resolved().UserDisplayName(); }
 
 private:
-    IUser &Resolved()
+    ChatUser &Resolved()
     {
         if (!m_user) {
             const int account = m_link->AccountOf(m_conversation);
@@ -247,11 +247,11 @@ private:
 
     std::shared_ptr<PidginLink> m_link;
     int m_conversation;
-    std::shared_ptr<IUser> m_user;
+    std::shared_ptr<ChatUser> m_user;
 };
 
 // A member of a group chat, by its handle: known by its nickname in the room.
-class RoomMemberUser final : public IUser {
+class RoomMemberUser final : public ChatUser {
 public:
     RoomMemberUser(std::shared_ptr<PidginLink> link, int member)
         : m_link(std::move(link))
@@ -287,7 +287,7 @@ private:
     std::vector<std::shared_ptr<Item>> m_items;
 };
 
-using UserList = ItemList<IUserCollection, IUser>;
+using UserList = ItemList<ChatUserList, ChatUser>;
 
 // Pidgin takes a message for a conversation whose account is offline, or a room the user left, and
 // drops it without a word: such a send fails here instead.
@@ -306,7 +306,7 @@ void SendIm(PidginLink &link, int conversation, const QString &text)
     link.Call(QStringLiteral("PurpleConvImSend"), {im, PlainToPidginMarkup(text)});
 }
 
-class PidginChat final : public IChat {
+class PidginChat final : public ChatConversation {
 public:
     PidginChat(std::shared_ptr<PidginLink> link, int conversation, int type = 0)
         : m_link(std::move(link))
@@ -314,9 +314,9 @@ public:
         , m_type(type)
     { }
 
-    std::shared_ptr<IUserCollection> ChatMembers() override
+    std::shared_ptr<ChatUserList> ChatMembers() override
     {
-        std::vector<std::shared_ptr<IUser>> users;
+        std::vector<std::shared_ptr<ChatUser>> users;
         if (Type() == ConvTypeIm) {
             users.push_back(std::make_shared<AccountUser>(m_link, m_conversation));
             users.push_back(std::make_shared<PartnerUser>(m_link, m_conversation));
@@ -366,9 +366,9 @@ private:
     int m_type; // 0 until asked
 };
 
-using ChatList = ItemList<IChatCollection, IChat>;
+using ChatList = ItemList<ChatConversationList, ChatConversation>;
 
-class PidginMessage final : public IChatMessage {
+class PidginMessage final : public ChatMessage {
 public:
     PidginMessage(std::shared_ptr<PidginLink> link, int conversation, int type, QString body)
         : m_link(std::move(link))
@@ -378,7 +378,7 @@ public:
     { }
 
     QString MessageBody() override { return m_body; }
-    std::shared_ptr<IChat> MessageChat() override
+    std::shared_ptr<ChatConversation> MessageChat() override
     {
         return std::make_shared<PidginChat>(m_link, m_conversation, m_type);
     }
@@ -390,7 +390,7 @@ private:
     QString m_body;
 };
 
-class PidginClientObject final : public IClient {
+class PidginClientObject final : public ClientProgram {
 public:
     explicit PidginClientObject(std::shared_ptr<PidginLink> link)
         : m_link(std::move(link))
@@ -580,12 +580,12 @@ QString PidginClient::ClientVersion()
     return m_link->CallString(QStringLiteral("PurpleCoreGetVersion"));
 }
 
-std::shared_ptr<IClient> PidginClient::ClientObject()
+std::shared_ptr<ClientProgram> PidginClient::ClientObject()
 {
     return std::make_shared<PidginClientObject>(m_link);
 }
 
-std::shared_ptr<IChatCollection> PidginClient::OpenChats()
+std::shared_ptr<ChatConversationList> PidginClient::OpenChats()
 {
     // libpurple keeps its conversations newest first; the lists of one-to-one and group
     // conversations tell the types apart without asking for each.
@@ -593,7 +593,7 @@ std::shared_ptr<IChatCollection> PidginClient::OpenChats()
     const QList<int> ims = m_link->CallList(QStringLiteral("PurpleGetIms"));
     const QList<int> groups = m_link->CallList(QStringLiteral("PurpleGetChats"));
     std::reverse(conversations.begin(), conversations.end());
-    std::vector<std::shared_ptr<IChat>> chats;
+    std::vector<std::shared_ptr<ChatConversation>> chats;
     chats.reserve(static_cast<size_t>(conversations.size()));
     for (int conversation : conversations) {
         if (ims.contains(conversation))
@@ -604,11 +604,11 @@ std::shared_ptr<IChatCollection> PidginClient::OpenChats()
     return std::make_shared<ChatList>(std::move(chats));
 }
 
-std::shared_ptr<IUserCollection> PidginClient::ContactList()
+std::shared_ptr<ChatUserList> PidginClient::ContactList()
 {
     if (!m_link->Linked())
         throw ChatClientError(QStringLiteral("Pidgin is not linked"));
-    std::vector<std::shared_ptr<IUser>> users;
+    std::vector<std::shared_ptr<ChatUser>> users;
     for (const PidginContacts::Contact &contact : m_contacts->Contacts())
         users.push_back(std::make_shared<KnownUser>(contact.handle, contact.fullName, contact.displayName));
     return std::make_shared<UserList>(std::move(users));

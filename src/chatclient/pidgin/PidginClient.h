@@ -1,7 +1,7 @@
 #pragma once
 
 #include "chatclient/ChatClient.h"
-#include "platform/Clock.h"
+#include "platform/core/Clock.h"
 
 #include <QDBusConnection>
 #include <QObject>
@@ -24,7 +24,7 @@ class PidginLink;
 // in the order they arrived; a room's backlog, replayed on joining, is not. When Pidgin quits, every
 // call fails until the link is made again: by itself, once a Pidgin is back on the bus, as long as
 // the link is kept (from AttachToClient to DetachFromClient), and OnLinkState tells of both.
-class PidginClient final : public QObject, public ISkype {
+class PidginClient final : public QObject, public ChatClient {
     Q_OBJECT
 
 public:
@@ -38,13 +38,13 @@ public:
     void CancelAttach() override;
     void DetachFromClient() override;
     QString ClientVersion() override;
-    std::shared_ptr<IClient> ClientObject() override;
+    std::shared_ptr<ClientProgram> ClientObject() override;
     // One-to-one and group conversations, in the order they were opened.
-    std::shared_ptr<IChatCollection> OpenChats() override;
+    std::shared_ptr<ChatConversationList> OpenChats() override;
     // The buddies of the active accounts, from the names kept since the link (read without
     // waiting at linking, then kept up to date from Pidgin's signals): asks Pidgin nothing. Right
     // after linking it may not hold every buddy yet.
-    std::shared_ptr<IUserCollection> ContactList() override;
+    std::shared_ptr<ChatUserList> ContactList() override;
     void SendMessageToUser(const QString &userHandle, const QString &text) override;
     const WindowProfile &ConversationWindows() const override;
 

@@ -1,7 +1,7 @@
 #include "chatclient/pidgin/PidginWindows.h"
 
 #include "chatclient/Log.h"
-#include "platform/Accessibility.h"
+#include "platform/desktop/Accessibility.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

@@ -12,7 +12,7 @@ class Accessibility;
 }
 
 // Pidgin's conversation windows: top-level windows of class "Pidgin" and role "conversation",
-// named by their whole title. The monitor window covers the area from the top of the message
+// named by their whole title. The translator window covers the area from the top of the message
 // history to the bottom of the input box. GTK 2 draws those controls without windows of their
 // own, so the area comes from the accessibility bus when Pidgin answers there, and otherwise from
 // the default theme's layout. Uses the session bus; the area look-ups run on a thread of their own.

@@ -6,7 +6,7 @@
 
 #include "chatclient/pidgin/PidginWindows.h"
 #include "chatclient/pidgin/SharedDesktop.h"
-#include "platform/Accessibility.h"
+#include "platform/desktop/Accessibility.h"
 #include "support/AppFolder.h"
 #include "support/RunningProgram.h"
 #include "support/TranslationServer.h"

@@ -48,21 +48,21 @@ void PrintTo(const Member &m, std::ostream *os)
         << '}';
 }
 
-std::vector<Member> MembersOf(IChat &chat)
+std::vector<Member> MembersOf(ChatConversation &chat)
 {
     std::vector<Member> members;
-    const std::shared_ptr<IUserCollection> users = chat.ChatMembers();
+    const std::shared_ptr<ChatUserList> users = chat.ChatMembers();
     for (int k = 1; k <= users->ItemCount(); ++k) {
-        const std::shared_ptr<IUser> user = users->ItemAt(k);
+        const std::shared_ptr<ChatUser> user = users->ItemAt(k);
         members.push_back({user->UserHandle(), user->UserFullName(), user->UserDisplayName()});
     }
     return members;
 }
 
 // The open chat with this title, or null.
-std::shared_ptr<IChat> FindChat(ISkype &skype, const QString &title)
+std::shared_ptr<ChatConversation> FindChat(ChatClient &chatClient, const QString &title)
 {
-    const std::shared_ptr<IChatCollection> chats = skype.OpenChats();
+    const std::shared_ptr<ChatConversationList> chats = chatClient.OpenChats();
     for (int i = 1; i <= chats->ItemCount(); ++i) {
         if (chats->ItemAt(i)->ChatTitle() == title)
             return chats->ItemAt(i);
@@ -93,8 +93,8 @@ protected:
         bus = SharedPidginBus();
         ASSERT_TRUE(bus.isConnected());
         client = std::make_unique<PidginClient>(bus);
-        client->SetOnMessageStatus([this](const std::shared_ptr<IChatMessage> &message, int status) {
-            const std::shared_ptr<IChat> chat = message->MessageChat();
+        client->SetOnMessageStatus([this](const std::shared_ptr<ChatMessage> &message, int status) {
+            const std::shared_ptr<ChatConversation> chat = message->MessageChat();
             raised.push_back(
                 {message->MessageBody(), chat->ChatTitle(), chat->PartnerHandle(), status, clock.nsecsElapsed()});
         });
@@ -106,9 +106,9 @@ protected:
     std::vector<Member> Contacts()
     {
         std::vector<Member> contacts;
-        const std::shared_ptr<IUserCollection> users = client->ContactList();
+        const std::shared_ptr<ChatUserList> users = client->ContactList();
         for (int k = 1; k <= users->ItemCount(); ++k) {
-            const std::shared_ptr<IUser> user = users->ItemAt(k);
+            const std::shared_ptr<ChatUser> user = users->ItemAt(k);
             contacts.push_back({user->UserHandle(), user->UserFullName(), user->UserDisplayName()});
         }
         std::sort(
@@ -156,12 +156,12 @@ protected:
     }
 
     // Joins a room from Pidgin's side and returns the room's chat once the partner shows in it.
-    std::shared_ptr<IChat> JoinRoomWith(XmppPartner &partner, const QString &room, const QString &nick)
+    std::shared_ptr<ChatConversation> JoinRoomWith(XmppPartner &partner, const QString &room, const QString &nick)
     {
         EXPECT_TRUE(partner.JoinRoom(desktop->RoomJid(room), nick)) << qPrintable(partner.Error());
         EXPECT_TRUE(desktop->PidginJoinRoom(room));
 
-        std::shared_ptr<IChat> chat;
+        std::shared_ptr<ChatConversation> chat;
         WaitUntil([&] {
             chat = FindChat(*client, desktop->RoomJid(room));
             if (!chat)
@@ -328,7 +328,7 @@ TEST_F(PidginClientTest, SendsToAUserExactlyTheTextComposed)
     }
 
     // The conversation was opened once and is reused; it shows as a one-to-one chat.
-    const std::shared_ptr<IChat> chat = FindChat(*client, QStringLiteral("Anna Lee"));
+    const std::shared_ptr<ChatConversation> chat = FindChat(*client, QStringLiteral("Anna Lee"));
     ASSERT_TRUE(chat);
     EXPECT_EQ(chat->PartnerHandle(), Anna().Jid());
     const std::vector<Member> expectedMembers{
@@ -354,11 +354,12 @@ TEST_F(PidginClientTest, ListsConversationsInTheOrderOpenedWithTheirMembers)
     XmppPartner::Received received;
     ASSERT_TRUE(Bob().WaitForMessage(received));
     ASSERT_TRUE(Carol().WaitForMessage(received));
-    const std::shared_ptr<IChat> room = JoinRoomWith(Bob(), QStringLiteral("lobby"), QStringLiteral("bobby"));
+    const std::shared_ptr<ChatConversation> room
+        = JoinRoomWith(Bob(), QStringLiteral("lobby"), QStringLiteral("bobby"));
     ASSERT_TRUE(room);
 
     QStringList titles;
-    const std::shared_ptr<IChatCollection> chats = client->OpenChats();
+    const std::shared_ptr<ChatConversationList> chats = client->OpenChats();
     for (int i = 1; i <= chats->ItemCount(); ++i)
         titles.append(chats->ItemAt(i)->ChatTitle());
     const qsizetype bob = titles.indexOf(QStringLiteral("Bob"));
@@ -380,9 +381,9 @@ TEST_F(PidginClientTest, ListsConversationsInTheOrderOpenedWithTheirMembers)
     QElapsedTimer timer;
     timer.start();
     for (int r = 0; r < rounds; ++r) {
-        const std::shared_ptr<IChatCollection> all = client->OpenChats();
+        const std::shared_ptr<ChatConversationList> all = client->OpenChats();
         for (int i = 1; i <= all->ItemCount(); ++i) {
-            const std::shared_ptr<IChat> chat = all->ItemAt(i);
+            const std::shared_ptr<ChatConversation> chat = all->ItemAt(i);
             chat->ChatTitle();
             chat->ChatMembers()->ItemCount();
         }
@@ -390,9 +391,9 @@ TEST_F(PidginClientTest, ListsConversationsInTheOrderOpenedWithTheirMembers)
     const double counted = timer.nsecsElapsed() / 1e6 / rounds;
     timer.restart();
     for (int r = 0; r < rounds; ++r) {
-        const std::shared_ptr<IChatCollection> all = client->OpenChats();
+        const std::shared_ptr<ChatConversationList> all = client->OpenChats();
         for (int i = 1; i <= all->ItemCount(); ++i) {
-            const std::shared_ptr<IChat> chat = all->ItemAt(i);
+            const std::shared_ptr<ChatConversation> chat = all->ItemAt(i);
             chat->ChatTitle();
             MembersOf(*chat);
         }
@@ -405,7 +406,8 @@ TEST_F(PidginClientTest, ListsConversationsInTheOrderOpenedWithTheirMembers)
 
 TEST_F(PidginClientTest, GroupMessagesComeInAndGoOutAndOurOwnAreNotRaised)
 {
-    const std::shared_ptr<IChat> room = JoinRoomWith(Carol(), QStringLiteral("team"), QStringLiteral("carol"));
+    const std::shared_ptr<ChatConversation> room
+        = JoinRoomWith(Carol(), QStringLiteral("team"), QStringLiteral("carol"));
     ASSERT_TRUE(room);
     const QString roomJid = desktop->RoomJid(QStringLiteral("team"));
 
@@ -479,7 +481,7 @@ TEST_F(PidginClientTest, StaleChatFailsWithChatClientError)
     client->SendMessageToUser(Bob().Jid(), QStringLiteral("soon closed"));
     XmppPartner::Received received;
     ASSERT_TRUE(Bob().WaitForMessage(received));
-    const std::shared_ptr<IChat> chat = FindChat(*client, QStringLiteral("Bob"));
+    const std::shared_ptr<ChatConversation> chat = FindChat(*client, QStringLiteral("Bob"));
     ASSERT_TRUE(chat);
     CloseConversationWith(Bob().Jid());
 
@@ -540,7 +542,7 @@ TEST_F(PidginClientTest, PidginQuittingFailsEveryCallUntilItIsBackAndLinkedAgain
     client->SendMessageToUser(Anna().Jid(), QStringLiteral("before"));
     XmppPartner::Received received;
     ASSERT_TRUE(Anna().WaitForMessage(received));
-    const std::shared_ptr<IChat> chat = FindChat(*client, QStringLiteral("Anna Lee"));
+    const std::shared_ptr<ChatConversation> chat = FindChat(*client, QStringLiteral("Anna Lee"));
     ASSERT_TRUE(chat);
 
     desktop->StopPidgin();
@@ -609,12 +611,12 @@ TEST_F(PidginClientTest, WaitForPidginEndsWhenItComesOrAtCancel)
 
 TEST_F(PidginClientTest, SendingIntoAnOfflineConversationOrALeftRoomFails)
 {
-    const std::shared_ptr<IChat> room = JoinRoomWith(Bob(), QStringLiteral("hall"), QStringLiteral("bob"));
+    const std::shared_ptr<ChatConversation> room = JoinRoomWith(Bob(), QStringLiteral("hall"), QStringLiteral("bob"));
     ASSERT_TRUE(room);
     client->SendMessageToUser(Anna().Jid(), QStringLiteral("hello"));
     XmppPartner::Received received;
     ASSERT_TRUE(Anna().WaitForMessage(received));
-    const std::shared_ptr<IChat> anna = FindChat(*client, QStringLiteral("Anna Lee"));
+    const std::shared_ptr<ChatConversation> anna = FindChat(*client, QStringLiteral("Anna Lee"));
     ASSERT_TRUE(anna);
 
     // Pidgin would take both and send nothing.

@@ -3,7 +3,7 @@
 
 #include "chatclient/pidgin/PidginWindows.h"
 #include "chatclient/pidgin/SharedDesktop.h"
-#include "platform/Accessibility.h"
+#include "platform/desktop/Accessibility.h"
 #include "support/Wait.h"
 
 #include <QDBusConnection>

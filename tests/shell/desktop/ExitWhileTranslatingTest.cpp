@@ -1,7 +1,7 @@
 // Exit pressed while translation runs beside a real Pidgin on the test desktop: a translator window
 // is docked into a conversation window and a translation is still waiting for the service.
 
-#include "platform/Accessibility.h"
+#include "platform/desktop/Accessibility.h"
 #include "support/PidginDesktop.h"
 #include "support/RunningProgram.h"
 #include "support/TranslationServer.h"

@@ -3,7 +3,7 @@
 
 #include "shell/x11/ProgramUnderX.h"
 
-#include "platform/IniFile.h"
+#include "platform/core/IniFile.h"
 
 #include <QPoint>
 #include <QRect>

@@ -3,8 +3,8 @@
 // The real program started as a process under the test's X server (with its window manager),
 // from a program folder of its own.
 
-#include "platform/SharedRecord.h"
-#include "shell/SingleInstance.h"
+#include "platform/core/SharedRecord.h"
+#include "shell/SingleInstanceGuard.h"
 #include "support/AppFolder.h"
 #include "support/Wait.h"
 #include "support/X11Client.h"

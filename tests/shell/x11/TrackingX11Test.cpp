@@ -2,13 +2,13 @@
 // under an X server with a window manager. The conversation windows and their controls are plain
 // X windows made by the test.
 
-#include "monitor/uSkype_Monitor.h"
-#include "platform/MessageBox.h"
-#include "shell/uSkype_Main.h"
+#include "platform/widgets/MessageBox.h"
+#include "shell/MainWindow.h"
 #include "support/AppFolder.h"
 #include "support/ScriptedChatClient.h"
 #include "support/Wait.h"
 #include "support/X11Client.h"
+#include "translator/TranslatorWindow.h"
 
 #include <QCoreApplication>
 #include <QTextEdit>
@@ -104,7 +104,7 @@ protected:
     void Start(const QString &version)
     {
         MainWindowServices services;
-        services.createChatClient = [version]() -> std::unique_ptr<ISkype> {
+        services.createChatClient = [version]() -> std::unique_ptr<ChatClient> {
             auto scripted = std::make_unique<ScriptedChatClient>();
             scripted->version = version;
             return scripted;
@@ -117,8 +117,8 @@ protected:
             windows = interrupted.get();
             return interrupted;
         };
-        main = std::make_unique<TfrmSkype_Main>(services);
-        main->StartTranslation();
+        main = std::make_unique<MainWindow>(services);
+        main->startTranslationUnchecked();
         ASSERT_TRUE(main->Running());
     }
 
@@ -156,19 +156,19 @@ protected:
         return c;
     }
 
-    TfrmSkype_Monitor *MonitorIn(Window host)
+    TranslatorWindow *DockedWindowIn(Window host)
     {
-        for (const auto &slot : main->Monitors()) {
+        for (const auto &slot : main->DockedWindows()) {
             if (slot && slot->HostWnd() == host)
-                return dynamic_cast<TfrmSkype_Monitor *>(slot.get());
+                return dynamic_cast<TranslatorWindow *>(slot.get());
         }
         return nullptr;
     }
 
-    // The monitor window's native window lies at `rect` of the host's client area.
-    bool MonitorAt(Window host, const QRect &rect)
+    // The translator window's native window lies at `rect` of the host's client area.
+    bool DockedWindowAt(Window host, const QRect &rect)
     {
-        TfrmSkype_Monitor *monitor = MonitorIn(host);
+        TranslatorWindow *monitor = DockedWindowIn(host);
         if (!monitor || !monitor->internalWinId())
             return false;
         const auto own = static_cast<Window>(monitor->internalWinId());
@@ -178,7 +178,7 @@ protected:
     static inline X11Client client;
     InterruptedWindowSystem *windows = nullptr;
     AppFolder folder;
-    std::unique_ptr<TfrmSkype_Main> main;
+    std::unique_ptr<MainWindow> main;
     std::vector<Window> made;
 };
 
@@ -187,9 +187,9 @@ TEST_F(TrackingX11Test, Generation3MonitorCoversTheMessageAreaFollowsItAndTakesT
     Start(QStringLiteral("3.8.0.188"));
     const Conversation anna = AddConversation("TskMultiChatForm.UnicodeClass", QStringLiteral("Anna (Chat)"), false);
 
-    ASSERT_TRUE(WaitUntil([&] { return MonitorAt(anna.window, QRect(10, 40, 400, 340)); }))
-        << "monitor window not placed over the message area";
-    TfrmSkype_Monitor *monitor = MonitorIn(anna.window);
+    ASSERT_TRUE(WaitUntil([&] { return DockedWindowAt(anna.window, QRect(10, 40, 400, 340)); }))
+        << "translator window not placed over the message area";
+    TranslatorWindow *monitor = DockedWindowIn(anna.window);
     EXPECT_EQ(monitor->Caption(), QStringLiteral("Anna"));
     const auto own = static_cast<Window>(monitor->internalWinId());
     EXPECT_EQ(main->Windows()->ClassName(own), QStringLiteral("TfrmSkype_Monitor.UnicodeClass"));
@@ -199,37 +199,37 @@ TEST_F(TrackingX11Test, Generation3MonitorCoversTheMessageAreaFollowsItAndTakesT
     XMoveResizeWindow(client.display, anna.content, 10, 10, 500, 360);
     XMoveWindow(client.display, anna.me, 10, 370);
     XSync(client.display, False);
-    EXPECT_TRUE(WaitUntil([&] { return MonitorAt(anna.window, QRect(10, 40, 500, 400)); }))
-        << "monitor window does not follow the message area";
+    EXPECT_TRUE(WaitUntil([&] { return DockedWindowAt(anna.window, QRect(10, 40, 500, 400)); }))
+        << "translator window does not follow the message area";
 
-    // The conversation window raises a control of its own: the monitor window comes back on top.
+    // The conversation window raises a control of its own: the translator window comes back on top.
     XRaiseWindow(client.display, anna.panel);
     XSync(client.display, False);
     EXPECT_TRUE(WaitUntil([&] { return main->Windows()->Children(anna.window).back() == own; }));
 
     // Stopped: only the start button; started: the full size again.
-    monitor->btnStopTranslateClick();
+    monitor->stopTranslating();
     const QSize collapsed = monitor->StartPanelSize();
-    EXPECT_TRUE(WaitUntil([&] { return MonitorAt(anna.window, QRect(QPoint(10, 40), collapsed)); }))
-        << "stopped monitor window does not shrink to its start button";
-    monitor->btnStartTranslateClick();
-    EXPECT_TRUE(WaitUntil([&] { return MonitorAt(anna.window, QRect(10, 40, 500, 400)); }));
+    EXPECT_TRUE(WaitUntil([&] { return DockedWindowAt(anna.window, QRect(QPoint(10, 40), collapsed)); }))
+        << "stopped translator window does not shrink to its start button";
+    monitor->startTranslating();
+    EXPECT_TRUE(WaitUntil([&] { return DockedWindowAt(anna.window, QRect(10, 40, 500, 400)); }));
 
     // The user clicks into the input box and types.
     ASSERT_TRUE(client.CanSendInput()) << "libXtst.so.6 is missing";
     const QPoint inBox
-        = client.ScreenOrigin(own) + monitor->edtInput->mapTo(monitor, monitor->edtInput->rect().center());
+        = client.ScreenOrigin(own) + monitor->m_inputBox->mapTo(monitor, monitor->m_inputBox->rect().center());
     client.Click(inBox);
     EXPECT_TRUE(WaitUntil([&] {
         Window focus = 0;
         int revert = 0;
         XGetInputFocus(client.display, &focus, &revert);
-        return focus == own && monitor->edtInput->hasFocus();
+        return focus == own && monitor->m_inputBox->hasFocus();
     })) << "the click does not give the input box the keyboard";
     client.Type(XK_h);
     client.Type(XK_i);
-    EXPECT_TRUE(WaitUntil([&] { return monitor->edtInput->toPlainText() == QStringLiteral("hi"); }))
-        << "typed: '" << monitor->edtInput->toPlainText().toStdString() << "'";
+    EXPECT_TRUE(WaitUntil([&] { return monitor->m_inputBox->toPlainText() == QStringLiteral("hi"); }))
+        << "typed: '" << monitor->m_inputBox->toPlainText().toStdString() << "'";
 }
 
 // The window holding the keyboard, as the X server has it.
@@ -271,8 +271,8 @@ TEST_F(TrackingX11Test, AnotherProgramKeepsTheKeyboardWhileAConversationWindowAp
 
     // A conversation opened by a partner's message, then renamed: attached twice.
     const Conversation anna = AddConversation("TConversationForm", QStringLiteral("Anna"), true, true);
-    ASSERT_TRUE(WaitUntil([&] { return MonitorAt(anna.window, QRect(10, 40, 400, 420)); }));
-    TfrmSkype_Monitor *monitor = MonitorIn(anna.window);
+    ASSERT_TRUE(WaitUntil([&] { return DockedWindowAt(anna.window, QRect(10, 40, 400, 420)); }));
+    TranslatorWindow *monitor = DockedWindowIn(anna.window);
     EXPECT_TRUE(typeIntoEditor(XK_a)) << "the key did not reach the other program";
     client.SetTitle(anna.window, QStringLiteral("Anna Lee"));
     ASSERT_TRUE(WaitUntil([&] { return monitor->Caption() == QStringLiteral("Anna Lee"); }));
@@ -282,19 +282,19 @@ TEST_F(TrackingX11Test, AnotherProgramKeepsTheKeyboardWhileAConversationWindowAp
     EXPECT_EQ(main->Windows()->ActiveWindow(), editor);
     EXPECT_TRUE(typeIntoEditor(XK_b)) << "the key did not reach the other program";
     EXPECT_TRUE(typeIntoEditor(XK_Return)) << "Enter did not reach the other program";
-    EXPECT_FALSE(monitor->edtInput->hasFocus());
-    EXPECT_EQ(monitor->edtInput->toPlainText(), QString());
+    EXPECT_FALSE(monitor->m_inputBox->hasFocus());
+    EXPECT_EQ(monitor->m_inputBox->toPlainText(), QString());
     EXPECT_EQ(windows->embeds, 2);
 
     // The user goes to the conversation window: the input box takes the keyboard.
     const auto own = static_cast<Window>(monitor->internalWinId());
     main->Windows()->Activate(anna.window);
-    EXPECT_TRUE(WaitUntil([&] { return FocusWindow(client.display) == own && monitor->edtInput->hasFocus(); }))
+    EXPECT_TRUE(WaitUntil([&] { return FocusWindow(client.display) == own && monitor->m_inputBox->hasFocus(); }))
         << "the input box did not get the keyboard";
     client.Type(XK_h);
     client.Type(XK_i);
-    EXPECT_TRUE(WaitUntil([&] { return monitor->edtInput->toPlainText() == QStringLiteral("hi"); }))
-        << "typed: '" << monitor->edtInput->toPlainText().toStdString() << "'";
+    EXPECT_TRUE(WaitUntil([&] { return monitor->m_inputBox->toPlainText() == QStringLiteral("hi"); }))
+        << "typed: '" << monitor->m_inputBox->toPlainText().toStdString() << "'";
 }
 
 TEST_F(TrackingX11Test, TitleCutInsideACharacterIsAttachedOnce)
@@ -303,9 +303,9 @@ TEST_F(TrackingX11Test, TitleCutInsideACharacterIsAttachedOnce)
     // The 254th code unit is the first half of a character outside the basic plane.
     const QString title = QString(253, u'a') + QString::fromUtf8("\xF0\x9F\x98\x80") + QStringLiteral(" tail");
     const Conversation anna = AddConversation("TConversationForm", title, true);
-    ASSERT_TRUE(WaitUntil([&] { return MonitorAt(anna.window, QRect(10, 40, 400, 420)); }));
+    ASSERT_TRUE(WaitUntil([&] { return DockedWindowAt(anna.window, QRect(10, 40, 400, 420)); }));
     WaitFor(std::chrono::seconds(1));
-    EXPECT_EQ(MonitorIn(anna.window)->Caption(), QString(253, u'a'));
+    EXPECT_EQ(DockedWindowIn(anna.window)->Caption(), QString(253, u'a'));
     EXPECT_EQ(windows->embeds, 1);
 }
 
@@ -313,11 +313,11 @@ TEST_F(TrackingX11Test, Generation4MonitorCoversTheInputAreaToo)
 {
     Start(QStringLiteral("4.2.0.187"));
     const Conversation bob = AddConversation("TConversationForm", QStringLiteral("Bob Lee"), true);
-    ASSERT_TRUE(WaitUntil([&] { return MonitorAt(bob.window, QRect(10, 40, 400, 420)); }))
-        << "monitor window not placed over the message and input areas";
-    EXPECT_EQ(MonitorIn(bob.window)->Caption(), QStringLiteral("Bob Lee"));
+    ASSERT_TRUE(WaitUntil([&] { return DockedWindowAt(bob.window, QRect(10, 40, 400, 420)); }))
+        << "translator window not placed over the message and input areas";
+    EXPECT_EQ(DockedWindowIn(bob.window)->Caption(), QStringLiteral("Bob Lee"));
     int monitors = 0;
-    for (const auto &slot : main->Monitors())
+    for (const auto &slot : main->DockedWindows())
         monitors += slot ? 1 : 0;
     EXPECT_EQ(monitors, 1);
 }
@@ -326,9 +326,9 @@ TEST_F(TrackingX11Test, ConversationWindowDestroyedInTheMiddleOfATick)
 {
     Start(QStringLiteral("3.8.0.188"));
     const Conversation anna = AddConversation("TskMultiChatForm", QStringLiteral("Anna (Chat)"), false);
-    ASSERT_TRUE(WaitUntil([&] { return MonitorAt(anna.window, QRect(10, 40, 400, 340)); }));
+    ASSERT_TRUE(WaitUntil([&] { return DockedWindowAt(anna.window, QRect(10, 40, 400, 340)); }));
 
-    // Read, then gone before its monitor window is placed.
+    // Read, then gone before its translator window is placed.
     XMoveResizeWindow(client.display, anna.content, 10, 10, 450, 300);
     XSync(client.display, False);
     bool destroyed = false;
@@ -339,14 +339,14 @@ TEST_F(TrackingX11Test, ConversationWindowDestroyedInTheMiddleOfATick)
     };
     ASSERT_TRUE(WaitUntil([&] { return destroyed; }));
 
-    // Tracking goes on: a reopened conversation gets a fresh monitor window in the stale one's place.
-    QPointer<TfrmSkype_Monitor> stale = MonitorIn(anna.window);
+    // Tracking goes on: a reopened conversation gets a fresh translator window in the stale one's place.
+    QPointer<TranslatorWindow> stale = DockedWindowIn(anna.window);
     const Conversation again = AddConversation("TskMultiChatForm", QStringLiteral("Anna (Chat)"), false);
-    EXPECT_TRUE(WaitUntil([&] { return MonitorAt(again.window, QRect(10, 40, 400, 340)); }));
+    EXPECT_TRUE(WaitUntil([&] { return DockedWindowAt(again.window, QRect(10, 40, 400, 340)); }));
     EXPECT_TRUE(stale.isNull());
 
-    main->btnStopClick();
-    for (const auto &slot : main->Monitors())
+    main->stopTranslation();
+    for (const auto &slot : main->DockedWindows())
         EXPECT_FALSE(slot);
 }
 

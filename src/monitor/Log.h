@@ -1,5 +1,0 @@
-#pragma once
-
-#include "platform/Log.h"
-
-PARLAVOX_LOG_CATEGORY(LogMonitor, "parlavox.monitor")

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "translate/TranslationResult.h"
+
+#include "platform/core/WorkerThread.h"
+
+#include <QByteArray>
+#include <QList>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+// Told on the main thread that an utterance failed: the success flag (always false), the text, its
+// language code and the audio file's path (empty when the failure came before it was chosen), all
+// 8-bit in the system's code page.
+using SpeechErrorHandler
+    = std::function<void(bool success, const QByteArray &text, const QByteArray &lang, const QByteArray &fileName)>;
+
+// One utterance: fetches the spoken text from the service's speech endpoint, saves it as an audio
+// file of its own beside the executable (in the user's runtime folder when the program's folder
+// cannot be written), plays it to its end and removes the file. Utterances playing at once never
+// share a file. Set OnToken and
+// OnSpeakError before Start(). Runs once; it does not look at stop requests, so an utterance once
+// started is always fetched and played to its end (the request is bounded by its time-outs).
+class UtterancePlayer : public platform::WorkerThread {
+public:
+    // `utterance`: the text, a colon and the language code (8-bit, system code page). The text is
+    // everything before the last colon, the code at most 100 characters after it; without a colon
+    // the text is empty.
+    explicit UtterancePlayer(const QByteArray &utterance);
+
+    // The URL of the speech request for the 8-bit `text`: the text goes as UTF-8, percent-encoded
+    // like a translation's query, and textlen counts its bytes in the 8-bit form.
+    static QByteArray BuildSpeakUrl(
+        const QByteArray &serviceHost, const QByteArray &text, const QByteArray &lang, const QByteArray &token);
+
+    QByteArray m_text;
+    QByteArray m_lang;
+    QByteArray m_fileName;
+    std::atomic<bool> m_success{false};
+    QByteArray m_token;
+    TokenProvider OnToken;
+    SpeechErrorHandler OnSpeakError;
+
+protected:
+    void Execute() override;
+
+private:
+    // The body of the answer to the speech request; raises on any failure.
+    QByteArray Fetch(const QByteArray &host);
+    void Play();
+};
+
+// A window's speech queue: speaks the utterances queued with QueueSpeech one after another, in the
+// order queued, never more at once than the limit. Created held (nothing starts until SetHeld
+// with false) with the limit 1; its dispatcher thread starts at once.
+//
+// Created and destroyed on the main thread, where the ends of its utterances are handled too.
+// Destroying it drops what is pending and ends its dispatcher; an utterance already started still
+// plays to its end.
+class SpeechQueue : public platform::WorkerThread {
+public:
+    SpeechQueue();
+    ~SpeechQueue() override;
+
+    // Appends an utterance ("text:language code", 8-bit); returns at once.
+    void QueueSpeech(const QByteArray &utterance);
+    // From now on at most `n` utterances run at once. Lowering the limit lets the newest running
+    // utterances play to their end without counting them any longer.
+    void SetMaxRunning(int n);
+    void SetHeld(bool held);
+
+    // How many utterances wait and how many count as running.
+    int PendingCount() const;
+    int RunningCount() const;
+
+    // Handed to every utterance; set them while the queue is held.
+    TokenProvider OnToken;
+    SpeechErrorHandler OnSpeakError;
+    // Called on the main thread when the last running utterance has ended with nothing pending.
+    std::function<void()> OnAllDone;
+
+protected:
+    void Execute() override;
+
+private:
+    void StartNext();
+    void utterancePlayerDone(UtterancePlayer *worker);
+
+    QList<QByteArray> m_pending;
+    QList<UtterancePlayer *> m_running;
+    // Guards m_pending and m_running.
+    mutable std::mutex m_runningLock;
+    std::atomic<int> m_maxRunning{1};
+    std::atomic<bool> m_held{true};
+    // Points at the queue while it exists; the end notification of an utterance that outlives its
+    // queue finds it empty. Main thread only.
+    std::shared_ptr<SpeechQueue *> m_self;
+};

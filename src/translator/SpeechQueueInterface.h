@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QByteArray>
+
+// A window's speech queue: reads utterances ("text:language code", 8-bit) aloud one after another,
+// in the order they were queued. Main thread.
+class SpeechQueueInterface {
+public:
+    virtual ~SpeechQueueInterface() = default;
+    virtual void QueueSpeech(const QByteArray &utterance) = 0;
+};

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "platform/desktop/WindowSystem.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+class ChatClient;
+class QWidget;
+
+// One entry of the language catalogue: a display name and its 8-bit language code.
+struct CatalogueLanguage {
+    QString name;
+    QByteArray code;
+};
+
+// What a conversation translator window needs of the main window. The main window implements it and
+// hands it to every translator window it creates; the host outlives its translator windows.
+class TranslatorHost {
+public:
+    virtual ~TranslatorHost() = default;
+
+    // The text of a message key in the current interface language; empty when the key is missing.
+    virtual QString GetMessageText(const QString &key) const = 0;
+
+    // The interface-language setting LangIndex.
+    virtual int LangIndex() const = 0;
+    // Makes `window` show the interface texts of language `index`, as a window does for itself when
+    // it is created (each window keeps its own current language, none at first). The text files
+    // are read from `folder`, or from the executable's folder when it is empty.
+    virtual void SetInterfaceLanguage(QWidget *window, int index, const QString &folder = {}) = 0;
+    // The main window, which dialogs of the translator windows are centred on.
+    virtual QWidget *MainForm() = 0;
+    // The language catalogue of the current interface language, in file order.
+    virtual QList<CatalogueLanguage> ReadLanguageCatalogue() const = 0;
+
+    // The main window's option check boxes.
+    virtual bool NeedConfirm() const = 0;
+    virtual bool AutoRead() const = 0;
+    virtual bool SaveHistory() const = 0;
+    // The TimeOut setting, in seconds.
+    virtual int TimeOut() const = 0;
+
+    // The conversation partner's handle for a translator window's caption: the open chat named
+    // exactly so, else the contact named so (or with that handle), else the first open chat and
+    // then the first contact whose name begins with it. Empty when none matches, and for a group
+    // conversation, whose window never reaches a contact privately.
+    virtual QString FindPartnerHandle(const QString &caption) = 0;
+
+    // 3 or 4, found when translation starts.
+    virtual int ClientGeneration() const = 0;
+    // The linked chat client; null while none is linked.
+    virtual ChatClient *LinkedChatClient() = 0;
+
+    // The request token for `text` in the 8-bit code page. Main thread only; raises on failure.
+    virtual QByteArray GetRequestToken(const QString &text) = 0;
+
+    // Brings a native window (the conversation window hosting a translator window) to the foreground.
+    virtual void BringToForeground(platform::WindowId window) = 0;
+
+    // Appends a line to the run log.
+    virtual void WriteRunLog(const QByteArray &text) = 0;
+};

@@ -1,0 +1,205 @@
+#pragma once
+
+#include "chatclient/DockedWindow.h"
+#include "platform/core/Expected.h"
+#include "translate/TranslationResult.h"
+#include "translator/SpeechQueueInterface.h"
+#include "translator/TranslatorHost.h"
+
+#include <QByteArray>
+#include <QDate>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+struct EntrySteps;
+class QTextDocument;
+
+// The name the save dialog suggests: "Chat_" + the day in the short date form + ".doc", with every
+// character a file name cannot hold turned into "-".
+QString SuggestedSaveName(const QDate &day);
+// Writes the pane as a Rich Text Format document, replacing the file; the error text says why not.
+platform::Result<void> SaveReceivePane(const QTextDocument &pane, const QString &path);
+class QAction;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QTextEdit;
+class QToolButton;
+class ConfirmDialog;
+
+// The settings of the dialog that saves the receive pane. The interface texts set its title and
+// filter; the filter is written "description|pattern".
+class SaveDialogSettings : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString title MEMBER title)
+    Q_PROPERTY(QString filter MEMBER filter)
+
+public:
+    explicit SaveDialogSettings(QObject *parent)
+        : QObject(parent)
+    { }
+
+    QString title;
+    QString filter;
+    QString defaultExt;
+};
+
+// The translator window of one conversation: the receive pane, the input box with its send
+// button, the toolbar with the language and send-method menus, and a stopped state that shows
+// only a start button. The main window's tracking creates, embeds and places it.
+class TranslatorWindow : public QWidget, public DockedWindow {
+    Q_OBJECT
+
+public:
+    // The host is the main window; it outlives the translator window.
+    explicit TranslatorWindow(TranslatorHost *host);
+    ~TranslatorWindow() override;
+
+    // DockedWindow
+    QString Caption() const override;
+    void SetCaption(const QString &caption) override;
+    platform::WindowId HostWnd() const override { return m_hostWnd; }
+    void SetHostWnd(platform::WindowId host) override { m_hostWnd = host; }
+    void SetInputPanelHeight(int height) override;
+    bool InputPanelVisible() const override;
+    void FocusInput() override;
+    bool Stopped() const override { return m_stopped; }
+    QSize StartPanelSize() const override;
+    void chooseSendOriginalAndTranslation() override;
+    void chooseSendLanguage(QObject *source) override;
+    void chooseReceiveLanguage(QObject *source) override;
+    QWidget *Widget() override { return this; }
+    void ShowWidget() override { show(); }
+    QRect WidgetGeometry() const override { return geometry(); }
+    void UpdateWidget() override { update(); }
+    void ShowLinkState(const QString &text) override;
+    // The status line: the link's state, and why the last send failed; empty when all is well.
+    QString StatusText() const;
+
+    // 8-bit code of the checked send or receive language; empty when none is checked.
+    QByteArray GetSendLangCode() const override;
+    QByteArray GetRecvLangCode() const override;
+    void AppendReceiveEntry(const QString &text, EntryColour colour) override;
+    TranslationDoneHandler RecvTranslatedEvent() override;
+    // 0: only the translation is sent; 1: the original text and the translation.
+    int GetSendMethod() const;
+    // The conversation partner's handle, looked up afresh from the caption; may be empty.
+    QString GetPartnerHandle() const;
+
+    const QList<QString> &LangNames() const { return m_langNames; }
+    const QList<QByteArray> &LangCodes() const { return m_langCodes; }
+
+    void BuildLangMenus();
+
+    // The incoming flow. The callback runs on the receive worker: it hands the result over to the
+    // main thread, where the window (when it still exists) copies it into m_recvResult and shows it.
+    static void RecvTranslatedCallback(void *context, const TranslationResult *result);
+    void ShowRecvTranslation();
+
+    // The outgoing flow: the send button queues the typed text; the callback runs on the send
+    // worker and hands the result over to DeliverSendTranslation on the main thread.
+    TranslationDoneHandler SendTranslatedEvent();
+    static void SendTranslatedCallback(void *context, const TranslationResult *result);
+    void DeliverSendTranslation();
+
+    // Appends an entry to the partner's history file of today; a failure goes to the run log.
+    void AppendHistory(const QString &handle, const QString &text, const QDate &day);
+
+    // Replaces the speech queue the window created for itself (one utterance at a time, with the
+    // host's tokens); without one nothing is read aloud.
+    void SetSpeechQueue(std::unique_ptr<SpeechQueueInterface> speechQueue) { m_speechQueue = std::move(speechQueue); }
+
+    // The latest results of the incoming and outgoing flows.
+    TranslationResult m_recvResult{};
+    TranslationResult m_sendResult{};
+
+    void openSendLanguageMenu();
+    void openReceiveLanguageMenu();
+    void openSendMethodMenu();
+    void stopTranslating();
+    void startTranslating();
+    void openHistoryViewer();
+    void sendInput();
+    void chooseSendTranslationOnly();
+    void clearReceivePane();
+    void saveReceivePaneAs();
+    void focusInputAndComeForward();
+    void comeForward();
+    void scrollToNewestEntry();
+
+    // Components, named as in the interface-text files.
+    QWidget *m_contentPanel = nullptr;
+    QTextEdit *m_receivePane = nullptr;
+    QLabel *m_statusLabel = nullptr;
+    QWidget *m_inputPanel = nullptr;
+    QWidget *m_toolbar = nullptr;
+    QToolButton *m_sendLanguageButton = nullptr;
+    QToolButton *m_receiveLanguageButton = nullptr;
+    QToolButton *m_sendMethodButton = nullptr;
+    QToolButton *m_stopButton = nullptr;
+    QToolButton *m_historyButton = nullptr;
+    QWidget *m_sendPanel = nullptr;
+    QTextEdit *m_inputBox = nullptr;
+    QToolButton *m_sendButton = nullptr;
+    QWidget *m_startPanel = nullptr;
+    QToolButton *m_startButton = nullptr;
+    QMenu *m_sendMethodMenu = nullptr;
+    QAction *m_translationOnlyAction = nullptr;
+    QAction *m_originalAndTranslationAction = nullptr;
+    QMenu *m_sendLanguageMenu = nullptr;
+    QMenu *m_receiveLanguageMenu = nullptr;
+    QMenu *m_paneMenu = nullptr;
+    QAction *m_clearAction = nullptr;
+    QAction *m_saveAsAction = nullptr;
+    SaveDialogSettings *m_saveDialog = nullptr;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void CreateComponents();
+    void initialise();
+    void takeFocusIfUndocked();
+    void BringSelfToForeground();
+    void OpenBelowToolbar(QMenu *menu);
+    static void SelectLanguage(QMenu *menu, QObject *source);
+    QByteArray LangCodeOf(const QMenu *menu) const;
+
+    // The window with that serial number when it still exists; main thread.
+    static TranslatorWindow *FromSerial(quint64 serial);
+    // Shows the confirmation dialog and takes its text as the translation. False when this window
+    // was destroyed while the dialog was open.
+    bool ConfirmTranslation();
+    // Shows the message of `key` in a box and gives the input box the focus again. False when the
+    // window was destroyed while the box was open: the caller must not touch it then.
+    bool ShowHint(const QString &key);
+    void QueueSpeech(const QByteArray &utterance);
+    // Reads aloud, stores and shows as a flow decided; `partner` is asked only to store.
+    void CarryOut(const EntrySteps &steps, const QDate &day, const std::function<QString()> &partner);
+    // A send that failed gives the typed text back to the input box and says why.
+    void SendFailed(const QString &original, const QString &reason);
+    void SendSucceeded();
+    void UpdateStatusLine();
+
+    TranslatorHost *m_host;
+    // Identifies the window in done events, which may outlive it.
+    quint64 m_serial = 0;
+    // The confirmation dialog while it is open.
+    ConfirmDialog *m_confirm = nullptr;
+    std::unique_ptr<SpeechQueueInterface> m_speechQueue;
+    QList<QString> m_langNames;
+    QList<QByteArray> m_langCodes; // 8-bit, parallel to m_langNames
+    bool m_menusBuilt = false;
+    platform::WindowId m_hostWnd = 0;
+    bool m_stopped = false;
+    QString m_linkState;
+    QString m_sendFailure;
+};

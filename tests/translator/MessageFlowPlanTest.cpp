@@ -1,0 +1,138 @@
+// The decisions of the message flows, without a window, a worker or a server.
+#include "translator/MessageFlow.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+// Readable failures, CR shown as \r.
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+static void PrintTo(const EntrySteps &steps, std::ostream *out)
+{
+    *out << "{utterance " << (steps.utterance ? steps.utterance->toStdString() : std::string("none")) << ", store "
+         << steps.store << ", colour " << (steps.colour == EntryColour::Sent ? "sent" : "received") << ", entry \""
+         << QString(steps.entry).replace(u'\r', QStringLiteral("\\r")).toStdString() << "\"}";
+}
+
+static void PrintTo(const OutgoingMessage &message, std::ostream *out)
+{
+    *out << (message.route == SendRoute::ToPartner ? "to partner \"" : "to conversation \"")
+         << QString(message.text).replace(u'\r', QStringLiteral("\\r")).toStdString() << '"';
+}
+
+namespace {
+
+const QString T = QStringLiteral("12:00:00 ");
+const QString kFailure = QStringLiteral("(no translation)");
+
+FlowResult Translated(const QString &original, const QString &translated)
+{
+    return {true, original, translated};
+}
+
+FlowResult Failed(const QString &original)
+{
+    return {false, original, original};
+}
+
+TEST(MessageFlowPlan, AReceivedTranslationIsShownGreenSpokenAndStoredByTheOptions)
+{
+    struct Case {
+        const char *what;
+        FlowResult result;
+        FlowOptions options;
+        QString handle;
+        EntrySteps expected;
+    };
+    const QString head = T + QStringLiteral("anna.h says:\r");
+    const std::optional<QByteArray> silent;
+    const Case cases[] = {
+        {"only the translation, its lines in braces", Translated(QStringLiteral("hi"), QStringLiteral("a\r\nb")),
+            {0, false, false}, QStringLiteral("anna.h"), {silent, false, head + QStringLiteral("{ a }\r{ b }")}},
+        {"original and translation", Translated(QStringLiteral("hi"), QStringLiteral("Hallo")), {1, false, false},
+            QStringLiteral("anna.h"), {silent, false, head + QStringLiteral("hi\r{ Hallo }")}},
+        {"history on: stored, and shown with the original whatever the method",
+            Translated(QStringLiteral("hi\nthere"), QStringLiteral("Hallo")), {0, false, true},
+            QStringLiteral("anna.h"), {silent, true, head + QStringLiteral("hi\nthere\r{ Hallo }")}},
+        {"read aloud trimmed, in the send language", Translated(QStringLiteral("hi"), QStringLiteral(" Hallo\r\n")),
+            {0, true, false}, QStringLiteral("anna.h"), {"Hallo:de", false, head + QStringLiteral("{  Hallo }")}},
+        {"an empty translation: no brace line, an empty utterance", Translated(QStringLiteral("hi"), QString()),
+            {0, true, false}, QStringLiteral("anna.h"), {":de", false, head}},
+        {"failure: original and failure text whatever the method, never spoken", Failed(QStringLiteral("hi")),
+            {0, true, true}, QStringLiteral("anna.h"), {silent, true, head + QStringLiteral("hi\r") + kFailure}},
+        {"failure without history", Failed(QStringLiteral("hi")), {1, false, false}, QStringLiteral("anna.h"),
+            {silent, false, head + QStringLiteral("hi\r") + kFailure}},
+        {"no partner handle: the stamp is followed by the space", Translated(QStringLiteral("hi"), QStringLiteral("x")),
+            {1, false, false}, QString(), {silent, false, T + QStringLiteral(" says:\rhi\r{ x }")}},
+    };
+    for (const Case &c : cases) {
+        const ReceivedContext context{T, c.handle, QStringLiteral("says:"), kFailure, "de"};
+        EntrySteps expected = c.expected;
+        expected.colour = EntryColour::Received;
+        EXPECT_EQ(PlanReceived(c.result, context, c.options), expected) << c.what;
+    }
+}
+
+TEST(MessageFlowPlan, ATypedTextIsRefusedWhenEmptyOrLongerThan255Units)
+{
+    EXPECT_EQ(RefusalOf(QString()), QStringLiteral("MESSAGE_CANNOT_EMPTY"));
+    EXPECT_EQ(RefusalOf(QStringLiteral("x")), QString());
+    EXPECT_EQ(RefusalOf(QString(255, u'x')), QString());
+    EXPECT_EQ(RefusalOf(QString(256, u'x')), QStringLiteral("CONTENT_OVER_LENGTH"));
+}
+
+TEST(MessageFlowPlan, ATypedTextIsConfirmedComposedSentThenEchoedBlueSpokenAndStored)
+{
+    struct Case {
+        const char *what;
+        FlowResult result;
+        FlowOptions options;
+        bool needConfirm;
+        bool confirm;
+        OutgoingMessage message;
+        EntrySteps after;
+    };
+    const QString iSay = T + QStringLiteral("I say:\r");
+    const std::optional<QByteArray> silent;
+    const auto toConversation = [](const QString &text) { return OutgoingMessage{text, SendRoute::ToConversation}; };
+    const Case cases[] = {
+        {"original and translation: the original block, then the braces",
+            Translated(QStringLiteral("hello"), QStringLiteral("Hallo")), {1, false, false}, false, false,
+            toConversation(QStringLiteral("hello\t\r{ Hallo }")),
+            {silent, false, iSay + QStringLiteral("hello\t\r{ Hallo }")}},
+        {"every original line ends in TAB CR", Translated(QStringLiteral("a\r\nb"), QStringLiteral("c\nd")),
+            {1, false, false}, false, false, toConversation(QStringLiteral("a\t\rb\t\r{ c }\r{ d }")),
+            {silent, false, iSay + QStringLiteral("a\t\rb\t\r{ c }\r{ d }")}},
+        {"only the translation, its lines joined with CR", Translated(QStringLiteral("hi"), QStringLiteral("a\r\nb\n")),
+            {0, false, false}, false, false, toConversation(QStringLiteral("a\rb")),
+            {silent, false, iSay + QStringLiteral("a\rb")}},
+        {"history on: echoed and stored with the original, the chat gets only the translation",
+            Translated(QStringLiteral("hi"), QStringLiteral("a\r\nb")), {0, false, true}, false, false,
+            toConversation(QStringLiteral("a\rb")), {silent, true, iSay + QStringLiteral("hi\t\r{ a }\r{ b }")}},
+        {"confirmed first when asked, read aloud in the receive language",
+            Translated(QStringLiteral("hi"), QStringLiteral("Hallo \t")), {1, true, false}, true, true,
+            toConversation(QStringLiteral("hi\t\r{ Hallo \t }")),
+            {"Hallo:en", false, iSay + QStringLiteral("hi\t\r{ Hallo \t }")}},
+        {"failure: original and failure text to the partner, not confirmed, not spoken", Failed(QStringLiteral("hi")),
+            {1, true, true}, true, false, {QStringLiteral("hi\r") + kFailure, SendRoute::ToPartner},
+            {silent, true, iSay + QStringLiteral("hi\r") + kFailure}},
+        {"failure with send method 0 and no history", Failed(QStringLiteral("a\nb")), {0, false, false}, false, false,
+            {QStringLiteral("a\nb\r") + kFailure, SendRoute::ToPartner},
+            {silent, false, iSay + QStringLiteral("a\nb\r") + kFailure}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(ConfirmFirst(c.result, c.needConfirm), c.confirm);
+        const OutgoingMessage message = PlanOutgoingMessage(c.result, c.options.sendMethod, kFailure);
+        EXPECT_EQ(message, c.message);
+        EntrySteps expected = c.after;
+        expected.colour = EntryColour::Sent;
+        EXPECT_EQ(PlanAfterSending(c.result, message, {T, QStringLiteral("I say:"), "en"}, c.options), expected);
+    }
+}
+
+} // namespace
