@@ -1,7 +1,10 @@
 // parlavox-service: the translation and speech service Parlavox asks by default.
 //
 //     parlavox-service [--listen ADDRESS:PORT] [--pipelines N] [--modes FOLDER] [--warm] [--no-speech]
-//                      [--read-timeout MS] [--forward URL] [--forward-key KEY] [--settings FILE]
+//                      [--read-timeout MS] [--forward URL] [--forward-key KEY] [--settings FILE] [--debug]
+//
+// Its log (stderr) names refused requests without the text they carry; --debug, or PARLAVOX_LOG=1
+// as for the program, writes their whole request line.
 //
 // Settings left off the command line come from parlavox-service.ini beside the program:
 //     [Forward]
@@ -16,6 +19,7 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <algorithm>
 #include <optional>
 
 #include <csignal>
@@ -23,17 +27,20 @@
 #include <cstring>
 #include <mutex>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <thread>
 
 namespace {
 
 std::mutex logMutex;
+constexpr rlim_t kWantedFiles = 4096;
 
 void Log(const QByteArray &line)
 {
     std::lock_guard lock(logMutex);
     const QByteArray stamp = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toLatin1();
-    std::fprintf(stderr, "%s parlavox-service: %s\n", stamp.constData(), line.constData());
+    // Escaped, so that what a client sent can neither end the line nor fake another.
+    std::fprintf(stderr, "%s parlavox-service: %s\n", stamp.constData(), service::EscapeForLog(line).constData());
     std::fflush(stderr);
 }
 
@@ -47,7 +54,8 @@ int Usage(const char *problem)
     std::fprintf(stderr,
         "parlavox-service: %s\n"
         "usage: parlavox-service [--listen ADDRESS:PORT] [--pipelines N] [--modes FOLDER] [--warm] [--no-speech]\n"
-        "                        [--read-timeout MS] [--forward URL] [--forward-key KEY] [--settings FILE]\n",
+        "                        [--read-timeout MS] [--forward URL] [--forward-key KEY] [--settings FILE]\n"
+        "                        [--debug]\n",
         problem);
     return 2;
 }
@@ -59,6 +67,7 @@ int main(int argc, char **argv)
     QByteArray address = "127.0.0.1";
     quint16 port = 8731;
     bool warm = false;
+    bool debug = qEnvironmentVariableIntValue("PARLAVOX_LOG") != 0;
     int readTimeOut = 10000;
     std::optional<QByteArray> forwardUrl;
     std::optional<QByteArray> forwardKey;
@@ -96,6 +105,8 @@ int main(int argc, char **argv)
             settingsFile = QString::fromLocal8Bit(argv[++i]);
         } else if (argument == "--warm") {
             warm = true;
+        } else if (argument == "--debug") {
+            debug = true;
         } else if (argument == "--no-speech") {
             options.speech = false;
         } else {
@@ -125,10 +136,19 @@ int main(int argc, char **argv)
     pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
+    // Every open connection holds a descriptor, and so does every pipeline: leave room for the
+    // server's full number of connections beside them.
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < kWantedFiles) {
+        files.rlim_cur = std::min<rlim_t>(files.rlim_max, kWantedFiles);
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
+
     service::Service service(options);
     service::HttpServer server(
         [&service](const QByteArray &method, const QByteArray &target) { return service.Handle(method, target); }, Log);
     server.readTimeOut = std::chrono::milliseconds(readTimeOut);
+    server.logMessageText = debug;
     if (const auto listening = server.Listen(address, port); !listening) {
         Log(listening.error().toUtf8());
         return 1;
