@@ -154,7 +154,7 @@ long MemoryKiB(pid_t pid, const QByteArray &field = "Rss")
 }
 
 // Summed over the children of every thread: the pipelines are started from the service's
-// connection threads, so most are not children of its main thread.
+// worker threads, so most are not children of its main thread.
 long ChildrenMemoryKiB(pid_t parent, const QByteArray &field)
 {
     long total = 0;
