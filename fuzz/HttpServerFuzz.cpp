@@ -84,8 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (const QByteArray &piece : input.split('\f')) {
         qsizetype sent = 0;
         while (sent < piece.size()) {
-            const ssize_t n = ::send(pair[1], piece.constData() + sent, static_cast<std::size_t>(piece.size() - sent),
-                MSG_NOSIGNAL);
+            const ssize_t n = ::send(
+                pair[1], piece.constData() + sent, static_cast<std::size_t>(piece.size() - sent), MSG_NOSIGNAL);
             if (n <= 0)
                 break;
             sent += n;
