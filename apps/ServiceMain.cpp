@@ -28,6 +28,7 @@
 #include <mutex>
 #include <pthread.h>
 #include <sys/resource.h>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -159,12 +160,18 @@ int main(int argc, char **argv)
         service.Summary().toUtf8().constData());
     std::fflush(stdout);
 
-    std::thread([&server, endSignals] {
-        int received = 0;
-        sigwait(&endSignals, &received);
-        Log(QByteArray("stopping on ") + strsignal(received));
-        server.Stop();
-    }).detach();
+    try {
+        std::thread([&server, endSignals] {
+            int received = 0;
+            sigwait(&endSignals, &received);
+            Log(QByteArray("stopping on ") + strsignal(received));
+            server.Stop();
+        }).detach();
+    } catch (const std::system_error &) {
+        // No thread for the signals: serve on, and let SIGTERM and SIGINT end the process at once.
+        Log("cannot start a thread for the end signals; they end the service at once");
+        pthread_sigmask(SIG_UNBLOCK, &endSignals, nullptr);
+    }
     server.Run();
     return 0;
 }

@@ -586,8 +586,10 @@ void HttpServer::takeRequest(Connection &connection)
     connection.state = Connection::State::Handling;
     setDeadline(connection, std::nullopt);
     watch(connection, 0);
-    if (!dispatch(Job{connection.socket, head}))
+    if (!dispatch(Job{connection.socket, head})) {
+        head.keepAlive = false; // short of threads: the connection is not worth keeping
         answer(connection, Response::Refusal(503, "no thread free to serve the request"), head, true);
+    }
 }
 
 bool HttpServer::dispatch(Job job)
