@@ -1,7 +1,10 @@
 // parlavox-service: the translation and speech service Parlavox asks by default.
 //
 //     parlavox-service [--listen ADDRESS:PORT] [--pipelines N] [--modes FOLDER] [--warm] [--no-speech]
-//                      [--read-timeout MS] [--forward URL] [--forward-key KEY] [--settings FILE]
+//                      [--read-timeout MS] [--forward URL] [--forward-key KEY] [--settings FILE] [--debug]
+//
+// Its log (stderr) names refused requests without the text they carry; --debug, or PARLAVOX_LOG=1
+// as for the program, writes their whole request line.
 //
 // Settings left off the command line come from parlavox-service.ini beside the program:
 //     [Forward]
@@ -16,6 +19,7 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -24,17 +28,21 @@
 #include <cstring>
 #include <mutex>
 #include <pthread.h>
+#include <sys/resource.h>
+#include <system_error>
 #include <thread>
 
 namespace {
 
 std::mutex logMutex;
+constexpr rlim_t kWantedFiles = 4096;
 
 void Log(const QByteArray &line)
 {
     std::lock_guard lock(logMutex);
     const QByteArray stamp = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toLatin1();
-    std::fprintf(stderr, "%s parlavox-service: %s\n", stamp.constData(), line.constData());
+    // Escaped, so that what a client sent can neither end the line nor fake another.
+    std::fprintf(stderr, "%s parlavox-service: %s\n", stamp.constData(), service::EscapeForLog(line).constData());
     std::fflush(stderr);
 }
 
@@ -48,7 +56,8 @@ int Usage(const char *problem)
     std::fprintf(stderr,
         "parlavox-service: %s\n"
         "usage: parlavox-service [--listen ADDRESS:PORT] [--pipelines N] [--modes FOLDER] [--warm] [--no-speech]\n"
-        "                        [--read-timeout MS] [--forward URL] [--forward-key KEY] [--settings FILE]\n",
+        "                        [--read-timeout MS] [--forward URL] [--forward-key KEY] [--settings FILE]\n"
+        "                        [--debug]\n",
         problem);
     return 2;
 }
@@ -60,6 +69,7 @@ int main(int argc, char **argv)
     QByteArray address = "127.0.0.1";
     quint16 port = 8731;
     bool warm = false;
+    bool debug = qEnvironmentVariableIntValue("PARLAVOX_LOG") != 0;
     int readTimeOut = 10000;
     std::optional<QByteArray> forwardUrl;
     std::optional<QByteArray> forwardKey;
@@ -97,6 +107,8 @@ int main(int argc, char **argv)
             settingsFile = QString::fromLocal8Bit(argv[++i]);
         } else if (argument == "--warm") {
             warm = true;
+        } else if (argument == "--debug") {
+            debug = true;
         } else if (argument == "--no-speech") {
             options.speech = false;
         } else {
@@ -126,6 +138,14 @@ int main(int argc, char **argv)
     pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
+    // Every open connection holds a descriptor, and so does every pipeline: leave room for the
+    // server's full number of connections beside them.
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < kWantedFiles) {
+        files.rlim_cur = std::min<rlim_t>(files.rlim_max, kWantedFiles);
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
+
     // Listening comes first: requests that arrive while the service sets up wait for it in the
     // listener's queue, and nothing the service does at start (a forwarding server that does not
     // answer among them) keeps the port closed.
@@ -136,6 +156,7 @@ int main(int argc, char **argv)
         },
         Log);
     server.readTimeOut = std::chrono::milliseconds(readTimeOut);
+    server.logMessageText = debug;
     if (const auto listening = server.Listen(address, port); !listening) {
         Log(listening.error().toUtf8());
         return 1;
@@ -149,13 +170,21 @@ int main(int argc, char **argv)
 
     // Run() ends only after Stop(), so the signal thread has ended, or is about to, once it does:
     // it is joined before the server it uses goes.
-    std::thread stopper([&server, endSignals] {
-        int received = 0;
-        sigwait(&endSignals, &received);
-        Log(QByteArray("stopping on ") + strsignal(received));
-        server.Stop();
-    });
+    std::thread stopper;
+    try {
+        stopper = std::thread([&server, endSignals] {
+            int received = 0;
+            sigwait(&endSignals, &received);
+            Log(QByteArray("stopping on ") + strsignal(received));
+            server.Stop();
+        });
+    } catch (const std::system_error &) {
+        // No thread for the signals: serve on, and let SIGTERM and SIGINT end the process at once.
+        Log("cannot start a thread for the end signals; they end the service at once");
+        pthread_sigmask(SIG_UNBLOCK, &endSignals, nullptr);
+    }
     server.Run();
-    stopper.join();
+    if (stopper.joinable())
+        stopper.join();
     return 0;
 }

@@ -1,9 +1,10 @@
 // parlavox-service measured as Parlavox uses it: a warm short sentence through TranslateText,
 // beside the same sentence through the bare Apertium pipeline (in this process, null-flush mode)
 // and through the apertium command (a process per sentence); the first byte of a short sentence's
-// speech, idle and behind a queue of long texts' speech; the service's start-up (process start to
-// its first answer), alone and with a forwarding server that accepts and never answers; its
-// resident memory with five pairs warm. Latencies are reported as counters: median and 90th percentile.
+// speech, idle and behind a queue of long texts' speech; eight clients' answers a second; the
+// service's start-up (process start to its first answer), alone and with a forwarding server that
+// accepts and never answers; its resident memory with five pairs warm. Latencies are reported as
+// counters: median and 90th percentile.
 
 #include "service/Apertium.h"
 #include "translate/TranslateText.h"
@@ -27,6 +28,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -157,7 +159,7 @@ long MemoryKiB(pid_t pid, const QByteArray &field = "Rss")
 }
 
 // Summed over the children of every thread: the pipelines are started from the service's
-// connection threads, so most are not children of its main thread.
+// worker threads, so most are not children of its main thread.
 long ChildrenMemoryKiB(pid_t parent, const QByteArray &field)
 {
     long total = 0;
@@ -247,6 +249,43 @@ void SameSentenceThroughApertiumCommand(benchmark::State &state)
     ReportLatencies(state, ms);
 }
 BENCHMARK(SameSentenceThroughApertiumCommand)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+
+// Eight clients at once, each sending warm sentences one after another as the program does: the
+// answers a second that the service gives them together.
+void EightClientsThroughput(benchmark::State &state)
+{
+    Shared();
+    constexpr int kClients = 8;
+    constexpr int kPerClient = 25;
+    QString warm;
+    for (int i = 0; i < 20; ++i)
+        TranslateText(kSentence, "en", "es", "0.0", 10, warm);
+    double answers = 0, seconds = 0;
+    for (auto _ : state) {
+        std::atomic<int> failures{0};
+        std::vector<std::thread> clients;
+        const auto start = Clock::now();
+        for (int c = 0; c < kClients; ++c) {
+            clients.emplace_back([&failures] {
+                for (int i = 0; i < kPerClient; ++i) {
+                    QString result;
+                    if (!TranslateText(kSentence, "en", "es", "0.0", 10, result))
+                        ++failures;
+                }
+            });
+        }
+        for (auto &client : clients)
+            client.join();
+        seconds += std::chrono::duration<double>(Clock::now() - start).count();
+        answers += kClients * kPerClient;
+        if (failures > 0) {
+            state.SkipWithError("translation failed");
+            break;
+        }
+    }
+    state.counters["answers_per_s"] = seconds > 0 ? answers / seconds : 0;
+}
+BENCHMARK(EightClientsThroughput)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 void SpeechFirstByte(benchmark::State &state)
 {

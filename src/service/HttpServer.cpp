@@ -6,43 +6,196 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QByteArrayList>
 
+#include <cstdio>
 #include <cstring>
-#include <thread>
+#include <exception>
+#include <system_error>
 
 namespace service {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+constexpr qsizetype kMaxDrainBytes = 4 * 1024 * 1024;
+constexpr qsizetype kLoggedLineBytes = 200;
+// After an answer that closes the connection, what the client still sends is read and dropped for
+// a while, so that the close does not become a reset that swallows the answer.
+constexpr std::chrono::milliseconds kDrainAfterAnswer{50};
+constexpr std::chrono::milliseconds kDrainAfterRefusal{500};
+constexpr std::chrono::milliseconds kAcceptPause{50};
 
-bool SendAll(int socket, const QByteArray &data, Clock::time_point deadline)
+const QByteArray kBusy = "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain; charset=utf-8\r\n"
+                         "Content-Length: 5\r\nConnection: close\r\n\r\nbusy\n";
+
+// A short name of letters, digits and "-_.": a query key or a language code, never a text.
+bool IsPlainName(const QByteArray &word)
 {
-    qsizetype sent = 0;
-    while (sent < data.size()) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0)
+    if (word.isEmpty() || word.size() > 16)
+        return false;
+    for (const char c : word) {
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_'
+                || c == '.'))
             return false;
-        pollfd fd{socket, POLLOUT, 0};
-        if (::poll(&fd, 1, static_cast<int>(left)) <= 0)
-            continue;
-        const ssize_t n
-            = ::send(socket, data.constData() + sent, static_cast<std::size_t>(data.size() - sent), MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EAGAIN || errno == EINTR)
-                continue;
-            return false;
-        }
-        sent += n;
     }
     return true;
 }
 
+// Query keys whose values are language codes or request options, never the user's text.
+bool KeyOfPlainValue(const QByteArray &key)
+{
+    static const QByteArrayList keys = {"sl", "tl", "hl", "ie", "oe", "client", "dt", "total", "idx", "textlen"};
+    return keys.contains(key);
+}
+
+// The code point of the UTF-8 sequence at `at`, and its length; length 0 when it is not valid
+// UTF-8 (cut, overlong, a surrogate, above U+10FFFF).
+std::pair<char32_t, int> DecodeUtf8(const QByteArray &text, qsizetype at)
+{
+    const auto byte = [&](qsizetype i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char b0 = byte(at);
+    int length;
+    char32_t code;
+    unsigned char low = 0x80, high = 0xbf;
+    if (b0 >= 0xc2 && b0 <= 0xdf) {
+        length = 2;
+        code = b0 & 0x1f;
+    } else if (b0 >= 0xe0 && b0 <= 0xef) {
+        length = 3;
+        code = b0 & 0x0f;
+        low = b0 == 0xe0 ? 0xa0 : 0x80;
+        high = b0 == 0xed ? 0x9f : 0xbf;
+    } else if (b0 >= 0xf0 && b0 <= 0xf4) {
+        length = 4;
+        code = b0 & 0x07;
+        low = b0 == 0xf0 ? 0x90 : 0x80;
+        high = b0 == 0xf4 ? 0x8f : 0xbf;
+    } else {
+        return {0, 0};
+    }
+    if (text.size() - at < length)
+        return {0, 0};
+    for (int k = 1; k < length; ++k) {
+        const unsigned char b = byte(at + k);
+        if (k == 1 ? (b < low || b > high) : (b < 0x80 || b > 0xbf))
+            return {0, 0};
+        code = (code << 6) | (b & 0x3f);
+    }
+    return {code, length};
+}
+
 } // namespace
+
+RequestHead ParseHead(const QByteArray &head)
+{
+    RequestHead parsed;
+    const qsizetype lineEnd = head.indexOf("\r\n");
+    parsed.requestLine = lineEnd < 0 ? head : head.left(lineEnd);
+    const QList<QByteArray> parts = parsed.requestLine.split(' ');
+    if (parts.size() != 3 || !parts[2].startsWith("HTTP/1.")) {
+        parsed.refusal = 400;
+        parsed.reason = "malformed request line";
+        return parsed;
+    }
+    parsed.method = parts[0];
+    parsed.target = parts[1];
+    if (parsed.method != "GET" && parsed.method != "HEAD") {
+        parsed.refusal = 405;
+        parsed.reason = "only GET is served";
+        return parsed;
+    }
+    const bool http11 = parts[2] == "HTTP/1.1";
+    bool close = !http11;
+    bool body = false;
+    if (lineEnd >= 0) {
+        for (const QByteArray &line : head.mid(lineEnd + 2).split('\n')) {
+            const qsizetype colon = line.indexOf(':');
+            if (colon <= 0)
+                continue;
+            const QByteArray name = line.left(colon).trimmed().toLower();
+            const QByteArray value = line.mid(colon + 1).trimmed();
+            if (name == "connection") {
+                for (const QByteArray &token : value.split(',')) {
+                    const QByteArray option = token.trimmed().toLower();
+                    if (option == "close")
+                        close = true;
+                    else if (option == "keep-alive" && !http11)
+                        close = false;
+                }
+            } else if ((name == "content-length" && value != "0") || name == "transfer-encoding") {
+                // A body the server does not read would be taken for the next request.
+                body = true;
+            }
+        }
+    }
+    parsed.keepAlive = !close && !body;
+    return parsed;
+}
+
+QByteArray RequestLineForLog(const QByteArray &line)
+{
+    const qsizetype question = line.indexOf('?');
+    if (question < 0)
+        return line;
+    QByteArray rest = line.mid(question + 1);
+    const qsizetype versionAt = rest.lastIndexOf(" HTTP/");
+    const QByteArray version = versionAt < 0 ? QByteArray() : rest.mid(versionAt);
+    if (versionAt >= 0)
+        rest.truncate(versionAt);
+    QByteArrayList kept;
+    for (const QByteArray &pair : rest.split('&')) {
+        const qsizetype equals = pair.indexOf('=');
+        const QByteArray key = equals < 0 ? pair : pair.left(equals);
+        if (!IsPlainName(key))
+            kept.append("*");
+        else if (equals < 0)
+            kept.append(key);
+        else if (KeyOfPlainValue(key) && (pair.size() == equals + 1 || IsPlainName(pair.mid(equals + 1))))
+            kept.append(pair);
+        else
+            kept.append(key + "=*");
+    }
+    return line.left(question + 1) + kept.join('&') + version;
+}
+
+QByteArray EscapeForLog(const QByteArray &text)
+{
+    QByteArray escaped;
+    escaped.reserve(text.size());
+    char code[12];
+    for (qsizetype i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte == '\\') {
+            escaped += "\\\\";
+            ++i;
+        } else if (byte >= 0x20 && byte < 0x7f) {
+            escaped += static_cast<char>(byte);
+            ++i;
+        } else if (byte < 0x80) {
+            std::snprintf(code, sizeof code, "\\x%02x", byte);
+            escaped += code;
+            ++i;
+        } else if (const auto [point, length] = DecodeUtf8(text, i); length == 0) {
+            std::snprintf(code, sizeof code, "\\x%02x", byte);
+            escaped += code;
+            ++i;
+        } else {
+            // C1 controls and the line and paragraph separators end lines in some readers.
+            if (point < 0xa0 || point == 0x2028 || point == 0x2029) {
+                std::snprintf(code, sizeof code, "\\u%04x", static_cast<unsigned>(point));
+                escaped += code;
+            } else {
+                escaped += text.mid(i, length);
+            }
+            i += length;
+        }
+    }
+    return escaped;
+}
 
 QByteArray StatusLine(int status)
 {
@@ -82,20 +235,55 @@ QByteArray StatusLine(int status)
     }
 }
 
+// One open connection, owned by the loop thread. While its request is with a worker it is not
+// watched and has no deadline: the handler keeps its own time-outs.
+struct HttpServer::Connection {
+    enum class State { Head, Handling, Writing, Draining };
+
+    int socket = -1;
+    State state = State::Head;
+    QByteArray in;
+    QByteArray out;
+    qsizetype written = 0;
+    qsizetype drained = 0;
+    bool keepAlive = false;
+    bool answeredOne = false; // an idle end after an answer is no refusal
+    bool peerClosed = false;
+    bool haveRequest = false;
+    unsigned events = 0;
+    std::optional<Clock::time_point> deadline;
+};
+
 HttpServer::HttpServer(Handler handler, Log log)
     : m_handler(std::move(handler))
     , m_log(std::move(log))
 {
     if (::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
         m_wake[0] = m_wake[1] = -1;
+    m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    if (m_epoll >= 0 && m_wake[0] >= 0) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.fd = m_wake[0];
+        ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_wake[0], &event);
+    }
 }
 
 HttpServer::~HttpServer()
 {
     Stop();
-    if (m_listener >= 0)
-        ::close(m_listener);
-    for (int fd : m_wake) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_workersStop = true;
+    }
+    m_jobReady.notify_all();
+    for (auto &worker : m_workers)
+        worker.join();
+    for (const auto &[socket, connection] : m_connections)
+        ::close(socket);
+    for (const int socket : m_adopted)
+        ::close(socket);
+    for (int fd : {m_listener, m_epoll, m_wake[0], m_wake[1]}) {
         if (fd >= 0)
             ::close(fd);
     }
@@ -108,12 +296,15 @@ platform::Result<void> HttpServer::Listen(const QByteArray &address, quint16 por
     where.sin_port = htons(port);
     if (::inet_pton(AF_INET, address.constData(), &where.sin_addr) != 1)
         return platform::Error{QStringLiteral("not an IPv4 address: %1").arg(QString::fromUtf8(address))};
+    if (m_epoll < 0 || m_wake[0] < 0)
+        return platform::Error{
+            QStringLiteral("cannot make the event loop: %1").arg(QString::fromLocal8Bit(std::strerror(errno)))};
     m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (m_listener < 0)
         return platform::Error{QString::fromLocal8Bit(std::strerror(errno))};
     const int yes = 1;
     ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    if (::bind(m_listener, reinterpret_cast<sockaddr *>(&where), sizeof where) != 0 || ::listen(m_listener, 256) != 0) {
+    if (::bind(m_listener, reinterpret_cast<sockaddr *>(&where), sizeof where) != 0 || ::listen(m_listener, 512) != 0) {
         const QString reason = QString::fromLocal8Bit(std::strerror(errno));
         ::close(m_listener);
         m_listener = -1;
@@ -123,155 +314,427 @@ platform::Result<void> HttpServer::Listen(const QByteArray &address, quint16 por
     socklen_t length = sizeof where;
     ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&where), &length);
     m_port = ntohs(where.sin_port);
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = m_listener;
+    ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listener, &event);
     return {};
 }
 
-void HttpServer::Stop()
+void HttpServer::wake()
 {
-    m_stopping = true;
     if (m_wake[1] >= 0) {
         const char byte = 0;
         [[maybe_unused]] const ssize_t n = ::write(m_wake[1], &byte, 1);
     }
 }
 
-void HttpServer::Run()
+void HttpServer::Stop()
 {
-    while (!m_stopping) {
-        pollfd fds[2] = {{m_listener, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0)
-            continue;
-        if (m_stopping)
-            break;
-        if (!(fds[0].revents & POLLIN))
-            continue;
-        const int socket = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (socket < 0) {
-            // Out of descriptors or memory: give the open connections time to end rather than spin.
-            if (errno != EAGAIN && errno != EINTR && errno != ECONNABORTED)
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            continue;
-        }
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_connections >= kMaxConnections) {
-                SendAll(socket,
-                    "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 5\r\nConnection: close\r\n\r\nbusy\n",
-                    Clock::now() + std::chrono::milliseconds(200));
-                ::close(socket);
-                continue;
-            }
-            ++m_connections;
-        }
-        std::thread([this, socket] {
-            serve(socket);
-            ::close(socket);
-            std::lock_guard lock(m_mutex);
-            if (--m_connections == 0)
-                m_allDone.notify_all();
-        }).detach();
-    }
-    std::unique_lock lock(m_mutex);
-    m_allDone.wait(lock, [this] { return m_connections == 0; });
+    m_stopping = true;
+    wake();
 }
 
-void HttpServer::serve(int socket)
+void HttpServer::Adopt(int socket)
 {
-    const int yes = 1;
-    ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-    const auto deadline = Clock::now() + readTimeOut;
-    QByteArray head;
-    Response response;
-    QByteArray method, target, requestLine;
-    bool haveRequest = false;
-    char buffer[8192];
+    {
+        std::lock_guard lock(m_mutex);
+        m_adopted.push_back(socket);
+    }
+    wake();
+}
+
+void HttpServer::Run()
+{
+    bool stopped = false;
+    epoll_event events[64];
     for (;;) {
-        const qsizetype end = head.indexOf("\r\n\r\n");
-        if (end >= 0) {
-            head.truncate(end);
-            haveRequest = true;
-            break;
+        if (m_stopping && !stopped) {
+            // No new requests: connections waiting for one close, answers under way are finished.
+            stopped = true;
+            if (m_listener >= 0)
+                ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, m_listener, nullptr);
+            std::vector<int> waiting;
+            for (const auto &[socket, connection] : m_connections) {
+                if (connection->state == Connection::State::Head)
+                    waiting.push_back(socket);
+            }
+            for (const int socket : waiting)
+                close(socket);
         }
-        if (head.size() > kMaxHeadBytes) {
-            const qsizetype lineEnd = head.indexOf("\r\n");
-            response = lineEnd < 0 ? Response::Refusal(414, "request target too long")
-                                   : Response::Refusal(431, "request head too large");
+        if (stopped && m_connections.empty())
             break;
+
+        auto now = Clock::now();
+        std::optional<Clock::time_point> next;
+        if (!m_deadlines.empty())
+            next = m_deadlines.begin()->first;
+        if (m_acceptPausedUntil != Clock::time_point{} && (!next || m_acceptPausedUntil < *next))
+            next = m_acceptPausedUntil;
+        int timeOut = -1;
+        if (next) {
+            timeOut = *next <= now
+                ? 0
+                : static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(*next - now).count() + 1);
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            response = Response::Refusal(408, "request not complete within the time-out");
-            break;
+        const int count = ::epoll_wait(m_epoll, events, 64, timeOut);
+        for (int i = 0; i < count; ++i) {
+            const int fd = events[i].data.fd;
+            if (fd == m_wake[0]) {
+                char bytes[256];
+                while (::read(m_wake[0], bytes, sizeof bytes) > 0) { }
+                std::vector<int> adopted;
+                std::vector<Done> done;
+                {
+                    std::lock_guard lock(m_mutex);
+                    adopted.swap(m_adopted);
+                    done.swap(m_done);
+                }
+                for (const int socket : adopted) {
+                    if (stopped)
+                        ::close(socket);
+                    else
+                        open(socket);
+                }
+                for (Done &answered : done) {
+                    if (Connection *connection = find(answered.socket))
+                        answer(*connection, std::move(answered.response), answered.head, true);
+                }
+            } else if (fd == m_listener) {
+                if (!stopped)
+                    acceptAll();
+            } else if (Connection *connection = find(fd)) {
+                switch (connection->state) {
+                case Connection::State::Head:
+                    readFrom(*connection);
+                    break;
+                case Connection::State::Writing:
+                    writeTo(*connection);
+                    break;
+                case Connection::State::Draining:
+                    drain(*connection);
+                    break;
+                case Connection::State::Handling:
+                    break;
+                }
+            }
         }
-        pollfd fd{socket, POLLIN, 0};
-        if (::poll(&fd, 1, static_cast<int>(left)) <= 0)
-            continue;
-        const ssize_t n = ::recv(socket, buffer, sizeof buffer, 0);
-        if (n == 0)
-            return; // closed before a whole request: nobody to answer
-        if (n < 0) {
-            if (errno == EAGAIN || errno == EINTR)
+
+        now = Clock::now();
+        while (!m_deadlines.empty() && m_deadlines.begin()->first <= now) {
+            Connection *connection = find(m_deadlines.begin()->second);
+            if (!connection) {
+                m_deadlines.erase(m_deadlines.begin());
                 continue;
-            return;
+            }
+            expire(*connection);
         }
-        head.append(buffer, n);
+        if (m_acceptPausedUntil != Clock::time_point{} && m_acceptPausedUntil <= now) {
+            m_acceptPausedUntil = {};
+            if (!stopped) {
+                epoll_event event{};
+                event.events = EPOLLIN;
+                event.data.fd = m_listener;
+                ::epoll_ctl(m_epoll, EPOLL_CTL_MOD, m_listener, &event);
+            }
+        }
     }
 
-    if (haveRequest) {
-        const qsizetype lineEnd = head.indexOf("\r\n");
-        requestLine = lineEnd < 0 ? head : head.left(lineEnd);
-        const QList<QByteArray> parts = requestLine.split(' ');
-        if (parts.size() != 3 || !parts[2].startsWith("HTTP/1.")) {
-            response = Response::Refusal(400, "malformed request line");
-        } else if (parts[0] != "GET" && parts[0] != "HEAD") {
-            response = Response::Refusal(405, "only GET is served");
-        } else {
-            method = parts[0];
-            target = parts[1];
-            const ClientGone clientGone = [socket] {
+    std::vector<std::thread> workers;
+    {
+        std::lock_guard lock(m_mutex);
+        m_workersStop = true;
+        workers.swap(m_workers);
+    }
+    m_jobReady.notify_all();
+    for (auto &worker : workers)
+        worker.join();
+}
+
+void HttpServer::acceptAll()
+{
+    for (;;) {
+        const int socket = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (socket >= 0) {
+            open(socket);
+            continue;
+        }
+        if (errno == EINTR || errno == ECONNABORTED)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            // Out of descriptors or memory: stop accepting for a moment rather than spin, while the
+            // open connections go on and end.
+            m_acceptPausedUntil = Clock::now() + kAcceptPause;
+            epoll_event event{};
+            event.events = 0;
+            event.data.fd = m_listener;
+            ::epoll_ctl(m_epoll, EPOLL_CTL_MOD, m_listener, &event);
+        }
+        return;
+    }
+}
+
+void HttpServer::open(int socket)
+{
+    if (static_cast<int>(m_connections.size()) >= kMaxConnections) {
+        [[maybe_unused]] const ssize_t n
+            = ::send(socket, kBusy.constData(), static_cast<std::size_t>(kBusy.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+        ::close(socket);
+        return;
+    }
+    const int flags = ::fcntl(socket, F_GETFL);
+    ::fcntl(socket, F_SETFL, flags | O_NONBLOCK);
+    const int yes = 1;
+    ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    auto connection = std::make_unique<Connection>();
+    connection->socket = socket;
+    Connection &added = *connection;
+    m_connections.emplace(socket, std::move(connection));
+    setDeadline(added, Clock::now() + readTimeOut);
+    watch(added, EPOLLIN);
+}
+
+HttpServer::Connection *HttpServer::find(int socket)
+{
+    const auto it = m_connections.find(socket);
+    return it == m_connections.end() ? nullptr : it->second.get();
+}
+
+void HttpServer::setDeadline(Connection &connection, std::optional<Clock::time_point> deadline)
+{
+    if (connection.deadline)
+        m_deadlines.erase({*connection.deadline, connection.socket});
+    connection.deadline = deadline;
+    if (deadline)
+        m_deadlines.insert({*deadline, connection.socket});
+}
+
+void HttpServer::watch(Connection &connection, unsigned events)
+{
+    if (events == connection.events)
+        return;
+    epoll_event event{};
+    event.events = events;
+    event.data.fd = connection.socket;
+    if (events == 0)
+        ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, connection.socket, nullptr);
+    else
+        ::epoll_ctl(m_epoll, connection.events == 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, connection.socket, &event);
+    connection.events = events;
+}
+
+void HttpServer::close(int socket)
+{
+    Connection *connection = find(socket);
+    if (!connection)
+        return;
+    setDeadline(*connection, std::nullopt);
+    watch(*connection, 0);
+    ::close(socket);
+    m_connections.erase(socket);
+}
+
+void HttpServer::readFrom(Connection &connection)
+{
+    const int socket = connection.socket;
+    char buffer[16 * 1024];
+    for (;;) {
+        const ssize_t n = ::recv(socket, buffer, sizeof buffer, 0);
+        if (n > 0) {
+            connection.in.append(buffer, n);
+            if (connection.in.size() > kMaxHeadBytes)
+                break; // enough to refuse it
+            continue;
+        }
+        if (n == 0) {
+            connection.peerClosed = true;
+            break;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            break;
+        close(socket);
+        return;
+    }
+    takeRequest(connection);
+    Connection *still = find(socket);
+    if (still && still->state == Connection::State::Head && still->peerClosed)
+        close(socket); // closed before a whole request: nobody to answer
+}
+
+void HttpServer::takeRequest(Connection &connection)
+{
+    const qsizetype end = connection.in.indexOf("\r\n\r\n");
+    if (end < 0 ? connection.in.size() > kMaxHeadBytes : end > kMaxHeadBytes) {
+        RequestHead head;
+        const qsizetype lineEnd = connection.in.indexOf("\r\n");
+        head.requestLine = connection.in.left(lineEnd < 0 ? kLoggedLineBytes : std::min(lineEnd, kLoggedLineBytes));
+        answer(connection,
+            lineEnd < 0 ? Response::Refusal(414, "request target too long")
+                        : Response::Refusal(431, "request head too large"),
+            head, false);
+        return;
+    }
+    if (end < 0)
+        return;
+    RequestHead head = ParseHead(connection.in.left(end));
+    connection.in.remove(0, end + 4);
+    if (head.refusal != 0) {
+        answer(connection, Response::Refusal(head.refusal, head.reason), head, true);
+        return;
+    }
+    connection.state = Connection::State::Handling;
+    setDeadline(connection, std::nullopt);
+    watch(connection, 0);
+    if (!dispatch(Job{connection.socket, head})) {
+        head.keepAlive = false; // short of threads: the connection is not worth keeping
+        answer(connection, Response::Refusal(503, "no thread free to serve the request"), head, true);
+    }
+}
+
+bool HttpServer::dispatch(Job job)
+{
+    std::lock_guard lock(m_mutex);
+    if (static_cast<int>(m_jobs.size()) >= m_idleWorkers) {
+        if (static_cast<int>(m_workers.size()) < kMaxWorkers) {
+            try {
+                m_workers.emplace_back([this] { work(); });
+            } catch (const std::system_error &) {
+                // No thread can be started now: this client is told so, the service goes on.
+                return false;
+            }
+        }
+    }
+    m_jobs.push_back(std::move(job));
+    m_jobReady.notify_one();
+    return true;
+}
+
+void HttpServer::work()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        ++m_idleWorkers;
+        m_jobReady.wait(lock, [this] { return m_workersStop || !m_jobs.empty(); });
+        --m_idleWorkers;
+        if (m_jobs.empty())
+            return;
+        Job job = std::move(m_jobs.front());
+        m_jobs.pop_front();
+        lock.unlock();
+        Response response;
+        try {
+            // The loop neither watches nor closes a connection while its request is handled, so
+            // its socket is ours to look at here.
+            const ClientGone clientGone = [socket = job.socket] {
                 pollfd fd{socket, POLLRDHUP, 0};
                 return ::poll(&fd, 1, 0) > 0 && (fd.revents & (POLLRDHUP | POLLHUP | POLLERR));
             };
-            response = m_handler(method, target, clientGone);
+            response = m_handler(job.head.method, job.head.target, clientGone);
+        } catch (const std::system_error &) {
+            response = Response::Refusal(503, "cannot start a thread or process for the request");
+        } catch (const std::exception &) {
+            response = Response::Refusal(500, "internal error");
         }
-    } else {
-        const qsizetype lineEnd = head.indexOf("\r\n");
-        requestLine = (lineEnd < 0 ? head : head.left(lineEnd)).left(200);
+        lock.lock();
+        m_done.push_back(Done{job.socket, std::move(response), std::move(job.head)});
+        wake();
     }
+}
 
+void HttpServer::answer(Connection &connection, Response response, const RequestHead &head, bool haveRequest)
+{
     if (response.status >= 400) {
         if (response.body.isEmpty())
             response.body = response.reason + '\n';
-        if (m_log)
-            m_log(QByteArray::number(response.status) + ' ' + requestLine.left(200) + ": " + response.reason);
+        if (m_log) {
+            const QByteArray line = logMessageText ? head.requestLine : RequestLineForLog(head.requestLine);
+            m_log(QByteArray::number(response.status) + ' ' + line.left(kLoggedLineBytes) + ": " + response.reason);
+        }
     }
-    QByteArray answer = "HTTP/1.1 " + StatusLine(response.status) + "\r\nContent-Type: " + response.contentType
-        + "\r\nContent-Length: " + QByteArray::number(response.body.size()) + "\r\nConnection: close\r\n";
+    connection.keepAlive = haveRequest && head.keepAlive && !connection.peerClosed && !m_stopping;
+    connection.haveRequest = haveRequest;
+    QByteArray &out = connection.out;
+    out = "HTTP/1.1 " + StatusLine(response.status) + "\r\nContent-Type: " + response.contentType
+        + "\r\nContent-Length: " + QByteArray::number(response.body.size()) + "\r\n";
+    if (!connection.keepAlive)
+        out += "Connection: close\r\n";
     if (response.status == 405)
-        answer += "Allow: GET, HEAD\r\n";
-    answer += "\r\n";
-    if (method != "HEAD")
-        answer += response.body;
-    const auto writeDeadline = Clock::now() + readTimeOut;
-    if (!SendAll(socket, answer, writeDeadline))
-        return;
-    // Let the client read the answer before the connection goes: a request refused half-read
-    // would otherwise end in a reset that can swallow it.
-    ::shutdown(socket, SHUT_WR);
-    const auto drainDeadline = Clock::now() + std::chrono::milliseconds(haveRequest ? 50 : 500);
-    qsizetype drained = 0;
-    while (drained < 4 * 1024 * 1024) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(drainDeadline - Clock::now()).count();
-        if (left <= 0)
-            break;
-        pollfd fd{socket, POLLIN, 0};
-        if (::poll(&fd, 1, static_cast<int>(left)) <= 0)
-            break;
-        const ssize_t n = ::recv(socket, buffer, sizeof buffer, 0);
-        if (n <= 0)
-            break;
-        drained += n;
+        out += "Allow: GET, HEAD\r\n";
+    out += "\r\n";
+    if (head.method != "HEAD")
+        out += response.body;
+    connection.written = 0;
+    connection.state = Connection::State::Writing;
+    setDeadline(connection, Clock::now() + readTimeOut);
+    writeTo(connection);
+}
+
+void HttpServer::writeTo(Connection &connection)
+{
+    const int socket = connection.socket;
+    while (connection.written < connection.out.size()) {
+        const ssize_t n = ::send(socket, connection.out.constData() + connection.written,
+            static_cast<std::size_t>(connection.out.size() - connection.written), MSG_NOSIGNAL);
+        if (n > 0) {
+            connection.written += n;
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            watch(connection, EPOLLOUT);
+            return;
+        } else {
+            close(socket);
+            return;
+        }
     }
+    connection.out.clear();
+    connection.written = 0;
+    if (connection.keepAlive && !m_stopping) {
+        // Back to waiting for the next request, which may have come along already.
+        connection.state = Connection::State::Head;
+        connection.answeredOne = true;
+        setDeadline(connection, Clock::now() + readTimeOut);
+        watch(connection, EPOLLIN);
+        takeRequest(connection);
+        return;
+    }
+    ::shutdown(socket, SHUT_WR);
+    connection.state = Connection::State::Draining;
+    setDeadline(connection, Clock::now() + (connection.haveRequest ? kDrainAfterAnswer : kDrainAfterRefusal));
+    watch(connection, EPOLLIN);
+}
+
+void HttpServer::drain(Connection &connection)
+{
+    char buffer[16 * 1024];
+    for (;;) {
+        const ssize_t n = ::recv(connection.socket, buffer, sizeof buffer, 0);
+        if (n > 0) {
+            connection.drained += n;
+            if (connection.drained < kMaxDrainBytes)
+                continue;
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return;
+        }
+        close(connection.socket);
+        return;
+    }
+}
+
+void HttpServer::expire(Connection &connection)
+{
+    if (connection.state != Connection::State::Head || (connection.in.isEmpty() && connection.answeredOne)) {
+        close(connection.socket);
+        return;
+    }
+    RequestHead head;
+    const qsizetype lineEnd = connection.in.indexOf("\r\n");
+    head.requestLine = connection.in.left(lineEnd < 0 ? kLoggedLineBytes : std::min(lineEnd, kLoggedLineBytes));
+    answer(connection, Response::Refusal(408, "request not complete within the time-out"), head, false);
 }
 
 } // namespace service

@@ -6,6 +6,7 @@
 #include <curl/curl.h>
 
 #include <arpa/inet.h>
+#include <grp.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -47,8 +48,16 @@ size_t Collect(char *data, size_t size, size_t count, void *userData)
 
 } // namespace
 
-ServiceProcess::ServiceProcess(const QStringList &arguments)
+ServiceProcess::ServiceProcess(const QStringList &arguments, uid_t user, rlim_t threadLimit)
 {
+    if (user != 0) {
+        m_process.setChildProcessModifier([user, threadLimit] {
+            const rlimit limit{threadLimit, threadLimit};
+            if ((threadLimit > 0 && ::setrlimit(RLIMIT_NPROC, &limit) != 0) || ::setgroups(0, nullptr) != 0
+                || ::setgid(user) != 0 || ::setuid(user) != 0)
+                ::_exit(127);
+        });
+    }
     m_process.setProgram(QStringLiteral(PARLAVOX_BUILD_BIN "/parlavox-service"));
     m_process.setArguments(QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")} + arguments);
     m_process.setStandardErrorFile(m_logFolder.filePath(QStringLiteral("service.log")));

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <vector>
@@ -13,7 +14,9 @@
 // in the destructor.
 class ServiceProcess {
 public:
-    explicit ServiceProcess(const QStringList &arguments = {});
+    // `user`: a user id other than root to run it as, so that the limits of a user hold for it;
+    // `threadLimit`: its RLIMIT_NPROC then (the threads and processes that user may have), 0: none.
+    explicit ServiceProcess(const QStringList &arguments = {}, uid_t user = 0, rlim_t threadLimit = 0);
     ~ServiceProcess();
     ServiceProcess(const ServiceProcess &) = delete;
     ServiceProcess &operator=(const ServiceProcess &) = delete;

@@ -9,7 +9,13 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <memory>
@@ -287,16 +293,195 @@ TEST_F(ServiceTest, RefusesBadRequestsAndGoesOn)
         200);
     EXPECT_EQ(HttpGet("http://" + service->HostAndPort() + "/status").status, 200);
     EXPECT_TRUE(Translate(QStringLiteral("Hello world."), "en", "es").ok);
-    EXPECT_TRUE(service->Log().contains("400 GET /translate_a/single?sl=en&tl=es&q=%zz HTTP/1.1: bad percent escape"));
+    EXPECT_TRUE(service->Log().contains("400 GET /translate_a/single?sl=en&tl=es&q=* HTTP/1.1: bad percent escape"))
+        << service->Log().toStdString();
 }
 
-// A silent client holds no more than its own connection: others are answered meanwhile.
-TEST_F(ServiceTest, SlowClientDoesNotHoldOthers)
+namespace {
+
+// A connection to 127.0.0.1 that has sent `bytes` and stays open; -1 when it cannot connect.
+int OpenConnection(quint16 port, const QByteArray &bytes)
 {
-    std::thread slow([] { RawExchange(service->Port(), "GET /status HTTP/1.1\r\n", 3000); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(Translate(QStringLiteral("Hello world."), "en", "es").ok);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
-    slow.join();
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(port);
+    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&where), sizeof where) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    if (!bytes.isEmpty())
+        ::send(fd, bytes.constData(), static_cast<size_t>(bytes.size()), MSG_NOSIGNAL);
+    return fd;
+}
+
+// One answer read from a connection that stays open: its head and as many body bytes as its
+// Content-Length says. Empty when none comes within 10 s.
+QByteArray ReadOneAnswer(int fd)
+{
+    QByteArray bytes;
+    char buffer[4096];
+    for (;;) {
+        const qsizetype end = bytes.indexOf("\r\n\r\n");
+        if (end >= 0) {
+            const qsizetype at = bytes.indexOf("Content-Length: ");
+            const qsizetype length = at < 0 ? 0 : bytes.mid(at + 16).split('\r').value(0).toLongLong();
+            if (bytes.size() >= end + 4 + length)
+                return bytes.left(end + 4 + length);
+        }
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 10000) <= 0)
+            return {};
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            return {};
+        bytes.append(buffer, n);
+    }
+}
+
+// True when the server closes the connection within 10 s and sends nothing more.
+bool ClosedByServer(int fd)
+{
+    pollfd p{fd, POLLIN, 0};
+    char byte;
+    return ::poll(&p, 1, 10000) == 1 && ::recv(fd, &byte, 1, 0) == 0;
+}
+
+QByteArray TranslateUrl(const QByteArray &host)
+{
+    return "http://" + host + "/translate_a/single?client=t&sl=en&tl=es&q=Hello%20world.";
+}
+
+} // namespace
+
+// Clients that open a connection and then send nothing, or a byte a second, hold no worker: with
+// far more of them than the old limit of connections and than workers, others are answered.
+TEST(ServiceConnections, IdleAndSlowClientsLockNobodyOut)
+{
+    ServiceProcess service({QStringLiteral("--read-timeout"), QStringLiteral("20000")});
+    ASSERT_TRUE(service.Started()) << service.Log().toStdString();
+    std::vector<int> idle;
+    for (int i = 0; i < 200; ++i)
+        idle.push_back(OpenConnection(service.Port(), "GET /status HTTP/1.1\r\n"));
+    std::vector<int> slow;
+    for (int i = 0; i < 40; ++i)
+        slow.push_back(OpenConnection(service.Port(), "G"));
+    std::atomic<bool> done{false};
+    std::thread trickle([&] {
+        const QByteArray rest = "ET /status HTTP/1.1\r\nHost: x\r\n";
+        for (qsizetype i = 0; i < rest.size() && !done; ++i) {
+            for (const int fd : slow)
+                ::send(fd, rest.constData() + i, 1, MSG_NOSIGNAL);
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    for (int i = 0; i < 3; ++i) {
+        const RawAnswer answer = HttpGet(TranslateUrl(service.HostAndPort()));
+        EXPECT_EQ(answer.status, 200) << answer.body.toStdString();
+        EXPECT_TRUE(answer.body.contains("Hola")) << answer.body.toStdString();
+    }
+    EXPECT_EQ(HttpGet("http://" + service.HostAndPort() + "/status").status, 200);
+    done = true;
+    trickle.join();
+    for (const int fd : idle)
+        ::close(fd);
+    for (const int fd : slow)
+        ::close(fd);
+    EXPECT_TRUE(service.Running());
+}
+
+// A client that keeps its connection gets its next answers on it, pipelined ones too; one that
+// says "Connection: close", or speaks HTTP/1.0, has it closed after the answer.
+TEST_F(ServiceTest, KeepsConnectionsTheClientKeeps)
+{
+    const QByteArray status = "GET /status HTTP/1.1\r\nHost: x\r\n\r\n";
+    const QByteArray translate = "GET /translate_a/single?sl=en&tl=es&q=Hello%20world. HTTP/1.1\r\n\r\n";
+    const int fd = OpenConnection(service->Port(), status);
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(ReadOneAnswer(fd).startsWith("HTTP/1.1 200 OK"));
+    ::send(fd, translate.constData(), static_cast<size_t>(translate.size()), MSG_NOSIGNAL);
+    EXPECT_TRUE(ReadOneAnswer(fd).contains("Hola"));
+    // Two at once, the second closing: both answered in order, then the connection ends.
+    const QByteArray two
+        = "GET /nowhere HTTP/1.1\r\n\r\n" + translate.left(translate.size() - 2) + "Connection: close\r\n\r\n";
+    ::send(fd, two.constData(), static_cast<size_t>(two.size()), MSG_NOSIGNAL);
+    EXPECT_TRUE(ReadOneAnswer(fd).startsWith("HTTP/1.1 404"));
+    const QByteArray last = ReadOneAnswer(fd);
+    EXPECT_TRUE(last.contains("Connection: close") && last.contains("Hola")) << last.toStdString();
+    EXPECT_TRUE(ClosedByServer(fd));
+    ::close(fd);
+
+    const int old = OpenConnection(service->Port(), "GET /status HTTP/1.0\r\n\r\n");
+    EXPECT_TRUE(ReadOneAnswer(old).startsWith("HTTP/1.1 200 OK"));
+    EXPECT_TRUE(ClosedByServer(old));
+    ::close(old);
+}
+
+// Refused requests go to the log without the user's text, each on one line whatever bytes the
+// request holds; with --debug the text is there, escaped.
+TEST(ServiceConnections, LogHoldsNoTextAndNoForgedLines)
+{
+    const QByteArray requests[] = {
+        "GET /translate_a/single?sl=xx&tl=es&q=secret%20words HTTP/1.1\r\n\r\n",
+        "GET /translate_tts?tl=en&q=secret%zz HTTP/1.1\r\n\r\n",
+        "GET /translate_a/single?sl=en&tl=es&q=secret words here HTTP/1.1\r\n\r\n",
+        "GET /translate_a/single?secret%20words HTTP/1.1\r\n\r\n",
+        "GET /a\nparlavox-service: forged line HTTP/1.1\r\n\r\n",
+        "GET /a\rforged\x1b[2K\x00\xff\xc3 HTTP/1.1\r\n\r\n",
+        QByteArray("GET /b\x00\x1b[31m HTTP/1.1\r\n\r\n", 23),
+        "GET /translate_a/single?sl=en&tl=es&q=secret",
+    };
+    for (const bool debug : {false, true}) {
+        QStringList arguments{QStringLiteral("--read-timeout"), QStringLiteral("500")};
+        if (debug)
+            arguments.append(QStringLiteral("--debug"));
+        ServiceProcess service(arguments);
+        ASSERT_TRUE(service.Started()) << service.Log().toStdString();
+        for (const QByteArray &request : requests)
+            EXPECT_GE(RawExchange(service.Port(), request).status, 400) << request.toStdString();
+        const QByteArray log = service.Log();
+        EXPECT_EQ(log.contains("secret"), debug) << log.toStdString();
+        const QList<QByteArray> lines = log.trimmed().split('\n');
+        EXPECT_EQ(lines.size(), std::size(requests)) << log.toStdString();
+        for (const QByteArray &line : lines) {
+            EXPECT_TRUE(line.startsWith("20") && line.contains(" parlavox-service: 4")) << line.toStdString();
+            for (const char c : line)
+                EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 || c == 0x7f) << line.toStdString();
+            EXPECT_EQ(QString::fromUtf8(line).toUtf8(), line) << "valid UTF-8";
+        }
+        EXPECT_TRUE(log.contains("GET /a\\x0aparlavox-service: forged line HTTP/1.1")) << log.toStdString();
+    }
+}
+
+// A request that finds no thread to run on is answered 503, and the service goes on. The service
+// runs as a user of its own whose RLIMIT_NPROC is the threads it has once started (counted on a
+// first run; without speech, whose sound library starts threads of its own at times), so no worker
+// thread can start.
+TEST(ServiceConnections, ThreadThatCannotStartIsA503)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run the service as another user";
+    constexpr uid_t kUser = 64123;
+    rlim_t threads = 0;
+    {
+        ServiceProcess counted({QStringLiteral("--no-speech")}, kUser);
+        ASSERT_TRUE(counted.Started()) << counted.Log().toStdString();
+        QFile status(QStringLiteral("/proc/%1/status").arg(counted.Pid()));
+        ASSERT_TRUE(status.open(QIODevice::ReadOnly));
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("Threads:"))
+                threads = line.mid(8).trimmed().toULong();
+        }
+    }
+    ASSERT_GT(threads, 0u);
+    ServiceProcess service({QStringLiteral("--no-speech")}, kUser, threads);
+    ASSERT_TRUE(service.Started()) << service.Log().toStdString();
+    for (const QByteArray &path : {QByteArray("/status"), QByteArray("/translate_a/single?sl=en&tl=es&q=Hello")}) {
+        const RawAnswer refused = RawExchange(service.Port(), "GET " + path + " HTTP/1.1\r\n\r\n");
+        EXPECT_EQ(refused.status, 503) << refused.body.toStdString();
+        EXPECT_TRUE(service.Running());
+    }
+    EXPECT_TRUE(service.Log().contains("503 GET /status HTTP/1.1: no thread free")) << service.Log().toStdString();
 }
