@@ -47,7 +47,8 @@ const DirectPair kDirectPairs[] = {
 QString ApertiumCommand(const QString &mode, const QString &text)
 {
     QProcess apertium;
-    apertium.start(QStringLiteral("apertium"), {QStringLiteral("-u"), QStringLiteral("-f"), QStringLiteral("txt"), mode});
+    apertium.start(
+        QStringLiteral("apertium"), {QStringLiteral("-u"), QStringLiteral("-f"), QStringLiteral("txt"), mode});
     apertium.write(text.toUtf8());
     apertium.closeWriteChannel();
     apertium.waitForFinished(30000);
@@ -229,11 +230,11 @@ TEST(PipelineSoak, RandomTextFromManyClientsGetsItsOwnAnswer)
     ServiceProcess service({QStringLiteral("--no-speech")});
     ASSERT_TRUE(service.Started()) << service.Log().toStdString();
 
-    const QStringList words = {"I", "have", "a", "big", "house", "dog", "cat", "the", "red", "car", "is", "not",
-        "here", "today", "hello", "world", "we", "go", "to", "school", "Blorfy", "tengo", "casa", "perro", "grande",
-        "el", "gato", "rojo", "no", "está", "aquí", "hoy"};
-    const char32_t odd[] = {0xFFFF, 0xFFFE, 0xFDD0, 0x10FFFF, 0x1, 0x1b, 0x85, 0x200B, 0x2028, 0xFEFF, 0xE0001,
-        0xFE0F, 0x301, 0xE000, U'^', U'$', U'/', U'<', U'>', U'{', U'}', U'[', U']', U'\\', U'@', U'*', U'#', U'\n'};
+    const QStringList words = {"I", "have", "a", "big", "house", "dog", "cat", "the", "red", "car", "is", "not", "here",
+        "today", "hello", "world", "we", "go", "to", "school", "Blorfy", "tengo", "casa", "perro", "grande", "el",
+        "gato", "rojo", "no", "está", "aquí", "hoy"};
+    const char32_t odd[] = {0xFFFF, 0xFFFE, 0xFDD0, 0x10FFFF, 0x1, 0x1b, 0x85, 0x200B, 0x2028, 0xFEFF, 0xE0001, 0xFE0F,
+        0x301, 0xE000, U'^', U'$', U'/', U'<', U'>', U'{', U'}', U'[', U']', U'\\', U'@', U'*', U'#', U'\n'};
     std::mt19937 random(20261211);
     std::vector<QString> texts;
     for (int i = 0; i < kTexts; ++i) {
