@@ -143,14 +143,19 @@ bool Pipeline::start()
         posix_spawn_file_actions_adddup2(&actions, readEnd, 0);
         posix_spawn_file_actions_adddup2(&actions, next[1], 1);
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        // Descriptors other threads opened without close-on-exec (sockets) stay with the service.
+        posix_spawn_file_actions_addclosefrom_np(&actions, 3);
         posix_spawnattr_t attributes;
         posix_spawnattr_init(&attributes);
-        // The service ignores SIGPIPE; the programs get the default back.
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        sigaddset(&defaults, SIGPIPE);
-        posix_spawnattr_setsigdefault(&attributes, &defaults);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+        // The programs start with every signal at its default and none blocked, whatever the
+        // spawning thread ignores (SIGPIPE) or blocks.
+        sigset_t all;
+        sigfillset(&all);
+        sigset_t none;
+        sigemptyset(&none);
+        posix_spawnattr_setsigdefault(&attributes, &all);
+        posix_spawnattr_setsigmask(&attributes, &none);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
         const ModeCommand &command = m_commands[k];
         std::vector<char *> argv;
@@ -189,13 +194,30 @@ void Pipeline::Stop()
     m_pids.clear();
 }
 
+bool Pipeline::spoiled()
+{
+    for (const pid_t pid : m_pids) {
+        if (::waitpid(pid, nullptr, WNOHANG) != 0)
+            return true;
+    }
+    char byte;
+    const ssize_t n = ::read(m_output, &byte, 1);
+    return n >= 0 || (errno != EAGAIN && errno != EINTR);
+}
+
 Pipeline::Outcome Pipeline::Run(const QByteArray &input, std::chrono::milliseconds timeOut, QByteArray &output)
 {
     output.clear();
+    if (Running() && spoiled())
+        Stop();
     if (!Running() && !start())
         return Outcome::Died;
-    const QByteArray request = input + '\0';
+    // A superblank passes every program untouched; its number tells this request's marker from
+    // any earlier one.
+    const QByteArray marker = "[" + QByteArray::number(++m_sequence) + "]";
+    const QByteArray request = input + '\0' + marker + '\0';
     qsizetype written = 0;
+    QByteArray answer;
     const auto deadline = Clock::now() + timeOut;
     char buffer[16384];
     for (;;) {
@@ -233,12 +255,21 @@ Pipeline::Outcome Pipeline::Run(const QByteArray &input, std::chrono::millisecon
                 return Outcome::Died;
             }
             if (n > 0) {
-                const void *end = std::memchr(buffer, '\0', static_cast<std::size_t>(n));
-                if (end) {
-                    output.append(buffer, static_cast<const char *>(end) - buffer);
-                    return Outcome::Done;
+                answer.append(buffer, n);
+                const qsizetype first = answer.indexOf('\0');
+                if (first < 0)
+                    continue;
+                const qsizetype second = answer.indexOf('\0', first + 1);
+                if (second < 0)
+                    continue;
+                // Exactly the text's block, then the marker, and nothing after it.
+                if (QByteArrayView(answer).sliced(first + 1, second - first - 1) != marker
+                    || second + 1 != answer.size()) {
+                    Stop();
+                    return Outcome::OutOfStep;
                 }
-                output.append(buffer, n);
+                output = answer.left(first);
+                return Outcome::Done;
             }
         }
     }
@@ -293,7 +324,7 @@ platform::Result<QByteArray> ModePool::Translate(const QByteArray &input, std::c
     QByteArray output;
     auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     Pipeline::Outcome outcome = pipeline->Run(input, remaining, output);
-    if (outcome == Pipeline::Outcome::Died) {
+    if (outcome == Pipeline::Outcome::Died || outcome == Pipeline::Outcome::OutOfStep) {
         remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         outcome = pipeline->Run(input, remaining, output);
     }
@@ -307,6 +338,8 @@ platform::Result<QByteArray> ModePool::Translate(const QByteArray &input, std::c
         return output;
     case Pipeline::Outcome::TimedOut:
         return platform::Error{QStringLiteral("%1: no answer within the time-out").arg(m_name)};
+    case Pipeline::Outcome::OutOfStep:
+        return platform::Error{QStringLiteral("%1: the pipeline answered out of step").arg(m_name)};
     case Pipeline::Outcome::Died:
         break;
     }

@@ -31,8 +31,10 @@ struct ModeCommand {
 platform::Result<std::vector<ModeCommand>> ParseMode(const QByteArray &text);
 
 // A mode's programs started once and chained by pipes, kept running in null-flush mode: each text
-// written with a NUL after it comes back translated, followed by a NUL. Not thread-safe: one
-// request at a time.
+// written with a NUL after it comes back translated, followed by a NUL. Every request is framed:
+// the text is followed by a numbered superblank block of its own, which the programs pass through
+// unchanged, so an answer is taken only when exactly the text's block and then that marker come
+// back. Not thread-safe: one request at a time.
 class Pipeline {
 public:
     explicit Pipeline(std::vector<ModeCommand> commands);
@@ -40,10 +42,13 @@ public:
     Pipeline(const Pipeline &) = delete;
     Pipeline &operator=(const Pipeline &) = delete;
 
-    enum class Outcome { Done, Died, TimedOut };
+    // OutOfStep: the programs answered something else than the text's block and its marker.
+    enum class Outcome { Done, Died, TimedOut, OutOfStep };
 
     // One stream-format text through the pipeline, started first if it is not running. A pipeline
-    // that dies or does not answer in time is stopped and `output` is left incomplete.
+    // with output nobody asked for waiting, or with a program that ended, is restarted before the
+    // text goes in. A pipeline that dies, does not answer in time or answers out of step is
+    // stopped and `output` is left incomplete.
     Outcome Run(const QByteArray &input, std::chrono::milliseconds timeOut, QByteArray &output);
 
     bool Running() const { return !m_pids.empty(); }
@@ -53,8 +58,11 @@ public:
 
 private:
     bool start();
+    // True when a program ended or output is waiting that no request asked for.
+    bool spoiled();
 
     std::vector<ModeCommand> m_commands;
+    unsigned long long m_sequence = 0;
     std::vector<pid_t> m_pids;
     int m_input = -1;
     int m_output = -1;
@@ -65,8 +73,8 @@ class ModePool {
 public:
     ModePool(QString name, std::vector<ModeCommand> commands, int maxPipelines);
 
-    // The stream-format text translated. A pipeline that died (killed, crashed) is restarted and
-    // the text sent once more.
+    // The stream-format text translated. A pipeline that died (killed, crashed) or answered out
+    // of step is restarted and the text sent once more; a second failure is an error.
     platform::Result<QByteArray> Translate(const QByteArray &input, std::chrono::milliseconds timeOut);
 
     const QString &Name() const { return m_name; }

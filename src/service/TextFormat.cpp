@@ -72,11 +72,30 @@ QSet<QString> MarkedWords(const QString &text)
 
 } // namespace
 
+bool IsNoncharacter(char32_t c)
+{
+    return (c >= 0xfdd0 && c <= 0xfdef) || (c & 0xfffe) == 0xfffe;
+}
+
 QByteArray DeformatText(const QString &text)
 {
     QString stream;
     stream.reserve(text.size() * 2 + 4);
-    for (const QChar c : text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        // Non-characters are left out: lt-proc takes U+FFFF for the end of its input and answers
+        // the text in two blocks, and the others have no business in a message either.
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            const char32_t full = QChar::surrogateToUcs4(c, text[i + 1]);
+            if (!IsNoncharacter(full)) {
+                stream += c;
+                stream += text[i + 1];
+            }
+            ++i;
+            continue;
+        }
+        if (IsNoncharacter(c.unicode()))
+            continue;
         if (c == u'\n' || c == u'\r') {
             // A superblank is copied through the pipeline untouched; inside it only the brackets
             // and the backslash are special.

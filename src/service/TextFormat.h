@@ -9,8 +9,12 @@
 
 namespace service {
 
+// The Unicode non-characters: U+FDD0..U+FDEF and the last two code points of every plane.
+bool IsNoncharacter(char32_t c);
+
 // Plain text into Apertium's stream format: the stream's special characters escaped, each line
-// break kept in a superblank, and the closing ".[]" that tells the tagger where the text ends.
+// break kept in a superblank, non-characters left out, and the closing ".[]" that tells the tagger
+// where the text ends.
 QByteArray DeformatText(const QString &text);
 
 // The stream format back to plain text: escapes undone, superblanks opened, and the ".[]" ends

@@ -104,6 +104,23 @@ TEST(TextFormatTest, StreamFormatRoundTrip)
     EXPECT_EQ(DeformatText("a\nb"), QByteArray("a[\n]b.[]"));
 }
 
+// Non-characters never reach the programs; their neighbours, and characters next to them in
+// code, do.
+TEST(TextFormatTest, StreamFormatLeavesOutNoncharacters)
+{
+    const struct {
+        QString text, kept;
+    } cases[] = {
+        {QStringLiteral("Hi \uFFFF."), QStringLiteral("Hi .")},
+        {QStringLiteral("\uFFFE\uFDD0a\uFDEFb"), QStringLiteral("ab")},
+        {QString::fromUcs4(U"x\U0001FFFE\U0010FFFFy\U000EFFFF"), QStringLiteral("xy")},
+        {QString::fromUcs4(U"\uFDCF\uFDF0\uFFFD\U0001FFFD\U0001F600\U000E0001"),
+            QString::fromUcs4(U"\uFDCF\uFDF0\uFFFD\U0001FFFD\U0001F600\U000E0001")},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(ReformatText(DeformatText(c.text)), c.kept) << c.text.toStdString();
+}
+
 TEST(TextFormatTest, StripsUnknownWordMarksOnly)
 {
     const struct {
