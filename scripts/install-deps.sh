@@ -16,6 +16,8 @@ packages=(
   # decodes its speech in the tests
   apertium apertium-eng-spa apertium-fr-es apertium-es-pt apertium-spa-ita apertium-dan-nor
   espeak-ng espeak-ng-data libespeak-ng-dev libmp3lame-dev libsndfile1-dev
+  # scoring the service's translations by hand (bench/quality/score.sh)
+  apertium-eval-translator python3-nltk
   # two services behind a load balancer in the service's tests
   haproxy
   # the audio layer: libsndfile decodes, SDL2 plays

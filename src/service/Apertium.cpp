@@ -4,6 +4,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
+#include <QSet>
 
 #include <cerrno>
 #include <csignal>
@@ -399,6 +401,83 @@ std::vector<ModePool *> Apertium::Route(const QByteArray &source, const QByteArr
     return {};
 }
 
+namespace {
+
+// Words sent through one leg, each as a sentence of its own on a line (the leg's transfer would
+// join words of one sentence): their translations, or nothing when the leg fails or the lines do
+// not come back one for one.
+QStringList TranslateWords(ModePool &leg, const QStringList &words, Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto stream = leg.Translate(DeformatText(words.join(QStringLiteral(".\n"))), left);
+    if (!stream)
+        return {};
+    QStringList out = StripUnknownWordMarks(ReformatText(stream.value()), QString()).split(u'\n');
+    if (out.size() != words.size())
+        return {};
+    for (QString &line : out)
+        line = TextWords(line).join(u' ');
+    return out;
+}
+
+// In a route through the pivot, a word the second leg does not know is a pivot word the user never
+// wrote: the source word it came from goes in its place. Candidates are the translation's words
+// that were in the pivot text but not in the source. The second leg passes a word it does not know
+// through untouched, case included, while it rewrites the case of a word it knows: each candidate
+// goes through it in an odd case ("pANADERÍA") to tell them apart. The source words go through the
+// first leg one a line to find which one each unknown pivot word came from. The extra requests are
+// made only when there are candidates.
+QString BackToSourceWords(const QString &translation, const QString &pivotText, const QString &source,
+    ModePool &firstLeg, ModePool &secondLeg, Clock::time_point deadline)
+{
+    const QStringList sourceWords = TextWords(source);
+    QSet<QString> inSource;
+    for (const QString &word : sourceWords)
+        inSource.insert(word.toLower());
+    QSet<QString> inPivot;
+    for (const QString &word : TextWords(pivotText))
+        inPivot.insert(word.toLower());
+    QStringList candidates;
+    for (const QString &word : TextWords(translation)) {
+        const QString lower = word.toLower();
+        if (lower.size() > 1 && inPivot.contains(lower) && !inSource.contains(lower) && !candidates.contains(lower))
+            candidates.append(lower);
+    }
+    if (candidates.isEmpty())
+        return translation;
+
+    QStringList probes;
+    for (const QString &word : candidates)
+        probes.append(word.left(1) + word.mid(1).toUpper());
+    const QStringList probed = TranslateWords(secondLeg, probes, deadline);
+    QSet<QString> unknown;
+    for (qsizetype i = 0; i < probed.size(); ++i) {
+        if (probed[i] == probes[i])
+            unknown.insert(candidates[i]);
+    }
+    if (unknown.isEmpty())
+        return translation;
+
+    const QStringList pivotForms = TranslateWords(firstLeg, sourceWords, deadline);
+    QHash<QString, QString> back;
+    for (qsizetype i = 0; i < pivotForms.size(); ++i) {
+        const QString pivot = pivotForms[i].toLower();
+        if (unknown.contains(pivot) && !back.contains(pivot))
+            back.insert(pivot, sourceWords[i]);
+    }
+    return ReplaceWords(translation, [&](const QString &word) {
+        const auto found = back.constFind(word.toLower());
+        if (found == back.constEnd())
+            return word;
+        QString out = found.value();
+        if (word.front().isUpper())
+            out.front() = out.front().toUpper();
+        return out;
+    });
+}
+
+} // namespace
+
 platform::Result<QString> Apertium::Translate(
     const QString &text, const QByteArray &source, const QByteArray &target, std::chrono::milliseconds timeOut)
 {
@@ -412,7 +491,10 @@ platform::Result<QString> Apertium::Translate(
         auto stream = step->Translate(DeformatText(current), left);
         if (!stream)
             return platform::Error{stream.error()};
-        current = TidyBlanks(StripUnknownWordMarks(ReformatText(stream.value()), current), current);
+        QString translation = ReformatText(stream.value());
+        if (step != route.front())
+            translation = BackToSourceWords(translation, current, text, *route.front(), *step, deadline);
+        current = TidyBlanks(StripUnknownWordMarks(translation, current), current);
     }
     return current;
 }

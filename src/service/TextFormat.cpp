@@ -165,6 +165,46 @@ QString StripUnknownWordMarks(const QString &translation, const QString &origina
     return out;
 }
 
+QString ReplaceWords(const QString &text, const std::function<QString(const QString &)> &replace)
+{
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size();) {
+        if (!IsWordCharacter(text[i])) {
+            out += text[i++];
+            continue;
+        }
+        qsizetype end = i;
+        while (end < text.size() && IsWordCharacter(text[end]))
+            ++end;
+        out += replace(text.mid(i, end - i));
+        i = end;
+    }
+    return out;
+}
+
+QStringList TextWords(const QString &text)
+{
+    QStringList words;
+    QSet<QString> seen;
+    for (qsizetype i = 0; i < text.size();) {
+        if (!IsWordCharacter(text[i])) {
+            ++i;
+            continue;
+        }
+        qsizetype end = i;
+        while (end < text.size() && IsWordCharacter(text[end]))
+            ++end;
+        const QString word = text.mid(i, end - i);
+        if (!seen.contains(word)) {
+            seen.insert(word);
+            words.append(word);
+        }
+        i = end;
+    }
+    return words;
+}
+
 QString TidyBlanks(const QString &translation, const QString &original)
 {
     const bool keepLeading = !original.isEmpty() && original.front() == u' ';

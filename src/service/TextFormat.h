@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -25,6 +26,13 @@ QString ReformatText(const QByteArray &stream);
 // ("#") and words missing from its bilingual dictionary ("@"). A mark is only taken where it begins
 // a word; a word that came in with the same mark (a tag "#news", a name "@anna") keeps it.
 QString StripUnknownWordMarks(const QString &translation, const QString &original);
+
+// The text with each word (a run of letters, digits and combining marks) replaced by what `replace`
+// answers for it; everything between words kept.
+QString ReplaceWords(const QString &text, const std::function<QString(const QString &)> &replace);
+
+// The words of a text (runs of letters, digits and combining marks), each once, in order.
+QStringList TextWords(const QString &text);
 
 // The translation with the blanks Apertium leaves where it drops a word (a subject pronoun) taken
 // out: no blank at the start or end, after a line break, or doubled, unless the original had one

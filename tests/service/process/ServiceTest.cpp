@@ -122,6 +122,37 @@ TEST_F(ServiceTest, TranslatesForTheProgram)
     }
 }
 
+// Through Spanish, a word the second leg does not know comes back as the word the user wrote, never
+// as the Spanish word in between; the words around it still translate.
+TEST_F(ServiceTest, PivotLeavesNoSpanishWords)
+{
+    const struct {
+        QByteArray target;
+        QString text;
+        QStringList spanish; // what the first leg makes of the unknown words
+        QStringList kept; // the source words that must come back
+        QString translated; // a known word's translation
+    } cases[] = {
+        {"fr", "I like the sandwich.", {"emparedado"}, {"sandwich"}, "plaît"},
+        {"fr", "The hamburger and the barbecue are good.", {"hamburguesa", "barbacoa"}, {"hamburger", "barbecue"},
+            "sont"},
+        {"fr", "Skateboard is fun.", {"monopatín"}, {"Skateboard"}, "amus"},
+        {"it", "We go to the bakery.", {"panadería"}, {"bakery"}, "Andiamo"},
+        {"it", "I want an avocado sandwich.", {"aguacate", "emparedado"}, {"avocado", "sandwich"}, "Amo"},
+    };
+    for (const auto &c : cases) {
+        const Translation result = Translate(c.text, "en", c.target);
+        SCOPED_TRACE(c.text.toStdString() + " -> " + result.text.toStdString());
+        EXPECT_TRUE(result.ok);
+        for (const QString &word : c.spanish)
+            EXPECT_FALSE(result.text.contains(word, Qt::CaseInsensitive)) << word.toStdString();
+        for (const QString &word : c.kept)
+            EXPECT_TRUE(result.text.contains(word)) << word.toStdString();
+        EXPECT_TRUE(result.text.contains(c.translated)) << c.translated.toStdString();
+        EXPECT_FALSE(result.text.contains(u'*'));
+    }
+}
+
 // Text that a shell would run is only ever text.
 TEST_F(ServiceTest, TextNeverReachesAShell)
 {
