@@ -1,5 +1,7 @@
 #include "viewer/HistoryReader.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr char kMark[] = "\xFF\xFE";
@@ -32,8 +34,10 @@ qsizetype EntryEnd(const QByteArray &bytes, qsizetype from, bool marked)
 // `to`; -1 when there is none.
 qsizetype DatedMark(const QByteArray &bytes, qsizetype from, qsizetype to)
 {
-    for (qsizetype at = bytes.indexOf(QByteArrayView(kMark, 2), from); at >= 0 && at < to;
-         at = bytes.indexOf(QByteArrayView(kMark, 2), at + 1)) {
+    // Only the stretch up to `to` is searched, so that reading a file without marks stays linear.
+    const QByteArrayView stretch(bytes.constData(), std::min(to + 1, bytes.size()));
+    for (qsizetype at = stretch.indexOf(QByteArrayView(kMark, 2), from); at >= 0 && at < to;
+         at = stretch.indexOf(QByteArrayView(kMark, 2), at + 1)) {
         if (at + 12 > bytes.size())
             return -1;
         bool dated = bytes.at(at + 10) == '-' && bytes.at(at + 11) == 0;
