@@ -43,7 +43,8 @@ TEST(HttpGetTest, ThePolicyBoundsEveryRequest)
     const Case cases[] = {
         {"a 2xx answer", {200, "sound"}, 10s, 100, false, {}, 30s},
         {"a redirect is not followed", redirect, 10s, 100, false, QStringLiteral("HTTP status 302"), 30s},
-        {"a body over the cap", huge, 10s, 1024 * 1024, false, QStringLiteral("response larger than 1048576 bytes"), 30s},
+        {"a body over the cap", huge, 10s, 1024 * 1024, false, QStringLiteral("response larger than 1048576 bytes"),
+            30s},
         {"a trickling server meets the whole-answer deadline", trickle, 1s, 1000, false,
             QStringLiteral("response not complete within the time-out"), 12s},
         {"the stop flag ends a request waiting on a silent server", silent, 30s, 100, true, QStringLiteral("stopped"),
