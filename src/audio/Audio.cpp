@@ -6,6 +6,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -157,6 +158,15 @@ bool OpenAudioOutput(int, std::uint32_t, std::uint32_t, void *, const void *)
         SDL_TLSCleanup();
     }
     return device != 0;
+}
+
+bool AudioPlaysSilently()
+{
+    std::lock_guard lock(initMutex);
+    if (!initialised || device == 0)
+        return initialised;
+    const char *driver = SDL_GetCurrentAudioDriver();
+    return driver && std::strcmp(driver, "dummy") == 0;
 }
 
 SoundHandle LoadSound(bool mem, const void *file, std::uint64_t offset, std::uint64_t length, std::uint32_t)

@@ -14,6 +14,10 @@ using SoundHandle = std::uint32_t;
 // so a stream stays active as long as it would sound. The other arguments are not used.
 bool OpenAudioOutput(int device, std::uint32_t freq, std::uint32_t flags, void *win, const void *clsid);
 
+// True once OpenAudioOutput has found no sound device: the sound then goes to SDL's silent
+// driver (or nowhere), and the user hears nothing. False before the output is opened.
+bool AudioPlaysSilently();
+
 // Decodes the file `file` (an 8-bit path when `mem` is false) whole. Reading from memory, offsets
 // and lengths other than 0 and flags are not supported. Returns 0 when the file cannot be decoded
 // or OpenAudioOutput found no output at all.

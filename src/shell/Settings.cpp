@@ -51,7 +51,7 @@ void Settings::SaveSettings() const
     const platform::IniFile ini(m_filePath);
     for (const SettingKey &key : kKeys) {
         if (!ini.writeString(kSection, QString::fromLatin1(key.name), QString::number(this->*key.field))) {
-            qCDebug(LogShell) << "settings not saved: cannot write" << m_filePath;
+            qCWarning(LogShell) << "settings not saved: cannot write" << m_filePath;
             return;
         }
     }

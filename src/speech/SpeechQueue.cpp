@@ -4,79 +4,93 @@
 
 #include "audio/Audio.h"
 
+#include "translate/HttpGet.h"
 #include "translate/TranslateText.h"
 #include "translate/UrlEncoding.h"
 
-#include "platform/core/AppPaths.h"
 #include "platform/core/CodePage.h"
-
-#include <curl/curl.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QtGlobal>
 
 #include <memory>
+#include <utility>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <stdexcept>
 #include <thread>
 
 namespace {
 
 constexpr int MaxLangLength = 100;
-constexpr long TimeOutSeconds = 20;
+constexpr auto TimeOut = std::chrono::seconds(20);
 // A bigger answer is no spoken chat line; reading stops there.
 constexpr qsizetype MaxBodySize = 64 * 1024 * 1024;
 constexpr auto PlaybackPoll = std::chrono::milliseconds(100);
 constexpr auto DispatchPoll = std::chrono::milliseconds(30);
 
-struct CurlCleanup {
-    void operator()(CURL *handle) const { curl_easy_cleanup(handle); }
-};
-struct SlistCleanup {
-    void operator()(curl_slist *list) const { curl_slist_free_all(list); }
-};
+constexpr char SpeechFilePrefix[] = "Speak-";
+constexpr char SpeechFileSuffix[] = ".mpg";
 
-struct Body {
-    QByteArray bytes;
-    bool tooLarge = false;
-};
-
-size_t WriteBody(char *data, size_t size, size_t count, void *userData)
+// Makes `path` a folder of the user's own that only they can enter: created with mode 0700, or,
+// when it is there, a real folder (no symbolic link) owned by the user, whose mode is then
+// narrowed to 0700.
+bool MakePrivateFolder(const QString &path)
 {
-    auto *body = static_cast<Body *>(userData);
-    const size_t length = size * count;
-    if (length > static_cast<size_t>(MaxBodySize - body->bytes.size())) {
-        body->tooLarge = true;
-        return 0; // anything but `length` aborts the transfer
+    const QByteArray name = QFile::encodeName(path);
+    if (mkdir(name.constData(), 0700) != 0 && errno != EEXIST)
+        return false;
+    struct stat info { };
+    if (lstat(name.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid())
+        return false;
+    return (info.st_mode & 0777) == 0700 || chmod(name.constData(), 0700) == 0;
+}
+
+// The process id in a sound file's name, or 0 when the name is not one of ours.
+qint64 OwnerOf(const QString &fileName)
+{
+    if (!fileName.startsWith(QLatin1String(SpeechFilePrefix)) || !fileName.endsWith(QLatin1String(SpeechFileSuffix)))
+        return 0;
+    const QString middle = fileName.mid(int(sizeof SpeechFilePrefix) - 1);
+    bool ok = false;
+    const qint64 pid = middle.left(middle.indexOf(QLatin1Char('-'))).toLongLong(&ok);
+    return ok ? pid : 0;
+}
+
+// Creates a new file for an utterance's sound in the private speech folder: an unpredictable name
+// (the process id and 128 random bits), created with O_EXCL and O_NOFOLLOW so that nothing planted
+// under that name is opened, readable by the user only. The path on success.
+platform::Result<QString> CreateAudioFile(QFile &file)
+{
+    const QString folder = SpeechFileFolder();
+    if (folder.isEmpty())
+        return platform::Error{QStringLiteral("no private folder for the spoken sound")};
+    quint32 random[4];
+    QRandomGenerator::system()->fillRange(random);
+    QByteArray tag(reinterpret_cast<const char *>(random), sizeof random);
+    const QString path
+        = QDir(folder).filePath(QLatin1String(SpeechFilePrefix) + QString::number(QCoreApplication::applicationPid())
+            + QLatin1Char('-') + QString::fromLatin1(tag.toHex()) + QLatin1String(SpeechFileSuffix));
+    const int fd
+        = open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return platform::Error{
+            QStringLiteral("cannot create %1: %2").arg(path, QString::fromLocal8Bit(strerror(errno)))};
+    if (!file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        close(fd);
+        return platform::Error{QStringLiteral("cannot write %1").arg(path)};
     }
-    body->bytes.append(data, static_cast<qsizetype>(length));
-    return length;
-}
-
-std::atomic<unsigned> fileCounter{0};
-
-// A name of its own for an utterance's sound in `folder`.
-QString NewAudioFileName(const QString &folder)
-{
-    return QDir(folder).filePath(
-        QStringLiteral("Speak-%1-%2.mpg").arg(QCoreApplication::applicationPid()).arg(fileCounter++));
-}
-
-// Creates the file for an utterance's sound beside the executable, or in the user's runtime folder
-// when the program's folder cannot be written.
-bool CreateAudioFile(QFile &file)
-{
-    file.setFileName(NewAudioFileName(platform::ExecutableFolder()));
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return true;
-    QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (runtime.isEmpty())
-        runtime = QDir::tempPath();
-    qCDebug(LogSpeech) << file.fileName() << "cannot be written:" << file.errorString() << "- trying" << runtime;
-    file.setFileName(NewAudioFileName(runtime));
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    return path;
 }
 
 } // namespace
@@ -99,71 +113,29 @@ QByteArray UtterancePlayer::BuildSpeakUrl(
 
 QByteArray UtterancePlayer::Fetch(const QByteArray &host)
 {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-    std::unique_ptr<CURL, CurlCleanup> curl(curl_easy_init());
-    if (!curl)
-        throw std::runtime_error("cannot create an HTTP client");
-    CURL *h = curl.get();
-    // A cookie store of this request's own, empty when the request goes out.
-    curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http");
-    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, TimeOutSeconds);
-    // The read time-out: the request fails once nothing has arrived for that long.
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, TimeOutSeconds);
-
     // The token is computed on the main thread, which may refuse (then the utterance fails).
     platform::WorkerThread::Synchronize([this] {
         if (OnToken)
             m_token = OnToken(platform::UnicodeFromAnsi(m_text));
     });
-    curl_easy_setopt(h, CURLOPT_COOKIELIST, "ALL");
 
+    HttpGetPolicy policy;
+    policy.timeOut = TimeOut;
+    policy.maxBodySize = MaxBodySize;
     // curl's own Accept is taken out, its Host replaced; "Cookie;" sends the header with no value.
-    curl_slist *headers = nullptr;
-    for (const QByteArray &line :
-        {"Host: " + host, QByteArray("Connection: Keep-Alive"), QByteArray("Accept-Language: zh-CN"),
-            QByteArray("User-Agent: Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; Trident/5.0)"),
-            QByteArray("Cache-Control: no-cache"), QByteArray("Accept:"), QByteArray("Cookie;")}) {
-        curl_slist *grown = curl_slist_append(headers, line.constData());
-        if (!grown) {
-            curl_slist_free_all(headers);
-            throw std::runtime_error("out of memory");
-        }
-        headers = grown;
-    }
-    std::unique_ptr<curl_slist, SlistCleanup> headerList(headers);
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get());
-    const QByteArray referer = "http://" + host + "/";
-    curl_easy_setopt(h, CURLOPT_REFERER, referer.constData());
+    policy.headers = {"Host: " + host, QByteArray("Connection: Keep-Alive"), QByteArray("Accept-Language: zh-CN"),
+        QByteArray("User-Agent: Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; Trident/5.0)"),
+        QByteArray("Cache-Control: no-cache"), QByteArray("Accept:"), QByteArray("Cookie;")};
+    policy.referer = "http://" + host + "/";
+    auto body = HttpGet(BuildSpeakUrl(host, m_text, m_lang, m_token), policy, [this] { return m_abort.load(); });
+    if (!body)
+        throw std::runtime_error(body.error().toStdString());
+    return std::move(body).value();
+}
 
-    const QByteArray url = BuildSpeakUrl(host, m_text, m_lang, m_token);
-    curl_easy_setopt(h, CURLOPT_URL, url.constData());
-    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L);
-    curl_easy_setopt(h, CURLOPT_PROXY, "");
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
-    curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
-    Body body;
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, WriteBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
-
-    const CURLcode code = curl_easy_perform(h);
-    if (body.tooLarge)
-        throw std::runtime_error("the spoken text is larger than 64 MiB");
-    if (code != CURLE_OK)
-        throw std::runtime_error(curl_easy_strerror(code));
-    long status = 0;
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-    if (status < 200 || status > 299)
-        throw std::runtime_error("HTTP status " + std::to_string(status));
-    return std::move(body.bytes);
+void UtterancePlayer::Abort()
+{
+    m_abort = true;
 }
 
 void UtterancePlayer::Play()
@@ -172,7 +144,7 @@ void UtterancePlayer::Play()
     // A file the audio layer cannot decode gives handle 0, which plays nothing and is not active.
     const SoundHandle handle = LoadSound(false, m_fileName.constData(), 0, 0, 0);
     PlaySound(handle, false);
-    while (IsPlaying(handle) != 0)
+    while (IsPlaying(handle) != 0 && !m_abort)
         std::this_thread::sleep_for(PlaybackPoll);
     FreeSound(handle);
 }
@@ -184,17 +156,18 @@ void UtterancePlayer::Execute()
     try {
         QByteArray bytes = Fetch(ServiceHost());
         QFile file;
-        const bool created = CreateAudioFile(file);
-        m_fileName = QFile::encodeName(file.fileName());
+        const auto created = CreateAudioFile(file);
         if (!created)
-            throw std::runtime_error(
-                "cannot write " + m_fileName.toStdString() + ": " + file.errorString().toStdString());
-        written = file.fileName();
+            throw std::runtime_error(created.error().toStdString());
+        m_fileName = QFile::encodeName(created.value());
+        written = created.value();
         const bool complete = file.write(bytes) == bytes.size() && file.flush();
         file.close();
         bytes.clear();
         if (!complete)
             throw std::runtime_error("cannot write " + m_fileName.toStdString());
+        if (m_abort)
+            throw std::runtime_error("stopped");
         Play();
         m_success = true;
     } catch (const std::exception &error) {
@@ -206,7 +179,12 @@ void UtterancePlayer::Execute()
         QFile::remove(written);
     if (m_success)
         return;
-    qCDebug(LogSpeech) << "utterance failed:" << failure;
+    if (m_abort) {
+        // Its window is gone: nobody waits for this utterance any longer.
+        qCDebug(LogSpeech) << "utterance stopped with its window:" << failure;
+        return;
+    }
+    qCWarning(LogSpeech) << "utterance failed:" << failure;
     if (OnSpeakError) {
         try {
             platform::WorkerThread::Synchronize([this] { OnSpeakError(false, m_text, m_lang, m_fileName); });
@@ -220,6 +198,7 @@ SpeechQueue::SpeechQueue()
     : platform::WorkerThread(QStringLiteral("speak queue"))
     , m_self(std::make_shared<SpeechQueue *>(this))
 {
+    RemoveSpeechLeftovers();
     Start();
 }
 
@@ -228,6 +207,9 @@ SpeechQueue::~SpeechQueue()
     {
         std::lock_guard lock(m_runningLock);
         m_pending.clear();
+        // Their requests stop at once; a sound already playing stops too.
+        for (UtterancePlayer *running : std::as_const(m_running))
+            running->Abort();
     }
     Terminate();
     WaitFor();
@@ -313,4 +295,39 @@ void SpeechQueue::utterancePlayerDone(UtterancePlayer *worker)
     if (allDone && OnAllDone)
         OnAllDone();
     Wake();
+}
+
+QString SpeechFileFolder()
+{
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime)) {
+        const QString folder = QDir(runtime).filePath(QStringLiteral("parlavox"));
+        if (MakePrivateFolder(folder))
+            return folder;
+        qCWarning(LogSpeech) << "cannot use" << folder << "for spoken sound; trying the cache folder";
+    }
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (cache.isEmpty() || !QDir().mkpath(cache))
+        return {};
+    const QString parent = QDir(cache).filePath(QStringLiteral("parlavox"));
+    if (!MakePrivateFolder(parent))
+        return {};
+    const QString folder = QDir(parent).filePath(QStringLiteral("speech"));
+    return MakePrivateFolder(folder) ? folder : QString();
+}
+
+void RemoveSpeechLeftovers()
+{
+    const QString folder = SpeechFileFolder();
+    if (folder.isEmpty())
+        return;
+    const QDir dir(folder);
+    for (const QString &name : dir.entryList(QDir::Files | QDir::System | QDir::Hidden)) {
+        const qint64 owner = OwnerOf(name);
+        // A file of a copy that still runs (this one included) may be playing.
+        if (owner <= 0 || (kill(static_cast<pid_t>(owner), 0) == 0 || errno == EPERM))
+            continue;
+        if (!QFile::remove(dir.filePath(name)))
+            qCDebug(LogSpeech) << "cannot remove the leftover" << dir.filePath(name);
+    }
 }

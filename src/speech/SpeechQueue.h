@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QString>
 
 #include <atomic>
 #include <functional>
@@ -18,12 +19,19 @@
 using SpeechErrorHandler
     = std::function<void(bool success, const QByteArray &text, const QByteArray &lang, const QByteArray &fileName)>;
 
+// The folder of the spoken sound files, made when missing: $XDG_RUNTIME_DIR/parlavox, or
+// parlavox/speech under the user's cache folder when there is no usable runtime folder; either is
+// the user's own with mode 0700. Empty when neither can be made.
+QString SpeechFileFolder();
+// Removes the sound files that copies no longer running left in SpeechFileFolder().
+void RemoveSpeechLeftovers();
+
 // One utterance: fetches the spoken text from the service's speech endpoint, saves it as an audio
-// file of its own beside the executable (in the user's runtime folder when the program's folder
-// cannot be written), plays it to its end and removes the file. Utterances playing at once never
-// share a file. Set OnToken and
-// OnSpeakError before Start(). Runs once; it does not look at stop requests, so an utterance once
-// started is always fetched and played to its end (the request is bounded by its time-outs).
+// file of its own with an unpredictable name in SpeechFileFolder(), plays it to its end and removes
+// the file. Set OnToken and OnSpeakError before Start(). Runs once; Terminate() does not stop it
+// (an utterance started plays to its end), Abort() does: the request is given up at once and a
+// sound playing stops. The request is bounded like a translation's: no redirects, a size cap and a
+// deadline for the whole answer.
 class UtterancePlayer : public platform::WorkerThread {
 public:
     // `utterance`: the text, a colon and the language code (8-bit, system code page). The text is
@@ -44,10 +52,15 @@ public:
     TokenProvider OnToken;
     SpeechErrorHandler OnSpeakError;
 
+    // Gives the utterance up: its request stops, its sound stops, and no failure is told. Any
+    // thread.
+    void Abort();
+
 protected:
     void Execute() override;
 
 private:
+    std::atomic<bool> m_abort{false};
     // The body of the answer to the speech request; raises on any failure.
     QByteArray Fetch(const QByteArray &host);
     void Play();
@@ -58,8 +71,8 @@ private:
 // with false) with the limit 1; its dispatcher thread starts at once.
 //
 // Created and destroyed on the main thread, where the ends of its utterances are handled too.
-// Destroying it drops what is pending and ends its dispatcher; an utterance already started still
-// plays to its end.
+// Destroying it drops what is pending, ends its dispatcher and aborts the running utterances (their
+// requests and sounds stop at once). Creating one removes the sound files of crashed runs.
 class SpeechQueue : public platform::WorkerThread {
 public:
     SpeechQueue();

@@ -596,7 +596,7 @@ void TranslatorWindow::ShowRecvTranslation()
             [&handle] { return handle; });
     } catch (const std::exception &failure) {
         // This entry ends here; the next result is handled afresh.
-        qCDebug(LogTranslator) << "received translation not shown:" << failure.what();
+        qCWarning(LogTranslator) << "received translation not shown:" << failure.what();
     }
 }
 

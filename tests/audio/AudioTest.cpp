@@ -52,6 +52,12 @@ Clock::duration PlayToEnd(const QString &path, SoundHandle *handleOut = nullptr)
     return lasted;
 }
 
+TEST(AudioTest, PlayingOnTheSilentDriverIsToldAsSuch)
+{
+    OpenAudioOutput(-1, 44100, 0, nullptr, nullptr);
+    EXPECT_TRUE(AudioPlaysSilently());
+}
+
 TEST(AudioTest, ASoundStaysActiveAboutAsLongAsItLasts)
 {
     ASSERT_TRUE(silentDriver);

@@ -12,6 +12,7 @@
 #include "support/LocalHttpServer.h"
 #include "support/Wait.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -22,11 +23,15 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -107,13 +112,19 @@ protected:
     {
         ASSERT_TRUE(silentDriver);
         PointAt(QByteArray::fromStdString(server.hostAndPort()));
+        m_savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
     }
     void TearDown() override
     {
         platform::SetSystemCodePage(nullptr);
         qunsetenv("PARLAVOX_SERVICE_HOST");
         InitServiceHost();
+        qputenv("XDG_RUNTIME_DIR", m_savedRuntime);
     }
+
+    // Where the utterances' sound files go.
+    QString speechFolder() const { return runtime.path() + QStringLiteral("/parlavox"); }
 
     static void PointAt(const QByteArray &host)
     {
@@ -140,6 +151,8 @@ protected:
     }
 
     AppFolder folder{false};
+    QTemporaryDir runtime;
+    QByteArray m_savedRuntime;
     LocalHttpServer server;
     Tokens tokens;
     std::vector<SpeakError> errors;
@@ -263,7 +276,7 @@ TEST_F(UtterancePlayerTest, ASoundPlaysToItsEndFromAFileOfItsOwnThatIsRemovedAft
     worker->Start();
     WaitUntil(
         [&] {
-            fileSeen = fileSeen || !AudioFiles(folder.path()).isEmpty();
+            fileSeen = fileSeen || !AudioFiles(speechFolder()).isEmpty();
             return worker->Finished();
         },
         20s);
@@ -271,25 +284,79 @@ TEST_F(UtterancePlayerTest, ASoundPlaysToItsEndFromAFileOfItsOwnThatIsRemovedAft
     EXPECT_TRUE(worker->m_success);
     EXPECT_GE(Clock::now() - start, 700ms) << "the worker ends only when the sound has played";
     EXPECT_TRUE(fileSeen);
-    EXPECT_TRUE(worker->m_fileName.startsWith(QFile::encodeName(folder.path() + "/Speak")));
-    EXPECT_TRUE(AudioFiles(folder.path()).isEmpty()) << "the file is removed after playback";
+    EXPECT_TRUE(worker->m_fileName.startsWith(QFile::encodeName(speechFolder() + "/Speak")));
+    EXPECT_TRUE(AudioFiles(speechFolder()).isEmpty()) << "the file is removed after playback";
 }
 
-TEST_F(UtterancePlayerTest, WhenTheProgramFolderCannotBeWrittenTheSoundGoesToTheRuntimeFolder)
+TEST_F(UtterancePlayerTest, SoundFilesGoToAFolderOnlyTheUserCanEnterUnderUnpredictableNames)
 {
-    QTemporaryDir runtime;
-    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-    platform::SetExecutableFolder(folder.file(QStringLiteral("missing/folder")));
-    server.setReply(Sound(0.1));
+    server.setReply(Sound(0.05));
+    const auto first = Speak("one:en");
+    const auto second = Speak("two:en");
+    ASSERT_TRUE(first->m_success && second->m_success);
+    const QString prefix = speechFolder() + QStringLiteral("/Speak-%1-").arg(QCoreApplication::applicationPid());
+    for (const QByteArray &name : {first->m_fileName, second->m_fileName}) {
+        SCOPED_TRACE(name.constData());
+        ASSERT_TRUE(name.startsWith(QFile::encodeName(prefix)));
+        EXPECT_GE(name.size() - prefix.size(), 32) << "128 random bits in hexadecimal";
+    }
+    EXPECT_NE(first->m_fileName, second->m_fileName);
+    struct stat info { };
+    ASSERT_EQ(lstat(QFile::encodeName(speechFolder()).constData(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
 
-    const auto worker = Speak("text:en");
-    platform::SetExecutableFolder(folder.path());
-    qputenv("XDG_RUNTIME_DIR", savedRuntime);
+TEST_F(UtterancePlayerTest, AFolderPlantedAsALinkIsNotUsedAndTheCacheFolderServesInstead)
+{
+    QTemporaryDir elsewhere, cache;
+    ASSERT_TRUE(QFile::link(elsewhere.path(), speechFolder()));
+    const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
+    server.setReply(Sound(0.05));
+    bool seenInCache = false;
+    auto worker = std::make_unique<UtterancePlayer>("text:en");
+    worker->OnToken = tokens.provider();
+    worker->Start();
+    WaitUntil(
+        [&] {
+            seenInCache = seenInCache || !AudioFiles(cache.path() + QStringLiteral("/parlavox/speech")).isEmpty();
+            return worker->Finished();
+        },
+        20s);
+    worker->WaitFor();
+    qputenv("XDG_CACHE_HOME", savedCache);
     EXPECT_TRUE(worker->m_success);
-    EXPECT_TRUE(worker->m_fileName.startsWith(QFile::encodeName(runtime.path() + "/Speak")))
+    EXPECT_TRUE(worker->m_fileName.startsWith(QFile::encodeName(cache.path() + "/parlavox/speech/Speak")))
         << worker->m_fileName.constData();
-    EXPECT_TRUE(AudioFiles(runtime.path()).isEmpty());
+    EXPECT_TRUE(seenInCache);
+    EXPECT_TRUE(QDir(elsewhere.path()).isEmpty()) << "nothing is written through the link";
+    struct stat info { };
+    ASSERT_EQ(lstat(QFile::encodeName(cache.path() + "/parlavox/speech").constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+TEST_F(UtterancePlayerTest, ACrashedRunsSoundFilesAreRemovedWhenAQueueStarts)
+{
+    // The id of a process that has ended.
+    const pid_t gone = fork();
+    if (gone == 0)
+        _exit(0);
+    ASSERT_GT(gone, 0);
+    waitpid(gone, nullptr, 0);
+    ASSERT_FALSE(SpeechFileFolder().isEmpty());
+    const QString leftover = QStringLiteral("Speak-%1-00ff.mpg").arg(gone);
+    const QString ours = QStringLiteral("Speak-%1-00ff.mpg").arg(QCoreApplication::applicationPid());
+    const QString foreign = QStringLiteral("notes.txt");
+    for (const QString &name : {leftover, ours, foreign}) {
+        QFile file(speechFolder() + QLatin1Char('/') + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    SpeechQueue queue;
+    const QStringList left = QDir(speechFolder()).entryList(QDir::Files);
+    EXPECT_FALSE(left.contains(leftover));
+    EXPECT_TRUE(left.contains(ours)) << "a running copy's file may be playing";
+    EXPECT_TRUE(left.contains(foreign));
 }
 
 TEST_F(UtterancePlayerTest, ABodyThatCannotBeDecodedStillCountsAsSpoken)
@@ -302,7 +369,12 @@ TEST_F(UtterancePlayerTest, ABodyThatCannotBeDecodedStillCountsAsSpoken)
 
 TEST_F(UtterancePlayerTest, AFailedUtteranceIsReportedOnTheMainThreadAndPlaysNothing)
 {
-    folder.write(QStringLiteral("Speak.mpg"), "earlier sound");
+    {
+        ASSERT_FALSE(SpeechFileFolder().isEmpty());
+        QFile earlier(speechFolder() + QStringLiteral("/Speak.mpg"));
+        ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+        earlier.write("earlier sound");
+    }
     struct Case {
         const char *name;
         std::function<void()> arrange;
@@ -337,8 +409,10 @@ TEST_F(UtterancePlayerTest, AFailedUtteranceIsReportedOnTheMainThreadAndPlaysNot
         EXPECT_EQ(errors[0].lang, "de");
         EXPECT_EQ(errors[0].fileName.isEmpty(), !c.fileNameSet);
         EXPECT_TRUE(errors[0].onMainThread);
-        EXPECT_EQ(AudioFiles(folder.path()), QStringList{QStringLiteral("Speak.mpg")});
-        EXPECT_EQ(folder.read(QStringLiteral("Speak.mpg")), "earlier sound");
+        EXPECT_EQ(AudioFiles(speechFolder()), QStringList{QStringLiteral("Speak.mpg")});
+        QFile earlier(speechFolder() + QStringLiteral("/Speak.mpg"));
+        ASSERT_TRUE(earlier.open(QIODevice::ReadOnly));
+        EXPECT_EQ(earlier.readAll(), "earlier sound");
     }
 }
 
@@ -353,7 +427,7 @@ TEST_F(UtterancePlayerTest, TheServiceSpeechIsFetchedAndPlayed)
     EXPECT_TRUE(errors.empty());
     // Spoken speech of a few words lasts far longer than a download from this machine.
     EXPECT_GE(Clock::now() - start, 500ms);
-    EXPECT_TRUE(AudioFiles(folder.path()).isEmpty());
+    EXPECT_TRUE(AudioFiles(speechFolder()).isEmpty());
 }
 
 // --- the queue ---
@@ -447,7 +521,7 @@ TEST_F(SpeechQueueTest, LoweringTheLimitLetsRunningUtterancesFinish)
     // The third starts once the oldest has ended; the one taken off the count plays on meanwhile.
     ASSERT_TRUE(WaitUntil([&] { return arrivals.Count() == 3; }, 20s));
     ASSERT_TRUE(WaitUntil([&] { return allDone > 0 && queue->RunningCount() == 0; }, 20s));
-    EXPECT_TRUE(WaitUntil([&] { return AudioFiles(folder.path()).isEmpty(); }, 20s));
+    EXPECT_TRUE(WaitUntil([&] { return AudioFiles(speechFolder()).isEmpty(); }, 20s));
     EXPECT_TRUE(errors.empty());
 }
 
@@ -463,7 +537,7 @@ TEST_F(SpeechQueueTest, QueuesOfTwoWindowsSpeakAtOnceFromTheirOwnFiles)
     int mostFiles = 0;
     ASSERT_TRUE(WaitUntil(
         [&] {
-            mostFiles = std::max(mostFiles, static_cast<int>(AudioFiles(folder.path()).size()));
+            mostFiles = std::max(mostFiles, static_cast<int>(AudioFiles(speechFolder()).size()));
             return allDone == 2;
         },
         20s));
@@ -471,28 +545,59 @@ TEST_F(SpeechQueueTest, QueuesOfTwoWindowsSpeakAtOnceFromTheirOwnFiles)
     EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(SpeechQueueTest, ADestroyedQueueEndsItsThreadAndLetsTheCurrentUtteranceFinish)
+TEST_F(SpeechQueueTest, ADestroyedQueueEndsItsThreadAndStopsTheCurrentUtterance)
 {
     // One utterance first, so that the threads that stay (the server's, the audio output's) are
     // there before counting.
     Speak("warm:en");
     OpenAudioOutput(-1, 44100, 0, nullptr, nullptr);
-    server.setHandler(arrivals.Handler(0.8));
+    server.setHandler(arrivals.Handler(30.0));
     const int threadsBefore = ThreadCount();
     auto queue = MakeQueue();
     queue->SetHeld(false);
     queue->QueueSpeech("playing:en");
     queue->QueueSpeech("pending:en");
-    ASSERT_TRUE(WaitUntil([&] { return !AudioFiles(folder.path()).isEmpty(); }, 20s));
+    ASSERT_TRUE(WaitUntil([&] { return !AudioFiles(speechFolder()).isEmpty(); }, 20s));
+    const auto destroyed = Clock::now();
     queue.reset();
 
-    // The utterance plays to its end and removes its file; its end finds no queue to tell.
-    EXPECT_TRUE(WaitUntil([&] { return AudioFiles(folder.path()).isEmpty(); }, 20s));
+    // The 30-second sound stops and its file goes; its end finds no queue to tell.
+    EXPECT_TRUE(WaitUntil([&] { return AudioFiles(speechFolder()).isEmpty(); }, 20s));
     EXPECT_TRUE(WaitUntil([&] { return ThreadCount() <= threadsBefore; }, 20s))
         << "threads before: " << threadsBefore << ", now: " << ThreadCount();
+    EXPECT_LT(Clock::now() - destroyed, 25s) << "the sound did not play to its end";
     WaitFor(200ms);
     EXPECT_EQ(arrivals.Count(), 1u) << "what was pending is dropped";
     EXPECT_EQ(allDone, 0);
+    EXPECT_TRUE(errors.empty()) << "a stopped utterance is no failure";
+}
+
+TEST_F(SpeechQueueTest, ADestroyedQueueStopsARequestStillWaitingForItsAnswer)
+{
+    struct State {
+        std::atomic<bool> release{false};
+        std::atomic<int> arrived{0};
+    };
+    // Shared with the handler, which may still run when the test's scope is left.
+    const auto state = std::make_shared<State>();
+    server.setHandler([state](const LocalHttpServer::Request &) {
+        ++state->arrived;
+        // The service is slow: the answer would come only after the speech time-out.
+        for (const auto until = Clock::now() + 60s; !state->release && Clock::now() < until;)
+            std::this_thread::sleep_for(10ms);
+        return LocalHttpServer::Reply{200, "late", "audio/wav"};
+    });
+    auto queue = MakeQueue();
+    queue->SetHeld(false);
+    queue->QueueSpeech("slow:en");
+    ASSERT_TRUE(WaitUntil([&] { return state->arrived.load() == 1; }, 20s));
+    const int threadsWithRequest = ThreadCount();
+    queue.reset();
+    // The queue's dispatcher and the utterance end; the server's thread still holds the request.
+    EXPECT_TRUE(WaitUntil([&] { return ThreadCount() <= threadsWithRequest - 2; }, 10s))
+        << "the utterance's thread ends without waiting for the answer";
+    state->release = true;
+    EXPECT_TRUE(errors.empty());
 }
 
 } // namespace

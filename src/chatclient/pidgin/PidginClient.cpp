@@ -699,7 +699,7 @@ void PidginClient::deliverPending()
                 front.conversation = m_link->CallInt(
                     QStringLiteral("PurpleFindConversationWithAccount"), {front.type, front.sender, front.account});
             } catch (const ChatClientError &failure) {
-                qCDebug(LogPidgin) << "received messages dropped, Pidgin went away:" << failure.what();
+                qCWarning(LogPidgin) << "received messages dropped, Pidgin went away:" << failure.what();
                 m_pending.clear(); // Pidgin went away
                 return;
             }

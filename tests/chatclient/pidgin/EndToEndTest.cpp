@@ -7,6 +7,7 @@
 #include "chatclient/pidgin/PidginWindows.h"
 #include "chatclient/pidgin/SharedDesktop.h"
 #include "platform/desktop/Accessibility.h"
+#include "speech/SpeechQueue.h"
 #include "support/AppFolder.h"
 #include "support/RunningProgram.h"
 #include "support/TranslationServer.h"
@@ -826,10 +827,11 @@ TEST_F(PidginOwnServiceEndToEndTest, WithReadingAloudOnTranslationsAreSpokenFrom
     ASSERT_NO_FATAL_FAILURE(WaitDocked(QStringLiteral("Anna Lee"), host, monitor, area));
     WaitForPane(QStringLiteral("Hola mundo.\n{ Hello World. }"));
 
-    // The spoken translation is fetched from the service into a file beside the program, played
-    // to its end and removed.
-    const auto audioFiles
-        = [&] { return QDir(folder.File(QStringLiteral("."))).entryList({QStringLiteral("Speak*.mpg")}, QDir::Files); };
+    // The spoken translation is fetched from the service into a file of the user's private speech
+    // folder (the program has this process's environment), played to its end and removed.
+    const QString speechFolder = SpeechFileFolder();
+    ASSERT_FALSE(speechFolder.isEmpty());
+    const auto audioFiles = [&] { return QDir(speechFolder).entryList({QStringLiteral("Speak*.mpg")}, QDir::Files); };
     ASSERT_TRUE(WaitUntil([&] { return !audioFiles().isEmpty(); }, 20)) << "nothing was fetched to be spoken";
     EXPECT_TRUE(WaitUntil([&] { return audioFiles().isEmpty(); }, 20)) << qPrintable(audioFiles().join(u' '));
 

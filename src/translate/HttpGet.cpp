@@ -1,0 +1,198 @@
+#include "translate/HttpGet.h"
+
+#include <curl/curl.h>
+
+#include <QtGlobal>
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace {
+
+void EnsureCurlReady()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct CurlCleanup {
+    void operator()(CURL *handle) const { curl_easy_cleanup(handle); }
+};
+struct SlistCleanup {
+    void operator()(curl_slist *list) const { curl_slist_free_all(list); }
+};
+struct MultiCleanup {
+    void operator()(CURLM *multi) const { curl_multi_cleanup(multi); }
+};
+
+using Clock = std::chrono::steady_clock;
+
+// How long the transfer loop sleeps at most between two looks at the stop request.
+constexpr int StopPollMs = 25;
+
+// One exchange: the body read so far, and the moment by which the whole answer must be in.
+struct Exchange {
+    QByteArray bytes;
+    qsizetype maxBodySize = 0;
+    bool tooLarge = false;
+    std::chrono::seconds timeOut{1};
+    // Set once the connection is made; until then curl's own connect limit applies.
+    std::optional<Clock::time_point> deadline;
+    bool overDeadline = false;
+    const std::function<bool()> *stopRequested = nullptr;
+    bool stopped = false;
+
+    // True once the caller wants the exchange given up.
+    bool Stopped()
+    {
+        if (!stopped && stopRequested && *stopRequested && (*stopRequested)())
+            stopped = true;
+        return stopped;
+    }
+
+    // True when the answer is still due; else marks the exchange as too slow.
+    bool InTime()
+    {
+        if (deadline && Clock::now() > *deadline)
+            overDeadline = true;
+        return !overDeadline;
+    }
+};
+
+int ConnectionMade(void *userData, char *, char *, int, int)
+{
+    auto *exchange = static_cast<Exchange *>(userData);
+    exchange->deadline = Clock::now() + exchange->timeOut;
+    return CURL_PREREQFUNC_OK;
+}
+
+// Called by curl on every turn of the transfer loop, so also when nothing arrives.
+int Progress(void *userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    auto *exchange = static_cast<Exchange *>(userData);
+    return exchange->Stopped() || !exchange->InTime() ? 1 : 0; // non-zero aborts the transfer
+}
+
+// Runs the transfer of `easy` to its end, waking at least every StopPollMs so that a stop
+// request is seen at once even while the server is silent (curl's own wait would last up to a
+// second). The progress callback then aborts the transfer.
+CURLcode Perform(CURL *easy, Exchange &exchange)
+{
+    std::unique_ptr<CURLM, MultiCleanup> multi(curl_multi_init());
+    if (!multi)
+        return CURLE_OUT_OF_MEMORY;
+    if (curl_multi_add_handle(multi.get(), easy) != CURLM_OK)
+        return CURLE_FAILED_INIT;
+    CURLcode code = CURLE_OK;
+    for (int running = 1;;) {
+        CURLMcode state = curl_multi_perform(multi.get(), &running);
+        if (state == CURLM_OK && running > 0 && !exchange.Stopped())
+            state = curl_multi_poll(multi.get(), nullptr, 0, StopPollMs, nullptr);
+        if (state != CURLM_OK) {
+            code = CURLE_FAILED_INIT;
+            break;
+        }
+        if (running == 0) {
+            int left = 0;
+            const CURLMsg *message = curl_multi_info_read(multi.get(), &left);
+            code = message && message->msg == CURLMSG_DONE ? message->data.result : CURLE_FAILED_INIT;
+            break;
+        }
+        if (exchange.Stopped()) {
+            // Seen before curl called back (or in a phase where it does not): give up here.
+            code = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+    }
+    curl_multi_remove_handle(multi.get(), easy);
+    return code;
+}
+
+size_t WriteBody(char *data, size_t size, size_t count, void *userData)
+{
+    auto *exchange = static_cast<Exchange *>(userData);
+    const size_t length = size * count;
+    if (!exchange->InTime())
+        return 0; // anything but `length` aborts the transfer
+    if (length > static_cast<size_t>(exchange->maxBodySize - exchange->bytes.size())) {
+        exchange->tooLarge = true;
+        return 0;
+    }
+    exchange->bytes.append(data, static_cast<qsizetype>(length));
+    return length;
+}
+
+} // namespace
+
+platform::Result<QByteArray> HttpGet(
+    const QByteArray &url, const HttpGetPolicy &policy, const std::function<bool()> &stopRequested)
+{
+    EnsureCurlReady();
+    std::unique_ptr<CURL, CurlCleanup> curl(curl_easy_init());
+    if (!curl)
+        return platform::Error{QStringLiteral("cannot create an HTTP client")};
+
+    curl_slist *headers = nullptr;
+    for (const QByteArray &line : policy.headers) {
+        curl_slist *grown = curl_slist_append(headers, line.constData());
+        if (!grown) {
+            curl_slist_free_all(headers);
+            return platform::Error{QStringLiteral("out of memory")};
+        }
+        headers = grown;
+    }
+    std::unique_ptr<curl_slist, SlistCleanup> headerList(headers);
+
+    // Without a bound a silent or trickling server would hold the caller for ever.
+    Exchange exchange;
+    exchange.timeOut = std::max(policy.timeOut, std::chrono::seconds(1));
+    exchange.maxBodySize = std::max<qsizetype>(policy.maxBodySize, 0);
+    exchange.stopRequested = &stopRequested;
+    CURL *h = curl.get();
+    curl_easy_setopt(h, CURLOPT_URL, url.constData());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get());
+    if (!policy.referer.isEmpty())
+        curl_easy_setopt(h, CURLOPT_REFERER, policy.referer.constData());
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L);
+    // Straight to the service: no proxy from the environment.
+    curl_easy_setopt(h, CURLOPT_PROXY, "");
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(exchange.maxBodySize));
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, WriteBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &exchange);
+    // The read time-out: the exchange fails once nothing has arrived for that long. Connecting
+    // keeps curl's own limit.
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(exchange.timeOut.count()));
+    // And the whole answer must be in within the time-out of the connection being made, so that a
+    // server sending a byte now and then cannot stretch the exchange without end.
+    curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, ConnectionMade);
+    curl_easy_setopt(h, CURLOPT_PREREQDATA, &exchange);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, Progress);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &exchange);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+
+    const CURLcode code = Perform(h, exchange);
+    if (exchange.stopped)
+        return platform::Error{QStringLiteral("stopped")};
+    if (exchange.tooLarge || code == CURLE_FILESIZE_EXCEEDED)
+        return platform::Error{QStringLiteral("response larger than %1 bytes").arg(exchange.maxBodySize)};
+    if (exchange.overDeadline)
+        return platform::Error{QStringLiteral("response not complete within the time-out")};
+    if (code != CURLE_OK)
+        return platform::Error{QString::fromUtf8(curl_easy_strerror(code))};
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    // Redirects are not followed, so only a 2xx answer carries a body.
+    if (status < 200 || status > 299)
+        return platform::Error{QStringLiteral("HTTP status %1").arg(status)};
+    return std::move(exchange.bytes);
+}
