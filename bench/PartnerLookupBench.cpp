@@ -13,10 +13,10 @@
 //      Pidgin for each buddy, as a room's look-up did while it fell through to the contacts and
 //      the contact list was read from Pidgin at every use.
 
-#include "chatclient/MessageDispatch.h"
-#include "chatclient/PartnerLookup.h"
-#include "chatclient/TestDockedWindow.h"
 #include "chatclient/pidgin/PidginClient.h"
+#include "session/MessageDispatch.h"
+#include "session/PartnerLookup.h"
+#include "session/TestDockedWindow.h"
 #include "support/PidginDesktop.h"
 #include "support/Wait.h"
 

@@ -6,8 +6,8 @@
 //       (ticks ten times a second and prints the CPU share of this process and of the X server)
 
 #include "ProcessCpu.h"
-#include "chatclient/ConversationTracking.h"
 #include "platform/desktop/WindowSystem.h"
+#include "session/ConversationTracking.h"
 #include "support/DesktopClientProfile.h"
 
 #include <QApplication>

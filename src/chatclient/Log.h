@@ -2,6 +2,6 @@
 
 #include "platform/core/Log.h"
 
-// The chat-client side in general, and the Pidgin backend.
+// The chat-client interface, and the Pidgin backend.
 PARLAVOX_LOG_CATEGORY(LogChatClient, "parlavox.chatclient")
 PARLAVOX_LOG_CATEGORY(LogPidgin, "parlavox.pidgin")

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "chatclient/ChatClient.h"
-#include "chatclient/ConversationTracking.h"
 #include "platform/core/Clock.h"
 #include "platform/core/ScriptPage.h"
 #include "platform/desktop/WindowSystem.h"
+#include "session/ConversationTracking.h"
 #include "shell/InterfaceTexts.h"
 #include "shell/Settings.h"
 #include "translator/TranslatorHost.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "chatclient/DockedWindow.h"
+#include "session/DockedWindow.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,7 +1,6 @@
 #include "translator/TranslatorWindow.h"
 
 #include "chatclient/ChatClient.h"
-#include "chatclient/ChatSending.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/Clock.h"
 #include "platform/core/CodePage.h"
@@ -11,6 +10,7 @@
 #include "platform/core/WorkerThread.h"
 #include "platform/desktop/Shell.h"
 #include "platform/widgets/MessageBox.h"
+#include "session/ChatSending.h"
 #include "speech/SpeechQueue.h"
 #include "translate/TranslationWorker.h"
 #include "translator/ConfirmDialog.h"

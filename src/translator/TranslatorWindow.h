@@ -1,7 +1,7 @@
 #pragma once
 
-#include "chatclient/DockedWindow.h"
 #include "platform/core/Expected.h"
+#include "session/DockedWindow.h"
 #include "translate/TranslationResult.h"
 #include "translator/SpeechQueueInterface.h"
 #include "translator/TranslatorHost.h"

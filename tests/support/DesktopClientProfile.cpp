@@ -1,6 +1,6 @@
 #include "support/DesktopClientProfile.h"
 
-#include "chatclient/ConversationTracking.h"
+#include "session/ConversationTracking.h"
 
 namespace {
 

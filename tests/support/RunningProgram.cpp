@@ -1,6 +1,6 @@
 #include "support/RunningProgram.h"
 
-#include "chatclient/ConversationTracking.h"
+#include "session/ConversationTracking.h"
 #include "support/AppFolder.h"
 #include "support/PidginDesktop.h"
 #include "support/TranslationServer.h"

@@ -1,4 +1,4 @@
-#include "chatclient/MessageDispatch.h"
+#include "session/MessageDispatch.h"
 
 #include "platform/core/Clock.h"
 #include "platform/core/Formats.h"

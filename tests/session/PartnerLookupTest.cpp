@@ -1,4 +1,4 @@
-#include "chatclient/PartnerLookup.h"
+#include "session/PartnerLookup.h"
 
 #include "platform/core/CodePage.h"
 #include "support/ScriptedChatClient.h"

@@ -1,8 +1,8 @@
-#include "chatclient/PartnerLookup.h"
+#include "session/PartnerLookup.h"
 
-#include "chatclient/Log.h"
-#include "chatclient/MessageDispatch.h"
 #include "platform/core/CodePage.h"
+#include "session/Log.h"
+#include "session/MessageDispatch.h"
 
 #include <exception>
 
@@ -42,7 +42,7 @@ ContactMatch FindContact(ChatClient &chatClient, const QString &caption)
         }
     } catch (const std::exception &failure) {
         // The chat client failed: what was found so far stands.
-        qCDebug(LogChatClient) << "partner lookup cut short:" << failure.what();
+        qCDebug(LogSession) << "partner lookup cut short:" << failure.what();
     }
     match.exact = byHandle;
     return match;
@@ -83,7 +83,7 @@ ChatPartner FindChatPartner(ChatClient &chatClient, const QString &caption)
         }
     } catch (const std::exception &failure) {
         // The chat client failed: what was found so far stands.
-        qCDebug(LogChatClient) << "partner lookup cut short:" << failure.what();
+        qCDebug(LogSession) << "partner lookup cut short:" << failure.what();
     }
     return found;
 }

@@ -1,4 +1,4 @@
-#include "chatclient/ChatSending.h"
+#include "session/ChatSending.h"
 
 #include "support/ScriptedChatClient.h"
 

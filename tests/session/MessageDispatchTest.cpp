@@ -1,9 +1,9 @@
-#include "chatclient/MessageDispatch.h"
+#include "session/MessageDispatch.h"
 
 #include "TestDockedWindow.h"
-#include "chatclient/PartnerLookup.h"
 #include "platform/core/Clock.h"
 #include "platform/core/Formats.h"
+#include "session/PartnerLookup.h"
 #include "support/ScriptedChatClient.h"
 #include "support/TranslationServer.h"
 #include "support/Wait.h"

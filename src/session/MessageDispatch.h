@@ -1,7 +1,7 @@
 #pragma once
 
 #include "chatclient/ChatClient.h"
-#include "chatclient/ConversationTracking.h"
+#include "session/ConversationTracking.h"
 #include "translate/TranslationResult.h"
 
 #include <QString>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "chatclient/ChatClient.h"
-#include "chatclient/DockedWindow.h"
 #include "chatclient/WindowProfile.h"
 #include "platform/desktop/WindowSystem.h"
+#include "session/DockedWindow.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "chatclient/ConversationTracking.h"
+#include "session/ConversationTracking.h"
 
 #include "platform/core/CodePage.h"
 #include "platform/core/StoredNames.h"

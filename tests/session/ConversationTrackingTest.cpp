@@ -1,8 +1,8 @@
 // Conversation window tracking over the in-memory window system, with the desktop client's
 // profile and with profiles that match a window role and find the covered area themselves.
 
-#include "chatclient/ConversationTracking.h"
-#include "chatclient/TestDockedWindow.h"
+#include "session/ConversationTracking.h"
+#include "TestDockedWindow.h"
 #include "chatclient/pidgin/PidginWindows.h"
 #include "platform/core/CodePage.h"
 #include "platform/desktop/Accessibility.h"

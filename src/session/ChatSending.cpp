@@ -1,6 +1,6 @@
-#include "chatclient/ChatSending.h"
+#include "session/ChatSending.h"
 
-#include "chatclient/MessageDispatch.h"
+#include "session/MessageDispatch.h"
 
 void SendToGroupChat(ChatClient &chatClient, const QString &caption, const QString &text)
 {
