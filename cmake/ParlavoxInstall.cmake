@@ -81,9 +81,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 # Qt's platform plugin for X11 and its SVG image plugin (the window icon and the logo) are loaded
 # at run time, so shlibdeps cannot see them.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6")
+# Qt's translations put its own dialogs (Save as, their questions) in the Chinese interface.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
-  "pidgin, espeak-ng-data, apertium, apertium-eng-spa, apertium-fr-es, apertium-es-pt, apertium-spa-ita, apertium-dan-nor")
+  "pidgin, fonts-noto-color-emoji, espeak-ng-data, apertium, apertium-eng-spa, apertium-fr-es, apertium-es-pt, apertium-spa-ita, apertium-dan-nor")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS
   "purple-discord, purple-rocketchat, purple-xmpp-carbons, purple-xmpp-http-upload, purple-lurch, pidgin-otr")
 include(CPack)

@@ -12,6 +12,8 @@ packages=(
   xvfb xauth openbox x11-utils xdotool dbus dbus-x11 trayer
   pidgin prosody python3 python3-slixmpp at-spi2-core libatk-adaptor libgail-common
   fonts-wqy-microhei fonts-dejavu-core
+  # Qt's own dialogs in Chinese, and emoji in colour
+  qt6-translations-l10n fonts-noto-color-emoji
   # parlavox-service: Apertium and its language pairs, espeak-ng and LAME as libraries; libsndfile
   # decodes its speech in the tests
   apertium apertium-eng-spa apertium-fr-es apertium-es-pt apertium-spa-ita apertium-dan-nor

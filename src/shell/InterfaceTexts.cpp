@@ -5,6 +5,7 @@
 #include "platform/core/IniFile.h"
 #include "platform/core/StoredNames.h"
 #include "shell/Log.h"
+#include "shell/QtTranslations.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -326,6 +327,7 @@ void InterfaceTexts::SetInterfaceLanguage(QWidget *window, int index, const QStr
     m_current = index;
 
     if (index == 0 || index == 1) {
+        UseQtTranslationsFor(index);
         const QString name = FilesOfInterfaceLanguage(index).interfaceTextFile;
         m_table = InterfaceTextTable::FromFile(
             folder.isEmpty() ? platform::DataFileForReading(name) : folder + QLatin1Char('/') + name);

@@ -7,6 +7,7 @@
 #include "platform/widgets/MessageBox.h"
 #include "session/MessageDispatch.h"
 #include "session/PartnerLookup.h"
+#include "shell/BannerSubtitle.h"
 #include "shell/Log.h"
 #include "shell/RunLog.h"
 #include "translator/TranslatorWindow.h"
@@ -254,6 +255,7 @@ void MainWindow::initialise()
         m_chatClient->SetOnLinkState([this](bool linked) { reflectLinkState(linked); });
         m_settings = std::make_unique<Settings>();
         m_language.SetInterfaceLanguage(this, m_settings->LangIndex);
+        ShowBannerSubtitle(m_logo, GetMessageText(QLatin1String(stored::message::kBannerSubtitle)));
 
         const QList<QString> items = ReadLanguageChooserItems(m_settings->LangIndex);
         m_sendLanguageBox->clear();

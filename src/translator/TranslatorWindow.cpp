@@ -771,8 +771,7 @@ void TranslatorWindow::saveReceivePaneAs()
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    // No question before an existing file is replaced.
-    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    // The dialog asks before an existing file is replaced (in the interface language: Qt's own texts).
     const qsizetype bar = m_saveDialog->filter.indexOf(QLatin1Char('|'));
     const QString description = bar < 0 ? m_saveDialog->filter : m_saveDialog->filter.left(bar);
     const QString pattern = bar < 0 ? QString() : m_saveDialog->filter.mid(bar + 1);

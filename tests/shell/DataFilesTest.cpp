@@ -13,13 +13,13 @@ TEST(DataFiles, EveryMessageKeyHasATextInBothLanguages)
     AppFolder folder;
     const char *keys[] = {"HINT_CAPTION", "NOT_SELECT_SENDLANG", "NOT_SELECT_RECVLANG", "SKYPE_NOT_INSTALL",
         "TRAYINCON_BALLOON_CAPTION", "TRAYINCON_BALLOON_CONTENT", "MESSAGE_CANNOT_EMPTY", "CONTENT_OVER_LENGTH",
-        "SAY_WORD", "I_SAY", "TANSLATE_TIMEOUT"};
+        "SAY_WORD", "I_SAY", "TANSLATE_TIMEOUT", "BANNER_SUBTITLE"};
     for (int lang : {0, 1}) {
         for (const char *key : keys)
             EXPECT_FALSE(GetMessageTextOf(lang, QString::fromLatin1(key)).isEmpty()) << lang << " " << key;
     }
-    EXPECT_NE(GetMessageTextOf(0, QStringLiteral("SKYPE_NOT_INSTALL")),
-        GetMessageTextOf(1, QStringLiteral("SKYPE_NOT_INSTALL")));
+    for (const char *key : {"SKYPE_NOT_INSTALL", "BANNER_SUBTITLE"})
+        EXPECT_NE(GetMessageTextOf(0, QString::fromLatin1(key)), GetMessageTextOf(1, QString::fromLatin1(key))) << key;
 }
 
 TEST(DataFiles, CataloguesListTheFourteenLanguagesInOrder)

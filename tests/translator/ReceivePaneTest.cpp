@@ -8,19 +8,26 @@
 #include "support/AppFolder.h"
 #include "support/Wait.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
 #include <QFileDevice>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTimer>
+#include <QTranslator>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <tuple>
 
@@ -42,15 +49,17 @@ protected:
     ~ReceivePaneTest() override { platform::SetMessageBoxHandler(nullptr); }
 
     // Answers the save dialog, once it is open, with `name` typed into its file name box.
-    void AnswerSaveDialog(const QString &name, bool accept)
+    void AnswerSaveDialog(const QString &name, bool accept, std::function<void(QFileDialog *)> look = {})
     {
-        QTimer::singleShot(0, [this, name, accept] {
+        QTimer::singleShot(0, [this, name, accept, look] {
             auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
             if (!dialog)
                 return;
             seenTitle = dialog->windowTitle();
             seenFilters = dialog->nameFilters();
             seenName = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->text();
+            if (look)
+                look(dialog);
             if (!accept) {
                 dialog->reject();
                 return;
@@ -70,14 +79,8 @@ protected:
     QString seenName;
 };
 
-TEST_F(ReceivePaneTest, SaveAsWritesThePaneAsRtfThroughTheDialogReplacingAnOldFile)
+TEST_F(ReceivePaneTest, SaveAsWritesThePaneAsRtfThroughTheDialog)
 {
-    const QString path = dir.filePath(QStringLiteral("chat.doc"));
-    QFile old(path);
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write(QByteArray(10000, 'x'));
-    old.close();
-
     // Typed without the extension: the dialog adds ".doc".
     AnswerSaveDialog(dir.filePath(QStringLiteral("chat")), true);
     window->saveReceivePaneAs();
@@ -86,10 +89,66 @@ TEST_F(ReceivePaneTest, SaveAsWritesThePaneAsRtfThroughTheDialogReplacingAnOldFi
     EXPECT_EQ(seenFilters, QStringList{QStringLiteral("Word文件(*.doc)")});
     EXPECT_TRUE(seenName.startsWith(QStringLiteral("Chat_")) && seenName.endsWith(QStringLiteral(".doc")))
         << seenName.toStdString();
-    QFile saved(path);
+    QFile saved(dir.filePath(QStringLiteral("chat.doc")));
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
     EXPECT_EQ(saved.readAll(), RtfDocument(RunsOfDocument(*window->m_receivePane->document())));
     EXPECT_TRUE(boxes.empty());
+}
+
+bool HasChinese(const QString &text)
+{
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF; });
+}
+
+// With Qt's Chinese translations loaded, the dialog's own controls and its question before replacing
+// a file are Chinese; answering No keeps the old file whole, Yes replaces it.
+TEST_F(ReceivePaneTest, SavingOverAFileAsksFirstInChinese)
+{
+    QTranslator qtChinese;
+    if (!qtChinese.load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        GTEST_SKIP() << "Qt's translations (qt6-translations-l10n) are not installed";
+    QCoreApplication::installTranslator(&qtChinese);
+    const QString path = dir.filePath(QStringLiteral("chat.doc"));
+    const QByteArray old(10000, 'x');
+    for (const bool replace : {false, true}) {
+        SCOPED_TRACE(replace);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(old);
+        file.close();
+
+        QStringList buttonTexts;
+        QString question;
+        AnswerSaveDialog(path, true, [&](QFileDialog *dialog) {
+            for (QAbstractButton *button : dialog->findChildren<QAbstractButton *>())
+                if (qobject_cast<QPushButton *>(button))
+                    buttonTexts << button->text();
+        });
+        auto *watch = new QTimer;
+        QObject::connect(watch, &QTimer::timeout, [&, watch] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            watch->stop();
+            question = box->text();
+            box->button(replace ? QMessageBox::Yes : QMessageBox::No)->click();
+        });
+        watch->start(10);
+        window->saveReceivePaneAs();
+        delete watch;
+
+        EXPECT_TRUE(HasChinese(question)) << question.toStdString();
+        ASSERT_FALSE(buttonTexts.isEmpty());
+        for (const QString &text : buttonTexts)
+            EXPECT_TRUE(HasChinese(text)) << text.toStdString();
+        QFile back(path);
+        ASSERT_TRUE(back.open(QIODevice::ReadOnly));
+        if (replace)
+            EXPECT_EQ(back.readAll(), RtfDocument(RunsOfDocument(*window->m_receivePane->document())));
+        else
+            EXPECT_EQ(back.readAll(), old);
+    }
+    QCoreApplication::removeTranslator(&qtChinese);
 }
 
 TEST_F(ReceivePaneTest, CancellingTheDialogWritesNothing)

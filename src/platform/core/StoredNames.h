@@ -88,6 +88,7 @@ inline constexpr char kExportDialog[] = "dlgExport"; // control key of CHS.txt/E
 // Message keys of CHS.ini/ENU.ini, spelling included: users keep copies of those files.
 namespace message {
 inline constexpr char kHintCaption[] = "HINT_CAPTION"; // key of CHS.ini/ENU.ini
+inline constexpr char kBannerSubtitle[] = "BANNER_SUBTITLE"; // key of CHS.ini/ENU.ini
 inline constexpr char kNoSendLanguage[] = "NOT_SELECT_SENDLANG"; // key of CHS.ini/ENU.ini
 inline constexpr char kNoReceiveLanguage[] = "NOT_SELECT_RECVLANG"; // key of CHS.ini/ENU.ini
 inline constexpr char kNoChatClient[] = "SKYPE_NOT_INSTALL"; // key of CHS.ini/ENU.ini

@@ -1,0 +1,63 @@
+#include "shell/BannerSubtitle.h"
+#include "shell/InterfaceTexts.h"
+
+#include "support/AppFolder.h"
+
+#include <QColor>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFontDatabase>
+#include <QImage>
+#include <QLabel>
+#include <QLibraryInfo>
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+// Qt's own texts (its dialogs' buttons and questions) follow the interface language, both ways.
+TEST(ChineseThroughout, QtsOwnTextsFollowTheInterfaceLanguage)
+{
+    if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qtbase_zh_CN.qm")))
+        GTEST_SKIP() << "Qt's translations (qt6-translations-l10n) are not installed";
+    AppFolder folder;
+    QLabel window;
+    const auto cancel = [] { return QCoreApplication::translate("QPlatformTheme", "Cancel"); };
+    InterfaceTexts chinese;
+    chinese.SetInterfaceLanguage(&window, 0);
+    EXPECT_EQ(cancel(), QStringLiteral("取消"));
+    InterfaceTexts english;
+    english.SetInterfaceLanguage(&window, 1);
+    EXPECT_EQ(cancel(), QStringLiteral("Cancel"));
+}
+
+TEST(ChineseThroughout, BannerSubtitleIsMadeOnceAndRewritten)
+{
+    QLabel banner;
+    ShowBannerSubtitle(&banner, QStringLiteral("聊天翻译器"));
+    ShowBannerSubtitle(&banner, QStringLiteral("chat translator"));
+    const QList<QLabel *> labels = banner.findChildren<QLabel *>();
+    ASSERT_EQ(labels.size(), 1);
+    EXPECT_EQ(labels[0]->text(), QStringLiteral("chat translator"));
+}
+
+// An emoji is drawn in colour, not as a grey outline or an empty box, when a colour emoji font is there.
+TEST(ChineseThroughout, EmojiAreDrawnInColour)
+{
+    if (!QFontDatabase::families().contains(QStringLiteral("Noto Color Emoji")))
+        GTEST_SKIP() << "no colour emoji font (fonts-noto-color-emoji)";
+    QLabel label(QStringLiteral("\U0001F600\U0001F44D"));
+    QFont font = label.font();
+    font.setPixelSize(32);
+    label.setFont(font);
+    label.setStyleSheet(QStringLiteral("background: white; color: black;"));
+    label.resize(label.sizeHint());
+    QImage image(label.size(), QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    label.render(&image);
+    int saturated = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (QColor(image.pixel(x, y)).hsvSaturation() > 100)
+                ++saturated;
+    EXPECT_GT(saturated, 20);
+}
