@@ -97,7 +97,8 @@ TEST_F(ReceivePaneTest, SaveAsWritesThePaneAsRtfThroughTheDialog)
 
 bool HasChinese(const QString &text)
 {
-    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF; });
+    return std::any_of(
+        text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF; });
 }
 
 // With Qt's Chinese translations loaded, the dialog's own controls and its question before replacing
