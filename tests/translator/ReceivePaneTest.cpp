@@ -95,63 +95,6 @@ TEST_F(ReceivePaneTest, SaveAsWritesThePaneAsRtfThroughTheDialog)
     EXPECT_TRUE(boxes.empty());
 }
 
-bool HasChinese(const QString &text)
-{
-    return std::any_of(
-        text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF; });
-}
-
-// With Qt's Chinese translations loaded, the dialog's own controls and its question before replacing
-// a file are Chinese; answering No keeps the old file whole, Yes replaces it.
-TEST_F(ReceivePaneTest, SavingOverAFileAsksFirstInChinese)
-{
-    QTranslator qtChinese;
-    if (!qtChinese.load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        GTEST_SKIP() << "Qt's translations (qt6-translations-l10n) are not installed";
-    QCoreApplication::installTranslator(&qtChinese);
-    const QString path = dir.filePath(QStringLiteral("chat.doc"));
-    const QByteArray old(10000, 'x');
-    for (const bool replace : {false, true}) {
-        SCOPED_TRACE(replace);
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(old);
-        file.close();
-
-        QStringList buttonTexts;
-        QString question;
-        AnswerSaveDialog(path, true, [&](QFileDialog *dialog) {
-            for (QAbstractButton *button : dialog->findChildren<QAbstractButton *>())
-                if (qobject_cast<QPushButton *>(button))
-                    buttonTexts << button->text();
-        });
-        auto *watch = new QTimer;
-        QObject::connect(watch, &QTimer::timeout, [&, watch] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            watch->stop();
-            question = box->text();
-            box->button(replace ? QMessageBox::Yes : QMessageBox::No)->click();
-        });
-        watch->start(10);
-        window->saveReceivePaneAs();
-        delete watch;
-
-        EXPECT_TRUE(HasChinese(question)) << question.toStdString();
-        ASSERT_FALSE(buttonTexts.isEmpty());
-        for (const QString &text : buttonTexts)
-            EXPECT_TRUE(HasChinese(text)) << text.toStdString();
-        QFile back(path);
-        ASSERT_TRUE(back.open(QIODevice::ReadOnly));
-        if (replace)
-            EXPECT_EQ(back.readAll(), RtfDocument(RunsOfDocument(*window->m_receivePane->document())));
-        else
-            EXPECT_EQ(back.readAll(), old);
-    }
-    QCoreApplication::removeTranslator(&qtChinese);
-}
-
 TEST_F(ReceivePaneTest, CancellingTheDialogWritesNothing)
 {
     AnswerSaveDialog(dir.filePath(QStringLiteral("chat.doc")), false);
