@@ -60,7 +60,9 @@ QByteArray ServiceHost()
     std::lock_guard lock(serviceHostMutex);
     if (!serviceHostRead)
         ReadServiceHost();
-    return serviceHost;
+    // A copy of its own for the calling thread: workers keep it while the host may be set anew, and
+    // a shared buffer's count would tie them to the main thread's writes.
+    return QByteArray(serviceHost.constData(), serviceHost.size());
 }
 
 bool TranslateText(const QString &text, const QByteArray &sourceCode, const QByteArray &targetCode,
