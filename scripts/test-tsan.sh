@@ -10,7 +10,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-tsan}
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPARLAVOX_TSAN=ON -DPARLAVOX_BENCHMARKS=OFF >/dev/null
-cmake --build "$build" --target test_translate test_chatclient test_translator test_service test_service_process \
+cmake --build "$build" --target test_translate test_session test_translator test_service test_service_process \
   parlavox-service
 
 # The service runs as a child of its tests, with its stderr in a log of their own: every process
@@ -30,7 +30,7 @@ run() {
   "${runner[@]}" "$@" || status=1
 }
 run "$build/tests-bin/test_translate" --gtest_filter='TranslationWorker*:TokenPage*'
-run "$build/tests-bin/test_chatclient" --gtest_filter='MessageDispatch*'
+run "$build/tests-bin/test_session" --gtest_filter='MessageDispatch*'
 run "$build/tests-bin/test_translator" --gtest_filter='MessageFlow*'
 run "$build/tests-bin/test_service"
 run "$build/tests-bin/test_service_process" \

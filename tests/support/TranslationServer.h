@@ -26,10 +26,12 @@ public:
     // The texts requested so far, decoded, in the order they arrived.
     QStringList texts() const;
 
-    LocalHttpServer http;
-
 private:
     mutable std::mutex m_mutex;
     // Kept as plain strings: Qt's shared string data is not visible to ThreadSanitizer.
     std::vector<std::u16string> m_texts;
+
+public:
+    // Last, so that its thread, which records into the members above, ends before they go.
+    LocalHttpServer http;
 };
