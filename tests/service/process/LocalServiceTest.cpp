@@ -1,4 +1,5 @@
 #include "translate/LocalService.h"
+#include "ServiceProcess.h"
 #include "support/AppFolder.h"
 #include "translate/TranslateText.h"
 
@@ -18,20 +19,6 @@
 #include <functional>
 
 namespace {
-
-// A port of 127.0.0.1 that nothing listens at.
-quint16 FreePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 bool WaitUntil(const std::function<bool()> &condition, int seconds)
 {

@@ -128,6 +128,19 @@ long ServiceProcess::ResidentWithChildrenKiB() const
     return total;
 }
 
+quint16 FreePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&where), sizeof where);
+    socklen_t length = sizeof where;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&where), &length);
+    ::close(fd);
+    return ntohs(where.sin_port);
+}
+
 RawAnswer RawExchange(quint16 port, const QByteArray &request, int timeOutMs)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

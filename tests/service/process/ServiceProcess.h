@@ -51,6 +51,9 @@ struct RawAnswer {
     QByteArray head;
     QByteArray body;
 };
+// A port of 127.0.0.1 that nothing listens at.
+quint16 FreePort();
+
 RawAnswer RawExchange(quint16 port, const QByteArray &request, int timeOutMs = 10000);
 
 // GET of a URL with libcurl; the status and the body (status 0 when no answer came).

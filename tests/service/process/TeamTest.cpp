@@ -21,19 +21,6 @@
 
 namespace {
 
-quint16 FreePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in where{};
-    where.sin_family = AF_INET;
-    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&where), sizeof where);
-    socklen_t length = sizeof where;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&where), &length);
-    ::close(fd);
-    return ntohs(where.sin_port);
-}
-
 // HAProxy in front of services as the README shows it: /status as the health check, a request
 // that finds its service gone tried again on another.
 QByteArray HaproxyConfig(quint16 port, const std::vector<quint16> &services)
