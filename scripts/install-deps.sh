@@ -14,10 +14,10 @@ packages=(
   fonts-wqy-microhei fonts-dejavu-core
   # Qt's own dialogs in Chinese, and emoji in colour
   qt6-translations-l10n fonts-noto-color-emoji
-  # parlavox-service: Apertium and its language pairs, espeak-ng and LAME as libraries; libsndfile
-  # decodes its speech in the tests
+  # parlavox-service: Apertium and its language pairs, espeak-ng and LAME as libraries, CLD2 for
+  # language detection; libsndfile decodes its speech in the tests
   apertium apertium-eng-spa apertium-fr-es apertium-es-pt apertium-spa-ita apertium-dan-nor
-  espeak-ng espeak-ng-data libespeak-ng-dev libmp3lame-dev libsndfile1-dev
+  espeak-ng espeak-ng-data libespeak-ng-dev libmp3lame-dev libcld2-dev libsndfile1-dev
   # scoring the service's translations by hand (bench/quality/score.sh)
   apertium-eval-translator python3-nltk
   # two services behind a load balancer in the service's tests

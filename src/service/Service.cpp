@@ -1,5 +1,6 @@
 #include "service/Service.h"
 
+#include "service/LanguageDetector.h"
 #include "service/Query.h"
 #include "service/TextFormat.h"
 
@@ -7,6 +8,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <optional>
 #include <set>
 
 namespace service {
@@ -72,8 +74,17 @@ HttpServer::Response Service::translate(const Target &request)
         return Refuse(400, "sl, tl and q are needed");
     if (CharacterCount(*text) > kMaxTextCharacters)
         return Refuse(413, "q longer than 5000 characters");
-    const QByteArray sourceCode = source->toUtf8();
+    QByteArray sourceCode = source->toUtf8();
     const QByteArray targetCode = target->toUtf8();
+    // "auto": the text's own language, named in the answer with the detector's confidence.
+    std::optional<double> confidence;
+    if (sourceCode == "auto" && IsCatalogueCode(targetCode)) {
+        const Detection detection = DetectLanguage(*text);
+        // A text in no language the detector knows ("ok", "👍", a link) comes back as it is, named
+        // in the target language with no confidence: the caller keeps its own choice.
+        sourceCode = detection.code.isEmpty() ? targetCode : detection.code;
+        confidence = detection.confidence;
+    }
     if (!IsCatalogueCode(sourceCode) || !IsCatalogueCode(targetCode))
         return Refuse(400, "unknown language code");
 
@@ -95,8 +106,8 @@ HttpServer::Response Service::translate(const Target &request)
     } else {
         return Refuse(422, "unsupported language pair " + sourceCode + '-' + targetCode);
     }
-    return HttpServer::Response{
-        200, {}, "application/json; charset=utf-8", TranslationBody(PairSentences(translation, *text), sourceCode)};
+    return HttpServer::Response{200, {}, "application/json; charset=utf-8",
+        TranslationBody(PairSentences(translation, *text), sourceCode, confidence)};
 }
 
 HttpServer::Response Service::speak(const Target &request, const HttpServer::ClientGone &clientGone)

@@ -1,6 +1,10 @@
 #include "service/TextFormat.h"
 
+#include "service/ProtectedSpans.h"
+
 #include <QSet>
+
+#include <algorithm>
 
 namespace service {
 
@@ -79,9 +83,16 @@ bool IsNoncharacter(char32_t c)
 
 QByteArray DeformatText(const QString &text)
 {
+    const std::vector<ProtectedSpan> spans = FindProtectedSpans(text);
+    auto span = spans.begin();
     QString stream;
     stream.reserve(text.size() * 2 + 4);
     for (qsizetype i = 0; i < text.size(); ++i) {
+        // A protected piece goes in as a superblank: every program copies it through untouched.
+        // Inside it only the brackets and the backslash are special.
+        const bool inSpan = span != spans.end() && i >= span->start;
+        if (inSpan && i == span->start)
+            stream += u'[';
         const QChar c = text[i];
         // Non-characters are left out: lt-proc takes U+FFFF for the end of its input and answers
         // the text in two blocks, and the others have no business in a message either.
@@ -92,13 +103,14 @@ QByteArray DeformatText(const QString &text)
                 stream += text[i + 1];
             }
             ++i;
-            continue;
-        }
-        if (IsNoncharacter(c.unicode()))
-            continue;
-        if (c == u'\n' || c == u'\r') {
-            // A superblank is copied through the pipeline untouched; inside it only the brackets
-            // and the backslash are special.
+        } else if (IsNoncharacter(c.unicode())) {
+            // left out, as above
+        } else if (inSpan) {
+            if (c == u'\\' || c == u'[' || c == u']')
+                stream += u'\\';
+            stream += c;
+        } else if (c == u'\n' || c == u'\r') {
+            // Line breaks are kept in superblanks too.
             stream += u'[';
             stream += c;
             stream += u']';
@@ -106,6 +118,10 @@ QByteArray DeformatText(const QString &text)
             if (IsStreamSpecial(c))
                 stream += u'\\';
             stream += c;
+        }
+        if (inSpan && i + 1 >= span->start + span->length) {
+            stream += u']';
+            ++span;
         }
     }
     stream += QStringLiteral(".[]");
@@ -325,7 +341,8 @@ QStringList CommaSafePieces(const QString &text)
 
 } // namespace
 
-QByteArray TranslationBody(const std::vector<std::pair<QString, QString>> &sentences, const QByteArray &sourceCode)
+QByteArray TranslationBody(const std::vector<std::pair<QString, QString>> &sentences, const QByteArray &sourceCode,
+    std::optional<double> confidence)
 {
     QByteArray body("[[");
     bool first = true;
@@ -344,6 +361,8 @@ QByteArray TranslationBody(const std::vector<std::pair<QString, QString>> &sente
     }
     body.append("],,");
     body.append(JsonString(QString::fromUtf8(sourceCode)));
+    if (confidence)
+        body.append(",,,," + QByteArray::number(std::clamp(*confidence, 0.0, 1.0), 'f', 2));
     body.append(']');
     return body;
 }

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -14,8 +15,8 @@ namespace service {
 bool IsNoncharacter(char32_t c);
 
 // Plain text into Apertium's stream format: the stream's special characters escaped, each line
-// break kept in a superblank, non-characters left out, and the closing ".[]" that tells the tagger
-// where the text ends.
+// break and each piece that must not be translated (see FindProtectedSpans) kept in a superblank,
+// non-characters left out, and the closing ".[]" that tells the tagger where the text ends.
 QByteArray DeformatText(const QString &text);
 
 // The stream format back to plain text: escapes undone, superblanks opened, and the ".[]" ends
@@ -45,8 +46,11 @@ QStringList SplitSentences(const QString &text);
 
 // The body of a translation answer: one array per sentence with the translation and the original,
 // then the source language:  [[["Hola. ","Hello. ",,,1],["Adiós","Bye",,,1]],,"en"]
+// For a detected source language, the detector's confidence (0 to 1) follows in the seventh place:
+// [[...],,"en",,,,0.97]
 // Quotes and backslashes are escaped, control characters written as \u escapes.
-QByteArray TranslationBody(const std::vector<std::pair<QString, QString>> &sentences, const QByteArray &sourceCode);
+QByteArray TranslationBody(const std::vector<std::pair<QString, QString>> &sentences, const QByteArray &sourceCode,
+    std::optional<double> confidence = std::nullopt);
 
 // The sentences of a translation paired with those of its original, for TranslationBody: pieces
 // matched one to one when both split into as many, else the whole original beside the first.

@@ -337,3 +337,53 @@ platform::Result<QString> ParseTranslationBody(const QByteArray &body, bool trac
     // Not QString::fromUtf16, which would take a leading U+FEFF for a byte-order mark and drop it.
     return QString(reinterpret_cast<const QChar *>(result.data()), static_cast<qsizetype>(result.size()));
 }
+
+platform::Result<SourceLanguage> ParseSourceLanguage(const QByteArray &body)
+{
+    // The top array's places are told apart by the commas between them, outside strings and
+    // nested arrays; only the third and the seventh are read.
+    const QString text = QString::fromUtf8(body).trimmed();
+    if (!text.startsWith(u'['))
+        return platform::Error{QStringLiteral("response is not an array")};
+    int depth = 0;
+    int place = 0;
+    bool quoted = false;
+    QString places[7];
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (depth == 1 && place < 7 && (quoted || (c != u',' && c != u']')))
+            places[place] += c;
+        if (quoted) {
+            if (c == u'\\' && i + 1 < text.size()) {
+                if (depth == 1 && place < 7)
+                    places[place] += text[i + 1];
+                ++i;
+            } else if (c == u'"') {
+                quoted = false;
+            }
+        } else if (c == u'"') {
+            quoted = true;
+        } else if (c == u'[') {
+            ++depth;
+        } else if (c == u']') {
+            if (--depth == 0)
+                break;
+        } else if (c == u',' && depth == 1) {
+            ++place;
+        }
+    }
+    const QString code = places[2].trimmed();
+    if (code.size() < 2 || !code.startsWith(u'"') || !code.endsWith(u'"'))
+        return platform::Error{QStringLiteral("response names no source language")};
+    SourceLanguage language;
+    // The codes are plain ASCII: escapes are taken for the character they escape.
+    for (qsizetype i = 1; i + 1 < code.size(); ++i) {
+        if (code[i] != u'\\')
+            language.code += code[i];
+    }
+    bool isNumber = false;
+    const double confidence = places[6].trimmed().toDouble(&isNumber);
+    if (isNumber)
+        language.confidence = std::clamp(confidence, 0.0, 1.0);
+    return language;
+}

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 // Cuts the translated text out of a response body of the translation service. The body is the
 // service's array notation; no general parser is used, only this fixed sequence:
 //  - the first byte (the outermost opening bracket) is dropped and the rest decoded as UTF-8;
@@ -24,3 +26,20 @@
 // With trace, the working text is written to the parlavox.translate log at each step of the
 // segment walk (costly on big bodies: meant for looking at a few exchanges by hand).
 platform::Result<QString> ParseTranslationBody(const QByteArray &body, bool trace = false);
+
+// The source language a response body names, as the service answers it: its third place holds
+// the code ("en", or for sl=auto the detected language), and for a detected language the seventh
+// holds the detector's confidence, 0 to 1:  [[...],,"es",,,,0.93]
+struct SourceLanguage {
+    QString code;
+    // None when the body carries no confidence (the language was chosen, not detected).
+    std::optional<double> confidence;
+
+    // Whether the detector was sure enough for a caller to follow it; short or unsure texts keep
+    // the language the user chose.
+    bool Sure() const { return confidence && *confidence >= 0.5; }
+};
+
+// Reads the source language out of a response body. Fails when the body is not an array of
+// which the third place is a string.
+platform::Result<SourceLanguage> ParseSourceLanguage(const QByteArray &body);
