@@ -2,9 +2,10 @@
 
 #include "service/ProtectedSpans.h"
 
-#include <cld2/public/compact_lang_det.h>
+// CLD2's header uses FILE without including its header.
+#include <cstdio>
 
-#include <cstring>
+#include <cld2/public/compact_lang_det.h>
 
 namespace service {
 
@@ -38,8 +39,9 @@ QByteArray CatalogueCodeOf(CLD2::Language language)
     }
 }
 
-// Below this many letters a text says too little about its language ("ok", "jaja").
-constexpr int kMinLetterBytes = 12;
+// Below this many bytes of letters a text says too little about its language ("ok", "jaja", "Grazie
+// mille", which the detector takes for Estonian).
+constexpr int kMinLetterBytes = 20;
 
 } // namespace
 
@@ -54,9 +56,9 @@ Detection DetectLanguage(const QString &text)
     int validBytes = 0;
     // Plain text, no hints, no flags; the check stops at bytes that are not UTF-8, which a
     // QString's conversion never makes.
-    const CLD2::Language language = CLD2::ExtDetectLanguageSummaryCheckUTF8(utf8.constData(),
-        static_cast<int>(utf8.size()), true, nullptr, 0, languages, percents, scores, nullptr, &letterBytes,
-        &reliable, &validBytes);
+    const CLD2::Language language
+        = CLD2::ExtDetectLanguageSummaryCheckUTF8(utf8.constData(), static_cast<int>(utf8.size()), true, nullptr, 0,
+            languages, percents, scores, nullptr, &letterBytes, &reliable, &validBytes);
     Detection detection;
     detection.code = CatalogueCodeOf(language);
     if (detection.code.isEmpty())

@@ -41,6 +41,30 @@ TEST(TextFormatTest, ProgramReadsTheBodyBack)
         EXPECT_EQ(ShownByProgram(c.sentences), c.shown) << c.shown.toStdString();
 }
 
+// A detected language and its confidence, as the program reads them back; the translation reads
+// as it did without them.
+TEST(TextFormatTest, ProgramReadsTheDetectedLanguageBack)
+{
+    const std::vector<std::pair<QString, QString>> sentences{{"Hello.", "Hola."}};
+    const QByteArray body = TranslationBody(sentences, "es", 0.934);
+    EXPECT_EQ(body, QByteArray(R"([[["Hello.","Hola.",,,1]],,"es",,,,0.93])"));
+    EXPECT_EQ(ParseTranslationBody(body).value(), QStringLiteral("Hello."));
+    const auto detected = ParseSourceLanguage(body);
+    ASSERT_TRUE(detected);
+    EXPECT_EQ(detected->code, QStringLiteral("es"));
+    EXPECT_TRUE(detected->Sure());
+
+    const auto unsure = ParseSourceLanguage(TranslationBody(sentences, "zh-CN", 0.0));
+    ASSERT_TRUE(unsure);
+    EXPECT_EQ(unsure->code, QStringLiteral("zh-CN"));
+    EXPECT_FALSE(unsure->Sure());
+
+    const auto chosen = ParseSourceLanguage(TranslationBody(sentences, "en"));
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(chosen->code, QStringLiteral("en"));
+    EXPECT_FALSE(chosen->confidence);
+}
+
 TEST(TextFormatTest, TakesOutBlanksOfDroppedWords)
 {
     const struct {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -93,6 +94,37 @@ TEST(ResponseParser, DeeplyNestedBodyDoesNotExhaustTheStack)
     const auto parsed = Parse(std::string(depth, '[') + "\"x\"" + std::string(depth, ']'));
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed.value(), QString(depth - 4, u'['));
+}
+
+// The source language named in the third place, and a detector's confidence in the seventh.
+TEST(ResponseParser, ReadsTheSourceLanguageAndTheDetectorsConfidence)
+{
+    const struct {
+        std::string body;
+        QString code;
+        std::optional<double> confidence;
+        bool sure;
+    } cases[] = {
+        {R"([[["Hallo","Hello",,,1]],,"en"])", "en", std::nullopt, false},
+        {R"([[["Hello","Hola",,,1]],,"es",,,,0.97])", "es", 0.97, true},
+        {R"([[["x","y",,,1]],,"zh-CN",,,,0.00])", "zh-CN", 0.0, false},
+        {R"([[["x","y",,,1]],,"fr",,,,0.49])", "fr", 0.49, false},
+        {R"([[["x","y",,,1]],,"fr",,,,0.5])", "fr", 0.5, true},
+        // Commas, brackets and quotes inside the translation count for nothing.
+        {R"([[["a,,\"],[","b,[",,,1],[",]","c"]],,"pt",,,,1.00])", "pt", 1.0, true},
+        {R"([[["x"]] , null , "it" , null,null,null, 0.8 ])", "it", 0.8, true},
+        // A seventh place that is no number is no confidence.
+        {R"([[["x"]],,"de",,,,"high"])", "de", std::nullopt, false},
+    };
+    for (const auto &c : cases) {
+        const auto language = ParseSourceLanguage(QByteArray::fromStdString(c.body));
+        ASSERT_TRUE(language) << c.body << ": " << language.error().toStdString();
+        EXPECT_EQ(language->code, c.code) << c.body;
+        EXPECT_EQ(language->confidence, c.confidence) << c.body;
+        EXPECT_EQ(language->Sure(), c.sure) << c.body;
+    }
+    for (const std::string body : {"", "x", "[]", R"([[["x"]]])", R"([[["x"]],,3])", R"([[["x"]],"en"])"})
+        EXPECT_FALSE(ParseSourceLanguage(QByteArray::fromStdString(body))) << body;
 }
 
 } // namespace
