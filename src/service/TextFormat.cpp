@@ -88,8 +88,9 @@ QByteArray DeformatText(const QString &text)
     QString stream;
     stream.reserve(text.size() * 2 + 4);
     for (qsizetype i = 0; i < text.size(); ++i) {
-        // A protected piece goes in as a superblank: every program copies it through untouched.
-        // Inside it only the brackets and the backslash are special.
+        // A protected piece goes in as a superblank, which every program copies through untouched.
+        // Its special characters are escaped as outside one: with a bare "^" in a superblank a
+        // program of the pipeline waits for the rest of a word that never comes.
         const bool inSpan = span != spans.end() && i >= span->start;
         if (inSpan && i == span->start)
             stream += u'[';
@@ -105,11 +106,7 @@ QByteArray DeformatText(const QString &text)
             ++i;
         } else if (IsNoncharacter(c.unicode())) {
             // left out, as above
-        } else if (inSpan) {
-            if (c == u'\\' || c == u'[' || c == u']')
-                stream += u'\\';
-            stream += c;
-        } else if (c == u'\n' || c == u'\r') {
+        } else if (!inSpan && (c == u'\n' || c == u'\r')) {
             // Line breaks are kept in superblanks too.
             stream += u'[';
             stream += c;

@@ -113,6 +113,10 @@ TEST(PipelineTest, OddInputsLeaveLaterAnswersRight)
         QStringLiteral("^a/b$ <n> {c} [d] \\e @f *g #h"),
         QStringLiteral("^$/<>{}[]\\@*#"),
         QStringLiteral("[\n]\r\n.[]\\"),
+        // Pieces that go in as superblanks, holding what the stream and its framing use.
+        QStringLiteral("C:\\[1]\\ {[2]} {.[]} https://x.org/]\\[0] @a #b 5 kg"),
+        QStringLiteral("{]}[3]{\\} \\\\srv\\[4] /a/[5]/b {\uFFFFx}"),
+        QString::fromUcs4(U"\U0001F600{\U0001F600}\n{^$/<>@*#}\r\n~/x.[]"),
         QStringLiteral("."),
         QStringLiteral(" "),
     };
