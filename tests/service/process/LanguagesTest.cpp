@@ -111,7 +111,8 @@ TEST_F(LanguagesTest, ProtectedPiecesPassThroughUnchanged)
                 "The box weighs 5 kg, costs $10 and is 30 cm long, dear {name}."}},
         {"es",
             {R"(Envía el archivo C:\Users\me\notas.txt y /home/me/notes.txt a anna.smith@example.com hoy.)",
-                QString::fromUcs4(U"Mira https://example.org/news?id=5&lang=en con @maria, es sobre #vacaciones 😀👍🏽"),
+                QString::fromUcs4(
+                    U"Mira https://example.org/news?id=5&lang=en con @maria, es sobre #vacaciones 😀👍🏽"),
                 "La caja pesa 5 kg, cuesta $10 y mide 30 cm, querido {name}."}},
         {"fr",
             {R"(Envoie le fichier C:\Users\me\notas.txt et /home/me/notes.txt à anna.smith@example.com aujourd'hui.)",
