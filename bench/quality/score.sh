@@ -1,8 +1,10 @@
 #!/bin/bash
 # Scores parlavox-service's translations of the held-out chat sentences in this folder: for each
-# direction with a source file SRC.txt and a reference file REF.txt (SRC-TGT.src / .ref pairs, one
-# sentence a line, aligned by line), every sentence is translated by the real service on a free port
-# of 127.0.0.1 and the hypotheses are scored with apertium-eval-translator (WER) and NLTK's chrF.
+# direction with a source file and a reference file (SRC-TGT.src / .ref pairs, one sentence a line,
+# aligned by line), every sentence is translated by the real service on a free port of 127.0.0.1
+# and the hypotheses are scored with apertium-eval-translator (WER) and NLTK's chrF.
+# A subfolder (chat/: 100 everyday chat sentences) holds one file per language, LANG.txt, all
+# aligned by line: each LANG.txt besides en.txt gives the directions en->LANG and LANG->en.
 #
 #   bench/quality/score.sh [SERVICE-BINARY] [OUT-FOLDER]
 #
@@ -32,14 +34,10 @@ for _ in $(seq 1 100); do
   sleep 0.1
 done
 
-printf '%-8s %6s %8s %8s\n' direction lines WER chrF
-for src in "$here"/*.src; do
-  name=$(basename "$src" .src)
-  ref="$here/$name.ref"
-  [ -f "$ref" ] || continue
-  sl=${name%-*}
-  tl=${name#*-}
-  hyp="$out/$name.hyp"
+# One direction: SL TL SOURCE-FILE REFERENCE-FILE NAME (the hypotheses go to NAME.hyp).
+score() {
+  local sl=$1 tl=$2 src=$3 ref=$4 name=$5
+  local hyp="$out/$name.hyp"
   # Each line through the service; the translation is cut out of its answer's first strings.
   /usr/bin/python3 - "$port" "$sl" "$tl" "$src" "$hyp" <<'PY'
 import json, sys, urllib.parse, urllib.request
@@ -61,6 +59,7 @@ with open(src, encoding="utf-8") as f, open(hyp, "w", encoding="utf-8") as out:
             print("%s-%s: no translation of %r: %s" % (sl, tl, text, error), file=sys.stderr)
         out.write(translation.replace("\n", " ") + "\n")
 PY
+  local wer chrf
   wer=$(apertium-eval-translator -test "$hyp" -ref "$ref" | sed -n 's/^Word error rate (WER): *\([0-9.]*\).*/\1/p')
   chrf=$(/usr/bin/python3 - "$hyp" "$ref" <<'PY'
 import sys
@@ -71,6 +70,25 @@ assert len(hyp) == len(ref), "hypotheses and references differ in length"
 print("%.4f" % corpus_chrf(ref, hyp))
 PY
 )
-  printf '%-8s %6s %8s %8s\n' "$sl->$tl" "$(wc -l <"$ref")" "${wer:-?}" "$chrf"
+  printf '%-6s %-8s %6s %8s %8s\n' "$group" "$sl->$tl" "$(wc -l <"$ref")" "${wer:-?}" "$chrf"
+}
+
+printf '%-6s %-8s %6s %8s %8s\n' set direction lines WER chrF
+group=pairs
+for src in "$here"/*.src; do
+  name=$(basename "$src" .src)
+  ref="$here/$name.ref"
+  [ -f "$ref" ] || continue
+  score "${name%-*}" "${name#*-}" "$src" "$ref" "$name"
+done
+for folder in "$here"/*/; do
+  group=$(basename "$folder")
+  [ -f "$folder/en.txt" ] || continue
+  for other in "$folder"/*.txt; do
+    lang=$(basename "$other" .txt)
+    [ "$lang" = en ] && continue
+    score en "$lang" "$folder/en.txt" "$other" "$group-en-$lang"
+    score "$lang" en "$other" "$folder/en.txt" "$group-$lang-en"
+  done
 done
 echo "hypotheses in $out"
