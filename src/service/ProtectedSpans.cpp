@@ -4,10 +4,15 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 
 namespace service {
 
 namespace {
+
+// The places in Patterns() of the two kinds handled apart below.
+constexpr std::size_t kNumbers = 6;
+constexpr std::size_t kEmojiAndBraces = 7;
 
 // One pattern per kind. Each thread keeps its own compiled copies: requests are served by several
 // threads at once.
@@ -71,21 +76,22 @@ qsizetype TrimmedEnd(const QString &text, qsizetype start, qsizetype end)
 std::vector<ProtectedSpan> FindProtectedSpans(const QString &text)
 {
     std::vector<ProtectedSpan> found;
-    for (const QRegularExpression &pattern : Patterns()) {
-        auto matches = pattern.globalMatch(text);
+    const auto &patterns = Patterns();
+    for (std::size_t kind = 0; kind < patterns.size(); ++kind) {
+        auto matches = patterns[kind].globalMatch(text);
         while (matches.hasNext()) {
             const auto match = matches.next();
             const qsizetype start = match.capturedStart();
             qsizetype end = match.capturedEnd();
             // A bare number ("5", "2024") needs no protection: Apertium keeps numbers.
-            if (&pattern == &Patterns()[6]) {
+            if (kind == kNumbers) {
                 const QStringView piece = QStringView(text).sliced(start, end - start);
                 if (std::all_of(piece.begin(), piece.end(),
                         [](QChar c) { return c.isDigit() || c == u'.' || c == u',' || c.isSpace(); }))
                     continue;
                 while (end > start && text[end - 1].isSpace())
                     --end;
-            } else if (&pattern != &Patterns()[7]) {
+            } else if (kind != kEmojiAndBraces) {
                 end = TrimmedEnd(text, start, end);
             }
             if (end > start)
