@@ -152,6 +152,8 @@ platform::Result<QByteArray> HttpGet(
     exchange.stopRequested = &stopRequested;
     CURL *h = curl.get();
     curl_easy_setopt(h, CURLOPT_URL, url.constData());
+    if (!policy.unixSocket.isEmpty())
+        curl_easy_setopt(h, CURLOPT_UNIX_SOCKET_PATH, policy.unixSocket.constData());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
