@@ -196,14 +196,16 @@ TEST(UserSocket, AnotherUsersListenerOnTheOldPortGetsNothingWhileMessagesTransla
     {
         std::lock_guard lock(received.mutex);
         EXPECT_EQ(received.translations.size(), 2);
-        EXPECT_FALSE(received.translations.contains(QStringLiteral("failed"))) << received.translations.join(u'|').toStdString();
+        EXPECT_FALSE(received.translations.contains(QStringLiteral("failed")))
+            << received.translations.join(u'|').toStdString();
     }
 
     HttpGetPolicy policy;
     policy.timeOut = std::chrono::seconds(20);
     policy.headers = {"Host: " + ServiceHost()};
-    const auto speech = FetchFromService("http://" + ServiceHost() + "/translate_tts?ie=UTF-8&tl=en&total=1&idx=0"
-                                                                         "&tk=0.0&client=t&q="
+    const auto speech = FetchFromService("http://" + ServiceHost()
+            + "/translate_tts?ie=UTF-8&tl=en&total=1&idx=0"
+              "&tk=0.0&client=t&q="
             + Utf8PercentEncode(QStringLiteral("Hello world.")),
         policy);
     ASSERT_TRUE(speech) << speech.error().toStdString();
