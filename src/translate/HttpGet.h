@@ -23,7 +23,8 @@ struct HttpGetPolicy {
     // Sent as the Referer header when not empty.
     QByteArray referer;
     // When not empty, the path of the Unix socket the request goes to instead of the URL's host
-    // and port (the URL's host is then sent only in the Host header).
+    // and port (the URL's host is then sent only in the Host header). Only a server run by this
+    // user is sent the request: another's fails it before anything is sent.
     QByteArray unixSocket;
 };
 

@@ -55,9 +55,14 @@ bool SomethingListensOnSocket(const QByteArray &path)
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
-    const bool connected = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    bool ours = false;
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0) {
+        ucred peer{};
+        socklen_t length = sizeof peer;
+        ours = ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.uid == ::geteuid();
+    }
     ::close(fd);
-    return connected;
+    return ours;
 }
 
 LocalService::~LocalService()

@@ -15,8 +15,8 @@ std::optional<quint16> LoopbackPort(const QByteArray &host);
 // connection is either taken or refused without waiting.
 bool SomethingListensAt(quint16 port);
 
-// Whether a server accepts connections at the Unix socket `path`. A socket file left by a server
-// that has ended refuses them.
+// Whether a server run by this user accepts connections at the Unix socket `path`. A socket file
+// left by a server that has ended refuses them; another user's server does not count.
 bool SomethingListensOnSocket(const QByteArray &path);
 
 // parlavox-service run by the program itself, for when nothing answers at the service host. It is the

@@ -48,7 +48,8 @@ void ReadServiceHost()
         serviceSocket = QFile::encodeName(socket.value());
     } else {
         serviceSocketProblem = QStringLiteral("no private socket for the translation service: %1").arg(socket.error());
-        qCWarning(LogTranslate).noquote() << serviceSocketProblem << "- translations fail until it is mended";
+        qCWarning(LogTranslate).noquote()
+            << serviceSocketProblem << "- translations fail until it is put right and Parlavox starts again";
     }
 }
 

@@ -18,9 +18,11 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <mutex>
 
 namespace {
@@ -224,6 +226,79 @@ TEST(UserSocket, AnotherUsersListenerOnTheOldPortGetsNothingWhileMessagesTransla
 
     service.Stop();
     EXPECT_FALSE(QFile::exists(QFile::decodeName(runtime.Socket()))) << "the service removes its socket";
+}
+
+// A socket another user managed to put in the folder while it was open to others (the folder made
+// private again afterwards) gets no request: a message fails before anything is sent, and the
+// program starts its own service in its place instead of taking the other one for its own.
+TEST(UserSocket, AServerOfAnotherUsersGetsNothingEvenInsideThePrivateFolder)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run a listener as another user";
+    UserRuntime runtime;
+    const QByteArray folder = QFile::encodeName(runtime.Path()) + "/parlavox";
+    // The other user passes through the runtime folder into the open one.
+    ASSERT_EQ(::chmod(QFile::encodeName(runtime.Path()).constData(), 0711), 0);
+    ASSERT_EQ(::chmod(folder.constData(), 0777), 0);
+    int channel[2];
+    ASSERT_EQ(::pipe2(channel, O_CLOEXEC), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(channel[0]);
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kOtherUser) != 0 || ::setuid(kOtherUser) != 0)
+            ::_exit(3);
+        const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un where{};
+        where.sun_family = AF_UNIX;
+        const QByteArray path = runtime.Socket();
+        std::memcpy(where.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
+        ::umask(0);
+        if (::bind(listener, reinterpret_cast<sockaddr *>(&where), sizeof where) != 0 || ::listen(listener, 8) != 0)
+            ::_exit(4);
+        [[maybe_unused]] const ssize_t ready = ::write(channel[1], "R", 1);
+        for (;;) {
+            const int connection = ::accept(listener, nullptr, nullptr);
+            char bytes[4096];
+            for (ssize_t n; connection >= 0 && (n = ::read(connection, bytes, sizeof bytes)) > 0;) {
+                [[maybe_unused]] const ssize_t m = ::write(channel[1], bytes, static_cast<size_t>(n));
+            }
+            ::close(connection);
+        }
+    }
+    ::close(channel[1]);
+    char first = 0;
+    const bool listening = ::read(channel[0], &first, 1) == 1;
+    ASSERT_EQ(::chmod(folder.constData(), 0700), 0);
+    const auto received = [&] {
+        QByteArray bytes;
+        char buffer[4096];
+        ::fcntl(channel[0], F_SETFL, O_NONBLOCK);
+        for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;)
+            bytes.append(buffer, n);
+        return bytes;
+    };
+    if (listening) {
+        InitServiceHost();
+        ASSERT_TRUE(ServiceSocket()) << "the folder is private again";
+        EXPECT_FALSE(SomethingListensOnSocket(runtime.Socket())) << "another user's server is not ours";
+        QString text;
+        EXPECT_FALSE(TranslateText(QStringLiteral("a secret"), "en", "es", "0.0", 5, text));
+        EXPECT_EQ(text, QStringLiteral("a secret"));
+
+        QTemporaryDir logs;
+        LocalService service;
+        EXPECT_TRUE(service.StartForServiceHost(AppFolder::BuildBinFolder(), logs.filePath(QStringLiteral("log"))));
+        EXPECT_TRUE(WaitUntil([&] { return SomethingListensOnSocket(runtime.Socket()); }, 30));
+        text.clear();
+        EXPECT_TRUE(TranslateText(QStringLiteral("Hello world."), "en", "es", "0.0", 20, text));
+        EXPECT_EQ(text, QStringLiteral("Hola Mundo."));
+    }
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ASSERT_TRUE(listening) << "the other user's listener did not start";
+    EXPECT_EQ(received(), QByteArray()) << "nothing reaches another user's server";
+    ::close(channel[0]);
 }
 
 // A socket left by a service that died is replaced by the next one; a live service's socket is not
