@@ -5,7 +5,7 @@
 //
 // Everything lives in a temporary folder of its own, removed at the end: a session bus, Prosody on
 // 127.0.0.1 with the accounts "me" and "sofia", Pidgin with a profile there logged in as me, the
-// translation service of this program folder on a free port, the partner (who writes in Spanish,
+// translation service of this program folder on the demo's own socket, the partner (who writes in Spanish,
 // greets once Parlavox translates and answers every message), and Parlavox started from a copy of
 // this program folder, set to English and Spanish, translating at once. When Parlavox ends (Exit),
 // everything the demo started is stopped. The first line printed names the folder.
@@ -241,8 +241,9 @@ int main(int argc, char **argv)
 
     // The service loads its language data meanwhile.
     service = chatworld::NewProcess(env, dir.path(), log("parlavox-service.log"));
-    service->start(QDir(programFolder).filePath(QStringLiteral("parlavox-service")),
-        {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
+    // On the user's socket of the demo's runtime folder, where Parlavox started with that folder
+    // asks when no service host is named.
+    service->start(QDir(programFolder).filePath(QStringLiteral("parlavox-service")), {QStringLiteral("--user-socket")});
     if (!service->waitForStarted(5000))
         return failed(QStringLiteral("cannot run parlavox-service: %1").arg(service->errorString()));
 
@@ -279,7 +280,7 @@ int main(int argc, char **argv)
     QDBusConnection::disconnectFromBus(QStringLiteral("demo"));
 
     QByteArray banner;
-    const QByteArray listening = "listening on 127.0.0.1:";
+    const QByteArray listening = "listening on socket ";
     if (!PollUntil(
             [&] {
                 service->waitForReadyRead(20);
@@ -291,12 +292,9 @@ int main(int argc, char **argv)
         || service->state() != QProcess::Running)
         return failed(
             QStringLiteral("parlavox-service did not start: %1").arg(ReadAll(log("parlavox-service.log")).right(500)));
-    const qsizetype at = banner.indexOf(listening) + listening.size();
-    const QString serviceHost
-        = QStringLiteral("127.0.0.1:") + QString::fromLatin1(banner.mid(at, banner.indexOf('\n', at) - at));
 
     QProcessEnvironment programEnv = env;
-    programEnv.insert(QStringLiteral("PARLAVOX_SERVICE_HOST"), serviceHost);
+    programEnv.remove(QStringLiteral("PARLAVOX_SERVICE_HOST"));
     programEnv.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
     programEnv.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     parlavox = chatworld::NewProcess(programEnv, copy, log("parlavox.log"));

@@ -1,7 +1,11 @@
 // parlavox-service: the translation and speech service Parlavox asks by default.
 //
-//     parlavox-service [--listen ADDRESS:PORT] [--pipelines N] [--modes FOLDER] [--warm] [--no-speech]
-//                      [--read-timeout MS] [--forward URL] [--forward-key KEY] [--settings FILE] [--debug]
+//     parlavox-service [--listen ADDRESS:PORT | --socket PATH | --user-socket] [--pipelines N]
+//                      [--modes FOLDER] [--warm] [--no-speech] [--read-timeout MS] [--forward URL]
+//                      [--forward-key KEY] [--settings FILE] [--debug]
+//
+// --socket listens on a Unix socket in a folder only its user can enter instead of TCP;
+// --user-socket on the one Parlavox asks when PARLAVOX_SERVICE_HOST is unset.
 //
 // Its log (stderr) names refused requests without the text they carry; --debug, or PARLAVOX_LOG=1
 // as for the program, writes their whole request line.
@@ -11,11 +15,13 @@
 //     Url=http://127.0.0.1:5000
 //     ApiKey=...
 
+#include "platform/core/PrivateFolder.h"
 #include "service/HttpServer.h"
 #include "service/Service.h"
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 
@@ -55,9 +61,9 @@ int Usage(const char *problem)
 {
     std::fprintf(stderr,
         "parlavox-service: %s\n"
-        "usage: parlavox-service [--listen ADDRESS:PORT] [--pipelines N] [--modes FOLDER] [--warm] [--no-speech]\n"
-        "                        [--read-timeout MS] [--forward URL] [--forward-key KEY] [--settings FILE]\n"
-        "                        [--debug]\n",
+        "usage: parlavox-service [--listen ADDRESS:PORT | --socket PATH | --user-socket] [--pipelines N]\n"
+        "                        [--modes FOLDER] [--warm] [--no-speech] [--read-timeout MS] [--forward URL]\n"
+        "                        [--forward-key KEY] [--settings FILE] [--debug]\n",
         problem);
     return 2;
 }
@@ -68,6 +74,8 @@ int main(int argc, char **argv)
 {
     QByteArray address = "127.0.0.1";
     quint16 port = 8731;
+    bool tcp = false;
+    std::optional<QString> socketPath;
     bool warm = false;
     bool debug = qEnvironmentVariableIntValue("PARLAVOX_LOG") != 0;
     int readTimeOut = 10000;
@@ -87,6 +95,18 @@ int main(int argc, char **argv)
                 return Usage("--listen wants ADDRESS:PORT");
             address = value.left(colon);
             port = static_cast<quint16>(number);
+            tcp = true;
+        } else if (argument == "--socket" && hasValue) {
+            socketPath = QString::fromLocal8Bit(argv[++i]);
+            if (socketPath->isEmpty())
+                return Usage("--socket wants a path");
+        } else if (argument == "--user-socket") {
+            const auto path = platform::UserServiceSocket();
+            if (!path) {
+                Log(("no socket of this user's: " + path.error()).toUtf8());
+                return 1;
+            }
+            socketPath = path.value();
         } else if (argument == "--pipelines" && hasValue) {
             bool ok = false;
             options.pipelinesPerMode = QByteArray(argv[++i]).toInt(&ok);
@@ -124,6 +144,8 @@ int main(int argc, char **argv)
         if (!forwardKey)
             forwardKey = settings.value(QStringLiteral("Forward/ApiKey")).toString().toUtf8();
     }
+    if (tcp && socketPath)
+        return Usage("--listen and a socket exclude each other");
     options.forward.url = forwardUrl.value_or(QByteArray());
     options.forward.apiKey = forwardKey.value_or(QByteArray());
     if (!options.forward.url.isEmpty() && !options.forward.url.startsWith("http://")
@@ -157,15 +179,17 @@ int main(int argc, char **argv)
         Log);
     server.readTimeOut = std::chrono::milliseconds(readTimeOut);
     server.logMessageText = debug;
-    if (const auto listening = server.Listen(address, port); !listening) {
+    if (const auto listening = socketPath ? server.ListenOnSocket(*socketPath) : server.Listen(address, port);
+        !listening) {
         Log(listening.error().toUtf8());
         return 1;
     }
     service = std::make_unique<service::Service>(options);
     if (warm)
         service->Text().WarmAll();
-    std::printf("parlavox-service listening on %s:%u\n%s\n", address.constData(), server.Port(),
-        service->Summary().toUtf8().constData());
+    const QByteArray where
+        = socketPath ? "socket " + QFile::encodeName(*socketPath) : address + ':' + QByteArray::number(server.Port());
+    std::printf("parlavox-service listening on %s\n%s\n", where.constData(), service->Summary().toUtf8().constData());
     std::fflush(stdout);
 
     // Run() ends only after Stop(), so the signal thread has ended, or is about to, once it does:

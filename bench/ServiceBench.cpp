@@ -1,9 +1,11 @@
-// parlavox-service measured as Parlavox uses it: a warm short sentence through TranslateText,
+// parlavox-service measured as Parlavox uses it: a warm short sentence through TranslateText (on
+// the user's Unix socket, as Parlavox asks by default, and over TCP on 127.0.0.1, as a named host),
 // beside the same sentence through the bare Apertium pipeline (in this process, null-flush mode)
 // and through the apertium command (a process per sentence); the first byte of a short sentence's
-// speech, idle and behind a queue of long texts' speech; eight clients' answers a second; the
-// service's start-up (process start to its first answer), alone and with a forwarding server that
-// accepts and never answers; its resident memory with five pairs warm. Latencies are reported as
+// speech (on the socket and over TCP), idle and behind a queue of long texts' speech; eight
+// clients' answers a second; the service's start-up (process start to its first answer), alone and
+// with a forwarding server that accepts and never answers; its resident memory with five pairs
+// warm (also the PSS of the service and its pipelines together). Latencies are reported as
 // counters: median and 90th percentile.
 
 #include "service/Apertium.h"
@@ -30,6 +32,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -75,12 +78,14 @@ size_t Collect(char *data, size_t size, size_t count, void *user)
     return size * count;
 }
 
-// Status and time to the first byte of a GET.
-long Get(const QByteArray &url, double *firstByteMs = nullptr)
+// Status and time to the first byte of a GET, through the Unix socket `socket` when it is given.
+long Get(const QByteArray &url, double *firstByteMs = nullptr, const QByteArray &socket = {})
 {
     std::string body;
     CURL *curl = curl_easy_init();
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+    if (!socket.isEmpty())
+        curl_easy_setopt(curl, CURLOPT_UNIX_SOCKET_PATH, socket.constData());
     curl_easy_setopt(curl, CURLOPT_PROXY, "");
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
@@ -96,15 +101,17 @@ long Get(const QByteArray &url, double *firstByteMs = nullptr)
     return status;
 }
 
+// The service on a free port of 127.0.0.1, or on the Unix socket `socketPath` when it is given.
 class Service {
 public:
-    explicit Service(std::vector<std::string> extra = {})
+    explicit Service(std::vector<std::string> extra = {}, const QByteArray &socketPath = {})
+        : socket(socketPath)
     {
-        port = FreePort();
-        const std::string listen = "127.0.0.1:" + std::to_string(port);
+        port = socket.isEmpty() ? FreePort() : 0;
+        const std::string listen = socket.isEmpty() ? "127.0.0.1:" + std::to_string(port) : socket.toStdString();
         const std::string program = PARLAVOX_BUILD_BIN "/parlavox-service";
-        std::vector<char *> argv
-            = {const_cast<char *>(program.c_str()), const_cast<char *>("--listen"), const_cast<char *>(listen.c_str())};
+        std::vector<char *> argv = {const_cast<char *>(program.c_str()),
+            const_cast<char *>(socket.isEmpty() ? "--listen" : "--socket"), const_cast<char *>(listen.c_str())};
         for (std::string &argument : extra)
             argv.push_back(argument.data());
         argv.push_back(nullptr);
@@ -116,7 +123,7 @@ public:
         posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         const QByteArray status = "http://" + Host() + "/status";
-        while (Get(status) != 200 && Clock::now() - start < std::chrono::seconds(20))
+        while (Get(status, nullptr, socket) != 200 && Clock::now() - start < std::chrono::seconds(20))
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         startUp = Clock::now() - start;
     }
@@ -125,23 +132,71 @@ public:
         ::kill(pid, SIGTERM);
         ::waitpid(pid, nullptr, 0);
     }
-    QByteArray Host() const { return "127.0.0.1:" + QByteArray::number(port); }
+    QByteArray Host() const { return socket.isEmpty() ? "127.0.0.1:" + QByteArray::number(port) : "localhost"; }
 
+    QByteArray socket;
     pid_t pid = 0;
     int port = 0;
     Clock::duration startUp{};
 };
 
+// The service over TCP, named by PARLAVOX_SERVICE_HOST, which the program then asks.
 Service &Shared()
 {
     static Service service;
-    static const bool pointed = [] {
-        qputenv("PARLAVOX_SERVICE_HOST", service.Host());
-        InitServiceHost();
-        return true;
-    }();
-    (void)pointed;
+    qputenv("PARLAVOX_SERVICE_HOST", service.Host());
+    InitServiceHost();
     return service;
+}
+
+// The service on the user's own socket, in a runtime folder of the bench's, which the program asks
+// when no host is named.
+Service &SharedOnSocket()
+{
+    static const QByteArray runtime = [] {
+        QByteArray folder = QDir::tempPath().toUtf8() + "/parlavox-bench-XXXXXX";
+        return QByteArray(::mkdtemp(folder.data()));
+    }();
+    qputenv("XDG_RUNTIME_DIR", runtime);
+    qunsetenv("PARLAVOX_SERVICE_HOST");
+    InitServiceHost();
+    static Service service({}, ServiceSocket().value());
+    return service;
+}
+
+void WarmSentence(benchmark::State &state)
+{
+    QString warm;
+    for (int i = 0; i < 20; ++i)
+        TranslateText(kSentence, "en", "es", "0.0", 10, warm);
+    std::vector<double> ms;
+    for (auto _ : state) {
+        QString result;
+        const auto start = Clock::now();
+        if (!TranslateText(kSentence, "en", "es", "0.0", 10, result)) {
+            state.SkipWithError("translation failed");
+            break;
+        }
+        ms.push_back(Millis(Clock::now() - start));
+    }
+    ReportLatencies(state, ms);
+}
+
+void SpeechFirstByteOf(benchmark::State &state, const Service &service)
+{
+    const QByteArray url = "http://" + service.Host() + "/translate_tts?ie=UTF-8&q="
+        + Utf8PercentEncode(QStringLiteral("Hello world, how are you today?")) + "&tl=en&total=1&idx=0&tk=0.0&client=t";
+    Get(url, nullptr, service.socket);
+    std::vector<double> ms;
+    for (auto _ : state) {
+        double firstByte = 0;
+        if (Get(url, &firstByte, service.socket) != 200) {
+            state.SkipWithError("speech failed");
+            break;
+        }
+        ms.push_back(firstByte);
+    }
+    ReportLatencies(state, ms);
 }
 
 // Resident memory of a process in KiB: "Rss" counts its shared pages in full, "Pss" shares them
@@ -174,23 +229,17 @@ long ChildrenMemoryKiB(pid_t parent, const QByteArray &field)
     return total;
 }
 
+void WarmSentenceThroughTranslateTextOnSocket(benchmark::State &state)
+{
+    SharedOnSocket();
+    WarmSentence(state);
+}
+BENCHMARK(WarmSentenceThroughTranslateTextOnSocket)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(300);
+
 void WarmSentenceThroughTranslateText(benchmark::State &state)
 {
     Shared();
-    QString warm;
-    for (int i = 0; i < 20; ++i)
-        TranslateText(kSentence, "en", "es", "0.0", 10, warm);
-    std::vector<double> ms;
-    for (auto _ : state) {
-        QString result;
-        const auto start = Clock::now();
-        if (!TranslateText(kSentence, "en", "es", "0.0", 10, result)) {
-            state.SkipWithError("translation failed");
-            break;
-        }
-        ms.push_back(Millis(Clock::now() - start));
-    }
-    ReportLatencies(state, ms);
+    WarmSentence(state);
 }
 BENCHMARK(WarmSentenceThroughTranslateText)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(300);
 
@@ -287,21 +336,15 @@ void EightClientsThroughput(benchmark::State &state)
 }
 BENCHMARK(EightClientsThroughput)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
+void SpeechFirstByteOnSocket(benchmark::State &state)
+{
+    SpeechFirstByteOf(state, SharedOnSocket());
+}
+BENCHMARK(SpeechFirstByteOnSocket)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(50);
+
 void SpeechFirstByte(benchmark::State &state)
 {
-    const QByteArray url = "http://" + Shared().Host() + "/translate_tts?ie=UTF-8&q="
-        + Utf8PercentEncode(QStringLiteral("Hello world, how are you today?")) + "&tl=en&total=1&idx=0&tk=0.0&client=t";
-    Get(url);
-    std::vector<double> ms;
-    for (auto _ : state) {
-        double firstByte = 0;
-        if (Get(url, &firstByte) != 200) {
-            state.SkipWithError("speech failed");
-            break;
-        }
-        ms.push_back(firstByte);
-    }
-    ReportLatencies(state, ms);
+    SpeechFirstByteOf(state, Shared());
 }
 BENCHMARK(SpeechFirstByte)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(50);
 
@@ -388,6 +431,7 @@ void MemoryWithFivePairsWarm(benchmark::State &state)
     state.counters["service_rss_mib"] = MemoryKiB(service.pid) / 1024.0;
     state.counters["pipelines_rss_mib"] = ChildrenMemoryKiB(service.pid, "Rss") / 1024.0;
     state.counters["pipelines_pss_mib"] = ChildrenMemoryKiB(service.pid, "Pss") / 1024.0;
+    state.counters["total_pss_mib"] = (MemoryKiB(service.pid, "Pss") + ChildrenMemoryKiB(service.pid, "Pss")) / 1024.0;
 }
 BENCHMARK(MemoryWithFivePairsWarm)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 

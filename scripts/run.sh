@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and starts Parlavox from build/bin, with its translation and
-# speech service beside it (scripts/with-service.sh: unless PARLAVOX_SERVICE_HOST names another
-# host; stopped when Parlavox ends).
+# speech service beside it (scripts/with-service.sh: on the user's own Unix socket, or on the port
+# PARLAVOX_SERVICE_HOST names on this machine, none for another host; stopped when Parlavox ends).
 # With --demo, or when the user's Pidgin has no account yet, it starts the demo instead
 # (build/bin/parlavox-demo): Parlavox docked in a private chat with a partner who writes Spanish,
 # everything of it in a temporary folder, all stopped when Parlavox ends.

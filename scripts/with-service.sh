@@ -1,19 +1,28 @@
 #!/usr/bin/env bash
 # Runs a command beside build/bin/parlavox-service and stops the service when the command ends.
 # Usage: with-service.sh COMMAND [ARGUMENTS...]
-# The service listens where Parlavox will ask: PARLAVOX_SERVICE_HOST when it names this machine
-# (127.0.0.1 or localhost, with its port), 127.0.0.1:8731 when it is unset. When it names another
-# host, nothing is started. The service's log goes to build/bin/Logs/parlavox-service.log.
+# The service listens where Parlavox will ask: when PARLAVOX_SERVICE_HOST is unset, on the user's
+# own Unix socket (parlavox-service.sock in $XDG_RUNTIME_DIR/parlavox, or in ~/.cache/parlavox
+# without XDG_RUNTIME_DIR: a folder only the user can enter); when it names this machine (127.0.0.1
+# or localhost, with its port), on that port. When it names another host, nothing is started. A
+# service already listening there is left to serve. The service's log goes to
+# build/bin/Logs/parlavox-service.log.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin="$root/build/bin"
 
-host=${PARLAVOX_SERVICE_HOST:-127.0.0.1:8731}
-port=
-case "$host" in
-  127.0.0.1:*|localhost:*) port=${host##*:} ;;
-  127.0.0.1|localhost) port=80 ;;
-esac
+listen=()
+where=
+if [ -z "${PARLAVOX_SERVICE_HOST:-}" ]; then
+  listen=(--user-socket)
+  where="the user's own socket"
+else
+  case "$PARLAVOX_SERVICE_HOST" in
+    127.0.0.1:*|localhost:*) listen=(--listen "127.0.0.1:${PARLAVOX_SERVICE_HOST##*:}") ;;
+    127.0.0.1|localhost) listen=(--listen 127.0.0.1:80) ;;
+  esac
+  where=${listen[1]:-}
+fi
 
 service_pid=
 stop_service() {
@@ -24,11 +33,11 @@ stop_service() {
   fi
 }
 
-if [ -n "$port" ]; then
+if [ ${#listen[@]} -gt 0 ]; then
   mkdir -p "$bin/Logs"
   banner="$bin/Logs/parlavox-service.out"
   : >"$banner"
-  "$bin/parlavox-service" --listen "127.0.0.1:$port" >"$banner" 2>>"$bin/Logs/parlavox-service.log" &
+  "$bin/parlavox-service" "${listen[@]}" >"$banner" 2>>"$bin/Logs/parlavox-service.log" &
   service_pid=$!
   trap stop_service EXIT
   trap 'stop_service; exit 130' INT
@@ -43,7 +52,7 @@ if [ -n "$port" ]; then
   else
     wait "$service_pid" 2>/dev/null || true
     service_pid=
-    echo "parlavox-service did not start on 127.0.0.1:$port (is another service there already?):" >&2
+    echo "parlavox-service did not start on $where (is another service there already?):" >&2
     tail -n 3 "$bin/Logs/parlavox-service.log" >&2 || true
   fi
 fi

@@ -1,5 +1,10 @@
 #include "service/HttpServer.h"
 
+#include "platform/core/PrivateFolder.h"
+
+#include <QFile>
+#include <QFileInfo>
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
@@ -7,7 +12,10 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/epoll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QByteArrayList>
@@ -283,7 +291,14 @@ HttpServer::~HttpServer()
         ::close(socket);
     for (const int socket : m_adopted)
         ::close(socket);
-    for (int fd : {m_listener, m_epoll, m_wake[0], m_wake[1]}) {
+    if (!m_socketPath.isEmpty()) {
+        // Only our own socket: another server may have taken the path meanwhile.
+        struct stat info { };
+        if (::lstat(m_socketPath.constData(), &info) == 0 && info.st_dev == m_socketDevice
+            && info.st_ino == m_socketInode)
+            ::unlink(m_socketPath.constData());
+    }
+    for (int fd : {m_listener, m_socketLock, m_epoll, m_wake[0], m_wake[1]}) {
         if (fd >= 0)
             ::close(fd);
     }
@@ -314,6 +329,65 @@ platform::Result<void> HttpServer::Listen(const QByteArray &address, quint16 por
     socklen_t length = sizeof where;
     ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&where), &length);
     m_port = ntohs(where.sin_port);
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = m_listener;
+    ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listener, &event);
+    return {};
+}
+
+platform::Result<void> HttpServer::ListenOnSocket(const QString &path)
+{
+    const auto failure = [&path](const QString &why) {
+        return platform::Error{QStringLiteral("cannot listen on %1: %2").arg(path, why)};
+    };
+    const auto systemReason = [] { return QString::fromLocal8Bit(std::strerror(errno)); };
+    if (m_epoll < 0 || m_wake[0] < 0)
+        return failure(QStringLiteral("no event loop: %1").arg(systemReason()));
+    const QByteArray name = QFile::encodeName(path);
+    sockaddr_un where{};
+    where.sun_family = AF_UNIX;
+    if (name.isEmpty() || name.size() >= static_cast<qsizetype>(sizeof where.sun_path))
+        return failure(QStringLiteral("not a usable socket path"));
+    std::memcpy(where.sun_path, name.constData(), static_cast<std::size_t>(name.size()));
+    // Only this user may connect: the folder is the guard (a socket's own mode is not honoured
+    // everywhere).
+    if (const auto folder = platform::MakePrivateFolder(QFileInfo(path).absolutePath()); !folder)
+        return failure(folder.error());
+
+    m_socketLock = ::open((name + ".lock").constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (m_socketLock < 0)
+        return failure(QStringLiteral("cannot open its lock: %1").arg(systemReason()));
+    if (::flock(m_socketLock, LOCK_EX | LOCK_NB) != 0) {
+        const bool held = errno == EWOULDBLOCK;
+        const QString reason = systemReason();
+        ::close(m_socketLock);
+        m_socketLock = -1;
+        return failure(held ? QStringLiteral("another service listens there") : reason);
+    }
+    struct stat info { };
+    if (::lstat(name.constData(), &info) == 0) {
+        // With the lock free, a socket there is a dead server's; anything else is not ours to remove.
+        if (!S_ISSOCK(info.st_mode))
+            return failure(QStringLiteral("something that is no socket is in the way"));
+        if (::unlink(name.constData()) != 0)
+            return failure(QStringLiteral("cannot remove a dead service's socket: %1").arg(systemReason()));
+    }
+    m_listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (m_listener < 0)
+        return failure(systemReason());
+    if (::bind(m_listener, reinterpret_cast<sockaddr *>(&where), sizeof where) != 0
+        || ::chmod(name.constData(), 0600) != 0 || ::lstat(name.constData(), &info) != 0
+        || ::listen(m_listener, 512) != 0) {
+        const QString reason = systemReason();
+        ::close(m_listener);
+        m_listener = -1;
+        ::unlink(name.constData()); // whatever is there is ours or dead: the lock is held
+        return failure(reason);
+    }
+    m_socketPath = name;
+    m_socketDevice = info.st_dev;
+    m_socketInode = info.st_ino;
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.fd = m_listener;

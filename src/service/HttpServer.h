@@ -3,6 +3,9 @@
 #include "platform/core/Expected.h"
 
 #include <QByteArray>
+#include <QString>
+
+#include <sys/types.h>
 
 #include <atomic>
 #include <chrono>
@@ -84,6 +87,12 @@ public:
 
     // Binds to an IPv4 address and port (0: a free one).
     platform::Result<void> Listen(const QByteArray &address, quint16 port);
+    // Listens on a Unix socket at `path` instead, in a folder only this user can enter (made when
+    // missing, refused when another user could reach it; see platform::MakePrivateFolder). A lock
+    // beside the socket ("PATH.lock") is held while the server lives: a socket file found while
+    // the lock is free is a dead server's and is replaced; while another server holds it, this one
+    // does not listen. The socket is removed when the server goes.
+    platform::Result<void> ListenOnSocket(const QString &path);
     quint16 Port() const { return m_port; }
 
     // Serves connections until Stop(); then finishes the requests being answered.
@@ -128,6 +137,11 @@ private:
     Handler m_handler;
     Log m_log;
     int m_listener = -1;
+    // The Unix socket listened on, its identity, and the lock held beside it.
+    QByteArray m_socketPath;
+    dev_t m_socketDevice = 0;
+    ino_t m_socketInode = 0;
+    int m_socketLock = -1;
     int m_epoll = -1;
     int m_wake[2] = {-1, -1};
     quint16 m_port = 0;

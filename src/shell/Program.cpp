@@ -102,11 +102,12 @@ void RunParlavox(int argc, char **argv)
         platform::EndProcess(0);
     }
 
-    // When nothing answers at the service host on this machine, the service installed beside the
-    // program is started and serves this run; it gets ready while the main window comes up.
+    // When nothing answers at the user's own socket (or at a service host on this machine), the
+    // service installed beside the program is started and serves this run; it gets ready while the
+    // main window comes up.
     LocalService service;
-    service.StartWhenNeeded(ServiceHost(), platform::ExecutableFolder(),
-        platform::UserDataFolder() + QStringLiteral("/Logs/parlavox-service.log"));
+    service.StartForServiceHost(
+        platform::ExecutableFolder(), platform::UserDataFolder() + QStringLiteral("/Logs/parlavox-service.log"));
 
     // The application title is ours to show (tray hint, balloon); it is not given to Qt as the
     // display name, which would append it to every window title and message box caption.

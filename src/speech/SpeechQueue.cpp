@@ -127,7 +127,8 @@ QByteArray UtterancePlayer::Fetch(const QByteArray &host)
         QByteArray("User-Agent: Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; Trident/5.0)"),
         QByteArray("Cache-Control: no-cache"), QByteArray("Accept:"), QByteArray("Cookie;")};
     policy.referer = "http://" + host + "/";
-    auto body = HttpGet(BuildSpeakUrl(host, m_text, m_lang, m_token), policy, [this] { return m_abort.load(); });
+    auto body
+        = FetchFromService(BuildSpeakUrl(host, m_text, m_lang, m_token), policy, [this] { return m_abort.load(); });
     if (!body)
         throw std::runtime_error(body.error().toStdString());
     return std::move(body).value();

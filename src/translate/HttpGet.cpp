@@ -2,7 +2,11 @@
 
 #include <curl/curl.h>
 
+#include <QFile>
 #include <QtGlobal>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -43,6 +47,11 @@ struct Exchange {
     bool overDeadline = false;
     const std::function<bool()> *stopRequested = nullptr;
     bool stopped = false;
+    // On a Unix socket: whether the server's user is checked, the socket curl made for the
+    // connection, and the server's user when it is not this one (-1: unknown).
+    bool checkPeer = false;
+    curl_socket_t socket = CURL_SOCKET_BAD;
+    std::optional<qint64> foreignPeer;
 
     // True once the caller wants the exchange given up.
     bool Stopped()
@@ -61,9 +70,26 @@ struct Exchange {
     }
 };
 
+int SocketMade(void *userData, curl_socket_t socket, curlsocktype)
+{
+    static_cast<Exchange *>(userData)->socket = socket;
+    return CURL_SOCKOPT_OK;
+}
+
 int ConnectionMade(void *userData, char *, char *, int, int)
 {
     auto *exchange = static_cast<Exchange *>(userData);
+    if (exchange->checkPeer) {
+        // Nothing goes to a server another user runs, whoever put its socket there.
+        ucred peer{};
+        socklen_t length = sizeof peer;
+        const bool known = exchange->socket != CURL_SOCKET_BAD
+            && ::getsockopt(exchange->socket, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0;
+        if (!known || peer.uid != ::geteuid()) {
+            exchange->foreignPeer = known ? static_cast<qint64>(peer.uid) : -1;
+            return CURL_PREREQFUNC_ABORT;
+        }
+    }
     exchange->deadline = Clock::now() + exchange->timeOut;
     return CURL_PREREQFUNC_OK;
 }
@@ -152,6 +178,12 @@ platform::Result<QByteArray> HttpGet(
     exchange.stopRequested = &stopRequested;
     CURL *h = curl.get();
     curl_easy_setopt(h, CURLOPT_URL, url.constData());
+    if (!policy.unixSocket.isEmpty()) {
+        curl_easy_setopt(h, CURLOPT_UNIX_SOCKET_PATH, policy.unixSocket.constData());
+        curl_easy_setopt(h, CURLOPT_SOCKOPTFUNCTION, SocketMade);
+        curl_easy_setopt(h, CURLOPT_SOCKOPTDATA, &exchange);
+        exchange.checkPeer = true;
+    }
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
@@ -183,6 +215,11 @@ platform::Result<QByteArray> HttpGet(
     const CURLcode code = Perform(h, exchange);
     if (exchange.stopped)
         return platform::Error{QStringLiteral("stopped")};
+    if (exchange.foreignPeer)
+        return platform::Error{
+            QStringLiteral("the server at %1 is not run by this user (user %2 runs it): nothing sent")
+                .arg(QFile::decodeName(policy.unixSocket))
+                .arg(*exchange.foreignPeer < 0 ? QStringLiteral("unknown") : QString::number(*exchange.foreignPeer))};
     if (exchange.tooLarge || code == CURLE_FILESIZE_EXCEEDED)
         return platform::Error{QStringLiteral("response larger than %1 bytes").arg(exchange.maxBodySize)};
     if (exchange.overDeadline)

@@ -22,6 +22,10 @@ struct HttpGetPolicy {
     QList<QByteArray> headers;
     // Sent as the Referer header when not empty.
     QByteArray referer;
+    // When not empty, the path of the Unix socket the request goes to instead of the URL's host
+    // and port (the URL's host is then sent only in the Host header). Only a server run by this
+    // user is sent the request: another's fails it before anything is sent.
+    QByteArray unixSocket;
 };
 
 // One GET of `url` on a fresh handle and connection: the body of a 2xx answer, or why there is

@@ -1,16 +1,20 @@
 #include "translate/LocalService.h"
 #include "platform/core/StoredNames.h"
+#include "translate/TranslateText.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 
 std::optional<quint16> LoopbackPort(const QByteArray &host)
 {
@@ -41,6 +45,26 @@ bool SomethingListensAt(quint16 port)
     return connected;
 }
 
+bool SomethingListensOnSocket(const QByteArray &path)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.isEmpty() || path.size() >= static_cast<qsizetype>(sizeof address.sun_path))
+        return false;
+    std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    bool ours = false;
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0) {
+        ucred peer{};
+        socklen_t length = sizeof peer;
+        ours = ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.uid == ::geteuid();
+    }
+    ::close(fd);
+    return ours;
+}
+
 LocalService::~LocalService()
 {
     Stop();
@@ -54,10 +78,33 @@ bool LocalService::StartWhenNeeded(const QByteArray &host, const QString &folder
     const QString program = QDir(folder).filePath(QString::fromLatin1(stored::program::kService));
     if (!port || !QFileInfo(program).isExecutable() || SomethingListensAt(*port))
         return false;
+    return start(program, {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(*port)}, logFile);
+}
 
+bool LocalService::StartOnSocketWhenNeeded(const QByteArray &socket, const QString &folder, const QString &logFile)
+{
+    if (Running())
+        return false;
+    const QString program = QDir(folder).filePath(QString::fromLatin1(stored::program::kService));
+    if (socket.isEmpty() || !QFileInfo(program).isExecutable() || SomethingListensOnSocket(socket))
+        return false;
+    return start(program, {QStringLiteral("--socket"), QFile::decodeName(socket)}, logFile);
+}
+
+bool LocalService::StartForServiceHost(const QString &folder, const QString &logFile)
+{
+    const auto socket = ServiceSocket();
+    if (!socket)
+        return false; // told when the host was read
+    return socket->isEmpty() ? StartWhenNeeded(ServiceHost(), folder, logFile)
+                             : StartOnSocketWhenNeeded(socket.value(), folder, logFile);
+}
+
+bool LocalService::start(const QString &program, const QStringList &arguments, const QString &logFile)
+{
     QDir().mkpath(QFileInfo(logFile).path());
     m_process.setProgram(program);
-    m_process.setArguments({QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(*port)});
+    m_process.setArguments(arguments);
     m_process.setStandardOutputFile(QProcess::nullDevice());
     m_process.setStandardErrorFile(logFile, QIODevice::Append);
     // Ends with the program even when the program is killed.

@@ -6,7 +6,9 @@
 #include "translate/UrlEncoding.h"
 
 #include "platform/core/Expected.h"
+#include "platform/core/PrivateFolder.h"
 
+#include <QFile>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -17,20 +19,53 @@
 
 namespace {
 
-constexpr char DefaultServiceHost[] = "127.0.0.1:8731";
+// The name the service is asked by on its socket: it goes into the URL and the Host header only.
+constexpr char SocketServiceHost[] = "localhost";
 // A bigger answer is no translation of a chat line; reading stops there.
 constexpr qsizetype MaxBodySize = 16 * 1024 * 1024;
 
 std::mutex serviceHostMutex;
 QByteArray serviceHost;
+QByteArray serviceSocket;
+QString serviceSocketProblem;
 bool serviceHostRead = false;
 
 void ReadServiceHost()
 {
     const QByteArray fromEnvironment = qgetenv("PARLAVOX_SERVICE_HOST");
-    serviceHost = fromEnvironment.isEmpty() ? QByteArray(DefaultServiceHost) : fromEnvironment;
     serviceHostRead = true;
+    serviceSocket.clear();
+    serviceSocketProblem.clear();
+    if (!fromEnvironment.isEmpty()) {
+        serviceHost = fromEnvironment;
+        return;
+    }
+    // No host named: the user's own service, on a socket no other user can reach, never a port
+    // that anyone on the machine may have taken first.
+    serviceHost = SocketServiceHost;
+    const auto socket = platform::UserServiceSocket();
+    if (socket) {
+        serviceSocket = QFile::encodeName(socket.value());
+    } else {
+        serviceSocketProblem = QStringLiteral("no private socket for the translation service: %1").arg(socket.error());
+        qCWarning(LogTranslate).noquote()
+            << serviceSocketProblem << "- translations fail until it is put right and Parlavox starts again";
+    }
 }
+
+} // namespace
+
+platform::Result<QByteArray> FetchFromService(
+    const QByteArray &url, HttpGetPolicy policy, const std::function<bool()> &stopRequested)
+{
+    const auto socket = ServiceSocket();
+    if (!socket)
+        return platform::Error{socket.error()};
+    policy.unixSocket = socket.value();
+    return HttpGet(url, policy, stopRequested);
+}
+
+namespace {
 
 // One GET of `url`; the whole body, or why there is none.
 platform::Result<QByteArray> FetchBody(
@@ -44,7 +79,7 @@ platform::Result<QByteArray> FetchBody(
     policy.headers = {QByteArray("Accept-Language: zh-cn"),
         QByteArray("User-Agent: Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; Trident/5.0)"), "Host: " + host,
         QByteArray("Connection: Keep-Alive"), QByteArray("Accept:")};
-    return HttpGet(url, policy, stopRequested);
+    return FetchFromService(url, policy, stopRequested);
 }
 
 } // namespace
@@ -63,6 +98,16 @@ QByteArray ServiceHost()
     // A copy of its own for the calling thread: workers keep it while the host may be set anew, and
     // a shared buffer's count would tie them to the main thread's writes.
     return QByteArray(serviceHost.constData(), serviceHost.size());
+}
+
+platform::Result<QByteArray> ServiceSocket()
+{
+    std::lock_guard lock(serviceHostMutex);
+    if (!serviceHostRead)
+        ReadServiceHost();
+    if (!serviceSocketProblem.isEmpty())
+        return platform::Error{QString(serviceSocketProblem.constData(), serviceSocketProblem.size())};
+    return QByteArray(serviceSocket.constData(), serviceSocket.size());
 }
 
 bool TranslateText(const QString &text, const QByteArray &sourceCode, const QByteArray &targetCode,

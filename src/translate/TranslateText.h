@@ -1,16 +1,30 @@
 #pragma once
 
+#include "platform/core/Expected.h"
+#include "translate/HttpGet.h"
+
 #include <QByteArray>
 #include <QString>
 
 #include <cstdint>
 #include <functional>
 
-// The service host ("name" or "name:port"): PARLAVOX_SERVICE_HOST when set, else the built-in
-// default. Read once by InitServiceHost at start-up, before any worker runs; tests may call it
-// again after changing the environment.
+// The service host ("name" or "name:port"): PARLAVOX_SERVICE_HOST when set. When it is unset the
+// service is the user's own, reached at the Unix socket platform::UserServiceSocket() (the host is
+// then "localhost", for the URL and the Host header only). Read once by InitServiceHost at
+// start-up, before any worker runs; tests may call it again after changing the environment. A
+// socket folder that is refused is logged as a warning there.
 void InitServiceHost();
 QByteArray ServiceHost();
+// The Unix socket the service host is reached at: empty when PARLAVOX_SERVICE_HOST names the
+// host (reached over TCP), the error when the user's private socket folder was refused.
+platform::Result<QByteArray> ServiceSocket();
+
+// One GET of `url` (built on ServiceHost()) with `policy`, to the service wherever it is reached:
+// through ServiceSocket() when there is one. Fails at once, with the reason, when the socket
+// folder was refused.
+platform::Result<QByteArray> FetchFromService(
+    const QByteArray &url, HttpGetPolicy policy, const std::function<bool()> &stopRequested = {});
 
 // Translates `text` from `sourceCode` into `targetCode` with one blocking HTTP GET to the service
 // host. The translation is appended to `result`. Any failure returns false and appends `text`

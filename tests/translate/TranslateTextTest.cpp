@@ -1,7 +1,16 @@
 #include "translate/TranslateText.h"
 
 #include "platform/core/Log.h"
+#include "support/AppFolder.h"
 #include "support/LocalHttpServer.h"
+#include "translate/LocalService.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QByteArray>
 #include <QLoggingCategory>
@@ -11,6 +20,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <limits>
 #include <mutex>
 #include <string>
@@ -24,6 +34,29 @@ namespace {
 constexpr char Target[] = "/translate_a/single?client=t&sl=en&tl=de&hl=en&dt=bd&dt=ex&dt=ld&dt=md&dt=qca&dt=rw"
                           "&dt=rm&dt=ss&dt=t&ie=UTF-8&oe=UTF-8&ssel=6&tsel=3&pc=1&otf=1&kc=1&tk=406.72&q=";
 constexpr char UserAgent[] = "Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; Trident/5.0)";
+
+// XDG_RUNTIME_DIR pointed at a fresh folder of mode 0700 while it lives.
+class RuntimeFolder {
+public:
+    RuntimeFolder()
+        : m_saved(qgetenv("XDG_RUNTIME_DIR"))
+    {
+        ::chmod(QFile::encodeName(m_folder.path()).constData(), 0700);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_folder.path()));
+    }
+    ~RuntimeFolder()
+    {
+        if (m_saved.isNull())
+            qunsetenv("XDG_RUNTIME_DIR");
+        else
+            qputenv("XDG_RUNTIME_DIR", m_saved);
+    }
+    QString path() const { return m_folder.path(); }
+
+private:
+    QTemporaryDir m_folder;
+    QByteArray m_saved;
+};
 
 // Points the service host at a local server for the life of the fixture.
 class TranslateTextTest : public ::testing::Test {
@@ -155,30 +188,6 @@ TEST_F(TranslateTextTest, ErrorAndRedirectStatusesFail)
     }
 }
 
-TEST_F(TranslateTextTest, ServiceHostDefaultsToTheLocalServiceAndIsReadOnce)
-{
-    qunsetenv("PARLAVOX_SERVICE_HOST");
-    InitServiceHost();
-    EXPECT_EQ(ServiceHost(), QByteArray("127.0.0.1:8731"));
-    // A change of the environment after start-up is not seen.
-    qputenv("PARLAVOX_SERVICE_HOST", "example.invalid:1");
-    EXPECT_EQ(ServiceHost(), QByteArray("127.0.0.1:8731"));
-}
-
-TEST_F(TranslateTextTest, ARefusedConnectionFails)
-{
-    std::string refusedHost;
-    {
-        LocalHttpServer closed;
-        refusedHost = closed.hostAndPort();
-    }
-    qputenv("PARLAVOX_SERVICE_HOST", QByteArray::fromStdString(refusedHost));
-    InitServiceHost();
-    const auto outcome = translate(QStringLiteral("Hello"));
-    EXPECT_FALSE(outcome.ok);
-    EXPECT_EQ(outcome.result, QStringLiteral("Hello"));
-}
-
 // Messages of the parlavox.* categories, caught while the object lives.
 class CaughtLog {
 public:
@@ -204,6 +213,108 @@ private:
     static inline std::vector<std::pair<std::string, std::string>> lines;
     QtMessageHandler m_previous;
 };
+
+TEST_F(TranslateTextTest, ServiceHostDefaultsToTheUsersOwnSocketAndIsReadOnce)
+{
+    RuntimeFolder runtime;
+    qunsetenv("PARLAVOX_SERVICE_HOST");
+    InitServiceHost();
+    EXPECT_EQ(ServiceHost(), QByteArray("localhost"));
+    EXPECT_EQ(ServiceSocket().value(), QFile::encodeName(runtime.path()) + "/parlavox/parlavox-service.sock");
+    struct stat info { };
+    ASSERT_EQ(::lstat(QFile::encodeName(runtime.path() + QStringLiteral("/parlavox")).constData(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    // A change of the environment after start-up is not seen.
+    qputenv("PARLAVOX_SERVICE_HOST", "example.invalid:1");
+    EXPECT_EQ(ServiceHost(), QByteArray("localhost"));
+    EXPECT_FALSE(ServiceSocket().value().isEmpty());
+    // A named host is reached over TCP, without a socket.
+    InitServiceHost();
+    EXPECT_EQ(ServiceHost(), QByteArray("example.invalid:1"));
+    EXPECT_TRUE(ServiceSocket().value().isEmpty());
+}
+
+// A socket folder that another user owns or could enter, or that is no folder of its own, is
+// refused as it is: a warning says why, nothing is started or written in it, and translations fail
+// at once with the text as it was.
+TEST_F(TranslateTextTest, ASocketFolderOthersCouldReachIsRefusedWithAWarningAndNotUsed)
+{
+    RuntimeFolder runtime;
+    const QString folder = runtime.path() + QStringLiteral("/parlavox");
+    const QByteArray name = QFile::encodeName(folder);
+    QTemporaryDir elsewhere;
+    ::chmod(QFile::encodeName(elsewhere.path()).constData(), 0700);
+    const struct {
+        const char *what;
+        std::function<bool()> make;
+        const char *reason;
+    } cases[] = {
+        {"mode 0755", [&] { return ::mkdir(name.constData(), 0700) == 0 && ::chmod(name.constData(), 0755) == 0; },
+            "has mode 0755, not 0700"},
+        {"mode 0777", [&] { return ::mkdir(name.constData(), 0700) == 0 && ::chmod(name.constData(), 0777) == 0; },
+            "has mode 0777, not 0700"},
+        {"another user's",
+            [&] { return ::mkdir(name.constData(), 0700) == 0 && ::chown(name.constData(), 65534, 65534) == 0; },
+            "belongs to user 65534"},
+        {"a link to a private folder",
+            [&] { return ::symlink(QFile::encodeName(elsewhere.path()).constData(), name.constData()) == 0; },
+            "is a symbolic link"},
+        {"a file", [&] { return QFile(folder).open(QIODevice::WriteOnly); }, "is not a folder"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        if (std::string(c.what) == "another user's" && ::geteuid() != 0)
+            continue; // only root can give a folder away
+        ASSERT_TRUE(c.make());
+        struct stat before { };
+        ASSERT_EQ(::lstat(name.constData(), &before), 0);
+        CaughtLog caught;
+        qunsetenv("PARLAVOX_SERVICE_HOST");
+        InitServiceHost();
+        const auto socket = ServiceSocket();
+        ASSERT_FALSE(socket);
+        EXPECT_NE(socket.error().indexOf(QLatin1String(c.reason)), -1) << socket.error().toStdString();
+        bool warned = false;
+        for (const auto &[category, text] : CaughtLog::Lines())
+            warned = warned
+                || (category == "parlavox.translate" && text.find("no private socket") != std::string::npos
+                    && text.find(c.reason) != std::string::npos);
+        EXPECT_TRUE(warned);
+
+        QString result;
+        EXPECT_FALSE(TranslateText(QStringLiteral("Hello"), "en", "de", "406.72", 10, result));
+        EXPECT_EQ(result, QStringLiteral("Hello"));
+        LocalService service;
+        EXPECT_FALSE(service.StartForServiceHost(AppFolder::BuildBinFolder(), runtime.path() + QStringLiteral("/log")));
+        EXPECT_FALSE(service.Running());
+
+        struct stat after { };
+        ASSERT_EQ(::lstat(name.constData(), &after), 0);
+        EXPECT_EQ(after.st_mode, before.st_mode) << "left as it was";
+        EXPECT_EQ(after.st_uid, before.st_uid);
+        EXPECT_TRUE(QDir(elsewhere.path()).isEmpty()) << "nothing made through the link";
+        if (S_ISDIR(after.st_mode)) {
+            EXPECT_TRUE(QDir(folder).isEmpty());
+        }
+        QDir(folder).removeRecursively();
+        QFile::remove(folder);
+    }
+}
+
+TEST_F(TranslateTextTest, ARefusedConnectionFails)
+{
+    std::string refusedHost;
+    {
+        LocalHttpServer closed;
+        refusedHost = closed.hostAndPort();
+    }
+    qputenv("PARLAVOX_SERVICE_HOST", QByteArray::fromStdString(refusedHost));
+    InitServiceHost();
+    const auto outcome = translate(QStringLiteral("Hello"));
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(outcome.result, QStringLiteral("Hello"));
+}
 
 // A failed request is dropped on purpose (the text stands as it is) and leaves a line in the
 // translate log, which is off unless PARLAVOX_LOG switches it on.
@@ -359,8 +470,9 @@ TEST(ServiceHostTest, ReadFromTheEnvironmentWithTheBuiltInDefault)
     EXPECT_EQ(ServiceHost(), QByteArray("translate.example:8080"));
     qunsetenv("PARLAVOX_SERVICE_HOST");
     EXPECT_EQ(ServiceHost(), QByteArray("translate.example:8080")); // read once, not on every call
+    RuntimeFolder runtime;
     InitServiceHost();
-    EXPECT_EQ(ServiceHost(), QByteArray("127.0.0.1:8731"));
+    EXPECT_EQ(ServiceHost(), QByteArray("localhost"));
 }
 
 } // namespace

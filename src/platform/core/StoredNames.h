@@ -146,6 +146,9 @@ namespace program {
 inline constexpr char kMain[] = "parlavox"; // the command users and menus start; names their XDG folders
 inline constexpr char kService[] = "parlavox-service"; // started by its name beside the program
 inline constexpr char kViewer[] = "MessageViewer"; // started by its name beside the program
+// The service's Unix socket in the user's private folder: the program, the scripts and a service
+// started by either find one another by this name.
+inline constexpr char kServiceSocket[] = "parlavox-service.sock";
 } // namespace program
 
 // What other copies of Parlavox and outside tools find the windows by.

@@ -59,7 +59,10 @@ ServiceProcess::ServiceProcess(const QStringList &arguments, uid_t user, rlim_t 
         });
     }
     m_process.setProgram(QStringLiteral(PARLAVOX_BUILD_BIN "/parlavox-service"));
-    m_process.setArguments(QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")} + arguments);
+    const bool onSocket
+        = arguments.contains(QStringLiteral("--socket")) || arguments.contains(QStringLiteral("--user-socket"));
+    m_process.setArguments(
+        onSocket ? arguments : QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")} + arguments);
     m_process.setStandardErrorFile(m_logFolder.filePath(QStringLiteral("service.log")));
     m_process.start();
     if (!m_process.waitForStarted(5000))
@@ -75,6 +78,14 @@ ServiceProcess::ServiceProcess(const QStringList &arguments, uid_t user, rlim_t 
     const qsizetype at = m_banner.indexOf("listening on 127.0.0.1:");
     if (at >= 0)
         m_port = static_cast<quint16>(m_banner.mid(at + 23).split('\n').value(0).toUInt());
+    m_listening = m_port != 0 || (onSocket && m_banner.contains("listening on socket "));
+}
+
+int ServiceProcess::WaitForExit(int milliseconds)
+{
+    if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(milliseconds))
+        return -1;
+    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
 }
 
 ServiceProcess::~ServiceProcess()

@@ -10,8 +10,8 @@
 
 #include <vector>
 
-// build/bin/parlavox-service started on a free port of 127.0.0.1, stopped (SIGTERM, then SIGKILL)
-// in the destructor.
+// build/bin/parlavox-service started on a free port of 127.0.0.1 (on a Unix socket instead when the
+// arguments hold --socket or --user-socket), stopped (SIGTERM, then SIGKILL) in the destructor.
 class ServiceProcess {
 public:
     // `user`: a user id other than root to run it as, so that the limits of a user hold for it;
@@ -21,7 +21,7 @@ public:
     ServiceProcess(const ServiceProcess &) = delete;
     ServiceProcess &operator=(const ServiceProcess &) = delete;
 
-    bool Started() const { return m_port != 0; }
+    bool Started() const { return m_listening; }
     quint16 Port() const { return m_port; }
     QByteArray HostAndPort() const { return "127.0.0.1:" + QByteArray::number(m_port); }
     pid_t Pid() const { return static_cast<pid_t>(m_process.processId()); }
@@ -30,6 +30,8 @@ public:
     const QByteArray &Banner() const { return m_banner; }
     // Its log so far.
     QByteArray Log();
+    // Waits for the process to end by itself; its exit code, or -1 when it did not end in time.
+    int WaitForExit(int milliseconds = 20000);
 
     // The processes the service started (its pipelines' programs).
     std::vector<pid_t> Children() const;
@@ -42,6 +44,7 @@ private:
     QByteArray m_banner;
     QTemporaryDir m_logFolder;
     quint16 m_port = 0;
+    bool m_listening = false;
 };
 
 // One exchange of raw bytes with a server on 127.0.0.1: the bytes sent as they are, the answer read
