@@ -1,7 +1,11 @@
 // parlavox-service: the translation and speech service Parlavox asks by default.
 //
-//     parlavox-service [--listen ADDRESS:PORT] [--pipelines N] [--modes FOLDER] [--warm] [--no-speech]
-//                      [--read-timeout MS] [--forward URL] [--forward-key KEY] [--settings FILE] [--debug]
+//     parlavox-service [--listen ADDRESS:PORT] [--pipelines N] [--idle-stop SECONDS] [--modes FOLDER] [--warm]
+//                      [--no-speech] [--read-timeout MS] [--forward URL] [--forward-key KEY] [--settings FILE]
+//                      [--debug]
+//
+// --pipelines: the most pipelines each Apertium mode runs at once (2). --idle-stop: a pipeline
+// unused that many seconds is stopped, and started again by the next request for it (300; 0 never).
 //
 // Its log (stderr) names refused requests without the text they carry; --debug, or PARLAVOX_LOG=1
 // as for the program, writes their whole request line.
@@ -55,9 +59,9 @@ int Usage(const char *problem)
 {
     std::fprintf(stderr,
         "parlavox-service: %s\n"
-        "usage: parlavox-service [--listen ADDRESS:PORT] [--pipelines N] [--modes FOLDER] [--warm] [--no-speech]\n"
-        "                        [--read-timeout MS] [--forward URL] [--forward-key KEY] [--settings FILE]\n"
-        "                        [--debug]\n",
+        "usage: parlavox-service [--listen ADDRESS:PORT] [--pipelines N] [--idle-stop SECONDS] [--modes FOLDER]\n"
+        "                        [--warm] [--no-speech] [--read-timeout MS] [--forward URL] [--forward-key KEY]\n"
+        "                        [--settings FILE] [--debug]\n",
         problem);
     return 2;
 }
@@ -92,6 +96,12 @@ int main(int argc, char **argv)
             options.pipelinesPerMode = QByteArray(argv[++i]).toInt(&ok);
             if (!ok || options.pipelinesPerMode < 1 || options.pipelinesPerMode > 32)
                 return Usage("--pipelines wants a number from 1 to 32");
+        } else if (argument == "--idle-stop" && hasValue) {
+            bool ok = false;
+            const int seconds = QByteArray(argv[++i]).toInt(&ok);
+            if (!ok || seconds < 0 || seconds > 7 * 24 * 3600)
+                return Usage("--idle-stop wants seconds, from 0 (never) to a week");
+            options.idleStop = std::chrono::seconds(seconds);
         } else if (argument == "--modes" && hasValue) {
             options.modesFolder = QString::fromLocal8Bit(argv[++i]);
         } else if (argument == "--read-timeout" && hasValue) {
