@@ -216,17 +216,16 @@ bool Pipeline::spoiled()
 {
     // One look at the output and at every program's process descriptor; a program without one
     // is asked directly.
-    std::vector<pollfd> fds;
-    fds.reserve(m_ended.size() + 1);
-    fds.push_back({m_output, POLLIN, 0});
+    m_watch.clear();
+    m_watch.push_back({m_output, POLLIN, 0});
     for (std::size_t k = 0; k < m_pids.size(); ++k) {
         if (m_ended[k] >= 0)
-            fds.push_back({m_ended[k], POLLIN, 0});
+            m_watch.push_back({m_ended[k], POLLIN, 0});
         else if (::waitpid(m_pids[k], nullptr, WNOHANG) != 0)
             return true;
     }
     int ready;
-    while ((ready = ::poll(fds.data(), fds.size(), 0)) < 0 && errno == EINTR) { }
+    while ((ready = ::poll(m_watch.data(), m_watch.size(), 0)) < 0 && errno == EINTR) { }
     return ready != 0;
 }
 

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <poll.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -79,7 +80,9 @@ private:
     std::vector<int> m_ended;
     int m_input = -1;
     int m_output = -1;
+    // Kept between requests, so that a request allocates nothing of its own here.
     QByteArray m_request;
+    std::vector<pollfd> m_watch;
 };
 
 // Up to a number of pipelines of one mode, each serving one request at a time.

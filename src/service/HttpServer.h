@@ -103,10 +103,14 @@ private:
         int socket;
         RequestHead head;
     };
+    // A handled request: its answer's bytes, as many of them as the worker could send at once.
     struct Done {
         int socket;
         Response response;
         RequestHead head;
+        QByteArray out;
+        qsizetype sent = 0;
+        bool keepAlive = false; // the answer did not say "Connection: close"
     };
 
     void wake();
@@ -115,6 +119,10 @@ private:
     void readFrom(Connection &connection);
     void takeRequest(Connection &connection);
     void answer(Connection &connection, Response response, const RequestHead &head, bool haveRequest);
+    void logRefusal(Response &response, const RequestHead &head);
+    // The answer's bytes; "Connection: close" unless the connection is kept.
+    static QByteArray answerBytes(const Response &response, const RequestHead &head, bool keepAlive);
+    void finish(Connection &connection, Done &done);
     void writeTo(Connection &connection);
     void drain(Connection &connection);
     void expire(Connection &connection);
