@@ -232,11 +232,19 @@ bool Pipeline::spoiled()
 Pipeline::Outcome Pipeline::Run(
     const QByteArray &input, std::chrono::milliseconds timeOut, QByteArray &output, Framing framing)
 {
-    output.clear();
+    if (!Send(input, framing)) {
+        output.clear();
+        return Outcome::Died;
+    }
+    return Receive(timeOut, output);
+}
+
+bool Pipeline::Send(const QByteArray &input, Framing framing)
+{
     if (Running() && spoiled())
         Stop();
     if (!Running() && !start())
-        return Outcome::Died;
+        return false;
     // A superblank passes every program untouched; its number tells this request's marker from
     // any earlier one. At the end of the text's block it comes back at the end of the answer's.
     char number[24];
@@ -247,18 +255,37 @@ Pipeline::Outcome Pipeline::Run(
     if (framing == Framing::OwnBlock)
         m_request.append('\0');
     m_request.append(framing == Framing::InBlock ? "[#" : "[").append(number, digits).append(']').append('\0');
-    const qsizetype markerSize = digits + (framing == Framing::InBlock ? 3 : 2);
+    m_framing = framing;
+    m_markerSize = digits + (framing == Framing::InBlock ? 3 : 2);
+    // The request fits the empty pipe almost always: written at once, with no wait before it.
+    m_written = 0;
+    ssize_t n;
+    while ((n = ::write(m_input, m_request.constData(), static_cast<std::size_t>(m_request.size()))) < 0
+        && errno == EINTR) { }
+    if (n < 0 && errno != EAGAIN) {
+        Stop();
+        return false;
+    }
+    m_written = std::max<ssize_t>(n, 0);
+    return true;
+}
+
+Pipeline::Outcome Pipeline::Receive(std::chrono::milliseconds timeOut, QByteArray &output)
+{
+    output.clear();
+    if (!Running())
+        return Outcome::Died;
+    const Framing framing = m_framing;
+    const qsizetype markerSize = m_markerSize;
     const QByteArrayView marker = QByteArrayView(m_request).sliced(m_request.size() - 1 - markerSize, markerSize);
     const int blocks = framing == Framing::InBlock ? 1 : 2;
-
-    qsizetype written = 0;
+    qsizetype &written = m_written;
     qsizetype scanned = 0;
     int ends = 0;
     qsizetype firstEnd = -1;
     const auto deadline = Clock::now() + timeOut;
     char buffer[kReadBytes];
-    // The request fits the empty pipe almost always: written at once, with no wait before it.
-    bool mayWrite = true;
+    bool mayWrite = false;
     for (;;) {
         if (mayWrite && written < m_request.size()) {
             const ssize_t n = ::write(
@@ -352,27 +379,41 @@ platform::Result<QByteArray> ModePool::Translate(const QByteArray &input, std::c
 {
     const auto deadline = Clock::now() + timeOut;
     Pipeline *pipeline = nullptr;
+    // Whether the text was already written for this request by the one that freed the pipeline.
+    std::optional<bool> sent;
     {
         std::unique_lock lock(m_mutex);
-        for (;;) {
-            // The most recently used pipeline first: it is warm.
-            if (!m_idle.empty()) {
-                pipeline = m_idle.back();
-                m_idle.pop_back();
-                break;
-            }
-            if (static_cast<int>(m_all.size()) < m_maxPipelines) {
-                m_all.push_back(std::make_unique<Pipeline>(m_commands));
-                pipeline = m_all.back().get();
-                break;
-            }
-            if (m_released.wait_until(lock, deadline) == std::cv_status::timeout)
+        // The most recently used pipeline first: it is warm.
+        if (!m_idle.empty()) {
+            pipeline = m_idle.back();
+            m_idle.pop_back();
+        } else if (static_cast<int>(m_all.size()) < m_maxPipelines) {
+            m_all.push_back(std::make_unique<Pipeline>(m_commands));
+            pipeline = m_all.back().get();
+        } else {
+            Waiter me;
+            me.input = &input;
+            m_waiting.push_back(&me);
+            me.ready.wait_until(lock, deadline, [&me] { return me.pipeline != nullptr; });
+            if (!me.pipeline) {
+                m_waiting.erase(std::find(m_waiting.begin(), m_waiting.end(), &me));
                 return platform::Error{QStringLiteral("%1: every pipeline busy until the time-out").arg(m_name)};
+            }
+            // Given a pipeline: the giver is writing the text into it and tells when it is done.
+            me.ready.wait(lock, [&me] { return me.handed; });
+            pipeline = me.pipeline;
+            sent = me.sent;
         }
     }
     QByteArray output;
     auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    Pipeline::Outcome outcome = pipeline->Run(input, remaining, output);
+    Pipeline::Outcome outcome;
+    if (!sent)
+        outcome = pipeline->Run(input, remaining, output);
+    else if (*sent)
+        outcome = pipeline->Receive(remaining, output);
+    else
+        outcome = Pipeline::Outcome::Died;
     if (outcome == Pipeline::Outcome::Died || outcome == Pipeline::Outcome::OutOfStep) {
         remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         // Should the programs have moved the marker within this text's block, a marker in a
@@ -380,12 +421,7 @@ platform::Result<QByteArray> ModePool::Translate(const QByteArray &input, std::c
         outcome = pipeline->Run(input, remaining, output,
             outcome == Pipeline::Outcome::OutOfStep ? Pipeline::Framing::OwnBlock : Pipeline::Framing::InBlock);
     }
-    {
-        std::lock_guard lock(m_mutex);
-        pipeline->lastUsed = Clock::now();
-        m_idle.push_back(pipeline);
-    }
-    m_released.notify_one();
+    release(pipeline);
     switch (outcome) {
     case Pipeline::Outcome::Done:
         return output;
@@ -397,6 +433,27 @@ platform::Result<QByteArray> ModePool::Translate(const QByteArray &input, std::c
         break;
     }
     return platform::Error{QStringLiteral("%1: the pipeline does not run").arg(m_name)};
+}
+
+void ModePool::release(Pipeline *pipeline)
+{
+    std::unique_lock lock(m_mutex);
+    pipeline->lastUsed = Clock::now();
+    if (m_waiting.empty()) {
+        m_idle.push_back(pipeline);
+        return;
+    }
+    // The longest-waiting request gets the pipeline with its text already in it. It cannot leave
+    // once given one, so it is there when told.
+    Waiter *next = m_waiting.front();
+    m_waiting.pop_front();
+    next->pipeline = pipeline;
+    lock.unlock();
+    const bool sent = pipeline->Send(*next->input);
+    lock.lock();
+    next->sent = sent;
+    next->handed = true;
+    next->ready.notify_one();
 }
 
 bool ModePool::StopUnusedSince(Clock::time_point cutoff)

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -59,6 +60,11 @@ public:
     // stopped and `output` is left incomplete.
     Outcome Run(const QByteArray &input, std::chrono::milliseconds timeOut, QByteArray &output,
         Framing framing = Framing::InBlock);
+    // Run in two steps: Send starts the pipeline when needed and writes what the pipe takes at
+    // once, never waiting (false: the pipeline could not start or died); Receive writes the rest
+    // and reads the answer.
+    bool Send(const QByteArray &input, Framing framing = Framing::InBlock);
+    Outcome Receive(std::chrono::milliseconds timeOut, QByteArray &output);
 
     bool Running() const { return !m_pids.empty(); }
     void Stop();
@@ -83,6 +89,10 @@ private:
     // Kept between requests, so that a request allocates nothing of its own here.
     QByteArray m_request;
     std::vector<pollfd> m_watch;
+    // The request under way: how much of it is written, its framing and its marker's size.
+    qsizetype m_written = 0;
+    Framing m_framing = Framing::InBlock;
+    qsizetype m_markerSize = 0;
 };
 
 // Up to a number of pipelines of one mode, each serving one request at a time.
@@ -113,10 +123,21 @@ private:
     std::vector<ModeCommand> m_commands;
     int m_maxPipelines;
     mutable std::mutex m_mutex;
-    std::condition_variable m_released;
+    // A request waiting for a pipeline. The request that frees one writes the waiting text into it
+    // before handing it over, so the programs work while the waiting thread wakes up.
+    struct Waiter {
+        const QByteArray *input;
+        Pipeline *pipeline = nullptr; // given to this request
+        bool handed = false; // and its text sent, or tried
+        bool sent = false;
+        std::condition_variable ready;
+    };
+    void release(Pipeline *pipeline);
+
     // m_all owns every pipeline; m_idle lists those free for a request, the most recently used last.
     std::vector<std::unique_ptr<Pipeline>> m_all;
     std::vector<Pipeline *> m_idle;
+    std::deque<Waiter *> m_waiting;
 };
 
 // The catalogue code ("en", "zh-CN", "no") of an Apertium language name ("eng", "en", "nob"), or an

@@ -9,6 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 namespace {
 
 struct Case {
@@ -27,6 +31,14 @@ const Case kCases[] = {
     {"answers nothing but an empty block", "sed -u 's/.*//'", false},
 };
 
+// A folder holding an en-es mode of the given programs.
+void WriteMode(const QTemporaryDir &modes, const char *pipeline)
+{
+    QFile mode(QDir(modes.path()).filePath(QStringLiteral("eng-spa.mode")));
+    ASSERT_TRUE(mode.open(QIODevice::WriteOnly));
+    mode.write(pipeline);
+}
+
 } // namespace
 
 TEST(PipelineFraming, AnswerIsTakenOnlyWithItsOwnMarker)
@@ -34,10 +46,7 @@ TEST(PipelineFraming, AnswerIsTakenOnlyWithItsOwnMarker)
     for (const Case &c : kCases) {
         QTemporaryDir modes;
         ASSERT_TRUE(modes.isValid());
-        QFile mode(QDir(modes.path()).filePath(QStringLiteral("eng-spa.mode")));
-        ASSERT_TRUE(mode.open(QIODevice::WriteOnly));
-        mode.write(c.mode);
-        mode.close();
+        WriteMode(modes, c.mode);
         service::Apertium apertium(modes.path(), 1);
         ASSERT_TRUE(apertium.Serves("en", "es")) << c.what;
         // Twice: the second request goes to the pipeline the first one left behind.
@@ -50,4 +59,31 @@ TEST(PipelineFraming, AnswerIsTakenOnlyWithItsOwnMarker)
             }
         }
     }
+}
+
+// Many requests at once for one pipeline: each waits its turn, is handed the pipeline with its
+// own text already written in, and gets its own answer.
+TEST(PipelineFraming, WaitingRequestsEachGetTheirOwnAnswer)
+{
+    QTemporaryDir modes;
+    ASSERT_TRUE(modes.isValid());
+    WriteMode(modes, "sed -u '' | sed -u ''");
+    service::Apertium apertium(modes.path(), 1);
+    constexpr int kThreads = 8;
+    constexpr int kEach = 40;
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kEach; ++i) {
+                const QString text = QStringLiteral("text %1 of %2").arg(i).arg(t);
+                const auto translation = apertium.Translate(text, "en", "es", std::chrono::seconds(60));
+                if (!translation.ok() || translation.value() != text)
+                    ++wrong;
+            }
+        });
+    }
+    for (auto &thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong, 0);
 }
