@@ -46,7 +46,8 @@ QByteArray EscapeForLog(const QByteArray &text);
 
 // An HTTP/1.1 server on plain sockets. One event-loop thread accepts connections and reads their
 // heads without blocking, each within the read time-out; a complete request goes to a bounded
-// pool of worker threads that run the handler, and the loop writes the answer. A connection
+// pool of worker threads that run the handler and send what the socket takes of the answer at
+// once (the client need not wait for the loop), and the loop writes the rest. A connection
 // whose client keeps it returns to the loop for its next request. At most kMaxConnections are
 // open at once: beyond that, and when no worker thread can be started, a client gets a 503.
 class HttpServer {
