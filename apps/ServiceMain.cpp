@@ -1,11 +1,13 @@
 // parlavox-service: the translation and speech service Parlavox asks by default.
 //
 //     parlavox-service [--listen ADDRESS:PORT | --socket PATH | --user-socket] [--pipelines N]
-//                      [--modes FOLDER] [--warm] [--no-speech] [--read-timeout MS] [--forward URL]
-//                      [--forward-key KEY] [--settings FILE] [--debug]
+//                      [--idle-stop SECONDS] [--modes FOLDER] [--warm] [--no-speech] [--read-timeout MS]
+//                      [--forward URL] [--forward-key KEY] [--settings FILE] [--debug]
 //
 // --socket listens on a Unix socket in a folder only its user can enter instead of TCP;
 // --user-socket on the one Parlavox asks when PARLAVOX_SERVICE_HOST is unset.
+// --pipelines: the most pipelines each Apertium mode runs at once (2). --idle-stop: a pipeline
+// unused that many seconds is stopped, and started again by the next request for it (300; 0 never).
 //
 // Its log (stderr) names refused requests without the text they carry; --debug, or PARLAVOX_LOG=1
 // as for the program, writes their whole request line.
@@ -62,8 +64,8 @@ int Usage(const char *problem)
     std::fprintf(stderr,
         "parlavox-service: %s\n"
         "usage: parlavox-service [--listen ADDRESS:PORT | --socket PATH | --user-socket] [--pipelines N]\n"
-        "                        [--modes FOLDER] [--warm] [--no-speech] [--read-timeout MS] [--forward URL]\n"
-        "                        [--forward-key KEY] [--settings FILE] [--debug]\n",
+        "                        [--idle-stop SECONDS] [--modes FOLDER] [--warm] [--no-speech] [--read-timeout MS]\n"
+        "                        [--forward URL] [--forward-key KEY] [--settings FILE] [--debug]\n",
         problem);
     return 2;
 }
@@ -112,6 +114,12 @@ int main(int argc, char **argv)
             options.pipelinesPerMode = QByteArray(argv[++i]).toInt(&ok);
             if (!ok || options.pipelinesPerMode < 1 || options.pipelinesPerMode > 32)
                 return Usage("--pipelines wants a number from 1 to 32");
+        } else if (argument == "--idle-stop" && hasValue) {
+            bool ok = false;
+            const int seconds = QByteArray(argv[++i]).toInt(&ok);
+            if (!ok || seconds < 0 || seconds > 7 * 24 * 3600)
+                return Usage("--idle-stop wants seconds, from 0 (never) to a week");
+            options.idleStop = std::chrono::seconds(seconds);
         } else if (argument == "--modes" && hasValue) {
             options.modesFolder = QString::fromLocal8Bit(argv[++i]);
         } else if (argument == "--read-timeout" && hasValue) {

@@ -1,14 +1,18 @@
 // parlavox-service measured as Parlavox uses it: a warm short sentence through TranslateText (on
 // the user's Unix socket, as Parlavox asks by default, and over TCP on 127.0.0.1, as a named host),
-// beside the same sentence through the bare Apertium pipeline (in this process, null-flush mode)
-// and through the apertium command (a process per sentence); the first byte of a short sentence's
-// speech (on the socket and over TCP), idle and behind a queue of long texts' speech; eight
-// clients' answers a second; the service's start-up (process start to its first answer), alone and
-// with a forwarding server that accepts and never answers; its resident memory with five pairs
-// warm (also the PSS of the service and its pipelines together). Latencies are reported as
-// counters: median and 90th percentile.
+// beside the same sentence through the bare Apertium programs (null-flush mode, no framing, no
+// service: the floor) and through the apertium command (a process per sentence), and the service
+// and the bare programs taken in turns in one run, with their ratio; a sentence after its pipeline
+// was stopped for idleness; the first byte of a short sentence's speech (on the socket and over
+// TCP), idle and behind a queue of long texts' speech; eight clients' answers a second through
+// services of 1 to 8 pipelines a mode, in turns with as many bare pipelines driven flat out; the
+// service's start-up (process start to its first answer), alone and with a forwarding server that
+// accepts and never answers; its memory with five pairs warm (also the PSS of the service and its
+// pipelines together), and once their pipelines were stopped for idleness. Latencies are reported
+// as counters: median and 90th percentile.
 
 #include "service/Apertium.h"
+#include "service/TextFormat.h"
 #include "translate/TranslateText.h"
 #include "translate/UrlEncoding.h"
 
@@ -33,6 +37,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -109,7 +116,9 @@ public:
     {
         port = socket.isEmpty() ? FreePort() : 0;
         const std::string listen = socket.isEmpty() ? "127.0.0.1:" + std::to_string(port) : socket.toStdString();
-        const std::string program = PARLAVOX_BUILD_BIN "/parlavox-service";
+        // PARLAVOX_BENCH_SERVICE names another build of the service to measure against this one.
+        const QByteArray other = qgetenv("PARLAVOX_BENCH_SERVICE");
+        const std::string program = other.isEmpty() ? PARLAVOX_BUILD_BIN "/parlavox-service" : other.toStdString();
         std::vector<char *> argv = {const_cast<char *>(program.c_str()),
             const_cast<char *>(socket.isEmpty() ? "--listen" : "--socket"), const_cast<char *>(listen.c_str())};
         for (std::string &argument : extra)
@@ -236,6 +245,111 @@ void WarmSentenceThroughTranslateTextOnSocket(benchmark::State &state)
 }
 BENCHMARK(WarmSentenceThroughTranslateTextOnSocket)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(300);
 
+std::vector<pid_t> Children(pid_t parent)
+{
+    std::vector<pid_t> pids;
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(parent);
+    for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile children(tasks + QLatin1Char('/') + task + QStringLiteral("/children"));
+        if (!children.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &pid : children.readAll().simplified().split(' ')) {
+            if (!pid.isEmpty())
+                pids.push_back(pid.toInt());
+        }
+    }
+    return pids;
+}
+
+bool WaitForNoChildren(pid_t parent, std::chrono::seconds limit)
+{
+    const auto until = Clock::now() + limit;
+    while (!Children(parent).empty()) {
+        if (Clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// The eng-spa mode's programs chained by pipes in null-flush mode, as the service starts them, and
+// nothing else: a text and a NUL in, read until the NUL that ends its answer.
+class BarePipeline {
+public:
+    BarePipeline()
+    {
+        QFile mode(QStringLiteral("/usr/share/apertium/modes/eng-spa.mode"));
+        if (!mode.open(QIODevice::ReadOnly))
+            return;
+        const auto commands = service::ParseMode(mode.readAll());
+        int first[2];
+        if (!commands || ::pipe2(first, O_CLOEXEC) != 0)
+            return;
+        m_input = first[1];
+        int readEnd = first[0];
+        for (const service::ModeCommand &command : commands.value()) {
+            int next[2];
+            if (::pipe2(next, O_CLOEXEC) != 0)
+                return;
+            posix_spawn_file_actions_t actions;
+            posix_spawn_file_actions_init(&actions);
+            posix_spawn_file_actions_adddup2(&actions, readEnd, 0);
+            posix_spawn_file_actions_adddup2(&actions, next[1], 1);
+            posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+            std::vector<char *> argv{const_cast<char *>(command.program.c_str())};
+            for (const std::string &argument : command.arguments)
+                argv.push_back(const_cast<char *>(argument.c_str()));
+            argv.push_back(nullptr);
+            pid_t pid = 0;
+            if (posix_spawnp(&pid, command.program.c_str(), &actions, nullptr, argv.data(), environ) == 0)
+                m_pids.push_back(pid);
+            posix_spawn_file_actions_destroy(&actions);
+            ::close(readEnd);
+            ::close(next[1]);
+            readEnd = next[0];
+        }
+        m_output = readEnd;
+    }
+    ~BarePipeline()
+    {
+        for (const int fd : {m_input, m_output}) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+        for (const pid_t pid : m_pids) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+    BarePipeline(const BarePipeline &) = delete;
+    BarePipeline &operator=(const BarePipeline &) = delete;
+
+    // The stream-format text with a NUL after it in, its answer out.
+    bool Run(const QByteArray &stream, QByteArray &answer)
+    {
+        answer.clear();
+        m_request = stream;
+        m_request.append('\0');
+        if (::write(m_input, m_request.constData(), static_cast<size_t>(m_request.size())) != m_request.size())
+            return false;
+        char buffer[65536];
+        for (;;) {
+            const ssize_t n = ::read(m_output, buffer, sizeof buffer);
+            if (n <= 0)
+                return false;
+            answer.append(buffer, n);
+            if (std::memchr(buffer, '\0', static_cast<size_t>(n)))
+                return true;
+        }
+    }
+
+private:
+    std::vector<pid_t> m_pids;
+    int m_input = -1;
+    int m_output = -1;
+    QByteArray m_request;
+};
+
 void WarmSentenceThroughTranslateText(benchmark::State &state)
 {
     Shared();
@@ -245,14 +359,15 @@ BENCHMARK(WarmSentenceThroughTranslateText)->Unit(benchmark::kMillisecond)->UseR
 
 void SameSentenceThroughBarePipeline(benchmark::State &state)
 {
-    service::Apertium apertium;
+    BarePipeline pipeline;
+    const QByteArray stream = service::DeformatText(kSentence);
+    QByteArray answer;
     for (int i = 0; i < 20; ++i)
-        (void)apertium.Translate(kSentence, "en", "es", std::chrono::seconds(30));
+        pipeline.Run(stream, answer);
     std::vector<double> ms;
     for (auto _ : state) {
         const auto start = Clock::now();
-        const auto result = apertium.Translate(kSentence, "en", "es", std::chrono::seconds(10));
-        if (!result) {
+        if (!pipeline.Run(stream, answer)) {
             state.SkipWithError("translation failed");
             break;
         }
@@ -261,6 +376,69 @@ void SameSentenceThroughBarePipeline(benchmark::State &state)
     ReportLatencies(state, ms);
 }
 BENCHMARK(SameSentenceThroughBarePipeline)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(300);
+
+// The two above in turns, one request each, so that both see the same load of a shared machine:
+// their medians and the service's median over the bare pipeline's.
+void ServiceOverBarePipelineInTurns(benchmark::State &state)
+{
+    Shared();
+    BarePipeline pipeline;
+    const QByteArray stream = service::DeformatText(kSentence);
+    QByteArray answer;
+    QString result;
+    for (int i = 0; i < 20; ++i) {
+        pipeline.Run(stream, answer);
+        TranslateText(kSentence, "en", "es", "0.0", 10, result);
+    }
+    std::vector<double> throughService, bare;
+    for (auto _ : state) {
+        auto start = Clock::now();
+        if (!TranslateText(kSentence, "en", "es", "0.0", 10, result)) {
+            state.SkipWithError("translation failed");
+            break;
+        }
+        throughService.push_back(Millis(Clock::now() - start));
+        start = Clock::now();
+        if (!pipeline.Run(stream, answer)) {
+            state.SkipWithError("bare pipeline failed");
+            break;
+        }
+        bare.push_back(Millis(Clock::now() - start));
+    }
+    if (throughService.empty() || bare.empty())
+        return;
+    std::sort(throughService.begin(), throughService.end());
+    std::sort(bare.begin(), bare.end());
+    const double serviceMedian = throughService[throughService.size() / 2];
+    const double bareMedian = bare[bare.size() / 2];
+    state.counters["service_median_ms"] = serviceMedian;
+    state.counters["bare_median_ms"] = bareMedian;
+    state.counters["ratio"] = serviceMedian / bareMedian;
+}
+BENCHMARK(ServiceOverBarePipelineInTurns)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1000);
+
+// A sentence whose pipeline was stopped for idleness: the programs start again for it.
+void SentenceAfterIdleStop(benchmark::State &state)
+{
+    Service service({"--no-speech", "--idle-stop", "1"});
+    const QByteArray url = "http://" + service.Host()
+        + "/translate_a/single?client=t&sl=en&tl=es&dt=t&q=" + Utf8PercentEncode(kSentence);
+    std::vector<double> ms;
+    for (auto _ : state) {
+        if (Get(url) != 200 || !WaitForNoChildren(service.pid, std::chrono::seconds(30))) {
+            state.SkipWithError("the pipeline was not stopped");
+            break;
+        }
+        const auto start = Clock::now();
+        if (Get(url) != 200) {
+            state.SkipWithError("translation failed");
+            break;
+        }
+        ms.push_back(Millis(Clock::now() - start));
+    }
+    ReportLatencies(state, ms);
+}
+BENCHMARK(SentenceAfterIdleStop)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
 // The apertium command, a process chain per sentence: what the null-flush pipelines save.
 void SameSentenceThroughApertiumCommand(benchmark::State &state)
@@ -299,42 +477,71 @@ void SameSentenceThroughApertiumCommand(benchmark::State &state)
 }
 BENCHMARK(SameSentenceThroughApertiumCommand)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
-// Eight clients at once, each sending warm sentences one after another as the program does: the
-// answers a second that the service gives them together.
-void EightClientsThroughput(benchmark::State &state)
+// Eight clients at once, each sending warm sentences one after another as the program does, to a
+// service running N pipelines a mode, in turns with as many bare pipelines each driven flat out by
+// a thread of its own, so that both see the same load of a shared machine: the answers a second of
+// each, and the service's share of the bare pipelines' figure.
+void EightClientsBesideBarePipelines(benchmark::State &state)
 {
-    Shared();
+    const int pipelines = static_cast<int>(state.range(0));
+    Service service({"--no-speech", "--pipelines", std::to_string(pipelines)});
+    const QByteArray url = "http://" + service.Host()
+        + "/translate_a/single?client=t&sl=en&tl=es&dt=t&q=" + Utf8PercentEncode(kSentence);
+    const QByteArray stream = service::DeformatText(kSentence);
     constexpr int kClients = 8;
-    constexpr int kPerClient = 25;
-    QString warm;
-    for (int i = 0; i < 20; ++i)
-        TranslateText(kSentence, "en", "es", "0.0", 10, warm);
-    double answers = 0, seconds = 0;
-    for (auto _ : state) {
-        std::atomic<int> failures{0};
-        std::vector<std::thread> clients;
+    constexpr int kAnswers = 400;
+    std::vector<std::unique_ptr<BarePipeline>> bare;
+    for (int p = 0; p < pipelines; ++p)
+        bare.push_back(std::make_unique<BarePipeline>());
+
+    // Runs `one` on `threads` threads until kAnswers answers came: answers a second, or 0 on a failure.
+    const auto round = [](int threads, const std::function<bool(int)> &one) {
+        std::atomic<int> next{0}, failures{0};
+        std::vector<std::thread> all;
         const auto start = Clock::now();
-        for (int c = 0; c < kClients; ++c) {
-            clients.emplace_back([&failures] {
-                for (int i = 0; i < kPerClient; ++i) {
-                    QString result;
-                    if (!TranslateText(kSentence, "en", "es", "0.0", 10, result))
+        for (int t = 0; t < threads; ++t) {
+            all.emplace_back([&, t] {
+                while (next++ < kAnswers) {
+                    if (!one(t))
                         ++failures;
                 }
             });
         }
-        for (auto &client : clients)
-            client.join();
-        seconds += std::chrono::duration<double>(Clock::now() - start).count();
-        answers += kClients * kPerClient;
-        if (failures > 0) {
+        for (auto &thread : all)
+            thread.join();
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        return failures > 0 ? 0.0 : kAnswers / seconds;
+    };
+    const auto throughService = [&url](int) { return Get(url) == 200; };
+    const auto throughBare = [&bare, &stream](int t) {
+        QByteArray answer;
+        return bare[static_cast<std::size_t>(t)]->Run(stream, answer);
+    };
+    // Every pipeline started and warm first.
+    round(kClients, throughService);
+    round(pipelines, throughBare);
+    std::vector<double> serviceRates, bareRates;
+    for (auto _ : state) {
+        serviceRates.push_back(round(kClients, throughService));
+        bareRates.push_back(round(pipelines, throughBare));
+        if (serviceRates.back() == 0 || bareRates.back() == 0) {
             state.SkipWithError("translation failed");
             break;
         }
     }
-    state.counters["answers_per_s"] = seconds > 0 ? answers / seconds : 0;
+    std::sort(serviceRates.begin(), serviceRates.end());
+    std::sort(bareRates.begin(), bareRates.end());
+    const double serviceRate = serviceRates[serviceRates.size() / 2];
+    const double bareRate = bareRates[bareRates.size() / 2];
+    state.counters["service_answers_per_s"] = serviceRate;
+    state.counters["bare_answers_per_s"] = bareRate;
+    state.counters["ratio"] = bareRate > 0 ? serviceRate / bareRate : 0;
 }
-BENCHMARK(EightClientsThroughput)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(EightClientsBesideBarePipelines)
+    ->DenseRange(1, 8)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(5);
 
 void SpeechFirstByteOnSocket(benchmark::State &state)
 {
@@ -434,6 +641,34 @@ void MemoryWithFivePairsWarm(benchmark::State &state)
     state.counters["total_pss_mib"] = (MemoryKiB(service.pid, "Pss") + ChildrenMemoryKiB(service.pid, "Pss")) / 1024.0;
 }
 BENCHMARK(MemoryWithFivePairsWarm)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+// Proportional memory of the service and its programs together with five pairs and speech warm,
+// and once their pipelines were stopped for idleness (here after a second; 300 by default).
+void MemoryOnceIdle(benchmark::State &state)
+{
+    Service service({"--idle-stop", "1"});
+    const char *pairs[][2] = {{"en", "es"}, {"es", "en"}, {"fr", "es"}, {"es", "pt"}, {"da", "no"}};
+    const auto all = [&service](const QByteArray &field) {
+        return (MemoryKiB(service.pid, field) + ChildrenMemoryKiB(service.pid, field)) / 1024.0;
+    };
+    for (auto _ : state) {
+        for (const auto &pair : pairs) {
+            const QByteArray url = "http://" + service.Host() + "/translate_a/single?sl=" + pair[0] + "&tl=" + pair[1]
+                + "&q=" + Utf8PercentEncode(QStringLiteral("Hello world."));
+            if (Get(url) != 200)
+                state.SkipWithError("translation failed");
+        }
+        Get("http://" + service.Host() + "/translate_tts?q=Hello&tl=en&client=t");
+        state.counters["warm_pss_mib"] = all("Pss");
+        state.counters["warm_service_anon_mib"] = MemoryKiB(service.pid, "Pss_Anon") / 1024.0;
+        if (!WaitForNoChildren(service.pid, std::chrono::seconds(30)))
+            state.SkipWithError("the pipelines were not stopped");
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    state.counters["idle_pss_mib"] = all("Pss");
+    state.counters["idle_service_anon_mib"] = MemoryKiB(service.pid, "Pss_Anon") / 1024.0;
+}
+BENCHMARK(MemoryOnceIdle)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 } // namespace
 

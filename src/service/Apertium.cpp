@@ -7,12 +7,16 @@
 #include <QHash>
 #include <QSet>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,9 +26,11 @@ namespace service {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = Pipeline::Clock;
 
 constexpr char kPivot[] = "es";
+// Read at once from a pipeline: a long text's answer in one go.
+constexpr std::size_t kReadBytes = 64 * 1024;
 
 // The environment of the pipeline programs: ours, with a UTF-8 locale they need to read the text.
 std::vector<std::string> ChildEnvironment()
@@ -38,6 +44,12 @@ std::vector<std::string> ChildEnvironment()
     }
     env.emplace_back("LC_ALL=C.UTF-8");
     return env;
+}
+
+// A descriptor that becomes readable when the process ends (close-on-exec), or -1.
+int ProcessDescriptor(pid_t pid)
+{
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
 }
 
 void CloseFd(int &fd)
@@ -178,6 +190,7 @@ bool Pipeline::start()
             return false;
         }
         m_pids.push_back(pid);
+        m_ended.push_back(ProcessDescriptor(pid));
     }
     m_output = readEnd;
     ::fcntl(m_input, F_SETFL, O_NONBLOCK);
@@ -194,41 +207,102 @@ void Pipeline::Stop()
         while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) { }
     }
     m_pids.clear();
+    for (int &fd : m_ended)
+        CloseFd(fd);
+    m_ended.clear();
 }
 
 bool Pipeline::spoiled()
 {
-    for (const pid_t pid : m_pids) {
-        if (::waitpid(pid, nullptr, WNOHANG) != 0)
+    // One look at the output and at every program's process descriptor; a program without one
+    // is asked directly.
+    m_watch.clear();
+    m_watch.push_back({m_output, POLLIN, 0});
+    for (std::size_t k = 0; k < m_pids.size(); ++k) {
+        if (m_ended[k] >= 0)
+            m_watch.push_back({m_ended[k], POLLIN, 0});
+        else if (::waitpid(m_pids[k], nullptr, WNOHANG) != 0)
             return true;
     }
-    char byte;
-    const ssize_t n = ::read(m_output, &byte, 1);
-    return n >= 0 || (errno != EAGAIN && errno != EINTR);
+    int ready;
+    while ((ready = ::poll(m_watch.data(), m_watch.size(), 0)) < 0 && errno == EINTR) { }
+    return ready != 0;
 }
 
-Pipeline::Outcome Pipeline::Run(const QByteArray &input, std::chrono::milliseconds timeOut, QByteArray &output)
+Pipeline::Outcome Pipeline::Run(
+    const QByteArray &input, std::chrono::milliseconds timeOut, QByteArray &output, Framing framing)
 {
-    output.clear();
+    if (!Send(input, framing)) {
+        output.clear();
+        return Outcome::Died;
+    }
+    return Receive(timeOut, output);
+}
+
+bool Pipeline::Send(const QByteArray &input, Framing framing)
+{
     if (Running() && spoiled())
         Stop();
     if (!Running() && !start())
-        return Outcome::Died;
+        return false;
     // A superblank passes every program untouched; its number tells this request's marker from
-    // any earlier one.
-    const QByteArray marker = "[" + QByteArray::number(++m_sequence) + "]";
-    const QByteArray request = input + '\0' + marker + '\0';
-    qsizetype written = 0;
-    QByteArray answer;
+    // any earlier one. At the end of the text's block it comes back at the end of the answer's.
+    char number[24];
+    const int digits = std::snprintf(number, sizeof number, "%llu", ++m_sequence);
+    m_request.clear();
+    m_request.reserve(input.size() + digits + 6);
+    m_request.append(input);
+    if (framing == Framing::OwnBlock)
+        m_request.append('\0');
+    m_request.append(framing == Framing::InBlock ? "[#" : "[").append(number, digits).append(']').append('\0');
+    m_framing = framing;
+    m_markerSize = digits + (framing == Framing::InBlock ? 3 : 2);
+    // The request fits the empty pipe almost always: written at once, with no wait before it.
+    m_written = 0;
+    ssize_t n;
+    while ((n = ::write(m_input, m_request.constData(), static_cast<std::size_t>(m_request.size()))) < 0
+        && errno == EINTR) { }
+    if (n < 0 && errno != EAGAIN) {
+        Stop();
+        return false;
+    }
+    m_written = std::max<ssize_t>(n, 0);
+    return true;
+}
+
+Pipeline::Outcome Pipeline::Receive(std::chrono::milliseconds timeOut, QByteArray &output)
+{
+    output.clear();
+    if (!Running())
+        return Outcome::Died;
+    const Framing framing = m_framing;
+    const qsizetype markerSize = m_markerSize;
+    const QByteArrayView marker = QByteArrayView(m_request).sliced(m_request.size() - 1 - markerSize, markerSize);
+    const int blocks = framing == Framing::InBlock ? 1 : 2;
+    qsizetype &written = m_written;
+    qsizetype scanned = 0;
+    int ends = 0;
+    qsizetype firstEnd = -1;
     const auto deadline = Clock::now() + timeOut;
-    char buffer[16384];
+    char buffer[kReadBytes];
+    bool mayWrite = false;
     for (;;) {
+        if (mayWrite && written < m_request.size()) {
+            const ssize_t n = ::write(
+                m_input, m_request.constData() + written, static_cast<std::size_t>(m_request.size() - written));
+            if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                Stop();
+                return Outcome::Died;
+            }
+            if (n > 0)
+                written += n;
+        }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) {
             Stop();
             return Outcome::TimedOut;
         }
-        pollfd fds[2] = {{m_output, POLLIN, 0}, {written < request.size() ? m_input : -1, POLLOUT, 0}};
+        pollfd fds[2] = {{m_output, POLLIN, 0}, {written < m_request.size() ? m_input : -1, POLLOUT, 0}};
         const int ready = ::poll(fds, 2, static_cast<int>(left.count()));
         if (ready < 0) {
             if (errno == EINTR)
@@ -240,40 +314,40 @@ Pipeline::Outcome Pipeline::Run(const QByteArray &input, std::chrono::millisecon
             Stop();
             return Outcome::Died;
         }
-        if (fds[1].revents & POLLOUT) {
-            const ssize_t n
-                = ::write(m_input, request.constData() + written, static_cast<std::size_t>(request.size() - written));
-            if (n < 0 && errno != EAGAIN && errno != EINTR) {
-                Stop();
-                return Outcome::Died;
-            }
-            if (n > 0)
-                written += n;
+        mayWrite = fds[1].revents & POLLOUT;
+        if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
+            continue;
+        const ssize_t n = ::read(m_output, buffer, sizeof buffer);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+            Stop();
+            return Outcome::Died;
         }
-        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-            const ssize_t n = ::read(m_output, buffer, sizeof buffer);
-            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-                Stop();
-                return Outcome::Died;
-            }
-            if (n > 0) {
-                answer.append(buffer, n);
-                const qsizetype first = answer.indexOf('\0');
-                if (first < 0)
-                    continue;
-                const qsizetype second = answer.indexOf('\0', first + 1);
-                if (second < 0)
-                    continue;
-                // Exactly the text's block, then the marker, and nothing after it.
-                if (QByteArrayView(answer).sliced(first + 1, second - first - 1) != marker
-                    || second + 1 != answer.size()) {
-                    Stop();
-                    return Outcome::OutOfStep;
-                }
-                output = answer.left(first);
-                return Outcome::Done;
-            }
+        if (n < 0)
+            continue;
+        output.append(buffer, n);
+        // Count the blocks that came back; only the new bytes are looked at.
+        while (ends < blocks) {
+            const void *end
+                = std::memchr(output.constData() + scanned, '\0', static_cast<std::size_t>(output.size() - scanned));
+            if (!end)
+                break;
+            scanned = static_cast<const char *>(end) - output.constData() + 1;
+            if (++ends == 1)
+                firstEnd = scanned - 1;
         }
+        if (ends < blocks)
+            continue;
+        // Exactly the expected blocks, the marker where it was put, and nothing after it.
+        const QByteArrayView answer(output);
+        const bool inStep = scanned == output.size()
+            && (framing == Framing::InBlock ? answer.first(firstEnd).endsWith(marker)
+                                            : answer.sliced(firstEnd + 1, scanned - firstEnd - 2) == marker);
+        if (!inStep) {
+            Stop();
+            return Outcome::OutOfStep;
+        }
+        output.truncate(framing == Framing::InBlock ? firstEnd - markerSize : firstEnd);
+        return Outcome::Done;
     }
 }
 
@@ -305,36 +379,49 @@ platform::Result<QByteArray> ModePool::Translate(const QByteArray &input, std::c
 {
     const auto deadline = Clock::now() + timeOut;
     Pipeline *pipeline = nullptr;
+    // Whether the text was already written for this request by the one that freed the pipeline.
+    std::optional<bool> sent;
     {
         std::unique_lock lock(m_mutex);
-        for (;;) {
-            // The most recently used pipeline first: it is warm.
-            if (!m_idle.empty()) {
-                pipeline = m_idle.back();
-                m_idle.pop_back();
-                break;
-            }
-            if (static_cast<int>(m_all.size()) < m_maxPipelines) {
-                m_all.push_back(std::make_unique<Pipeline>(m_commands));
-                pipeline = m_all.back().get();
-                break;
-            }
-            if (m_released.wait_until(lock, deadline) == std::cv_status::timeout)
+        // The most recently used pipeline first: it is warm.
+        if (!m_idle.empty()) {
+            pipeline = m_idle.back();
+            m_idle.pop_back();
+        } else if (static_cast<int>(m_all.size()) < m_maxPipelines) {
+            m_all.push_back(std::make_unique<Pipeline>(m_commands));
+            pipeline = m_all.back().get();
+        } else {
+            Waiter me;
+            me.input = &input;
+            m_waiting.push_back(&me);
+            me.ready.wait_until(lock, deadline, [&me] { return me.pipeline != nullptr; });
+            if (!me.pipeline) {
+                m_waiting.erase(std::find(m_waiting.begin(), m_waiting.end(), &me));
                 return platform::Error{QStringLiteral("%1: every pipeline busy until the time-out").arg(m_name)};
+            }
+            // Given a pipeline: the giver is writing the text into it and tells when it is done.
+            me.ready.wait(lock, [&me] { return me.handed; });
+            pipeline = me.pipeline;
+            sent = me.sent;
         }
     }
     QByteArray output;
     auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    Pipeline::Outcome outcome = pipeline->Run(input, remaining, output);
+    Pipeline::Outcome outcome;
+    if (!sent)
+        outcome = pipeline->Run(input, remaining, output);
+    else if (*sent)
+        outcome = pipeline->Receive(remaining, output);
+    else
+        outcome = Pipeline::Outcome::Died;
     if (outcome == Pipeline::Outcome::Died || outcome == Pipeline::Outcome::OutOfStep) {
         remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        outcome = pipeline->Run(input, remaining, output);
+        // Should the programs have moved the marker within this text's block, a marker in a
+        // block of its own still comes back whole.
+        outcome = pipeline->Run(input, remaining, output,
+            outcome == Pipeline::Outcome::OutOfStep ? Pipeline::Framing::OwnBlock : Pipeline::Framing::InBlock);
     }
-    {
-        std::lock_guard lock(m_mutex);
-        m_idle.push_back(pipeline);
-    }
-    m_released.notify_one();
+    release(pipeline);
     switch (outcome) {
     case Pipeline::Outcome::Done:
         return output;
@@ -346,6 +433,61 @@ platform::Result<QByteArray> ModePool::Translate(const QByteArray &input, std::c
         break;
     }
     return platform::Error{QStringLiteral("%1: the pipeline does not run").arg(m_name)};
+}
+
+void ModePool::release(Pipeline *pipeline)
+{
+    std::unique_lock lock(m_mutex);
+    pipeline->lastUsed = Clock::now();
+    if (m_waiting.empty()) {
+        m_idle.push_back(pipeline);
+        return;
+    }
+    // The longest-waiting request gets the pipeline with its text already in it. It cannot leave
+    // once given one, so it is there when told.
+    Waiter *next = m_waiting.front();
+    m_waiting.pop_front();
+    next->pipeline = pipeline;
+    lock.unlock();
+    const bool sent = pipeline->Send(*next->input);
+    lock.lock();
+    next->sent = sent;
+    next->handed = true;
+    next->ready.notify_one();
+}
+
+bool ModePool::StopUnusedSince(Clock::time_point cutoff)
+{
+    std::vector<std::unique_ptr<Pipeline>> unused;
+    {
+        std::lock_guard lock(m_mutex);
+        // The free list is in order of use: the least recently used first.
+        const auto firstKept = std::find_if(
+            m_idle.begin(), m_idle.end(), [cutoff](const Pipeline *pipeline) { return pipeline->lastUsed > cutoff; });
+        for (auto it = m_idle.begin(); it != firstKept; ++it) {
+            const auto owned = std::find_if(
+                m_all.begin(), m_all.end(), [&](const std::unique_ptr<Pipeline> &one) { return one.get() == *it; });
+            unused.push_back(std::move(*owned));
+            m_all.erase(owned);
+        }
+        m_idle.erase(m_idle.begin(), firstKept);
+    }
+    // The programs are ended outside the lock: requests meanwhile take or start other pipelines.
+    bool stopped = false;
+    for (const auto &pipeline : unused)
+        stopped = stopped || pipeline->Running();
+    unused.clear();
+    return stopped;
+}
+
+std::optional<ModePool::Clock::time_point> ModePool::OldestFreeUse() const
+{
+    std::lock_guard lock(m_mutex);
+    for (const Pipeline *pipeline : m_idle) {
+        if (pipeline->Running())
+            return pipeline->lastUsed;
+    }
+    return std::nullopt;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -361,7 +503,8 @@ QByteArray CatalogueCode(const QString &language)
     return found == codes.end() ? QByteArray() : found->second;
 }
 
-Apertium::Apertium(const QString &modesFolder, int maxPipelines)
+Apertium::Apertium(const QString &modesFolder, int maxPipelines, std::chrono::milliseconds idleStop)
+    : m_idleStop(idleStop)
 {
     const QDir folder(modesFolder);
     const QStringList files = folder.entryList({QStringLiteral("*.mode")}, QDir::Files, QDir::Name);
@@ -387,6 +530,41 @@ Apertium::Apertium(const QString &modesFolder, int maxPipelines)
         }
         m_direct.emplace(std::make_pair(source, target),
             std::make_unique<ModePool>(name, std::move(commands.value()), maxPipelines));
+    }
+    if (m_idleStop > std::chrono::milliseconds::zero() && !m_direct.empty())
+        m_idleStopper = std::thread([this] { stopIdle(); });
+}
+
+Apertium::~Apertium()
+{
+    {
+        std::lock_guard lock(m_idleMutex);
+        m_ending = true;
+    }
+    m_idleWake.notify_all();
+    if (m_idleStopper.joinable())
+        m_idleStopper.join();
+}
+
+void Apertium::stopIdle()
+{
+    std::unique_lock lock(m_idleMutex);
+    while (!m_ending) {
+        const auto now = Clock::now();
+        bool stopped = false;
+        for (const auto &[key, pool] : m_direct)
+            stopped = pool->StopUnusedSince(now - m_idleStop) || stopped;
+        // The C library keeps memory the pipelines' buffers held unless asked to give it back.
+        if (stopped)
+            ::malloc_trim(0);
+        // Wake when the longest-free pipeline falls idle; one freed later falls idle later than
+        // a full idle time from now.
+        auto wake = now + m_idleStop;
+        for (const auto &[key, pool] : m_direct) {
+            if (const auto used = pool->OldestFreeUse())
+                wake = std::min(wake, *used + m_idleStop);
+        }
+        m_idleWake.wait_until(lock, std::max(wake, now + std::chrono::milliseconds(10)), [this] { return m_ending; });
     }
 }
 

@@ -20,6 +20,7 @@
 
 #include <QByteArrayList>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -472,7 +473,7 @@ void HttpServer::Run()
                 }
                 for (Done &answered : done) {
                     if (Connection *connection = find(answered.socket))
-                        answer(*connection, std::move(answered.response), answered.head, true);
+                        finish(*connection, answered);
                 }
             } else if (fd == m_listener) {
                 if (!stopped)
@@ -661,6 +662,8 @@ void HttpServer::takeRequest(Connection &connection)
     connection.state = Connection::State::Handling;
     setDeadline(connection, std::nullopt);
     watch(connection, 0);
+    // Nothing is read while the request is handled: whether the client closed is known now.
+    head.keepAlive = head.keepAlive && !connection.peerClosed;
     if (!dispatch(Job{connection.socket, head})) {
         head.keepAlive = false; // short of threads: the connection is not worth keeping
         answer(connection, Response::Refusal(503, "no thread free to serve the request"), head, true);
@@ -711,35 +714,76 @@ void HttpServer::work()
         } catch (const std::exception &) {
             response = Response::Refusal(500, "internal error");
         }
+        // The worker sends what the socket takes at once, so the client has its answer without
+        // waiting for the loop; the loop sends the rest and goes on with the connection.
+        if (response.status >= 400 && response.body.isEmpty())
+            response.body = response.reason + '\n';
+        const bool keepAlive = job.head.keepAlive && !m_stopping;
+        QByteArray out = answerBytes(response, job.head, keepAlive);
+        ssize_t sent;
+        while ((sent = ::send(
+                    job.socket, out.constData(), static_cast<std::size_t>(out.size()), MSG_NOSIGNAL | MSG_DONTWAIT))
+                < 0
+            && errno == EINTR) { }
         lock.lock();
-        m_done.push_back(Done{job.socket, std::move(response), std::move(job.head)});
+        m_done.push_back(Done{job.socket, std::move(response), std::move(job.head), std::move(out),
+            std::max<ssize_t>(sent, 0), keepAlive});
         wake();
     }
 }
 
+void HttpServer::logRefusal(Response &response, const RequestHead &head)
+{
+    if (response.status < 400)
+        return;
+    if (response.body.isEmpty())
+        response.body = response.reason + '\n';
+    if (m_log) {
+        const QByteArray line = logMessageText ? head.requestLine : RequestLineForLog(head.requestLine);
+        m_log(QByteArray::number(response.status) + ' ' + line.left(kLoggedLineBytes) + ": " + response.reason);
+    }
+}
+
+QByteArray HttpServer::answerBytes(const Response &response, const RequestHead &head, bool keepAlive)
+{
+    const QByteArray status = StatusLine(response.status);
+    const QByteArray length = QByteArray::number(response.body.size());
+    const bool withBody = head.method != "HEAD";
+    QByteArray out;
+    out.reserve(96 + status.size() + response.contentType.size() + (withBody ? response.body.size() : 0));
+    out.append("HTTP/1.1 ").append(status).append("\r\nContent-Type: ").append(response.contentType);
+    out.append("\r\nContent-Length: ").append(length).append("\r\n");
+    if (!keepAlive)
+        out.append("Connection: close\r\n");
+    if (response.status == 405)
+        out.append("Allow: GET, HEAD\r\n");
+    out.append("\r\n");
+    if (withBody)
+        out.append(response.body);
+    return out;
+}
+
 void HttpServer::answer(Connection &connection, Response response, const RequestHead &head, bool haveRequest)
 {
-    if (response.status >= 400) {
-        if (response.body.isEmpty())
-            response.body = response.reason + '\n';
-        if (m_log) {
-            const QByteArray line = logMessageText ? head.requestLine : RequestLineForLog(head.requestLine);
-            m_log(QByteArray::number(response.status) + ' ' + line.left(kLoggedLineBytes) + ": " + response.reason);
-        }
-    }
+    logRefusal(response, head);
     connection.keepAlive = haveRequest && head.keepAlive && !connection.peerClosed && !m_stopping;
     connection.haveRequest = haveRequest;
-    QByteArray &out = connection.out;
-    out = "HTTP/1.1 " + StatusLine(response.status) + "\r\nContent-Type: " + response.contentType
-        + "\r\nContent-Length: " + QByteArray::number(response.body.size()) + "\r\n";
-    if (!connection.keepAlive)
-        out += "Connection: close\r\n";
-    if (response.status == 405)
-        out += "Allow: GET, HEAD\r\n";
-    out += "\r\n";
-    if (head.method != "HEAD")
-        out += response.body;
+    connection.out = answerBytes(response, head, connection.keepAlive);
     connection.written = 0;
+    connection.state = Connection::State::Writing;
+    setDeadline(connection, Clock::now() + readTimeOut);
+    writeTo(connection);
+}
+
+void HttpServer::finish(Connection &connection, Done &done)
+{
+    logRefusal(done.response, done.head);
+    // As the worker told the client: a connection it answered without "Connection: close" is
+    // kept unless the server stops meanwhile.
+    connection.keepAlive = done.keepAlive && !m_stopping;
+    connection.haveRequest = true;
+    connection.out = std::move(done.out);
+    connection.written = done.sent;
     connection.state = Connection::State::Writing;
     setDeadline(connection, Clock::now() + readTimeOut);
     writeTo(connection);

@@ -49,7 +49,8 @@ QByteArray EscapeForLog(const QByteArray &text);
 
 // An HTTP/1.1 server on plain sockets. One event-loop thread accepts connections and reads their
 // heads without blocking, each within the read time-out; a complete request goes to a bounded
-// pool of worker threads that run the handler, and the loop writes the answer. A connection
+// pool of worker threads that run the handler and send what the socket takes of the answer at
+// once (the client need not wait for the loop), and the loop writes the rest. A connection
 // whose client keeps it returns to the loop for its next request. At most kMaxConnections are
 // open at once: beyond that, and when no worker thread can be started, a client gets a 503.
 class HttpServer {
@@ -112,10 +113,14 @@ private:
         int socket;
         RequestHead head;
     };
+    // A handled request: its answer's bytes, as many of them as the worker could send at once.
     struct Done {
         int socket;
         Response response;
         RequestHead head;
+        QByteArray out;
+        qsizetype sent = 0;
+        bool keepAlive = false; // the answer did not say "Connection: close"
     };
 
     void wake();
@@ -124,6 +129,10 @@ private:
     void readFrom(Connection &connection);
     void takeRequest(Connection &connection);
     void answer(Connection &connection, Response response, const RequestHead &head, bool haveRequest);
+    void logRefusal(Response &response, const RequestHead &head);
+    // The answer's bytes; "Connection: close" unless the connection is kept.
+    static QByteArray answerBytes(const Response &response, const RequestHead &head, bool keepAlive);
+    void finish(Connection &connection, Done &done);
     void writeTo(Connection &connection);
     void drain(Connection &connection);
     void expire(Connection &connection);

@@ -36,7 +36,7 @@ bool IsCatalogueCode(const QByteArray &code)
 
 Service::Service(const Options &options)
     : m_options(options)
-    , m_apertium(std::make_unique<Apertium>(options.modesFolder, options.pipelinesPerMode))
+    , m_apertium(std::make_unique<Apertium>(options.modesFolder, options.pipelinesPerMode, options.idleStop))
 {
     if (options.speech)
         m_speech = std::make_unique<Speech>();

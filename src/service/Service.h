@@ -24,6 +24,8 @@ public:
     struct Options {
         QString modesFolder = QStringLiteral("/usr/share/apertium/modes");
         int pipelinesPerMode = 2;
+        // A pipeline unused this long is stopped; zero keeps every pipeline running.
+        std::chrono::milliseconds idleStop = std::chrono::minutes(5);
         std::chrono::milliseconds translationTimeOut{10000};
         bool speech = true;
         // A LibreTranslate-compatible server for the pairs Apertium lacks; none when the URL is empty.

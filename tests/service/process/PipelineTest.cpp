@@ -5,6 +5,7 @@
 
 #include "service/Apertium.h"
 #include "service/TextFormat.h"
+#include "support/Wait.h"
 #include "translate/TranslateText.h"
 #include "translate/UrlEncoding.h"
 
@@ -183,6 +184,35 @@ TEST(PipelineTest, StoppedProgramFailsThenIsReplaced)
     const std::vector<pid_t> now = ProgramsInOrder(service);
     EXPECT_EQ(std::count(now.begin(), now.end(), stopped), 0);
     ::kill(stopped, SIGKILL); // only if it is somehow still there
+}
+
+// A pipeline left unused for the idle time is stopped, its programs gone; the next request starts
+// one again and is answered as before.
+TEST(PipelineTest, IdlePipelinesAreStoppedAndStartedAgain)
+{
+    ServiceProcess service({QStringLiteral("--pipelines"), QStringLiteral("1"), QStringLiteral("--idle-stop"),
+        QStringLiteral("1"), QStringLiteral("--no-speech")});
+    ASSERT_TRUE(service.Started()) << service.Log().toStdString();
+    PointProgramAt(service);
+    const QString text = QStringLiteral("I have a big house.");
+    const Translation before = Translate(text, "en", "es");
+    ASSERT_TRUE(before.ok);
+    ASSERT_FALSE(before.text.isEmpty());
+    const std::vector<pid_t> first = service.Children();
+    ASSERT_FALSE(first.empty());
+
+    ASSERT_TRUE(WaitUntil([&] { return service.Children().empty(); }, 60)) << "the idle pipeline still runs";
+    for (const pid_t pid : first)
+        EXPECT_NE(::kill(pid, 0), 0) << "program " << pid << " of the stopped pipeline is still there";
+
+    const Translation after = Translate(text, "en", "es");
+    EXPECT_TRUE(after.ok);
+    EXPECT_EQ(after.text, before.text);
+    const std::vector<pid_t> second = service.Children();
+    EXPECT_FALSE(second.empty());
+    for (const pid_t pid : second)
+        EXPECT_EQ(std::count(first.begin(), first.end(), pid), 0);
+    ASSERT_TRUE(WaitUntil([&] { return service.Children().empty(); }, 60));
 }
 
 // The programs hold only their standard streams, and start with no signal blocked or ignored,
