@@ -4,8 +4,8 @@
 // - OneDay: all 10 MB in the newest day's file, the worst case for opening.
 // Also the reading of one 10 MB file alone, and a search of all 10 MB for a word.
 
-#include "viewer/HistoryFolder.h"
-#include "viewer/HistoryReader.h"
+#include "history/HistoryFolder.h"
+#include "history/HistoryReader.h"
 #include "viewer/ViewerWindow.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 // libFuzzer target for the history reader: any bytes must give entries that lie inside the input,
 // consumed bytes within it, and the same entries when the input is read in two pieces at the
 // point where the first read stopped.
-#include "viewer/HistoryReader.h"
+#include "history/HistoryReader.h"
 
 #include <cstdint>
 #include <cstdlib>

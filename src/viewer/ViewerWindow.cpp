@@ -1,9 +1,8 @@
 #include "viewer/ViewerWindow.h"
 
+#include "history/HistoryFolder.h"
 #include "platform/core/StoredNames.h"
 #include "platform/widgets/MessageBox.h"
-#include "translator/TranslatorWindow.h"
-#include "viewer/HistoryFolder.h"
 
 #include <QBoxLayout>
 #include <QFileDialog>
@@ -78,7 +77,7 @@ ViewerWindow::ViewerWindow(Options options)
     m_statusLabel = Make<QLabel>(this, stored::viewerWindow::kStatusLabel);
     layout->addWidget(m_statusLabel);
 
-    m_exportDialog = new SaveDialogSettings(this);
+    m_exportDialog = new ExportDialogSettings(this);
     m_exportDialog->setObjectName(QLatin1String(stored::viewerWindow::kExportDialog));
     m_exportDialog->title = QStringLiteral("导出");
     m_exportDialog->filter = QStringLiteral("文本文件(*.txt)|*.txt");

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "viewer/HistoryReader.h"
+#include "history/HistoryReader.h"
 
 #include <QDate>
 #include <QList>
@@ -18,7 +18,23 @@ class QTextCursor;
 class QTextEdit;
 class QTimer;
 class QToolButton;
-class SaveDialogSettings;
+
+// The settings of the dialog that exports a day. The interface texts set its title and filter; the
+// filter is written "description|pattern".
+class ExportDialogSettings : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString title MEMBER title)
+    Q_PROPERTY(QString filter MEMBER filter)
+
+public:
+    explicit ExportDialogSettings(QObject *parent)
+        : QObject(parent)
+    { }
+
+    QString title;
+    QString filter;
+    QString defaultExt;
+};
 
 // The history viewer's window: the partner's days on the left, the entries of the chosen day on
 // the right (received ones green, the user's own blue, as the receive pane shows them), a search
@@ -63,7 +79,7 @@ public:
     QToolButton *m_searchButton = nullptr;
     QToolButton *m_exportButton = nullptr;
     QLabel *m_statusLabel = nullptr;
-    SaveDialogSettings *m_exportDialog = nullptr;
+    ExportDialogSettings *m_exportDialog = nullptr;
 
 private:
     void LoadDays();

@@ -1,7 +1,7 @@
 #include "viewer/ViewerWindow.h"
 
+#include "history/History.h"
 #include "shell/InterfaceTexts.h"
-#include "translator/History.h"
 
 #include "support/AppFolder.h"
 #include "support/Wait.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "viewer/HistoryReader.h"
+#include "history/HistoryReader.h"
 
 #include <QDate>
 #include <QList>

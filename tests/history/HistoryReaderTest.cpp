@@ -1,7 +1,7 @@
-#include "viewer/HistoryReader.h"
-#include "viewer/HistoryFolder.h"
+#include "history/HistoryReader.h"
 
-#include "translator/History.h"
+#include "history/History.h"
+#include "history/HistoryFolder.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
-#include "viewer/HistoryFolder.h"
+#include "history/HistoryFolder.h"
 
+#include "history/History.h"
 #include "platform/core/StoredNames.h"
-#include "translator/History.h"
 
 #include <QDir>
 #include <QFile>

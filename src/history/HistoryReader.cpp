@@ -1,4 +1,4 @@
-#include "viewer/HistoryReader.h"
+#include "history/HistoryReader.h"
 
 #include <algorithm>
 
