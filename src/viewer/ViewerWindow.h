@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history/HistoryFolder.h"
 #include "history/HistoryReader.h"
 
 #include <QDate>
@@ -16,6 +17,7 @@ class QLineEdit;
 class QListWidget;
 class QTextCursor;
 class QTextEdit;
+class QThread;
 class QTimer;
 class QToolButton;
 
@@ -53,6 +55,9 @@ public:
         // Entries laid out at once; earlier ones follow when the view reaches the top, so a very
         // large day opens as fast as a small one.
         int pageEntries = 2000;
+        // Runs on the reading thread before each read: lets a test hold a read while it looks at
+        // the window.
+        std::function<void()> beforeRead;
     };
     explicit ViewerWindow(Options options);
     ~ViewerWindow() override;
@@ -64,6 +69,8 @@ public:
     // How many of them are laid out in the view (the newest ones).
     qsizetype LaidOutEntries() const { return m_shown.size() - m_firstLaidOut; }
     QString StatusText() const;
+    // A day's file or a search is being read; the window shows the result when it is done.
+    bool Loading() const { return m_loading; }
 
     void OpenDay(const QDate &day);
     void search();
@@ -73,6 +80,11 @@ public:
     // Reads what was appended to the open day's file, and any new day.
     void Refresh();
 
+signals:
+    // A read or search started by OpenDay, search or Refresh is shown.
+    void Loaded();
+
+public:
     QListWidget *m_dayList = nullptr;
     QTextEdit *m_historyPane = nullptr;
     QLineEdit *m_searchBox = nullptr;
@@ -88,6 +100,9 @@ private:
     void LayOutEarlier();
     void UpdateStatus();
     void WatchOpenDay();
+    void ShowTail(const HistoryFileRead &read);
+    template <typename Result>
+    void ReadInBackground(std::function<Result()> read, std::function<void(const Result &)> show);
 
     Options m_options;
     QString m_folder;
@@ -104,4 +119,10 @@ private:
     QString m_searchStatus;
     QFileSystemWatcher *m_watcher = nullptr;
     QTimer *m_poll = nullptr;
+    // Files are read on threads of their own, so that a large or damaged file never stops the
+    // window; only the result of the newest read is shown.
+    QList<QThread *> m_readers;
+    quint64 m_readGeneration = 0;
+    bool m_loading = false;
+    QString m_loadingText;
 };

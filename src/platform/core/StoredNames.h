@@ -109,6 +109,8 @@ inline constexpr char kViewerNoHistory[] = "VIEWER_NO_HISTORY"; // key of CHS.in
 inline constexpr char kViewerUnreadable[] = "VIEWER_UNREADABLE"; // key of CHS.ini/ENU.ini
 inline constexpr char kViewerFound[] = "VIEWER_FOUND"; // key of CHS.ini/ENU.ini
 inline constexpr char kViewerExportFailed[] = "VIEWER_EXPORT_FAILED"; // key of CHS.ini/ENU.ini
+inline constexpr char kViewerLoading[] = "VIEWER_LOADING"; // key of CHS.ini/ENU.ini
+inline constexpr char kViewerSearching[] = "VIEWER_SEARCHING"; // key of CHS.ini/ENU.ini
 } // namespace message
 
 // The files of an interface language, read beside the program or from the user's copies.
