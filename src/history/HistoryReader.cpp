@@ -1,6 +1,7 @@
 #include "history/HistoryReader.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 
@@ -12,6 +13,41 @@ constexpr char kEntryEnd[] = "\r\0\n\0";
 bool MarkAt(const QByteArray &bytes, qsizetype at)
 {
     return at + 1 < bytes.size() && bytes.at(at) == kMark[0] && bytes.at(at + 1) == kMark[1];
+}
+
+// The first mark at or after `from` that starts before `to`; -1 when there is none. FF is a rare
+// byte in UTF-16LE text, so looking for it alone (memchr) is fast.
+qsizetype FindMark(const QByteArray &bytes, qsizetype from, qsizetype to)
+{
+    const char *data = bytes.constData();
+    to = std::min(to, bytes.size() - 1);
+    while (from < to) {
+        const void *found = std::memchr(data + from, kMark[0], static_cast<size_t>(to - from));
+        if (!found)
+            return -1;
+        const qsizetype at = static_cast<const char *>(found) - data;
+        if (data[at + 1] == kMark[1])
+            return at;
+        from = at + 1;
+    }
+    return -1;
+}
+
+// The first CR LF at or after `from`; -1 when there is none.
+qsizetype FindEntryEnd(const QByteArray &bytes, qsizetype from)
+{
+    const char *data = bytes.constData();
+    const qsizetype last = bytes.size() - 4; // the last place a CR LF can start
+    while (from <= last) {
+        const void *found = std::memchr(data + from, '\r', static_cast<size_t>(last + 1 - from));
+        if (!found)
+            return -1;
+        const qsizetype at = static_cast<const char *>(found) - data;
+        if (std::memcmp(data + at, kEntryEnd, 4) == 0)
+            return at;
+        from = at + 1;
+    }
+    return -1;
 }
 
 bool EntryEndAt(const QByteArray &bytes, qsizetype at)
@@ -43,9 +79,7 @@ bool DatedMarkAt(const QByteArray &bytes, qsizetype at)
 // A dated mark between `from` and `to`; -1 when there is none.
 qsizetype DatedMark(const QByteArray &bytes, qsizetype from, qsizetype to)
 {
-    const QByteArrayView stretch(bytes.constData(), std::min(to + 1, bytes.size()));
-    for (qsizetype at = stretch.indexOf(QByteArrayView(kMark, 2), from); at >= 0 && at < to;
-         at = stretch.indexOf(QByteArrayView(kMark, 2), at + 1)) {
+    for (qsizetype at = FindMark(bytes, from, to); at >= 0; at = FindMark(bytes, at + 1, to)) {
         if (at + 12 > bytes.size())
             return -1;
         if (DatedMarkAt(bytes, at))
@@ -54,9 +88,17 @@ qsizetype DatedMark(const QByteArray &bytes, qsizetype from, qsizetype to)
     return -1;
 }
 
+// The last date field read and its date: the entries of a file share their date.
+struct LastDate {
+    std::array<char, 22> field{};
+    QDate date;
+};
+
 // "YYYY-MM-DD " in the 11 code units from `at`.
-QDate DateField(const QByteArray &bytes, qsizetype at)
+QDate DateField(const QByteArray &bytes, qsizetype at, LastDate &last)
 {
+    if (last.date.isValid() && std::memcmp(bytes.constData() + at, last.field.data(), 22) == 0)
+        return last.date;
     int fields[3] = {0, 0, 0};
     const int starts[3] = {0, 5, 8};
     const int lengths[3] = {4, 2, 2};
@@ -70,21 +112,28 @@ QDate DateField(const QByteArray &bytes, qsizetype at)
             fields[f] = fields[f] * 10 + (c - u'0');
         }
     }
-    return QDate(fields[0], fields[1], fields[2]);
+    const QDate date(fields[0], fields[1], fields[2]);
+    if (date.isValid()) {
+        std::memcpy(last.field.data(), bytes.constData() + at, 22);
+        last.date = date;
+    }
+    return date;
 }
 
-// The UTF-16LE code units of the bytes, kept as they are (a lone surrogate stays).
-QString Utf16Text(const QByteArray &bytes, qsizetype start, qsizetype size)
+// The UTF-16LE code units of the bytes from `start` (0 or 1) on, kept as they are (a lone
+// surrogate stays).
+std::shared_ptr<const QString> Utf16Text(const QByteArray &bytes, qsizetype start)
 {
-    QString text(size / 2, Qt::Uninitialized);
+    const qsizetype units = (bytes.size() - start) / 2;
+    QString text(units, Qt::Uninitialized);
     if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(text.data(), bytes.constData() + start, static_cast<size_t>(size / 2) * 2);
+        std::memcpy(text.data(), bytes.constData() + start, static_cast<size_t>(units) * 2);
     } else {
         char16_t *out = reinterpret_cast<char16_t *>(text.data());
-        for (qsizetype i = 0; i < size / 2; ++i)
+        for (qsizetype i = 0; i < units; ++i)
             out[i] = UnitAt(bytes, start, i);
     }
-    return text;
+    return std::make_shared<const QString>(std::move(text));
 }
 
 // Where the entry whose text starts at `from` ends, in one pass over its bytes: `end` is the index
@@ -101,9 +150,8 @@ struct EntryBounds {
 // in its text.
 EntryBounds MarkedEntryBounds(const QByteArray &bytes, qsizetype from)
 {
-    const QByteArrayView all(bytes);
-    for (qsizetype mark = all.indexOf(QByteArrayView(kMark, 2), from); mark >= 0;
-         mark = all.indexOf(QByteArrayView(kMark, 2), mark + 1)) {
+    for (qsizetype mark = FindMark(bytes, from, bytes.size()); mark >= 0;
+         mark = FindMark(bytes, mark + 1, bytes.size())) {
         if (mark - 4 >= from && EntryEndAt(bytes, mark - 4))
             return {mark - 4, -1};
         if (DatedMarkAt(bytes, mark))
@@ -120,10 +168,9 @@ EntryBounds MarkedEntryBounds(const QByteArray &bytes, qsizetype from)
 // Without marks, an entry is a line: it ends with the first CR LF at a code unit boundary.
 EntryBounds LineBounds(const QByteArray &bytes, qsizetype from, bool anyMark)
 {
-    const QByteArrayView end(kEntryEnd, 4);
-    qsizetype at = bytes.indexOf(end, from);
+    qsizetype at = FindEntryEnd(bytes, from);
     while (at >= 0 && (at - from) % 2 != 0)
-        at = bytes.indexOf(end, at + 1);
+        at = FindEntryEnd(bytes, at + 1);
     // Marks in bytes read as lines: an entry with a mark written after a line cut short.
     const qsizetype next = anyMark ? DatedMark(bytes, from, at < 0 ? bytes.size() : at) : -1;
     return next >= 0 ? EntryBounds{-1, next} : EntryBounds{at, -1};
@@ -134,9 +181,16 @@ EntryBounds LineBounds(const QByteArray &bytes, qsizetype from, bool anyMark)
 HistoryChunk ReadHistoryBytes(const QByteArray &bytes, qint64 offset, std::optional<bool> markedHint)
 {
     HistoryChunk chunk;
-    const bool anyMark = bytes.contains(QByteArrayView(kMark, 2));
+    const bool anyMark = FindMark(bytes, 0, bytes.size()) >= 0;
     const bool marked = markedHint.value_or(anyMark);
     chunk.marked = marked;
+    // Room for entries of a hundred bytes, which chat lines seldom undercut, so that the list
+    // seldom moves what it holds.
+    chunk.entries.reserve(bytes.size() / 100 + 1);
+    // The text of the bytes, decoded once from each byte an entry can start at: an entry after a
+    // lost byte starts at an odd one.
+    std::shared_ptr<const QString> texts[2];
+    LastDate lastDate;
     qsizetype at = 0;
     while (at < bytes.size()) {
         const qsizetype start = MarkAt(bytes, at) ? at + 2 : at;
@@ -152,8 +206,12 @@ HistoryChunk ReadHistoryBytes(const QByteArray &bytes, qint64 offset, std::optio
             break;
         bool read = false;
         if ((end - start) % 2 == 0 && end - start >= 22) {
-            if (const QDate date = DateField(bytes, start); date.isValid()) {
-                chunk.entries.append({date, Utf16Text(bytes, start + 22, end - start - 22), offset + at});
+            if (const QDate date = DateField(bytes, start, lastDate); date.isValid()) {
+                const qsizetype odd = start % 2;
+                if (!texts[odd])
+                    texts[odd] = Utf16Text(bytes, odd);
+                chunk.entries.append(
+                    {date, HistoryText(texts[odd], (start + 22 - odd) / 2, (end - start - 22) / 2), offset + at});
                 read = true;
             }
         }
@@ -165,9 +223,10 @@ HistoryChunk ReadHistoryBytes(const QByteArray &bytes, qint64 offset, std::optio
     return chunk;
 }
 
-bool IsOwnEntry(const QString &text, const QStringList &iSayTexts)
+bool IsOwnEntry(QStringView text, const QStringList &iSayTexts)
 {
-    const QString head = text.section(u'\r', 0, 0).trimmed();
+    const qsizetype cr = text.indexOf(u'\r');
+    const QStringView head = (cr < 0 ? text : text.left(cr)).trimmed();
     for (const QString &iSay : iSayTexts) {
         if (!iSay.isEmpty() && head.endsWith(iSay.trimmed()))
             return true;
@@ -181,8 +240,8 @@ QList<HistoryEntry> FindInEntries(const QList<HistoryEntry> &entries, const QStr
     if (word.isEmpty())
         return found;
     for (const HistoryEntry &entry : entries) {
-        if (entry.text.contains(word, Qt::CaseInsensitive))
-            found.append(entry);
+        if (entry.text.view().contains(word, Qt::CaseInsensitive))
+            found.append({entry.date, entry.text.detached(), entry.offset});
     }
     return found;
 }
@@ -193,7 +252,7 @@ QString DayAsText(const QList<HistoryEntry> &entries)
     for (const HistoryEntry &entry : entries) {
         if (!text.isEmpty())
             text += u'\n';
-        QString lines = entry.text;
+        QString lines = entry.text.toString();
         lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         lines.replace(u'\r', u'\n');
         text += lines + u'\n';

@@ -292,8 +292,8 @@ void ViewerWindow::LayOutEarlier()
             cursor.insertText(DayText(m_shown.at(i).date), format);
             cursor.insertBlock();
         }
-        format.setForeground(IsOwnEntry(m_shown.at(i).text, m_options.iSayTexts) ? kOwn : kReceived);
-        cursor.insertText(m_shown.at(i).text, format);
+        format.setForeground(IsOwnEntry(m_shown.at(i).text.view(), m_options.iSayTexts) ? kOwn : kReceived);
+        cursor.insertText(m_shown.at(i).text.toString(), format);
         cursor.insertBlock();
     }
     cursor.endEditBlock();
@@ -313,9 +313,9 @@ void ViewerWindow::AppendEntry(QTextCursor &cursor, const HistoryEntry &entry, b
         cursor.insertText(DayText(entry.date), format);
         cursor.insertBlock();
     }
-    format.setForeground(IsOwnEntry(entry.text, m_options.iSayTexts) ? kOwn : kReceived);
+    format.setForeground(IsOwnEntry(entry.text.view(), m_options.iSayTexts) ? kOwn : kReceived);
     // The lines of an entry are separated by CR, which becomes a paragraph break here.
-    cursor.insertText(entry.text, format);
+    cursor.insertText(entry.text.toString(), format);
 }
 
 void ViewerWindow::search()

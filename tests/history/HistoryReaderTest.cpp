@@ -14,7 +14,7 @@
 
 inline void PrintTo(const HistoryEntry &entry, std::ostream *out)
 {
-    *out << '{' << entry.date.toString(Qt::ISODate).toStdString() << ' ' << entry.text.toStdString() << " @"
+    *out << '{' << entry.date.toString(Qt::ISODate).toStdString() << ' ' << entry.text.toString().toStdString() << " @"
          << entry.offset << '}';
 }
 
@@ -56,7 +56,7 @@ TEST_P(HistoryBytes, ReadsWhatCanBeReadAndCountsTheRest)
     const HistoryChunk chunk = ReadHistoryBytes(c.bytes);
     QStringList texts;
     for (const HistoryEntry &entry : chunk.entries)
-        texts.append(entry.text);
+        texts.append(entry.text.toString());
     EXPECT_EQ(texts, c.texts);
     EXPECT_EQ(chunk.unreadable, c.unreadable);
     EXPECT_EQ(chunk.consumed, c.consumed);
@@ -205,7 +205,7 @@ TEST(HistoryEntries, OwnEntriesSearchAndTextExport)
 
     const QList<HistoryEntry> entries = ReadHistoryBytes(kTwo).entries;
     EXPECT_EQ(FindInEntries(entries, QStringLiteral("HELLO")).size(), 1);
-    EXPECT_EQ(FindInEntries(entries, QStringLiteral("嗨")).value(0).text, kMine);
+    EXPECT_EQ(FindInEntries(entries, QStringLiteral("嗨")).value(0).text.toString(), kMine);
     EXPECT_TRUE(FindInEntries(entries, QString()).isEmpty());
 
     EXPECT_EQ(
