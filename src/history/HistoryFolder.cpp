@@ -54,7 +54,11 @@ QList<HistoryEntry> SearchHistory(const QString &folder, const QString &word)
     QList<HistoryEntry> found;
     QList<QDate> days = HistoryDays(folder);
     std::reverse(days.begin(), days.end());
-    for (const QDate &day : days)
-        found += FindInEntries(ReadHistoryFile(HistoryDayFile(folder, day)).chunk.entries, word);
+    // Each day's file is read and decoded once, and each entry's text looked at once; only what
+    // is found is kept, each in a string of its own.
+    for (const QDate &day : days) {
+        for (HistoryEntry &entry : FindInEntries(ReadHistoryFile(HistoryDayFile(folder, day)).chunk.entries, word))
+            found.append(std::move(entry));
+    }
     return found;
 }

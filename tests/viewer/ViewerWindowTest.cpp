@@ -4,6 +4,7 @@
 #include "shell/InterfaceTexts.h"
 
 #include "support/AppFolder.h"
+#include "support/DialogAnswers.h"
 #include "support/Wait.h"
 
 #include <QApplication>
@@ -310,6 +311,43 @@ TEST_F(ViewerWindowTest, ClosingWhileAReadRunsDropsItsResult)
     viewer.reset();
     release.join();
     WaitFor(std::chrono::milliseconds(100));
+}
+
+// Exporting over a file that is there asks first, in the interface language: "No" keeps the file,
+// "Yes" replaces it with the day as text.
+TEST_F(ViewerWindowTest, ExportAsksBeforeReplacingAFileInTheInterfaceLanguage)
+{
+    AppFolder app;
+    Append(tuesday, QStringLiteral("10:00:00 I say:\rhello"));
+    const auto viewer = Open();
+    InterfaceTexts language;
+    language.SetInterfaceLanguage(viewer.get(), 0);
+    QTemporaryDir out;
+    const QString path = out.filePath(QStringLiteral("day.txt"));
+    {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("old");
+    }
+
+    QString question;
+    {
+        DialogAnswers answers({DialogAnswers::FileDialog(path, true), DialogAnswers::Question(false, &question),
+            DialogAnswers::FileDialog({}, false)});
+        viewer->exportOpenDay();
+        EXPECT_EQ(answers.Answered(), 3);
+    }
+    EXPECT_TRUE(question.contains(QStringLiteral("day.txt"))) << question.toStdString();
+    EXPECT_FALSE(question.contains(QStringLiteral("already exists"))) << question.toStdString();
+    EXPECT_EQ(Read(path), QByteArray("old"));
+
+    {
+        DialogAnswers answers({DialogAnswers::FileDialog(path, true), DialogAnswers::Question(true, nullptr)});
+        viewer->exportOpenDay();
+        EXPECT_EQ(answers.Answered(), 2);
+    }
+    EXPECT_EQ(Read(path), QStringLiteral("10:00:00 I say:\nhello\n").toUtf8());
+    language.SetInterfaceLanguage(viewer.get(), 1);
 }
 
 } // namespace
