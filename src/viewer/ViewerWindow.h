@@ -41,7 +41,8 @@ public:
 // The history viewer's window: the partner's days on the left, the entries of the chosen day on
 // the right (received ones green, the user's own blue, as the receive pane shows them), a search
 // across all days and the export of a day as text. It only reads history files, and shows entries
-// appended to the open day while it is open.
+// appended to the open day while it is open. Files are read on threads of their own: the window
+// says that it reads, and stays usable, however large or damaged a file is.
 class ViewerWindow : public QWidget {
     Q_OBJECT
 
