@@ -112,8 +112,9 @@ TEST(ResponseParser, EachBodyReadsAsOnAThreadOfItsOwn)
         platform::Result<QString> alone = platform::Error{};
         std::thread([&] { alone = Parse(body); }).join();
         ASSERT_EQ(static_cast<bool>(parsed), static_cast<bool>(alone)) << body.substr(0, 60);
-        if (parsed)
+        if (parsed) {
             EXPECT_EQ(parsed.value(), alone.value()) << body.substr(0, 60);
+        }
     }
 }
 
