@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Time from starting the history viewer (build/bin/MessageViewer, already built) with a partner's
-# handle, as the translator window's history button starts it, until its window is visible, which
-# it is once the newest day is read and laid out. Two partners of 10 MB each: one over a year of
+# handle, as the translator window's history button starts it, until its window is visible (the
+# newest day is read on a thread of its own meanwhile, and its entries follow; the time until they
+# are shown is ViewerBench's Open). Two partners of 10 MB each: one over a year of
 # days, one with all of it in a single day. Works on a copy of build/bin in a temporary folder, on
 # the current display or under a private Xvfb when none is set.
 # Usage: bench/viewer-open-time.sh [runs]   (prints each run and the median, in ms)

@@ -1,7 +1,7 @@
 // libFuzzer target for the history reader: any bytes must give entries that lie inside the input,
 // consumed bytes within it, and the same entries when the input is read in two pieces at the
 // point where the first read stopped.
-#include "viewer/HistoryReader.h"
+#include "history/HistoryReader.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const HistoryChunk rest = ReadHistoryBytes(bytes.mid(whole.consumed), whole.consumed, whole.marked);
     if (rest.consumed != 0 || !rest.entries.isEmpty())
         std::abort();
-    (void)IsOwnEntry(bytes.isEmpty() ? QString() : whole.entries.value(0).text, {QStringLiteral("I say:")});
+    (void)IsOwnEntry(whole.entries.value(0).text.view(), {QStringLiteral("I say:")});
     (void)DayAsText(whole.entries);
     return 0;
 }

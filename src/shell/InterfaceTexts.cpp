@@ -1,5 +1,6 @@
 #include "shell/InterfaceTexts.h"
 
+#include "history/History.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/CodePage.h"
 #include "platform/core/IniFile.h"
@@ -319,6 +320,29 @@ void ApplyInterfaceTexts(QWidget *window, const InterfaceTextTable &table)
     }
 }
 
+namespace {
+
+// The history write errors in the interface language; a text the language's file lacks stays
+// English. The file is only read, never created.
+void UseHistoryErrorTextsFor(int index)
+{
+    const platform::IniFile messages(platform::DataFileForReading(FilesOfInterfaceLanguage(index).messageTextFile));
+    HistoryErrorTexts texts;
+    for (auto [text, key] : {std::pair{&texts.cannotWrite, stored::message::kHistoryWriteFailed},
+             std::pair{&texts.invalidDate, stored::message::kHistoryInvalidDate},
+             std::pair{&texts.nulInName, stored::message::kHistoryNulInName},
+             std::pair{&texts.cannotCreateFolder, stored::message::kHistoryNoFolder},
+             std::pair{&texts.shortWrite, stored::message::kHistoryShortWrite},
+             std::pair{&texts.partLeft, stored::message::kHistoryPartLeft}}) {
+        const QString value = messages.readString(QStringLiteral("Hint"), QLatin1String(key));
+        if (!value.isEmpty())
+            *text = value;
+    }
+    SetHistoryErrorTexts(texts);
+}
+
+} // namespace
+
 void InterfaceTexts::SetInterfaceLanguage(QWidget *window, int index, const QString &folder)
 {
     if (m_hasCurrent && m_current == index)
@@ -328,6 +352,7 @@ void InterfaceTexts::SetInterfaceLanguage(QWidget *window, int index, const QStr
 
     if (index == 0 || index == 1) {
         UseQtTranslationsFor(index);
+        UseHistoryErrorTextsFor(index);
         const QString name = FilesOfInterfaceLanguage(index).interfaceTextFile;
         m_table = InterfaceTextTable::FromFile(
             folder.isEmpty() ? platform::DataFileForReading(name) : folder + QLatin1Char('/') + name);

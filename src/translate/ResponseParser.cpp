@@ -16,12 +16,38 @@ constexpr char16_t QuotePlaceholder[] = u"\u0005\u0006\u0007\u0008";
 constexpr char16_t ConsumedBracket = 0x0014;
 
 // The working text: a buffer sized for the worst case and left uninitialised, since every
-// pass below writes before it reads.
+// pass below writes before it reads. It and the result's buffer are kept for the thread's next
+// body, so that a parse does not allocate, and fault in, megabytes afresh each time.
 struct WorkingText {
     std::unique_ptr<char16_t[]> units;
+    std::size_t capacity = 0;
     std::size_t size = 0;
 
     std::u16string_view view() const { return {units.get(), size}; }
+    void reserve(std::size_t units)
+    {
+        if (units > capacity) {
+            this->units.reset(new char16_t[units]);
+            capacity = units;
+        }
+    }
+};
+
+struct ParseBuffers {
+    WorkingText text;
+    std::u16string result;
+
+    // Buffers grown past this by one huge body are given back after it.
+    static constexpr std::size_t kKeptUnits = 4 * 1024 * 1024;
+    void trim()
+    {
+        if (text.capacity > kKeptUnits) {
+            text.units.reset();
+            text.capacity = 0;
+        }
+        if (result.capacity() > kKeptUnits)
+            std::u16string().swap(result);
+    }
 };
 
 // Decodes UTF-8 into UTF-16 and, in the same pass, sets escaped backslashes and then escaped
@@ -34,7 +60,7 @@ bool DecodeAndProtect(const unsigned char *data, std::size_t size, WorkingText &
     // At most one unit per byte, and two more for each backslash: an escape of two bytes becomes
     // a placeholder of four units.
     const std::size_t backslashes = static_cast<std::size_t>(std::count(data, data + size, '\\'));
-    text.units.reset(new char16_t[size + 2 * backslashes + 1]);
+    text.reserve(size + 2 * backslashes + 1);
     char16_t *out = text.units.get();
     std::size_t n = 0;
     std::size_t i = 0;
@@ -319,14 +345,20 @@ platform::Result<QString> ParseTranslationBody(const QByteArray &body, bool trac
 {
     if (body.isEmpty())
         return platform::Error{QStringLiteral("empty response")};
-    WorkingText text;
+    thread_local ParseBuffers buffers;
+    struct Trim {
+        ParseBuffers &buffers;
+        ~Trim() { buffers.trim(); }
+    } trim{buffers};
+    WorkingText &text = buffers.text;
     if (!DecodeAndProtect(reinterpret_cast<const unsigned char *>(body.constData()) + 1,
             static_cast<std::size_t>(body.size() - 1), text))
         return platform::Error{QStringLiteral("response is not UTF-8")};
     if (const auto failure = DecodeUnicodeEscapes(text))
         return platform::Error{*failure};
 
-    std::u16string result;
+    std::u16string &result = buffers.result;
+    result.clear();
     result.reserve(text.size); // the kept parts of the segments are never longer than the text
     // Not one array to cut a translation from (an HTML page, "[]", text of another shape): no
     // translation, rather than an empty one.

@@ -1,6 +1,7 @@
 #include "translator/TranslatorWindow.h"
 
 #include "chatclient/ChatClient.h"
+#include "history/History.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/Clock.h"
 #include "platform/core/CodePage.h"
@@ -14,7 +15,6 @@
 #include "speech/SpeechQueue.h"
 #include "translate/TranslationWorker.h"
 #include "translator/ConfirmDialog.h"
-#include "translator/History.h"
 #include "translator/ImageButton.h"
 #include "translator/LanguageMenus.h"
 #include "translator/Log.h"

@@ -2,8 +2,6 @@
 
 #include "platform/core/StoredNames.h"
 #include "platform/widgets/MessageBox.h"
-#include "translator/TranslatorWindow.h"
-#include "viewer/HistoryFolder.h"
 
 #include <QBoxLayout>
 #include <QFileDialog>
@@ -18,10 +16,12 @@
 #include <QSplitter>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -78,7 +78,7 @@ ViewerWindow::ViewerWindow(Options options)
     m_statusLabel = Make<QLabel>(this, stored::viewerWindow::kStatusLabel);
     layout->addWidget(m_statusLabel);
 
-    m_exportDialog = new SaveDialogSettings(this);
+    m_exportDialog = new ExportDialogSettings(this);
     m_exportDialog->setObjectName(QLatin1String(stored::viewerWindow::kExportDialog));
     m_exportDialog->title = QStringLiteral("导出");
     m_exportDialog->filter = QStringLiteral("文本文件(*.txt)|*.txt");
@@ -124,7 +124,42 @@ ViewerWindow::ViewerWindow(Options options)
     m_poll->start();
 }
 
-ViewerWindow::~ViewerWindow() = default;
+ViewerWindow::~ViewerWindow()
+{
+    // A read still running ends on its own; its result is dropped.
+    for (QThread *reader : std::as_const(m_readers)) {
+        reader->wait();
+        delete reader;
+    }
+}
+
+template <typename Result>
+void ViewerWindow::ReadInBackground(std::function<Result()> read, std::function<void(const Result &)> show)
+{
+    const quint64 generation = ++m_readGeneration;
+    m_loading = true;
+    auto result = std::make_shared<Result>();
+    QThread *reader = QThread::create([read = std::move(read), result, hold = m_options.beforeRead] {
+        if (hold)
+            hold();
+        *result = read();
+    });
+    reader->setObjectName(QStringLiteral("history reader"));
+    m_readers.append(reader);
+    // Queued to this window's thread; dropped with the window.
+    connect(reader, &QThread::finished, this, [this, reader, generation, result, show = std::move(show)] {
+        m_readers.removeOne(reader);
+        reader->deleteLater();
+        if (generation != m_readGeneration)
+            return;
+        m_loading = false;
+        m_loadingText.clear();
+        show(*result);
+        UpdateStatus();
+        emit Loaded();
+    });
+    reader->start();
+}
 
 void ViewerWindow::LoadDays()
 {
@@ -145,17 +180,26 @@ void ViewerWindow::OpenDay(const QDate &day)
 {
     m_openDay = day;
     m_searchStatus.clear();
-    const HistoryFileRead read = ReadHistoryFile(HistoryDayFile(m_folder, day));
-    m_consumed = read.chunk.consumed;
-    m_marked = read.size == 0 || read.chunk.marked;
-    m_unreadable = read.chunk.unreadable;
-    m_tailPending = read.size > read.chunk.consumed;
+    m_consumed = 0;
+    m_marked = true;
+    m_unreadable = 0;
+    m_tailPending = false;
     {
         const QSignalBlocker blocker(m_dayList);
         m_dayList->setCurrentRow(static_cast<int>(m_days.indexOf(day)));
     }
-    ShowEntries(read.chunk.entries, false);
+    ShowEntries({}, false);
     WatchOpenDay();
+    m_loadingText = m_options.messageText(QLatin1String(stored::message::kViewerLoading));
+    const QString path = HistoryDayFile(m_folder, day);
+    ReadInBackground<HistoryFileRead>([path] { return ReadHistoryFile(path); },
+        [this](const HistoryFileRead &read) {
+            m_consumed = read.chunk.consumed;
+            m_marked = read.size == 0 || read.chunk.marked;
+            m_unreadable = read.chunk.unreadable;
+            m_tailPending = read.size > read.chunk.consumed;
+            ShowEntries(read.chunk.entries, false);
+        });
     UpdateStatus();
 }
 
@@ -171,7 +215,8 @@ void ViewerWindow::WatchOpenDay()
 void ViewerWindow::Refresh()
 {
     LoadDays();
-    if (!m_openDay.isValid())
+    // What is being read is shown first; the next look catches up.
+    if (!m_openDay.isValid() || m_loading)
         return;
     const QString path = HistoryDayFile(m_folder, m_openDay);
     const qint64 size = QFileInfo(path).size();
@@ -183,9 +228,17 @@ void ViewerWindow::Refresh()
         return;
     }
     // Only the new tail is read.
-    const HistoryFileRead read = ReadHistoryFile(path, m_consumed, m_consumed == 0 ? std::optional<bool>() : m_marked);
+    const qint64 from = m_consumed;
+    const std::optional<bool> marked = m_consumed == 0 ? std::optional<bool>() : m_marked;
+    ReadInBackground<HistoryFileRead>([path, from, marked] { return ReadHistoryFile(path, from, marked); },
+        [this](const HistoryFileRead &read) { ShowTail(read); });
+}
+
+void ViewerWindow::ShowTail(const HistoryFileRead &read)
+{
     if (!read.opened)
         return;
+    const QString path = HistoryDayFile(m_folder, m_openDay);
     if (m_consumed == 0)
         m_marked = read.chunk.marked;
     m_consumed += read.chunk.consumed;
@@ -202,7 +255,6 @@ void ViewerWindow::Refresh()
         m_historyPane->verticalScrollBar()->setValue(m_historyPane->verticalScrollBar()->maximum());
     if (!m_watcher->files().contains(path))
         WatchOpenDay();
-    UpdateStatus();
 }
 
 void ViewerWindow::ShowEntries(const QList<HistoryEntry> &entries, bool withDates)
@@ -240,8 +292,8 @@ void ViewerWindow::LayOutEarlier()
             cursor.insertText(DayText(m_shown.at(i).date), format);
             cursor.insertBlock();
         }
-        format.setForeground(IsOwnEntry(m_shown.at(i).text, m_options.iSayTexts) ? kOwn : kReceived);
-        cursor.insertText(m_shown.at(i).text, format);
+        format.setForeground(IsOwnEntry(m_shown.at(i).text.view(), m_options.iSayTexts) ? kOwn : kReceived);
+        cursor.insertText(m_shown.at(i).text.toString(), format);
         cursor.insertBlock();
     }
     cursor.endEditBlock();
@@ -261,9 +313,9 @@ void ViewerWindow::AppendEntry(QTextCursor &cursor, const HistoryEntry &entry, b
         cursor.insertText(DayText(entry.date), format);
         cursor.insertBlock();
     }
-    format.setForeground(IsOwnEntry(entry.text, m_options.iSayTexts) ? kOwn : kReceived);
+    format.setForeground(IsOwnEntry(entry.text.view(), m_options.iSayTexts) ? kOwn : kReceived);
     // The lines of an entry are separated by CR, which becomes a paragraph break here.
-    cursor.insertText(entry.text, format);
+    cursor.insertText(entry.text.toString(), format);
 }
 
 void ViewerWindow::search()
@@ -274,15 +326,21 @@ void ViewerWindow::search()
             OpenDay(m_openDay.isValid() ? m_openDay : m_days.constFirst());
         return;
     }
-    const QList<HistoryEntry> found = SearchHistory(m_folder, word);
     m_openDay = QDate();
+    m_searchStatus.clear();
     WatchOpenDay();
     {
         const QSignalBlocker blocker(m_dayList);
         m_dayList->setCurrentRow(-1);
     }
-    ShowEntries(found, true);
-    m_searchStatus = m_options.messageText(QLatin1String(stored::message::kViewerFound)).arg(found.size());
+    ShowEntries({}, true);
+    m_loadingText = m_options.messageText(QLatin1String(stored::message::kViewerSearching));
+    const QString folder = m_folder;
+    ReadInBackground<QList<HistoryEntry>>([folder, word] { return SearchHistory(folder, word); },
+        [this](const QList<HistoryEntry> &found) {
+            ShowEntries(found, true);
+            m_searchStatus = m_options.messageText(QLatin1String(stored::message::kViewerFound)).arg(found.size());
+        });
     UpdateStatus();
 }
 
@@ -331,7 +389,9 @@ void ViewerWindow::UpdateStatus()
     QStringList parts;
     if (m_days.isEmpty())
         parts.append(m_options.messageText(QLatin1String(stored::message::kViewerNoHistory)));
-    if (!m_searchStatus.isEmpty())
+    if (m_loading)
+        parts.append(m_loadingText);
+    else if (!m_searchStatus.isEmpty())
         parts.append(m_searchStatus);
     else if (const int unread = m_unreadable + (m_tailPending ? 1 : 0); m_openDay.isValid() && unread > 0)
         parts.append(m_options.messageText(QLatin1String(stored::message::kViewerUnreadable)).arg(unread));

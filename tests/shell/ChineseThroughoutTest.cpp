@@ -1,3 +1,4 @@
+#include "history/History.h"
 #include "shell/BannerSubtitle.h"
 #include "shell/InterfaceTexts.h"
 
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QPainter>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -28,6 +30,35 @@ TEST(ChineseThroughout, QtsOwnTextsFollowTheInterfaceLanguage)
     InterfaceTexts english;
     english.SetInterfaceLanguage(&window, 1);
     EXPECT_EQ(cancel(), QStringLiteral("Cancel"));
+}
+
+// A history file that cannot be written is logged in the interface language.
+TEST(ChineseThroughout, HistoryWriteErrorsFollowTheInterfaceLanguage)
+{
+    AppFolder folder;
+    QTemporaryDir data;
+    ASSERT_TRUE(data.isValid());
+    // A file where the History folder should be.
+    QFile blocker(data.filePath(QStringLiteral("History")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QLabel window;
+    const auto failure = [&] {
+        const platform::Result<void> appended
+            = AppendHistoryEntry(data.path(), QStringLiteral("carol"), QStringLiteral("lost"), QDate(2026, 12, 10));
+        return appended ? QString() : appended.error();
+    };
+    InterfaceTexts chinese;
+    chinese.SetInterfaceLanguage(&window, 0);
+    const QString folderPath = data.filePath(QStringLiteral("History/carol"));
+    EXPECT_EQ(failure(),
+        QStringLiteral("无法写入聊天记录文件 %1：无法创建文件夹 %2")
+            .arg(data.filePath(QStringLiteral("History/carol/2026-12-10.dat")), folderPath));
+    InterfaceTexts english;
+    english.SetInterfaceLanguage(&window, 1);
+    EXPECT_EQ(failure(),
+        QStringLiteral("Cannot write the history file %1: cannot create the folder %2")
+            .arg(data.filePath(QStringLiteral("History/carol/2026-12-10.dat")), folderPath));
 }
 
 TEST(ChineseThroughout, BannerSubtitleIsMadeOnceAndRewritten)

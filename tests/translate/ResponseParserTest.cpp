@@ -6,6 +6,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
 
 inline void PrintTo(const QString &text, std::ostream *out)
 {
@@ -125,6 +126,28 @@ TEST(ResponseParser, ReadsTheSourceLanguageAndTheDetectorsConfidence)
     }
     for (const std::string body : {"", "x", "[]", R"([[["x"]]])", R"([[["x"]],,3])", R"([[["x"]],"en"])"})
         EXPECT_FALSE(ParseSourceLanguage(QByteArray::fromStdString(body))) << body;
+}
+
+// A thread keeps its working buffers from one body to the next: what a longer or a failed body
+// left in them never shows in the next result.
+TEST(ResponseParser, EachBodyReadsAsOnAThreadOfItsOwn)
+{
+    std::string longBody = "[[";
+    for (int i = 0; i < 20'000; ++i)
+        longBody += R"(["Ein \"langer\" Satz \u00fc\\ ","A long sentence",,,3],)";
+    longBody += R"(["Ende","End",,,3]],,"de"])";
+    const std::string bodies[]
+        = {longBody, R"([[["Hallo","Hello",,,1]],,"en"])", R"([[["\u4g60","x",,,1]]])", R"([[["a\\b \"c\"","x"]]])",
+            longBody.substr(0, longBody.size() / 2) + R"("]]])", R"([[["Gut","Good"]]])", "[]", R"([[["x x","y"]]])"};
+    for (const std::string &body : bodies) {
+        const auto parsed = Parse(body);
+        platform::Result<QString> alone = platform::Error{};
+        std::thread([&] { alone = Parse(body); }).join();
+        ASSERT_EQ(static_cast<bool>(parsed), static_cast<bool>(alone)) << body.substr(0, 60);
+        if (parsed) {
+            EXPECT_EQ(parsed.value(), alone.value()) << body.substr(0, 60);
+        }
+    }
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include "FakeTranslatorHost.h"
 #include "support/AppFolder.h"
+#include "support/DialogAnswers.h"
 #include "support/Wait.h"
 
 #include <QAbstractButton>
@@ -134,6 +135,42 @@ TEST_F(ReceivePaneTest, AFailedWriteIsReportedWithItsReasonAndThePaneStays)
         ASSERT_TRUE(back.open(QIODevice::ReadOnly));
         EXPECT_EQ(back.readAll(), QByteArray("old"));
     }
+}
+
+// Saving over a file that is there asks first: "No" leaves the file as it was, "Yes" replaces it.
+TEST_F(ReceivePaneTest, SaveAsAsksBeforeReplacingAFile)
+{
+    const QString path = dir.filePath(QStringLiteral("chat.doc"));
+    const auto writeOld = [&] {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("old");
+    };
+    const auto content = [&] {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    writeOld();
+
+    QString question;
+    {
+        DialogAnswers answers({DialogAnswers::FileDialog(path, true), DialogAnswers::Question(false, &question),
+            DialogAnswers::FileDialog({}, false)});
+        window->saveReceivePaneAs();
+        EXPECT_EQ(answers.Answered(), 3);
+    }
+    EXPECT_TRUE(question.contains(QStringLiteral("chat.doc"))) << question.toStdString();
+    EXPECT_EQ(content(), QByteArray("old"));
+
+    question.clear();
+    {
+        DialogAnswers answers({DialogAnswers::FileDialog(path, true), DialogAnswers::Question(true, &question)});
+        window->saveReceivePaneAs();
+        EXPECT_EQ(answers.Answered(), 2);
+    }
+    EXPECT_TRUE(question.contains(QStringLiteral("chat.doc"))) << question.toStdString();
+    EXPECT_EQ(content(), RtfDocument(RunsOfDocument(*window->m_receivePane->document())));
+    EXPECT_TRUE(boxes.empty());
 }
 
 TEST_F(ReceivePaneTest, CleanEmptiesThePaneAndSavingAfterwardsWritesAnEmptyDocument)

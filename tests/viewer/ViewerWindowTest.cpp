@@ -1,13 +1,17 @@
 #include "viewer/ViewerWindow.h"
 
+#include "history/History.h"
 #include "shell/InterfaceTexts.h"
-#include "translator/History.h"
 
 #include "support/AppFolder.h"
+#include "support/DialogAnswers.h"
 #include "support/Wait.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -15,11 +19,14 @@
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextEdit>
+#include <QTimer>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -34,15 +41,28 @@ protected:
         ASSERT_TRUE(AppendHistoryEntry(data.path(), kHandle, text, day));
     }
 
-    std::unique_ptr<ViewerWindow> Open(int pollMs = 50)
+    static ViewerWindow::Options Options(const QString &dataFolder, int pollMs = 50)
     {
         ViewerWindow::Options options;
         options.handle = kHandle;
-        options.dataFolder = data.path();
+        options.dataFolder = dataFolder;
         options.iSayTexts = {QStringLiteral("我说："), QStringLiteral("I say:")};
         options.messageText = [](const QString &key) { return key + QStringLiteral(" %1"); };
         options.pollMs = pollMs;
-        return std::make_unique<ViewerWindow>(std::move(options));
+        return options;
+    }
+
+    // The viewer, once it shows what it has read.
+    std::unique_ptr<ViewerWindow> Open(int pollMs = 50)
+    {
+        auto viewer = std::make_unique<ViewerWindow>(Options(data.path(), pollMs));
+        EXPECT_TRUE(Loaded(*viewer));
+        return viewer;
+    }
+
+    static bool Loaded(const ViewerWindow &viewer)
+    {
+        return WaitUntil([&] { return !viewer.Loading(); });
     }
 
     QString DayFile(const QDate &day) const { return HistoryFilePath(data.path(), kHandle, day); }
@@ -83,6 +103,7 @@ TEST_F(ViewerWindowTest, OpensTheNewestDayAndTellsIncomingFromOutgoing)
     EXPECT_TRUE(viewer->StatusText().isEmpty()) << viewer->StatusText().toStdString();
 
     viewer->m_dayList->setCurrentRow(1);
+    ASSERT_TRUE(Loaded(*viewer));
     EXPECT_EQ(viewer->OpenDay(), monday);
     EXPECT_EQ(viewer->m_historyPane->toPlainText(), QStringLiteral("09:00:00 bob says:\nold"));
 }
@@ -95,7 +116,7 @@ TEST_F(ViewerWindowTest, ShowsEntriesAppendedWhileOpenAndNeverWritesTheFile)
 
     Append(tuesday, QStringLiteral("10:00:02 I say:\rsecond"));
     ASSERT_TRUE(WaitUntil([&] { return viewer->ShownEntries().size() == 2; }));
-    EXPECT_EQ(viewer->ShownEntries().last().text, QStringLiteral("10:00:02 I say:\rsecond"));
+    EXPECT_EQ(viewer->ShownEntries().last().text.toString(), QStringLiteral("10:00:02 I say:\rsecond"));
 
     // Half an entry (a writer that stopped) is counted as unread until the rest comes.
     QFile file(path);
@@ -129,6 +150,7 @@ TEST_F(ViewerWindowTest, SearchesEveryDayAndExportsWhatItShows)
 
     viewer->m_searchBox->setText(QStringLiteral("apple"));
     viewer->m_searchButton->click();
+    ASSERT_TRUE(Loaded(*viewer));
     ASSERT_EQ(viewer->ShownEntries().size(), 2);
     EXPECT_EQ(viewer->ShownEntries()[0].date, monday);
     EXPECT_EQ(viewer->m_historyPane->toPlainText(),
@@ -137,6 +159,7 @@ TEST_F(ViewerWindowTest, SearchesEveryDayAndExportsWhatItShows)
 
     // Back to a day, and that day as text.
     viewer->m_dayList->itemClicked(viewer->m_dayList->item(0));
+    ASSERT_TRUE(Loaded(*viewer));
     EXPECT_EQ(viewer->OpenDay(), tuesday);
     QTemporaryDir out;
     QString error;
@@ -189,6 +212,7 @@ TEST_F(ViewerWindowTest, ALargeDayShowsItsNewestEntriesFirstAndEarlierOnesWhenSc
     ViewerWindow viewer(std::move(options));
     viewer.resize(300, 120);
     viewer.show();
+    ASSERT_TRUE(Loaded(viewer));
     EXPECT_EQ(viewer.LaidOutEntries(), 3);
     EXPECT_TRUE(viewer.m_historyPane->toPlainText().startsWith(QStringLiteral("10:00:04")));
     // Shown and laid out, the view stands on the newest entry, and stays there as entries come.
@@ -198,6 +222,7 @@ TEST_F(ViewerWindowTest, ALargeDayShowsItsNewestEntriesFirstAndEarlierOnesWhenSc
     EXPECT_EQ(scroll->value(), scroll->maximum());
     Append(tuesday, QStringLiteral("10:00:07 I say:\rnewest\rline\rline\rline"));
     viewer.Refresh();
+    ASSERT_TRUE(WaitUntil([&] { return viewer.ShownEntries().size() == 8; }));
     QApplication::processEvents();
     EXPECT_EQ(scroll->value(), scroll->maximum());
 
@@ -214,6 +239,115 @@ TEST_F(ViewerWindowTest, ALargeDayShowsItsNewestEntriesFirstAndEarlierOnesWhenSc
     EXPECT_EQ(
         viewer.m_historyPane->toPlainText(), whole + QStringLiteral("\n10:00:07 I say:\nnewest\nline\nline\nline"));
     EXPECT_EQ(viewer.ShownEntries().size(), 8);
+}
+
+// A big day whose entries have no marks (written by hand or by another tool): the window is shown
+// at once saying that it reads, and serves the user while the file is read.
+TEST_F(ViewerWindowTest, ABigDayWithoutMarksLoadsWhileTheWindowIsShownAndServesTheUser)
+{
+    const QString path = DayFile(tuesday);
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+    QByteArray bytes;
+    const int lines = 200'000;
+    for (int n = 0; n < lines; ++n) {
+        const QString line = QStringLiteral("2026-12-08 10:00:00 bob says:\rline %1 of a day without marks\r\n").arg(n);
+        bytes.append(reinterpret_cast<const char *>(line.utf16()), line.size() * 2);
+    }
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+    file.close();
+
+    // The read waits until the test has looked at the window.
+    std::promise<void> go;
+    std::shared_future<void> gone = go.get_future().share();
+    ViewerWindow::Options options = Options(data.path());
+    options.beforeRead = [gone] { gone.wait(); };
+    ViewerWindow viewer(std::move(options));
+    viewer.show();
+    EXPECT_TRUE(viewer.isVisible());
+    EXPECT_TRUE(viewer.Loading());
+    EXPECT_EQ(viewer.StatusText(), QStringLiteral("VIEWER_LOADING %1"));
+    EXPECT_EQ(viewer.OpenDay(), tuesday);
+    // Events are served meanwhile: typing into the search box, a timer.
+    bool ticked = false;
+    QTimer::singleShot(0, &viewer, [&] { ticked = true; });
+    viewer.m_searchBox->setFocus();
+    for (const QChar c : QStringLiteral("line 7")) {
+        QCoreApplication::postEvent(viewer.m_searchBox, new QKeyEvent(QEvent::KeyPress, 0, Qt::NoModifier, QString(c)));
+    }
+    EXPECT_TRUE(WaitUntil([&] { return ticked && viewer.m_searchBox->text() == QStringLiteral("line 7"); }));
+    EXPECT_TRUE(viewer.Loading());
+
+    go.set_value();
+    ASSERT_TRUE(WaitUntil([&] { return !viewer.Loading(); }, 60));
+    EXPECT_EQ(viewer.ShownEntries().size(), lines);
+    EXPECT_EQ(viewer.ShownEntries().last().text.toString(),
+        QStringLiteral("10:00:00 bob says:\rline 199999 of a day without marks"));
+    EXPECT_TRUE(viewer.StatusText().isEmpty()) << viewer.StatusText().toStdString();
+
+    // A search reads every day on the side as well.
+    viewer.m_searchButton->click();
+    EXPECT_EQ(viewer.StatusText(), QStringLiteral("VIEWER_SEARCHING %1"));
+    ASSERT_TRUE(WaitUntil([&] { return !viewer.Loading(); }, 60));
+    EXPECT_EQ(viewer.ShownEntries().size(), 11111); // line 7, 7x, 7xx, 7xxx, 7xxxx
+    EXPECT_EQ(viewer.StatusText(), QStringLiteral("VIEWER_FOUND 11111"));
+}
+
+// Closing the window while a read runs: the read ends on its own and its result goes nowhere.
+TEST_F(ViewerWindowTest, ClosingWhileAReadRunsDropsItsResult)
+{
+    Append(tuesday, QStringLiteral("10:00:01 bob says:\rfirst"));
+    std::promise<void> go;
+    std::shared_future<void> gone = go.get_future().share();
+    ViewerWindow::Options options = Options(data.path());
+    options.beforeRead = [gone] { gone.wait(); };
+    auto viewer = std::make_unique<ViewerWindow>(std::move(options));
+    ASSERT_TRUE(viewer->Loading());
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        go.set_value();
+    });
+    viewer.reset();
+    release.join();
+    WaitFor(std::chrono::milliseconds(100));
+}
+
+// Exporting over a file that is there asks first, in the interface language: "No" keeps the file,
+// "Yes" replaces it with the day as text.
+TEST_F(ViewerWindowTest, ExportAsksBeforeReplacingAFileInTheInterfaceLanguage)
+{
+    AppFolder app;
+    Append(tuesday, QStringLiteral("10:00:00 I say:\rhello"));
+    const auto viewer = Open();
+    InterfaceTexts language;
+    language.SetInterfaceLanguage(viewer.get(), 0);
+    QTemporaryDir out;
+    const QString path = out.filePath(QStringLiteral("day.txt"));
+    {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("old");
+    }
+
+    QString question;
+    {
+        DialogAnswers answers({DialogAnswers::FileDialog(path, true), DialogAnswers::Question(false, &question),
+            DialogAnswers::FileDialog({}, false)});
+        viewer->exportOpenDay();
+        EXPECT_EQ(answers.Answered(), 3);
+    }
+    EXPECT_TRUE(question.contains(QStringLiteral("day.txt"))) << question.toStdString();
+    EXPECT_FALSE(question.contains(QStringLiteral("already exists"))) << question.toStdString();
+    EXPECT_EQ(Read(path), QByteArray("old"));
+
+    {
+        DialogAnswers answers({DialogAnswers::FileDialog(path, true), DialogAnswers::Question(true, nullptr)});
+        viewer->exportOpenDay();
+        EXPECT_EQ(answers.Answered(), 2);
+    }
+    EXPECT_EQ(Read(path), QStringLiteral("10:00:00 I say:\nhello\n").toUtf8());
+    language.SetInterfaceLanguage(viewer.get(), 1);
 }
 
 } // namespace

@@ -109,6 +109,15 @@ inline constexpr char kViewerNoHistory[] = "VIEWER_NO_HISTORY"; // key of CHS.in
 inline constexpr char kViewerUnreadable[] = "VIEWER_UNREADABLE"; // key of CHS.ini/ENU.ini
 inline constexpr char kViewerFound[] = "VIEWER_FOUND"; // key of CHS.ini/ENU.ini
 inline constexpr char kViewerExportFailed[] = "VIEWER_EXPORT_FAILED"; // key of CHS.ini/ENU.ini
+inline constexpr char kViewerLoading[] = "VIEWER_LOADING"; // key of CHS.ini/ENU.ini
+inline constexpr char kViewerSearching[] = "VIEWER_SEARCHING"; // key of CHS.ini/ENU.ini
+inline constexpr char kHistoryWriteFailed[] = "HISTORY_WRITE_FAILED"; // key of CHS.ini/ENU.ini
+inline constexpr char kHistoryInvalidDate[] = "HISTORY_INVALID_DATE"; // key of CHS.ini/ENU.ini
+inline constexpr char kHistoryNulInName[] = "HISTORY_NUL_IN_NAME"; // key of CHS.ini/ENU.ini
+inline constexpr char kHistoryNoFolder[] = "HISTORY_NO_FOLDER"; // key of CHS.ini/ENU.ini
+inline constexpr char kHistoryShortWrite[] = "HISTORY_SHORT_WRITE"; // key of CHS.ini/ENU.ini
+inline constexpr char kHistoryPartLeft[] = "HISTORY_PART_LEFT"; // key of CHS.ini/ENU.ini
+inline constexpr char kInformationCaption[] = "INFORMATION_CAPTION"; // key of CHS.ini/ENU.ini
 } // namespace message
 
 // The files of an interface language, read beside the program or from the user's copies.

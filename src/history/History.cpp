@@ -1,4 +1,4 @@
-#include "translator/History.h"
+#include "history/History.h"
 
 #include "platform/core/CodePage.h"
 #include "platform/core/StoredNames.h"
@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 
 namespace {
 
@@ -14,9 +15,22 @@ QString DateText(const QDate &date)
     return date.toString(QLatin1String(stored::history::kDateFormat));
 }
 
+QMutex errorTextsLock;
+HistoryErrorTexts &ErrorTexts()
+{
+    static HistoryErrorTexts texts;
+    return texts;
+}
+
+HistoryErrorTexts CurrentErrorTexts()
+{
+    const QMutexLocker locker(&errorTextsLock);
+    return ErrorTexts();
+}
+
 platform::Error HistoryError(const QString &path, const QString &reason)
 {
-    return {QStringLiteral("Cannot write the history file %1: %2").arg(path, reason)};
+    return {CurrentErrorTexts().cannotWrite.arg(path, reason)};
 }
 
 // The entry as stored: the mark, then date, a space, the text and CR LF, two bytes a code unit,
@@ -34,6 +48,12 @@ QByteArray EntryBytes(const QDate &date, const QString &text)
 }
 
 } // namespace
+
+void SetHistoryErrorTexts(const HistoryErrorTexts &texts)
+{
+    const QMutexLocker locker(&errorTextsLock);
+    ErrorTexts() = texts;
+}
 
 QString HistoryNamePart(const QString &handle)
 {
@@ -59,14 +79,14 @@ platform::Result<void> AppendHistoryEntry(
 {
     const QString path = HistoryFilePath(appFolder, handle, date);
     if (!date.isValid())
-        return HistoryError(path, QStringLiteral("the date is not valid"));
+        return HistoryError(path, CurrentErrorTexts().invalidDate);
     // The system calls would end the path at a NUL and write somewhere else.
     if (path.contains(QChar(0)))
-        return HistoryError(path, QStringLiteral("the name contains a NUL character"));
+        return HistoryError(path, CurrentErrorTexts().nulInName);
 
     const QString folder = QFileInfo(path).path();
     if (!QDir().mkpath(folder))
-        return HistoryError(path, QStringLiteral("cannot create the folder %1").arg(folder));
+        return HistoryError(path, CurrentErrorTexts().cannotCreateFolder.arg(folder));
 
     // Unbuffered, so that the entry goes to the file in one write and a failure shows here.
     QFile file(path);
@@ -78,11 +98,10 @@ platform::Result<void> AppendHistoryEntry(
     if (written == entry.size())
         return {};
 
-    const QString reason = written < 0 ? file.errorString()
-                                       : QStringLiteral("only %1 of %2 bytes written").arg(written).arg(entry.size());
+    const QString reason
+        = written < 0 ? file.errorString() : CurrentErrorTexts().shortWrite.arg(written).arg(entry.size());
     // Part of an entry would shift every later one by a byte and spoil the file: take it back.
     if (written > 0 && !file.resize(before))
-        return HistoryError(
-            path, reason + QStringLiteral(", and the part could not be removed: ") + file.errorString());
+        return HistoryError(path, CurrentErrorTexts().partLeft.arg(reason, file.errorString()));
     return HistoryError(path, reason);
 }

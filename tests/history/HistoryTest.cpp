@@ -1,4 +1,4 @@
-#include "translator/History.h"
+#include "history/History.h"
 
 #include "platform/core/CodePage.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "viewer/HistoryReader.h"
+#include "history/HistoryReader.h"
 
 #include <QDate>
 #include <QList>
@@ -27,5 +27,6 @@ struct HistoryFileRead {
 };
 HistoryFileRead ReadHistoryFile(const QString &path, qint64 from = 0, std::optional<bool> marked = {});
 
-// Every entry of every day of the folder that holds `word`, oldest day first.
+// Every entry of every day of the folder that holds `word`, letter case aside, oldest day first.
+// The files are read afresh at each search; nothing is kept between searches.
 QList<HistoryEntry> SearchHistory(const QString &folder, const QString &word);
