@@ -9,7 +9,6 @@ namespace service {
 
 namespace {
 
-
 // A short name of letters, digits and "-_.": a query key or a language code, never a text.
 bool IsPlainName(const QByteArray &word)
 {

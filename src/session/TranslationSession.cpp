@@ -33,9 +33,8 @@ TranslationSession::~TranslationSession()
 void TranslationSession::CreateChatClient()
 {
     m_chatClient = m_services.createChatClient();
-    m_chatClient->SetOnMessageStatus([this](const std::shared_ptr<ChatMessage> &message, int status) {
-        routeReceivedMessage(message, status);
-    });
+    m_chatClient->SetOnMessageStatus(
+        [this](const std::shared_ptr<ChatMessage> &message, int status) { routeReceivedMessage(message, status); });
     m_chatClient->SetOnLinkState([this](bool linked) { reflectLinkState(linked); });
 }
 

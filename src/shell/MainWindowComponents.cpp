@@ -16,7 +16,6 @@
 
 #include <utility>
 
-
 namespace {
 
 const QString kApplicationTitle = QString::fromLatin1(stored::x11::kMainWindowTitle);
@@ -45,7 +44,6 @@ template <typename T, typename... Args> T *Make(QWidget *parent, const char *nam
     object->setObjectName(QString::fromLatin1(name));
     return object;
 }
-
 
 } // namespace
 
@@ -165,4 +163,3 @@ void MainWindow::CreateComponents()
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
-

@@ -31,7 +31,11 @@ TEST(Utf8, StrictCheckRejectsEveryMalformedSequence)
         {"above U+10FFFF", Bytes("\xf4\x90\x80\x80"), false},
         {"F5 lead", Bytes("\xf5\x80\x80\x80"), false},
         {"cut at the end", Bytes("ab\xe4\xb8"), false},
-        {"lead followed by ascii", Bytes("\xe4" "a" "\xad"), false},
+        {"lead followed by ascii",
+            Bytes("\xe4"
+                  "a"
+                  "\xad"),
+            false},
     };
     for (const Case &c : cases)
         EXPECT_EQ(platform::IsValidUtf8(c.bytes), c.valid) << c.name;
@@ -46,6 +50,9 @@ TEST(Utf8, ACutNeverEndsInsideACharacter)
         EXPECT_EQ(platform::WholeUtf8Length(text, max), expected[max]) << "at most " << max << " bytes";
     EXPECT_EQ(platform::WholeUtf8Length(text, 100), 8);
     // Bytes that are not UTF-8 before the end are kept as they are.
-    EXPECT_EQ(platform::WholeUtf8Length(Bytes("\xff\xfe" "ab"), 4), 4);
+    EXPECT_EQ(platform::WholeUtf8Length(Bytes("\xff\xfe"
+                                              "ab"),
+                  4),
+        4);
     EXPECT_EQ(platform::WholeUtf8Length(Bytes("\x80\x80\x80\x80\x80"), 5), 5);
 }
