@@ -67,6 +67,8 @@ MainWindow::MainWindow(MainWindowServices services)
         m_services.startProgram = platform::StartProgram;
     if (!m_services.trayAvailable)
         m_services.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    if (!m_services.readingAloudIsSilent)
+        m_services.readingAloudIsSilent = ReadingAloudIsSilent;
     if (!m_services.createTranslatorWindow)
         m_services.createTranslatorWindow = [](TranslatorHost *host) -> std::unique_ptr<DockedWindow> {
             return std::make_unique<TranslatorWindow>(host);
@@ -352,11 +354,33 @@ void MainWindow::tellConversationsShareWindows()
         GetMessageText(QLatin1String(stored::message::kPidginTabsShared)), QMessageBox::Information, true});
 }
 
+void MainWindow::checkSoundOutput()
+{
+    if (!m_soundNotice.isEmpty() || !m_readAloudCheck->isChecked() || !m_services.readingAloudIsSilent())
+        return;
+    m_soundNotice = GetMessageText(QLatin1String(stored::message::kNoSoundDevice));
+    UpdateStatusLine();
+}
+
+void MainWindow::UpdateStatusLine()
+{
+    QStringList lines;
+    for (const QString &line : {m_linkStateText, m_soundNotice}) {
+        if (!line.isEmpty())
+            lines.append(line);
+    }
+    m_linkStateLabel->setText(lines.join(QLatin1Char('\n')));
+    m_linkStateLabel->setVisible(!lines.isEmpty());
+    // The line grows with what it has to say.
+    const int height = lines.isEmpty() ? 0 : qMax(30, m_linkStateLabel->heightForWidth(m_linkStateLabel->width()));
+    m_linkStateLabel->resize(m_linkStateLabel->width(), qMax(30, height));
+    setFixedSize(404, lines.isEmpty() ? 323 : 323 + height);
+}
+
 void MainWindow::ShowLinkState(const QString &text)
 {
-    m_linkStateLabel->setText(text);
-    m_linkStateLabel->setVisible(!text.isEmpty());
-    setFixedSize(404, text.isEmpty() ? 323 : 353);
+    m_linkStateText = text;
+    UpdateStatusLine();
     m_trayIcon->setToolTip(text.isEmpty() ? kApplicationTitle : kApplicationTitle + QStringLiteral(": ") + text);
     if (!text.isEmpty() && !isVisible() && TrayAvailable())
         m_trayIcon->showMessage(kApplicationTitle, text, QSystemTrayIcon::Warning);

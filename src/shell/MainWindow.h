@@ -44,6 +44,9 @@ struct MainWindowServices {
     std::function<std::unique_ptr<platform::WindowSystem>()> createWindowSystem = platform::CreateWindowSystem;
     // Creates a conversation translator window; when unset, a TranslatorWindow.
     std::function<std::unique_ptr<DockedWindow>(TranslatorHost *host)> createTranslatorWindow;
+    // Whether reading aloud plays silently for want of a sound device; when unset, the sound
+    // output is asked.
+    std::function<bool()> readingAloudIsSilent;
 };
 
 // The shortened version text: the four numbers cut before the third "." (major, minor, release).
@@ -129,7 +132,8 @@ public:
     QPushButton *m_startButton = nullptr;
     QPushButton *m_stopButton = nullptr;
     QPushButton *m_exitButton = nullptr;
-    // The state of the link to the chat client; hidden while there is nothing to say.
+    // The state of the link to the chat client, and that reading aloud is silent; hidden while there
+    // is nothing to say.
     QLabel *m_linkStateLabel = nullptr;
     QSystemTrayIcon *m_trayIcon = nullptr;
     QMenu *m_trayMenu = nullptr;
@@ -154,6 +158,9 @@ private:
     // Shows the link's state in the status line and on the tray icon; empty clears it.
     void ShowLinkState(const QString &text);
     void tellConversationsShareWindows();
+    // Tells, once, that what is read aloud cannot be heard: there is no sound device.
+    void checkSoundOutput();
+    void UpdateStatusLine();
 
     bool m_closeAllowed = false;
     std::unique_ptr<Settings> m_settings;
@@ -161,4 +168,6 @@ private:
     std::unique_ptr<TranslationSession> m_session;
     InterfaceTexts m_language;
     bool m_creationFailed = false;
+    QString m_linkStateText;
+    QString m_soundNotice;
 };

@@ -137,6 +137,7 @@ void MainWindow::CreateComponents()
     connect(m_startButton, &QPushButton::clicked, this, &MainWindow::startTranslation);
     connect(m_stopButton, &QPushButton::clicked, this, &MainWindow::stopTranslation);
     connect(m_exitButton, &QPushButton::clicked, this, &MainWindow::exitProgram);
+    connect(m_readAloudCheck, &QCheckBox::toggled, this, &MainWindow::checkSoundOutput);
     m_linkStateLabel = Make<QLabel>(this, stored::mainWindow::kLinkStateLabel);
     m_linkStateLabel->setGeometry(8, 319, 388, 30);
     m_linkStateLabel->setWordWrap(true);

@@ -216,6 +216,12 @@ SpeechQueue::~SpeechQueue()
     *m_self = nullptr;
 }
 
+bool SpeechPlaysSilently()
+{
+    OpenAudioOutput(-1, 44100, 0, nullptr, nullptr);
+    return AudioPlaysSilently();
+}
+
 void SpeechQueue::QueueSpeech(const QByteArray &utterance)
 {
     {

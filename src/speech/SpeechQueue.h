@@ -112,3 +112,7 @@ private:
     // queue finds it empty. Main thread only.
     std::shared_ptr<SpeechQueue *> m_self;
 };
+
+// Opens the sound output (once for the process) and tells whether speech plays silently there, for
+// want of a sound device.
+bool SpeechPlaysSilently();

@@ -9,3 +9,7 @@ public:
     virtual ~SpeechQueueInterface() = default;
     virtual void QueueSpeech(const QByteArray &utterance) = 0;
 };
+
+// Whether what the windows read aloud plays silently, for want of a sound device; opens the sound
+// output to find out.
+bool ReadingAloudIsSilent();

@@ -70,6 +70,11 @@ private:
 
 } // namespace
 
+bool ReadingAloudIsSilent()
+{
+    return SpeechPlaysSilently();
+}
+
 TranslatorWindow::TranslatorWindow(TranslatorHost *host)
     : QWidget(nullptr)
     , m_host(host)

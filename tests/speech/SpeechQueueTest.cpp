@@ -601,3 +601,9 @@ TEST_F(SpeechQueueTest, ADestroyedQueueStopsARequestStillWaitingForItsAnswer)
 }
 
 } // namespace
+
+TEST(SpeechOutput, SpeechOnTheSilentDriverIsReportedSilent)
+{
+    ASSERT_TRUE(silentDriver);
+    EXPECT_TRUE(SpeechPlaysSilently());
+}

@@ -105,6 +105,7 @@ inline constexpr char kPidginGone[] = "PIDGIN_GONE"; // key of CHS.ini/ENU.ini
 inline constexpr char kSendFailed[] = "SEND_FAILED"; // key of CHS.ini/ENU.ini
 inline constexpr char kPidginTabsShared[] = "PIDGIN_TABS_SHARED"; // key of CHS.ini/ENU.ini
 inline constexpr char kSaveFailed[] = "SAVE_FAILED"; // key of CHS.ini/ENU.ini
+inline constexpr char kNoSoundDevice[] = "NO_SOUND_DEVICE"; // key of CHS.ini/ENU.ini
 inline constexpr char kViewerNoHistory[] = "VIEWER_NO_HISTORY"; // key of CHS.ini/ENU.ini
 inline constexpr char kViewerUnreadable[] = "VIEWER_UNREADABLE"; // key of CHS.ini/ENU.ini
 inline constexpr char kViewerFound[] = "VIEWER_FOUND"; // key of CHS.ini/ENU.ini
