@@ -62,7 +62,7 @@ public:
         m_list.OnToken = MethodTokenProvider<&TranslatorHost::GetRequestToken>(host);
         m_list.SetHeld(false);
     }
-    void QueueSpeech(const QByteArray &utterance) override { m_list.QueueSpeech(utterance); }
+    void QueueSpeech(const Utterance &utterance) override { m_list.QueueSpeech(utterance); }
 
 private:
     SpeechQueue m_list;

@@ -190,7 +190,7 @@ void TranslatorWindow::SendSucceeded()
     UpdateStatusLine();
 }
 
-void TranslatorWindow::QueueSpeech(const QByteArray &utterance)
+void TranslatorWindow::QueueSpeech(const Utterance &utterance)
 {
     if (m_speechQueue)
         m_speechQueue->QueueSpeech(utterance);
