@@ -19,6 +19,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSystemTrayIcon>
+#include <QThread>
 #include <QTimer>
 
 #include <exception>
@@ -94,6 +95,8 @@ MainWindow::MainWindow(MainWindowServices services)
 
 MainWindow::~MainWindow()
 {
+    if (m_soundCheck)
+        m_soundCheck->wait();
     finalise();
 }
 
@@ -356,8 +359,18 @@ void MainWindow::tellConversationsShareWindows()
 
 void MainWindow::checkSoundOutput()
 {
-    if (!m_soundNotice.isEmpty() || !m_readAloudCheck->isChecked() || !m_services.readingAloudIsSilent())
+    if (m_soundCheck || !m_readAloudCheck->isChecked())
         return;
+    m_soundCheck.reset(QThread::create([this, silent = m_services.readingAloudIsSilent] {
+        if (silent())
+            QMetaObject::invokeMethod(this, &MainWindow::showSoundNotice, Qt::QueuedConnection);
+    }));
+    m_soundCheck->setObjectName(QStringLiteral("sound check"));
+    m_soundCheck->start();
+}
+
+void MainWindow::showSoundNotice()
+{
     m_soundNotice = GetMessageText(QLatin1String(stored::message::kNoSoundDevice));
     UpdateStatusLine();
 }

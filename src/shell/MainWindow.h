@@ -30,6 +30,7 @@ class QMenu;
 class QPushButton;
 class QSystemTrayIcon;
 class QTabWidget;
+class QThread;
 class QTimer;
 
 // What the main window calls on the world outside it; tests replace these.
@@ -158,8 +159,10 @@ private:
     // Shows the link's state in the status line and on the tray icon; empty clears it.
     void ShowLinkState(const QString &text);
     void tellConversationsShareWindows();
-    // Tells, once, that what is read aloud cannot be heard: there is no sound device.
+    // Tells, once, that what is read aloud cannot be heard: there is no sound device. Opening the
+    // sound output may take a while, so it is asked on a thread of its own.
     void checkSoundOutput();
+    void showSoundNotice();
     void UpdateStatusLine();
 
     bool m_closeAllowed = false;
@@ -170,4 +173,6 @@ private:
     bool m_creationFailed = false;
     QString m_linkStateText;
     QString m_soundNotice;
+    // Asks the sound output, once; waited for when the window goes.
+    std::unique_ptr<QThread> m_soundCheck;
 };

@@ -5,6 +5,7 @@
 #include "support/AppFolder.h"
 #include "support/ScriptedChatClient.h"
 #include "support/UnavailableChatClient.h"
+#include "support/Wait.h"
 #include "translator/TranslatorWindow.h"
 
 #include <QAction>
@@ -22,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <utility>
 
 namespace {
@@ -73,7 +75,7 @@ protected:
     QStringList started;
     bool trayAvailable = true;
     bool readingAloudIsSilent = false;
-    int soundOutputAsked = 0;
+    std::atomic<int> soundOutputAsked = 0;
     ScriptedChatClient *client = nullptr;
     std::function<void(ScriptedChatClient &)> prepareClient;
 };
@@ -126,13 +128,13 @@ TEST_F(MainWindowTest, WithoutASoundDeviceTheMainWindowSaysOnceInItsLanguageThat
         readingAloudIsSilent = true;
         soundOutputAsked = 0;
         auto w = Create();
-        EXPECT_EQ(soundOutputAsked, 0) << "the sound output is left alone while nothing is read aloud";
+        EXPECT_EQ(soundOutputAsked.load(), 0) << "the sound output is left alone while nothing is read aloud";
         EXPECT_FALSE(w->m_linkStateLabel->isVisibleTo(w.get()));
 
         w->m_readAloudCheck->setChecked(true);
         const QString notice = w->GetMessageText(QStringLiteral("NO_SOUND_DEVICE"));
         ASSERT_FALSE(notice.isEmpty());
-        EXPECT_EQ(w->m_linkStateLabel->text(), notice);
+        EXPECT_TRUE(WaitUntil([&] { return w->m_linkStateLabel->text() == notice; }));
         EXPECT_TRUE(w->m_linkStateLabel->isVisibleTo(w.get()));
         EXPECT_GE(w->height(), w->m_linkStateLabel->geometry().bottom()) << "the whole notice is in the window";
         notices.append(notice);
@@ -140,7 +142,8 @@ TEST_F(MainWindowTest, WithoutASoundDeviceTheMainWindowSaysOnceInItsLanguageThat
         // Once: checking again neither asks nor says it twice, and no box interrupts.
         w->m_readAloudCheck->setChecked(false);
         w->m_readAloudCheck->setChecked(true);
-        EXPECT_EQ(soundOutputAsked, 1);
+        HoldsFor([] { return true; }, std::chrono::milliseconds(200));
+        EXPECT_EQ(soundOutputAsked.load(), 1);
         EXPECT_EQ(w->m_linkStateLabel->text(), notice);
         EXPECT_TRUE(boxes.empty());
     }
@@ -151,7 +154,8 @@ TEST_F(MainWindowTest, WithoutASoundDeviceTheMainWindowSaysOnceInItsLanguageThat
     soundOutputAsked = 0;
     auto w = Create();
     w->m_readAloudCheck->setChecked(true);
-    EXPECT_EQ(soundOutputAsked, 1);
+    EXPECT_TRUE(WaitUntil([&] { return soundOutputAsked.load() == 1; }));
+    HoldsFor([] { return true; }, std::chrono::milliseconds(200));
     EXPECT_FALSE(w->m_linkStateLabel->isVisibleTo(w.get()));
 }
 
