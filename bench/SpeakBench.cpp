@@ -63,7 +63,7 @@ void QueueToRequest(benchmark::State &state)
         std::this_thread::sleep_for(2ms);
         const int expected = allDone + 1;
         const Clock::time_point queued = Clock::now();
-        queue.QueueSpeech("Hello, how are you?:en");
+        queue.QueueSpeech({QStringLiteral("Hello, how are you?"), "en"});
         while (allDone < expected)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         const auto seen = Clock::time_point(Clock::duration(requestSeen.load()));

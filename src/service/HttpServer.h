@@ -36,6 +36,9 @@ struct RequestHead {
     QByteArray reason;
 };
 
+// The most of a request line that goes to the log.
+inline constexpr qsizetype kLoggedLineBytes = 200;
+
 // Reads a complete head (the bytes before the blank line that ends it).
 RequestHead ParseHead(const QByteArray &head);
 

@@ -1,5 +1,7 @@
 #include "service/Query.h"
 
+#include "platform/core/Utf8.h"
+
 #include <QByteArrayList>
 
 namespace service {
@@ -15,49 +17,6 @@ int HexDigit(char c)
     if (c >= 'A' && c <= 'F')
         return c - 'A' + 10;
     return -1;
-}
-
-// Strict UTF-8: no overlong forms, no encoded surrogates, nothing above U+10FFFF, no cut sequence.
-bool ValidUtf8(const QByteArray &bytes)
-{
-    const auto *data = reinterpret_cast<const unsigned char *>(bytes.constData());
-    const qsizetype size = bytes.size();
-    qsizetype i = 0;
-    while (i < size) {
-        const unsigned char b0 = data[i];
-        if (b0 < 0x80) {
-            ++i;
-            continue;
-        }
-        int length;
-        unsigned char low = 0x80, high = 0xbf;
-        if (b0 >= 0xc2 && b0 <= 0xdf) {
-            length = 2;
-        } else if (b0 >= 0xe0 && b0 <= 0xef) {
-            length = 3;
-            if (b0 == 0xe0)
-                low = 0xa0;
-            else if (b0 == 0xed)
-                high = 0x9f;
-        } else if (b0 >= 0xf0 && b0 <= 0xf4) {
-            length = 4;
-            if (b0 == 0xf0)
-                low = 0x90;
-            else if (b0 == 0xf4)
-                high = 0x8f;
-        } else {
-            return false;
-        }
-        if (size - i < length)
-            return false;
-        for (int k = 1; k < length; ++k) {
-            const unsigned char b = data[i + k];
-            if (k == 1 ? (b < low || b > high) : (b < 0x80 || b > 0xbf))
-                return false;
-        }
-        i += length;
-    }
-    return true;
 }
 
 } // namespace
@@ -92,7 +51,7 @@ std::variant<QString, Rejection> DecodeComponent(const QByteArray &encoded)
     }
     if (decoded.contains('\0'))
         return Rejection{400, "NUL character in the query"};
-    if (!ValidUtf8(decoded))
+    if (!platform::IsValidUtf8(decoded))
         return Rejection{400, "query is not UTF-8"};
     return QString::fromUtf8(decoded);
 }

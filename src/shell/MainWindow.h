@@ -5,6 +5,7 @@
 #include "platform/core/ScriptPage.h"
 #include "platform/desktop/WindowSystem.h"
 #include "session/ConversationTracking.h"
+#include "session/TranslationSession.h"
 #include "shell/InterfaceTexts.h"
 #include "shell/Settings.h"
 #include "translator/TranslatorHost.h"
@@ -29,6 +30,7 @@ class QMenu;
 class QPushButton;
 class QSystemTrayIcon;
 class QTabWidget;
+class QThread;
 class QTimer;
 
 // What the main window calls on the world outside it; tests replace these.
@@ -43,13 +45,17 @@ struct MainWindowServices {
     std::function<std::unique_ptr<platform::WindowSystem>()> createWindowSystem = platform::CreateWindowSystem;
     // Creates a conversation translator window; when unset, a TranslatorWindow.
     std::function<std::unique_ptr<DockedWindow>(TranslatorHost *host)> createTranslatorWindow;
+    // Whether reading aloud plays silently for want of a sound device; when unset, the sound
+    // output is asked.
+    std::function<bool()> readingAloudIsSilent;
 };
 
 // The shortened version text: the four numbers cut before the third "." (major, minor, release).
 QString ShortVersionText(const QString &fourNumbers);
 
-// The main window: language choices, options, start and stop of translation, the tray icon, and
-// the tracking of the chat client's conversation windows with the monitor slot table.
+// The main window: language choices, options, start and stop of translation, and the tray icon. It
+// is a view over the translation session, which does the work: it forwards the user's choices to
+// it and shows its state.
 class MainWindow : public QWidget, public TranslatorHost {
     Q_OBJECT
 
@@ -79,24 +85,17 @@ public:
     void showFromTrayIcon();
     void openMailAddress();
     void openHomePage();
-    void trackTick();
-    // OnLinkState of the chat-client control: the status line says whether Pidgin is there.
-    void reflectLinkState(bool linked);
-    // OnMessageStatus of the chat-client control: a received message goes to its translator window.
-    void routeReceivedMessage(ChatClient *client, const std::shared_ptr<ChatMessage> &message, int status);
+    // The translator windows ask FindPartnerHandle.
+    QString FindPartnerHandle(const QString &caption) override { return m_session->FindPartnerHandle(caption); }
 
-    // The partner lookups over the linked chat client; the translator windows ask FindPartnerHandle.
-    QString FindPartnerByChatTitle(const QString &caption);
-    QString FindContactByName(const QString &caption);
-    QString FindPartnerHandle(const QString &caption) override;
-
-    int ClientGeneration() const override { return m_clientGeneration; }
+    TranslationSession *Session() const { return m_session.get(); }
+    int ClientGeneration() const override { return m_session->ClientGeneration(); }
     Settings *UserSettings() const { return m_settings.get(); }
-    ChatClient *LinkedClient() const { return m_chatClient.get(); }
-    bool Running() const;
-    // The monitor slot table, read in slot order.
-    const DockedWindowTable &DockedWindows() const { return m_dockedWindows; }
-    platform::WindowSystem *Windows() const { return m_windows.get(); }
+    ChatClient *LinkedClient() const { return m_session->LinkedClient(); }
+    bool Running() const { return m_session->Running(); }
+    // The translator window table, read in slot order.
+    const DockedWindowTable &DockedWindows() const { return m_session->DockedWindows(); }
+    platform::WindowSystem *Windows() const { return m_session->Windows(); }
 
     // TranslatorHost
     int LangIndex() const override;
@@ -107,8 +106,8 @@ public:
     bool AutoRead() const override;
     bool SaveHistory() const override;
     int TimeOut() const override;
-    ChatClient *LinkedChatClient() override { return m_chatClient.get(); }
-    void BringToForeground(platform::WindowId window) override;
+    ChatClient *LinkedChatClient() override { return m_session->LinkedClient(); }
+    void BringToForeground(platform::WindowId window) override { m_session->BringToForeground(window); }
     void WriteRunLog(const QByteArray &text) override;
 
     // Components, named as in the interface-text files.
@@ -134,9 +133,9 @@ public:
     QPushButton *m_startButton = nullptr;
     QPushButton *m_stopButton = nullptr;
     QPushButton *m_exitButton = nullptr;
-    // The state of the link to the chat client; hidden while there is nothing to say.
+    // The state of the link to the chat client, and that reading aloud is silent; hidden while there
+    // is nothing to say.
     QLabel *m_linkStateLabel = nullptr;
-    QTimer *m_trackTimer = nullptr;
     QSystemTrayIcon *m_trayIcon = nullptr;
     QMenu *m_trayMenu = nullptr;
     QAction *m_showWindowAction = nullptr;
@@ -157,56 +156,23 @@ private:
     void ApplyTitleAndLogo();
     void ShowTrayBalloon();
     bool TrayAvailable() const;
-    // Dispatches one message event; false when a received message found no window.
-    bool DispatchMessage(ChatMessage &message, int status);
-    void RetryHeldMessages();
-    // Shows the message text of `key` in the status lines of this window and of every monitor
-    // window (and on the tray icon); an empty key clears them.
-    void ShowLinkState(const QString &key);
-    // Tells the user, once, when conversations open at the start share a tabbed window of the
-    // chat client: only the conversation in front could be translated.
-    void CheckSharedConversationWindows(const QStringList &chatsAtStart);
-    // The conversation names of the open chats; empty when the chat client does not answer.
-    QStringList OpenChatNames();
-    static constexpr int kSharedWindowsCheckMs = 1000;
+    // Shows the link's state in the status line and on the tray icon; empty clears it.
+    void ShowLinkState(const QString &text);
+    void tellConversationsShareWindows();
+    // Tells, once, that what is read aloud cannot be heard: there is no sound device. Opening the
+    // sound output may take a while, so it is asked on a thread of its own.
+    void checkSoundOutput();
+    void showSoundNotice();
+    void UpdateStatusLine();
 
-    bool m_busy = false;
     bool m_closeAllowed = false;
     std::unique_ptr<Settings> m_settings;
-    // Declared before the table: translator windows go before the window system they are embedded by.
-    std::unique_ptr<platform::WindowSystem> m_windows;
-    // Monitor slot table: 100 slots, each empty or owning one translator window.
-    DockedWindowTable m_dockedWindows;
-    int m_clientGeneration = 3;
-    ConversationTracker m_tracker;
-
-    // Received messages that found no window yet, in arrival order; each is dropped when its
-    // deadline has passed, and all of them at stop. At most kMaxHeldMessages are held (the oldest
-    // goes first). They are tried again when the translator windows have changed, and otherwise at
-    // most every kHeldRetryIntervalMs (a conversation may be renamed meanwhile).
-    struct HeldMessage {
-        std::shared_ptr<ChatMessage> message;
-        platform::Deadline deadline;
-    };
-    static constexpr int kHeldMessageLifetimeMs = 3000;
-    static constexpr size_t kMaxHeldMessages = 50;
-    static constexpr int kHeldRetryIntervalMs = 500;
-    std::vector<HeldMessage> m_heldMessages;
-    // The translator windows (slots, captions, hosts) when the held messages were last tried.
-    size_t m_heldTriedWindows = 0;
-    platform::Deadline m_heldRetryDue;
-    size_t dockedWindowsKey() const;
-    void HoldMessage(const std::shared_ptr<ChatMessage> &message);
-
-    QStringList m_foundCaptions;
-    QList<QByteArray> m_foundHandles;
-
     MainWindowServices m_services;
-    std::unique_ptr<ChatClient> m_chatClient;
+    std::unique_ptr<TranslationSession> m_session;
     InterfaceTexts m_language;
     bool m_creationFailed = false;
-    // startTranslationUnchecked is waiting for the chat client.
-    bool m_attaching = false;
     QString m_linkStateText;
-    bool m_sharedWindowsHintShown = false;
+    QString m_soundNotice;
+    // Asks the sound output, once; waited for when the window goes.
+    std::unique_ptr<QThread> m_soundCheck;
 };

@@ -95,20 +95,18 @@ platform::Result<QString> CreateAudioFile(QFile &file)
 
 } // namespace
 
-UtterancePlayer::UtterancePlayer(const QByteArray &utterance)
+UtterancePlayer::UtterancePlayer(const Utterance &utterance)
     : platform::WorkerThread(QStringLiteral("speak"))
-{
-    const qsizetype colon = utterance.lastIndexOf(':');
-    if (colon >= 0)
-        m_text = utterance.left(colon);
-    m_lang = utterance.mid(colon + 1).left(MaxLangLength);
-}
+    , m_text(utterance.text)
+    , m_lang(utterance.languageCode.left(MaxLangLength))
+{ }
 
 QByteArray UtterancePlayer::BuildSpeakUrl(
-    const QByteArray &serviceHost, const QByteArray &text, const QByteArray &lang, const QByteArray &token)
+    const QByteArray &serviceHost, const QString &text, const QByteArray &lang, const QByteArray &token)
 {
-    return "http://" + serviceHost + "/translate_tts?ie=UTF-8&q=" + Utf8PercentEncode(platform::UnicodeFromAnsi(text))
-        + "&tl=" + lang + "&total=1&idx=0&textlen=" + QByteArray::number(text.size()) + "&tk=" + token + "&client=t";
+    return "http://" + serviceHost + "/translate_tts?ie=UTF-8&q=" + Utf8PercentEncode(text) + "&tl=" + lang
+        + "&total=1&idx=0&textlen=" + QByteArray::number(platform::AnsiFromUnicode(text).size()) + "&tk=" + token
+        + "&client=t";
 }
 
 QByteArray UtterancePlayer::Fetch(const QByteArray &host)
@@ -116,7 +114,7 @@ QByteArray UtterancePlayer::Fetch(const QByteArray &host)
     // The token is computed on the main thread, which may refuse (then the utterance fails).
     platform::WorkerThread::Synchronize([this] {
         if (OnToken)
-            m_token = OnToken(platform::UnicodeFromAnsi(m_text));
+            m_token = OnToken(m_text);
     });
 
     HttpGetPolicy policy;
@@ -217,7 +215,13 @@ SpeechQueue::~SpeechQueue()
     *m_self = nullptr;
 }
 
-void SpeechQueue::QueueSpeech(const QByteArray &utterance)
+bool SpeechPlaysSilently()
+{
+    OpenAudioOutput(-1, 44100, 0, nullptr, nullptr);
+    return AudioPlaysSilently();
+}
+
+void SpeechQueue::QueueSpeech(const Utterance &utterance)
 {
     {
         std::lock_guard lock(m_runningLock);

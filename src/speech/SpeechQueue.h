@@ -14,10 +14,10 @@
 #include <mutex>
 
 // Told on the main thread that an utterance failed: the success flag (always false), the text, its
-// language code and the audio file's path (empty when the failure came before it was chosen), all
-// 8-bit in the system's code page.
+// language code and the audio file's path (empty when the failure came before it was chosen; 8-bit
+// in the file system's encoding).
 using SpeechErrorHandler
-    = std::function<void(bool success, const QByteArray &text, const QByteArray &lang, const QByteArray &fileName)>;
+    = std::function<void(bool success, const QString &text, const QByteArray &lang, const QByteArray &fileName)>;
 
 // The folder of the spoken sound files, made when missing: $XDG_RUNTIME_DIR/parlavox, or
 // parlavox/speech under the user's cache folder when there is no usable runtime folder; either is
@@ -34,17 +34,15 @@ void RemoveSpeechLeftovers();
 // deadline for the whole answer.
 class UtterancePlayer : public platform::WorkerThread {
 public:
-    // `utterance`: the text, a colon and the language code (8-bit, system code page). The text is
-    // everything before the last colon, the code at most 100 characters after it; without a colon
-    // the text is empty.
-    explicit UtterancePlayer(const QByteArray &utterance);
+    // The language code is kept to its first 100 characters.
+    explicit UtterancePlayer(const Utterance &utterance);
 
-    // The URL of the speech request for the 8-bit `text`: the text goes as UTF-8, percent-encoded
-    // like a translation's query, and textlen counts its bytes in the 8-bit form.
+    // The URL of the speech request for `text`: the text goes as UTF-8, percent-encoded like a
+    // translation's query, and textlen counts its bytes in the system's 8-bit code page.
     static QByteArray BuildSpeakUrl(
-        const QByteArray &serviceHost, const QByteArray &text, const QByteArray &lang, const QByteArray &token);
+        const QByteArray &serviceHost, const QString &text, const QByteArray &lang, const QByteArray &token);
 
-    QByteArray m_text;
+    QString m_text;
     QByteArray m_lang;
     QByteArray m_fileName;
     std::atomic<bool> m_success{false};
@@ -79,7 +77,7 @@ public:
     ~SpeechQueue() override;
 
     // Appends an utterance ("text:language code", 8-bit); returns at once.
-    void QueueSpeech(const QByteArray &utterance);
+    void QueueSpeech(const Utterance &utterance);
     // From now on at most `n` utterances run at once. Lowering the limit lets the newest running
     // utterances play to their end without counting them any longer.
     void SetMaxRunning(int n);
@@ -102,7 +100,7 @@ private:
     void StartNext();
     void utterancePlayerDone(UtterancePlayer *worker);
 
-    QList<QByteArray> m_pending;
+    QList<Utterance> m_pending;
     QList<UtterancePlayer *> m_running;
     // Guards m_pending and m_running.
     mutable std::mutex m_runningLock;
@@ -112,3 +110,7 @@ private:
     // queue finds it empty. Main thread only.
     std::shared_ptr<SpeechQueue *> m_self;
 };
+
+// Opens the sound output (once for the process) and tells whether speech plays silently there, for
+// want of a sound device.
+bool SpeechPlaysSilently();

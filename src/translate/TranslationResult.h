@@ -58,6 +58,15 @@ template <auto Method, class T> TranslationDoneHandler MethodDoneEvent(T *object
         [](void *context, const TranslationResult *result) { (static_cast<T *>(context)->*Method)(result); }, object};
 }
 
+// A text to read aloud and the code of its language, as they travel from a window to the speech
+// request.
+struct Utterance {
+    QString text;
+    QByteArray languageCode;
+
+    friend bool operator==(const Utterance &, const Utterance &) = default;
+};
+
 // Fixed-size fields of UTF-16 units, zero-filled behind their content, as the job and result
 // records keep their texts. FieldText reads the units up to the first zero unit (all units when
 // they fill the field); CopyToField copies a text in, cut to the field between whole characters,

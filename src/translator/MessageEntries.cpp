@@ -70,7 +70,7 @@ QString SentEntry(const QString &timeStamp, const QString &iSay, const QString &
     return timeStamp + iSay + CR + message;
 }
 
-QByteArray Utterance(const QString &text, const QByteArray &languageCode)
+Utterance UtteranceOf(const QString &text, const QByteArray &languageCode)
 {
-    return platform::AnsiFromUnicode(platform::Trim(text)) + ':' + languageCode;
+    return {platform::Trim(text), languageCode};
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "translate/TranslationResult.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -34,6 +36,6 @@ QString FailedChatMessage(const QString &original, const QString &failureText);
 // The user's own entry: time stamp, the "I say" text, CR and the message.
 QString SentEntry(const QString &timeStamp, const QString &iSay, const QString &message);
 
-// The utterance of a translation: the text without blanks and control characters around it, ":",
-// and the language code, in the 8-bit code page.
-QByteArray Utterance(const QString &text, const QByteArray &languageCode);
+// The utterance of a translation: the text without blanks and control characters around it, and
+// the language code.
+Utterance UtteranceOf(const QString &text, const QByteArray &languageCode);

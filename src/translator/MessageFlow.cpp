@@ -21,7 +21,7 @@ EntrySteps PlanReceived(const FlowResult &result, const ReceivedContext &context
         return steps;
     }
     if (options.autoRead)
-        steps.utterance = Utterance(result.translated, context.sendLangCode);
+        steps.utterance = UtteranceOf(result.translated, context.sendLangCode);
     // With history saving on, stored and shown with the original text, whatever the send method.
     steps.entry = ReceivedEntry(context.timeStamp, context.handle, context.sayWord, result.original, result.translated,
         options.saveHistory || options.sendMethod == 1);
@@ -62,7 +62,7 @@ EntrySteps PlanAfterSending(
         return steps;
     }
     if (options.autoRead)
-        steps.utterance = Utterance(result.translated, context.recvLangCode);
+        steps.utterance = UtteranceOf(result.translated, context.recvLangCode);
     // Echoed and stored with the original text when stored, whatever the chat received.
     const QString shown = options.saveHistory ? OriginalAndTranslation(result.original, result.translated) : sent.text;
     steps.entry = SentEntry(context.timeStamp, context.iSay, shown);

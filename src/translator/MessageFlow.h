@@ -1,6 +1,7 @@
 #pragma once
 
 #include "session/DockedWindow.h"
+#include "translate/TranslationResult.h"
 
 #include <QByteArray>
 #include <QString>
@@ -29,7 +30,7 @@ struct FlowOptions {
 // one), store the entry in the partner's history file (when `store`), then append the entry to the
 // receive pane in its colour.
 struct EntrySteps {
-    std::optional<QByteArray> utterance;
+    std::optional<Utterance> utterance;
     bool store = false;
     QString entry;
     EntryColour colour = EntryColour::Received;

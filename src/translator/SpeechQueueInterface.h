@@ -1,11 +1,15 @@
 #pragma once
 
-#include <QByteArray>
+#include "translate/TranslationResult.h"
 
-// A window's speech queue: reads utterances ("text:language code", 8-bit) aloud one after another,
-// in the order they were queued. Main thread.
+// A window's speech queue: reads utterances aloud one after another, in the order they were queued.
+// Main thread.
 class SpeechQueueInterface {
 public:
     virtual ~SpeechQueueInterface() = default;
-    virtual void QueueSpeech(const QByteArray &utterance) = 0;
+    virtual void QueueSpeech(const Utterance &utterance) = 0;
 };
+
+// Whether what the windows read aloud plays silently, for want of a sound device; opens the sound
+// output to find out.
+bool ReadingAloudIsSilent();

@@ -181,7 +181,7 @@ private:
     // Shows the message of `key` in a box and gives the input box the focus again. False when the
     // window was destroyed while the box was open: the caller must not touch it then.
     bool ShowHint(const QString &key);
-    void QueueSpeech(const QByteArray &utterance);
+    void QueueSpeech(const Utterance &utterance);
     // Reads aloud, stores and shows as a flow decided; `partner` is asked only to store.
     void CarryOut(const EntrySteps &steps, const QDate &day, const std::function<QString()> &partner);
     // A send that failed gives the typed text back to the input box and says why.

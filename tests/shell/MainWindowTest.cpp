@@ -5,6 +5,7 @@
 #include "support/AppFolder.h"
 #include "support/ScriptedChatClient.h"
 #include "support/UnavailableChatClient.h"
+#include "support/Wait.h"
 #include "translator/TranslatorWindow.h"
 
 #include <QAction>
@@ -22,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <utility>
 
 namespace {
@@ -55,6 +57,10 @@ protected:
             return true;
         };
         services.trayAvailable = [this] { return trayAvailable; };
+        services.readingAloudIsSilent = [this] {
+            ++soundOutputAsked;
+            return readingAloudIsSilent;
+        };
         return std::make_unique<MainWindow>(services);
     }
 
@@ -68,6 +74,8 @@ protected:
     QStringList opened;
     QStringList started;
     bool trayAvailable = true;
+    bool readingAloudIsSilent = false;
+    std::atomic<int> soundOutputAsked = 0;
     ScriptedChatClient *client = nullptr;
     std::function<void(ScriptedChatClient &)> prepareClient;
 };
@@ -109,6 +117,46 @@ TEST_F(MainWindowTest, ChineseByDefaultAndEnglishWithLangIndexOne)
     }
     EXPECT_EQ(english->m_sendLanguageBox->itemText(0), QStringLiteral("Chinese (Simplified)"));
     EXPECT_EQ(english->m_receiveLanguageBox->currentText(), QStringLiteral("English"));
+}
+
+TEST_F(MainWindowTest, WithoutASoundDeviceTheMainWindowSaysOnceInItsLanguageThatReadingAloudIsSilent)
+{
+    QStringList notices;
+    for (const QByteArray langIndex : {"0", "1"}) {
+        SCOPED_TRACE(langIndex.constData());
+        WriteSettings("LangIndex=" + langIndex + "\r\n");
+        readingAloudIsSilent = true;
+        soundOutputAsked = 0;
+        auto w = Create();
+        EXPECT_EQ(soundOutputAsked.load(), 0) << "the sound output is left alone while nothing is read aloud";
+        EXPECT_FALSE(w->m_linkStateLabel->isVisibleTo(w.get()));
+
+        w->m_readAloudCheck->setChecked(true);
+        const QString notice = w->GetMessageText(QStringLiteral("NO_SOUND_DEVICE"));
+        ASSERT_FALSE(notice.isEmpty());
+        EXPECT_TRUE(WaitUntil([&] { return w->m_linkStateLabel->text() == notice; }));
+        EXPECT_TRUE(w->m_linkStateLabel->isVisibleTo(w.get()));
+        EXPECT_GE(w->height(), w->m_linkStateLabel->geometry().bottom()) << "the whole notice is in the window";
+        notices.append(notice);
+
+        // Once: checking again neither asks nor says it twice, and no box interrupts.
+        w->m_readAloudCheck->setChecked(false);
+        w->m_readAloudCheck->setChecked(true);
+        HoldsFor([] { return true; }, std::chrono::milliseconds(200));
+        EXPECT_EQ(soundOutputAsked.load(), 1);
+        EXPECT_EQ(w->m_linkStateLabel->text(), notice);
+        EXPECT_TRUE(boxes.empty());
+    }
+    EXPECT_NE(notices[0], notices[1]) << "each interface language has its own text";
+
+    // With a sound device nothing is said.
+    readingAloudIsSilent = false;
+    soundOutputAsked = 0;
+    auto w = Create();
+    w->m_readAloudCheck->setChecked(true);
+    EXPECT_TRUE(WaitUntil([&] { return soundOutputAsked.load() == 1; }));
+    HoldsFor([] { return true; }, std::chrono::milliseconds(200));
+    EXPECT_FALSE(w->m_linkStateLabel->isVisibleTo(w.get()));
 }
 
 TEST_F(MainWindowTest, AnyOtherLangIndexKeepsTheBuiltInTextsAndReadsTheEnglishList)

@@ -102,7 +102,8 @@ struct Tokens {
 
 struct SpeakError {
     bool success;
-    QByteArray text, lang, fileName;
+    QString text;
+    QByteArray lang, fileName;
     bool onMainThread;
 };
 
@@ -133,7 +134,7 @@ protected:
     }
 
     // Runs one utterance to its end on its own thread; its failures are collected in `errors`.
-    std::unique_ptr<UtterancePlayer> Speak(const QByteArray &utterance)
+    std::unique_ptr<UtterancePlayer> Speak(const Utterance &utterance)
     {
         auto worker = std::make_unique<UtterancePlayer>(utterance);
         worker->OnToken = tokens.provider();
@@ -145,7 +146,7 @@ protected:
 
     SpeechErrorHandler ErrorSink()
     {
-        return [this](bool success, const QByteArray &text, const QByteArray &lang, const QByteArray &fileName) {
+        return [this](bool success, const QString &text, const QByteArray &lang, const QByteArray &fileName) {
             errors.push_back({success, text, lang, fileName, platform::IsMainThread()});
         };
     }
@@ -211,7 +212,7 @@ TEST_F(UtterancePlayerTest, TheRequestGoesOutByteForByteAsBuilt)
     RawCapture capture("HTTP/1.1 200 OK\r\nContent-Type: audio/wav\r\nContent-Length: " + std::to_string(wav.size())
         + "\r\nConnection: close\r\n\r\n" + wav);
     PointAt(capture.HostAndPort());
-    const auto worker = Speak("Hello: world:en");
+    const auto worker = Speak({QStringLiteral("Hello: world"), "en"});
 
     const std::string host = capture.HostAndPort().toStdString();
     EXPECT_EQ(capture.Head(),
@@ -234,25 +235,25 @@ TEST_F(UtterancePlayerTest, TheRequestGoesOutByteForByteAsBuilt)
     EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(UtterancePlayerTest, TheUtteranceIsSplitAtItsLastColonAndCountedInItsEightBitBytes)
+TEST_F(UtterancePlayerTest, TheTextGoesAsUtf8AndIsCountedInItsEightBitBytes)
 {
     const QByteArray longCode(150, 'x');
     struct Case {
         const char *name;
         const char *codePage; // null: UTF-8
-        QString utterance;
-        QByteArray text, lang, url;
+        Utterance utterance;
+        QByteArray lang, url;
     };
     const QString cjk = QStringLiteral("你好吗");
     const Case cases[] = {
-        {"colon inside the text", nullptr, QStringLiteral("Hello: world:en"), "Hello: world", "en",
+        {"colon inside the text", nullptr, {QStringLiteral("Hello: world"), "en"}, "en",
             "http://h/translate_tts?ie=UTF-8&q=Hello%3a+world&tl=en&total=1&idx=0&textlen=12&tk=T&client=t"},
-        {"no colon", nullptr, QString::fromLatin1(longCode), "", longCode.left(100),
+        {"a long code is cut", nullptr, {QString(), longCode}, longCode.left(100),
             "http://h/translate_tts?ie=UTF-8&q=&tl=" + longCode.left(100) + "&total=1&idx=0&textlen=0&tk=T&client=t"},
-        {"CJK in UTF-8", nullptr, cjk + QStringLiteral(":zh-CN"), cjk.toUtf8(), "zh-CN",
+        {"CJK in UTF-8", nullptr, {cjk, "zh-CN"}, "zh-CN",
             "http://h/translate_tts?ie=UTF-8&q=%e4%bd%a0%e5%a5%bd%e5%90%97&tl=zh-CN&total=1&idx=0&textlen=9&tk=T&"
             "client=t"},
-        {"CJK in GBK", "GBK", cjk + QStringLiteral(":zh-CN"), QByteArray("\xc4\xe3\xba\xc3\xc2\xf0"), "zh-CN",
+        {"CJK in GBK", "GBK", {cjk, "zh-CN"}, "zh-CN",
             "http://h/translate_tts?ie=UTF-8&q=%e4%bd%a0%e5%a5%bd%e5%90%97&tl=zh-CN&total=1&idx=0&textlen=6&tk=T&"
             "client=t"},
     };
@@ -260,11 +261,36 @@ TEST_F(UtterancePlayerTest, TheUtteranceIsSplitAtItsLastColonAndCountedInItsEigh
         SCOPED_TRACE(c.name);
         platform::SetSystemCodePage(
             c.codePage ? platform::MakeIconvCodePage(QString::fromLatin1(c.codePage)) : nullptr);
-        const UtterancePlayer worker(platform::AnsiFromUnicode(c.utterance));
-        EXPECT_EQ(worker.m_text, c.text);
+        const UtterancePlayer worker(c.utterance);
+        EXPECT_EQ(worker.m_text, c.utterance.text);
         EXPECT_EQ(worker.m_lang, c.lang);
         EXPECT_EQ(UtterancePlayer::BuildSpeakUrl("h", worker.m_text, worker.m_lang, "T"), c.url);
     }
+}
+
+TEST_F(UtterancePlayerTest, TextOutsideTheCodePageReachesTheSpeechRequestIntact)
+{
+    // Chinese and an emoji; Latin-1 has neither, GBK has no emoji.
+    const QString text = QStringLiteral("你好 \U0001F600 ok");
+    const QByteArray encoded = "%e4%bd%a0%e5%a5%bd+%f0%9f%98%80+ok";
+    for (const char *codePage : {"ISO-8859-1", "GBK"}) {
+        SCOPED_TRACE(codePage);
+        platform::SetSystemCodePage(platform::MakeIconvCodePage(QString::fromLatin1(codePage)));
+        tokens.texts.clear();
+        const std::string wav = ToneWav(0.1);
+        RawCapture capture("HTTP/1.1 200 OK\r\nContent-Type: audio/wav\r\nContent-Length: " + std::to_string(wav.size())
+            + "\r\nConnection: close\r\n\r\n" + wav);
+        PointAt(capture.HostAndPort());
+        const auto worker = Speak({text, "zh-CN"});
+
+        const QByteArray head = QByteArray::fromStdString(capture.Head());
+        EXPECT_TRUE(head.startsWith("GET /translate_tts?ie=UTF-8&q=" + encoded + "&tl=zh-CN&")) << head.constData();
+        EXPECT_TRUE(head.contains("&textlen=" + QByteArray::number(platform::AnsiFromUnicode(text).size()) + "&"))
+            << "textlen counts the bytes of the code page's form";
+        EXPECT_EQ(tokens.texts, QStringList{text}) << "the token is computed from the whole text";
+        EXPECT_TRUE(worker->m_success);
+    }
+    EXPECT_TRUE(errors.empty());
 }
 
 TEST_F(UtterancePlayerTest, ASoundPlaysToItsEndFromAFileOfItsOwnThatIsRemovedAfterwards)
@@ -272,7 +298,7 @@ TEST_F(UtterancePlayerTest, ASoundPlaysToItsEndFromAFileOfItsOwnThatIsRemovedAft
     server.setReply(Sound(1.0));
     bool fileSeen = false;
     const auto start = Clock::now();
-    auto worker = std::make_unique<UtterancePlayer>("one:en");
+    auto worker = std::make_unique<UtterancePlayer>(Utterance{QStringLiteral("one"), "en"});
     worker->Start();
     WaitUntil(
         [&] {
@@ -291,8 +317,8 @@ TEST_F(UtterancePlayerTest, ASoundPlaysToItsEndFromAFileOfItsOwnThatIsRemovedAft
 TEST_F(UtterancePlayerTest, SoundFilesGoToAFolderOnlyTheUserCanEnterUnderUnpredictableNames)
 {
     server.setReply(Sound(0.05));
-    const auto first = Speak("one:en");
-    const auto second = Speak("two:en");
+    const auto first = Speak({QStringLiteral("one"), "en"});
+    const auto second = Speak({QStringLiteral("two"), "en"});
     ASSERT_TRUE(first->m_success && second->m_success);
     const QString prefix = speechFolder() + QStringLiteral("/Speak-%1-").arg(QCoreApplication::applicationPid());
     for (const QByteArray &name : {first->m_fileName, second->m_fileName}) {
@@ -315,7 +341,7 @@ TEST_F(UtterancePlayerTest, AFolderPlantedAsALinkIsNotUsedAndTheCacheFolderServe
     qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
     server.setReply(Sound(0.05));
     bool seenInCache = false;
-    auto worker = std::make_unique<UtterancePlayer>("text:en");
+    auto worker = std::make_unique<UtterancePlayer>(Utterance{QStringLiteral("text"), "en"});
     worker->OnToken = tokens.provider();
     worker->Start();
     WaitUntil(
@@ -362,7 +388,7 @@ TEST_F(UtterancePlayerTest, ACrashedRunsSoundFilesAreRemovedWhenAQueueStarts)
 TEST_F(UtterancePlayerTest, ABodyThatCannotBeDecodedStillCountsAsSpoken)
 {
     server.setReply({200, "<html>no sound here</html>", "text/html"});
-    const auto worker = Speak("text:en");
+    const auto worker = Speak({QStringLiteral("text"), "en"});
     EXPECT_TRUE(worker->m_success);
     EXPECT_TRUE(errors.empty());
 }
@@ -401,11 +427,11 @@ TEST_F(UtterancePlayerTest, AFailedUtteranceIsReportedOnTheMainThreadAndPlaysNot
         tokens.fail = false;
         PointAt(QByteArray::fromStdString(server.hostAndPort()));
         c.arrange();
-        const auto worker = Speak("Hallo:de");
+        const auto worker = Speak({QStringLiteral("Hallo"), "de"});
         EXPECT_FALSE(worker->m_success);
         ASSERT_EQ(errors.size(), 1u);
         EXPECT_FALSE(errors[0].success);
-        EXPECT_EQ(errors[0].text, "Hallo");
+        EXPECT_EQ(errors[0].text, QStringLiteral("Hallo"));
         EXPECT_EQ(errors[0].lang, "de");
         EXPECT_EQ(errors[0].fileName.isEmpty(), !c.fileNameSet);
         EXPECT_TRUE(errors[0].onMainThread);
@@ -422,7 +448,7 @@ TEST_F(UtterancePlayerTest, TheServiceSpeechIsFetchedAndPlayed)
     ASSERT_TRUE(service.Started());
     PointAt(service.HostAndPort());
     const auto start = Clock::now();
-    const auto worker = Speak("Good morning, how are you:en");
+    const auto worker = Speak({QStringLiteral("Good morning, how are you"), "en"});
     EXPECT_TRUE(worker->m_success);
     EXPECT_TRUE(errors.empty());
     // Spoken speech of a few words lasts far longer than a download from this machine.
@@ -473,8 +499,8 @@ TEST_F(SpeechQueueTest, UtterancesAreSpokenOneAfterAnotherInOrder)
 {
     server.setHandler(arrivals.Handler(0.4));
     auto queue = MakeQueue();
-    for (const char *text : {"one:en", "two:en", "three:en"})
-        queue->QueueSpeech(text);
+    for (const char *text : {"one", "two", "three"})
+        queue->QueueSpeech({QString::fromLatin1(text), "en"});
     queue->SetHeld(false);
 
     ASSERT_TRUE(WaitUntil([&] { return allDone > 0; }, 20s));
@@ -495,7 +521,7 @@ TEST_F(SpeechQueueTest, NothingStartsWhileHeldOrWithTheLimitZero)
 {
     server.setHandler(arrivals.Handler(0.1));
     auto queue = MakeQueue();
-    queue->QueueSpeech("held:en");
+    queue->QueueSpeech({QStringLiteral("held"), "en"});
     EXPECT_TRUE(HoldsFor([&] { return arrivals.Count() == 0; }, 200ms));
     queue->SetMaxRunning(0);
     queue->SetHeld(false);
@@ -511,8 +537,8 @@ TEST_F(SpeechQueueTest, LoweringTheLimitLetsRunningUtterancesFinish)
     server.setHandler(arrivals.Handler(1.0));
     auto queue = MakeQueue();
     queue->SetMaxRunning(2);
-    for (const char *text : {"one:en", "two:en", "three:en"})
-        queue->QueueSpeech(text);
+    for (const char *text : {"one", "two", "three"})
+        queue->QueueSpeech({QString::fromLatin1(text), "en"});
     queue->SetHeld(false);
     ASSERT_TRUE(WaitUntil([&] { return arrivals.Count() == 2; }, 20s));
     queue->SetMaxRunning(1);
@@ -530,8 +556,8 @@ TEST_F(SpeechQueueTest, QueuesOfTwoWindowsSpeakAtOnceFromTheirOwnFiles)
     server.setHandler(arrivals.Handler(1.0));
     auto first = MakeQueue();
     auto second = MakeQueue();
-    first->QueueSpeech("first:en");
-    second->QueueSpeech("second:en");
+    first->QueueSpeech({QStringLiteral("first"), "en"});
+    second->QueueSpeech({QStringLiteral("second"), "en"});
     first->SetHeld(false);
     second->SetHeld(false);
     int mostFiles = 0;
@@ -549,14 +575,14 @@ TEST_F(SpeechQueueTest, ADestroyedQueueEndsItsThreadAndStopsTheCurrentUtterance)
 {
     // One utterance first, so that the threads that stay (the server's, the audio output's) are
     // there before counting.
-    Speak("warm:en");
+    Speak({QStringLiteral("warm"), "en"});
     OpenAudioOutput(-1, 44100, 0, nullptr, nullptr);
     server.setHandler(arrivals.Handler(30.0));
     const int threadsBefore = ThreadCount();
     auto queue = MakeQueue();
     queue->SetHeld(false);
-    queue->QueueSpeech("playing:en");
-    queue->QueueSpeech("pending:en");
+    queue->QueueSpeech({QStringLiteral("playing"), "en"});
+    queue->QueueSpeech({QStringLiteral("pending"), "en"});
     ASSERT_TRUE(WaitUntil([&] { return !AudioFiles(speechFolder()).isEmpty(); }, 20s));
     const auto destroyed = Clock::now();
     queue.reset();
@@ -589,7 +615,7 @@ TEST_F(SpeechQueueTest, ADestroyedQueueStopsARequestStillWaitingForItsAnswer)
     });
     auto queue = MakeQueue();
     queue->SetHeld(false);
-    queue->QueueSpeech("slow:en");
+    queue->QueueSpeech({QStringLiteral("slow"), "en"});
     ASSERT_TRUE(WaitUntil([&] { return state->arrived.load() == 1; }, 20s));
     const int threadsWithRequest = ThreadCount();
     queue.reset();
@@ -601,3 +627,9 @@ TEST_F(SpeechQueueTest, ADestroyedQueueStopsARequestStillWaitingForItsAnswer)
 }
 
 } // namespace
+
+TEST(SpeechOutput, SpeechOnTheSilentDriverIsReportedSilent)
+{
+    ASSERT_TRUE(silentDriver);
+    EXPECT_TRUE(SpeechPlaysSilently());
+}

@@ -73,10 +73,13 @@ TEST(MessageEntries, EntriesPutTheirPartsInPlaceWithCrAlone)
 
 TEST(MessageEntries, AnUtteranceIsTheTrimmedTextAndTheLanguageCode)
 {
-    EXPECT_EQ(Utterance(QStringLiteral(" \t Hallo Welt\r\n"), "de"), QByteArray("Hallo Welt:de"));
-    EXPECT_EQ(Utterance(QStringLiteral("a\r\nb"), "en"), QByteArray("a\r\nb:en"));
-    EXPECT_EQ(Utterance(QString(), "de"), QByteArray(":de"));
-    EXPECT_EQ(Utterance(QStringLiteral("x"), QByteArray()), QByteArray("x:"));
+    EXPECT_EQ(UtteranceOf(QStringLiteral(" \t Hallo Welt\r\n"), "de"), (Utterance{QStringLiteral("Hallo Welt"), "de"}));
+    EXPECT_EQ(UtteranceOf(QStringLiteral("a\r\nb"), "en"), (Utterance{QStringLiteral("a\r\nb"), "en"}));
+    EXPECT_EQ(UtteranceOf(QString(), "de"), (Utterance{QString(), "de"}));
+    EXPECT_EQ(UtteranceOf(QStringLiteral("x"), QByteArray()), (Utterance{QStringLiteral("x"), QByteArray()}));
+    // Text the code page lacks stays as it is.
+    const QString emoji = QStringLiteral("你好 \U0001F600");
+    EXPECT_EQ(UtteranceOf(emoji, "zh-CN"), (Utterance{emoji, "zh-CN"}));
 }
 
 } // namespace

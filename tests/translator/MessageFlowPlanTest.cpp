@@ -13,9 +13,12 @@ inline void PrintTo(const QString &text, std::ostream *out)
 
 static void PrintTo(const EntrySteps &steps, std::ostream *out)
 {
-    *out << "{utterance " << (steps.utterance ? steps.utterance->toStdString() : std::string("none")) << ", store "
-         << steps.store << ", colour " << (steps.colour == EntryColour::Sent ? "sent" : "received") << ", entry \""
-         << QString(steps.entry).replace(u'\r', QStringLiteral("\\r")).toStdString() << "\"}";
+    *out << "{utterance "
+         << (steps.utterance
+                    ? (steps.utterance->text + u':' + QLatin1String(steps.utterance->languageCode)).toStdString()
+                    : std::string("none"))
+         << ", store " << steps.store << ", colour " << (steps.colour == EntryColour::Sent ? "sent" : "received")
+         << ", entry \"" << QString(steps.entry).replace(u'\r', QStringLiteral("\\r")).toStdString() << "\"}";
 }
 
 static void PrintTo(const OutgoingMessage &message, std::ostream *out)
@@ -49,7 +52,7 @@ TEST(MessageFlowPlan, AReceivedTranslationIsShownGreenSpokenAndStoredByTheOption
         EntrySteps expected;
     };
     const QString head = T + QStringLiteral("anna.h says:\r");
-    const std::optional<QByteArray> silent;
+    const std::optional<Utterance> silent;
     const Case cases[] = {
         {"only the translation, its lines in braces", Translated(QStringLiteral("hi"), QStringLiteral("a\r\nb")),
             {0, false, false}, QStringLiteral("anna.h"), {silent, false, head + QStringLiteral("{ a }\r{ b }")}},
@@ -59,9 +62,10 @@ TEST(MessageFlowPlan, AReceivedTranslationIsShownGreenSpokenAndStoredByTheOption
             Translated(QStringLiteral("hi\nthere"), QStringLiteral("Hallo")), {0, false, true},
             QStringLiteral("anna.h"), {silent, true, head + QStringLiteral("hi\nthere\r{ Hallo }")}},
         {"read aloud trimmed, in the send language", Translated(QStringLiteral("hi"), QStringLiteral(" Hallo\r\n")),
-            {0, true, false}, QStringLiteral("anna.h"), {"Hallo:de", false, head + QStringLiteral("{  Hallo }")}},
+            {0, true, false}, QStringLiteral("anna.h"),
+            {Utterance{QStringLiteral("Hallo"), "de"}, false, head + QStringLiteral("{  Hallo }")}},
         {"an empty translation: no brace line, an empty utterance", Translated(QStringLiteral("hi"), QString()),
-            {0, true, false}, QStringLiteral("anna.h"), {":de", false, head}},
+            {0, true, false}, QStringLiteral("anna.h"), {Utterance{QStringLiteral(""), "de"}, false, head}},
         {"failure: original and failure text whatever the method, never spoken", Failed(QStringLiteral("hi")),
             {0, true, true}, QStringLiteral("anna.h"), {silent, true, head + QStringLiteral("hi\r") + kFailure}},
         {"failure without history", Failed(QStringLiteral("hi")), {1, false, false}, QStringLiteral("anna.h"),
@@ -97,7 +101,7 @@ TEST(MessageFlowPlan, ATypedTextIsConfirmedComposedSentThenEchoedBlueSpokenAndSt
         EntrySteps after;
     };
     const QString iSay = T + QStringLiteral("I say:\r");
-    const std::optional<QByteArray> silent;
+    const std::optional<Utterance> silent;
     const auto toConversation = [](const QString &text) { return OutgoingMessage{text, SendRoute::ToConversation}; };
     const Case cases[] = {
         {"original and translation: the original block, then the braces",
@@ -116,7 +120,7 @@ TEST(MessageFlowPlan, ATypedTextIsConfirmedComposedSentThenEchoedBlueSpokenAndSt
         {"confirmed first when asked, read aloud in the receive language",
             Translated(QStringLiteral("hi"), QStringLiteral("Hallo \t")), {1, true, false}, true, true,
             toConversation(QStringLiteral("hi\t\r{ Hallo \t }")),
-            {"Hallo:en", false, iSay + QStringLiteral("hi\t\r{ Hallo \t }")}},
+            {Utterance{QStringLiteral("Hallo"), "en"}, false, iSay + QStringLiteral("hi\t\r{ Hallo \t }")}},
         {"failure: original and failure text to the partner, not confirmed, not spoken", Failed(QStringLiteral("hi")),
             {1, true, true}, true, false, {QStringLiteral("hi\r") + kFailure, SendRoute::ToPartner},
             {silent, true, iSay + QStringLiteral("hi\r") + kFailure}},

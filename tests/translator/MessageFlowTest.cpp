@@ -40,7 +40,11 @@ public:
     explicit RecordedSpeech(QList<QByteArray> *spoken)
         : m_spoken(spoken)
     { }
-    void QueueSpeech(const QByteArray &utterance) override { m_spoken->append(utterance); }
+    // Recorded as "text:code".
+    void QueueSpeech(const Utterance &utterance) override
+    {
+        m_spoken->append(utterance.text.toUtf8() + ':' + utterance.languageCode);
+    }
 
 private:
     QList<QByteArray> *m_spoken;

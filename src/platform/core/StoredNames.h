@@ -105,6 +105,7 @@ inline constexpr char kPidginGone[] = "PIDGIN_GONE"; // key of CHS.ini/ENU.ini
 inline constexpr char kSendFailed[] = "SEND_FAILED"; // key of CHS.ini/ENU.ini
 inline constexpr char kPidginTabsShared[] = "PIDGIN_TABS_SHARED"; // key of CHS.ini/ENU.ini
 inline constexpr char kSaveFailed[] = "SAVE_FAILED"; // key of CHS.ini/ENU.ini
+inline constexpr char kNoSoundDevice[] = "NO_SOUND_DEVICE"; // key of CHS.ini/ENU.ini
 inline constexpr char kViewerNoHistory[] = "VIEWER_NO_HISTORY"; // key of CHS.ini/ENU.ini
 inline constexpr char kViewerUnreadable[] = "VIEWER_UNREADABLE"; // key of CHS.ini/ENU.ini
 inline constexpr char kViewerFound[] = "VIEWER_FOUND"; // key of CHS.ini/ENU.ini
@@ -117,7 +118,6 @@ inline constexpr char kHistoryNulInName[] = "HISTORY_NUL_IN_NAME"; // key of CHS
 inline constexpr char kHistoryNoFolder[] = "HISTORY_NO_FOLDER"; // key of CHS.ini/ENU.ini
 inline constexpr char kHistoryShortWrite[] = "HISTORY_SHORT_WRITE"; // key of CHS.ini/ENU.ini
 inline constexpr char kHistoryPartLeft[] = "HISTORY_PART_LEFT"; // key of CHS.ini/ENU.ini
-inline constexpr char kInformationCaption[] = "INFORMATION_CAPTION"; // key of CHS.ini/ENU.ini
 } // namespace message
 
 // The files of an interface language, read beside the program or from the user's copies.

@@ -1,6 +1,7 @@
 #include "platform/core/WorkerThread.h"
 
 #include "platform/core/Log.h"
+#include "platform/core/Utf8.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -58,12 +59,8 @@ void NameCurrentThread(const QString &name)
 {
     QByteArray bytes = name.toUtf8();
     constexpr qsizetype maxBytes = 15;
-    if (bytes.size() > maxBytes) {
-        qsizetype cut = maxBytes;
-        while (cut > 0 && (static_cast<unsigned char>(bytes[cut]) & 0xC0) == 0x80)
-            --cut;
-        bytes.truncate(cut);
-    }
+    if (bytes.size() > maxBytes)
+        bytes.truncate(WholeUtf8Length(bytes, maxBytes));
     pthread_setname_np(pthread_self(), bytes.constData());
 }
 

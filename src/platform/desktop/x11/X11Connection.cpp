@@ -1,6 +1,7 @@
 #include "platform/desktop/x11/X11Connection.h"
 
 #include "platform/core/Log.h"
+#include "platform/core/Utf8.h"
 
 #include <QByteArray>
 
@@ -14,24 +15,6 @@ namespace {
 // Property lengths in 32-bit units.
 constexpr uint32_t kClassLength = 256;
 constexpr uint32_t kTitleLength = 1024;
-
-// Drops a UTF-8 sequence cut off at the end of the bytes, so that a text read only in part ends
-// with its last whole character rather than a replacement character.
-void DropCutUtf8Tail(QByteArray &bytes)
-{
-    qsizetype lead = bytes.size();
-    int continuation = 0;
-    while (lead > 0 && continuation < 4 && (static_cast<unsigned char>(bytes[lead - 1]) & 0xC0) == 0x80) {
-        --lead;
-        ++continuation;
-    }
-    if (lead == 0)
-        return;
-    const auto first = static_cast<unsigned char>(bytes[lead - 1]);
-    const int length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
-    if (length > 1 && continuation + 1 < length)
-        bytes.truncate(lead - 1);
-}
 
 } // namespace
 
@@ -47,7 +30,8 @@ QString PropertyText(xcb_get_property_reply_t *reply, xcb_atom_t utf8)
     if (zero >= 0)
         bytes.truncate(zero);
     else if (reply->bytes_after > 0 && reply->type != XCB_ATOM_STRING)
-        DropCutUtf8Tail(bytes);
+        // Read only in part: the text ends with its last whole character, not a replacement one.
+        bytes.truncate(WholeUtf8Length(bytes, bytes.size()));
     if (reply->type == utf8)
         return QString::fromUtf8(bytes);
     if (reply->type == XCB_ATOM_STRING)
