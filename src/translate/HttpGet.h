@@ -22,6 +22,10 @@ struct HttpGetPolicy {
     QList<QByteArray> headers;
     // Sent as the Referer header when not empty.
     QByteArray referer;
+    // The error of a 4xx or 5xx answer names its reason too: "HTTP status 422: <the body's first
+    // line>", at most kMaxRefusalReason characters of it. Otherwise "HTTP status 422".
+    bool keepRefusalReason = false;
+    static constexpr qsizetype kMaxRefusalReason = 200;
 };
 
 // One GET of `url` on a fresh handle and connection: the body of a 2xx answer, or why there is

@@ -109,6 +109,10 @@ inline constexpr char kViewerNoHistory[] = "VIEWER_NO_HISTORY"; // key of CHS.in
 inline constexpr char kViewerUnreadable[] = "VIEWER_UNREADABLE"; // key of CHS.ini/ENU.ini
 inline constexpr char kViewerFound[] = "VIEWER_FOUND"; // key of CHS.ini/ENU.ini
 inline constexpr char kViewerExportFailed[] = "VIEWER_EXPORT_FAILED"; // key of CHS.ini/ENU.ini
+inline constexpr char kTranslateNoPair[] = "TRANSLATE_NO_PAIR"; // key of CHS.ini/ENU.ini
+inline constexpr char kTranslateServiceDown[] = "TRANSLATE_SERVICE_DOWN"; // key of CHS.ini/ENU.ini
+inline constexpr char kTranslateServerDown[] = "TRANSLATE_SERVER_DOWN"; // key of CHS.ini/ENU.ini
+inline constexpr char kTranslateNoAnswer[] = "TRANSLATE_NO_ANSWER"; // key of CHS.ini/ENU.ini
 } // namespace message
 
 // The files of an interface language, read beside the program or from the user's copies.
