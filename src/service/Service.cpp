@@ -93,6 +93,15 @@ std::shared_ptr<Forwarder> Service::forwarder() const
         std::lock_guard lock(m_forwarderMutex);
         return m_forwarder;
     }
+    {
+        const FileStamp seen = StampOf(m_options.settingsFile);
+        std::lock_guard lock(m_forwarderMutex);
+        if (seen == m_settingsStamp)
+            return m_forwarder;
+    }
+    // One reader at a time, each looking at the file again: the last to read has read the last
+    // version, and no slower reader puts an older one back after it.
+    std::lock_guard reload(m_reloadMutex);
     const FileStamp stamp = StampOf(m_options.settingsFile);
     Forwarder::Settings current;
     {

@@ -84,6 +84,7 @@ private:
     Options m_options;
     std::unique_ptr<Apertium> m_apertium;
     std::unique_ptr<Speech> m_speech;
+    mutable std::mutex m_reloadMutex;
     mutable std::mutex m_forwarderMutex;
     mutable std::shared_ptr<Forwarder> m_forwarder;
     mutable FileStamp m_settingsStamp;

@@ -61,8 +61,8 @@ TranslationFailure ClassifyFailure(const QString &error, const QByteArray &sourc
             failure.target = named->second;
         }
     } else if (reason.startsWith(kServerUnreachable)) {
-        failure.kind = SaysTimedOut(reason) ? TranslationFailure::Kind::TimedOut
-                                            : TranslationFailure::Kind::ServerUnreachable;
+        failure.kind
+            = SaysTimedOut(reason) ? TranslationFailure::Kind::TimedOut : TranslationFailure::Kind::ServerUnreachable;
     } else if (status == 504 || (status == 503 && SaysTimedOut(reason))) {
         failure.kind = TranslationFailure::Kind::TimedOut;
     }

@@ -37,7 +37,10 @@ struct ServiceReach {
     std::set<QByteArray> forwardingLanguages;
 
     Route RouteOf(const QByteArray &source, const QByteArray &target) const;
-    bool Reaches(const QByteArray &source, const QByteArray &target) const { return RouteOf(source, target) != Route::None; }
+    bool Reaches(const QByteArray &source, const QByteArray &target) const
+    {
+        return RouteOf(source, target) != Route::None;
+    }
     // The catalogue languages a text in `source` cannot be translated into, in catalogue order.
     QList<QByteArray> UnreachableFrom(const QByteArray &source) const;
     // The catalogue languages whose texts cannot be translated into `target`, in catalogue order.

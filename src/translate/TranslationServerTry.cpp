@@ -50,8 +50,9 @@ platform::Result<TranslationServerLanguages> TryTranslationServer(
         const QString &error = body.error();
         if (error == QLatin1String("stopped") || error.contains(QLatin1String("time-out"))
             || error.contains(QLatin1String("Timeout")))
-            return platform::Error{
-                QStringLiteral("no answer from %1 within %2 s").arg(QString::fromUtf8(url)).arg(policy.timeOut.count())};
+            return platform::Error{QStringLiteral("no answer from %1 within %2 s")
+                                       .arg(QString::fromUtf8(url))
+                                       .arg(policy.timeOut.count())};
         if (error.startsWith(QLatin1String("Couldn't connect")))
             return platform::Error{QStringLiteral("nothing answers at %1").arg(QString::fromUtf8(url))};
         if (error.startsWith(QLatin1String("HTTP status 401")) || error.startsWith(QLatin1String("HTTP status 403")))
@@ -61,8 +62,8 @@ platform::Result<TranslationServerLanguages> TryTranslationServer(
     QJsonParseError parseError{};
     const QJsonDocument document = QJsonDocument::fromJson(body.value(), &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isArray())
-        return platform::Error{
-            QStringLiteral("%1 answered with no language list: no translation server there?").arg(QString::fromUtf8(url))};
+        return platform::Error{QStringLiteral("%1 answered with no language list: no translation server there?")
+                                   .arg(QString::fromUtf8(url))};
     TranslationServerLanguages languages;
     for (const QJsonValue &entry : document.array()) {
         const QString code = entry.toObject().value(QStringLiteral("code")).toString();

@@ -24,7 +24,8 @@ using Kind = TranslationFailure::Kind;
 FailureTexts TextsOf(const char *messagesFile)
 {
     const platform::IniFile messages(QStringLiteral(PARLAVOX_DATA_DIR "/") + QLatin1String(messagesFile));
-    return FailureTexts::From([&](const char *key) { return messages.readString(QStringLiteral("Hint"), QLatin1String(key)); });
+    return FailureTexts::From(
+        [&](const char *key) { return messages.readString(QStringLiteral("Hint"), QLatin1String(key)); });
 }
 
 // A port of 127.0.0.1 that nothing listens at.
@@ -106,7 +107,8 @@ TEST(FailureReasonTest, ReasonTextsInBothInterfaceLanguages)
         QString chinese;
     } cases[] = {
         {{Kind::NoPair, "ja", "en"},
-            QStringLiteral("(translation failed: no Japanese -> English here; a translation server can add it: Settings)"),
+            QStringLiteral(
+                "(translation failed: no Japanese -> English here; a translation server can add it: Settings)"),
             QStringLiteral("(翻译失败：这里没有 日语 -> 英语 的翻译；可在“设置”中添加翻译服务器)")},
         {{Kind::NoPair, "zh-CN", "fi"},
             QStringLiteral("(translation failed: no Chinese (Simplified) -> Finnish here; a translation server can add "

@@ -44,8 +44,9 @@ private:
 TEST(TranslationServerTryTest, LanguagesOfAServer)
 {
     LocalHttpServer server;
-    server.setReply({200, R"([{"code":"en","name":"English"},{"code":"zh-Hans","name":"Chinese"},)"
-                          R"({"code":"ja","name":"Japanese"},{"code":"nb","name":"Norwegian"},{"code":"ko","name":"Korean"}])",
+    server.setReply({200,
+        R"([{"code":"en","name":"English"},{"code":"zh-Hans","name":"Chinese"},)"
+        R"({"code":"ja","name":"Japanese"},{"code":"nb","name":"Norwegian"},{"code":"ko","name":"Korean"}])",
         "application/json"});
     const auto languages = TryTranslationServer(QByteArray::fromStdString(server.baseUrl()) + "/", "a key&more");
     ASSERT_TRUE(languages.ok()) << languages.error().toStdString();

@@ -238,3 +238,47 @@ TEST(ForwardingTest, CommandLineServerStaysWhenTheFileChanges)
     ASSERT_EQ(given.Requests().size(), 1u);
     EXPECT_EQ(given.Requests()[0].value("api_key").toString(), QStringLiteral("new-key"));
 }
+
+// Requests keep flowing while the file switches between two servers: none fails, and each goes
+// whole to one server or the other.
+TEST(ForwardingTest, RequestsFlowWhileTheServerChanges)
+{
+    LibreStandIn first;
+    LibreStandIn second;
+    QTemporaryDir dir;
+    const QString settings = dir.filePath(QStringLiteral("parlavox-service.ini"));
+    WriteSettings(settings, "[Forward]\nUrl=" + first.Url() + "\n");
+    ServiceProcess service({QStringLiteral("--settings"), settings});
+    ASSERT_TRUE(service.Started()) << service.Log().toStdString();
+    qputenv("PARLAVOX_SERVICE_HOST", service.HostAndPort());
+    InitServiceHost();
+
+    constexpr int kClients = 3;
+    constexpr int kRequests = 30;
+    std::atomic<int> failures{0};
+    std::atomic<bool> done{false};
+    std::vector<std::thread> clients;
+    for (int c = 0; c < kClients; ++c) {
+        clients.emplace_back([&] {
+            for (int i = 0; i < kRequests; ++i) {
+                QString result;
+                if (!TranslateText(QStringLiteral("hello"), "en", "de", "0.0", 30, result)
+                    || result != QStringLiteral("[de] hello"))
+                    ++failures;
+            }
+        });
+    }
+    std::thread switcher([&] {
+        for (int i = 0; !done; ++i) {
+            WriteSettings(settings, "[Forward]\nUrl=" + (i % 2 ? first.Url() : second.Url()) + "\n");
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    for (auto &client : clients)
+        client.join();
+    done = true;
+    switcher.join();
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(first.Requests().size() + second.Requests().size(), static_cast<size_t>(kClients * kRequests));
+    EXPECT_FALSE(second.Requests().empty());
+}

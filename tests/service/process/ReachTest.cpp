@@ -33,7 +33,8 @@ void ExpectReachMatchesService(const ServiceProcess &service, const ServiceReach
         for (const QByteArray &target : CatalogueCodes()) {
             QString result;
             QString failure;
-            const bool translated = TranslateText(QStringLiteral("Hello"), source, target, "0.0", 30, result, {}, &failure);
+            const bool translated
+                = TranslateText(QStringLiteral("Hello"), source, target, "0.0", 30, result, {}, &failure);
             EXPECT_EQ(translated, reach.Reaches(source, target))
                 << source.constData() << "->" << target.constData() << ": " << failure.toStdString();
             if (!translated) {
@@ -50,7 +51,8 @@ void ExpectReachMatchesService(const ServiceProcess &service, const ServiceReach
 
 TEST(ReachTest, OfflinePairsDirectAndThroughSpanish)
 {
-    ServiceProcess service({QStringLiteral("--no-speech"), QStringLiteral("--settings"), QStringLiteral("/nonexistent")});
+    ServiceProcess service(
+        {QStringLiteral("--no-speech"), QStringLiteral("--settings"), QStringLiteral("/nonexistent")});
     ASSERT_TRUE(service.Started()) << service.Log().toStdString();
     const ServiceReach reach = FetchFrom(service);
     EXPECT_FALSE(reach.forwarding);
@@ -70,8 +72,8 @@ TEST(ReachTest, OfflinePairsDirectAndThroughSpanish)
     for (const auto &c : cases)
         EXPECT_EQ(reach.RouteOf(c.source, c.target), c.route) << c.source << "->" << c.target;
     EXPECT_EQ(reach.offline.at({"en", "fr"}).pivot, "es");
-    EXPECT_EQ(reach.UnreachableFrom("en"),
-        (QList<QByteArray>{"zh-CN", "zh-TW", "de", "ja", "ru", "fi", "da", "nl", "no"}));
+    EXPECT_EQ(
+        reach.UnreachableFrom("en"), (QList<QByteArray>{"zh-CN", "zh-TW", "de", "ja", "ru", "fi", "da", "nl", "no"}));
     ExpectReachMatchesService(service, reach);
 }
 
@@ -80,7 +82,8 @@ TEST(ReachTest, OfflinePairsDirectAndThroughSpanish)
 TEST(ReachTest, ForwardedPairsOnceTheServerSaidItsLanguages)
 {
     LibreStandIn standIn;
-    ServiceProcess service({QStringLiteral("--no-speech"), QStringLiteral("--forward"), QString::fromLatin1(standIn.Url())});
+    ServiceProcess service(
+        {QStringLiteral("--no-speech"), QStringLiteral("--forward"), QString::fromLatin1(standIn.Url())});
     ASSERT_TRUE(service.Started()) << service.Log().toStdString();
     ServiceReach reach;
     ASSERT_TRUE(WaitUntil([&] {
@@ -100,7 +103,8 @@ TEST(ReachTest, ForwardedPairsOnceTheServerSaidItsLanguages)
 // The reason of a refused pair, as the program shows it, from the real service's answer.
 TEST(ReachTest, LackingPairIsNamedInTheInterfaceLanguage)
 {
-    ServiceProcess service({QStringLiteral("--no-speech"), QStringLiteral("--settings"), QStringLiteral("/nonexistent")});
+    ServiceProcess service(
+        {QStringLiteral("--no-speech"), QStringLiteral("--settings"), QStringLiteral("/nonexistent")});
     ASSERT_TRUE(service.Started()) << service.Log().toStdString();
     qputenv("PARLAVOX_SERVICE_HOST", service.HostAndPort());
     InitServiceHost();
@@ -110,5 +114,6 @@ TEST(ReachTest, LackingPairIsNamedInTheInterfaceLanguage)
     EXPECT_EQ(result, QStringLiteral("こんにちは"));
     const FailureTexts texts{QStringLiteral("(no %1 -> %2)"), {}, {}, {}, QStringLiteral("(failed)")};
     const std::map<QByteArray, QString> names{{"ja", QStringLiteral("Japanese")}, {"en", QStringLiteral("English")}};
-    EXPECT_EQ(FailureText(ClassifyFailure(failure, "ja", "en"), texts, names), QStringLiteral("(no Japanese -> English)"));
+    EXPECT_EQ(
+        FailureText(ClassifyFailure(failure, "ja", "en"), texts, names), QStringLiteral("(no Japanese -> English)"));
 }
