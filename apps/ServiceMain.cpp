@@ -12,7 +12,8 @@
 // Its log (stderr) names refused requests without the text they carry; --debug, or PARLAVOX_LOG=1
 // as for the program, writes their whole request line.
 //
-// Settings left off the command line come from parlavox-service.ini beside the program:
+// Settings left off the command line come from parlavox-service.ini beside the program, or the
+// --settings FILE; the file is read again when it changes, so a new server takes effect at once:
 //     [Forward]
 //     Url=http://127.0.0.1:5000
 //     ApiKey=...
@@ -25,7 +26,6 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
 
 #include <algorithm>
 #include <memory>
@@ -144,21 +144,20 @@ int main(int argc, char **argv)
         }
     }
 
-    // The settings file gives what the command line leaves out.
-    if (QFileInfo::exists(settingsFile)) {
-        QSettings settings(settingsFile, QSettings::IniFormat);
-        if (!forwardUrl)
-            forwardUrl = settings.value(QStringLiteral("Forward/Url")).toString().toUtf8();
-        if (!forwardKey)
-            forwardKey = settings.value(QStringLiteral("Forward/ApiKey")).toString().toUtf8();
-    }
     if (tcp && socketPath)
         return Usage("--listen and a socket exclude each other");
+    // The settings file gives what the command line leaves out, now and whenever it changes.
+    options.settingsFile = settingsFile;
+    options.urlFromCommandLine = forwardUrl.has_value();
+    options.keyFromCommandLine = forwardKey.has_value();
+    options.log = Log;
     options.forward.url = forwardUrl.value_or(QByteArray());
     options.forward.apiKey = forwardKey.value_or(QByteArray());
-    if (!options.forward.url.isEmpty() && !options.forward.url.startsWith("http://")
-        && !options.forward.url.startsWith("https://"))
+    const auto forward = service::ReadForwardSettings(
+        settingsFile, options.forward, options.urlFromCommandLine, options.keyFromCommandLine);
+    if (!forward)
         return Usage("--forward wants an http:// or https:// URL");
+    options.forward = forward.value();
 
     // SIGTERM and SIGINT end the service in order: taken by one thread, blocked everywhere else.
     sigset_t endSignals;

@@ -234,6 +234,12 @@ bool Forwarder::MayServe(const QByteArray &source, const QByteArray &target, Clo
     return !serverCode(source).isEmpty() && !serverCode(target).isEmpty();
 }
 
+bool Forwarder::LanguagesKnown() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_discovered;
+}
+
 QStringList Forwarder::Languages() const
 {
     std::lock_guard lock(m_mutex);

@@ -60,6 +60,9 @@ public:
         Clock::time_point deadline = Clock::time_point::max());
 
     const QByteArray &Url() const { return m_settings.url; }
+    const Settings &CurrentSettings() const { return m_settings; }
+    // Whether the server has said which languages it has.
+    bool LanguagesKnown() const;
     // The catalogue codes the server has, once known.
     QStringList Languages() const;
 

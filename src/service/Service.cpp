@@ -5,7 +5,11 @@
 #include "service/TextFormat.h"
 
 #include <QByteArrayList>
+#include <QFileInfo>
+#include <QSettings>
 #include <QStringList>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <optional>
@@ -34,19 +38,93 @@ bool IsCatalogueCode(const QByteArray &code)
     return codes.count(code) > 0;
 }
 
+platform::Result<Forwarder::Settings> ReadForwardSettings(
+    const QString &path, Forwarder::Settings settings, bool urlFromCommandLine, bool keyFromCommandLine)
+{
+    if (QFileInfo::exists(path)) {
+        QSettings file(path, QSettings::IniFormat);
+        if (!urlFromCommandLine)
+            settings.url = file.value(QStringLiteral("Forward/Url")).toString().trimmed().toUtf8();
+        if (!keyFromCommandLine)
+            settings.apiKey = file.value(QStringLiteral("Forward/ApiKey")).toString().toUtf8();
+    }
+    if (!settings.url.isEmpty() && !settings.url.startsWith("http://") && !settings.url.startsWith("https://"))
+        return platform::Error{QStringLiteral("the forwarding URL wants http:// or https://")};
+    return settings;
+}
+
 Service::Service(const Options &options)
     : m_options(options)
     , m_apertium(std::make_unique<Apertium>(options.modesFolder, options.pipelinesPerMode, options.idleStop))
 {
     if (options.speech)
         m_speech = std::make_unique<Speech>();
-    if (!options.forward.url.isEmpty()) {
+    m_settingsStamp = StampOf(options.settingsFile);
+    useForwarder(options.forward);
+}
+
+Service::FileStamp Service::StampOf(const QString &path)
+{
+    struct stat info { };
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return {};
+    return {info.st_dev, info.st_ino, info.st_size,
+        static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec};
+}
+
+void Service::useForwarder(Forwarder::Settings settings) const
+{
+    std::shared_ptr<Forwarder> forwarder;
+    if (!settings.url.isEmpty()) {
         // A forwarded request keeps to the service's own limit too.
-        Forwarder::Settings forward = options.forward;
-        forward.timeOut = std::min(forward.timeOut, options.translationTimeOut);
-        m_forwarder = std::make_unique<Forwarder>(forward);
-        m_forwarder->DiscoverInBackground();
+        settings.timeOut = std::min(settings.timeOut, m_options.translationTimeOut);
+        forwarder = std::make_shared<Forwarder>(settings);
+        forwarder->DiscoverInBackground();
     }
+    std::shared_ptr<Forwarder> previous;
+    std::lock_guard lock(m_forwarderMutex);
+    previous = std::exchange(m_forwarder, std::move(forwarder));
+    // `previous` ends after the lock is let go, or later with the last request that still uses it.
+}
+
+std::shared_ptr<Forwarder> Service::forwarder() const
+{
+    if (m_options.settingsFile.isEmpty() || (m_options.urlFromCommandLine && m_options.keyFromCommandLine)) {
+        std::lock_guard lock(m_forwarderMutex);
+        return m_forwarder;
+    }
+    {
+        const FileStamp seen = StampOf(m_options.settingsFile);
+        std::lock_guard lock(m_forwarderMutex);
+        if (seen == m_settingsStamp)
+            return m_forwarder;
+    }
+    // One reader at a time, each looking at the file again: the last to read has read the last
+    // version, and no slower reader puts an older one back after it.
+    std::lock_guard reload(m_reloadMutex);
+    const FileStamp stamp = StampOf(m_options.settingsFile);
+    Forwarder::Settings current;
+    {
+        std::lock_guard lock(m_forwarderMutex);
+        if (stamp == m_settingsStamp)
+            return m_forwarder;
+        m_settingsStamp = stamp;
+        if (m_forwarder)
+            current = m_forwarder->CurrentSettings();
+    }
+    auto read = ReadForwardSettings(
+        m_options.settingsFile, m_options.forward, m_options.urlFromCommandLine, m_options.keyFromCommandLine);
+    if (!read) {
+        if (m_options.log)
+            m_options.log("settings file read again, forwarding kept as it was: " + read.error().toUtf8());
+    } else if (read->url != current.url || read->apiKey != current.apiKey) {
+        if (m_options.log)
+            m_options.log("settings file read again, forwarding to "
+                + (read->url.isEmpty() ? QByteArray("no server") : read->url));
+        useForwarder(read.value());
+    }
+    std::lock_guard lock(m_forwarderMutex);
+    return m_forwarder;
 }
 
 HttpServer::Response Service::Handle(
@@ -98,8 +176,9 @@ HttpServer::Response Service::translate(const Target &request)
         if (!result)
             return Refuse(503, result.error().toUtf8());
         translation = result.value();
-    } else if (m_forwarder && m_forwarder->MayServe(sourceCode, targetCode, deadline)) {
-        auto outcome = m_forwarder->Translate(*text, sourceCode, targetCode, deadline);
+    } else if (const auto forwarding = forwarder();
+               forwarding && forwarding->MayServe(sourceCode, targetCode, deadline)) {
+        auto outcome = forwarding->Translate(*text, sourceCode, targetCode, deadline);
         if (outcome.status != 200)
             return Refuse(outcome.status, outcome.reason);
         translation = outcome.text;
@@ -134,21 +213,25 @@ HttpServer::Response Service::speak(const Target &request, const HttpServer::Cli
 
 QByteArray Service::Status() const
 {
+    const auto forwarding = forwarder();
     QByteArray json = "{\"service\":\"parlavox-service\",\"engines\":[";
     QByteArrayList engines;
     if (!m_apertium->Pairs().empty())
         engines.append("\"apertium\"");
     if (m_speech && m_speech->Ready())
         engines.append("\"espeak-ng\"");
-    if (m_forwarder)
+    if (forwarding)
         engines.append("\"forwarding\"");
     json += engines.join(',') + "],";
-    if (m_forwarder) {
+    if (forwarding) {
+        // "known": whether the server has said which languages it has; until then every pair is
+        // tried with it.
+        const QStringList known = forwarding->Languages();
         QByteArrayList languages;
-        for (const QString &code : m_forwarder->Languages())
+        for (const QString &code : known)
             languages.append(JsonString(code));
-        json += "\"forwarding\":{\"url\":" + JsonLatin(m_forwarder->Url()) + ",\"languages\":[" + languages.join(',')
-            + "]},";
+        json += "\"forwarding\":{\"url\":" + JsonLatin(forwarding->Url()) + ",\"languages\":[" + languages.join(',')
+            + "],\"known\":" + (forwarding->LanguagesKnown() ? "true" : "false") + "},";
     }
     json += "\"pairs\":[";
     QByteArrayList pairs;
@@ -156,8 +239,10 @@ QByteArray Service::Status() const
         QByteArray modes;
         for (const QString &mode : pair.modes)
             modes += (modes.isEmpty() ? "" : ",") + JsonString(mode);
+        // A pair of two modes goes through Spanish, the only language Apertium's pairs are joined by.
         pairs.append("{\"source\":" + JsonLatin(pair.source) + ",\"target\":" + JsonLatin(pair.target)
-            + ",\"engine\":\"apertium\",\"modes\":[" + modes + "]}");
+            + ",\"engine\":\"apertium\",\"modes\":[" + modes + "]" + (pair.modes.size() > 1 ? ",\"via\":\"es\"" : "")
+            + "}");
     }
     json += pairs.join(',') + "],\"voices\":{";
     QByteArrayList voices;
@@ -183,10 +268,10 @@ QString Service::Summary() const
     lines.append(QStringLiteral("pairs: %1").arg(direct.isEmpty() ? QStringLiteral("none") : direct.join(u' ')));
     if (!pivot.isEmpty())
         lines.append(QStringLiteral("pairs through es: %1").arg(pivot.join(u' ')));
-    if (m_forwarder) {
-        const QStringList languages = m_forwarder->Languages();
+    if (const auto forwarding = forwarder()) {
+        const QStringList languages = forwarding->Languages();
         lines.append(QStringLiteral("forwarding: %1, for pairs Apertium lacks (%2)")
-                         .arg(QString::fromUtf8(m_forwarder->Url()),
+                         .arg(QString::fromUtf8(forwarding->Url()),
                              languages.isEmpty() ? QStringLiteral("its languages not known yet")
                                                  : QStringLiteral("languages: ") + languages.join(u' ')));
     }

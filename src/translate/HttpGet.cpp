@@ -196,7 +196,7 @@ platform::Result<QByteArray> HttpGet(
     curl_easy_setopt(h, CURLOPT_PROXY, "");
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
-    curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
+    curl_easy_setopt(h, CURLOPT_FAILONERROR, policy.keepRefusalReason ? 0L : 1L);
     curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(exchange.maxBodySize));
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, WriteBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &exchange);
@@ -224,10 +224,20 @@ platform::Result<QByteArray> HttpGet(
         return platform::Error{QStringLiteral("response larger than %1 bytes").arg(exchange.maxBodySize)};
     if (exchange.overDeadline)
         return platform::Error{QStringLiteral("response not complete within the time-out")};
-    if (code != CURLE_OK)
-        return platform::Error{QString::fromUtf8(curl_easy_strerror(code))};
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    if (code == CURLE_HTTP_RETURNED_ERROR)
+        return platform::Error{QStringLiteral("HTTP status %1").arg(status)};
+    if (code != CURLE_OK)
+        return platform::Error{QString::fromUtf8(curl_easy_strerror(code))};
+    if (policy.keepRefusalReason && status >= 400) {
+        const qsizetype lineEnd = exchange.bytes.indexOf('\n');
+        const QString reason = QString::fromUtf8(exchange.bytes.left(lineEnd < 0 ? exchange.bytes.size() : lineEnd))
+                                   .trimmed()
+                                   .left(HttpGetPolicy::kMaxRefusalReason);
+        return platform::Error{reason.isEmpty() ? QStringLiteral("HTTP status %1").arg(status)
+                                                : QStringLiteral("HTTP status %1: %2").arg(status).arg(reason)};
+    }
     // Redirects are not followed, so only a 2xx answer carries a body.
     if (status < 200 || status > 299)
         return platform::Error{QStringLiteral("HTTP status %1").arg(status)};

@@ -26,6 +26,10 @@ struct HttpGetPolicy {
     // and port (the URL's host is then sent only in the Host header). Only a server run by this
     // user is sent the request: another's fails it before anything is sent.
     QByteArray unixSocket;
+    // The error of a 4xx or 5xx answer names its reason too: "HTTP status 422: <the body's first
+    // line>", at most kMaxRefusalReason characters of it. Otherwise "HTTP status 422".
+    bool keepRefusalReason = false;
+    static constexpr qsizetype kMaxRefusalReason = 200;
 };
 
 // One GET of `url` on a fresh handle and connection: the body of a 2xx answer, or why there is

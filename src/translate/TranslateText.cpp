@@ -74,6 +74,7 @@ platform::Result<QByteArray> FetchBody(
     HttpGetPolicy policy;
     policy.timeOut = std::chrono::seconds(timeOut);
     policy.maxBodySize = MaxBodySize;
+    policy.keepRefusalReason = true;
     // The four headers of the request and nothing else: curl's own Accept is taken out, its Host
     // replaced.
     policy.headers = {QByteArray("Accept-Language: zh-cn"),
@@ -111,7 +112,8 @@ platform::Result<QByteArray> ServiceSocket()
 }
 
 bool TranslateText(const QString &text, const QByteArray &sourceCode, const QByteArray &targetCode,
-    const QByteArray &token, std::int32_t timeOut, QString &result, const std::function<bool()> &stopRequested)
+    const QByteArray &token, std::int32_t timeOut, QString &result, const std::function<bool()> &stopRequested,
+    QString *failureText)
 {
     QString failure;
     try {
@@ -134,6 +136,8 @@ bool TranslateText(const QString &text, const QByteArray &sourceCode, const QByt
         failure = QStringLiteral("unknown failure");
     }
     qCDebug(LogTranslate) << "translation failed, the text stands as it is:" << failure;
+    if (failureText)
+        *failureText = failure;
     result.append(text);
     return false;
 }

@@ -36,5 +36,9 @@ platform::Result<QByteArray> FetchFromService(
 // `stopRequested`, when given, is asked again and again while the request runs (at least every
 // few tens of milliseconds, also while the server is silent); once it says true the request is
 // given up and fails like any other.
+// `failure`, when given, receives why a request failed (for ClassifyFailure): the request's own
+// failure, or the service's status with its reason line ("HTTP status 422: unsupported language
+// pair en-ja").
 bool TranslateText(const QString &text, const QByteArray &sourceCode, const QByteArray &targetCode,
-    const QByteArray &token, std::int32_t timeOut, QString &result, const std::function<bool()> &stopRequested = {});
+    const QByteArray &token, std::int32_t timeOut, QString &result, const std::function<bool()> &stopRequested = {},
+    QString *failure = nullptr);

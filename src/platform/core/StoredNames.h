@@ -118,6 +118,10 @@ inline constexpr char kHistoryNulInName[] = "HISTORY_NUL_IN_NAME"; // key of CHS
 inline constexpr char kHistoryNoFolder[] = "HISTORY_NO_FOLDER"; // key of CHS.ini/ENU.ini
 inline constexpr char kHistoryShortWrite[] = "HISTORY_SHORT_WRITE"; // key of CHS.ini/ENU.ini
 inline constexpr char kHistoryPartLeft[] = "HISTORY_PART_LEFT"; // key of CHS.ini/ENU.ini
+inline constexpr char kTranslateNoPair[] = "TRANSLATE_NO_PAIR"; // key of CHS.ini/ENU.ini
+inline constexpr char kTranslateServiceDown[] = "TRANSLATE_SERVICE_DOWN"; // key of CHS.ini/ENU.ini
+inline constexpr char kTranslateServerDown[] = "TRANSLATE_SERVER_DOWN"; // key of CHS.ini/ENU.ini
+inline constexpr char kTranslateNoAnswer[] = "TRANSLATE_NO_ANSWER"; // key of CHS.ini/ENU.ini
 } // namespace message
 
 // The files of an interface language, read beside the program or from the user's copies.

@@ -1,16 +1,15 @@
+#include "LibreStandIn.h"
 #include "ServiceProcess.h"
 
 #include "support/Wait.h"
 #include "translate/TranslateText.h"
 
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -19,69 +18,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 
 namespace {
-
-// A stand-in for a LibreTranslate server on 127.0.0.1, after its documented API: GET /languages,
-// POST /translate with a JSON body, {"translatedText": ...} or {"error": ...} with a status.
-class LibreStandIn {
-public:
-    LibreStandIn()
-    {
-        m_server.Get("/languages", [](const httplib::Request &, httplib::Response &res) {
-            QJsonArray languages;
-            for (const char *code : {"en", "de", "ja", "ru", "zh-Hans", "zh-Hant", "es", "nb"})
-                languages.append(QJsonObject{{"code", code}, {"name", code}});
-            res.set_content(QJsonDocument(languages).toJson().toStdString(), "application/json");
-        });
-        m_server.Post("/translate", [this](const httplib::Request &req, httplib::Response &res) {
-            const QJsonObject request = QJsonDocument::fromJson(QByteArray::fromStdString(req.body)).object();
-            std::lock_guard lock(m_mutex);
-            m_requests.push_back(request);
-            if (status != 200) {
-                res.status = status;
-                if (!retryAfter.empty())
-                    res.set_header("Retry-After", retryAfter);
-                res.set_content(R"({"error":"Slow down: 10 per 1 minute"})", "application/json");
-                return;
-            }
-            const QString text
-                = QStringLiteral("[%1] %2").arg(request.value("target").toString(), request.value("q").toString());
-            res.set_content(
-                QJsonDocument(QJsonObject{{"translatedText", text}}).toJson().toStdString(), "application/json");
-        });
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
-        // stop() only ends a server that is already running.
-        while (!m_server.is_running())
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ~LibreStandIn()
-    {
-        m_server.stop();
-        m_thread.join();
-    }
-
-    QByteArray Url() const { return "http://127.0.0.1:" + QByteArray::number(m_port); }
-    std::vector<QJsonObject> Requests()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_requests;
-    }
-
-    // Set before requests arrive.
-    std::atomic<int> status{200};
-    std::string retryAfter;
-
-private:
-    httplib::Server m_server;
-    std::thread m_thread;
-    int m_port = 0;
-    std::mutex m_mutex;
-    std::vector<QJsonObject> m_requests;
-};
 
 struct Translation {
     bool ok = false;
@@ -225,4 +166,119 @@ TEST(ForwardingTest, SilentServerDelaysNothingElse)
     EXPECT_TRUE(forwarded.status == 502 || forwarded.status == 504) << forwarded.status;
     ::close(question);
     ::close(silent);
+}
+
+namespace {
+
+void WriteSettings(const QString &path, const QByteArray &content)
+{
+    // Written beside and renamed over, as editors save: the service never reads half a file.
+    QFile file(path + QStringLiteral(".new"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    file.close();
+    ASSERT_TRUE(::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(path).constData()) == 0);
+}
+
+} // namespace
+
+// The settings file changes while the service runs: the next forwarded request goes to the server
+// it names now, with its key; the status names it once its languages are known; a URL taken out
+// turns forwarding off, and one that is no URL keeps the server as it was.
+TEST(ForwardingTest, ChangedSettingsFileTakesEffectWithoutRestart)
+{
+    LibreStandIn first;
+    LibreStandIn second;
+    QTemporaryDir dir;
+    const QString settings = dir.filePath(QStringLiteral("parlavox-service.ini"));
+    WriteSettings(settings, "[Forward]\nUrl=" + first.Url() + "\nApiKey=first-key\n");
+    ServiceProcess service({QStringLiteral("--settings"), settings});
+    ASSERT_TRUE(service.Started()) << service.Log().toStdString();
+    ASSERT_TRUE(Translate(service, QStringLiteral("one"), "en", "de").ok);
+    ASSERT_EQ(first.Requests().size(), 1u);
+
+    WriteSettings(settings, "[Forward]\nUrl=" + second.Url() + "/\nApiKey=second-key\n");
+    const Translation afterChange = Translate(service, QStringLiteral("two"), "en", "ja");
+    EXPECT_TRUE(afterChange.ok);
+    EXPECT_EQ(afterChange.text, QStringLiteral("[ja] two"));
+    EXPECT_EQ(first.Requests().size(), 1u);
+    ASSERT_EQ(second.Requests().size(), 1u);
+    EXPECT_EQ(second.Requests()[0].value("api_key").toString(), QStringLiteral("second-key"));
+    EXPECT_TRUE(WaitUntil([&] {
+        const QByteArray status = HttpGet("http://" + service.HostAndPort() + "/status").body;
+        return status.contains("\"url\":\"" + second.Url() + "\"") && status.contains("\"known\":true");
+    }));
+    EXPECT_TRUE(service.Log().contains("forwarding to " + second.Url())) << service.Log().toStdString();
+
+    WriteSettings(settings, "[Forward]\nUrl=ftp://nowhere\n");
+    EXPECT_TRUE(Translate(service, QStringLiteral("three"), "en", "de").ok);
+    EXPECT_EQ(second.Requests().size(), 2u);
+
+    WriteSettings(settings, "[Forward]\n");
+    const RawAnswer off = HttpGet("http://" + service.HostAndPort() + "/translate_a/single?sl=en&tl=de&q=x");
+    EXPECT_EQ(off.status, 422);
+    EXPECT_FALSE(HttpGet("http://" + service.HostAndPort() + "/status").body.contains("\"forwarding\""));
+    EXPECT_EQ(first.Requests().size() + second.Requests().size(), 3u);
+}
+
+// The command line outranks the file, also when the file changes.
+TEST(ForwardingTest, CommandLineServerStaysWhenTheFileChanges)
+{
+    LibreStandIn given;
+    LibreStandIn inFile;
+    QTemporaryDir dir;
+    const QString settings = dir.filePath(QStringLiteral("parlavox-service.ini"));
+    WriteSettings(settings, "[Forward]\nApiKey=file-key\n");
+    ServiceProcess service(
+        {QStringLiteral("--settings"), settings, QStringLiteral("--forward"), QString::fromLatin1(given.Url())});
+    ASSERT_TRUE(service.Started()) << service.Log().toStdString();
+    WriteSettings(settings, "[Forward]\nUrl=" + inFile.Url() + "\nApiKey=new-key\n");
+    ASSERT_TRUE(Translate(service, QStringLiteral("one"), "en", "de").ok);
+    EXPECT_TRUE(inFile.Requests().empty());
+    ASSERT_EQ(given.Requests().size(), 1u);
+    EXPECT_EQ(given.Requests()[0].value("api_key").toString(), QStringLiteral("new-key"));
+}
+
+// Requests keep flowing while the file switches between two servers: none fails, and each goes
+// whole to one server or the other.
+TEST(ForwardingTest, RequestsFlowWhileTheServerChanges)
+{
+    LibreStandIn first;
+    LibreStandIn second;
+    QTemporaryDir dir;
+    const QString settings = dir.filePath(QStringLiteral("parlavox-service.ini"));
+    WriteSettings(settings, "[Forward]\nUrl=" + first.Url() + "\n");
+    ServiceProcess service({QStringLiteral("--settings"), settings});
+    ASSERT_TRUE(service.Started()) << service.Log().toStdString();
+    qputenv("PARLAVOX_SERVICE_HOST", service.HostAndPort());
+    InitServiceHost();
+
+    constexpr int kClients = 3;
+    constexpr int kRequests = 30;
+    std::atomic<int> failures{0};
+    std::atomic<bool> done{false};
+    std::vector<std::thread> clients;
+    for (int c = 0; c < kClients; ++c) {
+        clients.emplace_back([&] {
+            for (int i = 0; i < kRequests; ++i) {
+                QString result;
+                if (!TranslateText(QStringLiteral("hello"), "en", "de", "0.0", 30, result)
+                    || result != QStringLiteral("[de] hello"))
+                    ++failures;
+            }
+        });
+    }
+    std::thread switcher([&] {
+        for (int i = 0; !done; ++i) {
+            WriteSettings(settings, "[Forward]\nUrl=" + (i % 2 ? first.Url() : second.Url()) + "\n");
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    for (auto &client : clients)
+        client.join();
+    done = true;
+    switcher.join();
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(first.Requests().size() + second.Requests().size(), static_cast<size_t>(kClients * kRequests));
+    EXPECT_FALSE(second.Requests().empty());
 }

@@ -94,8 +94,8 @@ TEST_F(ServiceTest, TellsWhatItCanDo)
     const RawAnswer status = HttpGet("http://" + service->HostAndPort() + "/status");
     EXPECT_EQ(status.status, 200);
     EXPECT_TRUE(status.head.startsWith("application/json"));
-    EXPECT_TRUE(
-        status.body.contains(R"({"source":"en","target":"fr","engine":"apertium","modes":["eng-spa","es-fr"]})"))
+    EXPECT_TRUE(status.body.contains(
+        R"({"source":"en","target":"fr","engine":"apertium","modes":["eng-spa","es-fr"],"via":"es"})"))
         << status.body.toStdString();
     EXPECT_EQ(HttpGet("http://" + service->HostAndPort() + "/").body, status.body);
 }
