@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QPointer>
+#include <QStringList>
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
@@ -68,6 +69,36 @@ uint8_t DamageEventBase(const X11Connection &x)
             base = extension->first_event;
     }
     return base;
+}
+
+// Qt makes a docked widget's window the transient parent of the menus and dialogs it opens, and
+// refuses (with a warning each time) since that window has a parent: the host's. The popups work
+// as they are; the warning about one of our docked windows is dropped, every other message goes on.
+QtMessageHandler g_nextMessageHandler = nullptr;
+QStringList g_dockedNames;
+
+void DockedMessageFilter(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg && message.endsWith(QLatin1String(" must be a top level window."))) {
+        for (const QString &name : std::as_const(g_dockedNames)) {
+            if (message.contains(QLatin1String("name=\"") + name + QLatin1Char('"')))
+                return;
+        }
+    }
+    if (g_nextMessageHandler)
+        g_nextMessageHandler(type, context, message);
+}
+
+void QuietTransientParentWarnings(QWidget *widget)
+{
+    static bool installed = false;
+    if (!installed) {
+        installed = true;
+        g_nextMessageHandler = qInstallMessageHandler(DockedMessageFilter);
+    }
+    const QString name = widget->windowHandle() ? widget->windowHandle()->objectName() : QString();
+    if (!name.isEmpty() && !g_dockedNames.contains(name))
+        g_dockedNames.append(name);
 }
 
 // The sequence number of a request that does nothing: a mark in the order of our requests.
@@ -346,6 +377,7 @@ bool X11Embedder::Embed(QWidget *widget, WindowId host, const QString &className
     }
     embedding->Apply();
     embedding->WatchDamage();
+    QuietTransientParentWarnings(widget);
     return true;
 }
 
