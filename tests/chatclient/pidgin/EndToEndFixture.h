@@ -143,6 +143,10 @@ protected:
     // the input box, as the accessibility bus shows it (in the host's client coordinates).
     void WaitDocked(const QString &title, unsigned long &host, unsigned long &monitor, QRect &area)
     {
+        // Pidgin opens its window in its own time (a freshly started Pidgin on a busy machine takes
+        // long); the translator window is ours to dock once the window is there.
+        ASSERT_TRUE(WaitUntil([&] { return ConversationWindow(*desktop, title) != 0; }, 60))
+            << "Pidgin showed no window " << qPrintable(title);
         ASSERT_TRUE(WaitUntil(
             [&] {
                 host = ConversationWindow(*desktop, title);

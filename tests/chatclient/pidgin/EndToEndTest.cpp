@@ -6,6 +6,8 @@
 
 #include "chatclient/pidgin/EndToEndFixture.h"
 
+#include <cstdlib>
+
 TEST_F(PidginEndToEndTest, PartnerAndUserTalkThroughTheTranslatorWindowDockedOverPidgin)
 {
     // The partner writes; Pidgin opens the conversation window, Parlavox docks its translator
@@ -41,6 +43,79 @@ TEST_F(PidginEndToEndTest, PartnerAndUserTalkThroughTheTranslatorWindowDockedOve
     anna->SendMessage(me, QStringLiteral("Bonjour\n{ Hello }"));
     EXPECT_FALSE(WaitForPane(QStringLiteral("Anna Lee says:\nBonjour\n{ Hello }")).isEmpty());
     EXPECT_EQ(server.texts(), (QStringList{QStringLiteral("Good morning"), QStringLiteral("how are you")}));
+}
+
+// The share of pixels that differ clearly between two pictures of the same size (1 when the sizes
+// differ): a blinking text cursor or a smoothed glyph stays far below a region drawn wrong.
+double DifferingShare(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size() || a.isNull())
+        return 1;
+    qsizetype differing = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            if (std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q)) > 60)
+                ++differing;
+        }
+    }
+    return double(differing) / (double(a.width()) * a.height());
+}
+
+TEST_F(PidginEndToEndTest, TheToolbarAndInputBoxStayDrawnAsLongMessagesFillASmallConversationWindow)
+{
+    std::unique_ptr<XmppPartner> anna;
+    unsigned long host = 0, monitor = 0;
+    ASSERT_NO_FATAL_FAILURE(AnnaWritesFirst(QStringLiteral("Hello"), anna, host, monitor));
+
+    // A small conversation window: the translator window follows it.
+    XResizeWindow(display->display, host, 340, 390);
+    XSync(display->display, False);
+    QRect area;
+    ASSERT_TRUE(WaitUntil([&] { return display->Geometry(host).size() == QSize(340, 390); }));
+    ASSERT_NO_FATAL_FAILURE(WaitDocked(QStringLiteral("Anna Lee"), host, monitor, area));
+
+    // The whole translator window on the screen, and its toolbar and input box: the bottom of it,
+    // below the receive pane.
+    const auto window = [&] {
+        return desktop->Screenshot().copy(QRect(display->ScreenOrigin(monitor), display->Geometry(monitor).size()));
+    };
+    const auto inputPanel = [&] {
+        const QImage shot = window();
+        return shot.copy(0, shot.height() - 140, shot.width(), 140);
+    };
+    QImage fresh;
+    ASSERT_TRUE(WaitUntil([&] {
+        const QImage before = inputPanel();
+        const bool settled = !fresh.isNull() && DifferingShare(before, fresh) < 0.01;
+        fresh = before;
+        return settled;
+    }));
+    Shot(QStringLiteral("fresh"));
+
+    // Long messages that wrap over several lines each fill the receive pane and scroll it.
+    const QString line = QStringLiteral("Message %1 is a rather long line that the narrow receive pane wraps "
+                                        "over several lines, as a chatty partner writes them");
+    for (int i = 1; i <= 20; ++i)
+        anna->SendMessage(me, line.arg(i));
+    EXPECT_FALSE(WaitForPane(QStringLiteral("{ T:%1 }").arg(line.arg(20))).isEmpty());
+    WaitFor(1s);
+    Shot(QStringLiteral("after"));
+    double share = 1;
+    EXPECT_TRUE(WaitUntil([&] {
+        share = DifferingShare(inputPanel(), fresh);
+        return share < 0.02;
+    })) << "the toolbar and the input box are drawn differently: "
+        << share * 100 << "% of their pixels";
+
+    // The receive pane too shows what the window draws when the server has it draw everything
+    // afresh, as after a minimise and restore.
+    const QImage drawn = window();
+    XClearArea(display->display, monitor, 0, 0, 0, 0, True);
+    XSync(display->display, False);
+    WaitFor(1s);
+    Shot(QStringLiteral("exposed"));
+    EXPECT_LT(DifferingShare(drawn, window()), 0.02) << "the window was drawn over before it was exposed";
 }
 
 // Asks the window manager to give `window` the keyboard, as a click on its title bar does.

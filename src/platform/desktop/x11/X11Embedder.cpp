@@ -1,16 +1,23 @@
 #include "platform/desktop/x11/X11Embedder.h"
 #include "platform/core/StoredNames.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QPointer>
+#include <QStringList>
 #include <QThread>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
+#include <xcb/damage.h>
 #include <xcb/shape.h>
 
 #include <algorithm>
+#include <deque>
+#include <utility>
 
 namespace platform::x11 {
 
@@ -46,13 +53,75 @@ void SetShape(const X11Connection &x, xcb_window_t window, const QRect &region)
     xcb_flush(x.connection);
 }
 
+// The first event code of the Damage extension on this connection; 0 when the server lacks it.
+uint8_t DamageEventBase(const X11Connection &x)
+{
+    static xcb_connection_t *asked = nullptr;
+    static uint8_t base = 0;
+    if (asked != x.connection) {
+        asked = x.connection;
+        base = 0;
+        const xcb_query_extension_reply_t *extension = xcb_get_extension_data(x.connection, &xcb_damage_id);
+        // The version has to be agreed before the extension's first request.
+        if (extension && extension->present
+            && x.Take(xcb_damage_query_version_reply,
+                xcb_damage_query_version(x.connection, XCB_DAMAGE_MAJOR_VERSION, XCB_DAMAGE_MINOR_VERSION)))
+            base = extension->first_event;
+    }
+    return base;
+}
+
+// Qt makes a docked widget's window the transient parent of the menus and dialogs it opens, and
+// refuses (with a warning each time) since that window has a parent: the host's. The popups work
+// as they are; the warning about one of our docked windows is dropped, every other message goes on.
+QtMessageHandler g_nextMessageHandler = nullptr;
+QStringList g_dockedNames;
+
+void DockedMessageFilter(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg && message.endsWith(QLatin1String(" must be a top level window."))) {
+        for (const QString &name : std::as_const(g_dockedNames)) {
+            if (message.contains(QLatin1String("name=\"") + name + QLatin1Char('"')))
+                return;
+        }
+    }
+    if (g_nextMessageHandler)
+        g_nextMessageHandler(type, context, message);
+}
+
+void QuietTransientParentWarnings(QWidget *widget)
+{
+    static bool installed = false;
+    if (!installed) {
+        installed = true;
+        g_nextMessageHandler = qInstallMessageHandler(DockedMessageFilter);
+    }
+    const QString name = widget->windowHandle() ? widget->windowHandle()->objectName() : QString();
+    if (!name.isEmpty() && !g_dockedNames.contains(name))
+        g_dockedNames.append(name);
+}
+
+// The sequence number of a request that does nothing: a mark in the order of our requests.
+uint16_t RequestMark(const X11Connection &x)
+{
+    const xcb_get_input_focus_cookie_t cookie = xcb_get_input_focus(x.connection);
+    xcb_discard_reply(x.connection, cookie.sequence);
+    return static_cast<uint16_t>(cookie.sequence);
+}
+
 } // namespace
 
 // Kept with an embedded widget (a child object of it): its class, title and region, which are
 // applied again whenever Qt re-creates or retitles the native window, and the foreign window
 // that stands for the host. Gives the native window the keyboard focus on a mouse press, since
 // focus does not reach a window whose parent belongs to another program by itself.
-class Embedding final : public QObject {
+//
+// It also repaints the widget whenever another program has drawn over it. The host may copy parts
+// of its own window including what lies in its child windows (a toolkit scrolling its history
+// does), which leaves copies of our pixels on top of the widget and sends us no Expose. The X
+// server reports every drawing on our window (Damage extension); what we drew ourselves falls
+// between two marks in the order of our requests around each paint, the rest is the host's.
+class Embedding final : public QObject, public QAbstractNativeEventFilter {
 public:
     Embedding(QWidget *widget, const X11Connection &x)
         : QObject(widget)
@@ -61,14 +130,43 @@ public:
     {
         widget->installEventFilter(this);
         WatchWindow();
+        QCoreApplication::instance()->installNativeEventFilter(this);
     }
 
     ~Embedding() override
     {
+        QCoreApplication::instance()->removeNativeEventFilter(this);
+        StopWatchingDamage();
         // The widget's own window goes first (the widget is being destroyed); the foreign one
         // may still be its parent at this point, so it is released later.
         if (m_foreign)
             m_foreign->deleteLater();
+    }
+
+    // Starts reporting the drawing on the widget's native window (again, when it was re-created).
+    void WatchDamage()
+    {
+        const auto window = static_cast<xcb_window_t>(m_widget->internalWinId());
+        if (!window || window == m_damaged || !m_host)
+            return;
+        StopWatchingDamage();
+        m_damageEvent = DamageEventBase(m_x);
+        if (!m_damageEvent)
+            return;
+        m_damage = xcb_generate_id(m_x.connection);
+        m_damaged = window;
+        m_x.Discard(
+            xcb_damage_create_checked(m_x.connection, m_damage, window, XCB_DAMAGE_REPORT_LEVEL_RAW_RECTANGLES));
+        xcb_flush(m_x.connection);
+    }
+
+    void StopWatchingDamage()
+    {
+        // Gone with its window already when that was destroyed; the error is dropped then.
+        if (m_damage)
+            m_x.Discard(xcb_damage_destroy_checked(m_x.connection, m_damage));
+        m_damage = 0;
+        m_damaged = 0;
     }
 
     void WatchWindow()
@@ -101,10 +199,117 @@ public:
     QString m_className;
     QString m_title;
     QRect m_region;
+    xcb_damage_damage_t m_damage = 0;
+    xcb_window_t m_damaged = 0;
+    uint8_t m_damageEvent = 0;
+    // Marks around our recent paints; the last one is open while a paint is under way.
+    struct Paint {
+        uint16_t start = 0;
+        uint16_t end = 0;
+        bool repaint = false; // answering our own expose request
+    };
+    std::deque<Paint> m_paints;
+    bool m_painting = false;
+    bool m_exposeRequested = false;
+    // A last full repaint once drawing has settled: another program's copy that happened while
+    // we painted is taken for ours.
+    QTimer *m_settle = nullptr;
+
+    enum class Drawing { Foreign, Own, OwnRepaint };
+
+    bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *) override
+    {
+        if (!m_damage || eventType != "xcb_generic_event_t")
+            return false;
+        const auto *event = static_cast<const xcb_generic_event_t *>(message);
+        if ((event->response_type & 0x7f) != m_damageEvent + XCB_DAMAGE_NOTIFY)
+            return false;
+        const auto *damage = static_cast<const xcb_damage_notify_event_t *>(message);
+        if (damage->damage != m_damage)
+            return false;
+        switch (Classify(damage->sequence)) {
+        case Drawing::Foreign:
+            Repaint();
+            Settle();
+            break;
+        case Drawing::Own:
+            Settle();
+            break;
+        case Drawing::OwnRepaint:
+            break;
+        }
+        return true;
+    }
+
+    // Who made a drawing reported with this sequence number. A drawing carries the number of our
+    // last request the server had read: after a paint's start mark for our own flush, the start
+    // mark itself for another program drawing while we paint.
+    Drawing Classify(uint16_t sequence) const
+    {
+        for (auto paint = m_paints.rbegin(); paint != m_paints.rend(); ++paint) {
+            const uint16_t since = sequence - paint->start;
+            const bool open = m_painting && paint == m_paints.rbegin();
+            if (since > 0 && (open ? since < 0x8000 : since <= static_cast<uint16_t>(paint->end - paint->start)))
+                return paint->repaint ? Drawing::OwnRepaint : Drawing::Own;
+        }
+        return Drawing::Foreign;
+    }
+
+    void Settle()
+    {
+        if (!m_settle) {
+            m_settle = new QTimer(this);
+            m_settle->setSingleShot(true);
+            m_settle->setInterval(300);
+            QObject::connect(m_settle, &QTimer::timeout, this, [this] { Repaint(); });
+        }
+        m_settle->start();
+    }
+
+    // Has the server expose the whole window, which Qt answers by painting and flushing all of it
+    // again, as after a minimise and restore; an update would leave parts it believes intact.
+    void Repaint()
+    {
+        if (!m_damaged || m_exposeRequested)
+            return;
+        m_exposeRequested = true;
+        m_x.Discard(xcb_clear_area_checked(m_x.connection, 1, m_damaged, 0, 0, 0, 0));
+        xcb_flush(m_x.connection);
+    }
+
+    // Marks the start of a paint (an update or an expose, which Qt paints and flushes at once);
+    // the end is marked once the event loop comes round again.
+    void MarkPaint(bool repaint)
+    {
+        if (!m_damage)
+            return;
+        if (m_painting) {
+            m_paints.back().repaint = m_paints.back().repaint || repaint;
+            return;
+        }
+        const uint16_t start = RequestMark(m_x);
+        m_paints.push_back({start, start, repaint});
+        while (m_paints.size() > 8)
+            m_paints.pop_front();
+        m_painting = true;
+        QTimer::singleShot(0, this, [this] {
+            m_painting = false;
+            if (!m_paints.empty())
+                m_paints.back().end = RequestMark(m_x);
+        });
+    }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
+        if (watched == m_widget || watched == m_watched) {
+            if (event->type() == QEvent::UpdateRequest)
+                MarkPaint(false);
+            else if (event->type() == QEvent::Expose) {
+                MarkPaint(m_exposeRequested);
+                m_exposeRequested = false;
+            }
+        }
         if (watched == m_widget) {
             switch (event->type()) {
             case QEvent::WinIdChange:
@@ -113,6 +318,7 @@ protected:
                     Apply();
                 else
                     ApplyRegion();
+                WatchDamage();
                 break;
             case QEvent::WindowTitleChange:
                 // Qt writes the widget's own title (with the application name added); ours stands.
@@ -170,6 +376,8 @@ bool X11Embedder::Embed(QWidget *widget, WindowId host, const QString &className
             widget->show();
     }
     embedding->Apply();
+    embedding->WatchDamage();
+    QuietTransientParentWarnings(widget);
     return true;
 }
 
