@@ -40,12 +40,10 @@ QByteArray GetRequestToken(void *, const QString &text)
     return platform::AnsiFromUnicode(page->CallFunction("TL", text));
 }
 
-void Delivered(void *, const TranslationResult *)
+// Results come on the main thread, within its event loop.
+void Delivered(const TranslationResult &)
 {
     resultsDelivered.fetch_add(1);
-    // Wakes the main thread's event loop.
-    QMetaObject::invokeMethod(
-        qApp, [] {}, Qt::QueuedConnection);
 }
 
 // Runs the main thread's event loop (serving the token hand-over) until `count` results came.
@@ -69,11 +67,12 @@ void QueueToRequest(benchmark::State &state, const QString &text)
 {
     std::vector<double> micros;
     int expected = resultsDelivered.load();
+    const ResultReceiver receiver(Delivered);
     for (auto _ : state) {
         // Let the worker fall asleep: the job has to wake it.
         std::this_thread::sleep_for(2ms);
         const Clock::time_point queued = Clock::now();
-        QueueRecvTranslation(text, "en", "de", {GetRequestToken, nullptr}, {Delivered, nullptr}, 15);
+        QueueRecvTranslation(text, "en", "de", {GetRequestToken, nullptr}, receiver.Id(), 15);
         WaitForResults(++expected);
         const auto seen = Clock::time_point(Clock::duration(requestSeen.load()));
         const double elapsed = std::chrono::duration<double>(seen - queued).count();

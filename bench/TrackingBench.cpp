@@ -55,7 +55,7 @@ public:
     QByteArray GetSendLangCode() const override { return {}; }
     QByteArray GetRecvLangCode() const override { return {}; }
     void AppendReceiveEntry(const QString &, EntryColour) override { }
-    TranslationDoneHandler RecvTranslatedEvent() override { return {}; }
+    ResultReceiverId RecvTranslatedEvent() override { return {}; }
     QWidget *Widget() override { return this; }
     void ShowWidget() override { show(); }
     QRect WidgetGeometry() const override { return geometry(); }

@@ -158,9 +158,16 @@ HttpServer::Response Service::translate(const Target &request)
     std::optional<double> confidence;
     if (sourceCode == "auto" && IsCatalogueCode(targetCode)) {
         const Detection detection = DetectLanguage(*text);
-        // A text in no language the detector knows ("ok", "👍", a link) comes back as it is, named
-        // in the target language with no confidence: the caller keeps its own choice.
-        sourceCode = detection.code.isEmpty() ? targetCode : detection.code;
+        // The interface-language key names the language the caller chose for the text: it holds
+        // for a text the detector is unsure of, so that one request is enough.
+        const auto hint = request.value("hl");
+        const QByteArray chosen = hint ? hint->toUtf8() : QByteArray();
+        if (!detection.sure && IsCatalogueCode(chosen))
+            sourceCode = chosen;
+        else
+            // A text in no language the detector knows ("ok", "👍", a link) comes back as it is,
+            // named in the target language with no confidence: the caller keeps its own choice.
+            sourceCode = detection.code.isEmpty() ? targetCode : detection.code;
         confidence = detection.confidence;
     }
     if (!IsCatalogueCode(sourceCode) || !IsCatalogueCode(targetCode))

@@ -253,6 +253,7 @@ void ConversationTracker::Attach(const TrackingContext &context, WindowId window
     monitor.chooseSendOriginalAndTranslation();
     monitor.chooseSendLanguage(context.sendLanguage);
     monitor.chooseReceiveLanguage(context.recvLanguage);
+    monitor.chooseRememberedReceiveLanguage();
     if (hostActive)
         FocusDockedWindow(windows, monitor);
     else

@@ -46,9 +46,12 @@ public:
     virtual QByteArray GetRecvLangCode() const = 0;
     // Appends `text` as a new paragraph at the end of the receive pane, in that colour.
     virtual void AppendReceiveEntry(const QString &text, EntryColour colour) = 0;
-    // The done event that brings a received message's translation to this window. It may be called
-    // after the window is gone: the result is then dropped.
-    virtual TranslationDoneHandler RecvTranslatedEvent() = 0;
+    // The receiver that brings a received message's translation to this window. A result that
+    // comes after the window is gone is dropped.
+    virtual ResultReceiverId RecvTranslatedEvent() = 0;
+    // Chooses the receive language remembered for the window's partner, when one is; tracking
+    // calls it after handing a new window the main window's languages.
+    virtual void chooseRememberedReceiveLanguage() { }
 
     // Shows the state of the link to the chat client in the window's status line; empty clears it.
     virtual void ShowLinkState(const QString &text) { (void)text; }

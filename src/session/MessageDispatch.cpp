@@ -100,7 +100,10 @@ bool DispatchMessageStatus(ChatMessage &message, int status, const MessageDispat
     }
     const QByteArray source = window->GetRecvLangCode();
     const QByteArray target = window->GetSendLangCode();
+    // The service finds the language each piece is written in; the chosen one holds where it cannot
+    // tell.
     for (const QString &piece : SplitIntoJobTexts(text))
-        QueueRecvTranslation(piece, source, target, context.onToken, window->RecvTranslatedEvent(), context.timeOut);
+        QueueRecvTranslation(
+            piece, source, target, context.onToken, window->RecvTranslatedEvent(), context.timeOut, true);
     return true;
 }

@@ -48,7 +48,8 @@ DockedWindow *FindMessageWindow(
     ChatMessage &message, const QString &conversationName, const MessageDispatchContext &context);
 
 // Handles one message status event on the main thread: a received message goes to its window,
-// shown at once when it passes through, otherwise queued for translation (a long text as several
-// jobs, in order). Other statuses are ignored. Returns false only for a received message that
+// shown at once when it passes through, otherwise queued for translation from the language the
+// service finds it written in, the window's receive language holding where it cannot tell (a long
+// text as several jobs, in order). Other statuses are ignored. Returns false only for a received message that
 // matched no window. A chat-client failure propagates before anything is written or queued.
 bool DispatchMessageStatus(ChatMessage &message, int status, const MessageDispatchContext &context);

@@ -14,7 +14,9 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -108,6 +110,10 @@ void MainWindow::initialise()
         m_closeAllowed = false;
         m_session->CreateChatClient();
         m_settings = std::make_unique<Settings>();
+        m_partnerLanguages = std::make_unique<PartnerLanguages>(
+            QFileInfo(m_settings->FilePath())
+                .dir()
+                .filePath(QString::fromLatin1(stored::settings::kPartnerLanguagesFileName)));
         m_language.SetInterfaceLanguage(this, m_settings->LangIndex);
         ShowBannerSubtitle(m_logo, GetMessageText(QLatin1String(stored::message::kBannerSubtitle)));
 
@@ -449,4 +455,15 @@ int MainWindow::TimeOut() const
 void MainWindow::WriteRunLog(const QByteArray &text)
 {
     ::WriteRunLog(text);
+}
+
+QByteArray MainWindow::RememberedPartnerLanguage(const QString &handle) const
+{
+    return m_partnerLanguages ? m_partnerLanguages->LanguageOf(handle) : QByteArray();
+}
+
+void MainWindow::RememberPartnerLanguage(const QString &handle, const QByteArray &code)
+{
+    if (m_partnerLanguages)
+        m_partnerLanguages->Remember(handle, code);
 }

@@ -8,6 +8,7 @@
 #include "session/TranslationSession.h"
 #include "shell/InterfaceTexts.h"
 #include "shell/Settings.h"
+#include "translator/PartnerLanguages.h"
 #include "translator/TranslatorHost.h"
 
 #include <QByteArray>
@@ -107,6 +108,8 @@ public:
     bool SaveHistory() const override;
     int TimeOut() const override;
     ChatClient *LinkedChatClient() override { return m_session->LinkedClient(); }
+    QByteArray RememberedPartnerLanguage(const QString &handle) const override;
+    void RememberPartnerLanguage(const QString &handle, const QByteArray &code) override;
     void BringToForeground(platform::WindowId window) override { m_session->BringToForeground(window); }
     void WriteRunLog(const QByteArray &text) override;
 
@@ -167,6 +170,8 @@ private:
 
     bool m_closeAllowed = false;
     std::unique_ptr<Settings> m_settings;
+    // Each partner's language, in a file beside the settings; read when the settings are.
+    std::unique_ptr<PartnerLanguages> m_partnerLanguages;
     MainWindowServices m_services;
     std::unique_ptr<TranslationSession> m_session;
     InterfaceTexts m_language;

@@ -111,6 +111,20 @@ platform::Result<QByteArray> ServiceSocket()
     return QByteArray(serviceSocket.constData(), serviceSocket.size());
 }
 
+namespace {
+
+// A failed translation: said why in the log and to the caller, and the text stands as it is.
+bool Failed(const QString &text, const QString &failure, QString &result, QString *failureText)
+{
+    qCDebug(LogTranslate) << "translation failed, the text stands as it is:" << failure;
+    if (failureText)
+        *failureText = failure;
+    result.append(text);
+    return false;
+}
+
+} // namespace
+
 bool TranslateText(const QString &text, const QByteArray &sourceCode, const QByteArray &targetCode,
     const QByteArray &token, std::int32_t timeOut, QString &result, const std::function<bool()> &stopRequested,
     QString *failureText)
@@ -135,9 +149,40 @@ bool TranslateText(const QString &text, const QByteArray &sourceCode, const QByt
     } catch (...) {
         failure = QStringLiteral("unknown failure");
     }
-    qCDebug(LogTranslate) << "translation failed, the text stands as it is:" << failure;
-    if (failureText)
-        *failureText = failure;
-    result.append(text);
-    return false;
+    return Failed(text, failure, result, failureText);
+}
+
+bool TranslateDetectingSource(const QString &text, const QByteArray &chosenCode, const QByteArray &targetCode,
+    const QByteArray &token, std::int32_t timeOut, QString &result, QByteArray &detected,
+    const std::function<bool()> &stopRequested, QString *failureText)
+{
+    detected.clear();
+    QString failure;
+    try {
+        const QByteArray host = ServiceHost();
+        const auto body = FetchBody(
+            BuildTranslateUrl(host, "auto", targetCode, token, text, chosenCode), host, timeOut, stopRequested);
+        if (!body)
+            return Failed(text, body.error(), result, failureText);
+        const auto source = ParseSourceLanguage(body.value());
+        const QByteArray code = source ? source.value().code.toLatin1() : QByteArray();
+        const bool sure = source && source.value().Sure();
+        if (!sure && code != chosenCode) {
+            qCDebug(LogTranslate) << "language unsure (" << code << "): translated again from" << chosenCode;
+            return TranslateText(text, chosenCode, targetCode, token, timeOut, result, stopRequested, failureText);
+        }
+        const auto translation = ParseTranslationBody(body.value(), LogTranslate().isDebugEnabled());
+        if (translation) {
+            result.append(translation.value());
+            if (sure && code != chosenCode)
+                detected = code;
+            return true;
+        }
+        failure = translation.error();
+    } catch (const std::exception &error) {
+        failure = QString::fromLocal8Bit(error.what());
+    } catch (...) {
+        failure = QStringLiteral("unknown failure");
+    }
+    return Failed(text, failure, result, failureText);
 }

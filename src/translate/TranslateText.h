@@ -42,3 +42,14 @@ platform::Result<QByteArray> FetchFromService(
 bool TranslateText(const QString &text, const QByteArray &sourceCode, const QByteArray &targetCode,
     const QByteArray &token, std::int32_t timeOut, QString &result, const std::function<bool()> &stopRequested = {},
     QString *failure = nullptr);
+
+// TranslateText from the language the service finds the text written in (sl=auto), `chosenCode`
+// being the language chosen for it, which the service is told and keeps for a text it cannot tell
+// (short, mixed, or in no catalogue language). When the answer is unsure and names another
+// language than the chosen one (a service that does not keep it), the text is translated again
+// from the chosen language. `detected` receives the language the service was sure of when that
+// is not `chosenCode` (it may be `targetCode`: the text is then given back unchanged), and is
+// emptied otherwise.
+bool TranslateDetectingSource(const QString &text, const QByteArray &chosenCode, const QByteArray &targetCode,
+    const QByteArray &token, std::int32_t timeOut, QString &result, QByteArray &detected,
+    const std::function<bool()> &stopRequested = {}, QString *failure = nullptr);

@@ -96,11 +96,15 @@ void TranslationWorker::RunJob(const TranslationJob &job)
         qCDebug(LogTranslate) << name() << "no token, the job fails: unknown failure";
     }
 
-    if (tokenFetched)
+    QByteArray detected;
+    if (!tokenFetched)
+        result = text;
+    else if (job.DetectSource)
+        success = TranslateDetectingSource(text, job.SourceCode.ToByteArray(), job.TargetCode.ToByteArray(), m_token,
+            job.TimeOut, result, detected, [this] { return Terminated(); });
+    else
         success = TranslateText(text, job.SourceCode.ToByteArray(), job.TargetCode.ToByteArray(), m_token, job.TimeOut,
             result, [this] { return Terminated(); });
-    else
-        result = text;
 
     // Stopped while the request ran: the receivers are going away, so the result is discarded.
     if (Terminated()) {
@@ -113,21 +117,28 @@ void TranslationWorker::RunJob(const TranslationJob &job)
     CopyToField(text, record.OriginalText, TranslationResult::TextSize);
     record.Success = success;
     CopyToField(result, record.TranslatedText, TranslationResult::TextSize);
+    record.SetDetected(detected);
 
-    if (job.OnDone) {
-        try {
-            job.OnDone(&record);
-        } catch (const std::exception &failure) {
-            // A receiver's failure is its own; the worker goes on with the next job.
-            qCDebug(LogTranslate) << name() << "the receiver of a result failed:" << failure.what();
-        } catch (...) {
-            qCDebug(LogTranslate) << name() << "the receiver of a result failed: unknown failure";
-        }
+    if (!job.Receiver)
+        return;
+    try {
+        Synchronize([&job, &record, this] {
+            if (!ResultReceiver::Deliver(job.Receiver, record))
+                qCDebug(LogTranslate) << name() << "result dropped: its receiver has gone";
+        });
+    } catch (const platform::HandOverAborted &) {
+        qCDebug(LogTranslate) << name() << "result dropped: the main thread no longer serves hand-overs";
+    } catch (const std::exception &failure) {
+        // A receiver's failure is its own; the worker goes on with the next job.
+        qCDebug(LogTranslate) << name() << "the receiver of a result failed:" << failure.what();
+    } catch (...) {
+        qCDebug(LogTranslate) << name() << "the receiver of a result failed: unknown failure";
     }
 }
 
 void QueueTranslation(TranslationWorker *thread, const QString &text, const QByteArray &sourceCode,
-    const QByteArray &targetCode, TokenProvider onToken, TranslationDoneHandler onDone, std::int32_t timeOut)
+    const QByteArray &targetCode, TokenProvider onToken, ResultReceiverId onDone, std::int32_t timeOut,
+    bool detectSource)
 {
     if (!thread)
         return;
@@ -140,7 +151,8 @@ void QueueTranslation(TranslationWorker *thread, const QString &text, const QByt
     job.SourceCode.Assign(sourceCode);
     job.TargetCode.Assign(targetCode);
     job.TimeOut = timeOut;
-    job.OnDone = onDone;
+    job.Receiver = onDone;
+    job.DetectSource = detectSource;
 
     thread->m_onToken = onToken;
     thread->AddJob(job);
@@ -169,13 +181,13 @@ QStringList SplitIntoJobTexts(const QString &text)
 }
 
 void QueueRecvTranslation(const QString &text, const QByteArray &sourceCode, const QByteArray &targetCode,
-    TokenProvider onToken, TranslationDoneHandler onDone, std::int32_t timeOut)
+    TokenProvider onToken, ResultReceiverId onDone, std::int32_t timeOut, bool detectSource)
 {
-    QueueTranslation(recvThread, text, sourceCode, targetCode, onToken, onDone, timeOut);
+    QueueTranslation(recvThread, text, sourceCode, targetCode, onToken, onDone, timeOut, detectSource);
 }
 
 void QueueSendTranslation(const QString &text, const QByteArray &sourceCode, const QByteArray &targetCode,
-    TokenProvider onToken, TranslationDoneHandler onDone, std::int32_t timeOut)
+    TokenProvider onToken, ResultReceiverId onDone, std::int32_t timeOut)
 {
     QueueTranslation(sendThread, text, sourceCode, targetCode, onToken, onDone, timeOut);
 }

@@ -24,8 +24,8 @@ struct ShortString {
     QByteArray ToByteArray() const { return QByteArray(Text, Length); }
 };
 
-// One queued request, copied whole into a block of its own that the worker owns until the done
-// callback has returned.
+// One queued request, copied whole into a block of its own that the worker owns until its result
+// has been delivered.
 struct TranslationJob {
     static constexpr int TextSize = 256;
 
@@ -35,18 +35,22 @@ struct TranslationJob {
     ShortString TargetCode;
     // Read time-out of the request, in seconds.
     std::int32_t TimeOut;
-    TranslationDoneHandler OnDone;
+    // Who gets the result; none: the result is dropped.
+    ResultReceiverId Receiver;
+    // The service is asked to find the text's language; SourceCode is the one chosen for it, which
+    // holds for texts the service is not sure of.
+    bool DetectSource;
 };
 
 static_assert(std::is_trivially_copyable_v<TranslationJob> && std::is_standard_layout_v<TranslationJob>);
 static_assert(std::is_trivially_copyable_v<TranslationResult> && std::is_standard_layout_v<TranslationResult>);
 
 // A worker that runs translation jobs one at a time, in the order they were queued. It sleeps
-// until a job arrives, fetches the job's token on the main thread, runs the request and calls the
-// job's done callback on its own thread.
+// until a job arrives, fetches the job's token on the main thread, runs the request and hands the
+// result over to the job's receiver on the main thread, waiting until the receiver has returned.
 //
-// A failing token provider makes the job a failed translation of its own text. A failing done
-// callback is ignored. After Terminate() no further callback is made: jobs still queued are
+// A failing token provider makes the job a failed translation of its own text. A failing
+// receiver is ignored. After Terminate() no further callback is made: jobs still queued are
 // dropped and a request in flight is given up within a few tens of milliseconds. A job whose
 // token hand-over is aborted (the main thread is shutting down) is dropped as well.
 class TranslationWorker : public platform::WorkerThread {
@@ -77,9 +81,11 @@ private:
 
 // Queues `text` on `thread` (main thread only, never waits): double quotes become U+201C, the text
 // is cut to 256 units (255 when the 256th would be the first half of a surrogate pair) and the
-// codes to 255 characters; the worker's token provider is replaced.
+// codes to 255 characters; the worker's token provider is replaced. With `detectSource` the
+// service finds the text's language (TranslateDetectingSource), `sourceCode` being the chosen one.
 void QueueTranslation(TranslationWorker *thread, const QString &text, const QByteArray &sourceCode,
-    const QByteArray &targetCode, TokenProvider onToken, TranslationDoneHandler onDone, std::int32_t timeOut);
+    const QByteArray &targetCode, TokenProvider onToken, ResultReceiverId onDone, std::int32_t timeOut,
+    bool detectSource = false);
 
 // Cuts a text into consecutive pieces of at most TranslationJob::TextSize units, so that a long text
 // goes whole through several jobs. A piece ends after the last white space among its last 32 units
@@ -90,9 +96,9 @@ QStringList SplitIntoJobTexts(const QString &text);
 // QueueTranslation on the receive worker and on the send worker. Jobs queued while the workers do
 // not run (before StartTranslationWorkers or after StopTranslationWorkers) are dropped.
 void QueueRecvTranslation(const QString &text, const QByteArray &sourceCode, const QByteArray &targetCode,
-    TokenProvider onToken, TranslationDoneHandler onDone, std::int32_t timeOut);
+    TokenProvider onToken, ResultReceiverId onDone, std::int32_t timeOut, bool detectSource = false);
 void QueueSendTranslation(const QString &text, const QByteArray &sourceCode, const QByteArray &targetCode,
-    TokenProvider onToken, TranslationDoneHandler onDone, std::int32_t timeOut);
+    TokenProvider onToken, ResultReceiverId onDone, std::int32_t timeOut);
 
 // Creates and starts the receive worker, then the send worker (main thread, at start-up).
 void StartTranslationWorkers();

@@ -61,7 +61,7 @@ QByteArray Utf8PercentEncode(const QString &text)
 }
 
 QByteArray BuildTranslateUrl(const QByteArray &serviceHost, const QByteArray &sourceCode, const QByteArray &targetCode,
-    const QByteArray &token, const QString &text)
+    const QByteArray &token, const QString &text, const QByteArray &hintCode)
 {
     QByteArray url;
     url.append("http://");
@@ -71,8 +71,8 @@ QByteArray BuildTranslateUrl(const QByteArray &serviceHost, const QByteArray &so
     url.append("&tl=");
     url.append(targetCode);
     url.append("&hl=");
-    // The interface-language parameter carries the source language.
-    url.append(sourceCode);
+    // The interface-language parameter carries the source language, or the hint given for it.
+    url.append(hintCode.isEmpty() ? sourceCode : hintCode);
     url.append("&dt=bd&dt=ex&dt=ld&dt=md&dt=qca&dt=rw");
     url.append("&dt=rm&dt=ss&dt=t&ie=UTF-8&oe=UTF-8&ssel=6&tsel=3&pc=1&otf=1&kc=1&tk=");
     url.append(token);

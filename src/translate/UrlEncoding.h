@@ -10,6 +10,8 @@
 QByteArray Utf8PercentEncode(const QString &text);
 
 // The URL of one translation request. The codes and the token go in as they are; only the text
-// is encoded, and it is always the last parameter.
+// is encoded, and it is always the last parameter. The interface-language parameter carries
+// `hintCode`, else the source code: with source "auto" it names the language chosen for the
+// text, which the service keeps when it cannot tell.
 QByteArray BuildTranslateUrl(const QByteArray &serviceHost, const QByteArray &sourceCode, const QByteArray &targetCode,
-    const QByteArray &token, const QString &text);
+    const QByteArray &token, const QString &text, const QByteArray &hintCode = {});

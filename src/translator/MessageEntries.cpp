@@ -42,6 +42,12 @@ QString ReceivedEntry(const QString &timeStamp, const QString &handle, const QSt
     return entry + BraceLines(translated);
 }
 
+QString ReceivedAsWrittenEntry(
+    const QString &timeStamp, const QString &handle, const QString &sayWord, const QString &original)
+{
+    return timeStamp + handle + u' ' + sayWord + CR + original;
+}
+
 QString ReceivedFailureEntry(const QString &timeStamp, const QString &handle, const QString &sayWord,
     const QString &original, const QString &failureText)
 {

@@ -22,6 +22,10 @@ QString OriginalBlock(const QString &text);
 // and the translation.
 QString ReceivedEntry(const QString &timeStamp, const QString &handle, const QString &sayWord, const QString &original,
     const QString &translated, bool withOriginal);
+// A received message shown as it was written (in the user's own language): the head line and the
+// text, without braces.
+QString ReceivedAsWrittenEntry(
+    const QString &timeStamp, const QString &handle, const QString &sayWord, const QString &original);
 // A received message whose translation failed: the original text and the failure text.
 QString ReceivedFailureEntry(const QString &timeStamp, const QString &handle, const QString &sayWord,
     const QString &original, const QString &failureText);

@@ -20,10 +20,16 @@ EntrySteps PlanReceived(const FlowResult &result, const ReceivedContext &context
             context.timeStamp, context.handle, context.sayWord, result.original, context.failureText);
         return steps;
     }
+    if (result.asWritten) {
+        steps.entry = ReceivedAsWrittenEntry(context.timeStamp, context.handle, context.sayWord, result.original);
+        return steps;
+    }
     if (options.autoRead)
         steps.utterance = UtteranceOf(result.translated, context.sendLangCode);
+    const QString sayWord
+        = context.detectedNote.isEmpty() ? context.sayWord : context.sayWord + u' ' + context.detectedNote;
     // With history saving on, stored and shown with the original text, whatever the send method.
-    steps.entry = ReceivedEntry(context.timeStamp, context.handle, context.sayWord, result.original, result.translated,
+    steps.entry = ReceivedEntry(context.timeStamp, context.handle, sayWord, result.original, result.translated,
         options.saveHistory || options.sendMethod == 1);
     return steps;
 }

@@ -17,6 +17,8 @@ struct FlowResult {
     bool success = false;
     QString original;
     QString translated;
+    // A received text found written in the user's own language: it is shown as it is.
+    bool asWritten = false;
 };
 
 // The options that steer the flows: the window's send method and the main window's check boxes.
@@ -40,13 +42,17 @@ struct EntrySteps {
 
 // A received message's translation. `handle` is the partner's, `sayWord` and `failureText` the
 // interface texts that follow the handle and stand in for a failed translation; the utterance
-// names the send language, the language of the translation.
+// names the send language, the language of the translation. `detectedNote`, when not empty, names
+// the language the text was found written in and follows the say-word in the head line, outside
+// the braces, which hold the translation alone. A text shown as it is is neither braced nor read
+// aloud.
 struct ReceivedContext {
     QString timeStamp;
     QString handle;
     QString sayWord;
     QString failureText;
     QByteArray sendLangCode;
+    QString detectedNote = {};
 };
 EntrySteps PlanReceived(const FlowResult &result, const ReceivedContext &context, const FlowOptions &options);
 

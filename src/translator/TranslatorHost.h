@@ -48,6 +48,11 @@ public:
     // conversation, whose window never reaches a contact privately.
     virtual QString FindPartnerHandle(const QString &caption) = 0;
 
+    // The language a partner writes in, remembered by handle (a catalogue code); empty when none
+    // is. Remembering it keeps it across stops and restarts; a failure to keep it is logged.
+    virtual QByteArray RememberedPartnerLanguage(const QString &handle) const = 0;
+    virtual void RememberPartnerLanguage(const QString &handle, const QByteArray &code) = 0;
+
     // 3 or 4, found when translation starts.
     virtual int ClientGeneration() const = 0;
     // The linked chat client; null while none is linked.

@@ -30,8 +30,8 @@ static void InitTranslatorResources()
 
 namespace {
 
-// Live translator windows by serial number; main thread only. Done events carry the serial rather
-// than the window, so a result for a window that has gone finds nothing here.
+// Live translator windows by serial number; main thread only. A confirmation finds out by it
+// whether its window went while the dialog was open.
 std::unordered_map<quint64, TranslatorWindow *> &LiveWindows()
 {
     static std::unordered_map<quint64, TranslatorWindow *> windows;
@@ -79,6 +79,14 @@ TranslatorWindow::TranslatorWindow(TranslatorHost *host)
     : QWidget(nullptr)
     , m_host(host)
     , m_serial(g_nextSerial++)
+    , m_recvReceiver([this](const TranslationResult &result) {
+        m_recvResult = result;
+        ShowRecvTranslation();
+    })
+    , m_sendReceiver([this](const TranslationResult &result) {
+        m_sendResult = result;
+        DeliverSendTranslation();
+    })
 {
     LiveWindows().emplace(m_serial, this);
     InitTranslatorResources();

@@ -85,7 +85,8 @@ public:
     QByteArray GetSendLangCode() const override;
     QByteArray GetRecvLangCode() const override;
     void AppendReceiveEntry(const QString &text, EntryColour colour) override;
-    TranslationDoneHandler RecvTranslatedEvent() override;
+    ResultReceiverId RecvTranslatedEvent() override { return m_recvReceiver.Id(); }
+    void chooseRememberedReceiveLanguage() override;
     // 0: only the translation is sent; 1: the original text and the translation.
     int GetSendMethod() const;
     // The conversation partner's handle, looked up afresh from the caption; may be empty.
@@ -96,15 +97,15 @@ public:
 
     void BuildLangMenus();
 
-    // The incoming flow. The callback runs on the receive worker: it hands the result over to the
-    // main thread, where the window (when it still exists) copies it into m_recvResult and shows it.
-    static void RecvTranslatedCallback(void *context, const TranslationResult *result);
+    // The incoming flow: a result comes to the window's receiver on the main thread, which copies
+    // it into m_recvResult and shows it. A text the service found written in another catalogue
+    // language than the chosen one is shown with that language's name, and the window follows
+    // it; one in the user's own language is shown as it is.
     void ShowRecvTranslation();
 
-    // The outgoing flow: the send button queues the typed text; the callback runs on the send
-    // worker and hands the result over to DeliverSendTranslation on the main thread.
-    TranslationDoneHandler SendTranslatedEvent();
-    static void SendTranslatedCallback(void *context, const TranslationResult *result);
+    // The outgoing flow: the send button queues the typed text; its result comes to the window's
+    // send receiver, which copies it into m_sendResult and calls DeliverSendTranslation.
+    ResultReceiverId SendTranslatedEvent() const { return m_sendReceiver.Id(); }
     void DeliverSendTranslation();
 
     // Appends an entry to the partner's history file of today; a failure goes to the run log.
@@ -172,6 +173,12 @@ private:
     void OpenBelowToolbar(QMenu *menu);
     static void SelectLanguage(QMenu *menu, QObject *source);
     QByteArray LangCodeOf(const QMenu *menu) const;
+    // The catalogue name of a code; empty when the catalogue has none.
+    QString LangNameOf(const QByteArray &code) const;
+    // Checks the receive language named `code` in the menu; false when the catalogue lacks it.
+    bool checkReceiveLanguage(const QByteArray &code);
+    // The receive language chosen in the window's menu is remembered for the partner.
+    void rememberReceiveLanguage();
 
     // The window with that serial number when it still exists; main thread.
     static TranslatorWindow *FromSerial(quint64 serial);
@@ -202,4 +209,7 @@ private:
     bool m_stopped = false;
     QString m_linkState;
     QString m_sendFailure;
+    // Declared last: they go first, so that no result reaches a window being destroyed.
+    ResultReceiver m_recvReceiver;
+    ResultReceiver m_sendReceiver;
 };

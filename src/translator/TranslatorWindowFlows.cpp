@@ -24,16 +24,6 @@
 
 namespace {
 
-void *SerialContext(quint64 serial)
-{
-    return reinterpret_cast<void *>(static_cast<quintptr>(serial));
-}
-
-quint64 SerialOf(void *context)
-{
-    return static_cast<quint64>(reinterpret_cast<quintptr>(context));
-}
-
 FlowOptions OptionsOf(const TranslatorHost &host, int sendMethod)
 {
     return {sendMethod, host.AutoRead(), host.SaveHistory()};
@@ -53,50 +43,33 @@ void TranslatorWindow::sendInput()
     m_inputBox->clear();
 }
 
-TranslationDoneHandler TranslatorWindow::RecvTranslatedEvent()
-{
-    return {&TranslatorWindow::RecvTranslatedCallback, SerialContext(m_serial)};
-}
-
-TranslationDoneHandler TranslatorWindow::SendTranslatedEvent()
-{
-    return {&TranslatorWindow::SendTranslatedCallback, SerialContext(m_serial)};
-}
-
-void TranslatorWindow::RecvTranslatedCallback(void *context, const TranslationResult *result)
-{
-    // The record lives on the worker's stack until this returns; the worker waits meanwhile.
-    const quint64 serial = SerialOf(context);
-    platform::WorkerThread::Synchronize([serial, result] {
-        if (TranslatorWindow *window = FromSerial(serial)) {
-            window->m_recvResult = *result;
-            window->ShowRecvTranslation();
-        }
-    });
-}
-
-void TranslatorWindow::SendTranslatedCallback(void *context, const TranslationResult *result)
-{
-    const quint64 serial = SerialOf(context);
-    platform::WorkerThread::Synchronize([serial, result] {
-        if (TranslatorWindow *window = FromSerial(serial)) {
-            window->m_sendResult = *result;
-            window->DeliverSendTranslation();
-        }
-    });
-}
-
 void TranslatorWindow::ShowRecvTranslation()
 {
     try {
-        const FlowResult result{m_recvResult.Success, m_recvResult.Original(), m_recvResult.Translated()};
         // The partner lookup asks the chat client: once per entry is enough.
         const QString handle = GetPartnerHandle();
+        const QByteArray sendCode = GetSendLangCode();
+        const QByteArray detected = m_recvResult.Success ? m_recvResult.Detected() : QByteArray();
+        const QString detectedName = LangNameOf(detected);
+        // Written in the user's own language: the service gave it back as it is.
+        const bool asWritten = !detectedName.isEmpty() && detected == sendCode;
+        QString detectedNote;
+        if (!detectedName.isEmpty() && !asWritten) {
+            // The partner writes in another language than the one chosen: the window follows it,
+            // and so does the partner's next window.
+            checkReceiveLanguage(detected);
+            if (!handle.isEmpty())
+                m_host->RememberPartnerLanguage(handle, detected);
+            const QString note = m_host->GetMessageText(QLatin1String(stored::message::kDetectedLanguage));
+            detectedNote = note.contains(QLatin1String("%1")) ? note.arg(detectedName)
+                                                              : QLatin1Char('(') + detectedName + QLatin1Char(')');
+        }
+        const FlowResult result{m_recvResult.Success, m_recvResult.Original(), m_recvResult.Translated(), asWritten};
         // One reading of the clock: the stamp and the history day always agree, even at midnight.
         const QDateTime now = platform::Now();
         const ReceivedContext context{EntryTimeStamp(now), handle,
             m_host->GetMessageText(QLatin1String(stored::message::kSayWord)),
-            m_host->GetMessageText(QLatin1String(stored::message::kTranslateTimeout)), GetSendLangCode()};
+            m_host->GetMessageText(QLatin1String(stored::message::kTranslateTimeout)), sendCode, detectedNote};
         CarryOut(PlanReceived(result, context, OptionsOf(*m_host, GetSendMethod())), now.date(),
             [&handle] { return handle; });
     } catch (const std::exception &failure) {

@@ -28,7 +28,10 @@ void TranslatorWindow::BuildLangMenus()
             connect(sendItem, &QAction::triggered, this, [this, sendItem] { chooseSendLanguage(sendItem); });
             QAction *recvItem = recvGroup->addAction(m_langNames[index]);
             recvItem->setCheckable(true);
-            connect(recvItem, &QAction::triggered, this, [this, recvItem] { chooseReceiveLanguage(recvItem); });
+            connect(recvItem, &QAction::triggered, this, [this, recvItem] {
+                chooseReceiveLanguage(recvItem);
+                rememberReceiveLanguage();
+            });
         }
     }
 }

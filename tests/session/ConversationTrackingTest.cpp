@@ -141,6 +141,9 @@ TEST_F(TrackingTest, NewWindowStartsWithTheMainWindowsLanguagesAndIsPlacedOnTheN
     EXPECT_EQ(monitor->sendMethod, 1);
     EXPECT_EQ(monitor->sendLanguage, QStringLiteral("German"));
     EXPECT_EQ(monitor->recvLanguage, QStringLiteral("French"));
+    // The partner's remembered language, when there is one, comes over the main window's choice.
+    EXPECT_EQ(monitor->calls.filter(QStringLiteral("chooseRememberedReceiveLanguage")),
+        QStringList{QStringLiteral("chooseRememberedReceiveLanguage after French")});
     EXPECT_TRUE(monitor->isVisible());
     EXPECT_NE(monitor->geometry(), QRect(kContent.topLeft(), QSize(400, 340)));
 

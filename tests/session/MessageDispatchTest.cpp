@@ -224,7 +224,7 @@ TEST_F(MessageDispatchTest, PassThroughTextsAreShownGreenAtOnceAndOthersAreTrans
         QStringList({QStringLiteral("{a} b"), QStringLiteral("a}"), QStringLiteral("say \u201Chi\u201C"),
             QStringLiteral("to Bob")}));
     const auto target = server.http.requests().at(0).target;
-    EXPECT_NE(target.find("&sl=en&tl=zh-CN&"), std::string::npos) << target;
+    EXPECT_NE(target.find("&sl=auto&tl=zh-CN&hl=en&"), std::string::npos) << target;
     ASSERT_TRUE(WaitUntil([&] {
         std::lock_guard lock(anna->resultsLock);
         return anna->results.size() == 3;

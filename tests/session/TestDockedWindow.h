@@ -46,6 +46,11 @@ public:
     }
     void chooseSendLanguage(QObject *sender) override { sendLanguage = TextOf(sender); }
     void chooseReceiveLanguage(QObject *sender) override { recvLanguage = TextOf(sender); }
+    // Recorded with the receive language chosen before it.
+    void chooseRememberedReceiveLanguage() override
+    {
+        calls << QStringLiteral("chooseRememberedReceiveLanguage after ") + recvLanguage;
+    }
     QWidget *Widget() override { return this; }
     void ShowWidget() override { show(); }
     QRect WidgetGeometry() const override { return geometry(); }
@@ -53,16 +58,12 @@ public:
     QByteArray GetSendLangCode() const override { return sendCode; }
     QByteArray GetRecvLangCode() const override { return recvCode; }
     void AppendReceiveEntry(const QString &text, EntryColour colour) override { entries.append({text, colour}); }
-    // Results arrive in `results`, on the worker's thread (guarded by resultsLock).
-    TranslationDoneHandler RecvTranslatedEvent() override
-    {
-        return {[](void *context, const TranslationResult *result) {
-                    auto *self = static_cast<TestDockedWindow *>(context);
-                    std::lock_guard lock(self->resultsLock);
-                    self->results.append({result->Original(), result->Success, result->Translated()});
-                },
-            this};
-    }
+    // Results arrive in `results`, on the main thread (guarded by resultsLock all the same).
+    ResultReceiverId RecvTranslatedEvent() override { return receiver.Id(); }
+    ResultReceiver receiver{[this](const TranslationResult &result) {
+        std::lock_guard lock(resultsLock);
+        results.append({result.Original(), result.Success, result.Translated()});
+    }};
 
     QLineEdit *input = nullptr;
     platform::WindowId host = 0;

@@ -163,7 +163,9 @@ TEST_F(MessageFlowEndToEndTest, ReceivedTranslatedAndStoredThenTypedSentAndEchoe
 
     const std::vector<LocalHttpServer::Request> requests = rig.server.http.requests();
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(QueryValue(requests[0].target, "sl"), "en");
+    // The service finds the language; the partner's chosen one goes along for texts it cannot tell.
+    EXPECT_EQ(QueryValue(requests[0].target, "sl"), "auto");
+    EXPECT_EQ(QueryValue(requests[0].target, "hl"), "en");
     EXPECT_EQ(QueryValue(requests[0].target, "tl"), "zh-CN");
     const std::string token = QueryValue(requests[0].target, "tk");
     EXPECT_FALSE(token.empty());

@@ -44,21 +44,18 @@ protected:
     // Translates `text` on a worker of its own with the window's GetRequestToken.
     TranslationResult Translate(MainWindow &window, const QString &text)
     {
-        struct Done {
-            TranslationResult result;
-            std::atomic<bool> arrived{false};
-            void Take(const TranslationResult *r)
-            {
-                result = *r;
-                arrived = true;
-            }
-        } done;
+        TranslationResult result{};
+        bool arrived = false;
+        const ResultReceiver receiver([&](const TranslationResult &r) {
+            result = r;
+            arrived = true;
+        });
         TranslationWorker worker(QStringLiteral("test-worker"));
         worker.Start();
-        QueueTranslation(&worker, text, "en", "de", MethodTokenProvider<&MainWindow::GetRequestToken>(&window),
-            MethodDoneEvent<&Done::Take>(&done), 15);
-        EXPECT_TRUE(WaitUntil([&] { return done.arrived.load(); }, 20));
-        return done.result;
+        QueueTranslation(
+            &worker, text, "en", "de", MethodTokenProvider<&MainWindow::GetRequestToken>(&window), receiver.Id(), 15);
+        EXPECT_TRUE(WaitUntil([&] { return arrived; }, 20));
+        return result;
     }
 
     AppFolder folder;

@@ -19,6 +19,24 @@ QString RequestText(const std::string &target)
     return QString::fromUtf8(QByteArray::fromPercentEncoding(encoded));
 }
 
+// The value of query key `key` (which is never the text), as it was sent.
+std::string QueryCode(const std::string &target, const std::string &key)
+{
+    const auto start = target.find(key + '=');
+    if (start == std::string::npos || (start > 0 && target[start - 1] != '&' && target[start - 1] != '?'))
+        return {};
+    const auto from = start + key.size() + 1;
+    return target.substr(from, target.find('&', from) - from);
+}
+
+// The language the answer names as the text's: the requested source; with "auto", the language
+// named as the chosen one, kept as the service keeps it for a text it cannot tell.
+std::string SourceOf(const std::string &target)
+{
+    const std::string source = QueryCode(target, "sl");
+    return source == "auto" ? QueryCode(target, "hl") : source;
+}
+
 // The text as the body of the service's reply: quotes and backslashes escaped, control
 // characters as \u escapes.
 std::string Escaped(const QString &text)
@@ -49,7 +67,8 @@ TranslationServer::TranslationServer()
         }
         if (fails(text))
             return LocalHttpServer::Reply{500, "no"};
-        return LocalHttpServer::Reply{200, "[[[\"" + Escaped(translate(text)) + "\",\"x\",,,1]],,\"en\"]"};
+        return LocalHttpServer::Reply{
+            200, "[[[\"" + Escaped(translate(text)) + "\",\"x\",,,1]],,\"" + SourceOf(request.target) + "\"]"};
     });
     qputenv("PARLAVOX_SERVICE_HOST", QByteArray::fromStdString(http.hostAndPort()));
     InitServiceHost();

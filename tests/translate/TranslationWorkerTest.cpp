@@ -120,22 +120,31 @@ struct Delivered {
     std::size_t requestsSeen;
 };
 
-// The done callback of the tests: copies each record. A text containing "raise" makes it raise
-// after copying; a text containing "slow" makes it linger before it returns.
+// The receiver of the tests: copies each record, and notes whether each came on the main thread.
+// A text containing "raise" makes it raise after copying; a text containing "slow" makes it linger
+// before it returns.
 class ResultLog {
 public:
     explicit ResultLog(LocalHttpServer &server)
         : m_server(server)
     { }
 
-    void Done(const TranslationResult *result)
+    ResultReceiverId Id() const { return m_receiver.Id(); }
+    bool allOnMainThread()
     {
-        const QString original = result->Original();
+        std::lock_guard lock(m_mutex);
+        return m_allOnMainThread;
+    }
+
+    void Done(const TranslationResult &result)
+    {
+        const QString original = result.Original();
         if (original.contains(QStringLiteral("slow")))
             std::this_thread::sleep_for(30ms);
         {
             std::lock_guard lock(m_mutex);
-            m_results.push_back({*result, m_server.requestCount()});
+            m_results.push_back({result, m_server.requestCount()});
+            m_allOnMainThread = m_allOnMainThread && platform::IsMainThread();
         }
         if (original.contains(QStringLiteral("raise")))
             throw std::runtime_error("the receiver failed");
@@ -160,6 +169,8 @@ private:
     LocalHttpServer &m_server;
     std::mutex m_mutex;
     std::vector<Delivered> m_results;
+    bool m_allOnMainThread = true;
+    ResultReceiver m_receiver{[this](const TranslationResult &result) { Done(result); }};
 };
 
 // The names of this process's threads.
@@ -231,7 +242,7 @@ protected:
         std::int32_t timeOut = 15)
     {
         QueueTranslation(&thread, text, source, target, MethodTokenProvider<&PageTokens::GetRequestToken>(&tokens),
-            MethodDoneEvent<&ResultLog::Done>(&log), timeOut);
+            log.Id(), timeOut);
     }
 
     LocalHttpServer server;
@@ -268,6 +279,25 @@ TEST_F(TranslationWorkerTest, JobsOnOneWorkerRunOneAtATimeInOrderEachWithTheToke
     EXPECT_EQ(QueryValue(targets[0], "q"), "first+slow");
     EXPECT_EQ(tokens.asked(), std::vector<QString>(std::begin(texts), std::end(texts)));
     EXPECT_TRUE(tokens.allOnMainThread());
+    EXPECT_TRUE(log.allOnMainThread());
+}
+
+TEST_F(TranslationWorkerTest, AResultWhoseReceiverHasGoneIsDroppedAndTheNextOneArrives)
+{
+    TranslationWorker worker(QStringLiteral("test-worker"));
+    worker.Start();
+    int gone = 0;
+    {
+        const ResultReceiver shortLived([&gone](const TranslationResult &) { ++gone; });
+        QueueTranslation(&worker, QStringLiteral("held"), "en", "de",
+            MethodTokenProvider<&PageTokens::GetRequestToken>(&tokens), shortLived.Id(), 15);
+        ASSERT_TRUE(WaitUntil([&] { return server.requestCount() == 1; }, Patience));
+    }
+    Release();
+    Queue(worker, QStringLiteral("after"));
+    ASSERT_TRUE(log.WaitForCount(1));
+    EXPECT_EQ(gone, 0);
+    EXPECT_EQ(log.results()[0].record.Translated(), QStringLiteral("T:after"));
 }
 
 TEST_F(TranslationWorkerTest, ReceiveAndSendWorkersTranslateAtTheSameTime)
@@ -276,7 +306,7 @@ TEST_F(TranslationWorkerTest, ReceiveAndSendWorkersTranslateAtTheSameTime)
     ASSERT_NE(ReceiveTranslationWorker(), nullptr);
     ASSERT_NE(SendTranslationWorker(), nullptr);
     const auto provider = MethodTokenProvider<&PageTokens::GetRequestToken>(&tokens);
-    const auto done = MethodDoneEvent<&ResultLog::Done>(&log);
+    const auto done = log.Id();
 
     // The received message is held by the server while the typed text goes through.
     QueueRecvTranslation(QStringLiteral("received held"), "de", "en", provider, done, 15);
@@ -474,8 +504,8 @@ TEST_F(TranslationWorkerTest, NothingReachesACallbackAfterTheStop)
 TEST_F(TranslationWorkerTest, AStopGivesUpARequestInFlightAndEndsTheWorkers)
 {
     StartTranslationWorkers();
-    QueueRecvTranslation(QStringLiteral("held"), "en", "de", MethodTokenProvider<&PageTokens::GetRequestToken>(&tokens),
-        MethodDoneEvent<&ResultLog::Done>(&log), 15);
+    QueueRecvTranslation(
+        QStringLiteral("held"), "en", "de", MethodTokenProvider<&PageTokens::GetRequestToken>(&tokens), log.Id(), 15);
     ASSERT_TRUE(WaitUntil([&] { return server.requestCount() == 1; }, Patience));
     std::vector<std::string> names = ThreadNames();
     ASSERT_EQ(std::count(names.begin(), names.end(), "translate-recv"), 1);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/AppFolder.h"
+#include "translator/PartnerLanguages.h"
 #include "translator/TranslatorHost.h"
 
 #include <QAbstractButton>
@@ -94,6 +95,21 @@ public:
         lookups.append(caption);
         const QString handle = Find(chats, caption);
         return handle.isEmpty() ? Find(contacts, caption) : handle;
+    }
+
+    // Partners' languages go to `partnerLanguages` when a test gives one, else they stay here.
+    PartnerLanguages *partnerLanguages = nullptr;
+    QMap<QString, QByteArray> rememberedLanguages;
+    QByteArray RememberedPartnerLanguage(const QString &handle) const override
+    {
+        return partnerLanguages ? partnerLanguages->LanguageOf(handle) : rememberedLanguages.value(handle);
+    }
+    void RememberPartnerLanguage(const QString &handle, const QByteArray &code) override
+    {
+        if (partnerLanguages)
+            partnerLanguages->Remember(handle, code);
+        else
+            rememberedLanguages.insert(handle, code);
     }
 
     int ClientGeneration() const override { return generation; }

@@ -81,6 +81,29 @@ TEST(MessageFlowPlan, AReceivedTranslationIsShownGreenSpokenAndStoredByTheOption
     }
 }
 
+// The language the text was found in is named outside the braces; a text in the user's own
+// language is shown and stored as it is, and not read aloud.
+TEST(MessageFlowPlan, AReceivedTextNamesTheLanguageFoundOrStandsAsWritten)
+{
+    const struct {
+        const char *what;
+        FlowResult result;
+        QString note;
+        EntrySteps expected;
+    } cases[] = {
+        {"found in another language", Translated(QStringLiteral("Bonjour"), QStringLiteral("Hallo")),
+            QStringLiteral("(detected: French)"),
+            {Utterance{QStringLiteral("Hallo"), "de"}, true,
+                T + QStringLiteral("anna.h says: (detected: French)\rBonjour\r{ Hallo }")}},
+        {"in the user's own language", {true, QStringLiteral("Guten Tag"), QStringLiteral("Guten Tag"), true}, {},
+            {std::nullopt, true, T + QStringLiteral("anna.h says:\rGuten Tag")}},
+    };
+    for (const auto &c : cases) {
+        const ReceivedContext context{T, QStringLiteral("anna.h"), QStringLiteral("says:"), kFailure, "de", c.note};
+        EXPECT_EQ(PlanReceived(c.result, context, {1, true, true}), c.expected) << c.what;
+    }
+}
+
 TEST(MessageFlowPlan, ATypedTextIsRefusedWhenEmptyOrLongerThan255Units)
 {
     EXPECT_EQ(RefusalOf(QString()), QStringLiteral("MESSAGE_CANNOT_EMPTY"));

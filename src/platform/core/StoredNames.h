@@ -122,6 +122,7 @@ inline constexpr char kTranslateNoPair[] = "TRANSLATE_NO_PAIR"; // key of CHS.in
 inline constexpr char kTranslateServiceDown[] = "TRANSLATE_SERVICE_DOWN"; // key of CHS.ini/ENU.ini
 inline constexpr char kTranslateServerDown[] = "TRANSLATE_SERVER_DOWN"; // key of CHS.ini/ENU.ini
 inline constexpr char kTranslateNoAnswer[] = "TRANSLATE_NO_ANSWER"; // key of CHS.ini/ENU.ini
+inline constexpr char kDetectedLanguage[] = "DETECTED_LANGUAGE"; // key of CHS.ini/ENU.ini
 } // namespace message
 
 // The files of an interface language, read beside the program or from the user's copies.
@@ -144,6 +145,9 @@ inline constexpr char kSendMessageMode[] = "SendMessageMode"; // key in users' s
 inline constexpr char kSendIndex[] = "SendIndex"; // key in users' settings files
 inline constexpr char kRecvIndex[] = "RecvIndex"; // key in users' settings files
 inline constexpr char kLangIndex[] = "LangIndex"; // key in users' settings files
+// The language each partner writes in, beside the settings: users' files carry these names.
+inline constexpr char kPartnerLanguagesFileName[] = "PartnerLanguages.ini";
+inline constexpr char kPartnerLanguagesSection[] = "Partners";
 } // namespace settings
 
 // The history layout: History/<partner>/<date>.dat, written by the translator windows and read by

@@ -18,10 +18,13 @@ struct Answer {
     SourceLanguage source;
 };
 
-Answer Ask(const ServiceProcess &service, const QString &text, const QByteArray &source, const QByteArray &target)
+// `chosen`: the language the caller chose for the text, sent as the interface language.
+Answer Ask(const ServiceProcess &service, const QString &text, const QByteArray &source, const QByteArray &target,
+    const QByteArray &chosen = {})
 {
+    const QByteArray hint = chosen.isEmpty() ? QByteArray() : "&hl=" + chosen;
     const RawAnswer raw = HttpGet("http://" + service.HostAndPort() + "/translate_a/single?client=t&sl=" + source
-        + "&tl=" + target + "&dt=t&ie=UTF-8&oe=UTF-8&q=" + Utf8PercentEncode(text));
+        + "&tl=" + target + hint + "&dt=t&ie=UTF-8&oe=UTF-8&q=" + Utf8PercentEncode(text));
     Answer answer;
     answer.status = raw.status;
     if (const auto translation = ParseTranslationBody(raw.body))
@@ -89,6 +92,30 @@ TEST_F(LanguagesTest, AutoWithShortOrUnsureTextKeepsItUnsure)
         EXPECT_EQ(answer.source.confidence, 0.0) << text.toStdString();
     }
     EXPECT_EQ(Ask(*service, QStringLiteral("ok"), "auto", "es").text, QStringLiteral("ok"));
+}
+
+// The language the caller chose holds for a text the detector is unsure of, in the same request;
+// one it is sure of goes by what it found.
+TEST_F(LanguagesTest, AutoKeepsTheChosenLanguageForAnUnsureText)
+{
+    const struct {
+        QString text;
+        QByteArray chosen, source;
+        bool sure;
+    } cases[] = {
+        {"Hola amigo", "es", "es", false},
+        {"Grazie mille", "it", "it", false},
+        {"ok", "es", "es", false},
+        {"Bonjour, comment vas-tu ? J'espère que ta famille va bien.", "es", "fr", true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text.toStdString());
+        const Answer answer = Ask(*service, c.text, "auto", "en", c.chosen);
+        ASSERT_EQ(answer.status, 200);
+        EXPECT_EQ(answer.source.code, QString::fromLatin1(c.source));
+        EXPECT_EQ(answer.source.Sure(), c.sure);
+        EXPECT_EQ(answer.text, Ask(*service, c.text, c.source, "en").text);
+    }
 }
 
 // Addresses, paths, mentions, tags, numbers with units, emoji and braces come through unchanged,

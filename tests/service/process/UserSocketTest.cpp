@@ -137,11 +137,10 @@ private:
 struct Received {
     std::mutex mutex;
     QStringList translations;
-    static void Done(void *context, const TranslationResult *result)
+    void Done(const TranslationResult &result)
     {
-        auto *self = static_cast<Received *>(context);
-        std::lock_guard lock(self->mutex);
-        self->translations.append(result->Success ? result->Translated() : QStringLiteral("failed"));
+        std::lock_guard lock(mutex);
+        translations.append(result.Success ? result.Translated() : QStringLiteral("failed"));
     }
     qsizetype Count()
     {
@@ -188,11 +187,12 @@ TEST(UserSocket, AnotherUsersListenerOnTheOldPortGetsNothingWhileMessagesTransla
     EXPECT_EQ(text, QStringLiteral("Hola Mundo."));
 
     Received received;
+    const ResultReceiver receiver([&received](const TranslationResult &result) { received.Done(result); });
     StartTranslationWorkers();
-    QueueRecvTranslation(QStringLiteral("Hola Mundo."), "es", "en", TokenProvider{&ZeroToken, nullptr},
-        TranslationDoneHandler{&Received::Done, &received}, 20);
-    QueueSendTranslation(QStringLiteral("Good morning."), "en", "es", TokenProvider{&ZeroToken, nullptr},
-        TranslationDoneHandler{&Received::Done, &received}, 20);
+    QueueRecvTranslation(
+        QStringLiteral("Hola Mundo."), "es", "en", TokenProvider{&ZeroToken, nullptr}, receiver.Id(), 20);
+    QueueSendTranslation(
+        QStringLiteral("Good morning."), "en", "es", TokenProvider{&ZeroToken, nullptr}, receiver.Id(), 20);
     EXPECT_TRUE(WaitUntil([&] { return received.Count() == 2; }, 60));
     StopTranslationWorkers();
     {
