@@ -197,7 +197,7 @@ private:
     void UpdateStatusLine();
 
     TranslatorHost *m_host;
-    // Identifies the window in done events, which may outlive it.
+    // Identifies the window to a confirmation, which may outlive it.
     quint64 m_serial = 0;
     // The confirmation dialog while it is open.
     ConfirmDialog *m_confirm = nullptr;

@@ -3,8 +3,8 @@
 #include "translator/PartnerLanguages.h"
 #include "translator/TranslatorWindow.h"
 
-#include "service/process/ServiceProcess.h"
 #include "FakeTranslatorHost.h"
+#include "service/process/ServiceProcess.h"
 #include "support/AppFolder.h"
 #include "support/ScriptedChatClient.h"
 #include "support/Wait.h"
@@ -288,11 +288,10 @@ TEST_F(DetectionTest, AReceivedTextIsTranslatedFromTheLanguageItIsWrittenInWhenT
         QByteArray receiveAfter;
     } cases[] = {
         {"the chosen language", QStringLiteral("Hola, ¿cómo estás? Espero que tu familia esté bien."), "es", {}, "es"},
-        {"another catalogue language",
-            QStringLiteral("Bonjour, comment vas-tu ? J'espère que ta famille va bien."), "fr",
-            QStringLiteral(" (detected: French)"), "fr"},
-        {"the user's own language", QStringLiteral("Hello, how are you today? I hope your family is well."), {},
-            {}, "es"},
+        {"another catalogue language", QStringLiteral("Bonjour, comment vas-tu ? J'espère que ta famille va bien."),
+            "fr", QStringLiteral(" (detected: French)"), "fr"},
+        {"the user's own language", QStringLiteral("Hello, how are you today? I hope your family is well."), {}, {},
+            "es"},
         {"short", QStringLiteral("Merci"), "es", {}, "es"},
         {"unsure, mixed", QStringLiteral("ok gracias"), "es", {}, "es"},
         {"a language the catalogue lacks", QStringLiteral("Tere, kuidas sul läheb? Loodan, et su perel läheb hästi."),
@@ -305,10 +304,9 @@ TEST_F(DetectionTest, AReceivedTextIsTranslatedFromTheLanguageItIsWrittenInWhenT
         QueueRecvTranslation(c.text, window->GetRecvLangCode(), window->GetSendLangCode(),
             MethodTokenProvider<&TranslatorHost::GetRequestToken>(&host), window->RecvTranslatedEvent(), 30, true);
         ASSERT_TRUE(WaitUntil([&] { return !window->m_receivePane->toPlainText().isEmpty(); }, 60));
-        const QString expected = c.source.isEmpty()
-            ? QStringLiteral("<T>anna.h says:|") + c.text
-            : QStringLiteral("<T>anna.h says:") + c.note + u'|' + c.text + QStringLiteral("|{ ")
-                + Direct(c.text, c.source) + QStringLiteral(" }");
+        const QString expected = c.source.isEmpty() ? QStringLiteral("<T>anna.h says:|") + c.text
+                                                    : QStringLiteral("<T>anna.h says:") + c.note + u'|' + c.text
+                + QStringLiteral("|{ ") + Direct(c.text, c.source) + QStringLiteral(" }");
         EXPECT_EQ(PaneText(*window), expected);
         EXPECT_EQ(window->GetRecvLangCode(), c.receiveAfter);
         const QByteArray remembered = c.receiveAfter == "es" ? QByteArray() : c.receiveAfter;
