@@ -95,6 +95,9 @@ public:
     const QList<QByteArray> &LangCodes() const { return m_langCodes; }
 
     void BuildLangMenus();
+    // After a switch of the interface language: the language menus again, with the names of the new
+    // catalogue and the same languages checked, and the start button sized to its new caption.
+    void RelabelLanguages();
 
     // The incoming flow. The callback runs on the receive worker: it hands the result over to the
     // main thread, where the window (when it still exists) copies it into m_recvResult and shows it.
