@@ -4,8 +4,8 @@
 #include "shell/BannerSubtitle.h"
 #include "shell/Log.h"
 #include "shell/TranslationServerPage.h"
-#include "translate/TranslationServerSettings.h"
 #include "translate/ServiceReach.h"
+#include "translate/TranslationServerSettings.h"
 #include "translator/TranslatorWindow.h"
 
 #include <QCheckBox>
@@ -13,7 +13,6 @@
 #include <QLabel>
 #include <QTabWidget>
 #include <QThread>
-
 
 namespace {
 
@@ -26,7 +25,7 @@ void MainWindow::CreatePreferenceControls()
 {
     m_interfaceLanguageLabel = new QLabel(QStringLiteral("界面语言："), m_optionsPage);
     m_interfaceLanguageLabel->setObjectName(QLatin1String(stored::mainWindow::kInterfaceLanguageLabel));
-    m_interfaceLanguageLabel->move(56, 162);
+    m_interfaceLanguageLabel->setGeometry(56, 162, 136, 17);
     m_interfaceLanguageBox = new QComboBox(m_optionsPage);
     m_interfaceLanguageBox->setObjectName(QLatin1String(stored::mainWindow::kInterfaceLanguageBox));
     m_interfaceLanguageBox->addItems(kInterfaceLanguages);

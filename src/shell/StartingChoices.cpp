@@ -131,4 +131,3 @@ std::optional<OfflinePairQuality> AskServiceForOfflinePairs(const std::atomic<bo
     }
     return std::nullopt;
 }
-

@@ -31,7 +31,8 @@ TranslationServerPage::TranslationServerPage(TranslatorHost *host, QString setti
 {
     setObjectName(QLatin1String(stored::mainWindow::kServerPage));
     namespace names = stored::mainWindow;
-    m_titleLabel = Make<QLabel>(this, names::kServerTitle, QStringLiteral("为离线服务缺少的语种指定一个兼容LibreTranslate的翻译服务器："));
+    m_titleLabel = Make<QLabel>(
+        this, names::kServerTitle, QStringLiteral("为离线服务缺少的语种指定一个兼容LibreTranslate的翻译服务器："));
     m_titleLabel->setGeometry(16, 6, 350, 32);
     m_titleLabel->setWordWrap(true);
     m_urlLabel = Make<QLabel>(this, names::kServerUrlLabel, QStringLiteral("地址："));
@@ -146,5 +147,5 @@ void TranslationServerPage::saveServer()
         return;
     }
     showResult(address->isEmpty() ? message(stored::message::kServerCleared)
-                                   : message(stored::message::kServerSaved).arg(address.value()));
+                                  : message(stored::message::kServerSaved).arg(address.value()));
 }

@@ -97,6 +97,7 @@ platform::Result<void> StoreTranslationServer(const QString &path, const Transla
     const QByteArray draftName = QFile::encodeName(draft);
     if (::chmod(draftName.constData(), S_IRUSR | S_IWUSR) != 0
         || ::rename(draftName.constData(), QFile::encodeName(path).constData()) != 0)
-        return platform::Error{QStringLiteral("cannot replace %1: %2").arg(path, QString::fromLocal8Bit(strerror(errno)))};
+        return platform::Error{
+            QStringLiteral("cannot replace %1: %2").arg(path, QString::fromLocal8Bit(strerror(errno)))};
     return {};
 }

@@ -1,5 +1,5 @@
-#include "shell/MainWindow.h"
 #include "shell/TranslationServerPage.h"
+#include "shell/MainWindow.h"
 
 #include "service/process/LibreStandIn.h"
 #include "support/AppFolder.h"
@@ -68,12 +68,11 @@ TEST_F(TranslationServerPageTest, TryShowsTheLanguagesAServerOffersOrWhyItCannot
     EXPECT_TRUE(Try(page, closed).startsWith(QLatin1String("The server cannot be used: nothing answers at ")));
 
     // An address that is no address is refused at once, without a try.
-    for (const QByteArray bad : {QByteArray("127.0.0.1:5000"), QByteArray(""), QByteArray("http://x/path")}) {
+    for (const char *bad : {"127.0.0.1:5000", "", "http://x/path"}) {
         page.m_urlBox->setText(QString::fromLatin1(bad));
         page.m_tryButton->click();
         EXPECT_FALSE(page.Trying());
-        EXPECT_TRUE(page.m_resultLabel->text().startsWith(QLatin1String("This address cannot be used.")))
-            << bad.constData();
+        EXPECT_TRUE(page.m_resultLabel->text().startsWith(QLatin1String("This address cannot be used."))) << bad;
     }
 }
 
@@ -132,6 +131,6 @@ TEST_F(TranslationServerPageTest, SaveStoresTheServerForTheServiceOnlyReadableBy
     EXPECT_EQ(w->m_serverPage->m_keyBox->text(), QStringLiteral("secret"));
     w->m_serverPage->m_urlBox->clear();
     w->m_serverPage->m_saveButton->click();
-    EXPECT_EQ(w->m_serverPage->m_resultLabel->text(),
-        QStringLiteral("Saved. The translation service forwards nothing now."));
+    EXPECT_EQ(
+        w->m_serverPage->m_resultLabel->text(), QStringLiteral("Saved. The translation service forwards nothing now."));
 }

@@ -67,7 +67,8 @@ TEST(TranslationServerSettingsTest, StoredChoiceIsReadBackAndOnlyItsUserCanReadI
     const QString path = dir.filePath(QStringLiteral("config/parlavox-service.ini"));
     EXPECT_EQ(ReadTranslationServer(path), TranslationServerChoice{});
 
-    const TranslationServerChoice choice{QStringLiteral("http://127.0.0.1:5000"), QStringLiteral("k=y;z \"quoted\" 钥匙")};
+    const TranslationServerChoice choice{
+        QStringLiteral("http://127.0.0.1:5000"), QStringLiteral("k=y;z \"quoted\" 钥匙")};
     ASSERT_TRUE(StoreTranslationServer(path, choice).ok());
     EXPECT_EQ(ModeOf(path), 0600u);
     EXPECT_EQ(ReadTranslationServer(path), choice);
@@ -85,7 +86,8 @@ TEST(TranslationServerSettingsTest, StoredChoiceIsReadBackAndOnlyItsUserCanReadI
     EXPECT_TRUE(text.contains("TimeOut=3")) << text.constData();
     EXPECT_TRUE(text.contains("Name=kept")) << text.constData();
     // Nothing of the writing is left beside it.
-    EXPECT_EQ(QDir(dir.filePath(QStringLiteral("config"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+    EXPECT_EQ(
+        QDir(dir.filePath(QStringLiteral("config"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
         QStringList{QStringLiteral("parlavox-service.ini")});
 }
 
