@@ -112,7 +112,7 @@ LanguagePair StartingPair(
 // seconds to answer.
 std::optional<OfflinePairQuality> AskServiceForOfflinePairs(const std::atomic<bool> &cancelled)
 {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!cancelled && std::chrono::steady_clock::now() < end) {
         auto reach = FetchServiceReach(std::chrono::seconds(2));
         if (reach) {

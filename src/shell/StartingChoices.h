@@ -43,6 +43,6 @@ LanguagePair StartingPair(
     const QByteArray &userLanguage, const QList<QByteArray> &catalogue, const OfflinePairQuality &quality);
 
 // The service's offline pairs from its status (ServiceHost()); a service the program has just
-// started may take a few seconds to answer, so it is asked again for up to 20 s. Nullopt when it
+// started may take a while to answer on a busy machine, so it is asked again for up to a minute. Nullopt when it
 // does not answer, or once `cancelled` is set.
 std::optional<OfflinePairQuality> AskServiceForOfflinePairs(const std::atomic<bool> &cancelled);
