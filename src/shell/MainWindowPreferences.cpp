@@ -25,7 +25,7 @@ void MainWindow::CreatePreferenceControls()
 {
     m_interfaceLanguageLabel = new QLabel(QStringLiteral("界面语言："), m_optionsPage);
     m_interfaceLanguageLabel->setObjectName(QLatin1String(stored::mainWindow::kInterfaceLanguageLabel));
-    m_interfaceLanguageLabel->setGeometry(56, 162, 136, 17);
+    m_interfaceLanguageLabel->setGeometry(56, 160, 136, 17);
     m_interfaceLanguageBox = new QComboBox(m_optionsPage);
     m_interfaceLanguageBox->setObjectName(QLatin1String(stored::mainWindow::kInterfaceLanguageBox));
     m_interfaceLanguageBox->addItems(kInterfaceLanguages);
@@ -79,10 +79,11 @@ void MainWindow::chooseInterfaceLanguage(int index)
         if (auto *window = docked ? qobject_cast<TranslatorWindow *>(docked->Widget()) : nullptr)
             window->RelabelLanguages();
     }
-    // Captions sized to the texts they had are sized again, then the values placed after them.
+    // Captions as wide as the texts they had take the width of their new ones, then the values are
+    // placed after them.
     for (QLabel *label : findChildren<QLabel *>()) {
         if (label != m_logo && label->parentWidget() != m_logo && !label->wordWrap())
-            label->adjustSize();
+            label->resize(label->sizeHint().width(), label->height());
     }
     placeValuesAfterCaptions();
     if (!m_soundNotice.isEmpty())

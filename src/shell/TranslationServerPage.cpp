@@ -75,6 +75,11 @@ QString TranslationServerPage::message(const char *key) const
     return m_host->GetMessageText(QLatin1String(key));
 }
 
+QString TranslationServerPage::listSeparator() const
+{
+    return m_host->LangIndex() == 0 ? QStringLiteral("、") : QStringLiteral(", ");
+}
+
 void TranslationServerPage::showResult(const QString &text)
 {
     m_resultLabel->setText(text);
@@ -111,10 +116,10 @@ void TranslationServerPage::tryServer()
                             names.append(entry.name);
                     }
                     showResult(names.isEmpty() ? message(stored::message::kServerNoCatalogueLanguage)
-                                                     .arg(languages->serverCodes.join(QStringLiteral(", ")))
+                                                     .arg(languages->serverCodes.join(listSeparator()))
                                                : message(stored::message::kServerLanguages)
                                                      .arg(languages->serverCodes.size())
-                                                     .arg(names.join(QStringLiteral(", "))));
+                                                     .arg(names.join(listSeparator())));
                 }
                 endTry();
             },

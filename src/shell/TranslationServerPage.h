@@ -46,6 +46,8 @@ signals:
 
 private:
     QString message(const char *key) const;
+    // Between the names of a list, as the interface language writes it.
+    QString listSeparator() const;
     void showResult(const QString &text);
     void endTry();
 
