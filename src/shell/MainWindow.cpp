@@ -79,6 +79,7 @@ MainWindow::MainWindow(MainWindowServices services)
 
     InitShellResources();
     CreateComponents();
+    CreatePreferenceControls();
     TranslationSessionServices session;
     session.createChatClient = m_services.createChatClient;
     session.windows = m_services.createWindowSystem ? m_services.createWindowSystem() : nullptr;
@@ -99,6 +100,9 @@ MainWindow::~MainWindow()
 {
     if (m_soundCheck)
         m_soundCheck->wait();
+    m_pairCheckCancelled = true;
+    if (m_pairCheck)
+        m_pairCheck->wait();
     finalise();
 }
 
@@ -143,14 +147,10 @@ void MainWindow::initialise()
             m_versionLabel->setText(version);
             m_versionLabel->adjustSize();
         }
-        // Each value follows its caption with a small gap, however long the caption is in the
-        // interface language.
-        for (auto [caption, value] : {std::pair{m_versionTitle, m_versionLabel}, std::pair{m_emailTitle, m_emailLabel},
-                 std::pair{m_homePageTitle, m_homePageLabel}}) {
-            const int end = caption->x() + caption->fontMetrics().horizontalAdvance(caption->text()) + 4;
-            if (value->x() < end)
-                value->move(end, value->y());
-        }
+        placeValuesAfterCaptions();
+        restorePreferences();
+        if (m_settings->PairFromLocale)
+            askForStartingPair();
     } catch (const std::exception &failure) {
         m_creationFailed = true;
         platform::ShowMessageBox(
@@ -165,6 +165,9 @@ void MainWindow::finalise()
         if (m_settings) {
             m_settings->SendIndex = m_sendLanguageBox->currentIndex();
             m_settings->RecvIndex = m_receiveLanguageBox->currentIndex();
+            m_settings->NeedConfirm = m_confirmCheck->isChecked() ? 1 : 0;
+            m_settings->AutoRead = m_readAloudCheck->isChecked() ? 1 : 0;
+            m_settings->SaveHistory = m_saveHistoryCheck->isChecked() ? 1 : 0;
             m_settings->SaveSettings();
         }
     } catch (const std::exception &failure) {

@@ -9,6 +9,7 @@
 #include "shell/InterfaceTexts.h"
 #include "shell/Settings.h"
 #include "translator/PartnerLanguages.h"
+#include "shell/StartingChoices.h"
 #include "translator/TranslatorHost.h"
 
 #include <QByteArray>
@@ -18,8 +19,10 @@
 #include <QWidget>
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QAction;
@@ -33,6 +36,7 @@ class QSystemTrayIcon;
 class QTabWidget;
 class QThread;
 class QTimer;
+class TranslationServerPage;
 
 // What the main window calls on the world outside it; tests replace these.
 struct MainWindowServices {
@@ -49,6 +53,9 @@ struct MainWindowServices {
     // Whether reading aloud plays silently for want of a sound device; when unset, the sound
     // output is asked.
     std::function<bool()> readingAloudIsSilent;
+    // The service's offline pairs, asked on a thread of its own at a fresh install's first start;
+    // nullopt when the service cannot tell (or `cancelled` is set). When unset, nothing is asked.
+    std::function<std::optional<OfflinePairQuality>(const std::atomic<bool> &cancelled)> askOfflinePairs;
 };
 
 // The shortened version text: the four numbers cut before the third "." (major, minor, release).
@@ -86,6 +93,9 @@ public:
     void showFromTrayIcon();
     void openMailAddress();
     void openHomePage();
+    // Switches the interface language at once: this window, its choosers, every translator window
+    // with its language menus, open dialogs and Qt's own texts. Stored at exit.
+    void chooseInterfaceLanguage(int index);
     // The translator windows ask FindPartnerHandle.
     QString FindPartnerHandle(const QString &caption) override { return m_session->FindPartnerHandle(caption); }
 
@@ -126,6 +136,9 @@ public:
     QCheckBox *m_confirmCheck = nullptr;
     QCheckBox *m_readAloudCheck = nullptr;
     QCheckBox *m_saveHistoryCheck = nullptr;
+    QLabel *m_interfaceLanguageLabel = nullptr;
+    QComboBox *m_interfaceLanguageBox = nullptr;
+    TranslationServerPage *m_serverPage = nullptr;
     QWidget *m_aboutPage = nullptr;
     QLabel *m_emailTitle = nullptr;
     QLabel *m_emailLabel = nullptr;
@@ -167,6 +180,14 @@ private:
     void checkSoundOutput();
     void showSoundNotice();
     void UpdateStatusLine();
+    // The settings page's interface language and the translation server page; the stored options.
+    void CreatePreferenceControls();
+    void restorePreferences();
+    // Each value (version, e-mail, home page) follows its caption with a small gap.
+    void placeValuesAfterCaptions();
+    // A fresh install: once the service tells its offline pairs, a pair it translates.
+    void askForStartingPair();
+    void useStartingPair(const OfflinePairQuality &quality);
 
     bool m_closeAllowed = false;
     std::unique_ptr<Settings> m_settings;
@@ -180,4 +201,8 @@ private:
     QString m_soundNotice;
     // Asks the sound output, once; waited for when the window goes.
     std::unique_ptr<QThread> m_soundCheck;
+    // Asks the service's pairs at a fresh install's first start; stopped and waited for at the end.
+    std::unique_ptr<QThread> m_pairCheck;
+    std::atomic<bool> m_pairCheckCancelled = false;
+    LanguagePair m_localePair;
 };

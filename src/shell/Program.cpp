@@ -10,6 +10,7 @@
 #include "platform/desktop/Shell.h"
 #include "shell/MainWindow.h"
 #include "shell/SingleInstanceGuard.h"
+#include "shell/StartingChoices.h"
 #include "translate/LocalService.h"
 #include "translate/TranslateText.h"
 #include "translate/TranslationWorker.h"
@@ -24,6 +25,7 @@
 #include <cstdio>
 
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -111,7 +113,9 @@ void RunParlavox(int argc, char **argv)
 
     // The application title is ours to show (tray hint, balloon); it is not given to Qt as the
     // display name, which would append it to every window title and message box caption.
-    auto mainWindow = std::make_unique<MainWindow>();
+    MainWindowServices services;
+    services.askOfflinePairs = AskServiceForOfflinePairs;
+    auto mainWindow = std::make_unique<MainWindow>(std::move(services));
     main = mainWindow.get();
 
     // The end of the desktop session and SIGTERM/SIGINT end through the normal save path.

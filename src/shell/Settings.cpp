@@ -4,6 +4,10 @@
 #include "platform/core/IniFile.h"
 #include "platform/core/StoredNames.h"
 #include "shell/Log.h"
+#include "shell/StartingChoices.h"
+#include "translate/ServiceReach.h"
+
+#include <QFileInfo>
 
 #include <array>
 
@@ -18,13 +22,16 @@ struct SettingKey {
     std::int32_t Settings::*field;
 };
 
-const std::array<SettingKey, 6> kKeys{{
+const std::array<SettingKey, 9> kKeys{{
     {stored::settings::kTimeOut, 15, &Settings::TimeOut},
     {stored::settings::kTranslateMode, 1, &Settings::TranslateMode},
     {stored::settings::kSendMessageMode, 1, &Settings::SendMessageMode},
     {stored::settings::kSendIndex, 0, &Settings::SendIndex},
     {stored::settings::kRecvIndex, 2, &Settings::RecvIndex},
     {stored::settings::kLangIndex, 0, &Settings::LangIndex},
+    {stored::settings::kConfirmBeforeSending, 0, &Settings::NeedConfirm},
+    {stored::settings::kReadAloud, 0, &Settings::AutoRead},
+    {stored::settings::kSaveHistory, 1, &Settings::SaveHistory},
 }};
 
 } // namespace
@@ -44,6 +51,19 @@ void Settings::LoadSettings()
     const platform::IniFile ini(m_filePath);
     for (const SettingKey &key : kKeys)
         this->*key.field = ini.readInteger(kSection, QString::fromLatin1(key.name), key.defaultValue);
+    // The check boxes are on or off, whatever the file holds.
+    for (std::int32_t *flag : {&NeedConfirm, &AutoRead, &SaveHistory})
+        *flag = *flag != 0 ? 1 : 0;
+
+    // A fresh install has no settings file yet.
+    PairFromLocale = !QFileInfo::exists(m_filePath);
+    if (!PairFromLocale)
+        return;
+    const QString locale = DesktopLocaleName();
+    LangIndex = InterfaceLanguageOfLocale(locale);
+    const LanguagePair pair = StartingPair(CatalogueCodeOfLocale(locale), CatalogueCodes(), {});
+    SendIndex = pair.sendIndex;
+    RecvIndex = pair.recvIndex;
 }
 
 void Settings::SaveSettings() const

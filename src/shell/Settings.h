@@ -6,6 +6,8 @@
 
 // The settings that survive a restart, kept in ConfigEN.ini beside the executable, section
 // "Option". Read once when the main window is created, written once when it is destroyed.
+// Without the file (a fresh install) the interface language and the send language follow the
+// desktop's locale (DesktopLocaleName), with a partner language the user's pairs with.
 class Settings {
 public:
     // Computes the file path from the executable's folder and loads the settings.
@@ -15,9 +17,9 @@ public:
 
     const QString &FilePath() const { return m_filePath; }
 
-    // Reads the six keys, each with its default when missing or not an integer.
+    // Reads the keys, each with its default when missing or not an integer.
     void LoadSettings();
-    // Writes the six keys in their fixed order; stops silently at the first key that fails.
+    // Writes the keys in their fixed order; stops at the first key that fails.
     void SaveSettings() const;
 
     std::int32_t TimeOut = 15;
@@ -26,6 +28,13 @@ public:
     std::int32_t SendIndex = 0;
     std::int32_t RecvIndex = 2;
     std::int32_t LangIndex = 0;
+    // The main window's option check boxes, 0 or 1.
+    std::int32_t NeedConfirm = 0;
+    std::int32_t AutoRead = 0;
+    std::int32_t SaveHistory = 1;
+    // There was no file: a fresh install, whose pair the main window may still choose once it
+    // knows the service's pairs.
+    bool PairFromLocale = false;
 
 private:
     QString m_filePath;

@@ -1,4 +1,6 @@
 #include "translate/LocalService.h"
+
+#include "platform/core/AppPaths.h"
 #include "platform/core/StoredNames.h"
 #include "translate/TranslateText.h"
 
@@ -104,7 +106,11 @@ bool LocalService::start(const QString &program, const QStringList &arguments, c
 {
     QDir().mkpath(QFileInfo(logFile).path());
     m_process.setProgram(program);
-    m_process.setArguments(arguments);
+    // The translation server the user chose in the main window is in the user's settings folder,
+    // which for an installed program is not the service's own folder.
+    m_process.setArguments(arguments
+        + QStringList{QStringLiteral("--settings"),
+            platform::UserConfigFile(QString::fromLatin1(stored::serviceSettings::kFileName))});
     m_process.setStandardOutputFile(QProcess::nullDevice());
     m_process.setStandardErrorFile(logFile, QIODevice::Append);
     // Ends with the program even when the program is killed.

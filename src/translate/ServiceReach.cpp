@@ -96,7 +96,8 @@ platform::Result<ServiceReach> FetchServiceReach(std::chrono::seconds timeOut)
     HttpGetPolicy policy;
     policy.timeOut = timeOut;
     policy.maxBodySize = 1024 * 1024;
-    const auto body = HttpGet("http://" + ServiceHost() + "/status", policy);
+    // On the user's own socket when the program asks one, as translations are.
+    const auto body = FetchFromService("http://" + ServiceHost() + "/status", policy);
     if (!body)
         return platform::Error{body.error()};
     return ParseServiceReach(body.value());

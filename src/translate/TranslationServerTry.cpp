@@ -27,8 +27,8 @@ QStringList ServerCodes(const QByteArray &code)
 
 } // namespace
 
-platform::Result<TranslationServerLanguages> TryTranslationServer(
-    QByteArray url, const QByteArray &apiKey, std::chrono::milliseconds deadline)
+platform::Result<TranslationServerLanguages> TryTranslationServer(QByteArray url, const QByteArray &apiKey,
+    std::chrono::milliseconds deadline, const std::function<bool()> &cancelled)
 {
     url = url.trimmed();
     while (url.endsWith('/'))
@@ -45,7 +45,8 @@ platform::Result<TranslationServerLanguages> TryTranslationServer(
         target += "?api_key=" + Utf8PercentEncode(QString::fromUtf8(apiKey));
     // The deadline holds from the start, connecting included.
     const auto end = std::chrono::steady_clock::now() + deadline;
-    const auto body = HttpGet(target, policy, [end] { return std::chrono::steady_clock::now() > end; });
+    const auto body = HttpGet(target, policy,
+        [end, &cancelled] { return std::chrono::steady_clock::now() > end || (cancelled && cancelled()); });
     if (!body) {
         const QString &error = body.error();
         if (error == QLatin1String("stopped") || error.contains(QLatin1String("time-out"))

@@ -96,6 +96,9 @@ public:
     const QList<QByteArray> &LangCodes() const { return m_langCodes; }
 
     void BuildLangMenus();
+    // After a switch of the interface language: the language menus again, with the names of the new
+    // catalogue and the same languages checked, and the start button sized to its new caption.
+    void RelabelLanguages();
 
     // The incoming flow: a result comes to the window's receiver on the main thread, which copies
     // it into m_recvResult and shows it. A text the service found written in another catalogue

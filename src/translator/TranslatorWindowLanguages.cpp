@@ -6,6 +6,9 @@
 #include <QComboBox>
 #include <QMenu>
 #include <QTextEdit>
+#include <QToolButton>
+
+#include <utility>
 
 void TranslatorWindow::BuildLangMenus()
 {
@@ -34,6 +37,25 @@ void TranslatorWindow::BuildLangMenus()
             });
         }
     }
+}
+
+void TranslatorWindow::RelabelLanguages()
+{
+    const QByteArray send = GetSendLangCode();
+    const QByteArray receive = GetRecvLangCode();
+    m_langNames.clear();
+    m_langCodes.clear();
+    m_menusBuilt = false;
+    BuildLangMenus();
+    for (auto [menu, code] : {std::pair{m_sendLanguageMenu, send}, std::pair{m_receiveLanguageMenu, receive}}) {
+        const qsizetype index = code.isEmpty() ? -1 : m_langCodes.indexOf(code);
+        for (QAction *group : menu->actions()) {
+            for (QAction *item : group->menu() ? group->menu()->actions() : QList<QAction *>())
+                item->setChecked(index >= 0 && item->text() == m_langNames[index]);
+        }
+    }
+    m_startButton->resize(qMax(m_startButton->width(), m_startButton->sizeHint().width()), m_startButton->height());
+    m_startPanel->resize(m_startButton->width() + 2, m_startPanel->height());
 }
 
 void TranslatorWindow::SelectLanguage(QMenu *menu, QObject *source)

@@ -24,6 +24,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -61,6 +63,7 @@ protected:
             ++soundOutputAsked;
             return readingAloudIsSilent;
         };
+        services.askOfflinePairs = askOfflinePairs;
         return std::make_unique<MainWindow>(services);
     }
 
@@ -78,6 +81,7 @@ protected:
     std::atomic<int> soundOutputAsked = 0;
     ScriptedChatClient *client = nullptr;
     std::function<void(ScriptedChatClient &)> prepareClient;
+    std::function<std::optional<OfflinePairQuality>(const std::atomic<bool> &)> askOfflinePairs;
 };
 
 QStringList CaptionsOf(MainWindow &w)
@@ -506,6 +510,12 @@ TEST_F(MainWindowTest, EveryCaptionFitsItsControlInBothLanguages)
                 needed = button->fontMetrics().horizontalAdvance(text) + 6; // the button's frame
             } else if (auto *label = qobject_cast<QLabel *>(control); label && !label->text().isEmpty()) {
                 text = label->text();
+                // A label that wraps its lines must have room for all of them.
+                if (label->wordWrap()) {
+                    EXPECT_LE(label->heightForWidth(label->width()), label->height())
+                        << qPrintable(control->objectName()) << ": " << qPrintable(text);
+                    continue;
+                }
                 needed = label->fontMetrics().horizontalAdvance(text);
             }
             EXPECT_LE(needed, control->width()) << qPrintable(control->objectName()) << ": " << qPrintable(text);
@@ -518,4 +528,63 @@ TEST_F(MainWindowTest, EveryCaptionFitsItsControlInBothLanguages)
             EXPECT_LT(caption->x() + caption->fontMetrics().horizontalAdvance(caption->text()), value->x())
                 << qPrintable(caption->text());
     }
+}
+
+TEST_F(MainWindowTest, OptionCheckBoxesAreRestoredAtStartAndStoredAtExit)
+{
+    WriteSettings("LangIndex=1\r\nNeedConfirm=1\r\nAutoRead=1\r\nSaveHistory=0\r\n");
+    auto w = Create();
+    EXPECT_TRUE(w->m_confirmCheck->isChecked());
+    EXPECT_TRUE(w->m_readAloudCheck->isChecked());
+    EXPECT_FALSE(w->m_saveHistoryCheck->isChecked());
+    EXPECT_TRUE(w->NeedConfirm() && w->AutoRead() && !w->SaveHistory());
+    w->m_confirmCheck->setChecked(false);
+    w->m_saveHistoryCheck->setChecked(true);
+    w.reset();
+    EXPECT_TRUE(
+        folder.read(QStringLiteral("ConfigEN.ini")).contains("NeedConfirm=0\r\nAutoRead=1\r\nSaveHistory=1\r\n"))
+        << folder.read(QStringLiteral("ConfigEN.ini")).constData();
+}
+
+// A fresh install on a German desktop starts in English with German and English; once the service
+// tells that it has no German pair, it takes English and Spanish, unless the user chose meanwhile.
+TEST_F(MainWindowTest, AFreshInstallTakesAPairTheServiceTranslates)
+{
+    SetDesktopLocaleName(QStringLiteral("de_DE.UTF-8"));
+    std::atomic<bool> answer = false;
+    std::atomic<bool> answered = false;
+    askOfflinePairs = [&](const std::atomic<bool> &cancelled) -> std::optional<OfflinePairQuality> {
+        while (!answer && !cancelled)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        answered = true;
+        return [](const QByteArray &source, const QByteArray &target) {
+            return (source == "en" && target == "es") || (source == "es" && target == "en") ? 2 : 0;
+        };
+    };
+    for (bool userChooses : {false, true}) {
+        SCOPED_TRACE(userChooses);
+        QFile::remove(folder.file(QStringLiteral("ConfigEN.ini")));
+        answer = false;
+        answered = false;
+        auto w = Create();
+        EXPECT_EQ(w->m_startButton->text(), QStringLiteral("Start translation"));
+        EXPECT_EQ(w->m_sendLanguageBox->currentText(), QStringLiteral("German"));
+        EXPECT_EQ(w->m_receiveLanguageBox->currentText(), QStringLiteral("English"));
+        if (userChooses)
+            w->m_receiveLanguageBox->setCurrentIndex(3);
+        answer = true;
+        ASSERT_TRUE(WaitUntil([&] { return answered.load(); }));
+        const QString expected = userChooses ? QStringLiteral("German/French") : QStringLiteral("English/Spanish");
+        EXPECT_TRUE(WaitUntil([&] {
+            return w->m_sendLanguageBox->currentText() + QLatin1Char('/') + w->m_receiveLanguageBox->currentText()
+                == expected;
+        }));
+        EXPECT_TRUE(HoldsFor(
+            [&] {
+                return w->m_sendLanguageBox->currentText() + QLatin1Char('/') + w->m_receiveLanguageBox->currentText()
+                    == expected;
+            },
+            std::chrono::milliseconds(300)));
+    }
+    SetDesktopLocaleName(QStringLiteral("zh_CN.UTF-8"));
 }

@@ -1,9 +1,12 @@
 #include "shell/Settings.h"
+#include "shell/StartingChoices.h"
 
 #include "platform/core/AppPaths.h"
 #include "support/AppFolder.h"
 
 #include <QFile>
+
+#include <array>
 
 #include <gtest/gtest.h>
 
@@ -77,7 +80,7 @@ TEST(Settings, FirstSaveCreatesTheFileWithAllKeysInOrder)
     settings.SaveSettings();
     EXPECT_EQ(folder.read(QStringLiteral("ConfigEN.ini")),
         QByteArray("[Option]\r\nTimeOut=15\r\nTranslateMode=1\r\nSendMessageMode=1\r\nSendIndex=-1\r\n"
-                   "RecvIndex=2\r\nLangIndex=0\r\n"));
+                   "RecvIndex=2\r\nLangIndex=0\r\nNeedConfirm=0\r\nAutoRead=0\r\nSaveHistory=1\r\n"));
     EXPECT_EQ(Read(Settings()), (Values{15, 1, 1, -1, 2, 0}));
 }
 
@@ -89,8 +92,9 @@ TEST(Settings, SaveKeepsOtherContentOfTheFile)
     settings.RecvIndex = 6;
     settings.SaveSettings();
     EXPECT_EQ(folder.read(QStringLiteral("ConfigEN.ini")),
-        QByteArray("[Window]\r\nLeft=10\r\n[Option]\r\nRecvIndex=6\r\nTimeOut=20\r\nTranslateMode=1\r\n"
-                   "SendMessageMode=1\r\nSendIndex=0\r\nLangIndex=0\r\n"));
+        QByteArray(
+            "[Window]\r\nLeft=10\r\n[Option]\r\nRecvIndex=6\r\nTimeOut=20\r\nTranslateMode=1\r\n"
+            "SendMessageMode=1\r\nSendIndex=0\r\nLangIndex=0\r\nNeedConfirm=0\r\nAutoRead=0\r\nSaveHistory=1\r\n"));
 }
 
 TEST(Settings, SaveIntoAFolderThatCannotBeWrittenIsSilent)
@@ -104,4 +108,62 @@ TEST(Settings, SaveIntoAFolderThatCannotBeWrittenIsSilent)
     settings.TimeOut = 99;
     settings.SaveSettings();
     EXPECT_FALSE(QFile::exists(folder.file(QStringLiteral("notAFolder/ConfigEN.ini"))));
+}
+
+// The option check boxes are kept under keys of their own after the six that were always there,
+// which an older file keeps byte for byte; an older file without them gives the options every
+// start had: confirmation off, reading aloud off, history on.
+TEST(Settings, OptionsRoundTripAndAnOlderFileKeepsItsKeys)
+{
+    AppFolder folder(false);
+    const QByteArray older = "[Option]\r\nTimeOut=20\r\nTranslateMode=3\r\nSendMessageMode=4\r\nSendIndex=5\r\n"
+                             "RecvIndex=6\r\nLangIndex=1\r\n";
+    folder.write(QStringLiteral("ConfigEN.ini"), older);
+    Settings settings;
+    EXPECT_EQ(Read(settings), (Values{20, 3, 4, 5, 6, 1}));
+    EXPECT_EQ((std::array{settings.NeedConfirm, settings.AutoRead, settings.SaveHistory}), (std::array{0, 0, 1}));
+    EXPECT_FALSE(settings.PairFromLocale);
+
+    settings.NeedConfirm = 1;
+    settings.AutoRead = 1;
+    settings.SaveHistory = 0;
+    settings.SaveSettings();
+    EXPECT_EQ(folder.read(QStringLiteral("ConfigEN.ini")), older + "NeedConfirm=1\r\nAutoRead=1\r\nSaveHistory=0\r\n");
+    const Settings again;
+    EXPECT_EQ(Read(again), (Values{20, 3, 4, 5, 6, 1}));
+    EXPECT_EQ((std::array{again.NeedConfirm, again.AutoRead, again.SaveHistory}), (std::array{1, 1, 0}));
+
+    // Anything but 0 is on; what is no number is the default.
+    folder.write(QStringLiteral("ConfigEN.ini"), "[Option]\r\nNeedConfirm=7\r\nAutoRead=x\r\nSaveHistory=0\r\n");
+    const Settings odd;
+    EXPECT_EQ((std::array{odd.NeedConfirm, odd.AutoRead, odd.SaveHistory}), (std::array{1, 0, 0}));
+}
+
+// Without a settings file the interface language and the send language follow the desktop's
+// locale; a file, even one without LangIndex, keeps what it says and the defaults.
+TEST(Settings, AFreshInstallFollowsTheDesktopsLocale)
+{
+    const struct {
+        const char *locale;
+        Values expected;
+    } cases[] = {
+        {"zh_CN.UTF-8", {15, 1, 1, 0, 2, 0}},
+        {"zh_TW.UTF-8", {15, 1, 1, 1, 2, 0}},
+        {"de_DE.UTF-8", {15, 1, 1, 4, 2, 1}},
+        {"en_US.UTF-8", {15, 1, 1, 2, 13, 1}},
+        {"C", {15, 1, 1, 2, 13, 1}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.locale);
+        SetDesktopLocaleName(QString::fromLatin1(c.locale));
+        AppFolder folder(false);
+        const Settings fresh;
+        EXPECT_EQ(Read(fresh), c.expected);
+        EXPECT_TRUE(fresh.PairFromLocale);
+        folder.write(QStringLiteral("ConfigEN.ini"), "[Option]\r\nTimeOut=9\r\n");
+        const Settings kept;
+        EXPECT_EQ(Read(kept), (Values{9, 1, 1, 0, 2, 0}));
+        EXPECT_FALSE(kept.PairFromLocale);
+    }
+    SetDesktopLocaleName(QStringLiteral("zh_CN.UTF-8"));
 }

@@ -38,6 +38,17 @@ inline constexpr char kTrayIcon[] = "TntTrayIcon1"; // control key of CHS.txt/EN
 inline constexpr char kTrayMenu[] = "pmTrayMenu"; // control key of CHS.txt/ENU.txt
 inline constexpr char kShowWindowAction[] = "mniMainWindow"; // control key of CHS.txt/ENU.txt
 inline constexpr char kExitAction[] = "mniExitApp"; // control key of CHS.txt/ENU.txt
+inline constexpr char kInterfaceLanguageLabel[] = "lblInterfaceLang"; // control key of CHS.txt/ENU.txt
+inline constexpr char kInterfaceLanguageBox[] = "cbbInterfaceLang"; // control key of CHS.txt/ENU.txt
+inline constexpr char kServerPage[] = "ServerSheet"; // control key of CHS.txt/ENU.txt
+inline constexpr char kServerTitle[] = "lblServerTitle"; // control key of CHS.txt/ENU.txt
+inline constexpr char kServerUrlLabel[] = "lblServerUrl"; // control key of CHS.txt/ENU.txt
+inline constexpr char kServerUrlBox[] = "edtServerUrl"; // control key of CHS.txt/ENU.txt
+inline constexpr char kServerKeyLabel[] = "lblServerKey"; // control key of CHS.txt/ENU.txt
+inline constexpr char kServerKeyBox[] = "edtServerKey"; // control key of CHS.txt/ENU.txt
+inline constexpr char kTryServerButton[] = "btnTryServer"; // control key of CHS.txt/ENU.txt
+inline constexpr char kSaveServerButton[] = "btnSaveServer"; // control key of CHS.txt/ENU.txt
+inline constexpr char kServerResultLabel[] = "lblServerResult"; // control key of CHS.txt/ENU.txt
 } // namespace mainWindow
 
 namespace translatorWindow {
@@ -123,6 +134,14 @@ inline constexpr char kTranslateServiceDown[] = "TRANSLATE_SERVICE_DOWN"; // key
 inline constexpr char kTranslateServerDown[] = "TRANSLATE_SERVER_DOWN"; // key of CHS.ini/ENU.ini
 inline constexpr char kTranslateNoAnswer[] = "TRANSLATE_NO_ANSWER"; // key of CHS.ini/ENU.ini
 inline constexpr char kDetectedLanguage[] = "DETECTED_LANGUAGE"; // key of CHS.ini/ENU.ini
+inline constexpr char kServerTrying[] = "SERVER_TRYING"; // key of CHS.ini/ENU.ini
+inline constexpr char kServerLanguages[] = "SERVER_LANGUAGES"; // key of CHS.ini/ENU.ini
+inline constexpr char kServerNoCatalogueLanguage[] = "SERVER_NO_CATALOGUE_LANGUAGE"; // key of CHS.ini/ENU.ini
+inline constexpr char kServerTryFailed[] = "SERVER_TRY_FAILED"; // key of CHS.ini/ENU.ini
+inline constexpr char kServerBadAddress[] = "SERVER_BAD_ADDRESS"; // key of CHS.ini/ENU.ini
+inline constexpr char kServerSaved[] = "SERVER_SAVED"; // key of CHS.ini/ENU.ini
+inline constexpr char kServerCleared[] = "SERVER_CLEARED"; // key of CHS.ini/ENU.ini
+inline constexpr char kServerSaveFailed[] = "SERVER_SAVE_FAILED"; // key of CHS.ini/ENU.ini
 } // namespace message
 
 // The files of an interface language, read beside the program or from the user's copies.
@@ -148,7 +167,18 @@ inline constexpr char kLangIndex[] = "LangIndex"; // key in users' settings file
 // The language each partner writes in, beside the settings: users' files carry these names.
 inline constexpr char kPartnerLanguagesFileName[] = "PartnerLanguages.ini";
 inline constexpr char kPartnerLanguagesSection[] = "Partners";
+inline constexpr char kConfirmBeforeSending[] = "NeedConfirm"; // key in users' settings files
+inline constexpr char kReadAloud[] = "AutoRead"; // key in users' settings files
+inline constexpr char kSaveHistory[] = "SaveHistory"; // key in users' settings files
 } // namespace settings
+
+// The service's settings file, which the program writes and the service reads again whenever it
+// changes: both, and users editing it by hand, rely on these names.
+namespace serviceSettings {
+inline constexpr char kFileName[] = "parlavox-service.ini"; // the service looks for this name
+inline constexpr char kUrl[] = "Forward/Url"; // key the service reads
+inline constexpr char kApiKey[] = "Forward/ApiKey"; // key the service reads
+} // namespace serviceSettings
 
 // The history layout: History/<partner>/<date>.dat, written by the translator windows and read by
 // the history viewer.

@@ -3,6 +3,7 @@
 
 #include "support/Wait.h"
 #include "translate/TranslateText.h"
+#include "translate/TranslationServerSettings.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -281,4 +282,28 @@ TEST(ForwardingTest, RequestsFlowWhileTheServerChanges)
     EXPECT_EQ(failures, 0);
     EXPECT_EQ(first.Requests().size() + second.Requests().size(), static_cast<size_t>(kClients * kRequests));
     EXPECT_FALSE(second.Requests().empty());
+}
+
+// The server the main window stores is what a running service forwards to from its next request
+// on: the file the program writes is the service's own, key included, with no restart between.
+TEST(ForwardingTest, ServerStoredByTheProgramTakesEffectInTheRunningService)
+{
+    LibreStandIn standIn;
+    QTemporaryDir dir;
+    const QString settings = dir.filePath(QStringLiteral("parlavox-service.ini"));
+    ServiceProcess service({QStringLiteral("--settings"), settings});
+    ASSERT_TRUE(service.Started()) << service.Log().toStdString();
+    EXPECT_FALSE(Translate(service, QStringLiteral("one"), "en", "ja").ok) << "no server yet";
+
+    ASSERT_TRUE(
+        StoreTranslationServer(settings, {QString::fromLatin1(standIn.Url()), QStringLiteral("key with = and ;")}));
+    const Translation forwarded = Translate(service, QStringLiteral("two"), "en", "ja");
+    EXPECT_TRUE(forwarded.ok);
+    EXPECT_EQ(forwarded.text, QStringLiteral("[ja] two"));
+    ASSERT_EQ(standIn.Requests().size(), 1u);
+    EXPECT_EQ(standIn.Requests()[0].value("api_key").toString(), QStringLiteral("key with = and ;"));
+
+    ASSERT_TRUE(StoreTranslationServer(settings, {}));
+    EXPECT_FALSE(Translate(service, QStringLiteral("three"), "en", "ja").ok);
+    EXPECT_EQ(standIn.Requests().size(), 1u);
 }

@@ -2,6 +2,7 @@
 #include "support/AppFolder.h"
 #include "support/Wait.h"
 #include "translate/LocalService.h"
+#include "translate/ServiceReach.h"
 #include "translate/TranslateText.h"
 #include "translate/TranslationWorker.h"
 #include "translate/UrlEncoding.h"
@@ -322,6 +323,10 @@ TEST(UserSocket, ADeadServicesSocketIsReplacedAndALiveOneIsKept)
     QString text;
     EXPECT_TRUE(TranslateText(QStringLiteral("Hello world."), "en", "es", "0.0", 20, text));
     EXPECT_EQ(text, QStringLiteral("Hola Mundo."));
+    // Its status is read where translations go: on the socket.
+    const auto reach = FetchServiceReach();
+    ASSERT_TRUE(reach.ok()) << reach.error().toStdString();
+    EXPECT_EQ(reach->RouteOf("en", "es"), ServiceReach::Route::Direct);
 
     ServiceProcess second(arguments);
     EXPECT_FALSE(second.Started());

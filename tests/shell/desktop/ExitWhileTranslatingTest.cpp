@@ -43,6 +43,9 @@ TEST(ExitWhileTranslating, EndsWithTheSettingsWrittenAndLeavesPidginAsItWas)
     qputenv("TMPDIR", temp.path().toLocal8Bit());
     ProgramFolder folder;
     QFile::remove(folder.File(QStringLiteral("ConfigEN.ini")));
+    // A fresh start on a Chinese desktop: the Chinese interface.
+    qunsetenv("LC_ALL");
+    qputenv("LC_MESSAGES", "zh_CN.UTF-8");
     auto parlavox = std::make_unique<RunningProgram>(folder, server);
     ASSERT_TRUE(parlavox->Running());
     const qint64 pid = parlavox->Pid();

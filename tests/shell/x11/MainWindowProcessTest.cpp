@@ -69,7 +69,8 @@ TEST_F(MainWindowProcessTest, CloseButtonOnlyPutsTheWindowAwayAndExitStillEnds)
     ClickAt(window, kExitButton);
     ASSERT_TRUE(program->waitForFinished(20000)) << "the program still runs after Exit";
     EXPECT_EQ(program->exitCode(), 0);
-    EXPECT_TRUE(folder.Read(QStringLiteral("ConfigEN.ini")).contains("SendIndex=0\r\nRecvIndex=2\r\n"));
+    // A fresh install on an English desktop: English and Spanish.
+    EXPECT_TRUE(folder.Read(QStringLiteral("ConfigEN.ini")).contains("SendIndex=2\r\nRecvIndex=13\r\n"));
 }
 
 TEST_F(MainWindowProcessTest, TitlesAreExactlyTheirTextsInBothLanguages)
@@ -173,5 +174,6 @@ TEST_F(MainWindowProcessTest, WithATrayHostCloseHidesAndTheTrayMenuShowsTheWindo
     chooseFromTrayMenu(1);
     ASSERT_TRUE(program->waitForFinished(20000)) << "the program still runs after the tray menu's Exit";
     EXPECT_EQ(program->exitCode(), 0);
-    EXPECT_TRUE(folder.Read(QStringLiteral("ConfigEN.ini")).contains("SendIndex=0\r\nRecvIndex=2\r\n"));
+    // A fresh install on an English desktop: English and Spanish.
+    EXPECT_TRUE(folder.Read(QStringLiteral("ConfigEN.ini")).contains("SendIndex=2\r\nRecvIndex=13\r\n"));
 }

@@ -190,6 +190,10 @@ protected:
         processes.push_back(process);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        // An English desktop, whatever the machine's: a copy without settings starts in English,
+        // with English and Spanish.
+        env.remove(QStringLiteral("LC_ALL"));
+        env.insert(QStringLiteral("LC_MESSAGES"), QStringLiteral("en_US.UTF-8"));
         process->setProcessEnvironment(env);
         process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process->start(from.Program(), {});

@@ -8,11 +8,18 @@
 #include "support/ScriptedChatClient.h"
 #include "support/Wait.h"
 #include "support/X11Client.h"
+#include "translator/ConfirmDialog.h"
 #include "translator/TranslatorWindow.h"
 
+#include <QAction>
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
 #include <QTextEdit>
 #include <QTimer>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -351,3 +358,88 @@ TEST_F(TrackingX11Test, ConversationWindowDestroyedInTheMiddleOfATick)
 }
 
 } // namespace
+
+namespace {
+
+// The checked item of a translator window's language menu.
+QString CheckedLanguage(const QMenu *menu)
+{
+    for (const QAction *group : menu->actions()) {
+        for (const QAction *item : group->menu() ? group->menu()->actions() : QList<QAction *>()) {
+            if (item->isChecked())
+                return item->text();
+        }
+    }
+    return {};
+}
+
+struct Texts {
+    QString start, optionsTab, sendChooser, banner, sendButton, sendMenu, receiveMenu, dialogTitle, qtUndo;
+    bool operator==(const Texts &) const = default;
+};
+
+void PrintTo(const Texts &t, std::ostream *os)
+{
+    *os << QStringList{t.start, t.optionsTab, t.sendChooser, t.banner, t.sendButton, t.sendMenu, t.receiveMenu,
+        t.dialogTitle, t.qtUndo}
+               .join(QStringLiteral(" | "))
+               .toStdString();
+}
+
+} // namespace
+
+// The interface language chosen in the main window takes effect at once in every open window: the
+// main window with its choosers and banner, a docked translator window with its language menus,
+// an open dialog and Qt's own texts; the languages chosen stay chosen, and the choice is stored.
+TEST_F(TrackingX11Test, InterfaceLanguageSwitchesAtOnceInEveryOpenWindow)
+{
+    folder.write(QStringLiteral("ConfigEN.ini"), "[Option]\r\nLangIndex=0\r\nSendIndex=2\r\nRecvIndex=13\r\n");
+    Start(QStringLiteral("3.8.0.188"));
+    main->show();
+    const Conversation anna = AddConversation("TskMultiChatForm.UnicodeClass", QStringLiteral("Anna (Chat)"), false);
+    ASSERT_TRUE(WaitUntil([&] { return DockedWindowAt(anna.window, QRect(10, 40, 400, 340)); }));
+    TranslatorWindow *monitor = DockedWindowIn(anna.window);
+    ConfirmDialog dialog(main.get());
+    dialog.show();
+
+    const auto shown = [&] {
+        return Texts{main->m_startButton->text(), main->m_pages->tabText(1), main->m_sendLanguageBox->currentText(),
+            main->m_logo->findChild<QLabel *>(QStringLiteral("bannerSubtitle"))->text(),
+            monitor->m_sendLanguageButton->text(), CheckedLanguage(monitor->m_sendLanguageMenu),
+            CheckedLanguage(monitor->m_receiveLanguageMenu), dialog.windowTitle(),
+            QCoreApplication::translate("QLineEdit", "&Undo")};
+    };
+    const Texts chinese = shown();
+    EXPECT_EQ(chinese.start, QStringLiteral("启动翻译"));
+    EXPECT_EQ(chinese.sendMenu, QStringLiteral("英语"));
+    EXPECT_EQ(chinese.receiveMenu, QStringLiteral("西班牙语"));
+    EXPECT_NE(chinese.qtUndo, QStringLiteral("&Undo"));
+
+    const auto choose = [&](int index) {
+        main->m_interfaceLanguageBox->setCurrentIndex(index);
+        emit main->m_interfaceLanguageBox->activated(index);
+    };
+    choose(1);
+    const Texts english{QStringLiteral("Start translation"), QStringLiteral("Settings"), QStringLiteral("English"),
+        QStringLiteral("chat translator"), QStringLiteral("Send lang."), QStringLiteral("English"),
+        QStringLiteral("Spanish"), QStringLiteral("Confirm the translation"), QStringLiteral("&Undo")};
+    EXPECT_EQ(shown(), english);
+    EXPECT_EQ(monitor->GetSendLangCode(), "en");
+    EXPECT_EQ(monitor->GetRecvLangCode(), "es");
+    EXPECT_EQ(main->m_receiveLanguageBox->currentIndex(), 13);
+    EXPECT_EQ(main->GetMessageText(QStringLiteral("I_SAY")), QStringLiteral("I say:"));
+
+    choose(0);
+    EXPECT_EQ(shown(), chinese);
+    choose(1);
+    EXPECT_EQ(shown(), english);
+
+    // A translator window made now speaks the new language too; the choice is kept at exit.
+    {
+        TranslatorWindow later(main.get());
+        EXPECT_EQ(later.m_sendLanguageButton->text(), QStringLiteral("Send lang."));
+    }
+    dialog.close();
+    main.reset();
+    EXPECT_TRUE(folder.read(QStringLiteral("ConfigEN.ini")).contains("LangIndex=1\r\n"));
+}
