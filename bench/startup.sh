@@ -9,8 +9,10 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 runs=${2:-9}
+# On a private session bus, as on a desktop: without one, each program would launch a bus of its
+# own as it starts.
 if [ -z "${INSIDE_XVFB:-}" ]; then
-  INSIDE_XVFB=1 exec "$root/tests/support/run-under-xvfb.sh" "$0" "$build" "$runs"
+  INSIDE_XVFB=1 exec dbus-run-session -- "$root/tests/support/run-under-xvfb.sh" "$0" "$build" "$runs"
 fi
 
 for program in "$build/bin/parlavox" "$build/bench-bin/BareWindow"; do

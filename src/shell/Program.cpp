@@ -61,12 +61,7 @@ void RunParlavox(int argc, char **argv)
         platform::EndProcess(0);
     }
 
-    // When nothing answers at the user's own socket (or at a service host on this machine), the
-    // service installed beside the program is started and serves this run; it gets ready while the
-    // main window comes up.
     LocalService service;
-    service.StartForServiceHost(
-        platform::ExecutableFolder(), platform::UserDataFolder() + QStringLiteral("/Logs/parlavox-service.log"));
 
     // The application title is ours to show (tray hint, balloon); it is not given to Qt as the
     // display name, which would append it to every window title and message box caption.
@@ -86,6 +81,14 @@ void RunParlavox(int argc, char **argv)
         exitCode = 1;
     } else {
         platform::TraceStartup(main);
+        // When nothing answers at the user's own socket (or at a service host on this machine),
+        // the service installed beside the program is started and serves this run. It starts once
+        // the main window is on screen, so that loading it does not hold the window up, and gets
+        // ready while the user looks at the window.
+        platform::RunWhenFirstShown(main, [&service] {
+            service.StartForServiceHost(platform::ExecutableFolder(),
+                platform::UserDataFolder() + QStringLiteral("/Logs/parlavox-service.log"));
+        });
         main->show();
         // --start-translation: translation starts at once, as if Start had been pressed.
         if (QApplication::arguments().contains(QStringLiteral("--start-translation")))

@@ -2,10 +2,12 @@
 
 #include <QDateTime>
 #include <QEvent>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
 #include <cstdio>
+#include <utility>
 
 namespace platform {
 namespace {
@@ -33,7 +35,48 @@ private:
     qint64 m_launched;
 };
 
+// Calls its action at the first of: the window's first exposure (after the paint that follows it)
+// and the time limit.
+class FirstShown final : public QObject {
+public:
+    FirstShown(std::function<void()> action, QObject *parent)
+        : QObject(parent)
+        , m_action(std::move(action))
+    { }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Expose && static_cast<QWindow *>(watched)->isExposed()) {
+            watched->removeEventFilter(this);
+            // The paint runs in this very event, after the filters: the action comes after it.
+            QTimer::singleShot(0, this, &FirstShown::Run);
+        }
+        return false;
+    }
+
+    void Run()
+    {
+        if (!m_action)
+            return;
+        const std::function<void()> action = std::move(m_action);
+        m_action = nullptr;
+        deleteLater();
+        action();
+    }
+
+private:
+    std::function<void()> m_action;
+};
+
 } // namespace
+
+void RunWhenFirstShown(QWidget *window, std::function<void()> action, int latestMs)
+{
+    window->winId(); // the native window must exist to be watched
+    auto *watch = new FirstShown(std::move(action), window);
+    window->windowHandle()->installEventFilter(watch);
+    QTimer::singleShot(latestMs, watch, &FirstShown::Run);
+}
 
 void TraceStartup(QWidget *window)
 {

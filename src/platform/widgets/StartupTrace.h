@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 class QWidget;
 
 namespace platform {
@@ -8,5 +10,10 @@ namespace platform {
 // "startup-ms N" to stderr once `window` is first exposed on screen: how long it took to appear.
 // Does nothing without the variable. Call before the window is shown.
 void TraceStartup(QWidget *window);
+
+// Runs `action` once, on the main thread, after `window` was first exposed on screen and has
+// painted, or after `latestMs` when no exposure comes (a window started minimised, say). For work
+// the window does not need to show, so that it does not compete with the window's first paint.
+void RunWhenFirstShown(QWidget *window, std::function<void()> action, int latestMs = 1000);
 
 } // namespace platform
