@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Start-up time (process start to the main window on screen) and resident memory one second after
-# it, for parlavox and for the floor it is held to: a bare Qt Widgets window of the same size
+# Start-up time (process start to the main window on screen), the processor time used until then,
+# and resident memory one second after it, for parlavox and for the floor it is held to: a bare Qt
+# Widgets window of the same size
 # (bench-bin/BareWindow), timed by the same trace. Both run alternately in the same run, under Xvfb
 # with openbox, so that a machine loaded by others weighs on both alike; it prints every figure,
 # both medians and parlavox's ratios to the floor.
@@ -42,6 +43,7 @@ measure() {
   for _ in $(seq 1 500); do grep -q startup-ms "$log" && break; sleep 0.02; done
   sleep 1
   ms=$(grep -o 'startup-ms [0-9]*' "$log" | awk '{print $2}')
+  cpu=$(grep -o 'cpu-ms [0-9]*' "$log" | awk '{print $2}')
   kib=$(awk '/VmRSS/ {print $2}' "/proc/$pid/status")
   kill -TERM "$pid"
   wait "$pid" || true
@@ -55,16 +57,16 @@ measure() {
 # One run of each first, not counted: it brings the files into the page cache.
 measure BareWindow
 measure parlavox
-bare_ms=() bare_kib=() app_ms=() app_kib=()
+bare_ms=() bare_cpu=() bare_kib=() app_ms=() app_cpu=() app_kib=()
 for run in $(seq 1 "$runs"); do
   # The order alternates, so that neither always runs right after the other.
   if [ $((run % 2)) -eq 1 ]; then order="BareWindow parlavox"; else order="parlavox BareWindow"; fi
   for program in $order; do
     measure "$program"
     if [ "$program" = BareWindow ]; then
-      bare_ms+=("$ms") bare_kib+=("$kib")
+      bare_ms+=("$ms") bare_cpu+=("$cpu") bare_kib+=("$kib")
     else
-      app_ms+=("$ms") app_kib+=("$kib")
+      app_ms+=("$ms") app_cpu+=("$cpu") app_kib+=("$kib")
     fi
   done
 done
@@ -75,7 +77,10 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 echo "runs: $runs of each, alternately"
 echo "bare window start-up ms: ${bare_ms[*]}  median $(median "${bare_ms[@]}")  range $(range "${bare_ms[@]}")"
 echo "parlavox    start-up ms: ${app_ms[*]}  median $(median "${app_ms[@]}")  range $(range "${app_ms[@]}")"
+echo "bare window processor ms until shown: ${bare_cpu[*]}  median $(median "${bare_cpu[@]}")"
+echo "parlavox    processor ms until shown: ${app_cpu[*]}  median $(median "${app_cpu[@]}")"
 echo "bare window resident KiB: ${bare_kib[*]}  median $(median "${bare_kib[@]}")"
 echo "parlavox    resident KiB: ${app_kib[*]}  median $(median "${app_kib[@]}")"
 echo "ratio start-up: $(ratio "$(median "${app_ms[@]}")" "$(median "${bare_ms[@]}")")x" \
+  " processor: $(ratio "$(median "${app_cpu[@]}")" "$(median "${bare_cpu[@]}")")x" \
   " resident: $(ratio "$(median "${app_kib[@]}")" "$(median "${bare_kib[@]}")")x"
