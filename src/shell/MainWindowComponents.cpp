@@ -1,6 +1,7 @@
 #include "shell/MainWindow.h"
 
 #include "platform/core/StoredNames.h"
+#include "platform/widgets/StartupTrace.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -158,7 +159,9 @@ void MainWindow::CreateComponents()
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
             showFromTrayIcon();
     });
-    m_trayIcon->show();
+    // The icon goes into the tray once the window is on screen: asking for the tray host takes
+    // round trips to the X server and the session bus that the window need not wait for.
+    platform::RunWhenFirstShown(this, [this] { m_trayIcon->show(); });
 
     // Centred on the screen.
     if (const QScreen *screen = QGuiApplication::primaryScreen())

@@ -41,8 +41,8 @@ private:
     qint64 m_launched;
 };
 
-// Calls its action at the first of: the window's first exposure (after the paint that follows it)
-// and the time limit.
+// Calls its action at the first of: the window's first paint, once that paint is done, and the
+// time limit.
 class FirstShown final : public QObject {
 public:
     FirstShown(std::function<void()> action, QObject *parent)
@@ -52,9 +52,8 @@ public:
 
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (event->type() == QEvent::Expose && static_cast<QWindow *>(watched)->isExposed()) {
+        if (event->type() == QEvent::Paint) {
             watched->removeEventFilter(this);
-            // The paint runs in this very event, after the filters: the action comes after it.
             QTimer::singleShot(0, this, &FirstShown::Run);
         }
         return false;
@@ -78,9 +77,8 @@ private:
 
 void RunWhenFirstShown(QWidget *window, std::function<void()> action, int latestMs)
 {
-    window->winId(); // the native window must exist to be watched
     auto *watch = new FirstShown(std::move(action), window);
-    window->windowHandle()->installEventFilter(watch);
+    window->installEventFilter(watch);
     QTimer::singleShot(latestMs, watch, &FirstShown::Run);
 }
 

@@ -12,9 +12,9 @@ namespace platform {
 // Does nothing without the variable. Call before the window is shown.
 void TraceStartup(QWidget *window);
 
-// Runs `action` once, on the main thread, after `window` was first exposed on screen and has
-// painted, or after `latestMs` when no exposure comes (a window started minimised, say). For work
-// the window does not need to show, so that it does not compete with the window's first paint.
+// Runs `action` once, on the main thread, after `window` has first painted itself on screen, or
+// after `latestMs` when it does not (a window started minimised, say). For work the window does not
+// need to show, so that it does not hold up the window's first paint.
 void RunWhenFirstShown(QWidget *window, std::function<void()> action, int latestMs = 1000);
 
 } // namespace platform
