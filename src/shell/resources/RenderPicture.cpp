@@ -31,8 +31,7 @@ int main(int argc, char **argv)
         return 1;
     }
     QByteArray source = "// Drawn from " + QFile::encodeName(svg).split('/').last()
-        + " by RenderPicture at build time.\n#include <cstddef>\n\nextern const unsigned char " + argv[5]
-        + "[] = {";
+        + " by RenderPicture at build time.\n#include <cstddef>\n\nextern const unsigned char " + argv[5] + "[] = {";
     for (qsizetype i = 0; i < png.size(); ++i)
         source += (i % 16 == 0 ? "\n    " : " ") + QByteArray::number(static_cast<unsigned char>(png[i])) + ',';
     source += "\n};\nextern const std::size_t " + QByteArray(argv[5]) + "Size = sizeof " + argv[5] + ";\n";
