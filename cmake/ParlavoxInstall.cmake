@@ -82,7 +82,9 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 # Qt's platform plugin for X11 and its SVG image plugin (the window icon and the logo) are loaded
 # at run time, so shlibdeps cannot see them.
 # Qt's translations put its own dialogs (Save as, their questions) in the Chinese interface.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, qt6-translations-l10n")
+# SDL2 and libsndfile are opened when reading aloud first needs them, not linked, so that the program
+# starts without them: shlibdeps cannot see them either.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, qt6-translations-l10n, libsdl2-2.0-0, libsndfile1")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
   "pidgin, fonts-noto-color-emoji, espeak-ng-data, apertium, apertium-eng-spa, apertium-fr-es, apertium-es-pt, apertium-spa-ita, apertium-dan-nor")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS

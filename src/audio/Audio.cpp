@@ -5,13 +5,69 @@
 #include <SDL.h>
 #include <sndfile.h>
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <type_traits>
 #include <vector>
 
 namespace {
+
+// SDL2 and libsndfile are opened when the audio output is first prepared, not linked: they bring
+// the sound servers' and codecs' libraries along, whose loading would cost every start of the
+// program time and memory, although most runs read nothing aloud.
+struct AudioLibraries {
+    decltype(&::SDL_SetHint) setHint = nullptr;
+    decltype(&::SDL_InitSubSystem) initSubSystem = nullptr;
+    decltype(&::SDL_GetError) getError = nullptr;
+    decltype(&::SDL_AudioQuit) audioQuit = nullptr;
+    decltype(&::SDL_AudioInit) audioInit = nullptr;
+    decltype(&::SDL_OpenAudioDevice) openAudioDevice = nullptr;
+    decltype(&::SDL_PauseAudioDevice) pauseAudioDevice = nullptr;
+    decltype(&::SDL_TLSCleanup) tlsCleanup = nullptr;
+    decltype(&::SDL_GetCurrentAudioDriver) getCurrentAudioDriver = nullptr;
+    decltype(&::sf_open) sfOpen = nullptr;
+    decltype(&::sf_readf_float) sfReadfFloat = nullptr;
+    decltype(&::sf_close) sfClose = nullptr;
+};
+
+// Set once by OpenAudioOutput (under initMutex) before any device exists, read afterwards.
+AudioLibraries libraries;
+
+// Opens both libraries and finds the functions used here; false, and says why, when one is
+// missing.
+bool LoadAudioLibraries()
+{
+    void *sdlLibrary = ::dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
+    void *sndfileLibrary = sdlLibrary ? ::dlopen("libsndfile.so.1", RTLD_NOW | RTLD_LOCAL) : nullptr;
+    if (!sdlLibrary || !sndfileLibrary) {
+        qCDebug(LogAudio) << "cannot load the audio libraries:" << ::dlerror();
+        return false;
+    }
+    bool complete = true;
+    auto resolve = [&complete](void *library, auto &function, const char *name) {
+        function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(::dlsym(library, name));
+        complete = complete && function;
+    };
+    resolve(sdlLibrary, libraries.setHint, "SDL_SetHint");
+    resolve(sdlLibrary, libraries.initSubSystem, "SDL_InitSubSystem");
+    resolve(sdlLibrary, libraries.getError, "SDL_GetError");
+    resolve(sdlLibrary, libraries.audioQuit, "SDL_AudioQuit");
+    resolve(sdlLibrary, libraries.audioInit, "SDL_AudioInit");
+    resolve(sdlLibrary, libraries.openAudioDevice, "SDL_OpenAudioDevice");
+    resolve(sdlLibrary, libraries.pauseAudioDevice, "SDL_PauseAudioDevice");
+    resolve(sdlLibrary, libraries.tlsCleanup, "SDL_TLSCleanup");
+    resolve(sdlLibrary, libraries.getCurrentAudioDriver, "SDL_GetCurrentAudioDriver");
+    resolve(sndfileLibrary, libraries.sfOpen, "sf_open");
+    resolve(sndfileLibrary, libraries.sfReadfFloat, "sf_readf_float");
+    resolve(sndfileLibrary, libraries.sfClose, "sf_close");
+    if (!complete)
+        qCDebug(LogAudio) << "the audio libraries lack functions this program uses";
+    return complete;
+}
 
 // Every stream is converted to the device's format when it is created and mixed into the one
 // output device, which stays open: some drivers (the silent one among them) open only one device.
@@ -59,30 +115,30 @@ SDL_AudioDeviceID OpenDevice()
     wanted.samples = 1024;
     wanted.callback = Mix;
     // No changes allowed: SDL converts what the callback gives to whatever the device takes.
-    return SDL_OpenAudioDevice(nullptr, 0, &wanted, &deviceSpec, 0);
+    return libraries.openAudioDevice(nullptr, 0, &wanted, &deviceSpec, 0);
 }
 
 // Opens the default device of the system's audio driver; when none opens, SDL's dummy driver,
 // which plays nothing but takes the sound at its real pace.
 void InitAudio()
 {
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
+    libraries.setHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (libraries.initSubSystem(SDL_INIT_AUDIO) == 0) {
         device = OpenDevice();
         if (device == 0) {
-            qCDebug(LogAudio) << "no audio device opens:" << SDL_GetError() << "- playing silently";
-            SDL_AudioQuit();
+            qCDebug(LogAudio) << "no audio device opens:" << libraries.getError() << "- playing silently";
+            libraries.audioQuit();
         }
     } else {
-        qCDebug(LogAudio) << "the audio driver does not start:" << SDL_GetError() << "- playing silently";
+        qCDebug(LogAudio) << "the audio driver does not start:" << libraries.getError() << "- playing silently";
     }
-    if (device == 0 && SDL_AudioInit("dummy") == 0)
+    if (device == 0 && libraries.audioInit("dummy") == 0)
         device = OpenDevice();
     if (device == 0) {
-        qCDebug(LogAudio) << "the silent audio driver does not open either:" << SDL_GetError();
+        qCDebug(LogAudio) << "the silent audio driver does not open either:" << libraries.getError();
         return;
     }
-    SDL_PauseAudioDevice(device, 0);
+    libraries.pauseAudioDevice(device, 0);
 }
 
 SDL_AudioDeviceID Device()
@@ -121,7 +177,7 @@ void Convert(const std::vector<float> &samples, int channels, int rate, std::vec
 bool Decode(const char *path, std::vector<float> &converted)
 {
     SF_INFO info{};
-    SNDFILE *file = sf_open(path, SFM_READ, &info);
+    SNDFILE *file = libraries.sfOpen(path, SFM_READ, &info);
     if (!file)
         return false;
     std::vector<float> samples;
@@ -132,13 +188,13 @@ bool Decode(const char *path, std::vector<float> &converted)
             samples.reserve(static_cast<size_t>(info.frames * info.channels));
         std::vector<float> chunk(static_cast<size_t>(4096 * info.channels));
         for (;;) {
-            const sf_count_t frames = sf_readf_float(file, chunk.data(), 4096);
+            const sf_count_t frames = libraries.sfReadfFloat(file, chunk.data(), 4096);
             if (frames <= 0)
                 break;
             samples.insert(samples.end(), chunk.begin(), chunk.begin() + frames * info.channels);
         }
     }
-    sf_close(file);
+    libraries.sfClose(file);
     if (!readable)
         return false;
     Convert(samples, info.channels, info.samplerate, converted);
@@ -152,10 +208,12 @@ bool OpenAudioOutput(int, std::uint32_t, std::uint32_t, void *, const void *)
     std::lock_guard lock(initMutex);
     if (!initialised) {
         initialised = true;
+        if (!LoadAudioLibraries())
+            return false;
         InitAudio();
         // SDL keeps per-thread data (its error text) that it frees only for threads it started
         // itself; the first utterance's worker would take it to its end and leak it.
-        SDL_TLSCleanup();
+        libraries.tlsCleanup();
     }
     return device != 0;
 }
@@ -165,7 +223,7 @@ bool AudioPlaysSilently()
     std::lock_guard lock(initMutex);
     if (!initialised || device == 0)
         return initialised;
-    const char *driver = SDL_GetCurrentAudioDriver();
+    const char *driver = libraries.getCurrentAudioDriver();
     return driver && std::strcmp(driver, "dummy") == 0;
 }
 

@@ -108,7 +108,6 @@ MainWindow::~MainWindow()
 
 void MainWindow::initialise()
 {
-    m_tokenPage = std::make_unique<platform::ScriptPage>(platform::ExecutableFolderFile(QStringLiteral("tk.htm")));
     LaunchUpdater();
     try {
         m_closeAllowed = false;
@@ -410,8 +409,10 @@ void MainWindow::ShowLinkState(const QString &text)
 
 QByteArray MainWindow::GetRequestToken(const QString &text)
 {
+    // Loaded at the first request rather than with the window: the script engine and the page are
+    // not needed to show it.
     if (!m_tokenPage)
-        throw platform::ScriptError("the token page is not loaded");
+        m_tokenPage = std::make_unique<platform::ScriptPage>(platform::ExecutableFolderFile(QStringLiteral("tk.htm")));
     return platform::AnsiFromUnicode(m_tokenPage->CallFunction("TL", text));
 }
 

@@ -156,7 +156,7 @@ public:
     QMenu *m_trayMenu = nullptr;
     QAction *m_showWindowAction = nullptr;
     QAction *m_exitAction = nullptr;
-    // Holds the token page, loaded once at creation.
+    // Holds the token page, loaded once, at the first request token.
     std::unique_ptr<platform::ScriptPage> m_tokenPage;
 
 protected:

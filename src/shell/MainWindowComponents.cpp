@@ -1,6 +1,7 @@
 #include "shell/MainWindow.h"
 
 #include "platform/core/StoredNames.h"
+#include "platform/widgets/StartupTrace.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -9,12 +10,18 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 
+#include <cstddef>
 #include <utility>
+
+// The banner picture, logo.svg drawn at 404x59 as PNG at build time.
+extern const unsigned char kLogoPng[];
+extern const std::size_t kLogoPngSize;
 
 namespace {
 
@@ -62,7 +69,9 @@ void MainWindow::CreateComponents()
     m_logo = Make<QLabel>(this, stored::mainWindow::kLogo);
     m_logo->setGeometry(0, 0, 404, 59);
     m_logo->setScaledContents(true);
-    m_logo->setPixmap(QIcon(QStringLiteral(":/parlavox/logo.svg")).pixmap(QSize(404, 59)));
+    QPixmap banner;
+    banner.loadFromData(kLogoPng, static_cast<uint>(kLogoPngSize), "PNG");
+    m_logo->setPixmap(banner);
 
     m_pages = Make<QTabWidget>(this, stored::mainWindow::kPages);
     m_pages->setGeometry(8, 65, 386, 217);
@@ -158,7 +167,9 @@ void MainWindow::CreateComponents()
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
             showFromTrayIcon();
     });
-    m_trayIcon->show();
+    // The icon goes into the tray once the window is on screen: asking for the tray host takes
+    // round trips to the X server and the session bus that the window need not wait for.
+    platform::RunWhenFirstShown(this, [this] { m_trayIcon->show(); });
 
     // Centred on the screen.
     if (const QScreen *screen = QGuiApplication::primaryScreen())

@@ -8,6 +8,7 @@
 #include "platform/desktop/EmbeddedAccessibility.h"
 #include "platform/desktop/InstanceWindow.h"
 #include "platform/desktop/Shell.h"
+#include "platform/widgets/StartupTrace.h"
 #include "shell/MainWindow.h"
 #include "shell/SingleInstanceGuard.h"
 #include "shell/StartingChoices.h"
@@ -16,54 +17,12 @@
 #include "translate/TranslationWorker.h"
 
 #include <QApplication>
-#include <QDateTime>
 #include <QPointer>
 #include <QSessionManager>
 #include <QTimer>
-#include <QWindow>
-
-#include <cstdio>
 
 #include <memory>
 #include <utility>
-
-namespace {
-
-// With PARLAVOX_STARTUP_TRACE set to the launch time (ms since the epoch), prints to stderr how
-// long the main window took to appear on screen.
-class StartupTrace final : public QObject {
-public:
-    static void Watch(QWidget *window)
-    {
-        bool ok = false;
-        const qint64 launched = qEnvironmentVariable("PARLAVOX_STARTUP_TRACE").toLongLong(&ok);
-        if (!ok)
-            return;
-        window->winId(); // the native window must exist to be watched
-        window->windowHandle()->installEventFilter(new StartupTrace(launched, window));
-    }
-
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Expose && static_cast<QWindow *>(watched)->isExposed()) {
-            std::fprintf(
-                stderr, "startup-ms %lld\n", static_cast<long long>(QDateTime::currentMSecsSinceEpoch() - m_launched));
-            std::fflush(stderr);
-            watched->removeEventFilter(this);
-            deleteLater();
-        }
-        return false;
-    }
-
-private:
-    StartupTrace(qint64 launched, QObject *parent)
-        : QObject(parent)
-        , m_launched(launched)
-    { }
-    qint64 m_launched;
-};
-
-} // namespace
 
 void RunParlavox(int argc, char **argv)
 {
@@ -104,12 +63,7 @@ void RunParlavox(int argc, char **argv)
         platform::EndProcess(0);
     }
 
-    // When nothing answers at the user's own socket (or at a service host on this machine), the
-    // service installed beside the program is started and serves this run; it gets ready while the
-    // main window comes up.
     LocalService service;
-    service.StartForServiceHost(
-        platform::ExecutableFolder(), platform::UserDataFolder() + QStringLiteral("/Logs/parlavox-service.log"));
 
     // The application title is ours to show (tray hint, balloon); it is not given to Qt as the
     // display name, which would append it to every window title and message box caption.
@@ -130,7 +84,15 @@ void RunParlavox(int argc, char **argv)
     if (main->CreationFailed()) {
         exitCode = 1;
     } else {
-        StartupTrace::Watch(main);
+        platform::TraceStartup(main);
+        // When nothing answers at the user's own socket (or at a service host on this machine),
+        // the service installed beside the program is started and serves this run. It starts once
+        // the main window is on screen, so that loading it does not hold the window up, and gets
+        // ready while the user looks at the window.
+        platform::RunWhenFirstShown(main, [&service] {
+            service.StartForServiceHost(platform::ExecutableFolder(),
+                platform::UserDataFolder() + QStringLiteral("/Logs/parlavox-service.log"));
+        });
         main->show();
         // --start-translation: translation starts at once, as if Start had been pressed.
         if (QApplication::arguments().contains(QStringLiteral("--start-translation")))

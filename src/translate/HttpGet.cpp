@@ -5,30 +5,90 @@
 #include <QFile>
 #include <QtGlobal>
 
+#include <dlfcn.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <memory>
-#include <mutex>
 #include <optional>
+#include <type_traits>
 
 namespace {
 
-void EnsureCurlReady()
+// libcurl is opened at the first request, not when the program starts: it brings the TLS,
+// Kerberos and LDAP libraries along, whose loading and set-up would cost every start of the
+// program time and memory, although a run translates only after the user starts translation.
+struct CurlLibrary {
+    decltype(&::curl_global_init) globalInit = nullptr;
+    decltype(&::curl_easy_init) easyInit = nullptr;
+    decltype(&::curl_easy_setopt) easySetopt = nullptr;
+    decltype(&::curl_easy_getinfo) easyGetinfo = nullptr;
+    decltype(&::curl_easy_cleanup) easyCleanup = nullptr;
+    decltype(&::curl_easy_strerror) easyStrerror = nullptr;
+    decltype(&::curl_slist_append) slistAppend = nullptr;
+    decltype(&::curl_slist_free_all) slistFreeAll = nullptr;
+    decltype(&::curl_multi_init) multiInit = nullptr;
+    decltype(&::curl_multi_add_handle) multiAddHandle = nullptr;
+    decltype(&::curl_multi_remove_handle) multiRemoveHandle = nullptr;
+    decltype(&::curl_multi_perform) multiPerform = nullptr;
+    decltype(&::curl_multi_poll) multiPoll = nullptr;
+    decltype(&::curl_multi_info_read) multiInfoRead = nullptr;
+    decltype(&::curl_multi_cleanup) multiCleanup = nullptr;
+    // Why the library could not be used; empty once it is ready.
+    QString failure;
+};
+
+constexpr char kCurlSoname[] = "libcurl.so.4";
+
+// The library, opened and set up once for the whole process (thread-safe).
+const CurlLibrary &Curl()
 {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    static const CurlLibrary library = [] {
+        CurlLibrary curl;
+        void *handle = ::dlopen(kCurlSoname, RTLD_NOW | RTLD_LOCAL);
+        if (!handle) {
+            curl.failure = QStringLiteral("cannot load the HTTP library: %1").arg(QString::fromLocal8Bit(::dlerror()));
+            return curl;
+        }
+        bool complete = true;
+        auto resolve = [&](auto &function, const char *name) {
+            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(::dlsym(handle, name));
+            complete = complete && function;
+        };
+        resolve(curl.globalInit, "curl_global_init");
+        resolve(curl.easyInit, "curl_easy_init");
+        resolve(curl.easySetopt, "curl_easy_setopt");
+        resolve(curl.easyGetinfo, "curl_easy_getinfo");
+        resolve(curl.easyCleanup, "curl_easy_cleanup");
+        resolve(curl.easyStrerror, "curl_easy_strerror");
+        resolve(curl.slistAppend, "curl_slist_append");
+        resolve(curl.slistFreeAll, "curl_slist_free_all");
+        resolve(curl.multiInit, "curl_multi_init");
+        resolve(curl.multiAddHandle, "curl_multi_add_handle");
+        resolve(curl.multiRemoveHandle, "curl_multi_remove_handle");
+        resolve(curl.multiPerform, "curl_multi_perform");
+        resolve(curl.multiPoll, "curl_multi_poll");
+        resolve(curl.multiInfoRead, "curl_multi_info_read");
+        resolve(curl.multiCleanup, "curl_multi_cleanup");
+        if (!complete)
+            curl.failure = QStringLiteral("the HTTP library %1 lacks functions this program uses")
+                               .arg(QString::fromLatin1(kCurlSoname));
+        else if (curl.globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK)
+            curl.failure = QStringLiteral("cannot set up the HTTP library");
+        return curl;
+    }();
+    return library;
 }
 
 struct CurlCleanup {
-    void operator()(CURL *handle) const { curl_easy_cleanup(handle); }
+    void operator()(CURL *handle) const { Curl().easyCleanup(handle); }
 };
 struct SlistCleanup {
-    void operator()(curl_slist *list) const { curl_slist_free_all(list); }
+    void operator()(curl_slist *list) const { Curl().slistFreeAll(list); }
 };
 struct MultiCleanup {
-    void operator()(CURLM *multi) const { curl_multi_cleanup(multi); }
+    void operator()(CURLM *multi) const { Curl().multiCleanup(multi); }
 };
 
 using Clock = std::chrono::steady_clock;
@@ -106,23 +166,23 @@ int Progress(void *userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 // second). The progress callback then aborts the transfer.
 CURLcode Perform(CURL *easy, Exchange &exchange)
 {
-    std::unique_ptr<CURLM, MultiCleanup> multi(curl_multi_init());
+    std::unique_ptr<CURLM, MultiCleanup> multi(Curl().multiInit());
     if (!multi)
         return CURLE_OUT_OF_MEMORY;
-    if (curl_multi_add_handle(multi.get(), easy) != CURLM_OK)
+    if (Curl().multiAddHandle(multi.get(), easy) != CURLM_OK)
         return CURLE_FAILED_INIT;
     CURLcode code = CURLE_OK;
     for (int running = 1;;) {
-        CURLMcode state = curl_multi_perform(multi.get(), &running);
+        CURLMcode state = Curl().multiPerform(multi.get(), &running);
         if (state == CURLM_OK && running > 0 && !exchange.Stopped())
-            state = curl_multi_poll(multi.get(), nullptr, 0, StopPollMs, nullptr);
+            state = Curl().multiPoll(multi.get(), nullptr, 0, StopPollMs, nullptr);
         if (state != CURLM_OK) {
             code = CURLE_FAILED_INIT;
             break;
         }
         if (running == 0) {
             int left = 0;
-            const CURLMsg *message = curl_multi_info_read(multi.get(), &left);
+            const CURLMsg *message = Curl().multiInfoRead(multi.get(), &left);
             code = message && message->msg == CURLMSG_DONE ? message->data.result : CURLE_FAILED_INIT;
             break;
         }
@@ -132,7 +192,7 @@ CURLcode Perform(CURL *easy, Exchange &exchange)
             break;
         }
     }
-    curl_multi_remove_handle(multi.get(), easy);
+    Curl().multiRemoveHandle(multi.get(), easy);
     return code;
 }
 
@@ -155,16 +215,18 @@ size_t WriteBody(char *data, size_t size, size_t count, void *userData)
 platform::Result<QByteArray> HttpGet(
     const QByteArray &url, const HttpGetPolicy &policy, const std::function<bool()> &stopRequested)
 {
-    EnsureCurlReady();
-    std::unique_ptr<CURL, CurlCleanup> curl(curl_easy_init());
-    if (!curl)
+    const CurlLibrary &curl = Curl();
+    if (!curl.failure.isEmpty())
+        return platform::Error{curl.failure};
+    std::unique_ptr<CURL, CurlCleanup> client(curl.easyInit());
+    if (!client)
         return platform::Error{QStringLiteral("cannot create an HTTP client")};
 
     curl_slist *headers = nullptr;
     for (const QByteArray &line : policy.headers) {
-        curl_slist *grown = curl_slist_append(headers, line.constData());
+        curl_slist *grown = curl.slistAppend(headers, line.constData());
         if (!grown) {
-            curl_slist_free_all(headers);
+            curl.slistFreeAll(headers);
             return platform::Error{QStringLiteral("out of memory")};
         }
         headers = grown;
@@ -176,41 +238,41 @@ platform::Result<QByteArray> HttpGet(
     exchange.timeOut = std::max(policy.timeOut, std::chrono::seconds(1));
     exchange.maxBodySize = std::max<qsizetype>(policy.maxBodySize, 0);
     exchange.stopRequested = &stopRequested;
-    CURL *h = curl.get();
-    curl_easy_setopt(h, CURLOPT_URL, url.constData());
+    CURL *h = client.get();
+    curl.easySetopt(h, CURLOPT_URL, url.constData());
     if (!policy.unixSocket.isEmpty()) {
-        curl_easy_setopt(h, CURLOPT_UNIX_SOCKET_PATH, policy.unixSocket.constData());
-        curl_easy_setopt(h, CURLOPT_SOCKOPTFUNCTION, SocketMade);
-        curl_easy_setopt(h, CURLOPT_SOCKOPTDATA, &exchange);
+        curl.easySetopt(h, CURLOPT_UNIX_SOCKET_PATH, policy.unixSocket.constData());
+        curl.easySetopt(h, CURLOPT_SOCKOPTFUNCTION, SocketMade);
+        curl.easySetopt(h, CURLOPT_SOCKOPTDATA, &exchange);
         exchange.checkPeer = true;
     }
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
-    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get());
+    curl.easySetopt(h, CURLOPT_PROTOCOLS_STR, "http");
+    curl.easySetopt(h, CURLOPT_HTTPGET, 1L);
+    curl.easySetopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl.easySetopt(h, CURLOPT_HTTPHEADER, headerList.get());
     if (!policy.referer.isEmpty())
-        curl_easy_setopt(h, CURLOPT_REFERER, policy.referer.constData());
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L);
+        curl.easySetopt(h, CURLOPT_REFERER, policy.referer.constData());
+    curl.easySetopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    curl.easySetopt(h, CURLOPT_PATH_AS_IS, 1L);
     // Straight to the service: no proxy from the environment.
-    curl_easy_setopt(h, CURLOPT_PROXY, "");
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
-    curl_easy_setopt(h, CURLOPT_FAILONERROR, policy.keepRefusalReason ? 0L : 1L);
-    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(exchange.maxBodySize));
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, WriteBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &exchange);
+    curl.easySetopt(h, CURLOPT_PROXY, "");
+    curl.easySetopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl.easySetopt(h, CURLOPT_FORBID_REUSE, 1L);
+    curl.easySetopt(h, CURLOPT_FAILONERROR, policy.keepRefusalReason ? 0L : 1L);
+    curl.easySetopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(exchange.maxBodySize));
+    curl.easySetopt(h, CURLOPT_WRITEFUNCTION, WriteBody);
+    curl.easySetopt(h, CURLOPT_WRITEDATA, &exchange);
     // The read time-out: the exchange fails once nothing has arrived for that long. Connecting
     // keeps curl's own limit.
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(exchange.timeOut.count()));
+    curl.easySetopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl.easySetopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(exchange.timeOut.count()));
     // And the whole answer must be in within the time-out of the connection being made, so that a
     // server sending a byte now and then cannot stretch the exchange without end.
-    curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, ConnectionMade);
-    curl_easy_setopt(h, CURLOPT_PREREQDATA, &exchange);
-    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, Progress);
-    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &exchange);
-    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl.easySetopt(h, CURLOPT_PREREQFUNCTION, ConnectionMade);
+    curl.easySetopt(h, CURLOPT_PREREQDATA, &exchange);
+    curl.easySetopt(h, CURLOPT_XFERINFOFUNCTION, Progress);
+    curl.easySetopt(h, CURLOPT_XFERINFODATA, &exchange);
+    curl.easySetopt(h, CURLOPT_NOPROGRESS, 0L);
 
     const CURLcode code = Perform(h, exchange);
     if (exchange.stopped)
@@ -225,11 +287,11 @@ platform::Result<QByteArray> HttpGet(
     if (exchange.overDeadline)
         return platform::Error{QStringLiteral("response not complete within the time-out")};
     long status = 0;
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    curl.easyGetinfo(h, CURLINFO_RESPONSE_CODE, &status);
     if (code == CURLE_HTTP_RETURNED_ERROR)
         return platform::Error{QStringLiteral("HTTP status %1").arg(status)};
     if (code != CURLE_OK)
-        return platform::Error{QString::fromUtf8(curl_easy_strerror(code))};
+        return platform::Error{QString::fromUtf8(curl.easyStrerror(code))};
     if (policy.keepRefusalReason && status >= 400) {
         const qsizetype lineEnd = exchange.bytes.indexOf('\n');
         const QString reason = QString::fromUtf8(exchange.bytes.left(lineEnd < 0 ? exchange.bytes.size() : lineEnd))
