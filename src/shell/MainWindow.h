@@ -2,6 +2,7 @@
 
 #include "chatclient/ChatClient.h"
 #include "platform/core/Clock.h"
+#include "platform/core/Expected.h"
 #include "platform/core/ScriptPage.h"
 #include "platform/desktop/WindowSystem.h"
 #include "session/ConversationTracking.h"
@@ -32,6 +33,8 @@ class QSystemTrayIcon;
 class QTabWidget;
 class QThread;
 class QTimer;
+class ServiceReachWatch;
+struct ServiceReach;
 
 // What the main window calls on the world outside it; tests replace these.
 struct MainWindowServices {
@@ -48,6 +51,10 @@ struct MainWindowServices {
     // Whether reading aloud plays silently for want of a sound device; when unset, the sound
     // output is asked.
     std::function<bool()> readingAloudIsSilent;
+    // Asks the translation service what it reaches (on a thread of its own, given up when
+    // `stopRequested` says so); when unset, the service's /status is fetched.
+    using ServiceReachFetch = std::function<platform::Result<ServiceReach>(const std::function<bool()> &stopRequested)>;
+    ServiceReachFetch fetchServiceReach;
 };
 
 // The shortened version text: the four numbers cut before the third "." (major, minor, release).
@@ -101,7 +108,12 @@ public:
     int LangIndex() const override;
     void SetInterfaceLanguage(QWidget *window, int index, const QString &folder = {}) override;
     QWidget *MainForm() override { return this; }
-    QList<CatalogueLanguage> ReadLanguageCatalogue() const override;
+    LanguageCatalogue ReadLanguageCatalogue() const override;
+    bool ReachesPair(const QByteArray &source, const QByteArray &target) const override;
+    void RefreshServiceReach() override;
+    // Asks the translation service what it reaches now, whatever it said a moment ago (the
+    // service or its settings changed).
+    void serviceChanged();
     bool NeedConfirm() const override;
     bool AutoRead() const override;
     bool SaveHistory() const override;
@@ -164,6 +176,12 @@ private:
     void checkSoundOutput();
     void showSoundNotice();
     void UpdateStatusLine();
+    // Fills the language choosers from the catalogue: each item shows a language's name and
+    // carries its code, which is what a chooser hands on.
+    void FillLanguageChoosers();
+    // Marks the languages of each chooser that the translation service does not reach together
+    // with the language chosen in the other one; the translator windows' menus follow.
+    void markUnreachableLanguages();
 
     bool m_closeAllowed = false;
     std::unique_ptr<Settings> m_settings;
@@ -175,4 +193,8 @@ private:
     QString m_soundNotice;
     // Asks the sound output, once; waited for when the window goes.
     std::unique_ptr<QThread> m_soundCheck;
+    // The language catalogue of the interface language, read once.
+    LanguageCatalogue m_catalogue;
+    // What the translation service reaches, as it last said.
+    std::unique_ptr<ServiceReachWatch> m_serviceReach;
 };

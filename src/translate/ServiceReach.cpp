@@ -91,12 +91,13 @@ platform::Result<ServiceReach> ParseServiceReach(const QByteArray &statusJson)
     return reach;
 }
 
-platform::Result<ServiceReach> FetchServiceReach(std::chrono::seconds timeOut)
+platform::Result<ServiceReach> FetchServiceReach(
+    std::chrono::seconds timeOut, const std::function<bool()> &stopRequested)
 {
     HttpGetPolicy policy;
     policy.timeOut = timeOut;
     policy.maxBodySize = 1024 * 1024;
-    const auto body = HttpGet("http://" + ServiceHost() + "/status", policy);
+    const auto body = FetchFromService("http://" + ServiceHost() + "/status", policy, stopRequested);
     if (!body)
         return platform::Error{body.error()};
     return ParseServiceReach(body.value());

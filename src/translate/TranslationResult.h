@@ -16,10 +16,15 @@ struct TranslationResult {
     char16_t OriginalText[TextSize];
     bool Success;
     char16_t TranslatedText[TextSize];
+    // Why the translation failed, as the request told it (the service's status with its reason
+    // line, or the request's own failure); empty on success. Read by ClassifyFailure.
+    static constexpr int FailureSize = 256;
+    char16_t FailureText[FailureSize];
 
     // The texts up to their first zero unit (all units when they fill their field).
     QString Original() const;
     QString Translated() const;
+    QString Failure() const;
     // Replaces the translated text, cut to its field (between whole characters) and zero-filled
     // behind it.
     void SetTranslated(const QString &text);

@@ -72,6 +72,7 @@ namespace confirmDialog {
 inline constexpr char kWindow[] = "TfrmConfirm"; // window key of CHS.txt/ENU.txt, which users keep copies of
 inline constexpr char kContentBox[] = "edtConfirmContent"; // control key of CHS.txt/ENU.txt
 inline constexpr char kOkButton[] = "btnOk"; // control key of CHS.txt/ENU.txt
+inline constexpr char kReasonLabel[] = "lblReason"; // control key of CHS.txt/ENU.txt
 } // namespace confirmDialog
 
 namespace viewerWindow {
@@ -122,6 +123,8 @@ inline constexpr char kTranslateNoPair[] = "TRANSLATE_NO_PAIR"; // key of CHS.in
 inline constexpr char kTranslateServiceDown[] = "TRANSLATE_SERVICE_DOWN"; // key of CHS.ini/ENU.ini
 inline constexpr char kTranslateServerDown[] = "TRANSLATE_SERVER_DOWN"; // key of CHS.ini/ENU.ini
 inline constexpr char kTranslateNoAnswer[] = "TRANSLATE_NO_ANSWER"; // key of CHS.ini/ENU.ini
+inline constexpr char kLanguageUnreachable[] = "LANGUAGE_UNREACHABLE"; // key of CHS.ini/ENU.ini
+inline constexpr char kLanguageUnreachableHint[] = "LANGUAGE_UNREACHABLE_HINT"; // key of CHS.ini/ENU.ini
 } // namespace message
 
 // The files of an interface language, read beside the program or from the user's copies.
