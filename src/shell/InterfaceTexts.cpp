@@ -385,31 +385,9 @@ QString GetMessageTextOf(int langIndex, const QString &key)
     return platform::IniFile(path).readString(QStringLiteral("Hint"), key).left(2047);
 }
 
-QList<LanguageEntry> ReadLanguageCatalogue(int langIndex)
+LanguageCatalogue ReadLanguageCatalogue(int langIndex)
 {
     const QString path = platform::DataFileForReading(FilesOfInterfaceLanguage(langIndex).catalogueFile);
     CreateWhenMissing(path);
-    const platform::IniFile ini(path);
-    const QString section = QStringLiteral("List");
-    QList<LanguageEntry> entries;
-    for (const QString &key : ini.sectionKeys(section)) {
-        const QString value = ini.readString(section, key);
-        const qsizetype colon = value.indexOf(QLatin1Char(':'));
-        if (colon < 0)
-            entries.append({QString(), platform::AnsiFromUnicode(value)});
-        else
-            entries.append({value.left(colon), platform::AnsiFromUnicode(value.mid(colon + 1))});
-    }
-    return entries;
-}
-
-QList<QString> ReadLanguageChooserItems(int langIndex)
-{
-    const QString path = platform::DataFileForReading(FilesOfInterfaceLanguage(langIndex).catalogueFile);
-    QList<QString> items;
-    for (const auto &[key, value] : platform::IniFile(path).sectionLines(QStringLiteral("List"))) {
-        const qsizetype colon = value.indexOf(QLatin1Char(':'));
-        items.append(colon < 0 ? QString() : value.left(colon));
-    }
-    return items;
+    return LanguageCatalogue::FromFile(path);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "translate/LanguageCatalogue.h"
+
 #include <QByteArray>
 #include <QFont>
 #include <QHash>
@@ -78,17 +80,7 @@ void KeepItemsFromInterfaceTexts(QComboBox *box);
 // Empty when the key is missing. A missing file is created holding a byte-order mark and CR LF.
 QString GetMessageTextOf(int langIndex, const QString &key);
 
-// One entry of the language catalogue.
-struct LanguageEntry {
-    QString name;
-    QByteArray code; // 8-bit
-};
-
-// The language catalogue of the interface language: every key of section "List" in file order,
-// each with the value the INI reader gives for it, split at its first ":". A missing file is
-// created holding a byte-order mark and CR LF, and gives an empty catalogue.
-QList<LanguageEntry> ReadLanguageCatalogue(int langIndex);
-
-// The items of the main window's language choosers: for each line of section "List" in file
-// order, the line's value up to its first ":" (empty when the value holds no ":").
-QList<QString> ReadLanguageChooserItems(int langIndex);
+// The language catalogue of the interface language (LangsCN.ini for 0, LangsEn.ini for any other
+// value), read beside the program or from the user's copy. A missing file is created holding a
+// byte-order mark and CR LF, and gives an empty catalogue.
+LanguageCatalogue ReadLanguageCatalogue(int langIndex);

@@ -8,6 +8,8 @@
 #include "shell/BannerSubtitle.h"
 #include "shell/Log.h"
 #include "shell/RunLog.h"
+#include "shell/ServiceReachWatch.h"
+#include "translator/LanguageMenus.h"
 #include "translator/TranslatorWindow.h"
 
 #include <QApplication>
@@ -20,6 +22,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSystemTrayIcon>
 #include <QThread>
 #include <QTimer>
@@ -120,16 +123,19 @@ void MainWindow::initialise()
         m_language.SetInterfaceLanguage(this, m_settings->LangIndex);
         ShowBannerSubtitle(m_logo, GetMessageText(QLatin1String(stored::message::kBannerSubtitle)));
 
-        const QList<QString> items = ReadLanguageChooserItems(m_settings->LangIndex);
-        m_sendLanguageBox->clear();
-        m_receiveLanguageBox->clear();
-        m_sendLanguageBox->addItems(items);
-        m_receiveLanguageBox->addItems(items);
+        m_catalogue = ::ReadLanguageCatalogue(m_settings->LangIndex);
+        FillLanguageChoosers();
         // A stored position outside the list leaves the chooser without a selection.
         auto select
             = [](QComboBox *box, int index) { box->setCurrentIndex(index >= 0 && index < box->count() ? index : -1); };
         select(m_sendLanguageBox, m_settings->SendIndex);
         select(m_receiveLanguageBox, m_settings->RecvIndex);
+        // The choosers show which languages the service lacks once it has said what it reaches.
+        m_serviceReach = std::make_unique<ServiceReachWatch>(m_services.fetchServiceReach);
+        connect(m_serviceReach.get(), &ServiceReachWatch::changed, this, &MainWindow::markUnreachableLanguages);
+        for (QComboBox *box : {m_sendLanguageBox, m_receiveLanguageBox})
+            connect(box, &QComboBox::currentIndexChanged, this, &MainWindow::markUnreachableLanguages);
+        m_serviceReach->Refresh(true);
 
         m_pages->setCurrentWidget(m_functionPage);
 
@@ -313,11 +319,12 @@ void MainWindow::startTranslation()
             GetMessageText(QString::fromLatin1(key)), QMessageBox::Warning});
         box->setFocus();
     };
-    if (m_sendLanguageBox->currentText().isEmpty()) {
+    // An item without a name (a catalogue line without ":") counts as no choice.
+    if (m_catalogue.NameAt(m_sendLanguageBox->currentIndex()).isEmpty()) {
         warn(stored::message::kNoSendLanguage, m_sendLanguageBox);
         return;
     }
-    if (m_receiveLanguageBox->currentText().isEmpty()) {
+    if (m_catalogue.NameAt(m_receiveLanguageBox->currentIndex()).isEmpty()) {
         warn(stored::message::kNoReceiveLanguage, m_receiveLanguageBox);
         return;
     }
@@ -428,12 +435,58 @@ void MainWindow::SetInterfaceLanguage(QWidget *window, int index, const QString 
     language.SetInterfaceLanguage(window, index, folder);
 }
 
-QList<CatalogueLanguage> MainWindow::ReadLanguageCatalogue() const
+LanguageCatalogue MainWindow::ReadLanguageCatalogue() const
 {
-    QList<CatalogueLanguage> result;
-    for (const LanguageEntry &entry : ::ReadLanguageCatalogue(LangIndex()))
-        result.push_back({entry.name, entry.code});
-    return result;
+    return m_catalogue;
+}
+
+void MainWindow::FillLanguageChoosers()
+{
+    for (QComboBox *box : {m_sendLanguageBox, m_receiveLanguageBox}) {
+        const QSignalBlocker quiet(box);
+        box->clear();
+        for (const CatalogueLanguage &entry : m_catalogue)
+            box->addItem(entry.name, entry.code);
+    }
+}
+
+bool MainWindow::ReachesPair(const QByteArray &source, const QByteArray &target) const
+{
+    return !m_serviceReach || m_serviceReach->Reaches(source, target);
+}
+
+void MainWindow::RefreshServiceReach()
+{
+    if (m_serviceReach)
+        m_serviceReach->Refresh();
+}
+
+void MainWindow::serviceChanged()
+{
+    if (m_serviceReach)
+        m_serviceReach->Refresh(true);
+}
+
+void MainWindow::markUnreachableLanguages()
+{
+    const QString suffix = GetMessageText(QLatin1String(stored::message::kLanguageUnreachable));
+    const QString hint = GetMessageText(QLatin1String(stored::message::kLanguageUnreachableHint));
+    const PairReach reaches
+        = [this](const QByteArray &source, const QByteArray &target) { return ReachesPair(source, target); };
+    const auto mark = [&](QComboBox *box, const QComboBox *other) {
+        const QByteArray otherSide = other->currentData().toByteArray();
+        for (int i = 0; i < box->count() && i < m_catalogue.Size(); ++i) {
+            const LanguageMark marked = MarkLanguage(m_catalogue, i, otherSide, reaches, suffix, hint);
+            box->setItemText(i, marked.text);
+            box->setItemData(i, marked.toolTip.isEmpty() ? QVariant() : QVariant(marked.toolTip), Qt::ToolTipRole);
+        }
+    };
+    mark(m_sendLanguageBox, m_receiveLanguageBox);
+    mark(m_receiveLanguageBox, m_sendLanguageBox);
+    for (const auto &docked : DockedWindows()) {
+        if (auto *window = docked ? qobject_cast<TranslatorWindow *>(docked->Widget()) : nullptr)
+            window->markUnreachableLanguages();
+    }
 }
 
 bool MainWindow::NeedConfirm() const

@@ -2,14 +2,15 @@
 
 #include "chatclient/ChatClient.h"
 #include "platform/core/Clock.h"
+#include "platform/core/Expected.h"
 #include "platform/core/ScriptPage.h"
 #include "platform/desktop/WindowSystem.h"
 #include "session/ConversationTracking.h"
 #include "session/TranslationSession.h"
 #include "shell/InterfaceTexts.h"
 #include "shell/Settings.h"
-#include "translator/PartnerLanguages.h"
 #include "shell/StartingChoices.h"
+#include "translator/PartnerLanguages.h"
 #include "translator/TranslatorHost.h"
 
 #include <QByteArray>
@@ -37,6 +38,8 @@ class QTabWidget;
 class QThread;
 class QTimer;
 class TranslationServerPage;
+class ServiceReachWatch;
+struct ServiceReach;
 
 // What the main window calls on the world outside it; tests replace these.
 struct MainWindowServices {
@@ -56,6 +59,10 @@ struct MainWindowServices {
     // The service's offline pairs, asked on a thread of its own at a fresh install's first start;
     // nullopt when the service cannot tell (or `cancelled` is set). When unset, nothing is asked.
     std::function<std::optional<OfflinePairQuality>(const std::atomic<bool> &cancelled)> askOfflinePairs;
+    // Asks the translation service what it reaches (on a thread of its own, given up when
+    // `stopRequested` says so); when unset, the service's /status is fetched.
+    using ServiceReachFetch = std::function<platform::Result<ServiceReach>(const std::function<bool()> &stopRequested)>;
+    ServiceReachFetch fetchServiceReach;
 };
 
 // The shortened version text: the four numbers cut before the third "." (major, minor, release).
@@ -112,7 +119,12 @@ public:
     int LangIndex() const override;
     void SetInterfaceLanguage(QWidget *window, int index, const QString &folder = {}) override;
     QWidget *MainForm() override { return this; }
-    QList<CatalogueLanguage> ReadLanguageCatalogue() const override;
+    LanguageCatalogue ReadLanguageCatalogue() const override;
+    bool ReachesPair(const QByteArray &source, const QByteArray &target) const override;
+    void RefreshServiceReach() override;
+    // Asks the translation service what it reaches now, whatever it said a moment ago (the
+    // service or its settings changed).
+    void serviceChanged();
     bool NeedConfirm() const override;
     bool AutoRead() const override;
     bool SaveHistory() const override;
@@ -188,6 +200,12 @@ private:
     // A fresh install: once the service tells its offline pairs, a pair it translates.
     void askForStartingPair();
     void useStartingPair(const OfflinePairQuality &quality);
+    // Fills the language choosers from the catalogue: each item shows a language's name and
+    // carries its code, which is what a chooser hands on.
+    void FillLanguageChoosers();
+    // Marks the languages of each chooser that the translation service does not reach together
+    // with the language chosen in the other one; the translator windows' menus follow.
+    void markUnreachableLanguages();
 
     bool m_closeAllowed = false;
     std::unique_ptr<Settings> m_settings;
@@ -205,4 +223,8 @@ private:
     std::unique_ptr<QThread> m_pairCheck;
     std::atomic<bool> m_pairCheckCancelled = false;
     LanguagePair m_localePair;
+    // The language catalogue of the interface language, read once.
+    LanguageCatalogue m_catalogue;
+    // What the translation service reaches, as it last said.
+    std::unique_ptr<ServiceReachWatch> m_serviceReach;
 };

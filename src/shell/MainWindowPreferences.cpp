@@ -11,8 +11,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QSignalBlocker>
 #include <QTabWidget>
 #include <QThread>
+
+#include <utility>
 
 namespace {
 
@@ -34,6 +37,7 @@ void MainWindow::CreatePreferenceControls()
     connect(m_interfaceLanguageBox, &QComboBox::activated, this, &MainWindow::chooseInterfaceLanguage);
 
     m_serverPage = new TranslationServerPage(this, TranslationServerSettingsFile());
+    connect(m_serverPage, &TranslationServerPage::serverSaved, this, &MainWindow::serviceChanged);
     m_pages->insertTab(m_pages->indexOf(m_aboutPage), m_serverPage, QStringLiteral("翻译服务器"));
 }
 
@@ -67,14 +71,16 @@ void MainWindow::chooseInterfaceLanguage(int index)
     ShowBannerSubtitle(m_logo, GetMessageText(QLatin1String(stored::message::kBannerSubtitle)));
 
     // The choosers keep their positions: both catalogues list the languages in one order.
-    const QList<QString> items = ReadLanguageChooserItems(index);
-    for (QComboBox *box : {m_sendLanguageBox, m_receiveLanguageBox}) {
-        const int selected = box->currentIndex();
+    const int sendIndex = m_sendLanguageBox->currentIndex();
+    const int receiveIndex = m_receiveLanguageBox->currentIndex();
+    m_catalogue = ::ReadLanguageCatalogue(index);
+    FillLanguageChoosers();
+    for (auto [box, selected] :
+        {std::pair{m_sendLanguageBox, sendIndex}, std::pair{m_receiveLanguageBox, receiveIndex}}) {
         const QSignalBlocker blocker(box);
-        box->clear();
-        box->addItems(items);
         box->setCurrentIndex(selected < box->count() ? selected : -1);
     }
+    markUnreachableLanguages();
     for (const auto &docked : DockedWindows()) {
         if (auto *window = docked ? qobject_cast<TranslatorWindow *>(docked->Widget()) : nullptr)
             window->RelabelLanguages();

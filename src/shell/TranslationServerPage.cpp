@@ -153,4 +153,5 @@ void TranslationServerPage::saveServer()
     }
     showResult(address->isEmpty() ? message(stored::message::kServerCleared)
                                   : message(stored::message::kServerSaved).arg(address.value()));
+    emit serverSaved();
 }

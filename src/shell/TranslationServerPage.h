@@ -43,6 +43,8 @@ public:
 
 signals:
     void tryEnded();
+    // The service's settings file holds a new server: what the service reaches may have changed.
+    void serverSaved();
 
 private:
     QString message(const char *key) const;

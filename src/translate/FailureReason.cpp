@@ -2,7 +2,6 @@
 
 #include "translate/ServiceReach.h"
 
-#include "platform/core/IniFile.h"
 #include "platform/core/StoredNames.h"
 
 #include <optional>
@@ -76,24 +75,9 @@ FailureTexts FailureTexts::From(const std::function<QString(const char *key)> &m
         message(keys::kTranslateNoAnswer), message(keys::kTranslateTimeout)};
 }
 
-std::map<QByteArray, QString> ReadLanguageNames(const QString &cataloguePath)
+QString FailureText(const TranslationFailure &failure, const FailureTexts &texts, const LanguageCatalogue &catalogue)
 {
-    std::map<QByteArray, QString> names;
-    for (const auto &[key, value] : platform::IniFile(cataloguePath).sectionLines(QStringLiteral("List"))) {
-        const qsizetype colon = value.lastIndexOf(u':');
-        if (colon > 0)
-            names.emplace(value.mid(colon + 1).trimmed().toUtf8(), value.left(colon).trimmed());
-    }
-    return names;
-}
-
-QString FailureText(
-    const TranslationFailure &failure, const FailureTexts &texts, const std::map<QByteArray, QString> &languageNames)
-{
-    const auto name = [&](const QByteArray &code) {
-        const auto found = languageNames.find(code);
-        return found != languageNames.end() && !found->second.isEmpty() ? found->second : QString::fromUtf8(code);
-    };
+    const auto name = [&](const QByteArray &code) { return catalogue.NameOf(code); };
     QString text;
     switch (failure.kind) {
     case TranslationFailure::Kind::NoPair:

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "translate/LanguageCatalogue.h"
+
 #include <QByteArray>
 #include <QString>
 
 #include <functional>
-#include <map>
 
 // Why a translation failed, as far as the program can tell from the service's answer (its status
 // and reason line) or from the request's own failure.
@@ -38,11 +39,7 @@ struct FailureTexts {
     static FailureTexts From(const std::function<QString(const char *key)> &message);
 };
 
-// The names of a language catalogue (LangsEn.ini, LangsCN.ini): code -> name, from its section
-// "List" of "Name:code" lines.
-std::map<QByteArray, QString> ReadLanguageNames(const QString &cataloguePath);
-
-// The text shown in place of a translation that failed. A kind without its own text, and a pair
-// whose languages have no name, fall back to the plain failure text or to the codes themselves.
-QString FailureText(
-    const TranslationFailure &failure, const FailureTexts &texts, const std::map<QByteArray, QString> &languageNames);
+// The text shown in place of a translation that failed, naming the languages as the catalogue of
+// the interface language does. A kind without its own text, and a pair whose languages have no
+// name there, fall back to the plain failure text or to the codes themselves.
+QString FailureText(const TranslationFailure &failure, const FailureTexts &texts, const LanguageCatalogue &catalogue);

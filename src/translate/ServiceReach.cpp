@@ -91,13 +91,14 @@ platform::Result<ServiceReach> ParseServiceReach(const QByteArray &statusJson)
     return reach;
 }
 
-platform::Result<ServiceReach> FetchServiceReach(std::chrono::seconds timeOut)
+platform::Result<ServiceReach> FetchServiceReach(
+    std::chrono::seconds timeOut, const std::function<bool()> &stopRequested)
 {
     HttpGetPolicy policy;
     policy.timeOut = timeOut;
     policy.maxBodySize = 1024 * 1024;
     // On the user's own socket when the program asks one, as translations are.
-    const auto body = FetchFromService("http://" + ServiceHost() + "/status", policy);
+    const auto body = FetchFromService("http://" + ServiceHost() + "/status", policy, stopRequested);
     if (!body)
         return platform::Error{body.error()};
     return ParseServiceReach(body.value());

@@ -6,6 +6,7 @@
 #include <QList>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <set>
 #include <utility>
@@ -50,5 +51,7 @@ struct ServiceReach {
 // Reads the service's /status document.
 platform::Result<ServiceReach> ParseServiceReach(const QByteArray &statusJson);
 
-// Asks the service host (ServiceHost()) for /status once, through HttpGet.
-platform::Result<ServiceReach> FetchServiceReach(std::chrono::seconds timeOut = std::chrono::seconds(5));
+// Asks the service the program translates with for /status once, wherever it is reached (the
+// user's socket, or ServiceHost() over TCP). `stopRequested`, when given, gives the request up.
+platform::Result<ServiceReach> FetchServiceReach(
+    std::chrono::seconds timeOut = std::chrono::seconds(5), const std::function<bool()> &stopRequested = {});

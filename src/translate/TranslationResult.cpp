@@ -31,6 +31,11 @@ QString TranslationResult::Translated() const
     return FieldText(TranslatedText, TextSize);
 }
 
+QString TranslationResult::Failure() const
+{
+    return FieldText(FailureText, FailureSize);
+}
+
 void TranslationResult::SetTranslated(const QString &text)
 {
     std::memset(TranslatedText, 0, sizeof TranslatedText);

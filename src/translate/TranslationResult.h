@@ -24,11 +24,16 @@ struct TranslationResult {
     // language it was translated from, when the service was sure of it and it is not the language
     // the job named; zero-filled, and empty in every other case.
     char DetectedCode[CodeSize];
+    // Why the translation failed, as the request told it (the service's status with its reason
+    // line, or the request's own failure); empty on success. Read by ClassifyFailure.
+    static constexpr int FailureSize = 256;
+    char16_t FailureText[FailureSize];
 
     // The texts up to their first zero unit (all units when they fill their field).
     QString Original() const;
     QString Translated() const;
     QByteArray Detected() const;
+    QString Failure() const;
     // Replaces the translated text, cut to its field (between whole characters) and zero-filled
     // behind it.
     void SetTranslated(const QString &text);

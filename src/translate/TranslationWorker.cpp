@@ -76,6 +76,7 @@ void TranslationWorker::RunJob(const TranslationJob &job)
 {
     const QString text = FieldText(job.Text, TranslationJob::TextSize);
     QString result;
+    QString failure;
     bool success = false;
 
     bool tokenFetched = false;
@@ -89,22 +90,26 @@ void TranslationWorker::RunJob(const TranslationJob &job)
         // The main thread is shutting down: nobody is left to receive the result.
         qCDebug(LogTranslate) << name() << "job dropped: the main thread no longer serves the token hand-over";
         return;
-    } catch (const std::exception &failure) {
+    } catch (const std::exception &error) {
         // No token, no request: the job fails with its own text, like a failed request.
-        qCDebug(LogTranslate) << name() << "no token, the job fails:" << failure.what();
+        qCDebug(LogTranslate) << name() << "no token, the job fails:" << error.what();
+        failure = QStringLiteral("no request token: ") + QString::fromLocal8Bit(error.what());
     } catch (...) {
         qCDebug(LogTranslate) << name() << "no token, the job fails: unknown failure";
+        failure = QStringLiteral("no request token");
     }
 
     QByteArray detected;
     if (!tokenFetched)
         result = text;
     else if (job.DetectSource)
-        success = TranslateDetectingSource(text, job.SourceCode.ToByteArray(), job.TargetCode.ToByteArray(), m_token,
-            job.TimeOut, result, detected, [this] { return Terminated(); });
+        success = TranslateDetectingSource(
+            text, job.SourceCode.ToByteArray(), job.TargetCode.ToByteArray(), m_token, job.TimeOut, result, detected,
+            [this] { return Terminated(); }, &failure);
     else
-        success = TranslateText(text, job.SourceCode.ToByteArray(), job.TargetCode.ToByteArray(), m_token, job.TimeOut,
-            result, [this] { return Terminated(); });
+        success = TranslateText(
+            text, job.SourceCode.ToByteArray(), job.TargetCode.ToByteArray(), m_token, job.TimeOut, result,
+            [this] { return Terminated(); }, &failure);
 
     // Stopped while the request ran: the receivers are going away, so the result is discarded.
     if (Terminated()) {
@@ -118,6 +123,8 @@ void TranslationWorker::RunJob(const TranslationJob &job)
     record.Success = success;
     CopyToField(result, record.TranslatedText, TranslationResult::TextSize);
     record.SetDetected(detected);
+    if (!success)
+        CopyToField(failure, record.FailureText, TranslationResult::FailureSize);
 
     if (!job.Receiver)
         return;

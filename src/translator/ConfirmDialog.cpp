@@ -2,6 +2,7 @@
 #include "platform/core/StoredNames.h"
 
 #include <QGuiApplication>
+#include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
@@ -60,7 +61,41 @@ void ConfirmDialog::CreateComponents()
     m_okButton->setDefault(true);
     m_okButton->setGeometry(232, 126, 75, 25);
 
+    m_reasonLabel = new QLabel(this);
+    m_reasonLabel->setObjectName(QLatin1String(stored::confirmDialog::kReasonLabel));
+    m_reasonLabel->setWordWrap(true);
+    QPalette palette = m_reasonLabel->palette();
+    palette.setColor(QPalette::WindowText, QColor(192, 0, 0));
+    m_reasonLabel->setPalette(palette);
+    m_reasonLabel->setGeometry(8, 7, 299, 0);
+    m_reasonLabel->hide();
+
     connect(m_okButton, &QPushButton::clicked, this, &ConfirmDialog::confirm);
+}
+
+void ConfirmDialog::SetReason(const QString &reason)
+{
+    m_reasonLabel->setText(reason);
+    m_reasonLabel->setVisible(!reason.isEmpty());
+    layOutReason();
+}
+
+// The reason takes the lines it needs above the text, in the dialog's font, and the text and the
+// button move down by as much.
+void ConfirmDialog::layOutReason()
+{
+    const bool shown = !m_reasonLabel->isHidden();
+    const int lines = shown ? m_reasonLabel->heightForWidth(m_reasonLabel->width()) : 0;
+    const int height = shown ? lines + 4 : 0;
+    m_reasonLabel->resize(m_reasonLabel->width(), lines);
+    m_contentBox->move(8, 7 + height);
+    m_okButton->move(232, 126 + height);
+    setFixedSize(kClientWidth, kClientHeight + height);
+}
+
+QString ConfirmDialog::Reason() const
+{
+    return m_reasonLabel->isHidden() ? QString() : m_reasonLabel->text();
 }
 
 void ConfirmDialog::showEvent(QShowEvent *event)
@@ -68,8 +103,9 @@ void ConfirmDialog::showEvent(QShowEvent *event)
     QDialog::showEvent(event);
     if (event->spontaneous())
         return;
-    centreOnMainWindow();
     applyInterfaceLanguage();
+    layOutReason();
+    centreOnMainWindow();
 }
 
 // Centres the dialog on the main form, or on the screen when there is none, and keeps it on

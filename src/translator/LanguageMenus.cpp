@@ -1,6 +1,7 @@
 #include "translator/LanguageMenus.h"
 
 #include <QCollator>
+#include <QStringList>
 
 #include <algorithm>
 
@@ -34,4 +35,27 @@ QList<LanguageGroup> GroupLanguageNames(const QList<QString> &names)
         place->entries.append(i);
     }
     return groups;
+}
+
+LanguageMark MarkLanguage(const LanguageCatalogue &catalogue, qsizetype index, const QByteArray &otherSide,
+    const PairReach &reaches, const QString &suffix, const QString &hint)
+{
+    LanguageMark mark{catalogue.NameAt(index), QString()};
+    const QByteArray code = catalogue.CodeAt(index);
+    if (mark.text.isEmpty() || otherSide.isEmpty() || !reaches)
+        return mark;
+    QStringList missing;
+    const auto direction = [&](const QByteArray &source, const QByteArray &target) {
+        if (!reaches(source, target))
+            missing.append(catalogue.NameOf(source) + QStringLiteral(" -> ") + catalogue.NameOf(target));
+    };
+    direction(code, otherSide);
+    if (code != otherSide)
+        direction(otherSide, code);
+    if (missing.isEmpty())
+        return mark;
+    if (!suffix.isEmpty())
+        mark.text += QLatin1Char(' ') + suffix;
+    mark.toolTip = hint.isEmpty() ? suffix : hint.arg(missing.join(QStringLiteral(", ")));
+    return mark;
 }

@@ -43,11 +43,6 @@ QString RefusalOf(const QString &typed)
     return {};
 }
 
-bool ConfirmFirst(const FlowResult &result, bool needConfirm)
-{
-    return result.success && needConfirm;
-}
-
 OutgoingMessage PlanOutgoingMessage(const FlowResult &result, int sendMethod, const QString &failureText)
 {
     // Without a translation the partner gets the original text with the failure text, wherever
@@ -64,7 +59,15 @@ EntrySteps PlanAfterSending(
     steps.colour = EntryColour::Sent;
     steps.store = options.saveHistory;
     if (!result.success) {
-        steps.entry = SentEntry(context.timeStamp, context.iSay, sent.text);
+        QString shown = sent.text;
+        if (!context.failureReason.isEmpty() && context.failureReason != context.failureText) {
+            if (shown.endsWith(QLatin1Char('\r') + context.failureText))
+                shown.chop(context.failureText.size());
+            else
+                shown += QLatin1Char('\r');
+            shown += context.failureReason;
+        }
+        steps.entry = SentEntry(context.timeStamp, context.iSay, shown);
         return steps;
     }
     if (options.autoRead)

@@ -60,10 +60,6 @@ EntrySteps PlanReceived(const FlowResult &result, const ReceivedContext &context
 // is queued for translation.
 QString RefusalOf(const QString &typed);
 
-// Whether a translated text is shown for confirmation before it is sent. A failed translation is
-// never confirmed.
-bool ConfirmFirst(const FlowResult &result, bool needConfirm);
-
 // How an outgoing message reaches the chat: to the partner's handle alone, or into the
 // conversation the way the client generation needs.
 enum class SendRoute { ToPartner, ToConversation };
@@ -80,10 +76,15 @@ OutgoingMessage PlanOutgoingMessage(const FlowResult &result, int sendMethod, co
 
 // What follows once `sent` has gone out: the echo, with "I say" text `iSay`, what is stored and
 // what is read aloud. The utterance names the receive language, the language of the translation.
+// After a failed translation the echo and the history entry show the failure's reason
+// (`failureReason`) in place of the plain failure text (`failureText`) the chat message ends
+// with, or after the message when the user took that text out.
 struct SentContext {
     QString timeStamp;
     QString iSay;
     QByteArray recvLangCode;
+    QString failureText;
+    QString failureReason;
 };
 EntrySteps PlanAfterSending(
     const FlowResult &result, const OutgoingMessage &sent, const SentContext &context, const FlowOptions &options);

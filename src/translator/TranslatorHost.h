@@ -1,19 +1,13 @@
 #pragma once
 
 #include "platform/desktop/WindowSystem.h"
+#include "translate/LanguageCatalogue.h"
 
 #include <QByteArray>
-#include <QList>
 #include <QString>
 
 class ChatClient;
 class QWidget;
-
-// One entry of the language catalogue: a display name and its 8-bit language code.
-struct CatalogueLanguage {
-    QString name;
-    QByteArray code;
-};
 
 // What a conversation translator window needs of the main window. The main window implements it and
 // hands it to every translator window it creates; the host outlives its translator windows.
@@ -32,8 +26,21 @@ public:
     virtual void SetInterfaceLanguage(QWidget *window, int index, const QString &folder = {}) = 0;
     // The main window, which dialogs of the translator windows are centred on.
     virtual QWidget *MainForm() = 0;
-    // The language catalogue of the current interface language, in file order.
-    virtual QList<CatalogueLanguage> ReadLanguageCatalogue() const = 0;
+    // The language catalogue of the current interface language, in file order: the one the main
+    // window's choosers are filled from.
+    virtual LanguageCatalogue ReadLanguageCatalogue() const = 0;
+    // Whether the translation service reaches the pair, as it last said; true while it has not
+    // said (nothing is marked then).
+    virtual bool ReachesPair(const QByteArray &source, const QByteArray &target) const
+    {
+        (void)source;
+        (void)target;
+        return true;
+    }
+    // Asks the translation service again what it reaches (off the main thread; not again while it
+    // has just answered), as a menu opens or a failure says it may have changed. The translator
+    // windows' marks follow when it answers.
+    virtual void RefreshServiceReach() { }
 
     // The main window's option check boxes.
     virtual bool NeedConfirm() const = 0;

@@ -92,13 +92,16 @@ public:
     // The conversation partner's handle, looked up afresh from the caption; may be empty.
     QString GetPartnerHandle() const;
 
-    const QList<QString> &LangNames() const { return m_langNames; }
-    const QList<QByteArray> &LangCodes() const { return m_langCodes; }
+    // The host's language catalogue, as the menus were built from it.
+    const LanguageCatalogue &Catalogue() const { return m_catalogue; }
 
     void BuildLangMenus();
     // After a switch of the interface language: the language menus again, with the names of the new
     // catalogue and the same languages checked, and the start button sized to its new caption.
     void RelabelLanguages();
+    // Marks the languages of each menu that the translation service does not reach together with
+    // the language checked in the other menu (as the host last heard from the service).
+    void markUnreachableLanguages();
 
     // The incoming flow: a result comes to the window's receiver on the main thread, which copies
     // it into m_recvResult and shows it. A text the service found written in another catalogue
@@ -174,7 +177,7 @@ private:
     void takeFocusIfUndocked();
     void BringSelfToForeground();
     void OpenBelowToolbar(QMenu *menu);
-    static void SelectLanguage(QMenu *menu, QObject *source);
+    void SelectLanguage(QMenu *menu, QObject *source);
     QByteArray LangCodeOf(const QMenu *menu) const;
     // The catalogue name of a code; empty when the catalogue has none.
     QString LangNameOf(const QByteArray &code) const;
@@ -182,12 +185,19 @@ private:
     bool checkReceiveLanguage(const QByteArray &code);
     // The receive language chosen in the window's menu is remembered for the partner.
     void rememberReceiveLanguage();
+    void MarkLanguageItems(QMenu *menu, const QByteArray &otherSide);
+    // The text of a failed translation in the interface language, with its reason.
+    QString FailureTextOf(const TranslationResult &result, const QByteArray &source, const QByteArray &target);
+    // Puts a text that was not sent back into the input box, ahead of what was typed meanwhile.
+    void GiveBackInput(const QString &original);
 
     // The window with that serial number when it still exists; main thread.
     static TranslatorWindow *FromSerial(quint64 serial);
-    // Shows the confirmation dialog and takes its text as the translation. False when this window
-    // was destroyed while the dialog was open.
-    bool ConfirmTranslation();
+    // Shows `text` in the confirmation dialog, with `reason` above it when the translation failed,
+    // and puts the dialog's text, cut to the result's field, into `confirmed`. Closing the dialog
+    // without confirming cancels the send.
+    enum class Confirmation { Confirmed, Cancelled, WindowGone };
+    Confirmation ConfirmTranslation(const QString &text, const QString &reason, QString &confirmed);
     // Shows the message of `key` in a box and gives the input box the focus again. False when the
     // window was destroyed while the box was open: the caller must not touch it then.
     bool ShowHint(const QString &key);
@@ -205,8 +215,7 @@ private:
     // The confirmation dialog while it is open.
     ConfirmDialog *m_confirm = nullptr;
     std::unique_ptr<SpeechQueueInterface> m_speechQueue;
-    QList<QString> m_langNames;
-    QList<QByteArray> m_langCodes; // 8-bit, parallel to m_langNames
+    LanguageCatalogue m_catalogue;
     bool m_menusBuilt = false;
     platform::WindowId m_hostWnd = 0;
     bool m_stopped = false;

@@ -197,6 +197,13 @@ void TranslatorWindow::CreateComponents()
     connect(m_translationOnlyAction, &QAction::triggered, this, &TranslatorWindow::chooseSendTranslationOnly);
     connect(
         m_originalAndTranslationAction, &QAction::triggered, this, &TranslatorWindow::chooseSendOriginalAndTranslation);
+    // The marks of the languages the service lacks are brought up to date as a menu opens.
+    for (QMenu *menu : {m_sendLanguageMenu, m_receiveLanguageMenu}) {
+        connect(menu, &QMenu::aboutToShow, this, [this] {
+            m_host->RefreshServiceReach();
+            markUnreachableLanguages();
+        });
+    }
     connect(m_clearAction, &QAction::triggered, this, &TranslatorWindow::clearReceivePane);
     connect(m_saveAsAction, &QAction::triggered, this, &TranslatorWindow::saveReceivePaneAs);
     connect(m_receivePane, &QTextEdit::textChanged, this, &TranslatorWindow::scrollToNewestEntry);
@@ -216,8 +223,6 @@ void TranslatorWindow::initialise()
     m_menusBuilt = false;
     m_host->SetInterfaceLanguage(this, m_host->LangIndex());
     m_stopped = false;
-    m_langNames.clear();
-    m_langCodes.clear();
     BuildLangMenus();
     // The start button is sized to its caption in the interface language.
     m_startButton->resize(qMax(kStartButtonWidth, m_startButton->sizeHint().width()), m_startButton->height());

@@ -9,6 +9,7 @@
 #include "platform/core/Text.h"
 #include "platform/core/WorkerThread.h"
 #include "session/ChatSending.h"
+#include "translate/FailureReason.h"
 #include "translate/TranslationWorker.h"
 #include "translator/ConfirmDialog.h"
 #include "translator/Log.h"
@@ -67,9 +68,11 @@ void TranslatorWindow::ShowRecvTranslation()
         const FlowResult result{m_recvResult.Success, m_recvResult.Original(), m_recvResult.Translated(), asWritten};
         // One reading of the clock: the stamp and the history day always agree, even at midnight.
         const QDateTime now = platform::Now();
+        // A failure names its reason; the partner's language is the source, the user's the target.
+        const QString failureText
+            = result.success ? QString() : FailureTextOf(m_recvResult, GetRecvLangCode(), GetSendLangCode());
         const ReceivedContext context{EntryTimeStamp(now), handle,
-            m_host->GetMessageText(QLatin1String(stored::message::kSayWord)),
-            m_host->GetMessageText(QLatin1String(stored::message::kTranslateTimeout)), sendCode, detectedNote};
+            m_host->GetMessageText(QLatin1String(stored::message::kSayWord)), failureText, sendCode, detectedNote};
         CarryOut(PlanReceived(result, context, OptionsOf(*m_host, GetSendMethod())), now.date(),
             [&handle] { return handle; });
     } catch (const std::exception &failure) {
@@ -78,20 +81,40 @@ void TranslatorWindow::ShowRecvTranslation()
     }
 }
 
-bool TranslatorWindow::ConfirmTranslation()
+TranslatorWindow::Confirmation TranslatorWindow::ConfirmTranslation(
+    const QString &text, const QString &reason, QString &confirmed)
 {
     const quint64 serial = m_serial;
     auto dialog = std::make_unique<ConfirmDialog>(m_host);
     dialog->m_langIndex = m_host->LangIndex();
-    dialog->SetContent(m_sendResult.Translated());
+    dialog->SetContent(text);
+    dialog->SetReason(reason);
     m_confirm = dialog.get();
-    // However the dialog ends, its text is used.
-    dialog->exec();
+    // OK sends the dialog's text; closing the dialog any other way (its title-bar button, Escape)
+    // cancels the send.
+    const bool accepted = dialog->exec() == QDialog::Accepted;
     if (!FromSerial(serial))
-        return false;
+        return Confirmation::WindowGone;
     m_confirm = nullptr;
+    if (!accepted)
+        return Confirmation::Cancelled;
+    // Cut as the result's field cuts a translation.
     m_sendResult.SetTranslated(dialog->Content());
-    return true;
+    confirmed = m_sendResult.Translated();
+    return Confirmation::Confirmed;
+}
+
+QString TranslatorWindow::FailureTextOf(
+    const TranslationResult &result, const QByteArray &source, const QByteArray &target)
+{
+    const TranslationFailure failure = ClassifyFailure(result.Failure(), source, target);
+    // A pair refused or a service or server gone: what the service reaches may have changed.
+    if (failure.kind == TranslationFailure::Kind::NoPair || failure.kind == TranslationFailure::Kind::ServiceUnreachable
+        || failure.kind == TranslationFailure::Kind::ServerUnreachable)
+        m_host->RefreshServiceReach();
+    const FailureTexts texts
+        = FailureTexts::From([this](const char *key) { return m_host->GetMessageText(QLatin1String(key)); });
+    return FailureText(failure, texts, m_catalogue);
 }
 
 void TranslatorWindow::DeliverSendTranslation()
@@ -99,6 +122,9 @@ void TranslatorWindow::DeliverSendTranslation()
     FlowResult result{m_sendResult.Success, m_sendResult.Original(), m_sendResult.Translated()};
     try {
         const QString iSay = m_host->GetMessageText(QLatin1String(stored::message::kISay));
+        const QString failureText = m_host->GetMessageText(QLatin1String(stored::message::kTranslateTimeout));
+        const QString failureReason
+            = result.success ? QString() : FailureTextOf(m_sendResult, GetSendLangCode(), GetRecvLangCode());
         ChatClient *chatClient = m_host->LinkedChatClient();
         if (!chatClient)
             throw ChatClientError(QStringLiteral("no chat client is linked"));
@@ -109,24 +135,41 @@ void TranslatorWindow::DeliverSendTranslation()
                 handle = GetPartnerHandle();
             return *handle;
         };
-        if (ConfirmFirst(result, m_host->NeedConfirm())) {
-            // The window may be destroyed while the dialog is open; then nothing more is done.
-            if (!ConfirmTranslation())
+        // The dialog shows what goes out: the translation, or after a failure the chat message
+        // that carries the original text, with the reason above it.
+        std::optional<QString> confirmed;
+        if (m_host->NeedConfirm()) {
+            const QString shown = result.success ? result.translated : FailedChatMessage(result.original, failureText);
+            QString text;
+            switch (ConfirmTranslation(shown, failureReason, text)) {
+            case Confirmation::WindowGone:
+                // The window was destroyed while the dialog was open: nothing more is done.
                 return;
-            result.translated = m_sendResult.Translated();
+            case Confirmation::Cancelled:
+                GiveBackInput(result.original);
+                return;
+            case Confirmation::Confirmed:
+                break;
+            }
+            if (result.success)
+                result.translated = text;
+            else
+                confirmed = text;
         }
         // Read after the dialog: the user may change them while it is open.
         const FlowOptions options = OptionsOf(*m_host, GetSendMethod());
-        const OutgoingMessage message = PlanOutgoingMessage(
-            result, options.sendMethod, m_host->GetMessageText(QLatin1String(stored::message::kTranslateTimeout)));
+        OutgoingMessage message = PlanOutgoingMessage(result, options.sendMethod, failureText);
+        if (confirmed)
+            message.text = *confirmed;
         if (message.route == SendRoute::ToPartner)
             chatClient->SendMessageToUser(partner(), message.text);
         else
             SendToConversation(*chatClient, m_host->ClientGeneration(), partner, Caption(), message.text);
         SendSucceeded();
         const QDateTime now = platform::Now();
-        CarryOut(PlanAfterSending(result, message, {EntryTimeStamp(now), iSay, GetRecvLangCode()}, options), now.date(),
-            partner);
+        CarryOut(PlanAfterSending(result, message,
+                     {EntryTimeStamp(now), iSay, GetRecvLangCode(), failureText, failureReason}, options),
+            now.date(), partner);
     } catch (const std::exception &failure) {
         // Not sent (or not known to be sent): the typed text goes back into the input box, so it is
         // not lost, and the status line says why.
@@ -143,12 +186,17 @@ void TranslatorWindow::CarryOut(const EntrySteps &steps, const QDate &day, const
     AppendReceiveEntry(steps.entry, steps.colour);
 }
 
-void TranslatorWindow::SendFailed(const QString &original, const QString &reason)
+void TranslatorWindow::GiveBackInput(const QString &original)
 {
     const QString typed = m_inputBox->toPlainText();
     if (!original.isEmpty() && !typed.contains(original))
         m_inputBox->setPlainText(typed.isEmpty() ? original : original + QLatin1Char('\n') + typed);
     m_inputBox->moveCursor(QTextCursor::End);
+}
+
+void TranslatorWindow::SendFailed(const QString &original, const QString &reason)
+{
+    GiveBackInput(original);
     m_sendFailure = m_host->GetMessageText(QLatin1String(stored::message::kSendFailed));
     if (!reason.isEmpty())
         m_sendFailure += QStringLiteral(" (") + reason + QLatin1Char(')');

@@ -9,16 +9,18 @@
 
 QString TranslatorWindow::LangNameOf(const QByteArray &code) const
 {
-    const qsizetype index = code.isEmpty() ? -1 : m_langCodes.indexOf(code);
-    return index >= 0 ? m_langNames[index] : QString();
+    const qsizetype index = m_catalogue.IndexOfCode(code);
+    return index >= 0 ? m_catalogue.NameAt(index) : QString();
 }
 
 bool TranslatorWindow::checkReceiveLanguage(const QByteArray &code)
 {
-    const QString name = LangNameOf(code);
-    if (name.isEmpty())
+    const qsizetype index = m_catalogue.IndexOfCode(code);
+    if (index < 0)
         return false;
-    QAction item(name);
+    // A chooser stands for its catalogue entry, as a menu item does.
+    QAction item(m_catalogue.NameAt(index));
+    item.setData(index);
     chooseReceiveLanguage(&item);
     return true;
 }

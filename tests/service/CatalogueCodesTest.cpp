@@ -1,7 +1,6 @@
 #include "service/Service.h"
+#include "translate/LanguageCatalogue.h"
 #include "translate/ServiceReach.h"
-
-#include "platform/core/IniFile.h"
 
 #include <QByteArray>
 #include <QList>
@@ -11,12 +10,13 @@
 
 namespace {
 
+// The codes as the program reads its catalogue.
 QList<QByteArray> CodesOf(const char *catalogue)
 {
     QList<QByteArray> codes;
-    const platform::IniFile file(QStringLiteral(PARLAVOX_DATA_DIR "/") + QLatin1String(catalogue));
-    for (const auto &[key, value] : file.sectionLines(QStringLiteral("List")))
-        codes.append(value.mid(value.lastIndexOf(u':') + 1).trimmed().toUtf8());
+    for (const CatalogueLanguage &entry :
+        LanguageCatalogue::FromFile(QStringLiteral(PARLAVOX_DATA_DIR "/") + QLatin1String(catalogue)))
+        codes.append(entry.code);
     return codes;
 }
 

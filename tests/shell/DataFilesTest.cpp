@@ -28,15 +28,15 @@ TEST(DataFiles, CataloguesListTheFourteenLanguagesInOrder)
     const QList<QByteArray> codes
         = {"zh-CN", "zh-TW", "en", "fr", "de", "ja", "ru", "fi", "da", "nl", "no", "it", "pt", "es"};
     for (int lang : {0, 1}) {
-        const QList<LanguageEntry> entries = ReadLanguageCatalogue(lang);
+        const QList<CatalogueLanguage> entries = ReadLanguageCatalogue(lang).Entries();
         ASSERT_GE(entries.size(), codes.size());
         for (qsizetype i = 0; i < codes.size(); ++i) {
             EXPECT_EQ(entries[i].code, codes[i]);
             EXPECT_FALSE(entries[i].name.isEmpty());
         }
     }
-    EXPECT_EQ(ReadLanguageCatalogue(0)[0].name, QStringLiteral("中文(简体)"));
-    EXPECT_EQ(ReadLanguageCatalogue(1)[2].name, QStringLiteral("English"));
+    EXPECT_EQ(ReadLanguageCatalogue(0).NameAt(0), QStringLiteral("中文(简体)"));
+    EXPECT_EQ(ReadLanguageCatalogue(1).NameAt(2), QStringLiteral("English"));
 }
 
 TEST(DataFiles, BothInterfaceTextFilesHoldTheSameKeys)

@@ -222,13 +222,13 @@ TEST(MessageTexts, MissingFilesAreCreatedWithAMarkAndOneEmptyLine)
 {
     AppFolder folder(false);
     EXPECT_EQ(GetMessageTextOf(1, QStringLiteral("HINT_CAPTION")), QString());
-    EXPECT_TRUE(ReadLanguageCatalogue(0).isEmpty());
+    EXPECT_TRUE(ReadLanguageCatalogue(0).IsEmpty());
     const QByteArray created("\xFF\xFE\r\0\n\0", 6);
     EXPECT_EQ(folder.read(QStringLiteral("ENU.ini")), created);
     EXPECT_EQ(folder.read(QStringLiteral("LangsCN.ini")), created);
 }
 
-TEST(LanguageCatalogue, EntriesAndChooserItems)
+TEST(LanguageCatalogue, EntriesOfEachLine)
 {
     AppFolder folder(false);
     folder.write(QStringLiteral("LangsEn.ini"),
@@ -237,18 +237,12 @@ TEST(LanguageCatalogue, EntriesAndChooserItems)
                                  "2=No colon\r\n"
                                  "1=Repeated key:fr\r\n"
                                  "3=Chinese:zh-CN:extra\r\n")));
-    const QList<LanguageEntry> entries = ReadLanguageCatalogue(1);
-    ASSERT_EQ(entries.size(), 4);
-    EXPECT_EQ(entries[0].name, QStringLiteral("English"));
-    EXPECT_EQ(entries[0].code, QByteArray("en"));
-    EXPECT_EQ(entries[1].name, QString()) << "no colon: no name, the whole value is the code";
-    EXPECT_EQ(entries[1].code, QByteArray("No colon"));
-    EXPECT_EQ(entries[2].name, QStringLiteral("English")) << "a repeated key reads the earlier line";
-    EXPECT_EQ(entries[3].code, QByteArray("zh-CN:extra"));
-
-    // The choosers take each line's own value, up to its first colon.
-    EXPECT_EQ(ReadLanguageChooserItems(1),
-        QList<QString>(
-            {QStringLiteral("English"), QString(), QStringLiteral("Repeated key"), QStringLiteral("Chinese")}));
-    EXPECT_EQ(ReadLanguageChooserItems(7), ReadLanguageChooserItems(1)) << "any other index reads the English list";
+    // Each line with its own value, split at its first colon: the choosers and the menus show the
+    // same entries at the same positions.
+    const QList<CatalogueLanguage> entries = ReadLanguageCatalogue(1).Entries();
+    const QList<CatalogueLanguage> expected = {{QStringLiteral("English"), "en"},
+        {QString(), "No colon"} /* no colon: no name, the whole value is the code */,
+        {QStringLiteral("Repeated key"), "fr"}, {QStringLiteral("Chinese"), "zh-CN:extra"}};
+    EXPECT_EQ(entries, expected);
+    EXPECT_EQ(ReadLanguageCatalogue(7).Entries(), expected) << "any other index reads the English list";
 }

@@ -2,10 +2,13 @@
 
 #include "platform/core/AppPaths.h"
 #include "platform/widgets/MessageBox.h"
+#include "shell/ServiceReachWatch.h"
 #include "support/AppFolder.h"
+#include "support/LocalHttpServer.h"
 #include "support/ScriptedChatClient.h"
 #include "support/UnavailableChatClient.h"
 #include "support/Wait.h"
+#include "translate/TranslateText.h"
 #include "translator/TranslatorWindow.h"
 
 #include <QAction>
@@ -16,6 +19,7 @@
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
@@ -25,6 +29,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -64,6 +70,7 @@ protected:
             return readingAloudIsSilent;
         };
         services.askOfflinePairs = askOfflinePairs;
+        services.fetchServiceReach = fetchServiceReach;
         return std::make_unique<MainWindow>(services);
     }
 
@@ -82,6 +89,11 @@ protected:
     ScriptedChatClient *client = nullptr;
     std::function<void(ScriptedChatClient &)> prepareClient;
     std::function<std::optional<OfflinePairQuality>(const std::atomic<bool> &)> askOfflinePairs;
+    // No service says what it reaches, unless a test asks a stand-in (unset: the real /status).
+    MainWindowServices::ServiceReachFetch fetchServiceReach
+        = [](const std::function<bool()> &) -> platform::Result<ServiceReach> {
+        return platform::Error{QStringLiteral("no service in this test")};
+    };
 };
 
 QStringList CaptionsOf(MainWindow &w)
@@ -587,4 +599,108 @@ TEST_F(MainWindowTest, AFreshInstallTakesAPairTheServiceTranslates)
             std::chrono::milliseconds(300)));
     }
     SetDesktopLocaleName(QStringLiteral("zh_CN.UTF-8"));
+}
+
+// A stand-in service on 127.0.0.1 whose /status lacks a few pairs. Its answer is held back until
+// the window is up: the question does not hold the window. Then each chooser marks the languages
+// that cannot pair with the other chooser's, in the interface language, without moving or
+// disabling them; the stored positions are what they were; a translator window's menus follow.
+TEST_F(MainWindowTest, ChoosersMarkTheLanguagesTheServiceLacksWithoutWaitingForIt)
+{
+    LocalHttpServer service;
+    std::mutex mutex;
+    std::condition_variable released;
+    bool answer = false;
+    service.setHandler([&](const LocalHttpServer::Request &request) {
+        std::unique_lock lock(mutex);
+        released.wait(lock, [&] { return answer; });
+        if (request.target != "/status")
+            return LocalHttpServer::Reply{404, "not found"};
+        return LocalHttpServer::Reply{200,
+            R"({"pairs":[{"source":"en","target":"es"},{"source":"es","target":"en"},)"
+            R"({"source":"en","target":"fr","via":"es"},{"source":"fr","target":"en","via":"es"},)"
+            R"({"source":"zh-CN","target":"en"}]})",
+            "application/json"};
+    });
+    const auto release = [&](bool value) {
+        std::lock_guard lock(mutex);
+        answer = value;
+        released.notify_all();
+    };
+    // Whatever happens, the stand-in's handler is let go before the stand-in stops.
+    const std::unique_ptr<void, std::function<void(void *)>> letGo(&answer, [&](void *) { release(true); });
+    qputenv("PARLAVOX_SERVICE_HOST", QByteArray::fromStdString(service.hostAndPort()));
+    InitServiceHost();
+    fetchServiceReach = nullptr;
+
+    const struct {
+        QByteArray langIndex;
+        QString english; // index 2, the send language
+        QString japanese; // index 5 in the receive chooser: neither way
+        QString japaneseHint;
+        QString chinese; // index 0 in the receive chooser: only from English is missing
+        QString chineseHint;
+        QString french; // index 3: both ways through Spanish
+    } cases[] = {
+        {"1", QStringLiteral("English"), QStringLiteral("Japanese (not available here)"),
+            QStringLiteral("No Japanese -> English, English -> Japanese translation here; a translation server can "
+                           "add it: Settings"),
+            QStringLiteral("Chinese (Simplified) (not available here)"),
+            QStringLiteral(
+                "No English -> Chinese (Simplified) translation here; a translation server can add it: Settings"),
+            QStringLiteral("French")},
+        {"0", QStringLiteral("英语"), QStringLiteral("日语 (此处不可用)"),
+            QStringLiteral("这里没有 日语 -> 英语, 英语 -> 日语 的翻译；可在“设置”中添加翻译服务器"),
+            QStringLiteral("中文(简体) (此处不可用)"),
+            QStringLiteral("这里没有 英语 -> 中文(简体) 的翻译；可在“设置”中添加翻译服务器"), QStringLiteral("法语")},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.langIndex.constData());
+        release(false);
+        service.clearRequests();
+        WriteSettings("LangIndex=" + c.langIndex + "\r\nSendIndex=2\r\nRecvIndex=5\r\n");
+        auto w = Create();
+        QComboBox *send = w->m_sendLanguageBox;
+        QComboBox *recv = w->m_receiveLanguageBox;
+        EXPECT_EQ(recv->itemText(5), c.japanese.left(c.japanese.indexOf(u' '))) << "nothing is known yet";
+        ASSERT_TRUE(WaitUntil([&] { return service.requestCount() > 0; }));
+        release(true);
+        ASSERT_TRUE(WaitUntil([&] { return recv->itemText(5) == c.japanese; })) << recv->itemText(5).toStdString();
+        EXPECT_EQ(recv->itemData(5, Qt::ToolTipRole).toString(), c.japaneseHint);
+        EXPECT_EQ(recv->itemText(0), c.chinese);
+        EXPECT_EQ(recv->itemData(0, Qt::ToolTipRole).toString(), c.chineseHint);
+        EXPECT_EQ(recv->itemText(2), c.english);
+        EXPECT_EQ(recv->itemText(3), c.french);
+        EXPECT_EQ(recv->count(), 14);
+        for (int i = 0; i < recv->count(); ++i)
+            EXPECT_TRUE(recv->model()->index(i, 0).flags() & Qt::ItemIsEnabled) << i;
+        // The send chooser marks against Japanese, the partner's language: no English either way.
+        EXPECT_TRUE(send->itemText(2).startsWith(c.english + u' ')) << send->itemText(2).toStdString();
+        EXPECT_EQ(send->currentData().toByteArray(), QByteArray("en"));
+        EXPECT_EQ(recv->currentData().toByteArray(), QByteArray("ja"));
+
+        // A translator window takes the codes the choosers hand out, and marks its menus alike.
+        TranslatorWindow monitor(w.get());
+        monitor.chooseSendLanguage(send);
+        monitor.chooseReceiveLanguage(recv);
+        EXPECT_EQ(monitor.GetSendLangCode(), QByteArray("en"));
+        EXPECT_EQ(monitor.GetRecvLangCode(), QByteArray("ja"));
+        QStringList marked;
+        for (const QAction *group : monitor.m_receiveLanguageMenu->actions()) {
+            for (const QAction *item : group->menu()->actions()) {
+                if (item->toolTip() != item->text())
+                    marked.append(item->text());
+            }
+        }
+        EXPECT_TRUE(marked.contains(c.japanese)) << marked.join(u'|').toStdString();
+
+        // Choosing Spanish to write in: French pairs with it no more, Japanese stays marked.
+        send->setCurrentIndex(13);
+        EXPECT_NE(recv->itemText(3), c.french);
+        EXPECT_EQ(recv->itemText(2), c.english);
+        w.reset();
+        EXPECT_TRUE(folder.read(QStringLiteral("ConfigEN.ini")).contains("SendIndex=13\r\nRecvIndex=5\r\n"));
+    }
+    qunsetenv("PARLAVOX_SERVICE_HOST");
+    InitServiceHost();
 }

@@ -6,6 +6,7 @@
 #include "support/LocalHttpServer.h"
 #include "support/ScriptedChatClient.h"
 #include "support/Wait.h"
+#include "translate/ServiceReach.h"
 #include "translate/TranslateText.h"
 #include "translate/TranslationWorker.h"
 
@@ -38,6 +39,10 @@ protected:
         services.openDocument = [](const QString &) { return true; };
         services.startProgram = [](const QString &, const QStringList &, const QString &) { return true; };
         services.trayAvailable = [] { return false; };
+        // The stand-in translates only: what it records are the translation requests.
+        services.fetchServiceReach = [](const std::function<bool()> &) -> platform::Result<ServiceReach> {
+            return platform::Error{QStringLiteral("the stand-in does not say what it reaches")};
+        };
         return std::make_unique<MainWindow>(services);
     }
 

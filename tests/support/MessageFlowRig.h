@@ -7,6 +7,7 @@
 #include "support/ScriptedChatClient.h"
 #include "support/TranslationServer.h"
 #include "support/Wait.h"
+#include "translate/ServiceReach.h"
 #include "translate/TranslationWorker.h"
 #include "translator/TranslatorWindow.h"
 
@@ -54,6 +55,10 @@ public:
         services.openDocument = [](const QString &) { return true; };
         services.startProgram = [](const QString &, const QStringList &, const QString &) { return true; };
         services.trayAvailable = [] { return false; };
+        // The stand-in service translates only: the requests it records are the flows' own.
+        services.fetchServiceReach = [](const std::function<bool()> &) -> platform::Result<ServiceReach> {
+            return platform::Error{QStringLiteral("the stand-in service does not say what it reaches")};
+        };
         main = std::make_unique<MainWindow>(services);
     }
 

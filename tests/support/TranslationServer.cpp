@@ -60,6 +60,9 @@ TranslationServer::TranslationServer()
     , fails([](const QString &text) { return text.contains(QStringLiteral("fail")); })
 {
     http.setHandler([this](const LocalHttpServer::Request &request) {
+        // A service that does not say what it reaches: the program then marks nothing.
+        if (request.target.rfind("/status", 0) == 0)
+            return LocalHttpServer::Reply{404, "not found"};
         const QString text = RequestText(request.target);
         {
             std::lock_guard lock(m_mutex);

@@ -99,8 +99,8 @@ TEST(FailureReasonTest, ReasonTextsInBothInterfaceLanguages)
 {
     const FailureTexts english = TextsOf("ENU.ini");
     const FailureTexts chinese = TextsOf("CHS.ini");
-    const auto englishNames = ReadLanguageNames(QStringLiteral(PARLAVOX_DATA_DIR "/LangsEn.ini"));
-    const auto chineseNames = ReadLanguageNames(QStringLiteral(PARLAVOX_DATA_DIR "/LangsCN.ini"));
+    const auto englishNames = LanguageCatalogue::FromFile(QStringLiteral(PARLAVOX_DATA_DIR "/LangsEn.ini"));
+    const auto chineseNames = LanguageCatalogue::FromFile(QStringLiteral(PARLAVOX_DATA_DIR "/LangsCN.ini"));
     const struct {
         TranslationFailure failure;
         QString english;
@@ -138,7 +138,7 @@ TEST(FailureReasonTest, MissingTextsAndNamesFallBack)
     EXPECT_EQ(FailureText({Kind::NoPair, "ja", "en"}, old, {}), QStringLiteral("(failed)"));
     EXPECT_EQ(FailureText({Kind::TimedOut, "ja", "en"}, old, {}), QStringLiteral("(failed)"));
     const FailureTexts named{QStringLiteral("(no %1 -> %2)"), {}, {}, {}, QStringLiteral("(failed)")};
-    EXPECT_EQ(FailureText({Kind::NoPair, "ja", "xx"}, named, {{"ja", QStringLiteral("100%2")}}),
+    EXPECT_EQ(FailureText({Kind::NoPair, "ja", "xx"}, named, {{QStringLiteral("100%2"), "ja"}}),
         QStringLiteral("(no 100%2 -> xx)"));
 }
 

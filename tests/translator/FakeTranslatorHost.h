@@ -18,7 +18,10 @@
 class FakeTranslatorHost : public TranslatorHost {
 public:
     int langIndex = 0;
-    QList<CatalogueLanguage> catalogue;
+    LanguageCatalogue catalogue;
+    // The pairs (source, target) the translation service lacks; every other pair is reached.
+    QList<std::pair<QByteArray, QByteArray>> missingPairs;
+    int reachRefreshes = 0;
     // (name, handle) pairs; a lookup takes the first name that begins with the caption.
     QList<std::pair<QString, QString>> chats;
     QList<std::pair<QString, QString>> contacts;
@@ -83,7 +86,12 @@ public:
         }
     }
 
-    QList<CatalogueLanguage> ReadLanguageCatalogue() const override { return catalogue; }
+    LanguageCatalogue ReadLanguageCatalogue() const override { return catalogue; }
+    bool ReachesPair(const QByteArray &source, const QByteArray &target) const override
+    {
+        return !missingPairs.contains(std::pair{source, target});
+    }
+    void RefreshServiceReach() override { ++reachRefreshes; }
     bool NeedConfirm() const override { return needConfirm; }
     bool AutoRead() const override { return autoRead; }
     bool SaveHistory() const override { return saveHistory; }

@@ -112,14 +112,12 @@ TEST(MessageFlowPlan, ATypedTextIsRefusedWhenEmptyOrLongerThan255Units)
     EXPECT_EQ(RefusalOf(QString(256, u'x')), QStringLiteral("CONTENT_OVER_LENGTH"));
 }
 
-TEST(MessageFlowPlan, ATypedTextIsConfirmedComposedSentThenEchoedBlueSpokenAndStored)
+TEST(MessageFlowPlan, ATypedTextIsComposedSentThenEchoedBlueSpokenAndStored)
 {
     struct Case {
         const char *what;
         FlowResult result;
         FlowOptions options;
-        bool needConfirm;
-        bool confirm;
         OutgoingMessage message;
         EntrySteps after;
     };
@@ -128,37 +126,64 @@ TEST(MessageFlowPlan, ATypedTextIsConfirmedComposedSentThenEchoedBlueSpokenAndSt
     const auto toConversation = [](const QString &text) { return OutgoingMessage{text, SendRoute::ToConversation}; };
     const Case cases[] = {
         {"original and translation: the original block, then the braces",
-            Translated(QStringLiteral("hello"), QStringLiteral("Hallo")), {1, false, false}, false, false,
+            Translated(QStringLiteral("hello"), QStringLiteral("Hallo")), {1, false, false},
             toConversation(QStringLiteral("hello\t\r{ Hallo }")),
             {silent, false, iSay + QStringLiteral("hello\t\r{ Hallo }")}},
         {"every original line ends in TAB CR", Translated(QStringLiteral("a\r\nb"), QStringLiteral("c\nd")),
-            {1, false, false}, false, false, toConversation(QStringLiteral("a\t\rb\t\r{ c }\r{ d }")),
+            {1, false, false}, toConversation(QStringLiteral("a\t\rb\t\r{ c }\r{ d }")),
             {silent, false, iSay + QStringLiteral("a\t\rb\t\r{ c }\r{ d }")}},
         {"only the translation, its lines joined with CR", Translated(QStringLiteral("hi"), QStringLiteral("a\r\nb\n")),
-            {0, false, false}, false, false, toConversation(QStringLiteral("a\rb")),
-            {silent, false, iSay + QStringLiteral("a\rb")}},
+            {0, false, false}, toConversation(QStringLiteral("a\rb")), {silent, false, iSay + QStringLiteral("a\rb")}},
         {"history on: echoed and stored with the original, the chat gets only the translation",
-            Translated(QStringLiteral("hi"), QStringLiteral("a\r\nb")), {0, false, true}, false, false,
+            Translated(QStringLiteral("hi"), QStringLiteral("a\r\nb")), {0, false, true},
             toConversation(QStringLiteral("a\rb")), {silent, true, iSay + QStringLiteral("hi\t\r{ a }\r{ b }")}},
-        {"confirmed first when asked, read aloud in the receive language",
-            Translated(QStringLiteral("hi"), QStringLiteral("Hallo \t")), {1, true, false}, true, true,
-            toConversation(QStringLiteral("hi\t\r{ Hallo \t }")),
+        {"read aloud in the receive language", Translated(QStringLiteral("hi"), QStringLiteral("Hallo \t")),
+            {1, true, false}, toConversation(QStringLiteral("hi\t\r{ Hallo \t }")),
             {Utterance{QStringLiteral("Hallo"), "en"}, false, iSay + QStringLiteral("hi\t\r{ Hallo \t }")}},
-        {"failure: original and failure text to the partner, not confirmed, not spoken", Failed(QStringLiteral("hi")),
-            {1, true, true}, true, false, {QStringLiteral("hi\r") + kFailure, SendRoute::ToPartner},
+        {"failure: original and failure text to the partner, not spoken", Failed(QStringLiteral("hi")), {1, true, true},
+            {QStringLiteral("hi\r") + kFailure, SendRoute::ToPartner},
             {silent, true, iSay + QStringLiteral("hi\r") + kFailure}},
-        {"failure with send method 0 and no history", Failed(QStringLiteral("a\nb")), {0, false, false}, false, false,
+        {"failure with send method 0 and no history", Failed(QStringLiteral("a\nb")), {0, false, false},
             {QStringLiteral("a\nb\r") + kFailure, SendRoute::ToPartner},
             {silent, false, iSay + QStringLiteral("a\nb\r") + kFailure}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(ConfirmFirst(c.result, c.needConfirm), c.confirm);
         const OutgoingMessage message = PlanOutgoingMessage(c.result, c.options.sendMethod, kFailure);
         EXPECT_EQ(message, c.message);
         EntrySteps expected = c.after;
         expected.colour = EntryColour::Sent;
-        EXPECT_EQ(PlanAfterSending(c.result, message, {T, QStringLiteral("I say:"), "en"}, c.options), expected);
+        EXPECT_EQ(PlanAfterSending(c.result, message, {T, QStringLiteral("I say:"), "en", kFailure, {}}, c.options),
+            expected);
+    }
+}
+
+// After a failure the echo and the history name the reason in place of the plain failure text the
+// chat message ends with; a message the user rewrote in the confirmation dialog keeps its text and
+// gets the reason below it.
+TEST(MessageFlowPlan, AFailedTranslationIsEchoedWithItsReason)
+{
+    const QString reason = QStringLiteral("(no German -> English here)");
+    const struct {
+        const char *what;
+        QString sent;
+        QString reason;
+        QString echoed;
+    } cases[] = {
+        {"the plain failure text gives way to the reason", QStringLiteral("hi\r") + kFailure, reason,
+            QStringLiteral("hi\r") + reason},
+        {"a rewritten message keeps its text", QStringLiteral("hi, in English"), reason,
+            QStringLiteral("hi, in English\r") + reason},
+        {"no reason of its own", QStringLiteral("hi\r") + kFailure, kFailure, QStringLiteral("hi\r") + kFailure},
+        {"no reason at all", QStringLiteral("hi\r") + kFailure, QString(), QStringLiteral("hi\r") + kFailure},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const EntrySteps steps = PlanAfterSending(Failed(QStringLiteral("hi")), {c.sent, SendRoute::ToPartner},
+            {T, QStringLiteral("I say:"), "en", kFailure, c.reason}, {1, true, true});
+        EXPECT_EQ(steps.entry, T + QStringLiteral("I say:\r") + c.echoed);
+        EXPECT_TRUE(steps.store);
+        EXPECT_FALSE(steps.utterance);
     }
 }
 

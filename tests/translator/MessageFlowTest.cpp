@@ -108,10 +108,10 @@ protected:
         auto created = std::make_unique<TranslatorWindow>(&host);
         created->SetCaption(caption);
         QComboBox send;
-        send.addItem(QStringLiteral("German"));
+        send.addItem(QStringLiteral("German"), QByteArray("de"));
         created->chooseSendLanguage(&send);
         QComboBox recv;
-        recv.addItem(QStringLiteral("English"));
+        recv.addItem(QStringLiteral("English"), QByteArray("en"));
         created->chooseReceiveLanguage(&recv);
         created->SetSpeechQueue(std::make_unique<RecordedSpeech>(&spoken));
         return created;
@@ -337,10 +337,10 @@ TEST_F(MessageFlowTest, AWindowReadsTranslationsAloudThroughTheQueueItCreatedIts
     auto own = std::make_unique<TranslatorWindow>(&host);
     own->SetCaption(QStringLiteral("Anna Lee"));
     QComboBox send;
-    send.addItem(QStringLiteral("German"));
+    send.addItem(QStringLiteral("German"), QByteArray("de"));
     own->chooseSendLanguage(&send);
     QComboBox recv;
-    recv.addItem(QStringLiteral("English"));
+    recv.addItem(QStringLiteral("English"), QByteArray("en"));
     own->chooseReceiveLanguage(&recv);
     const auto speechRequests = [&] {
         QStringList targets;
@@ -422,7 +422,9 @@ TEST_F(MessageFlowTest, ARefusedSendGivesTheTextBackToTheInputBoxWithTheFailureA
     EXPECT_FALSE(window->m_statusLabel->isVisibleTo(window.get()));
 }
 
-TEST_F(MessageFlowTest, TheConfirmedTextIsSentHoweverTheDialogIsClosedWhileResultsStillArrive)
+// OK sends the text the dialog holds; its title-bar button (QWidget::close on the real dialog, as
+// the window manager's close request does) cancels the send and gives the typed text back.
+TEST_F(MessageFlowTest, OkSendsTheConfirmedTextAndClosingTheDialogCancelsWhileResultsStillArrive)
 {
     host.needConfirm = true;
     host.autoRead = true;
@@ -443,25 +445,92 @@ TEST_F(MessageFlowTest, TheConfirmedTextIsSentHoweverTheDialogIsClosedWhileResul
             return;
         ++dialogs;
         EXPECT_EQ(dialog->m_contentBox->toPlainText(), QStringLiteral("T:hello"));
+        EXPECT_TRUE(dialog->Reason().isEmpty());
         dialog->m_contentBox->setPlainText(QStringLiteral("corrected"));
-        if (dialogs % 2)
-            dialog->close(); // the close box
+        if (dialogs == 1)
+            dialog->close();
         else
             dialog->m_okButton->click();
     });
     watcher.start();
-    for (int round = 0; round < 2; ++round) {
-        Type(QStringLiteral("hello"));
-        ASSERT_TRUE(WaitUntil([&] { return client.sent.size() == round + 1u; }));
-        EXPECT_EQ(client.sent[round].text, QStringLiteral("hello\t\r{ corrected }"));
-    }
+    Type(QStringLiteral("hello"));
+    ASSERT_TRUE(WaitUntil([&] { return window->m_inputBox->toPlainText() == QStringLiteral("hello"); }));
+    EXPECT_EQ(dialogs, 1);
+    EXPECT_TRUE(client.sent.empty());
+
+    Type(QStringLiteral("hello"));
+    ASSERT_TRUE(WaitUntil([&] { return client.sent.size() == 1u; }));
+    EXPECT_EQ(client.sent[0].text, QStringLiteral("hello\t\r{ corrected }"));
     EXPECT_EQ(dialogs, 2);
-    EXPECT_EQ(spoken, QList<QByteArray>({"T:meanwhile:de", "corrected:en", "corrected:en"}));
+    EXPECT_EQ(window->m_inputBox->toPlainText(), QString());
+    EXPECT_EQ(spoken, QList<QByteArray>({"T:meanwhile:de", "corrected:en"}));
     const QList<Paragraph> pane = Pane();
-    ASSERT_GE(pane.size(), 4);
+    ASSERT_EQ(pane.size(), 6);
     EXPECT_EQ(pane[0].colour, kGreen);
     EXPECT_EQ(pane[1].text, QStringLiteral("meanwhile"));
     EXPECT_EQ(pane.last(), (Paragraph{QStringLiteral("{ corrected }"), kBlue}));
+}
+
+// A pair the service lacks: the received message and the user's own text show the failure with its
+// reason, naming the languages; with confirmation on, the failed message is shown in the dialog
+// with the reason before anything leaves, and closing the dialog keeps the text in the input box.
+TEST_F(MessageFlowTest, AMissingPairIsNamedInThePaneAndShownForConfirmationBeforeSending)
+{
+    server.http.setHandler([](const LocalHttpServer::Request &request) {
+        const auto parameter = [&](const std::string &key) {
+            const auto start = request.target.find("&" + key + "=");
+            const auto end = request.target.find('&', start + key.size() + 2);
+            return request.target.substr(start + key.size() + 2, end - start - key.size() - 2);
+        };
+        return LocalHttpServer::Reply{
+            422, "unsupported language pair " + parameter("sl") + "-" + parameter("tl") + "\n"};
+    });
+    host.messages[QStringLiteral("TRANSLATE_NO_PAIR")] = QStringLiteral("(no %1 -> %2 here)");
+    host.saveHistory = true;
+
+    Receive(QStringLiteral("hello"));
+    ASSERT_TRUE(WaitForParagraphs(3));
+    const QStringList received
+        = {QStringLiteral("<T>anna.h says:"), QStringLiteral("hello"), QStringLiteral("(no English -> German here)")};
+    EXPECT_EQ(Pane(), Green(received));
+    EXPECT_GE(host.reachRefreshes, 1) << "a refused pair asks the service again what it reaches";
+
+    host.needConfirm = true;
+    QStringList shown;
+    QStringList reasons;
+    QTimer watcher;
+    watcher.setInterval(5);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        auto *dialog = qobject_cast<ConfirmDialog *>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible())
+            return;
+        shown.append(dialog->Content());
+        reasons.append(dialog->Reason());
+        if (shown.size() == 1)
+            dialog->close();
+        else
+            dialog->m_okButton->click();
+    });
+    watcher.start();
+    Type(QStringLiteral("hallo"));
+    ASSERT_TRUE(WaitUntil([&] { return window->m_inputBox->toPlainText() == QStringLiteral("hallo"); }));
+    EXPECT_TRUE(client.sent.empty());
+    EXPECT_EQ(Pane().size(), 3) << "nothing is echoed for a cancelled send";
+
+    Type(QStringLiteral("hallo"));
+    ASSERT_TRUE(WaitUntil([&] { return client.sent.size() == 1u; }));
+    EXPECT_EQ(
+        shown, QStringList({QStringLiteral("hallo\r(no translation)"), QStringLiteral("hallo\r(no translation)")}));
+    EXPECT_EQ(reasons,
+        QStringList({QStringLiteral("(no German -> English here)"), QStringLiteral("(no German -> English here)")}));
+    EXPECT_TRUE(client.sent[0].toUser);
+    EXPECT_EQ(client.sent[0].text, QStringLiteral("hallo\r(no translation)"));
+    ASSERT_TRUE(WaitForParagraphs(6));
+    const QStringList echoed
+        = {QStringLiteral("<T>I say:"), QStringLiteral("hallo"), QStringLiteral("(no German -> English here)")};
+    EXPECT_EQ(Pane().mid(3), Blue(echoed));
+    EXPECT_EQ(History(), QStringList({received.join(u'\r'), echoed.join(u'\r')}));
+    EXPECT_EQ(window->m_inputBox->toPlainText(), QString());
 }
 
 TEST_F(MessageFlowTest, AResultForAWindowDestroyedMeanwhileIsDropped)

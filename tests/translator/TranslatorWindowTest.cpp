@@ -129,9 +129,8 @@ TEST_F(TranslatorWindowTest, LanguageMenusGroupByFirstLetterInOrder)
         EXPECT_EQ(ShapeOf(window->m_sendLanguageMenu), c.groups);
         EXPECT_EQ(ShapeOf(window->m_receiveLanguageMenu), c.groups);
         EXPECT_TRUE(CheckedItems(window->m_sendLanguageMenu).isEmpty());
-        // The lists keep every entry, in catalogue order, for the code lookup.
-        EXPECT_EQ(window->LangNames(), c.names);
-        EXPECT_EQ(window->LangCodes().size(), c.names.size());
+        // The window keeps the host's catalogue whole, in catalogue order, for the code lookup.
+        EXPECT_EQ(window->Catalogue().Entries(), host.catalogue.Entries());
     }
 }
 
@@ -141,14 +140,15 @@ TEST_F(TranslatorWindowTest, LanguageMenusAreBuiltOnce)
     const auto window = Create();
     window->BuildLangMenus();
     EXPECT_EQ(ShapeOf(window->m_sendLanguageMenu), (MenuShape{{"E", {"English"}}}));
-    EXPECT_EQ(window->LangNames().size(), 1);
+    EXPECT_EQ(window->Catalogue().Size(), 1);
 }
 
 class TranslatorLanguageSelectionTest : public TranslatorWindowTest {
 protected:
     void SetUp() override
     {
-        host.catalogue = {{"English", "en"}, {"French", "fr"}, {"English", "en-GB"}, {"German", "de"}};
+        host.catalogue
+            = {{"English", "en"}, {"French", "fr"}, {"English", "en-GB"}, {"German", "de"}, {"Deutsch", "de"}};
         window = Create();
     }
     std::unique_ptr<TranslatorWindow> window;
@@ -160,42 +160,54 @@ TEST_F(TranslatorLanguageSelectionTest, NothingIsSelectedAtFirst)
     EXPECT_EQ(window->GetRecvLangCode(), QByteArray());
 }
 
-TEST_F(TranslatorLanguageSelectionTest, ClickingAnItemChecksEveryItemOfThatNameAndTheFirstCodeCounts)
+// An item hands out its entry's code: the items of that code are checked, whatever their names.
+TEST_F(TranslatorLanguageSelectionTest, ChoosingAnItemChecksTheItemsOfItsCode)
 {
     // The second "English" of the catalogue, clicked in the send menu.
     ItemOf(window->m_sendLanguageMenu, "E", 1)->trigger();
-    EXPECT_EQ(CheckedItems(window->m_sendLanguageMenu), QStringList({"English", "English"}));
-    EXPECT_EQ(window->GetSendLangCode(), QByteArray("en"));
+    EXPECT_EQ(CheckedItems(window->m_sendLanguageMenu), QStringList({"English"}));
+    EXPECT_TRUE(ItemOf(window->m_sendLanguageMenu, "E", 1)->isChecked());
+    EXPECT_EQ(window->GetSendLangCode(), QByteArray("en-GB"));
     EXPECT_TRUE(CheckedItems(window->m_receiveLanguageMenu).isEmpty());
 
     ItemOf(window->m_receiveLanguageMenu, "G", 0)->trigger();
+    EXPECT_EQ(CheckedItems(window->m_receiveLanguageMenu), QStringList({"Deutsch", "German"}));
     EXPECT_EQ(window->GetRecvLangCode(), QByteArray("de"));
     // Clicking a checked item again keeps it checked.
     ItemOf(window->m_receiveLanguageMenu, "G", 0)->trigger();
-    EXPECT_EQ(CheckedItems(window->m_receiveLanguageMenu), QStringList({"German"}));
+    EXPECT_EQ(window->GetRecvLangCode(), QByteArray("de"));
 
     ItemOf(window->m_sendLanguageMenu, "F", 0)->trigger();
     EXPECT_EQ(CheckedItems(window->m_sendLanguageMenu), QStringList({"French"}));
     EXPECT_EQ(window->GetSendLangCode(), QByteArray("fr"));
 }
 
-TEST_F(TranslatorLanguageSelectionTest, ComboBoxSelectsByItsText)
+// The main window's chooser hands over the code its current item carries; its text is only shown.
+TEST_F(TranslatorLanguageSelectionTest, ComboBoxHandsOverTheCodeOfItsItem)
 {
     QComboBox send;
-    send.addItems({"French", "German"});
+    send.addItem(QStringLiteral("Français (not available here)"), QByteArray("fr"));
+    send.addItem(QStringLiteral("English"), QByteArray("en-GB"));
     window->chooseSendLanguage(&send);
     EXPECT_EQ(window->GetSendLangCode(), QByteArray("fr"));
+    send.setCurrentIndex(1);
+    window->chooseSendLanguage(&send);
+    EXPECT_EQ(window->GetSendLangCode(), QByteArray("en-GB"));
 
     QComboBox recv;
-    recv.addItems({"Fr", "french", "German"});
-    recv.setCurrentIndex(1);
-    // Names compare exactly, letter case included.
-    window->chooseReceiveLanguage(&recv);
-    EXPECT_EQ(window->GetRecvLangCode(), QByteArray());
+    recv.addItem(QStringLiteral("German"));
+    recv.addItem(QStringLiteral("Klingon"), QByteArray("tlh"));
+    recv.addItem(QStringLiteral("German"), QByteArray("de"));
+    // An item without a code, or with one the catalogue lacks, chooses nothing.
+    for (int index : {0, 1}) {
+        recv.setCurrentIndex(index);
+        window->chooseReceiveLanguage(&recv);
+        EXPECT_EQ(window->GetRecvLangCode(), QByteArray()) << index;
+    }
     recv.setCurrentIndex(2);
     window->chooseReceiveLanguage(&recv);
     EXPECT_EQ(window->GetRecvLangCode(), QByteArray("de"));
-    EXPECT_EQ(window->GetSendLangCode(), QByteArray("fr"));
+    EXPECT_EQ(window->GetSendLangCode(), QByteArray("en-GB"));
 }
 
 TEST_F(TranslatorLanguageSelectionTest, AnotherKindOfSenderUnchecksAll)
@@ -211,6 +223,44 @@ TEST_F(TranslatorLanguageSelectionTest, AnotherKindOfSenderUnchecksAll)
     window->chooseSendLanguage(ItemOf(window->m_sendLanguageMenu, "E", 0));
     window->chooseSendLanguage(nullptr);
     EXPECT_EQ(window->GetSendLangCode(), QByteArray());
+}
+
+// Each menu marks the languages the service cannot translate to or from the language checked in
+// the other menu; they stay where they are, and can still be chosen. Opening a menu asks the
+// service again.
+TEST_F(TranslatorWindowTest, LanguageMenusMarkWhatTheServiceLacks)
+{
+    host.catalogue = {{"English", "en"}, {"Japanese", "ja"}, {"German", "de"}, {"Spanish", "es"}};
+    host.missingPairs = {{"en", "ja"}, {"ja", "en"}, {"de", "en"}, {"ja", "es"}};
+    host.messages[QStringLiteral("LANGUAGE_UNREACHABLE")] = QStringLiteral("(not here)");
+    host.messages[QStringLiteral("LANGUAGE_UNREACHABLE_HINT")] = QStringLiteral("No %1 here");
+    const auto window = Create();
+    const MenuShape unmarked{{"E", {"English"}}, {"G", {"German"}}, {"J", {"Japanese"}}, {"S", {"Spanish"}}};
+    EXPECT_EQ(ShapeOf(window->m_receiveLanguageMenu), unmarked) << "nothing chosen on the other side";
+
+    window->chooseSendLanguage(ItemOf(window->m_sendLanguageMenu, "E", 0));
+    emit window->m_receiveLanguageMenu->aboutToShow();
+    EXPECT_EQ(host.reachRefreshes, 1);
+    EXPECT_EQ(ShapeOf(window->m_receiveLanguageMenu),
+        (MenuShape{
+            {"E", {"English"}}, {"G", {"German (not here)"}}, {"J", {"Japanese (not here)"}}, {"S", {"Spanish"}}}));
+    EXPECT_EQ(ItemOf(window->m_receiveLanguageMenu, "J", 0)->toolTip(),
+        QStringLiteral("No Japanese -> English, English -> Japanese here"));
+    EXPECT_EQ(ItemOf(window->m_receiveLanguageMenu, "G", 0)->toolTip(), QStringLiteral("No German -> English here"));
+    EXPECT_EQ(ShapeOf(window->m_sendLanguageMenu), unmarked) << "nothing chosen in the receive menu";
+
+    // A marked language is chosen all the same; the send menu then marks against it.
+    ItemOf(window->m_receiveLanguageMenu, "J", 0)->trigger();
+    EXPECT_EQ(window->GetRecvLangCode(), QByteArray("ja"));
+    EXPECT_EQ(ShapeOf(window->m_sendLanguageMenu),
+        (MenuShape{
+            {"E", {"English (not here)"}}, {"G", {"German"}}, {"J", {"Japanese"}}, {"S", {"Spanish (not here)"}}}));
+    EXPECT_EQ(window->GetSendLangCode(), QByteArray("en"));
+
+    // The service now has every pair: the marks go as the menu opens.
+    host.missingPairs.clear();
+    emit window->m_sendLanguageMenu->aboutToShow();
+    EXPECT_EQ(ShapeOf(window->m_sendLanguageMenu), unmarked);
 }
 
 TEST_F(TranslatorWindowTest, SendMethodBelongsToEachWindow)

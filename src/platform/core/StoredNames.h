@@ -83,6 +83,7 @@ namespace confirmDialog {
 inline constexpr char kWindow[] = "TfrmConfirm"; // window key of CHS.txt/ENU.txt, which users keep copies of
 inline constexpr char kContentBox[] = "edtConfirmContent"; // control key of CHS.txt/ENU.txt
 inline constexpr char kOkButton[] = "btnOk"; // control key of CHS.txt/ENU.txt
+inline constexpr char kReasonLabel[] = "lblReason"; // control key of CHS.txt/ENU.txt
 } // namespace confirmDialog
 
 namespace viewerWindow {
@@ -142,6 +143,8 @@ inline constexpr char kServerBadAddress[] = "SERVER_BAD_ADDRESS"; // key of CHS.
 inline constexpr char kServerSaved[] = "SERVER_SAVED"; // key of CHS.ini/ENU.ini
 inline constexpr char kServerCleared[] = "SERVER_CLEARED"; // key of CHS.ini/ENU.ini
 inline constexpr char kServerSaveFailed[] = "SERVER_SAVE_FAILED"; // key of CHS.ini/ENU.ini
+inline constexpr char kLanguageUnreachable[] = "LANGUAGE_UNREACHABLE"; // key of CHS.ini/ENU.ini
+inline constexpr char kLanguageUnreachableHint[] = "LANGUAGE_UNREACHABLE_HINT"; // key of CHS.ini/ENU.ini
 } // namespace message
 
 // The files of an interface language, read beside the program or from the user's copies.

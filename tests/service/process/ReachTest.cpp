@@ -113,7 +113,7 @@ TEST(ReachTest, LackingPairIsNamedInTheInterfaceLanguage)
     ASSERT_FALSE(TranslateText(QStringLiteral("こんにちは"), "ja", "en", "0.0", 10, result, {}, &failure));
     EXPECT_EQ(result, QStringLiteral("こんにちは"));
     const FailureTexts texts{QStringLiteral("(no %1 -> %2)"), {}, {}, {}, QStringLiteral("(failed)")};
-    const std::map<QByteArray, QString> names{{"ja", QStringLiteral("Japanese")}, {"en", QStringLiteral("English")}};
+    const LanguageCatalogue names{{QStringLiteral("Japanese"), "ja"}, {QStringLiteral("English"), "en"}};
     EXPECT_EQ(
         FailureText(ClassifyFailure(failure, "ja", "en"), texts, names), QStringLiteral("(no Japanese -> English)"));
 }
