@@ -403,8 +403,12 @@ platform::Result<QByteArray> ModePool::Translate(const QByteArray &input, std::c
 {
     const auto deadline = Clock::now() + timeOut;
     QByteArray output;
-    auto outcome = input.size() <= Pipeline::kMaxPosted ? shared(input, deadline, output)
+    // Failed through another text in the same pipeline: sent again, this time as its own first try.
+    bool behind = false;
+    auto outcome = input.size() <= Pipeline::kMaxPosted ? shared(input, deadline, output, behind)
                                                         : byItself(input, deadline, output, Pipeline::Framing::InBlock);
+    if (behind)
+        outcome = byItself(input, deadline, output, Pipeline::Framing::InBlock);
     if (outcome == Pipeline::Outcome::Died || outcome == Pipeline::Outcome::OutOfStep) {
         // Should the programs have moved the marker within this text's block, a marker in a
         // block of its own still comes back whole.
@@ -491,7 +495,7 @@ std::optional<Pipeline::Outcome> ModePool::byItself(
 }
 
 std::optional<Pipeline::Outcome> ModePool::shared(
-    const QByteArray &input, Clock::time_point deadline, QByteArray &output)
+    const QByteArray &input, Clock::time_point deadline, QByteArray &output, bool &behind)
 {
     std::unique_lock lock(m_mutex);
     Ticket ticket;
@@ -540,6 +544,7 @@ std::optional<Pipeline::Outcome> ModePool::shared(
             ticket.turn.wait(lock);
     }
     output = std::move(ticket.output);
+    behind = ticket.behind;
     return ticket.outcome;
 }
 
@@ -620,8 +625,10 @@ void ModePool::fail(Slot &slot, Ticket &culprit, Pipeline::Outcome outcome)
     slot.unread.clear();
     std::deque<Ticket *> tickets;
     tickets.swap(slot.tickets);
-    for (Ticket *ticket : tickets)
+    for (Ticket *ticket : tickets) {
+        ticket->behind = ticket != &culprit;
         finish(slot, *ticket, ticket == &culprit ? outcome : Pipeline::Outcome::Died);
+    }
 }
 
 bool ModePool::StopUnusedSince(Clock::time_point cutoff)

@@ -121,7 +121,8 @@ public:
 
     // The stream-format text translated. A pipeline that died (killed, crashed) or answered out
     // of step is restarted and the text sent once more, alone in a pipeline, its marker then in a
-    // block of its own when the programs moved it; a second failure is an error.
+    // block of its own when the programs moved it; a second failure is an error. A text that
+    // failed only because another one in its pipeline did is sent again first, alone.
     platform::Result<QByteArray> Translate(const QByteArray &input, std::chrono::milliseconds timeOut);
 
     const QString &Name() const { return m_name; }
@@ -142,6 +143,7 @@ private:
         Clock::time_point deadline;
         std::optional<Pipeline::Outcome> outcome;
         QByteArray output;
+        bool behind = false; // failed because another text in the pipeline did
         // Told when the answer came, or when this text is the oldest in the pipeline and its
         // thread is to read.
         std::condition_variable turn;
@@ -160,7 +162,9 @@ private:
     // A pipeline for a request, in the order requests came; nothing when none is free in time.
     Slot *take(std::unique_lock<std::mutex> &lock, bool alone, Clock::time_point deadline);
     Slot *choose(bool alone);
-    std::optional<Pipeline::Outcome> shared(const QByteArray &input, Clock::time_point deadline, QByteArray &output);
+    // `behind`: the text failed because another one in the same pipeline did.
+    std::optional<Pipeline::Outcome> shared(
+        const QByteArray &input, Clock::time_point deadline, QByteArray &output, bool &behind);
     std::optional<Pipeline::Outcome> byItself(
         const QByteArray &input, Clock::time_point deadline, QByteArray &output, Pipeline::Framing framing);
     void readAnswers(std::unique_lock<std::mutex> &lock, Slot &slot, Ticket &reader);
