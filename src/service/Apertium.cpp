@@ -470,7 +470,8 @@ ModePool::Slot *ModePool::choose(bool alone)
     // Then the one with the fewest texts in it, while it takes more.
     for (const auto &slot : m_slots) {
         const auto texts = slot->tickets.size();
-        if (!slot->alone && !slot->full && texts < kTextsInFlight && (!best || texts < best->tickets.size()))
+        if (!slot->alone && slot->warm && !slot->full && texts < kTextsInFlight
+            && (!best || texts < best->tickets.size()))
             best = slot.get();
     }
     return best;
@@ -489,6 +490,7 @@ std::optional<Pipeline::Outcome> ModePool::byItself(
         input, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()), output, framing);
     lock.lock();
     slot->alone = false;
+    slot->warm = outcome == Pipeline::Outcome::Done;
     slot->pipeline->lastUsed = Clock::now();
     m_changed.notify_all();
     return outcome;
@@ -509,10 +511,13 @@ std::optional<Pipeline::Outcome> ModePool::shared(
         if (slot->tickets.empty()) {
             // Nobody else is in it: it is looked at, and started when needed, without the lock.
             slot->alone = true;
+            const auto before = pipeline.Processes();
             lock.unlock();
             const bool ready = pipeline.Prepare();
             lock.lock();
             slot->alone = false;
+            if (pipeline.Processes() != before)
+                slot->warm = false;
             m_changed.notify_all();
             if (!ready)
                 return Pipeline::Outcome::Died;
@@ -599,12 +604,14 @@ void ModePool::deliver(Slot &slot)
         oldest.output = slot.unread.left(end - oldest.marker.size());
         slot.unread.remove(0, end + 1);
         slot.tickets.pop_front();
+        slot.warm = true;
         finish(slot, oldest, Pipeline::Outcome::Done);
     }
     // Output that no text asked for: the programs are out of step.
     if (!slot.unread.isEmpty()) {
         slot.pipeline->Stop();
         slot.unread.clear();
+        slot.warm = false;
     }
 }
 
@@ -623,6 +630,7 @@ void ModePool::fail(Slot &slot, Ticket &culprit, Pipeline::Outcome outcome)
 {
     slot.pipeline->Stop();
     slot.unread.clear();
+    slot.warm = false;
     std::deque<Ticket *> tickets;
     tickets.swap(slot.tickets);
     for (Ticket *ticket : tickets) {

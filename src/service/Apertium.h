@@ -157,6 +157,9 @@ private:
         QByteArray unread; // output read beyond the answers taken
         bool alone = false; // used by one request (or being started): nobody else may touch it
         bool full = false; // its pipe took no more; cleared when an answer comes
+        // Its programs have answered since they started. Until then they may be loading their
+        // data for seconds, and only the first text waits for them in the pipeline.
+        bool warm = false;
     };
 
     // A pipeline for a request, in the order requests came; nothing when none is free in time.
