@@ -544,8 +544,8 @@ double CpuMs(const std::vector<pid_t> &pids)
 // Eight clients at once, each sending warm sentences one after another as the program does (a
 // connection each), to a service running N pipelines a mode, in turns with as many bare pipelines
 // fed the way the service feeds its own: each kept at as many sentences in its programs as the
-// service puts in one when eight clients share N (at most ModePool::kTextsInFlight), the next
-// written as soon as an answer makes room. Both see the same load of a shared machine: the answers
+// service puts in one (one), the next written as soon as an answer makes room. Both see the same
+// load of a shared machine: the answers
 // a second of each, the service's share of the bare pipelines' figure, and the CPU time an answer
 // costs: in the service and its programs, in the clients, in the bare programs.
 void EightClientsBesideBarePipelines(benchmark::State &state)
@@ -557,7 +557,8 @@ void EightClientsBesideBarePipelines(benchmark::State &state)
     const QByteArray stream = service::DeformatText(kSentence);
     constexpr int kClients = 8;
     constexpr int kAnswers = 400;
-    const int depth = std::min(service::ModePool::kTextsInFlight, (kClients + pipelines - 1) / pipelines);
+    // The service's pipelines take one text at a time.
+    constexpr int depth = 1;
     std::vector<std::unique_ptr<BarePipeline>> bare;
     std::vector<pid_t> barePrograms;
     for (int p = 0; p < pipelines; ++p) {
@@ -591,9 +592,8 @@ void EightClientsBesideBarePipelines(benchmark::State &state)
         }
         return true;
     };
-    const auto throughBare = [&bare, &stream, depth](int t, int share) {
-        return bare[static_cast<std::size_t>(t)]->Feed(stream, depth, share);
-    };
+    const auto throughBare
+        = [&bare, &stream](int t, int share) { return bare[static_cast<std::size_t>(t)]->Feed(stream, depth, share); };
     // Every pipeline started and warm first: on a loaded machine a pipeline's first texts may
     // outlast the time-out, which stops it, so rounds go on until one has no failure.
     for (int warm = 0; warm < 5 && round(kClients, throughService) == 0; ++warm) { }

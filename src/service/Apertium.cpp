@@ -239,35 +239,11 @@ Pipeline::Outcome Pipeline::Run(
     return Receive(timeOut, output);
 }
 
-bool Pipeline::Prepare()
+bool Pipeline::Send(const QByteArray &input, Framing framing)
 {
     if (Running() && spoiled())
         Stop();
-    return Running() || start();
-}
-
-Pipeline::Posted Pipeline::Post(const QByteArray &input, QByteArray &marker)
-{
-    char number[24];
-    const int digits = std::snprintf(number, sizeof number, "%llu", ++m_sequence);
-    marker = QByteArray("[#", 2).append(number, digits).append(']');
-    QByteArray request;
-    request.reserve(input.size() + marker.size() + 1);
-    request.append(input).append(marker).append('\0');
-    if (request.size() > PIPE_BUF)
-        return Posted::Full;
-    // At most PIPE_BUF bytes into a pipe that does not wait: all of them or none.
-    ssize_t n;
-    while (
-        (n = ::write(m_input, request.constData(), static_cast<std::size_t>(request.size()))) < 0 && errno == EINTR) { }
-    if (n == request.size())
-        return Posted::Written;
-    return n < 0 && errno == EAGAIN ? Posted::Full : Posted::Failed;
-}
-
-bool Pipeline::Send(const QByteArray &input, Framing framing)
-{
-    if (!Prepare())
+    if (!Running() && !start())
         return false;
     // A superblank passes every program untouched; its number tells this request's marker from
     // any earlier one. At the end of the text's block it comes back at the end of the answer's.
@@ -392,8 +368,8 @@ std::vector<pid_t> ModePool::Processes() const
 {
     std::lock_guard lock(m_mutex);
     std::vector<pid_t> pids;
-    for (const auto &slot : m_slots) {
-        const auto own = slot->pipeline->Processes();
+    for (const auto &pipeline : m_all) {
+        const auto own = pipeline->Processes();
         pids.insert(pids.end(), own.begin(), own.end());
     }
     return pids;
@@ -402,22 +378,51 @@ std::vector<pid_t> ModePool::Processes() const
 platform::Result<QByteArray> ModePool::Translate(const QByteArray &input, std::chrono::milliseconds timeOut)
 {
     const auto deadline = Clock::now() + timeOut;
+    Pipeline *pipeline = nullptr;
+    // Whether the text was already written for this request by the one that freed the pipeline.
+    std::optional<bool> sent;
+    {
+        std::unique_lock lock(m_mutex);
+        // The most recently used pipeline first: it is warm.
+        if (!m_idle.empty()) {
+            pipeline = m_idle.back();
+            m_idle.pop_back();
+        } else if (static_cast<int>(m_all.size()) < m_maxPipelines) {
+            m_all.push_back(std::make_unique<Pipeline>(m_commands));
+            pipeline = m_all.back().get();
+        } else {
+            Waiter me;
+            me.input = &input;
+            m_waiting.push_back(&me);
+            me.ready.wait_until(lock, deadline, [&me] { return me.pipeline != nullptr; });
+            if (!me.pipeline) {
+                m_waiting.erase(std::find(m_waiting.begin(), m_waiting.end(), &me));
+                return platform::Error{QStringLiteral("%1: every pipeline busy until the time-out").arg(m_name)};
+            }
+            // Given a pipeline: the giver is writing the text into it and tells when it is done.
+            me.ready.wait(lock, [&me] { return me.handed; });
+            pipeline = me.pipeline;
+            sent = me.sent;
+        }
+    }
     QByteArray output;
-    // Failed through another text in the same pipeline: sent again, this time as its own first try.
-    bool behind = false;
-    auto outcome = input.size() <= Pipeline::kMaxPosted ? shared(input, deadline, output, behind)
-                                                        : byItself(input, deadline, output, Pipeline::Framing::InBlock);
-    if (behind)
-        outcome = byItself(input, deadline, output, Pipeline::Framing::InBlock);
+    auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    Pipeline::Outcome outcome;
+    if (!sent)
+        outcome = pipeline->Run(input, remaining, output);
+    else if (*sent)
+        outcome = pipeline->Receive(remaining, output);
+    else
+        outcome = Pipeline::Outcome::Died;
     if (outcome == Pipeline::Outcome::Died || outcome == Pipeline::Outcome::OutOfStep) {
+        remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         // Should the programs have moved the marker within this text's block, a marker in a
         // block of its own still comes back whole.
-        outcome = byItself(input, deadline, output,
+        outcome = pipeline->Run(input, remaining, output,
             outcome == Pipeline::Outcome::OutOfStep ? Pipeline::Framing::OwnBlock : Pipeline::Framing::InBlock);
     }
-    if (!outcome)
-        return platform::Error{QStringLiteral("%1: every pipeline busy until the time-out").arg(m_name)};
-    switch (*outcome) {
+    release(pipeline);
+    switch (outcome) {
     case Pipeline::Outcome::Done:
         return output;
     case Pipeline::Outcome::TimedOut:
@@ -430,235 +435,47 @@ platform::Result<QByteArray> ModePool::Translate(const QByteArray &input, std::c
     return platform::Error{QStringLiteral("%1: the pipeline does not run").arg(m_name)};
 }
 
-ModePool::Slot *ModePool::take(std::unique_lock<std::mutex> &lock, bool alone, Clock::time_point deadline)
-{
-    const unsigned long long me = m_nextRequest++;
-    m_queue.push_back(me);
-    for (;;) {
-        if (m_queue.front() == me) {
-            if (Slot *slot = choose(alone)) {
-                m_queue.pop_front();
-                m_changed.notify_all(); // the next in the queue may find room too
-                return slot;
-            }
-        }
-        if (m_changed.wait_until(lock, deadline) == std::cv_status::timeout && Clock::now() >= deadline) {
-            m_queue.erase(std::find(m_queue.begin(), m_queue.end(), me));
-            m_changed.notify_all();
-            return nullptr;
-        }
-    }
-}
-
-ModePool::Slot *ModePool::choose(bool alone)
-{
-    // A free pipeline first, the most recently used: it is warm; then a new one.
-    Slot *best = nullptr;
-    for (const auto &slot : m_slots) {
-        if (!slot->alone && slot->tickets.empty() && (!best || slot->pipeline->lastUsed > best->pipeline->lastUsed))
-            best = slot.get();
-    }
-    if (best)
-        return best;
-    if (static_cast<int>(m_slots.size()) < m_maxPipelines) {
-        m_slots.push_back(std::make_unique<Slot>());
-        m_slots.back()->pipeline = std::make_unique<Pipeline>(m_commands);
-        return m_slots.back().get();
-    }
-    if (alone)
-        return nullptr;
-    // Then the one with the fewest texts in it, while it takes more.
-    for (const auto &slot : m_slots) {
-        const auto texts = slot->tickets.size();
-        if (!slot->alone && slot->warm && !slot->full && texts < kTextsInFlight
-            && (!best || texts < best->tickets.size()))
-            best = slot.get();
-    }
-    return best;
-}
-
-std::optional<Pipeline::Outcome> ModePool::byItself(
-    const QByteArray &input, Clock::time_point deadline, QByteArray &output, Pipeline::Framing framing)
+void ModePool::release(Pipeline *pipeline)
 {
     std::unique_lock lock(m_mutex);
-    Slot *slot = take(lock, true, deadline);
-    if (!slot)
-        return std::nullopt;
-    slot->alone = true;
-    lock.unlock();
-    const auto outcome = slot->pipeline->Run(
-        input, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()), output, framing);
-    lock.lock();
-    slot->alone = false;
-    slot->warm = outcome == Pipeline::Outcome::Done;
-    slot->pipeline->lastUsed = Clock::now();
-    m_changed.notify_all();
-    return outcome;
-}
-
-std::optional<Pipeline::Outcome> ModePool::shared(
-    const QByteArray &input, Clock::time_point deadline, QByteArray &output, bool &behind)
-{
-    std::unique_lock lock(m_mutex);
-    Ticket ticket;
-    ticket.deadline = deadline;
-    Slot *slot = nullptr;
-    while (!slot) {
-        slot = take(lock, false, deadline);
-        if (!slot)
-            return std::nullopt;
-        Pipeline &pipeline = *slot->pipeline;
-        if (slot->tickets.empty()) {
-            // Nobody else is in it: it is looked at, and started when needed, without the lock.
-            slot->alone = true;
-            const auto before = pipeline.Processes();
-            lock.unlock();
-            const bool ready = pipeline.Prepare();
-            lock.lock();
-            slot->alone = false;
-            if (pipeline.Processes() != before)
-                slot->warm = false;
-            m_changed.notify_all();
-            if (!ready)
-                return Pipeline::Outcome::Died;
-        }
-        switch (pipeline.Post(input, ticket.marker)) {
-        case Pipeline::Posted::Written:
-            break;
-        case Pipeline::Posted::Full:
-            // An empty pipe takes a short text whole: one that does not reads nothing.
-            if (slot->tickets.empty()) {
-                pipeline.Stop();
-                return Pipeline::Outcome::Died;
-            }
-            slot->full = true;
-            slot = nullptr;
-            break;
-        case Pipeline::Posted::Failed:
-            // A program ended. With texts in the pipeline, their reader finds it out and stops it.
-            if (slot->tickets.empty())
-                pipeline.Stop();
-            return Pipeline::Outcome::Died;
-        }
-    }
-    slot->tickets.push_back(&ticket);
-    while (!ticket.outcome) {
-        if (slot->tickets.front() == &ticket)
-            readAnswers(lock, *slot, ticket);
-        else
-            ticket.turn.wait(lock);
-    }
-    output = std::move(ticket.output);
-    behind = ticket.behind;
-    return ticket.outcome;
-}
-
-void ModePool::readAnswers(std::unique_lock<std::mutex> &lock, Slot &slot, Ticket &reader)
-{
-    // Only this thread reads or stops the pipeline while its text is the oldest in it, so the
-    // descriptor stays open without the lock.
-    const int fd = slot.pipeline->OutputFd();
-    lock.unlock();
-    char buffer[kReadBytes];
-    ssize_t n = -1;
-    bool timedOut = false;
-    bool died = false;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(reader.deadline - Clock::now());
-    if (left.count() <= 0) {
-        timedOut = true;
-    } else {
-        pollfd watched{fd, POLLIN, 0};
-        const int ready = ::poll(&watched, 1, static_cast<int>(left.count()));
-        if (ready == 0) {
-            timedOut = true;
-        } else if (ready > 0) {
-            n = ::read(fd, buffer, sizeof buffer);
-            died = n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR);
-        } else {
-            died = errno != EINTR;
-        }
-    }
-    lock.lock();
-    if (timedOut || died) {
-        fail(slot, reader, timedOut ? Pipeline::Outcome::TimedOut : Pipeline::Outcome::Died);
+    pipeline->lastUsed = Clock::now();
+    if (m_waiting.empty()) {
+        m_idle.push_back(pipeline);
         return;
     }
-    if (n > 0) {
-        slot.unread.append(buffer, n);
-        deliver(slot);
-    }
-}
-
-void ModePool::deliver(Slot &slot)
-{
-    while (!slot.tickets.empty()) {
-        const qsizetype end = slot.unread.indexOf('\0');
-        if (end < 0)
-            return;
-        Ticket &oldest = *slot.tickets.front();
-        // Each answer is one block that ends with its own text's marker.
-        if (!QByteArrayView(slot.unread).first(end).endsWith(oldest.marker)) {
-            fail(slot, oldest, Pipeline::Outcome::OutOfStep);
-            return;
-        }
-        oldest.output = slot.unread.left(end - oldest.marker.size());
-        slot.unread.remove(0, end + 1);
-        slot.tickets.pop_front();
-        slot.warm = true;
-        finish(slot, oldest, Pipeline::Outcome::Done);
-    }
-    // Output that no text asked for: the programs are out of step.
-    if (!slot.unread.isEmpty()) {
-        slot.pipeline->Stop();
-        slot.unread.clear();
-        slot.warm = false;
-    }
-}
-
-void ModePool::finish(Slot &slot, Ticket &ticket, Pipeline::Outcome outcome)
-{
-    ticket.outcome = outcome;
-    ticket.turn.notify_one();
-    if (!slot.tickets.empty())
-        slot.tickets.front()->turn.notify_one();
-    slot.pipeline->lastUsed = Clock::now();
-    slot.full = false;
-    m_changed.notify_all();
-}
-
-void ModePool::fail(Slot &slot, Ticket &culprit, Pipeline::Outcome outcome)
-{
-    slot.pipeline->Stop();
-    slot.unread.clear();
-    slot.warm = false;
-    std::deque<Ticket *> tickets;
-    tickets.swap(slot.tickets);
-    for (Ticket *ticket : tickets) {
-        ticket->behind = ticket != &culprit;
-        finish(slot, *ticket, ticket == &culprit ? outcome : Pipeline::Outcome::Died);
-    }
+    // The longest-waiting request gets the pipeline with its text already in it. It cannot leave
+    // once given one, so it is there when told.
+    Waiter *next = m_waiting.front();
+    m_waiting.pop_front();
+    next->pipeline = pipeline;
+    lock.unlock();
+    const bool sent = pipeline->Send(*next->input);
+    lock.lock();
+    next->sent = sent;
+    next->handed = true;
+    next->ready.notify_one();
 }
 
 bool ModePool::StopUnusedSince(Clock::time_point cutoff)
 {
-    std::vector<std::unique_ptr<Slot>> unused;
+    std::vector<std::unique_ptr<Pipeline>> unused;
     {
         std::lock_guard lock(m_mutex);
-        for (auto it = m_slots.begin(); it != m_slots.end();) {
-            Slot &slot = **it;
-            if (!slot.alone && slot.tickets.empty() && slot.pipeline->lastUsed <= cutoff) {
-                unused.push_back(std::move(*it));
-                it = m_slots.erase(it);
-            } else {
-                ++it;
-            }
+        // The free list is in order of use: the least recently used first.
+        const auto firstKept = std::find_if(
+            m_idle.begin(), m_idle.end(), [cutoff](const Pipeline *pipeline) { return pipeline->lastUsed > cutoff; });
+        for (auto it = m_idle.begin(); it != firstKept; ++it) {
+            const auto owned = std::find_if(
+                m_all.begin(), m_all.end(), [&](const std::unique_ptr<Pipeline> &one) { return one.get() == *it; });
+            unused.push_back(std::move(*owned));
+            m_all.erase(owned);
         }
+        m_idle.erase(m_idle.begin(), firstKept);
     }
-    m_changed.notify_all();
     // The programs are ended outside the lock: requests meanwhile take or start other pipelines.
     bool stopped = false;
-    for (const auto &slot : unused)
-        stopped = stopped || slot->pipeline->Running();
+    for (const auto &pipeline : unused)
+        stopped = stopped || pipeline->Running();
     unused.clear();
     return stopped;
 }
@@ -666,13 +483,11 @@ bool ModePool::StopUnusedSince(Clock::time_point cutoff)
 std::optional<ModePool::Clock::time_point> ModePool::OldestFreeUse() const
 {
     std::lock_guard lock(m_mutex);
-    std::optional<Clock::time_point> oldest;
-    for (const auto &slot : m_slots) {
-        if (!slot->alone && slot->tickets.empty() && slot->pipeline->Running()
-            && (!oldest || slot->pipeline->lastUsed < *oldest))
-            oldest = slot->pipeline->lastUsed;
+    for (const Pipeline *pipeline : m_idle) {
+        if (pipeline->Running())
+            return pipeline->lastUsed;
     }
-    return oldest;
+    return std::nullopt;
 }
 
 // ---------------------------------------------------------------------------------------------

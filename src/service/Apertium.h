@@ -6,7 +6,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <limits.h>
 #include <poll.h>
 #include <sys/types.h>
 
@@ -39,7 +38,7 @@ platform::Result<std::vector<ModeCommand>> ParseMode(const QByteArray &text);
 // written with a NUL after it comes back translated, followed by a NUL. Every request is framed:
 // the text carries a numbered superblank of its own at its end, which the programs pass through
 // unchanged, so an answer is taken only when exactly one block comes back and it ends with that
-// marker. Not thread-safe: ModePool says who may call what when.
+// marker. Not thread-safe: one request at a time.
 class Pipeline {
 public:
     using Clock = std::chrono::steady_clock;
@@ -55,10 +54,10 @@ public:
     // or in a block of its own after it (a second pass, for a text whose block moved the marker).
     enum class Framing { InBlock, OwnBlock };
 
-    // One stream-format text through the pipeline, which has it to itself, started first if it is
-    // not running. A pipeline with output nobody asked for waiting, or with a program that ended,
-    // is restarted before the text goes in. A pipeline that dies, does not answer in time or
-    // answers out of step is stopped and `output` is left incomplete.
+    // One stream-format text through the pipeline, started first if it is not running. A pipeline
+    // with output nobody asked for waiting, or with a program that ended, is restarted before the
+    // text goes in. A pipeline that dies, does not answer in time or answers out of step is
+    // stopped and `output` is left incomplete.
     Outcome Run(const QByteArray &input, std::chrono::milliseconds timeOut, QByteArray &output,
         Framing framing = Framing::InBlock);
     // Run in two steps: Send starts the pipeline when needed and writes what the pipe takes at
@@ -66,17 +65,6 @@ public:
     // and reads the answer.
     bool Send(const QByteArray &input, Framing framing = Framing::InBlock);
     Outcome Receive(std::chrono::milliseconds timeOut, QByteArray &output);
-
-    // For texts that share the pipeline, several in it at once (see ModePool): Prepare restarts a
-    // pipeline that is spoiled or not running (false: it cannot start); Post writes a text of at
-    // most kMaxPosted bytes in one piece, framed in its block with the marker it gives back, or
-    // nothing when the pipe is full. The answers come back from OutputFd in the order the texts
-    // went in, each ended by a NUL.
-    static constexpr qsizetype kMaxPosted = PIPE_BUF - 32;
-    enum class Posted { Written, Full, Failed };
-    bool Prepare();
-    Posted Post(const QByteArray &input, QByteArray &marker);
-    int OutputFd() const { return m_output; }
 
     bool Running() const { return !m_pids.empty(); }
     void Stop();
@@ -107,22 +95,16 @@ private:
     qsizetype m_markerSize = 0;
 };
 
-// Up to a number of pipelines of one mode. A short text is written into a pipeline while up to
-// kTextsInFlight others are in it, so that its programs work on one text while the next waits in
-// their pipes and no program waits for a request thread to come back; the answers come back in the
-// order the texts went in, each checked against its own text's marker. A long text, and a text
-// sent a second time, has a pipeline to itself.
+// Up to a number of pipelines of one mode, each serving one request at a time.
 class ModePool {
 public:
     using Clock = Pipeline::Clock;
-    static constexpr int kTextsInFlight = 4;
 
     ModePool(QString name, std::vector<ModeCommand> commands, int maxPipelines);
 
     // The stream-format text translated. A pipeline that died (killed, crashed) or answered out
-    // of step is restarted and the text sent once more, alone in a pipeline, its marker then in a
-    // block of its own when the programs moved it; a second failure is an error. A text that
-    // failed only because another one in its pipeline did is sent again first, alone.
+    // of step is restarted and the text sent once more, its marker then in a block of its own; a
+    // second failure is an error.
     platform::Result<QByteArray> Translate(const QByteArray &input, std::chrono::milliseconds timeOut);
 
     const QString &Name() const { return m_name; }
@@ -137,56 +119,25 @@ public:
     std::optional<Clock::time_point> OldestFreeUse() const;
 
 private:
-    // A text written into a shared pipeline, waiting for its answer.
-    struct Ticket {
-        QByteArray marker;
-        Clock::time_point deadline;
-        std::optional<Pipeline::Outcome> outcome;
-        QByteArray output;
-        bool behind = false; // failed because another text in the pipeline did
-        // Told when the answer came, or when this text is the oldest in the pipeline and its
-        // thread is to read.
-        std::condition_variable turn;
-    };
-    // A pipeline with the texts in it. Only the thread of the oldest text reads its output; texts
-    // are written, and the pipeline stopped, only under the pool's lock, and never while a text
-    // is in it unless by that reader.
-    struct Slot {
-        std::unique_ptr<Pipeline> pipeline;
-        std::deque<Ticket *> tickets; // in the order they were written
-        QByteArray unread; // output read beyond the answers taken
-        bool alone = false; // used by one request (or being started): nobody else may touch it
-        bool full = false; // its pipe took no more; cleared when an answer comes
-        // Its programs have answered since they started. Until then they may be loading their
-        // data for seconds, and only the first text waits for them in the pipeline.
-        bool warm = false;
-    };
-
-    // A pipeline for a request, in the order requests came; nothing when none is free in time.
-    Slot *take(std::unique_lock<std::mutex> &lock, bool alone, Clock::time_point deadline);
-    Slot *choose(bool alone);
-    // `behind`: the text failed because another one in the same pipeline did.
-    std::optional<Pipeline::Outcome> shared(
-        const QByteArray &input, Clock::time_point deadline, QByteArray &output, bool &behind);
-    std::optional<Pipeline::Outcome> byItself(
-        const QByteArray &input, Clock::time_point deadline, QByteArray &output, Pipeline::Framing framing);
-    void readAnswers(std::unique_lock<std::mutex> &lock, Slot &slot, Ticket &reader);
-    void deliver(Slot &slot);
-    // The text answered (or failed); the next one in the pipeline reads.
-    void finish(Slot &slot, Ticket &ticket, Pipeline::Outcome outcome);
-    // The pipeline stopped: `culprit` gets `outcome`, every other text in it Died.
-    void fail(Slot &slot, Ticket &culprit, Pipeline::Outcome outcome);
-
     QString m_name;
     std::vector<ModeCommand> m_commands;
     int m_maxPipelines;
     mutable std::mutex m_mutex;
-    // Told whenever a pipeline may have room for another request.
-    std::condition_variable m_changed;
-    std::vector<std::unique_ptr<Slot>> m_slots;
-    // Requests waiting for a pipeline, the first come first.
-    std::deque<unsigned long long> m_queue;
-    unsigned long long m_nextRequest = 0;
+    // A request waiting for a pipeline. The request that frees one writes the waiting text into it
+    // before handing it over, so the programs work while the waiting thread wakes up.
+    struct Waiter {
+        const QByteArray *input;
+        Pipeline *pipeline = nullptr; // given to this request
+        bool handed = false; // and its text sent, or tried
+        bool sent = false;
+        std::condition_variable ready;
+    };
+    void release(Pipeline *pipeline);
+
+    // m_all owns every pipeline; m_idle lists those free for a request, the most recently used last.
+    std::vector<std::unique_ptr<Pipeline>> m_all;
+    std::vector<Pipeline *> m_idle;
+    std::deque<Waiter *> m_waiting;
 };
 
 // The catalogue code ("en", "zh-CN", "no") of an Apertium language name ("eng", "en", "nob"), or an

@@ -88,11 +88,10 @@ TEST(PipelineFraming, WaitingRequestsEachGetTheirOwnAnswer)
     EXPECT_EQ(wrong, 0);
 }
 
-// Texts from many threads share one pipeline, several in it at once, and the programs drop the
-// marker from every text holding "bad". That text is found out of step and sent again with its
-// marker in a block of its own; the texts written behind it in the same pipeline are sent again
-// too. Every text, either way, gets its own answer.
-TEST(PipelineFraming, TextsBehindOneOutOfStepInASharedPipelineGetTheirOwnAnswers)
+// Texts from many threads at once for one pipeline, and the programs drop the marker from every
+// text holding "bad": that text is found out of step and sent again with its marker in a block of
+// its own, and the texts around it go on. Every text, either way, gets its own answer.
+TEST(PipelineFraming, TextsAroundOneOutOfStepGetTheirOwnAnswers)
 {
     QTemporaryDir modes;
     ASSERT_TRUE(modes.isValid());
