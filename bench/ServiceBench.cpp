@@ -5,12 +5,13 @@
 // and the bare programs taken in turns in one run, with their ratio; a sentence after its pipeline
 // was stopped for idleness; the first byte of a short sentence's speech (on the socket and over
 // TCP), idle and behind a queue of long texts' speech; eight clients' answers a second through
-// services of 1 to 8 pipelines a mode, in turns with as many bare pipelines driven flat out; the
+// services of 1 to 8 pipelines a mode, in turns with as many bare pipelines fed the same way; the
 // service's start-up (process start to its first answer), alone and with a forwarding server that
 // accepts and never answers; its memory with five pairs warm (also the PSS of the service and its
 // pipelines together), and once their pipelines were stopped for idleness. Latencies are reported
 // as counters: median and 90th percentile.
 
+#include "ProcessCpu.h"
 #include "service/Apertium.h"
 #include "service/TextFormat.h"
 #include "translate/TranslateText.h"
@@ -40,6 +41,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <semaphore>
 #include <string>
 #include <thread>
 #include <vector>
@@ -57,26 +59,28 @@ double Millis(Clock::duration d)
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
-void ReportLatencies(benchmark::State &state, std::vector<double> ms)
+// The value below which a share `fraction` of the values lie (0.5: the median, the upper middle
+// one of an even count); 0 for none.
+double Quantile(std::vector<double> values, double fraction)
+{
+    if (values.empty())
+        return 0;
+    const auto at = values.begin() + static_cast<std::ptrdiff_t>(static_cast<double>(values.size()) * fraction);
+    std::nth_element(values.begin(), at, values.end());
+    return *at;
+}
+
+double Median(std::vector<double> values)
+{
+    return Quantile(std::move(values), 0.5);
+}
+
+void ReportLatencies(benchmark::State &state, const std::vector<double> &ms)
 {
     if (ms.empty())
         return;
-    std::sort(ms.begin(), ms.end());
-    state.counters["median_ms"] = ms[ms.size() / 2];
-    state.counters["p90_ms"] = ms[ms.size() * 9 / 10];
-}
-
-int FreePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in where{};
-    where.sin_family = AF_INET;
-    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&where), sizeof where);
-    socklen_t length = sizeof where;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&where), &length);
-    ::close(fd);
-    return ntohs(where.sin_port);
+    state.counters["median_ms"] = Median(ms);
+    state.counters["p90_ms"] = Quantile(ms, 0.9);
 }
 
 size_t Collect(char *data, size_t size, size_t count, void *user)
@@ -114,8 +118,8 @@ public:
     explicit Service(std::vector<std::string> extra = {}, const QByteArray &socketPath = {})
         : socket(socketPath)
     {
-        port = socket.isEmpty() ? FreePort() : 0;
-        const std::string listen = socket.isEmpty() ? "127.0.0.1:" + std::to_string(port) : socket.toStdString();
+        // On TCP, a port the system picks, read from the line the service prints once it listens.
+        const std::string listen = socket.isEmpty() ? "127.0.0.1:0" : socket.toStdString();
         // PARLAVOX_BENCH_SERVICE names another build of the service to measure against this one.
         const QByteArray other = qgetenv("PARLAVOX_BENCH_SERVICE");
         const std::string program = other.isEmpty() ? PARLAVOX_BUILD_BIN "/parlavox-service" : other.toStdString();
@@ -124,13 +128,28 @@ public:
         for (std::string &argument : extra)
             argv.push_back(argument.data());
         argv.push_back(nullptr);
+        int banner[2];
+        if (::pipe2(banner, O_CLOEXEC) != 0)
+            return;
+        m_banner = banner[0];
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, banner[1], 1);
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
         const auto start = Clock::now();
         posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
+        ::close(banner[1]);
+        if (socket.isEmpty()) {
+            // The read end stays open while the service runs: what it prints never meets a closed pipe.
+            QByteArray printed;
+            char buffer[4096];
+            ssize_t n;
+            while (!printed.contains('\n') && (n = ::read(m_banner, buffer, sizeof buffer)) > 0)
+                printed.append(buffer, n);
+            const qsizetype at = printed.indexOf("listening on 127.0.0.1:");
+            port = at < 0 ? 0 : printed.mid(at + 23).split('\n').value(0).toInt();
+        }
         const QByteArray status = "http://" + Host() + "/status";
         while (Get(status, nullptr, socket) != 200 && Clock::now() - start < std::chrono::seconds(20))
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -140,6 +159,8 @@ public:
     {
         ::kill(pid, SIGTERM);
         ::waitpid(pid, nullptr, 0);
+        if (m_banner >= 0)
+            ::close(m_banner);
     }
     QByteArray Host() const { return socket.isEmpty() ? "127.0.0.1:" + QByteArray::number(port) : "localhost"; }
 
@@ -147,6 +168,9 @@ public:
     pid_t pid = 0;
     int port = 0;
     Clock::duration startUp{};
+
+private:
+    int m_banner = -1;
 };
 
 // The service over TCP, named by PARLAVOX_SERVICE_HOST, which the program then asks.
@@ -343,6 +367,39 @@ public:
         }
     }
 
+    // `count` copies of the text in, up to `depth` of them in the programs at once, each written as
+    // soon as an answer makes room, and their answers out; false on a failure.
+    bool Feed(const QByteArray &stream, int depth, int count)
+    {
+        QByteArray request = stream;
+        request.append('\0');
+        std::counting_semaphore<64> room(depth);
+        std::atomic<bool> failed{false};
+        std::thread writer([&] {
+            for (int i = 0; i < count && !failed; ++i) {
+                room.acquire();
+                if (::write(m_input, request.constData(), static_cast<size_t>(request.size())) != request.size())
+                    failed = true;
+            }
+        });
+        char buffer[65536];
+        for (int answers = 0; answers < count && !failed;) {
+            const ssize_t n = ::read(m_output, buffer, sizeof buffer);
+            if (n <= 0) {
+                failed = true;
+                room.release(depth);
+                break;
+            }
+            const int ends = static_cast<int>(std::count(buffer, buffer + n, '\0'));
+            answers += ends;
+            if (ends > 0)
+                room.release(ends);
+        }
+        writer.join();
+        return !failed;
+    }
+    std::vector<pid_t> Processes() const { return m_pids; }
+
 private:
     std::vector<pid_t> m_pids;
     int m_input = -1;
@@ -407,10 +464,8 @@ void ServiceOverBarePipelineInTurns(benchmark::State &state)
     }
     if (throughService.empty() || bare.empty())
         return;
-    std::sort(throughService.begin(), throughService.end());
-    std::sort(bare.begin(), bare.end());
-    const double serviceMedian = throughService[throughService.size() / 2];
-    const double bareMedian = bare[bare.size() / 2];
+    const double serviceMedian = Median(throughService);
+    const double bareMedian = Median(bare);
     state.counters["service_median_ms"] = serviceMedian;
     state.counters["bare_median_ms"] = bareMedian;
     state.counters["ratio"] = serviceMedian / bareMedian;
@@ -477,10 +532,22 @@ void SameSentenceThroughApertiumCommand(benchmark::State &state)
 }
 BENCHMARK(SameSentenceThroughApertiumCommand)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
-// Eight clients at once, each sending warm sentences one after another as the program does, to a
-// service running N pipelines a mode, in turns with as many bare pipelines each driven flat out by
-// a thread of its own, so that both see the same load of a shared machine: the answers a second of
-// each, and the service's share of the bare pipelines' figure.
+// CPU time the processes have used so far, in milliseconds.
+double CpuMs(const std::vector<pid_t> &pids)
+{
+    double seconds = 0;
+    for (const pid_t pid : pids)
+        seconds += std::max(ProcessCpuSeconds(pid), 0.0);
+    return seconds * 1000;
+}
+
+// Eight clients at once, each sending warm sentences one after another as the program does (a
+// connection each), to a service running N pipelines a mode, in turns with as many bare pipelines
+// fed the way the service feeds its own: each kept at as many sentences in its programs as the
+// service puts in one (one), the next written as soon as an answer makes room. Both see the same
+// load of a shared machine: the answers
+// a second of each, the service's share of the bare pipelines' figure, and the CPU time an answer
+// costs: in the service and its programs, in the clients, in the bare programs.
 void EightClientsBesideBarePipelines(benchmark::State &state)
 {
     const int pipelines = static_cast<int>(state.range(0));
@@ -490,21 +557,27 @@ void EightClientsBesideBarePipelines(benchmark::State &state)
     const QByteArray stream = service::DeformatText(kSentence);
     constexpr int kClients = 8;
     constexpr int kAnswers = 400;
+    // The service's pipelines take one text at a time.
+    constexpr int depth = 1;
     std::vector<std::unique_ptr<BarePipeline>> bare;
-    for (int p = 0; p < pipelines; ++p)
+    std::vector<pid_t> barePrograms;
+    for (int p = 0; p < pipelines; ++p) {
         bare.push_back(std::make_unique<BarePipeline>());
+        const auto own = bare.back()->Processes();
+        barePrograms.insert(barePrograms.end(), own.begin(), own.end());
+    }
 
-    // Runs `one` on `threads` threads until kAnswers answers came: answers a second, or 0 on a failure.
-    const auto round = [](int threads, const std::function<bool(int)> &one) {
-        std::atomic<int> next{0}, failures{0};
+    // Runs `one` on `threads` threads, thread t until its share of kAnswers answers came: answers
+    // a second, or 0 on a failure.
+    const auto round = [](int threads, const std::function<bool(int, int)> &one) {
+        std::atomic<int> failures{0};
         std::vector<std::thread> all;
         const auto start = Clock::now();
         for (int t = 0; t < threads; ++t) {
-            all.emplace_back([&, t] {
-                while (next++ < kAnswers) {
-                    if (!one(t))
-                        ++failures;
-                }
+            const int share = kAnswers / threads + (t < kAnswers % threads ? 1 : 0);
+            all.emplace_back([&, t, share] {
+                if (!one(t, share))
+                    ++failures;
             });
         }
         for (auto &thread : all)
@@ -512,30 +585,45 @@ void EightClientsBesideBarePipelines(benchmark::State &state)
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         return failures > 0 ? 0.0 : kAnswers / seconds;
     };
-    const auto throughService = [&url](int) { return Get(url) == 200; };
-    const auto throughBare = [&bare, &stream](int t) {
-        QByteArray answer;
-        return bare[static_cast<std::size_t>(t)]->Run(stream, answer);
+    const auto throughService = [&url](int, int share) {
+        for (int i = 0; i < share; ++i) {
+            if (Get(url) != 200)
+                return false;
+        }
+        return true;
     };
-    // Every pipeline started and warm first.
-    round(kClients, throughService);
+    const auto throughBare
+        = [&bare, &stream](int t, int share) { return bare[static_cast<std::size_t>(t)]->Feed(stream, depth, share); };
+    // Every pipeline started and warm first: on a loaded machine a pipeline's first texts may
+    // outlast the time-out, which stops it, so rounds go on until one has no failure.
+    for (int warm = 0; warm < 5 && round(kClients, throughService) == 0; ++warm) { }
     round(pipelines, throughBare);
-    std::vector<double> serviceRates, bareRates;
+    std::vector<double> serviceRates, bareRates, serviceCpu, clientCpu, bareCpu;
     for (auto _ : state) {
+        std::vector<pid_t> serviceSide = Children(service.pid);
+        serviceSide.push_back(service.pid);
+        const double serviceBefore = CpuMs(serviceSide);
+        const double clientBefore = CpuMs({::getpid()});
         serviceRates.push_back(round(kClients, throughService));
+        serviceCpu.push_back((CpuMs(serviceSide) - serviceBefore) / kAnswers);
+        clientCpu.push_back((CpuMs({::getpid()}) - clientBefore) / kAnswers);
+        const double bareBefore = CpuMs(barePrograms);
         bareRates.push_back(round(pipelines, throughBare));
+        bareCpu.push_back((CpuMs(barePrograms) - bareBefore) / kAnswers);
         if (serviceRates.back() == 0 || bareRates.back() == 0) {
             state.SkipWithError("translation failed");
             break;
         }
     }
-    std::sort(serviceRates.begin(), serviceRates.end());
-    std::sort(bareRates.begin(), bareRates.end());
-    const double serviceRate = serviceRates[serviceRates.size() / 2];
-    const double bareRate = bareRates[bareRates.size() / 2];
+    const double serviceRate = Median(serviceRates);
+    const double bareRate = Median(bareRates);
     state.counters["service_answers_per_s"] = serviceRate;
     state.counters["bare_answers_per_s"] = bareRate;
     state.counters["ratio"] = bareRate > 0 ? serviceRate / bareRate : 0;
+    state.counters["service_cpu_ms"] = Median(serviceCpu);
+    state.counters["client_cpu_ms"] = Median(clientCpu);
+    state.counters["bare_cpu_ms"] = Median(bareCpu);
+    state.counters["in_flight"] = depth;
 }
 BENCHMARK(EightClientsBesideBarePipelines)
     ->DenseRange(1, 8)

@@ -87,3 +87,31 @@ TEST(PipelineFraming, WaitingRequestsEachGetTheirOwnAnswer)
         thread.join();
     EXPECT_EQ(wrong, 0);
 }
+
+// Texts from many threads at once for one pipeline, and the programs drop the marker from every
+// text holding "bad": that text is found out of step and sent again with its marker in a block of
+// its own, and the texts around it go on. Every text, either way, gets its own answer.
+TEST(PipelineFraming, TextsAroundOneOutOfStepGetTheirOwnAnswers)
+{
+    QTemporaryDir modes;
+    ASSERT_TRUE(modes.isValid());
+    WriteMode(modes, "sed -u '' | sed -u '/bad/s/[[]#[0-9]*[]]//g'");
+    service::Apertium apertium(modes.path(), 1);
+    constexpr int kThreads = 8;
+    constexpr int kEach = 40;
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kEach; ++i) {
+                const QString text = QStringLiteral("%1 %2 of %3").arg((i + t) % 7 == 0 ? "bad" : "good").arg(i).arg(t);
+                const auto translation = apertium.Translate(text, "en", "es", std::chrono::seconds(60));
+                if (!translation.ok() || translation.value() != text)
+                    ++wrong;
+            }
+        });
+    }
+    for (auto &thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong, 0);
+}
