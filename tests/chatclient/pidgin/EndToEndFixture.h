@@ -199,14 +199,29 @@ protected:
         // The keys go where the keyboard focus is once the click has been handled: the window
         // takes it on the press, and on the release brings Pidgin's window and then itself to
         // the front.
+        // Each change of the focus and of the active window is noted for the failure message.
+        QStringList trail;
+        QElapsedTimer clock;
+        clock.start();
         const auto focusInMonitor = [&] {
             ::Window focus = 0;
             int revert = 0;
             XGetInputFocus(display->display, &focus, &revert);
+            const QByteArray active = display->Property(DefaultRootWindow(display->display), "_NET_ACTIVE_WINDOW");
+            const unsigned long activeId
+                = active.size() >= int(sizeof(long)) ? *reinterpret_cast<const unsigned long *>(active.constData()) : 0;
+            const QString step = QStringLiteral("focus %1 (parent %2), active %3")
+                                     .arg(focus, 0, 16)
+                                     .arg(focus > PointerRoot ? display->Parent(focus) : 0, 0, 16)
+                                     .arg(activeId, 0, 16);
+            if (trail.isEmpty() || !trail.last().endsWith(step))
+                trail.append(QStringLiteral("%1 ms: ").arg(clock.elapsed()) + step);
             return focus == monitor;
         };
         ASSERT_TRUE(WaitUntil([&] { return HoldsFor(focusInMonitor, 300ms); }))
-            << "the click did not leave the keyboard focus in the translator window";
+            << "the click did not leave the keyboard focus in the translator window " << std::hex << monitor << " (in "
+            << display->Parent(monitor) << "):\n"
+            << qPrintable(trail.join(u'\n'));
         for (const QChar c : text)
             display->Type(c == u' ' ? XK_space : static_cast<unsigned long>(c.unicode()));
         display->Type(XK_Return);

@@ -1,9 +1,11 @@
 #include "platform/desktop/x11/X11Embedder.h"
+#include "platform/core/Log.h"
 #include "platform/core/StoredNames.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QPointer>
 #include <QStringList>
@@ -191,6 +193,59 @@ public:
             SetShape(m_x, static_cast<xcb_window_t>(id), m_region);
     }
 
+    // Gives the keyboard to the widget's window and keeps it there while the host window settles.
+    // The window manager and the host's toolkit act on an activation of the host later, each
+    // moving the focus into the host's own windows; on a busy machine that comes after ours. For
+    // a short while a focus that lands anywhere in the host (but not in our window) is taken back;
+    // a focus elsewhere, in another program's window, is left alone.
+    void TakeFocus()
+    {
+        const auto own = static_cast<xcb_window_t>(m_widget->internalWinId());
+        if (!own)
+            return;
+        m_x.FocusWindow(own);
+        xcb_flush(m_x.connection);
+        if (!m_host)
+            return;
+        if (!m_focusKeeper) {
+            m_focusKeeper = new QTimer(this);
+            m_focusKeeper->setInterval(kFocusKeepInterval);
+            QObject::connect(m_focusKeeper, &QTimer::timeout, this, [this] { KeepFocus(); });
+        }
+        m_focusKept.start();
+        m_focusKeeper->start();
+    }
+
+    void KeepFocus()
+    {
+        const auto own = static_cast<xcb_window_t>(m_widget->internalWinId());
+        if (!own || !m_host || m_focusKept.hasExpired(kFocusKeepTime)) {
+            m_focusKeeper->stop();
+            return;
+        }
+        auto focus = m_x.Take(xcb_get_input_focus_reply, xcb_get_input_focus(m_x.connection));
+        if (!focus || focus->focus == own || !InsideHost(focus->focus))
+            return;
+        qCDebug(LogPlatform) << "The host window took the keyboard from its docked window: taken back";
+        m_x.FocusWindow(own);
+        xcb_flush(m_x.connection);
+    }
+
+    // Whether the window is the host window or one of its descendants.
+    bool InsideHost(xcb_window_t window) const
+    {
+        const auto host = static_cast<xcb_window_t>(m_host);
+        for (int depth = 0; depth < 32 && window != XCB_NONE && window != XCB_INPUT_FOCUS_POINTER_ROOT; ++depth) {
+            if (window == host)
+                return true;
+            auto tree = m_x.Take(xcb_query_tree_reply, xcb_query_tree(m_x.connection, window));
+            if (!tree || tree->parent == m_x.root)
+                return false;
+            window = tree->parent;
+        }
+        return false;
+    }
+
     QWidget *m_widget;
     const X11Connection &m_x;
     QPointer<QWindow> m_watched;
@@ -214,6 +269,11 @@ public:
     // A last full repaint once drawing has settled: another program's copy that happened while
     // we painted is taken for ours.
     QTimer *m_settle = nullptr;
+    // Polls the keyboard focus for a while after the widget took it.
+    static constexpr int kFocusKeepInterval = 20;
+    static constexpr qint64 kFocusKeepTime = 2000;
+    QTimer *m_focusKeeper = nullptr;
+    QElapsedTimer m_focusKept;
 
     enum class Drawing { Foreign, Own, OwnRepaint };
 
@@ -417,6 +477,10 @@ void X11Embedder::ActivateWidget(QWidget *widget)
         return;
     const auto id = static_cast<xcb_window_t>(widget->internalWinId());
     m_x.RaiseWindow(id);
+    if (Embedding *embedding = EmbeddingOf(widget, false)) {
+        embedding->TakeFocus();
+        return;
+    }
     m_x.FocusWindow(id);
     xcb_flush(m_x.connection);
 }
