@@ -78,6 +78,17 @@ void KeepItemsFromInterfaceTexts(QComboBox *box);
 // Empty when the key is missing. A missing file is created holding a byte-order mark and CR LF.
 QString GetMessageTextOf(int langIndex, const QString &key);
 
+// The message texts as GetMessageTextOf gives them, each language's file read once, at its first
+// text, and kept: a message shown or written costs no file reading. Main thread.
+class MessageTexts {
+public:
+    QString Text(int langIndex, const QString &key);
+
+private:
+    // Per message-text file name: case-folded key -> text (the first of repeated keys).
+    QHash<QString, QHash<QString, QString>> m_files;
+};
+
 // One entry of the language catalogue.
 struct LanguageEntry {
     QString name;

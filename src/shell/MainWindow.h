@@ -167,6 +167,8 @@ private:
 
     bool m_closeAllowed = false;
     std::unique_ptr<Settings> m_settings;
+    // Read once per interface language; GetMessageText is const.
+    mutable MessageTexts m_messageTexts;
     MainWindowServices m_services;
     std::unique_ptr<TranslationSession> m_session;
     InterfaceTexts m_language;
