@@ -417,7 +417,11 @@ TEST_F(PidginClientTest, ConversationsVersionTellsOfConversationsOpenedAndClosed
 
     XmppPartner::Received received;
     ASSERT_TRUE(Bob().WaitForMessage(received));
-    WaitFor(300ms);
+    // The partner's first answer may bring news of the partner (names, presence).
+    raised.clear();
+    Bob().SendMessage(Me(), QStringLiteral("first answer"));
+    ASSERT_TRUE(WaitForRaised(1));
+    WaitFor(500ms);
     before = version();
     raised.clear();
     Bob().SendMessage(Me(), QStringLiteral("just a message"));
