@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -113,6 +114,12 @@ public:
 
     // How this chat client's conversation windows are found and covered.
     virtual const WindowProfile &ConversationWindows() const = 0;
+
+    // A number that changes whenever what the open chats and the contact list say may have changed
+    // (a chat opened, closed or renamed, a contact's names, the link, a call that failed): answers
+    // read while it stays the same may be kept. Empty when the client cannot tell; then nothing
+    // is kept.
+    virtual std::optional<quint64> ConversationsVersion() const { return std::nullopt; }
 
     void SetOnMessageStatus(MessageStatusHandler handler) { m_onMessageStatus = std::move(handler); }
     void SetOnLinkState(LinkStateHandler handler) { m_onLinkState = std::move(handler); }

@@ -33,6 +33,9 @@ struct WindowClassTable {
     // window covers in this conversation window, found some other way; null when it cannot be
     // found. When set, placement asks it instead of searching the controls by class.
     std::function<QRect(const platform::WindowTree &tree)> coverArea;
+    // With coverArea: whether it still waits for an answer (or means to ask again), which a later
+    // tick picks up even though no window changed.
+    std::function<bool()> coverAreaWaiting;
     // Set when a group conversation's window is named by the chat's title rather than by a list of
     // its members: a received group message then finds its window by the conversation name, as a
     // one-to-one message does.

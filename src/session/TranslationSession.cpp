@@ -97,6 +97,7 @@ TranslationSession::StartOutcome TranslationSession::Start()
             m_chatClient->DetachFromClient();
         return StartOutcome::Failed;
     }
+    m_trackedChanges.reset();
     m_trackTimer->start();
     // The conversations open now, looked for among the conversation windows once those have been
     // listed.
@@ -188,10 +189,17 @@ void TranslationSession::trackTick()
     m_busy = true;
     const auto clearBusy = qScopeGuard([this] { m_busy = false; });
     try {
-        m_foundCaptions.clear();
-        m_foundHandles.clear();
         const WindowClassTable *table
             = m_chatClient ? m_chatClient->ConversationWindows().ForGeneration(m_clientGeneration) : nullptr;
+        // Nothing changed since the last tick (no window event, no translator window changed, no
+        // answer awaited, no message held): the windows are as that tick left them.
+        const std::optional<quint64> changes = m_windows ? m_windows->ChangeCount() : std::nullopt;
+        if (table && changes && changes == m_trackedChanges && dockedWindowsState() == m_trackedWindowsState
+            && m_heldMessages.empty() && !(table->coverAreaWaiting && table->coverAreaWaiting()))
+            return;
+        m_trackedChanges.reset();
+        m_foundCaptions.clear();
+        m_foundHandles.clear();
         if (!m_windows || !table)
             return;
         TrackingContext context;
@@ -208,6 +216,9 @@ void TranslationSession::trackTick()
         m_tracker.Tick(context, *table, m_foundCaptions, m_foundHandles);
         if (!m_heldMessages.empty())
             RetryHeldMessages();
+        // Events caused by this tick's own moves come later and count as changes.
+        m_trackedChanges = changes;
+        m_trackedWindowsState = dockedWindowsState();
     } catch (const std::exception &failure) {
         // The next tick starts afresh.
         qCDebug(LogSession) << "tracking tick cut short:" << failure.what();
@@ -251,6 +262,19 @@ size_t TranslationSession::dockedWindowsKey() const
     return key;
 }
 
+size_t TranslationSession::dockedWindowsState() const
+{
+    size_t state = dockedWindowsKey();
+    for (const auto &slot : m_dockedWindows) {
+        if (!slot)
+            continue;
+        const QRect geometry = slot->WidgetGeometry();
+        state = qHashMulti(state, slot->Stopped(), slot->InputPanelVisible(), geometry.x(), geometry.y(),
+            geometry.width(), geometry.height());
+    }
+    return state;
+}
+
 bool TranslationSession::DispatchMessage(ChatMessage &message, int status)
 {
     MessageDispatchContext context;
@@ -259,8 +283,7 @@ bool TranslationSession::DispatchMessage(ChatMessage &message, int status)
     context.sayWord = [this] { return m_services.messageText(QLatin1String(stored::message::kSayWord)); };
     context.onToken = m_services.token;
     context.timeOut = m_services.timeOut();
-    context.isOpenChatName
-        = [this](const QString &caption) { return m_chatClient && FindChatPartner(*m_chatClient, caption).exact; };
+    context.isOpenChatName = [this](const QString &caption) { return IsOpenChatName(caption); };
     try {
         if (m_chatClient) {
             const WindowClassTable *table = m_chatClient->ConversationWindows().ForGeneration(m_clientGeneration);
@@ -309,7 +332,36 @@ QString TranslationSession::FindContactByName(const QString &caption)
 
 QString TranslationSession::FindPartnerHandle(const QString &caption)
 {
-    return m_chatClient ? ::FindPartnerHandle(*m_chatClient, caption) : QString();
+    if (!m_chatClient)
+        return {};
+    return KeptLookup(
+        m_keptPartnerHandles, caption, [this, &caption] { return ::FindPartnerHandle(*m_chatClient, caption); });
+}
+
+bool TranslationSession::IsOpenChatName(const QString &caption)
+{
+    if (!m_chatClient)
+        return false;
+    return KeptLookup(
+        m_keptOpenChatNames, caption, [this, &caption] { return FindChatPartner(*m_chatClient, caption).exact; });
+}
+
+template <class Answer, class Lookup>
+Answer TranslationSession::KeptLookup(QHash<QString, Answer> &kept, const QString &caption, Lookup lookup)
+{
+    const std::optional<quint64> version = m_chatClient->ConversationsVersion();
+    if (!version || version != m_keptVersion) {
+        m_keptPartnerHandles.clear();
+        m_keptOpenChatNames.clear();
+        m_keptVersion = version;
+    } else if (const auto found = kept.constFind(caption); found != kept.constEnd()) {
+        return *found;
+    }
+    const Answer answer = lookup();
+    // A change (or a failed call, which the lookups pass over) during the lookup: not kept.
+    if (version && m_chatClient->ConversationsVersion() == version)
+        kept.insert(caption, answer);
+    return answer;
 }
 
 void TranslationSession::BringToForeground(platform::WindowId window)

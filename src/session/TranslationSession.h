@@ -8,6 +8,7 @@
 #include "translate/TranslationResult.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -15,6 +16,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QTimer;
@@ -73,7 +75,9 @@ public:
     // The chat client came or went while tracking.
     void reflectLinkState(bool linked);
 
-    // The partner lookups over the linked chat client.
+    // The partner lookups over the linked chat client. FindPartnerHandle's answers are kept while
+    // the chat client's ConversationsVersion stays the same, so that a message's entry asks the
+    // chat client nothing.
     QString FindPartnerByChatTitle(const QString &caption);
     QString FindContactByName(const QString &caption);
     QString FindPartnerHandle(const QString &caption);
@@ -105,9 +109,17 @@ private:
     void RetryHeldMessages();
     void HoldMessage(const std::shared_ptr<ChatMessage> &message);
     size_t dockedWindowsKey() const;
+    // dockedWindowsKey with what placement reads of each translator window.
+    size_t dockedWindowsState() const;
     // The conversation names of the open chats; empty when the chat client does not answer.
     QStringList OpenChatNames();
     void CheckSharedConversationWindows(const QStringList &chatsAtStart);
+    // Whether an open chat's name is exactly the caption; kept like the partner handles.
+    bool IsOpenChatName(const QString &caption);
+    // Runs a lookup, or gives its kept answer; the answer is kept only when the chat client can tell
+    // its changes and none came during the lookup.
+    template <class Answer, class Lookup>
+    Answer KeptLookup(QHash<QString, Answer> &kept, const QString &caption, Lookup lookup);
     static constexpr int kSharedWindowsCheckMs = 1000;
 
     TranslationSessionServices m_services;
@@ -123,9 +135,17 @@ private:
     ConversationTracker m_tracker;
     QStringList m_foundCaptions;
     QList<QByteArray> m_foundHandles;
+    // The window system's change count and the translator windows' state after the last tick
+    // that read the windows: a tick that finds both as they were has nothing to do.
+    std::optional<quint64> m_trackedChanges;
+    size_t m_trackedWindowsState = 0;
     std::unique_ptr<ChatClient> m_chatClient;
     QString m_linkStateText;
     bool m_sharedWindowsHintShown = false;
+    // Lookup answers by caption, read at the chat client's ConversationsVersion m_keptVersion.
+    std::optional<quint64> m_keptVersion;
+    QHash<QString, QString> m_keptPartnerHandles;
+    QHash<QString, bool> m_keptOpenChatNames;
 
     // Received messages that found no window yet, in arrival order; each is dropped when its
     // deadline has passed, and all of them at stop. At most kMaxHeldMessages are held (the oldest

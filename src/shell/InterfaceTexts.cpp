@@ -385,6 +385,25 @@ QString GetMessageTextOf(int langIndex, const QString &key)
     return platform::IniFile(path).readString(QStringLiteral("Hint"), key).left(2047);
 }
 
+QString MessageTexts::Text(int langIndex, const QString &key)
+{
+    // Keyed by the file's name: finding the file (a user's copy first) is left to the first reading.
+    const QString name = FilesOfInterfaceLanguage(langIndex).messageTextFile;
+    auto file = m_files.find(name);
+    if (file == m_files.end()) {
+        const QString path = platform::DataFileForReading(name);
+        CreateWhenMissing(path);
+        QHash<QString, QString> texts;
+        for (const auto &[key, value] : platform::IniFile(path).sectionLines(QStringLiteral("Hint"))) {
+            const QString folded = key.toCaseFolded();
+            if (!texts.contains(folded))
+                texts.insert(folded, value.left(2047));
+        }
+        file = m_files.insert(name, texts);
+    }
+    return file->value(key.trimmed().toCaseFolded());
+}
+
 LanguageCatalogue ReadLanguageCatalogue(int langIndex)
 {
     const QString path = platform::DataFileForReading(FilesOfInterfaceLanguage(langIndex).catalogueFile);

@@ -80,6 +80,17 @@ void KeepItemsFromInterfaceTexts(QComboBox *box);
 // Empty when the key is missing. A missing file is created holding a byte-order mark and CR LF.
 QString GetMessageTextOf(int langIndex, const QString &key);
 
+// The message texts as GetMessageTextOf gives them, each language's file read once, at its first
+// text, and kept: a message shown or written costs no file reading. Main thread.
+class MessageTexts {
+public:
+    QString Text(int langIndex, const QString &key);
+
+private:
+    // Per message-text file name: case-folded key -> text (the first of repeated keys).
+    QHash<QString, QHash<QString, QString>> m_files;
+};
+
 // The language catalogue of the interface language (LangsCN.ini for 0, LangsEn.ini for any other
 // value), read beside the program or from the user's copy. A missing file is created holding a
 // byte-order mark and CR LF, and gives an empty catalogue.

@@ -211,7 +211,7 @@ void MainWindow::ApplyTitleAndLogo()
 
 QString MainWindow::GetMessageText(const QString &key) const
 {
-    return GetMessageTextOf(m_settings ? m_settings->LangIndex : 0, key);
+    return m_messageTexts.Text(m_settings ? m_settings->LangIndex : 0, key);
 }
 
 bool MainWindow::TrayAvailable() const

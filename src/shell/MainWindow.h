@@ -211,6 +211,8 @@ private:
     std::unique_ptr<Settings> m_settings;
     // Each partner's language, in a file beside the settings; read when the settings are.
     std::unique_ptr<PartnerLanguages> m_partnerLanguages;
+    // Read once per interface language; GetMessageText is const.
+    mutable MessageTexts m_messageTexts;
     MainWindowServices m_services;
     std::unique_ptr<TranslationSession> m_session;
     InterfaceTexts m_language;

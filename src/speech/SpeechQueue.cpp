@@ -37,7 +37,6 @@ constexpr auto TimeOut = std::chrono::seconds(20);
 // A bigger answer is no spoken chat line; reading stops there.
 constexpr qsizetype MaxBodySize = 64 * 1024 * 1024;
 constexpr auto PlaybackPoll = std::chrono::milliseconds(100);
-constexpr auto DispatchPoll = std::chrono::milliseconds(30);
 
 constexpr char SpeechFilePrefix[] = "Speak-";
 constexpr char SpeechFileSuffix[] = ".mpg";
@@ -264,10 +263,13 @@ int SpeechQueue::RunningCount() const
 
 void SpeechQueue::Execute()
 {
+    // Whatever may let an utterance start (one queued, the queue released, the limit raised, an
+    // utterance ended) wakes this sleep, and a wake that comes first ends it at once: an idle queue
+    // costs nothing.
     while (!Terminated()) {
         if (!m_held)
             StartNext();
-        WaitForWake(DispatchPoll);
+        WaitForWake();
     }
 }
 

@@ -66,9 +66,9 @@ void TranslationWorker::Execute()
             RunJob(*job);
             continue;
         }
-        // AddJob and Terminate wake this sleep, and a wake that comes first ends it at once; the
-        // bound is only a safety net.
-        WaitForWake(std::chrono::seconds(1));
+        // AddJob and Terminate wake this sleep, and a wake that comes first ends it at once: an
+        // idle worker costs nothing.
+        WaitForWake();
     }
 }
 

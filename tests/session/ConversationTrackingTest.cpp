@@ -6,6 +6,7 @@
 #include "chatclient/pidgin/PidginWindows.h"
 #include "platform/core/CodePage.h"
 #include "platform/desktop/Accessibility.h"
+#include "session/TranslationSession.h"
 #include "support/DesktopClientProfile.h"
 #include "support/FakeWindowSystem.h"
 #include "support/ScriptedChatClient.h"
@@ -607,6 +608,63 @@ TEST(Accessibility, DeadBusAnswersNothingAtOnce)
     EXPECT_TRUE(accessibility.Tree(object).empty());
     EXPECT_FALSE(accessibility.DoAction(object, QStringLiteral("click")));
     EXPECT_TRUE(PidginAccessibleArea(accessibility, QStringLiteral("anna"), QRect(0, 0, 300, 300)).isNull());
+}
+
+TEST(SessionTracking, ATickInWhichNothingChangedReadsNoWindow)
+{
+    auto ownedWindows = std::make_unique<FakeWindowSystem>();
+    FakeWindowSystem &windows = *ownedWindows;
+    windows.changeCount = 0;
+    const WindowId conversation
+        = windows.AddTopLevel(QStringLiteral("TConversationForm"), QStringLiteral("Anna"), QRect(100, 100, 600, 500));
+    const WindowId panel = windows.AddChild(conversation, QStringLiteral("TPanel"), QRect(0, 30, 600, 470));
+    windows.AddChild(panel, QStringLiteral("TChatContentControl"), QRect(10, 10, 400, 300));
+    windows.AddChild(panel, QStringLiteral("TMeControl"), QRect(10, 310, 400, 40));
+    windows.AddChild(panel, QStringLiteral("TChatEntryControl"), QRect(10, 350, 400, 80));
+    auto ownedClient = std::make_unique<ScriptedChatClient>();
+    std::vector<TestDockedWindow *> created;
+    TranslationSessionServices services;
+    services.createChatClient = [&ownedClient]() -> std::unique_ptr<ChatClient> { return std::move(ownedClient); };
+    services.windows = std::move(ownedWindows);
+    services.createTranslatorWindow = [&created]() -> std::unique_ptr<DockedWindow> {
+        auto window = std::make_unique<TestDockedWindow>();
+        created.push_back(window.get());
+        return window;
+    };
+    services.messageText = [](const QString &) { return QString(); };
+    TranslationSession session(std::move(services));
+    session.CreateChatClient();
+    ASSERT_EQ(session.Start(), TranslationSession::StartOutcome::Started);
+    const auto reads = [&] { return windows.calls.count(QStringLiteral("TopLevelWindows")); };
+
+    session.trackTick(); // attaches
+    session.trackTick(); // places
+    ASSERT_EQ(created.size(), 1u);
+    const QRect placed = created.front()->WidgetGeometry();
+    const qsizetype settled = reads();
+    session.trackTick();
+    session.trackTick();
+    EXPECT_EQ(reads(), settled) << "nothing changed, yet the windows were read";
+
+    // The conversation window grows: the change is told and the next tick follows it.
+    windows.Find(conversation)->rect = QRect(100, 100, 700, 600);
+    windows.Find(panel)->rect = QRect(0, 30, 700, 570);
+    ++*windows.changeCount;
+    session.trackTick();
+    EXPECT_EQ(reads(), settled + 1);
+    // A translator window changed on our side (here: moved away) is placed again too.
+    created.front()->setGeometry(QRect(0, 0, 10, 10));
+    session.trackTick();
+    EXPECT_EQ(reads(), settled + 2);
+    EXPECT_EQ(created.front()->WidgetGeometry(), placed);
+    session.trackTick();
+    EXPECT_EQ(reads(), settled + 2);
+
+    // A window system that cannot tell its changes is read at every tick.
+    windows.changeCount.reset();
+    session.trackTick();
+    session.trackTick();
+    EXPECT_EQ(reads(), settled + 4);
 }
 
 } // namespace

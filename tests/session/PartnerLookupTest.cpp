@@ -1,5 +1,7 @@
 #include "session/PartnerLookup.h"
 
+#include "session/TranslationSession.h"
+
 #include "platform/core/CodePage.h"
 #include "support/ScriptedChatClient.h"
 
@@ -137,6 +139,45 @@ TEST(PartnerLookup, CharactersTheCodePageLacksDoNotMatchEachOther)
     EXPECT_TRUE(NameBeginsWith(QStringLiteral("张伟 | 工作"), QStringLiteral("张伟")));
     EXPECT_FALSE(NameBeginsWith(QStringLiteral("张"), QStringLiteral("张伟")));
     platform::SetSystemCodePage(nullptr);
+}
+
+TEST(PartnerLookup, TheSessionKeepsAnswersWhileTheChatClientTellsOfNoChange)
+{
+    auto owned = std::make_unique<ScriptedChatClient>();
+    ScriptedChatClient &chatClient = *owned;
+    const auto anna = chatClient.AddChat(QStringLiteral("Anna"), QStringLiteral("anna"), {});
+    TranslationSessionServices services;
+    services.createChatClient = [&owned]() -> std::unique_ptr<ChatClient> { return std::move(owned); };
+    TranslationSession session(std::move(services));
+    session.CreateChatClient();
+    const auto asked = [&] { return chatClient.calls.count(QStringLiteral("OpenChats")); };
+    const auto handle = [&](const char *caption) { return session.FindPartnerHandle(QString::fromUtf8(caption)); };
+
+    // A client that cannot tell its changes is asked every time.
+    EXPECT_EQ(handle("Anna"), QStringLiteral("anna"));
+    EXPECT_EQ(handle("Anna"), QStringLiteral("anna"));
+    EXPECT_EQ(asked(), 2);
+
+    chatClient.conversationsVersion = 1;
+    EXPECT_EQ(handle("Anna"), QStringLiteral("anna"));
+    EXPECT_EQ(handle("Anna"), QStringLiteral("anna"));
+    EXPECT_EQ(asked(), 3) << "kept while nothing changed";
+    EXPECT_EQ(handle("Bob"), QString());
+    EXPECT_EQ(asked(), 4) << "each caption is looked up";
+
+    // A change: asked again.
+    anna->partnerHandle = QStringLiteral("anna@home");
+    chatClient.conversationsVersion = 2;
+    EXPECT_EQ(handle("Anna"), QStringLiteral("anna@home"));
+    EXPECT_EQ(asked(), 5);
+
+    // A lookup cut short by a failing call is not kept.
+    chatClient.conversationsVersion = 3;
+    chatClient.failing.insert(QStringLiteral("PartnerHandle"));
+    EXPECT_EQ(handle("Anna"), QString());
+    chatClient.failing.clear();
+    EXPECT_EQ(handle("Anna"), QStringLiteral("anna@home"));
+    EXPECT_EQ(asked(), 7);
 }
 
 } // namespace

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace {
 
 // A window whose class name keys its texts, with the kinds of components the program's windows own.
@@ -218,10 +220,35 @@ TEST(MessageTexts, ReadAfreshByLanguageAndCut)
     EXPECT_EQ(GetMessageTextOf(1, QStringLiteral("HINT_CAPTION")), QStringLiteral("Changed")) << "nothing is cached";
 }
 
+TEST(MessageTexts, KeptTextsAreReadOncePerLanguageAndReadAsGetMessageTextOfReadsThem)
+{
+    AppFolder folder(false);
+    folder.write(QStringLiteral("CHS.ini"),
+        Utf16File(QStringLiteral("[Hint]\r\nHINT_CAPTION=提示\r\nhint_caption=later\r\nLONG=") + QString(3000, u'x')));
+    folder.write(QStringLiteral("ENU.ini"), "[Other]\r\nSAY_WORD=no\r\n[Hint]\r\n SAY_WORD = \"said\" \r\n");
+    MessageTexts texts;
+    for (const auto &[lang, key] : {std::pair{0, "HINT_CAPTION"}, std::pair{0, "hint_caption"}, std::pair{0, "LONG"},
+             std::pair{0, "MISSING"}, std::pair{1, "SAY_WORD"}, std::pair{7, "SAY_WORD"}, std::pair{1, "say_word"}}) {
+        SCOPED_TRACE(key);
+        EXPECT_EQ(texts.Text(lang, QLatin1String(key)), GetMessageTextOf(lang, QLatin1String(key)));
+    }
+    EXPECT_EQ(texts.Text(1, QStringLiteral("SAY_WORD")), QStringLiteral("said"));
+
+    // Read once and kept: a message costs no reading of the file.
+    folder.write(QStringLiteral("ENU.ini"), "[Hint]\r\nSAY_WORD=changed\r\n");
+    folder.write(QStringLiteral("CHS.ini"), "[Hint]\r\nHINT_CAPTION=changed\r\n");
+    EXPECT_EQ(texts.Text(1, QStringLiteral("SAY_WORD")), QStringLiteral("said"));
+    EXPECT_EQ(texts.Text(0, QStringLiteral("HINT_CAPTION")), QStringLiteral("提示"));
+    // Another keeper reads the files as they are now.
+    EXPECT_EQ(MessageTexts().Text(1, QStringLiteral("SAY_WORD")), QStringLiteral("changed"));
+}
+
 TEST(MessageTexts, MissingFilesAreCreatedWithAMarkAndOneEmptyLine)
 {
     AppFolder folder(false);
     EXPECT_EQ(GetMessageTextOf(1, QStringLiteral("HINT_CAPTION")), QString());
+    EXPECT_EQ(MessageTexts().Text(0, QStringLiteral("HINT_CAPTION")), QString());
+    EXPECT_EQ(folder.read(QStringLiteral("CHS.ini")), QByteArray("\xFF\xFE\r\0\n\0", 6));
     EXPECT_TRUE(ReadLanguageCatalogue(0).IsEmpty());
     const QByteArray created("\xFF\xFE\r\0\n\0", 6);
     EXPECT_EQ(folder.read(QStringLiteral("ENU.ini")), created);

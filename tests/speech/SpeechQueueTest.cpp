@@ -27,6 +27,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -80,6 +81,27 @@ int ThreadCount()
 {
     return static_cast<int>(
         QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+
+// The sleeps ended so far by this process's threads named `name` (their voluntary context
+// switches); -1 when no thread has that name.
+long long SleepsEnded(const QByteArray &name)
+{
+    long long total = -1;
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
+        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != name)
+            continue;
+        QFile status(tasks.filePath(task + QStringLiteral("/status")));
+        if (!status.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("voluntary_ctxt_switches:"))
+                total = std::max(total, 0LL) + line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+        }
+    }
+    return total;
 }
 
 // Hands out "<n>.<n>" tokens and remembers the texts asked for.
@@ -528,6 +550,22 @@ TEST_F(SpeechQueueTest, NothingStartsWhileHeldOrWithTheLimitZero)
     EXPECT_TRUE(HoldsFor([&] { return arrivals.Count() == 0; }, 200ms));
     EXPECT_EQ(queue->PendingCount(), 1);
     queue->SetMaxRunning(1);
+    EXPECT_TRUE(WaitUntil([&] { return allDone == 1; }, 20s));
+    EXPECT_EQ(arrivals.Count(), 1u);
+}
+
+TEST_F(SpeechQueueTest, AnIdleQueueSleepsUntilThereIsSomethingToStart)
+{
+    server.setHandler(arrivals.Handler(0.1));
+    auto queue = MakeQueue();
+    queue->SetHeld(false);
+    WaitFor(100ms);
+    const long long before = SleepsEnded("speak queue");
+    ASSERT_GE(before, 0);
+    WaitFor(500ms);
+    EXPECT_LE(SleepsEnded("speak queue") - before, 1) << "the idle dispatcher woke by itself";
+
+    queue->QueueSpeech({QStringLiteral("awake"), "en"});
     EXPECT_TRUE(WaitUntil([&] { return allDone == 1; }, 20s));
     EXPECT_EQ(arrivals.Count(), 1u);
 }

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <vector>
 
 // An in-memory window system for tests. A test builds other programs' windows (top-level windows
@@ -75,6 +76,11 @@ public:
     QRect WindowRegion(QWidget *widget) override;
     void ActivateWidget(QWidget *widget) override;
     void RaiseWidget(QWidget *widget) override;
+    std::optional<quint64> ChangeCount() override { return changeCount; }
+
+    // What ChangeCount tells; empty (the default) when the fake tells no changes. A test that sets
+    // it raises it itself for the changes it makes.
+    std::optional<quint64> changeCount;
 
 private:
     void Enter(const QString &call);

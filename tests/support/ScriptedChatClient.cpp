@@ -151,8 +151,11 @@ ScriptedChatClient::ScriptedChatClient() = default;
 void ScriptedChatClient::Enter(const QString &operation)
 {
     calls.append(operation);
-    if (failing.contains(operation))
+    if (failing.contains(operation)) {
+        if (conversationsVersion)
+            ++*conversationsVersion;
         throw ChatClientError(operation + QStringLiteral(" failed"));
+    }
 }
 
 std::shared_ptr<ScriptedChatClient::Chat> ScriptedChatClient::AddChat(

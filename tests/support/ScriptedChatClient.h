@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // An in-memory chat client for tests. A test sets up the client state (version, running, chats,
@@ -48,6 +49,9 @@ public:
     // "SendMessageToUser", "ChatTitle", "ChatMembers", "PartnerHandle", "MessageBody", "MessageChat",
     // "UserHandle", "UserFullName", "UserDisplayName").
     QSet<QString> failing;
+    // What ConversationsVersion tells: empty (the default) when the client cannot tell its changes.
+    // A failing operation raises a version that is set, as a real client's failed call does.
+    std::optional<quint64> conversationsVersion;
 
     // Runs inside AttachToClient, as the wait for the client would (a test may click Stop there).
     std::function<void()> duringAttach;
@@ -76,6 +80,7 @@ public:
     void SendMessageToUser(const QString &userHandle, const QString &text) override;
     // The desktop-client windows of support/DesktopClientProfile.h.
     const WindowProfile &ConversationWindows() const override;
+    std::optional<quint64> ConversationsVersion() const override { return conversationsVersion; }
 
     // Called by the client's objects: records the call and fails when asked to.
     void Enter(const QString &operation);

@@ -36,6 +36,13 @@ constexpr int RelinkAgainMs = 500;
 // libpurple's flag of a message from the past, such as a room's backlog replayed on joining
 // (PURPLE_MESSAGE_DELAYED; 0x200 is PURPLE_MESSAGE_ERROR).
 constexpr uint MessageFlagDelayed = 0x400;
+// libpurple's updates of a conversation that change neither its title nor its members: the typing
+// state and the unseen state, which come with every message (PURPLE_CONV_UPDATE_TYPING, _UNSEEN).
+constexpr uint UpdateTyping = 3;
+constexpr uint UpdateUnseen = 4;
+
+// Pidgin's signals after which the open chats may read otherwise.
+const char *const ConversationChangeSignals[] = {"DeletingConversation", "ConversationUpdated"};
 
 } // namespace
 
@@ -67,6 +74,9 @@ PidginClient::PidginClient(const QDBusConnection &bus, QObject *parent)
         SLOT(onReceivedChatMsg(QDBusMessage)));
     connection.connect(QString(), PurplePath, PurpleInterface, QStringLiteral("ConversationCreated"), this,
         SLOT(onConversationCreated(QDBusMessage)));
+    for (const char *name : ConversationChangeSignals)
+        connection.connect(QString(), PurplePath, PurpleInterface, QString::fromLatin1(name), this,
+            SLOT(onConversationChanged(QDBusMessage)));
 }
 
 PidginClient::~PidginClient()
@@ -78,6 +88,9 @@ PidginClient::~PidginClient()
         SLOT(onReceivedChatMsg(QDBusMessage)));
     connection.disconnect(QString(), PurplePath, PurpleInterface, QStringLiteral("ConversationCreated"), this,
         SLOT(onConversationCreated(QDBusMessage)));
+    for (const char *name : ConversationChangeSignals)
+        connection.disconnect(QString(), PurplePath, PurpleInterface, QString::fromLatin1(name), this,
+            SLOT(onConversationChanged(QDBusMessage)));
 }
 
 void PidginClient::AttachToClient(int, bool wait)
@@ -147,6 +160,7 @@ void PidginClient::DetachFromClient()
 
 void PidginClient::link(const QString &owner)
 {
+    ++m_link->changes;
     if (owner != m_link->owner)
         m_pending.clear();
     const bool newLink = owner != m_link->owner;
@@ -243,6 +257,12 @@ const WindowProfile &PidginClient::ConversationWindows() const
     return PidginWindowProfile();
 }
 
+std::optional<quint64> PidginClient::ConversationsVersion() const
+{
+    // Both only grow: their sum changes whenever either does.
+    return m_link->changes + m_contacts->Changes();
+}
+
 void PidginClient::onReceivedImMsg(const QDBusMessage &message)
 {
     queueMessage(ConvTypeIm, message);
@@ -255,8 +275,23 @@ void PidginClient::onReceivedChatMsg(const QDBusMessage &message)
 
 void PidginClient::onConversationCreated(const QDBusMessage &message)
 {
-    if (message.service() == m_link->owner && !m_pending.empty())
+    if (message.service() != m_link->owner)
+        return;
+    ++m_link->changes;
+    if (!m_pending.empty())
         deliverPending();
+}
+
+void PidginClient::onConversationChanged(const QDBusMessage &message)
+{
+    if (message.service() != m_link->owner)
+        return;
+    if (message.member() == QLatin1String("ConversationUpdated")) {
+        const uint update = message.arguments().value(1).toUInt();
+        if (update == UpdateTyping || update == UpdateUnseen)
+            return;
+    }
+    ++m_link->changes;
 }
 
 // Signal arguments: account, sender, markup, conversation, flags.
@@ -320,6 +355,7 @@ void PidginClient::serviceOwnerChanged(const QString &oldOwner, const QString &n
     if (!oldOwner.isEmpty() && oldOwner == m_link->owner) {
         // The linked Pidgin quit: its handles mean nothing now.
         m_link->owner.clear();
+        ++m_link->changes;
         m_contacts->Reset(QString());
         m_pending.clear();
         m_retry->stop();

@@ -47,6 +47,9 @@ public:
     std::shared_ptr<ChatUserList> ContactList() override;
     void SendMessageToUser(const QString &userHandle, const QString &text) override;
     const WindowProfile &ConversationWindows() const override;
+    // Changes with every signal of Pidgin's that a conversation was opened, closed or changed, with
+    // the contact list's changes, at every new link and when a call fails.
+    std::optional<quint64> ConversationsVersion() const override;
 
     // Longest wait of AttachToClient, and of any single call to Pidgin.
     static constexpr int AttachTimeoutMs = 30000;
@@ -56,6 +59,7 @@ private slots:
     void onReceivedImMsg(const QDBusMessage &message);
     void onReceivedChatMsg(const QDBusMessage &message);
     void onConversationCreated(const QDBusMessage &message);
+    void onConversationChanged(const QDBusMessage &message);
 
 private:
     struct PendingMessage {

@@ -48,6 +48,7 @@ PidginContacts::~PidginContacts()
 void PidginContacts::Reset(const QString &owner)
 {
     ++m_generation;
+    ++m_changes;
     m_owner = owner;
     m_waiting = 0;
     m_accountsKnown = false;
@@ -138,6 +139,7 @@ void PidginContacts::ReadNames(int buddy)
             entry->contact.fullName = names->server.isEmpty() ? names->contact : names->server;
             entry->contact.displayName = names->local;
             entry->known = true;
+            ++m_changes;
         };
     };
     m_entries[buddy].namesWaiting += 4;
@@ -176,6 +178,7 @@ void PidginContacts::onBuddyRemoved(const QDBusMessage &message)
     if (!FromLinked(message) || !m_entries.remove(buddy))
         return;
     std::erase(m_order, buddy);
+    ++m_changes;
 }
 
 void PidginContacts::onBlistNodeAliased(const QDBusMessage &message)

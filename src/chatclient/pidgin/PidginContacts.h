@@ -39,6 +39,8 @@ public:
     std::vector<Contact> Contacts() const;
     // Whether every answer asked for has come.
     bool Complete() const { return m_waiting == 0; }
+    // Grows whenever Contacts() may give something else than before.
+    quint64 Changes() const { return m_changes; }
 
 private slots:
     void onBuddyAdded(const QDBusMessage &message);
@@ -67,6 +69,7 @@ private:
     QString m_owner;
     quint64 m_generation = 0; // raised at every Reset; answers of an earlier one are dropped
     int m_waiting = 0;
+    quint64 m_changes = 0;
     bool m_accountsKnown = false;
     QSet<int> m_accounts;
     std::vector<int> m_order; // buddies in list order

@@ -7,6 +7,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QVariant>
@@ -44,15 +45,26 @@ public:
     QString owner; // unique name of the linked Pidgin; empty when not linked
     platform::Deadline quietUntil;
     bool quiet = false;
+    // Raised whenever what Pidgin said about its conversations may no longer hold: a new link, a
+    // signal of a change, a call that failed (PidginClient::ConversationsVersion).
+    quint64 changes = 0;
+    // Titles of conversations that messages came from, good while `changes` stays as it was when
+    // they were read: a conversation's messages after its first cost no call.
+    QHash<int, QString> keptTitles;
+    quint64 keptTitlesAt = 0;
 
     bool Linked() const { return !owner.isEmpty(); }
 
     QVariant Call(const QString &method, const QVariantList &arguments = {})
     {
-        if (!Linked())
+        if (!Linked()) {
+            ++changes;
             throw ChatClientError(QStringLiteral("Pidgin is not linked"));
-        if (quiet && !quietUntil.HasExpired())
+        }
+        if (quiet && !quietUntil.HasExpired()) {
+            ++changes;
             throw ChatClientError(QStringLiteral("Pidgin does not answer"));
+        }
         quiet = false;
         return CallService(owner, method, arguments);
     }
@@ -63,6 +75,8 @@ public:
         QDBusMessage call = QDBusMessage::createMethodCall(service, PurplePath, PurpleInterface, method);
         call.setArguments(arguments);
         const QDBusMessage reply = bus.call(call, QDBus::Block, PidginClient::CallTimeoutMs);
+        if (reply.type() != QDBusMessage::ReplyMessage)
+            ++changes;
         if (reply.type() == QDBusMessage::ErrorMessage) {
             const QString name = reply.errorName();
             if (name == QLatin1String("org.freedesktop.DBus.Error.NoReply")
@@ -90,6 +104,20 @@ public:
     QList<int> CallList(const QString &method, const QVariantList &arguments = {})
     {
         return qdbus_cast<QList<int>>(Call(method, arguments));
+    }
+
+    QString KeptTitle(int conversation)
+    {
+        if (keptTitlesAt != changes || !Linked()) {
+            keptTitles.clear();
+            keptTitlesAt = changes;
+        }
+        if (const auto kept = keptTitles.constFind(conversation); kept != keptTitles.constEnd())
+            return *kept;
+        const QString title = CallString(QStringLiteral("PurpleConversationGetTitle"), {conversation});
+        if (keptTitlesAt == changes)
+            keptTitles.insert(conversation, title);
+        return title;
     }
 
     // The account this conversation belongs to.

@@ -187,10 +187,12 @@ void CheckCanSend(PidginLink &link, int conversation)
 
 class PidginChat final : public ChatConversation {
 public:
-    PidginChat(std::shared_ptr<PidginLink> link, int conversation, int type = 0)
+    // `ofMessage`: the chat of a received message, whose title may come from those kept.
+    PidginChat(std::shared_ptr<PidginLink> link, int conversation, int type = 0, bool ofMessage = false)
         : m_link(std::move(link))
         , m_conversation(conversation)
         , m_type(type)
+        , m_ofMessage(ofMessage)
     { }
 
     std::shared_ptr<ChatUserList> ChatMembers() override
@@ -209,6 +211,8 @@ public:
 
     QString ChatTitle() override
     {
+        if (m_ofMessage)
+            return m_link->KeptTitle(m_conversation);
         return m_link->CallString(QStringLiteral("PurpleConversationGetTitle"), {m_conversation});
     }
 
@@ -243,6 +247,7 @@ private:
     std::shared_ptr<PidginLink> m_link;
     int m_conversation;
     int m_type; // 0 until asked
+    bool m_ofMessage;
 };
 
 using ChatList = ItemList<ChatConversationList, ChatConversation>;
@@ -259,7 +264,7 @@ public:
     QString MessageBody() override { return m_body; }
     std::shared_ptr<ChatConversation> MessageChat() override
     {
-        return std::make_shared<PidginChat>(m_link, m_conversation, m_type);
+        return std::make_shared<PidginChat>(m_link, m_conversation, m_type, true);
     }
 
 private:

@@ -28,8 +28,14 @@ namespace {
 
 // One call on the accessibility bus waits this long at most.
 constexpr std::chrono::milliseconds kCallTimeout{200};
-// A window whose area was not found is asked again after this long while its size stays.
+// A window whose area was not found is asked again while its size stays: after this long, then
+// after twice as long each time, at most kMaxLookups times in all. Then the default layout stands
+// until the window's size changes, so that a Pidgin without the accessibility bridge costs no
+// traffic on the bus while nothing changes.
 constexpr qint64 kRetryMs = 1000;
+constexpr int kMaxLookups = 5;
+// A window whose area no tick asked for this long is no longer tracked.
+constexpr qint64 kInUseMs = 1000;
 // Windows remembered at most; beyond that every answer is forgotten and asked for again.
 constexpr std::size_t kMaxWindows = 200;
 // How far the controls may stand outside the client area (rounding of the frame's extents).
@@ -188,15 +194,32 @@ public:
         Entry &entry = it->second;
         const bool resized = entry.size != client.size();
         if (resized)
-            entry = Entry{client.size(), {}, false, 0};
-        if (resized || (!entry.pending && entry.area.isNull() && m_clock.elapsed() - entry.askedAt >= kRetryMs)) {
+            entry = Entry{client.size(), {}, false, 0, 0};
+        const bool retryDue = !entry.pending && entry.area.isNull() && entry.lookups < kMaxLookups
+            && m_clock.elapsed() - entry.askedAt >= (kRetryMs << std::max(entry.lookups - 1, 0));
+        if (resized || retryDue) {
             entry.pending = true;
             entry.askedAt = m_clock.elapsed();
+            ++entry.lookups;
             m_worker->Post({tree.root, root.title, client});
         }
+        entry.usedAt = m_clock.elapsed();
         if (!entry.area.isNull())
             return entry.area.translated(client.topLeft());
         return PidginDefaultArea(client);
+    }
+
+    // A look-up asked for and not picked up yet, or one still to ask, for a window of the last
+    // ticks.
+    bool Waiting() const
+    {
+        const qint64 now = m_clock.elapsed();
+        for (const auto &[window, entry] : m_windows) {
+            if (now - entry.usedAt <= kInUseMs
+                && (entry.pending || (entry.area.isNull() && entry.lookups < kMaxLookups)))
+                return true;
+        }
+        return false;
     }
 
 private:
@@ -206,6 +229,10 @@ private:
         QRect area;
         bool pending = false;
         qint64 askedAt = 0;
+        // Look-ups asked for at this size.
+        int lookups = 0;
+        // When a tick last asked for this window's area.
+        qint64 usedAt = 0;
     };
 
     std::shared_ptr<AreaWorker> m_worker;
@@ -323,6 +350,7 @@ WindowProfile MakePidginWindowProfile(const QDBusConnection &session)
     table.groupsNamedByTitle = true;
     auto area = std::make_shared<PidginCoverArea>(session);
     table.coverArea = [area](const platform::WindowTree &tree) { return (*area)(tree); };
+    table.coverAreaWaiting = [area] { return area->Waiting(); };
     profile.generations.push_back(std::move(table));
     return profile;
 }

@@ -187,6 +187,13 @@ bool WorkerThread::WaitForWake(std::chrono::milliseconds timeout)
     return woken;
 }
 
+void WorkerThread::WaitForWake()
+{
+    std::unique_lock lock(m_wakeMutex);
+    m_wakeCondition.wait(lock, [this] { return m_wakeRequested || m_terminated.load(); });
+    m_wakeRequested = false;
+}
+
 void WorkerThread::WaitFor()
 {
     {

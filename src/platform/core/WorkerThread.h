@@ -91,6 +91,9 @@ protected:
     // Sleeps until Wake(), Terminate() or the timeout; true when woken before the timeout (at once
     // when a stop has been requested).
     bool WaitForWake(std::chrono::milliseconds timeout);
+    // Sleeps until Wake() or Terminate(), however long that takes (at once when a stop has been
+    // requested or a wake came first).
+    void WaitForWake();
 
 private:
     void Run();

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -102,6 +103,12 @@ public:
     virtual void ActivateWidget(QWidget *widget) = 0;
     // Raises an embedded widget above its siblings.
     virtual void RaiseWidget(QWidget *widget) = 0;
+
+    // A count that grows with every event that may change what the calls above read (windows
+    // created, destroyed, shown, hidden, moved, resized or restacked, their properties, the
+    // focus): while it stays the same, reading again gives what was read before. Empty when the
+    // window system cannot tell; then only reading tells.
+    virtual std::optional<quint64> ChangeCount() { return std::nullopt; }
 
     // Shorthands over Describe and Trees.
     std::vector<WindowId> Descendants(WindowId window);

@@ -21,6 +21,7 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -402,6 +403,35 @@ TEST_F(PidginClientTest, ListsConversationsInTheOrderOpenedWithTheirMembers)
                 "three names %.2f ms\n",
         chats->ItemCount(), counted, timer.nsecsElapsed() / 1e6 / rounds);
     std::fflush(stdout);
+}
+
+TEST_F(PidginClientTest, ConversationsVersionTellsOfConversationsOpenedAndClosedButNotOfMessages)
+{
+    CloseConversationWith(Bob().Jid());
+    WaitFor(200ms);
+    const auto version = [&] { return client->ConversationsVersion(); };
+    ASSERT_TRUE(version());
+    std::optional<quint64> before = version();
+    client->SendMessageToUser(Bob().Jid(), QStringLiteral("opened"));
+    EXPECT_TRUE(WaitUntil([&] { return version() != before; })) << "a conversation opened";
+
+    XmppPartner::Received received;
+    ASSERT_TRUE(Bob().WaitForMessage(received));
+    // The partner's first answer may bring news of the partner (names, presence).
+    raised.clear();
+    Bob().SendMessage(Me(), QStringLiteral("first answer"));
+    ASSERT_TRUE(WaitForRaised(1));
+    WaitFor(500ms);
+    before = version();
+    raised.clear();
+    Bob().SendMessage(Me(), QStringLiteral("just a message"));
+    ASSERT_TRUE(WaitForRaised(1));
+    EXPECT_EQ(raised[0].chatTitle, QStringLiteral("Bob"));
+    WaitFor(300ms);
+    EXPECT_EQ(version(), before) << "a message in an open conversation changes nothing";
+
+    CloseConversationWith(Bob().Jid());
+    EXPECT_TRUE(WaitUntil([&] { return version() != before; })) << "a conversation closed";
 }
 
 TEST_F(PidginClientTest, GroupMessagesComeInAndGoOutAndOurOwnAreNotRaised)

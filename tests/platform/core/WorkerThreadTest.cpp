@@ -8,10 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <future>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include <pthread.h>
 #include <unistd.h>
@@ -259,6 +261,36 @@ TEST_F(WorkerThreadTest, WakeBeforeTheSleepEndsTheNextSleepOnce)
 
     EXPECT_TRUE(firstSleepWoken);
     EXPECT_FALSE(secondSleepWoken) << "one wake ended two sleeps";
+}
+
+TEST_F(WorkerThreadTest, UnboundedSleepLastsUntilAWakeOrTheStop)
+{
+    std::promise<pid_t> started;
+    std::atomic<int> passes{0};
+
+    LambdaWorker worker("sleeper", [&](LambdaWorker &self) {
+        started.set_value(gettid());
+        while (!self.Terminated()) {
+            self.WaitForWake();
+            ++passes;
+        }
+    });
+    worker.Start();
+    const pid_t thread = started.get_future().get();
+    ASSERT_TRUE(WaitUntilBlocked(thread));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(passes.load(), 0) << "the sleep ended by itself";
+
+    worker.Wake();
+    const auto deadline = std::chrono::steady_clock::now() + Patience;
+    while (passes.load() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    ASSERT_TRUE(WaitUntilBlocked(thread));
+    EXPECT_EQ(passes.load(), 1) << "one wake, one pass";
+
+    worker.Terminate();
+    worker.WaitFor();
+    EXPECT_EQ(passes.load(), 2);
 }
 
 // The destructor sets a flag outside the object, so the test can see the self-release.

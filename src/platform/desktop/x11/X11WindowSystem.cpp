@@ -5,12 +5,46 @@
 #include "platform/desktop/x11/X11TreeCache.h"
 #include "platform/desktop/x11/X11WindowSearch.h"
 
+#include <QAbstractNativeEventFilter>
+#include <QByteArray>
 #include <QGuiApplication>
 #include <QWidget>
 
 namespace platform::x11 {
 
 namespace {
+
+// Counts the events that may change what the window system reads: structure and property events
+// (of the root window, where the window manager keeps its client list and the active window, and
+// of the windows whose trees are kept) and focus events of our own windows.
+class ChangeEvents final : public QAbstractNativeEventFilter {
+public:
+    bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *) override
+    {
+        if (eventType != "xcb_generic_event_t")
+            return false;
+        switch (static_cast<xcb_generic_event_t *>(message)->response_type & 0x7f) {
+        case XCB_CREATE_NOTIFY:
+        case XCB_DESTROY_NOTIFY:
+        case XCB_UNMAP_NOTIFY:
+        case XCB_MAP_NOTIFY:
+        case XCB_REPARENT_NOTIFY:
+        case XCB_CONFIGURE_NOTIFY:
+        case XCB_GRAVITY_NOTIFY:
+        case XCB_CIRCULATE_NOTIFY:
+        case XCB_PROPERTY_NOTIFY:
+        case XCB_FOCUS_IN:
+        case XCB_FOCUS_OUT:
+            ++count;
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+    quint64 count = 0;
+};
 
 // The window system over the application's X connection: finding and reading windows, reading
 // trees (kept between reads), bringing windows forward and embedding our widgets.
@@ -21,7 +55,19 @@ public:
         , m_search(m_x)
         , m_trees(m_x)
         , m_embedder(m_x)
-    { }
+    {
+        // The root's property events tell of the window manager's client list and active window.
+        auto attributes = m_x.Take(xcb_get_window_attributes_reply, xcb_get_window_attributes(connection, root));
+        const uint32_t mask = (attributes ? attributes->your_event_mask : 0) | XCB_EVENT_MASK_PROPERTY_CHANGE;
+        m_x.Discard(xcb_change_window_attributes_checked(connection, root, XCB_CW_EVENT_MASK, &mask));
+        qApp->installNativeEventFilter(&m_changes);
+    }
+
+    ~X11WindowSystem() override
+    {
+        if (qApp)
+            qApp->removeNativeEventFilter(&m_changes);
+    }
 
     std::size_t KeptTrees() const { return m_trees.KeptTrees(); }
 
@@ -76,7 +122,17 @@ public:
     void ActivateWidget(QWidget *widget) override { m_embedder.ActivateWidget(widget); }
     void RaiseWidget(QWidget *widget) override { m_embedder.RaiseWidget(widget); }
 
+    // Told only under a window manager: without one, the active window (the input focus) changes
+    // without an event that reaches us.
+    std::optional<quint64> ChangeCount() override
+    {
+        if (!m_search.WindowManager())
+            return std::nullopt;
+        return m_changes.count;
+    }
+
 private:
+    ChangeEvents m_changes;
     const X11Connection m_x;
     X11WindowSearch m_search;
     X11TreeCache m_trees;
