@@ -85,7 +85,6 @@ TranslationSession::StartOutcome TranslationSession::Start()
         const QString version = m_chatClient->ClientVersion();
         if (version.isEmpty() || version[0].unicode() < '0' || version[0].unicode() > '9')
             throw ChatClientError(QStringLiteral("unusable chat-client version"));
-        m_clientGeneration = version[0].unicode() - '0' >= 4 ? 4 : 3;
     } catch (const ChatClientCancelled &) {
         // Stop ended the wait.
         SetLinkState({});
@@ -147,12 +146,12 @@ void TranslationSession::CheckSharedConversationWindows(const QStringList &chats
 {
     if (m_sharedWindowsHintShown || !m_chatClient || chatsAtStart.isEmpty())
         return;
-    const WindowClassTable *table = m_chatClient->ConversationWindows().ForGeneration(m_clientGeneration);
-    if (!table || !table->conversationName)
+    const WindowClassTable &table = m_chatClient->ConversationWindows().windows;
+    if (!table.conversationName)
         return;
     QSet<QString> windowNames;
     for (const QString &caption : std::as_const(m_foundCaptions))
-        windowNames.insert(table->conversationName(caption));
+        windowNames.insert(table.conversationName(caption));
     // Conversations opened or closed since the start are left out: a new one may not have its
     // window yet.
     const QStringList now = OpenChatNames();
@@ -190,9 +189,7 @@ void TranslationSession::trackTick()
     try {
         m_foundCaptions.clear();
         m_foundHandles.clear();
-        const WindowClassTable *table
-            = m_chatClient ? m_chatClient->ConversationWindows().ForGeneration(m_clientGeneration) : nullptr;
-        if (!m_windows || !table)
+        if (!m_windows || !m_chatClient)
             return;
         TrackingContext context;
         context.windows = m_windows.get();
@@ -205,7 +202,7 @@ void TranslationSession::trackTick()
         };
         context.sendLanguage = m_services.sendLanguage;
         context.recvLanguage = m_services.receiveLanguage;
-        m_tracker.Tick(context, *table, m_foundCaptions, m_foundHandles);
+        m_tracker.Tick(context, m_chatClient->ConversationWindows().windows, m_foundCaptions, m_foundHandles);
         if (!m_heldMessages.empty())
             RetryHeldMessages();
     } catch (const std::exception &failure) {
@@ -262,10 +259,8 @@ bool TranslationSession::DispatchMessage(ChatMessage &message, int status)
     context.isOpenChatName
         = [this](const QString &caption) { return m_chatClient && FindChatPartner(*m_chatClient, caption).exact; };
     try {
-        if (m_chatClient) {
-            const WindowClassTable *table = m_chatClient->ConversationWindows().ForGeneration(m_clientGeneration);
-            context.groupsNamedByTitle = table && table->groupsNamedByTitle;
-        }
+        if (m_chatClient)
+            context.groupsNamedByTitle = m_chatClient->ConversationWindows().windows.groupsNamedByTitle;
         return DispatchMessageStatus(message, status, context);
     } catch (const std::exception &failure) {
         // The chat client failed: this message is not dispatched; the next event starts afresh.

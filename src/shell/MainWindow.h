@@ -89,7 +89,6 @@ public:
     QString FindPartnerHandle(const QString &caption) override { return m_session->FindPartnerHandle(caption); }
 
     TranslationSession *Session() const { return m_session.get(); }
-    int ClientGeneration() const override { return m_session->ClientGeneration(); }
     Settings *UserSettings() const { return m_settings.get(); }
     ChatClient *LinkedClient() const { return m_session->LinkedClient(); }
     bool Running() const { return m_session->Running(); }

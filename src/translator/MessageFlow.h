@@ -59,7 +59,7 @@ QString RefusalOf(const QString &typed);
 bool ConfirmFirst(const FlowResult &result, bool needConfirm);
 
 // How an outgoing message reaches the chat: to the partner's handle alone, or into the
-// conversation the way the client generation needs.
+// conversation (SendToConversation).
 enum class SendRoute { ToPartner, ToConversation };
 
 struct OutgoingMessage {

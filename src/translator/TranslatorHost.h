@@ -48,8 +48,6 @@ public:
     // conversation, whose window never reaches a contact privately.
     virtual QString FindPartnerHandle(const QString &caption) = 0;
 
-    // 3 or 4, found when translation starts.
-    virtual int ClientGeneration() const = 0;
     // The linked chat client; null while none is linked.
     virtual ChatClient *LinkedChatClient() = 0;
 

@@ -34,7 +34,6 @@ public:
     bool autoRead = false;
     bool saveHistory = false;
     int timeOut = 15;
-    int generation = 4;
     ChatClient *chatClient = nullptr;
     QList<QByteArray> runLog;
 
@@ -96,7 +95,6 @@ public:
         return handle.isEmpty() ? Find(contacts, caption) : handle;
     }
 
-    int ClientGeneration() const override { return generation; }
     ChatClient *LinkedChatClient() override { return chatClient; }
     QByteArray GetRequestToken(const QString &) override { return "1.1"; }
     void BringToForeground(platform::WindowId window) override { foreground.append(window); }

@@ -314,8 +314,7 @@ WindowProfile MakePidginWindowProfile(const QDBusConnection &session)
 {
     WindowProfile profile;
     profile.client = QStringLiteral("Pidgin");
-    WindowClassTable table;
-    table.generation = 0;
+    WindowClassTable &table = profile.windows;
     table.conversationClasses = {QStringLiteral("Pidgin")};
     table.conversationRole = QStringLiteral("conversation");
     table.conversationName = PidginConversationName;
@@ -323,7 +322,6 @@ WindowProfile MakePidginWindowProfile(const QDBusConnection &session)
     table.groupsNamedByTitle = true;
     auto area = std::make_shared<PidginCoverArea>(session);
     table.coverArea = [area](const platform::WindowTree &tree) { return (*area)(tree); };
-    profile.generations.push_back(std::move(table));
     return profile;
 }
 
