@@ -1,9 +1,9 @@
-#include "shell/Settings.h"
+#include "config/Settings.h"
 
+#include "config/Log.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/IniFile.h"
 #include "platform/core/StoredNames.h"
-#include "shell/Log.h"
 
 #include <array>
 
@@ -51,7 +51,7 @@ void Settings::SaveSettings() const
     const platform::IniFile ini(m_filePath);
     for (const SettingKey &key : kKeys) {
         if (!ini.writeString(kSection, QString::fromLatin1(key.name), QString::number(this->*key.field))) {
-            qCWarning(LogShell) << "settings not saved: cannot write" << m_filePath;
+            qCWarning(LogConfig) << "settings not saved: cannot write" << m_filePath;
             return;
         }
     }

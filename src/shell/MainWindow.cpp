@@ -1,5 +1,6 @@
 #include "shell/MainWindow.h"
 
+#include "config/RunLog.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/CodePage.h"
 #include "platform/core/StoredNames.h"
@@ -7,7 +8,6 @@
 #include "platform/widgets/MessageBox.h"
 #include "shell/BannerSubtitle.h"
 #include "shell/Log.h"
-#include "shell/RunLog.h"
 #include "translator/TranslatorWindow.h"
 
 #include <QApplication>

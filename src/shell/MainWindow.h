@@ -1,13 +1,13 @@
 #pragma once
 
 #include "chatclient/ChatClient.h"
+#include "config/InterfaceTexts.h"
+#include "config/Settings.h"
 #include "platform/core/Clock.h"
 #include "platform/core/ScriptPage.h"
 #include "platform/desktop/WindowSystem.h"
 #include "session/ConversationTracking.h"
 #include "session/TranslationSession.h"
-#include "shell/InterfaceTexts.h"
-#include "shell/Settings.h"
 #include "translator/TranslatorHost.h"
 
 #include <QByteArray>

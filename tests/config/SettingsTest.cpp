@@ -1,4 +1,4 @@
-#include "shell/Settings.h"
+#include "config/Settings.h"
 
 #include "platform/core/AppPaths.h"
 #include "support/AppFolder.h"
