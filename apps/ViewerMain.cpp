@@ -1,10 +1,10 @@
 // The history viewer: shows the chat history of the partner whose handle is the one argument.
+#include "config/InterfaceTexts.h"
+#include "config/Settings.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/IniFile.h"
 #include "platform/core/Log.h"
 #include "platform/core/StoredNames.h"
-#include "shell/InterfaceTexts.h"
-#include "shell/Settings.h"
 #include "viewer/ViewerWindow.h"
 
 #include <QApplication>

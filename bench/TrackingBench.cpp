@@ -140,7 +140,7 @@ bool Setup(Fixture &fixture)
     fixture.context.windows = fixture.windows.get();
     fixture.context.monitors = &fixture.monitors;
     fixture.context.createTranslatorWindow = [] { return std::make_unique<BenchDockedWindow>(); };
-    fixture.table = DesktopClientProfile().ForGeneration(3);
+    fixture.table = &DesktopClientProfile().windows;
     // Attach and place every translator window before measuring.
     for (int i = 0; i < 5; ++i) {
         fixture.Tick();

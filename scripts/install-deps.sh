@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6
   libgl-dev libx11-dev libxext-dev libxcb1-dev libxcb-shape0-dev libxcb-damage0-dev
   libcurl4-openssl-dev duktape-dev libcpp-httplib-dev
-  libgtest-dev libgmock-dev libbenchmark-dev clang clang-format libclang-rt-14-dev
+  libgtest-dev libgmock-dev libbenchmark-dev clang clang-format clang-tidy libclang-rt-14-dev
   xvfb xauth openbox x11-utils xdotool dbus dbus-x11 trayer
   pidgin prosody python3 python3-slixmpp at-spi2-core libatk-adaptor libgail-common
   fonts-wqy-microhei fonts-dejavu-core

@@ -7,31 +7,18 @@
 #include <QStringList>
 
 #include <functional>
-#include <vector>
 
-// How one generation of a chat client's user interface shows its conversations.
+// How a chat client's user interface shows its conversations.
 struct WindowClassTable {
-    int generation = 0;
-    // A conversation window has one of these classes.
+    // A conversation window has one of these classes; it is a top-level window.
     QStringList conversationClasses;
-    // The client main window: the first class that some top-level window has. Empty when the
-    // conversation windows are top-level windows only; otherwise they are also looked for among
-    // its direct children.
-    QStringList mainWindowClasses;
-    // Controls within a conversation window: the message area, the panel below it and the input
-    // area. The translator window covers the message area and the panel, and the input area too
-    // when entryInHeight is set.
-    QString contentClass;
-    QString meClass;
-    QString entryClass;
-    bool entryInHeight = false;
     // The conversation name of a window title; an empty name skips the window.
     QString (*conversationName)(const QString &title) = nullptr;
     // When not empty, a conversation window also has this role (WM_WINDOW_ROLE on X11).
     QString conversationRole;
-    // For a client whose controls are not windows of their own: the screen rectangle the monitor
-    // window covers in this conversation window, found some other way; null when it cannot be
-    // found. When set, placement asks it instead of searching the controls by class.
+    // The screen rectangle the translator window covers in a conversation window (its message
+    // area and input box); null when it cannot be found, and the translator window then stays
+    // where it is.
     std::function<QRect(const platform::WindowTree &tree)> coverArea;
     // With coverArea: whether it still waits for an answer (or means to ask again), which a later
     // tick picks up even though no window changed.
@@ -42,12 +29,8 @@ struct WindowClassTable {
     bool groupsNamedByTitle = false;
 };
 
-// The windows of one chat client, one table per generation of its user interface.
+// The windows of one chat client.
 struct WindowProfile {
     QString client;
-    std::vector<WindowClassTable> generations;
-
-    // The table of a generation; null when the client has none. A table of generation 0 serves
-    // every generation.
-    const WindowClassTable *ForGeneration(int generation) const;
+    WindowClassTable windows;
 };

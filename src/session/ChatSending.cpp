@@ -22,39 +22,30 @@ void SendToGroupChat(ChatClient &chatClient, const QString &caption, const QStri
     }
 }
 
-void SendToConversation(ChatClient &chatClient, int generation, const std::function<QString()> &partnerHandle,
-    const QString &caption, const QString &text)
+void SendToConversation(
+    ChatClient &chatClient, const std::function<QString()> &partnerHandle, const QString &caption, const QString &text)
 {
-    if (generation == 3) {
-        const QString handle = partnerHandle();
-        if (!handle.isEmpty()) {
-            chatClient.SendMessageToUser(handle, text);
-            return;
-        }
-        // The chat named exactly by the caption, else the first whose title occurs in it.
-        const std::shared_ptr<ChatConversationList> chats = chatClient.OpenChats();
-        const int chatCount = chats->ItemCount();
-        std::shared_ptr<ChatConversation> occurring;
-        for (int i = 1; i <= chatCount; ++i) {
-            const std::shared_ptr<ChatConversation> chat = chats->ItemAt(i);
-            const QString title = chat->ChatTitle();
-            if (!caption.isEmpty() && ConversationNameOfTitle(title) == caption) {
-                chat->SendToChat(text);
-                return;
-            }
-            if (!occurring && OccursInCaption(title, caption))
-                occurring = chat;
-        }
-        if (occurring) {
-            occurring->SendToChat(text);
-            return;
-        }
-        SendToGroupChat(chatClient, caption, text);
+    const QString handle = partnerHandle();
+    if (!handle.isEmpty()) {
+        chatClient.SendMessageToUser(handle, text);
         return;
     }
+    // The chat named exactly by the caption, else the first whose title occurs in it.
     const std::shared_ptr<ChatConversationList> chats = chatClient.OpenChats();
-    if (chats->ItemCount() == 1) {
-        chats->ItemAt(1)->SendToChat(text);
+    const int chatCount = chats->ItemCount();
+    std::shared_ptr<ChatConversation> occurring;
+    for (int i = 1; i <= chatCount; ++i) {
+        const std::shared_ptr<ChatConversation> chat = chats->ItemAt(i);
+        const QString title = chat->ChatTitle();
+        if (!caption.isEmpty() && ConversationNameOfTitle(title) == caption) {
+            chat->SendToChat(text);
+            return;
+        }
+        if (!occurring && OccursInCaption(title, caption))
+            occurring = chat;
+    }
+    if (occurring) {
+        occurring->SendToChat(text);
         return;
     }
     SendToGroupChat(chatClient, caption, text);

@@ -11,11 +11,9 @@
 // it has exactly one member more (the user). Chat-client failures propagate.
 void SendToGroupChat(ChatClient &chatClient, const QString &caption, const QString &text);
 
-// Sends a composed message into the conversation of the translator window captioned `caption`, the
-// way the client generation needs:
-// - 3: to the partner handle when there is one; else into the open chat whose conversation name
-//   is the caption, or else the first whose title occurs in the caption; else as SendToGroupChat;
-// - 4: into the only open chat when exactly one is open; else as SendToGroupChat.
-// `partnerHandle` is asked only when generation 3 needs it. Chat-client failures propagate.
-void SendToConversation(ChatClient &chatClient, int generation, const std::function<QString()> &partnerHandle,
-    const QString &caption, const QString &text);
+// Sends a composed message into the conversation of the translator window captioned `caption`: to
+// the partner handle when there is one; else into the open chat whose conversation name is the
+// caption, or else the first whose title occurs in the caption; else as SendToGroupChat.
+// Chat-client failures propagate.
+void SendToConversation(
+    ChatClient &chatClient, const std::function<QString()> &partnerHandle, const QString &caption, const QString &text);

@@ -27,40 +27,11 @@ QString CutText(const QString &text)
 // Height of a new translator window's input panel.
 constexpr int kInputPanelHeight = 145;
 
-// Blanks and control characters trimmed from both ends.
-QString TrimBlanks(const QString &text)
-{
-    qsizetype start = 0;
-    qsizetype end = text.size();
-    while (start < end && text[start].unicode() <= 0x20)
-        ++start;
-    while (end > start && text[end - 1].unicode() <= 0x20)
-        --end;
-    return text.mid(start, end - start);
-}
-
 } // namespace
 
 QString TranslatorWindowClass()
 {
     return QString::fromLatin1(stored::x11::kTranslatorWindowClass);
-}
-
-const WindowClassTable *WindowProfile::ForGeneration(int generation) const
-{
-    for (const WindowClassTable &table : generations) {
-        if (table.generation == generation || table.generation == 0)
-            return &table;
-    }
-    return nullptr;
-}
-
-QString NameBeforeParenthesis(const QString &title)
-{
-    const qsizetype parenthesis = title.indexOf(QLatin1Char('('));
-    if (parenthesis < 0)
-        return {};
-    return TrimBlanks(title.left(parenthesis));
 }
 
 void ClearDockedWindows(DockedWindowTable &monitors)
@@ -76,7 +47,7 @@ void ConversationTracker::Tick(const TrackingContext &context, const WindowClass
     foundCaptions.clear();
     foundHandles.clear();
 
-    // The conversation windows, in listing order (a window may be listed twice).
+    // The conversation windows, in listing order.
     std::vector<WindowId> found;
     auto collect = [&](const std::vector<WindowInfo> &infos) {
         for (const WindowInfo &info : infos) {
@@ -91,27 +62,6 @@ void ConversationTracker::Tick(const TrackingContext &context, const WindowClass
     const std::vector<WindowId> topLevel = windows.TopLevelWindows();
     const std::vector<WindowInfo> topLevelInfos = windows.Describe(topLevel);
     collect(topLevelInfos);
-    if (!table.mainWindowClasses.isEmpty()) {
-        WindowId mainWindow = 0;
-        for (const QString &mainClass : table.mainWindowClasses) {
-            for (const WindowInfo &info : topLevelInfos) {
-                if (info.exists && CutText(info.className) == mainClass) {
-                    mainWindow = info.id;
-                    break;
-                }
-            }
-            if (mainWindow)
-                break;
-        }
-        // Without the client main window the top-level windows are listed once more; the second
-        // entry of a window finds the translator window attached for the first and places it.
-        if (mainWindow) {
-            const std::vector<WindowId> children = windows.Children(mainWindow);
-            collect(windows.Describe(children));
-        } else {
-            collect(topLevelInfos);
-        }
-    }
     if (found.empty()) {
         m_lastActive = 0;
         return;
@@ -278,27 +228,10 @@ DockedWindow *ConversationTracker::Place(
     if (!monitor)
         return nullptr;
 
-    // The screen area to cover: found by the client's profile itself, or else spanned by the
-    // controls of the message area, the panel below it and (by table) the input area.
-    QRect area;
-    if (table.coverArea) {
-        area = table.coverArea(tree);
-        if (area.isNull())
-            return monitor;
-    } else {
-        for (std::size_t i = 1; i < tree.nodes.size(); ++i) {
-            const platform::WindowNode &node = tree.nodes[i];
-            if (node.className == table.contentClass)
-                rects.content = node.screenRect;
-            else if (node.className == table.meClass)
-                rects.me = node.screenRect;
-            else if (!table.entryClass.isEmpty() && node.className == table.entryClass)
-                rects.entry = node.screenRect;
-        }
-        const int height
-            = rects.content.height() + rects.me.height() + (table.entryInHeight ? rects.entry.height() : 0);
-        area = QRect(rects.content.topLeft(), QSize(rects.content.width(), height));
-    }
+    // The screen area to cover, as the client's profile finds it.
+    const QRect area = table.coverArea ? table.coverArea(tree) : QRect();
+    if (area.isNull())
+        return monitor;
 
     const int width = area.width();
     const int height = area.height();

@@ -26,18 +26,6 @@ using DockedWindowTable = std::array<std::unique_ptr<DockedWindow>, kDockedWindo
 // its translator window by this class and the conversation name as title.
 QString TranslatorWindowClass();
 
-// Generation 3's conversation name: the title up to its first "(", blanks and control characters
-// trimmed; empty when the title has no "(".
-QString NameBeforeParenthesis(const QString &title);
-
-// Screen rectangles of the last control of each class found by placement. They outlive a tick:
-// a conversation window lacking one of the classes is placed with the one found before.
-struct ControlRects {
-    QRect content;
-    QRect me;
-    QRect entry;
-};
-
 // What one tick works with.
 struct TrackingContext {
     platform::WindowSystem *windows = nullptr;
@@ -59,8 +47,6 @@ public:
     // nothing but this tick's work on it.
     void Tick(const TrackingContext &context, const WindowClassTable &table, QStringList &foundCaptions,
         QList<QByteArray> &foundHandles);
-
-    ControlRects rects;
 
 private:
     void Attach(

@@ -85,7 +85,6 @@ TranslationSession::StartOutcome TranslationSession::Start()
         const QString version = m_chatClient->ClientVersion();
         if (version.isEmpty() || version[0].unicode() < '0' || version[0].unicode() > '9')
             throw ChatClientError(QStringLiteral("unusable chat-client version"));
-        m_clientGeneration = version[0].unicode() - '0' >= 4 ? 4 : 3;
     } catch (const ChatClientCancelled &) {
         // Stop ended the wait.
         SetLinkState({});
@@ -148,12 +147,12 @@ void TranslationSession::CheckSharedConversationWindows(const QStringList &chats
 {
     if (m_sharedWindowsHintShown || !m_chatClient || chatsAtStart.isEmpty())
         return;
-    const WindowClassTable *table = m_chatClient->ConversationWindows().ForGeneration(m_clientGeneration);
-    if (!table || !table->conversationName)
+    const WindowClassTable &table = m_chatClient->ConversationWindows().windows;
+    if (!table.conversationName)
         return;
     QSet<QString> windowNames;
     for (const QString &caption : std::as_const(m_foundCaptions))
-        windowNames.insert(table->conversationName(caption));
+        windowNames.insert(table.conversationName(caption));
     // Conversations opened or closed since the start are left out: a new one may not have its
     // window yet.
     const QStringList now = OpenChatNames();
@@ -189,8 +188,7 @@ void TranslationSession::trackTick()
     m_busy = true;
     const auto clearBusy = qScopeGuard([this] { m_busy = false; });
     try {
-        const WindowClassTable *table
-            = m_chatClient ? m_chatClient->ConversationWindows().ForGeneration(m_clientGeneration) : nullptr;
+        const WindowClassTable *table = m_chatClient ? &m_chatClient->ConversationWindows().windows : nullptr;
         // Nothing changed since the last tick (no window event, no translator window changed, no
         // answer awaited, no message held): the windows are as that tick left them.
         const std::optional<quint64> changes = m_windows ? m_windows->ChangeCount() : std::nullopt;
@@ -213,7 +211,7 @@ void TranslationSession::trackTick()
         };
         context.sendLanguage = m_services.sendLanguage;
         context.recvLanguage = m_services.receiveLanguage;
-        m_tracker.Tick(context, *table, m_foundCaptions, m_foundHandles);
+        m_tracker.Tick(context, m_chatClient->ConversationWindows().windows, m_foundCaptions, m_foundHandles);
         if (!m_heldMessages.empty())
             RetryHeldMessages();
         // Events caused by this tick's own moves come later and count as changes.
@@ -285,10 +283,8 @@ bool TranslationSession::DispatchMessage(ChatMessage &message, int status)
     context.timeOut = m_services.timeOut();
     context.isOpenChatName = [this](const QString &caption) { return IsOpenChatName(caption); };
     try {
-        if (m_chatClient) {
-            const WindowClassTable *table = m_chatClient->ConversationWindows().ForGeneration(m_clientGeneration);
-            context.groupsNamedByTitle = table && table->groupsNamedByTitle;
-        }
+        if (m_chatClient)
+            context.groupsNamedByTitle = m_chatClient->ConversationWindows().windows.groupsNamedByTitle;
         return DispatchMessageStatus(message, status, context);
     } catch (const std::exception &failure) {
         // The chat client failed: this message is not dispatched; the next event starts afresh.

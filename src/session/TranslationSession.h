@@ -85,7 +85,6 @@ public:
     // another program's through the window manager.
     void BringToForeground(platform::WindowId window);
 
-    int ClientGeneration() const { return m_clientGeneration; }
     ChatClient *LinkedClient() const { return m_chatClient.get(); }
     // The translator window table, read in slot order.
     const DockedWindowTable &DockedWindows() const { return m_dockedWindows; }
@@ -131,7 +130,6 @@ private:
     std::unique_ptr<platform::WindowSystem> m_windows;
     // 100 slots, each empty or owning one translator window.
     DockedWindowTable m_dockedWindows;
-    int m_clientGeneration = 3;
     ConversationTracker m_tracker;
     QStringList m_foundCaptions;
     QList<QByteArray> m_foundHandles;

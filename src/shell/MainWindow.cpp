@@ -1,5 +1,6 @@
 #include "shell/MainWindow.h"
 
+#include "config/RunLog.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/CodePage.h"
 #include "platform/core/StoredNames.h"
@@ -7,7 +8,6 @@
 #include "platform/widgets/MessageBox.h"
 #include "shell/BannerSubtitle.h"
 #include "shell/Log.h"
-#include "shell/RunLog.h"
 #include "shell/ServiceReachWatch.h"
 #include "translator/LanguageMenus.h"
 #include "translator/TranslatorWindow.h"
@@ -116,6 +116,7 @@ void MainWindow::initialise()
         m_closeAllowed = false;
         m_session->CreateChatClient();
         m_settings = std::make_unique<Settings>();
+        ApplyFreshInstallChoices(*m_settings);
         m_partnerLanguages = std::make_unique<PartnerLanguages>(
             QFileInfo(m_settings->FilePath())
                 .dir()

@@ -1,14 +1,14 @@
 #pragma once
 
 #include "chatclient/ChatClient.h"
+#include "config/InterfaceTexts.h"
+#include "config/Settings.h"
 #include "platform/core/Clock.h"
 #include "platform/core/Expected.h"
 #include "platform/core/ScriptPage.h"
 #include "platform/desktop/WindowSystem.h"
 #include "session/ConversationTracking.h"
 #include "session/TranslationSession.h"
-#include "shell/InterfaceTexts.h"
-#include "shell/Settings.h"
 #include "shell/StartingChoices.h"
 #include "translator/PartnerLanguages.h"
 #include "translator/TranslatorHost.h"
@@ -107,7 +107,6 @@ public:
     QString FindPartnerHandle(const QString &caption) override { return m_session->FindPartnerHandle(caption); }
 
     TranslationSession *Session() const { return m_session.get(); }
-    int ClientGeneration() const override { return m_session->ClientGeneration(); }
     Settings *UserSettings() const { return m_settings.get(); }
     ChatClient *LinkedClient() const { return m_session->LinkedClient(); }
     bool Running() const { return m_session->Running(); }

@@ -131,3 +131,14 @@ std::optional<OfflinePairQuality> AskServiceForOfflinePairs(const std::atomic<bo
     }
     return std::nullopt;
 }
+
+void ApplyFreshInstallChoices(Settings &settings)
+{
+    if (!settings.PairFromLocale)
+        return;
+    const QString locale = DesktopLocaleName();
+    settings.LangIndex = InterfaceLanguageOfLocale(locale);
+    const LanguagePair pair = StartingPair(CatalogueCodeOfLocale(locale), CatalogueCodes(), {});
+    settings.SendIndex = pair.sendIndex;
+    settings.RecvIndex = pair.recvIndex;
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/Settings.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -46,3 +48,7 @@ LanguagePair StartingPair(
 // started may take a while to answer on a busy machine, so it is asked again for up to a minute. Nullopt when it
 // does not answer, or once `cancelled` is set.
 std::optional<OfflinePairQuality> AskServiceForOfflinePairs(const std::atomic<bool> &cancelled);
+
+// A fresh install (no settings file): the interface language and the chooser positions from the
+// desktop's locale, before the service's pairs are known. Settings read from a file stay as they are.
+void ApplyFreshInstallChoices(Settings &settings);

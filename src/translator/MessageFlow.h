@@ -61,7 +61,7 @@ EntrySteps PlanReceived(const FlowResult &result, const ReceivedContext &context
 QString RefusalOf(const QString &typed);
 
 // How an outgoing message reaches the chat: to the partner's handle alone, or into the
-// conversation the way the client generation needs.
+// conversation (SendToConversation).
 enum class SendRoute { ToPartner, ToConversation };
 
 struct OutgoingMessage {

@@ -60,8 +60,6 @@ public:
     virtual QByteArray RememberedPartnerLanguage(const QString &handle) const = 0;
     virtual void RememberPartnerLanguage(const QString &handle, const QByteArray &code) = 0;
 
-    // 3 or 4, found when translation starts.
-    virtual int ClientGeneration() const = 0;
     // The linked chat client; null while none is linked.
     virtual ChatClient *LinkedChatClient() = 0;
 

@@ -164,7 +164,7 @@ void TranslatorWindow::DeliverSendTranslation()
         if (message.route == SendRoute::ToPartner)
             chatClient->SendMessageToUser(partner(), message.text);
         else
-            SendToConversation(*chatClient, m_host->ClientGeneration(), partner, Caption(), message.text);
+            SendToConversation(*chatClient, partner, Caption(), message.text);
         SendSucceeded();
         const QDateTime now = platform::Now();
         CarryOut(PlanAfterSending(result, message,

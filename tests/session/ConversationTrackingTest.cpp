@@ -51,20 +51,15 @@ protected:
         return context;
     }
 
-    void Tick(int generation)
+    void Tick(const WindowClassTable &table = DesktopClientProfile().windows)
     {
-        tracker.Tick(Context(), *DesktopClientProfile().ForGeneration(generation), captions, handles);
+        tracker.Tick(Context(), table, captions, handles);
     }
 
-    // A conversation window of the generation's class with its controls; a child of `parent` when
-    // given, else a top-level window with a frame.
-    WindowId AddConversation(
-        int generation, const QString &title, WindowId parent = 0, const QRect &client = QRect(100, 100, 600, 500))
+    // A top-level conversation window with a frame and its controls.
+    WindowId AddConversation(const QString &title, const QRect &client = QRect(100, 100, 600, 500))
     {
-        const QString windowClass
-            = generation == 3 ? QStringLiteral("TskMultiChatForm.UnicodeClass") : QStringLiteral("TConversationForm");
-        const WindowId window = parent ? windows.AddChild(parent, windowClass, client, title)
-                                       : windows.AddTopLevel(windowClass, title, client);
+        const WindowId window = windows.AddTopLevel(QStringLiteral("TskMultiChatForm.UnicodeClass"), title, client);
         const WindowId panel = windows.AddChild(window, QStringLiteral("TPanel"), QRect(0, 30, 600, 470));
         windows.AddChild(panel, QStringLiteral("TChatContentControl"), kContent.translated(0, -30));
         windows.AddChild(panel, QStringLiteral("TMeControl"), kMe.translated(0, -30));
@@ -112,8 +107,8 @@ TEST_F(TrackingTest, Generation3ConversationNameIsTheTitleBeforeTheFirstParenthe
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.title);
-        const WindowId window = AddConversation(3, QString::fromUtf8(c.title));
-        Tick(3);
+        const WindowId window = AddConversation(QString::fromUtf8(c.title));
+        Tick();
         EXPECT_TRUE(captions.contains(QString::fromUtf8(c.title)));
         EXPECT_TRUE(handles.contains(QByteArray::number(static_cast<qulonglong>(window))));
         TestDockedWindow *monitor = DockedWindowIn(window);
@@ -135,8 +130,8 @@ TEST_F(TrackingTest, Generation3ConversationNameIsTheTitleBeforeTheFirstParenthe
 TEST_F(TrackingTest, NewWindowStartsWithTheMainWindowsLanguagesAndIsPlacedOnTheNextTick)
 {
     sendLanguage.setCurrentIndex(1);
-    const WindowId window = AddConversation(3, QStringLiteral("Anna (Chat)"));
-    Tick(3);
+    const WindowId window = AddConversation(QStringLiteral("Anna (Chat)"));
+    Tick();
     TestDockedWindow *monitor = DockedWindowIn(window);
     ASSERT_NE(monitor, nullptr);
     EXPECT_EQ(monitor->sendMethod, 1);
@@ -148,84 +143,53 @@ TEST_F(TrackingTest, NewWindowStartsWithTheMainWindowsLanguagesAndIsPlacedOnTheN
     EXPECT_TRUE(monitor->isVisible());
     EXPECT_NE(monitor->geometry(), QRect(kContent.topLeft(), QSize(400, 340)));
 
-    Tick(3);
+    Tick();
     EXPECT_EQ(monitor->geometry(), QRect(kContent.topLeft(), QSize(400, 340)));
     EXPECT_EQ(windows.WindowRegion(monitor), QRect(0, 0, 400, 340));
 
     // Choices made later reach only windows attached afterwards.
     recvLanguage.setCurrentIndex(1);
-    const WindowId second = AddConversation(3, QStringLiteral("Bob (Chat)"));
-    Tick(3);
+    const WindowId second = AddConversation(QStringLiteral("Bob (Chat)"));
+    Tick();
     EXPECT_EQ(monitor->recvLanguage, QStringLiteral("French"));
     EXPECT_EQ(DockedWindowIn(second)->recvLanguage, QStringLiteral("Spanish"));
 }
 
-TEST_F(TrackingTest, Generation4ListsTopLevelWindowsTwiceWithoutTheClientMainWindow)
-{
-    const WindowId window = AddConversation(4, QStringLiteral("Anna Lee"));
-    windows.AddTopLevel(QStringLiteral("TskMultiChatForm"), QStringLiteral("Old (Chat)"), QRect(0, 0, 100, 100));
-    Tick(4);
-    EXPECT_EQ(captions, QStringList({QStringLiteral("Anna Lee"), QStringLiteral("Anna Lee")}));
-    EXPECT_EQ(DockedWindowCount(), 1);
-    TestDockedWindow *monitor = DockedWindowIn(window);
-    ASSERT_NE(monitor, nullptr);
-    EXPECT_EQ(monitor->Caption(), QStringLiteral("Anna Lee"));
-    // The second entry found the new translator window and placed it at once: the input area counts.
-    EXPECT_EQ(monitor->geometry(), QRect(kContent.topLeft(), QSize(400, 420)));
-    EXPECT_EQ(monitor->calls.count(QStringLiteral("chooseSendOriginalAndTranslation")), 1);
-}
-
-TEST_F(TrackingTest, Generation4FindsConversationsInsideTheClientMainWindow)
-{
-    const WindowId mainWindow
-        = windows.AddTopLevel(QStringLiteral("tSkMainForm"), QStringLiteral("Client"), QRect(0, 0, 1000, 800));
-    const WindowId inside = AddConversation(4, QStringLiteral("Docked"), mainWindow, QRect(300, 0, 600, 500));
-    const WindowId outside = AddConversation(4, QStringLiteral("Floating"));
-    Tick(4);
-    EXPECT_EQ(captions, QStringList({QStringLiteral("Floating"), QStringLiteral("Docked")}));
-    Tick(4);
-    ASSERT_NE(DockedWindowIn(inside), nullptr);
-    ASSERT_NE(DockedWindowIn(outside), nullptr);
-    // A docked window has no frame: its content lies at the same place of its own area.
-    EXPECT_EQ(DockedWindowIn(inside)->geometry(), QRect(kContent.topLeft(), QSize(400, 420)));
-    EXPECT_EQ(DockedWindowIn(outside)->geometry(), QRect(kContent.topLeft(), QSize(400, 420)));
-}
-
 TEST_F(TrackingTest, HiddenWindowGetsNoMonitorButOneItHasIsStillPlaced)
 {
-    const WindowId hidden = AddConversation(3, QStringLiteral("Hidden (Chat)"));
+    const WindowId hidden = AddConversation(QStringLiteral("Hidden (Chat)"));
     windows.Find(hidden)->visible = false;
-    Tick(3);
+    Tick();
     EXPECT_EQ(DockedWindowCount(), 0);
 
-    const WindowId window = AddConversation(3, QStringLiteral("Anna (Chat)"));
-    Tick(3);
+    const WindowId window = AddConversation(QStringLiteral("Anna (Chat)"));
+    Tick();
     TestDockedWindow *monitor = DockedWindowIn(window);
     ASSERT_NE(monitor, nullptr);
     windows.Find(window)->visible = false;
     windows.Find(windows.ChildrenOf(windows.ChildrenOf(window)[0])[0])->rect = QRect(20, 20, 300, 200);
-    Tick(3);
+    Tick();
     EXPECT_EQ(DockedWindowCount(), 1);
     EXPECT_EQ(monitor->geometry(), QRect(20, 50, 300, 240));
 }
 
 TEST_F(TrackingTest, PlacementFollowsTheConversationWindowAndSkipsWhatWouldChangeNothing)
 {
-    const WindowId window = AddConversation(3, QStringLiteral("Anna (Chat)"));
-    Tick(3);
-    Tick(3);
+    const WindowId window = AddConversation(QStringLiteral("Anna (Chat)"));
+    Tick();
+    Tick();
     TestDockedWindow *monitor = DockedWindowIn(window);
     ASSERT_NE(monitor, nullptr);
 
     windows.calls.clear();
-    Tick(3);
-    Tick(3);
+    Tick();
+    Tick();
     EXPECT_FALSE(windows.calls.contains(QStringLiteral("SetWindowRegion")));
     EXPECT_EQ(monitor->geometry(), QRect(kContent.topLeft(), QSize(400, 340)));
 
     // The window moves on the screen: its client coordinates stay.
     windows.Find(window)->rect.moveTo(300, 250);
-    Tick(3);
+    Tick();
     EXPECT_EQ(monitor->geometry(), QRect(kContent.topLeft(), QSize(400, 340)));
     EXPECT_FALSE(windows.calls.contains(QStringLiteral("SetWindowRegion")));
 
@@ -233,47 +197,48 @@ TEST_F(TrackingTest, PlacementFollowsTheConversationWindowAndSkipsWhatWouldChang
     const WindowId panel = windows.ChildrenOf(window)[0];
     windows.Find(windows.ChildrenOf(panel)[0])->rect = QRect(10, 10, 500, 350);
     windows.Find(windows.ChildrenOf(panel)[1])->rect = QRect(10, 360, 500, 40);
-    Tick(3);
+    Tick();
     EXPECT_EQ(monitor->geometry(), QRect(10, 40, 500, 390));
     EXPECT_EQ(windows.WindowRegion(monitor), QRect(0, 0, 500, 390));
 }
 
 TEST_F(TrackingTest, StoppedWindowShrinksToItsStartButtonAndRegainsItsSizeWhenStarted)
 {
-    const WindowId window = AddConversation(4, QStringLiteral("Anna"));
-    Tick(4);
+    const WindowId window = AddConversation(QStringLiteral("Anna (Chat)"));
+    Tick();
+    Tick();
     TestDockedWindow *monitor = DockedWindowIn(window);
     ASSERT_NE(monitor, nullptr);
-    const QRect full(kContent.topLeft(), QSize(400, 420));
+    const QRect full(kContent.topLeft(), QSize(400, 340));
     EXPECT_EQ(monitor->geometry(), full);
 
     monitor->stopped = true;
     windows.calls.clear();
-    Tick(4);
+    Tick();
     EXPECT_EQ(monitor->geometry(), QRect(kContent.topLeft(), QSize(77, 24)));
     EXPECT_FALSE(windows.calls.contains(QStringLiteral("SetWindowRegion")));
-    EXPECT_EQ(windows.WindowRegion(monitor), QRect(0, 0, 400, 420));
+    EXPECT_EQ(windows.WindowRegion(monitor), QRect(0, 0, 400, 340));
 
     monitor->stopped = false;
-    Tick(4);
+    Tick();
     EXPECT_EQ(monitor->geometry(), full);
 }
 
 TEST_F(TrackingTest, StaleMonitorIsReplacedWhenItsConversationReopens)
 {
-    const WindowId first = AddConversation(3, QStringLiteral("Anna (Chat)"));
-    Tick(3);
+    const WindowId first = AddConversation(QStringLiteral("Anna (Chat)"));
+    Tick();
     QPointer<TestDockedWindow> stale = DockedWindowIn(first);
     ASSERT_TRUE(stale);
 
     // Closed: the translator window stays in its slot.
     windows.Destroy(first);
-    Tick(3);
+    Tick();
     EXPECT_TRUE(stale);
     EXPECT_EQ(DockedWindowCount(), 1);
 
-    const WindowId reopened = AddConversation(3, QStringLiteral("Anna (Chat)"));
-    Tick(3);
+    const WindowId reopened = AddConversation(QStringLiteral("Anna (Chat)"));
+    Tick();
     EXPECT_FALSE(stale);
     ASSERT_NE(DockedWindowIn(reopened), nullptr);
     EXPECT_EQ(monitors[0].get(), DockedWindowIn(reopened));
@@ -282,15 +247,15 @@ TEST_F(TrackingTest, StaleMonitorIsReplacedWhenItsConversationReopens)
 
 TEST_F(TrackingTest, RenamedConversationKeepsItsMonitorUnderTheNewNameWithFreshChoices)
 {
-    const WindowId window = AddConversation(3, QStringLiteral("Anna (Chat)"));
-    Tick(3);
+    const WindowId window = AddConversation(QStringLiteral("Anna (Chat)"));
+    Tick();
     TestDockedWindow *monitor = DockedWindowIn(window);
     ASSERT_NE(monitor, nullptr);
     monitor->sendMethod = 0;
     sendLanguage.setCurrentIndex(1);
 
     windows.Find(window)->title = QStringLiteral("Anna Lee (Chat)");
-    Tick(3);
+    Tick();
     EXPECT_EQ(DockedWindowCount(), 1);
     EXPECT_EQ(DockedWindowIn(window), monitor);
     EXPECT_EQ(monitor->Caption(), QStringLiteral("Anna Lee"));
@@ -303,19 +268,19 @@ TEST_F(TrackingTest, FullTableSkipsNewWindowsUntilASlotsHostIsGone)
 {
     std::vector<WindowId> hosts;
     for (int i = 0; i < kDockedWindowSlots; ++i)
-        hosts.push_back(AddConversation(3, QStringLiteral("Chat %1 (x)").arg(i)));
-    Tick(3);
+        hosts.push_back(AddConversation(QStringLiteral("Chat %1 (x)").arg(i)));
+    Tick();
     ASSERT_EQ(DockedWindowCount(), kDockedWindowSlots);
 
-    const WindowId extra = AddConversation(3, QStringLiteral("Extra (x)"));
-    Tick(3);
-    Tick(3);
+    const WindowId extra = AddConversation(QStringLiteral("Extra (x)"));
+    Tick();
+    Tick();
     EXPECT_EQ(DockedWindowIn(extra), nullptr);
     EXPECT_EQ(DockedWindowCount(), kDockedWindowSlots);
 
     QPointer<TestDockedWindow> gone = DockedWindowIn(hosts[42]);
     windows.Destroy(hosts[42]);
-    Tick(3);
+    Tick();
     EXPECT_FALSE(gone);
     ASSERT_NE(DockedWindowIn(extra), nullptr);
     EXPECT_EQ(monitors[42].get(), DockedWindowIn(extra));
@@ -323,11 +288,11 @@ TEST_F(TrackingTest, FullTableSkipsNewWindowsUntilASlotsHostIsGone)
 
 TEST_F(TrackingTest, ConversationsSharingANameEachKeepTheirOwnMonitor)
 {
-    const WindowId first = AddConversation(3, QStringLiteral("Anna (Chat)"));
-    const WindowId second = AddConversation(3, QStringLiteral("Anna (Call)"), 0, QRect(700, 100, 600, 500));
+    const WindowId first = AddConversation(QStringLiteral("Anna (Chat)"));
+    const WindowId second = AddConversation(QStringLiteral("Anna (Call)"), QRect(700, 100, 600, 500));
     windows.Find(windows.ChildrenOf(windows.ChildrenOf(second)[0])[0])->rect = QRect(20, 20, 300, 200);
-    Tick(3);
-    Tick(3);
+    Tick();
+    Tick();
     ASSERT_EQ(DockedWindowCount(), 2);
     EXPECT_EQ(DockedWindowIn(first)->geometry(), QRect(kContent.topLeft(), QSize(400, 340)));
     EXPECT_EQ(DockedWindowIn(second)->geometry(), QRect(20, 50, 300, 240));
@@ -338,15 +303,15 @@ TEST_F(TrackingTest, InputBoxTakesTheKeyboardOnlyWhileTheUserIsInTheConversation
     // Another program holds the keyboard while a conversation window appears and is renamed.
     const WindowId editor = windows.AddTopLevel(QStringLiteral("Editor"), QStringLiteral("notes"), QRect(0, 0, 90, 90));
     windows.active = editor;
-    const WindowId window = AddConversation(4, QStringLiteral("Anna"));
-    Tick(4);
+    const WindowId window = AddConversation(QStringLiteral("Anna (Chat)"));
+    Tick();
     TestDockedWindow *monitor = DockedWindowIn(window);
     ASSERT_NE(monitor, nullptr);
-    Tick(4);
-    windows.Find(window)->title = QStringLiteral("Anna Lee");
-    Tick(4);
+    Tick();
+    windows.Find(window)->title = QStringLiteral("Anna Lee (Chat)");
+    Tick();
     ASSERT_EQ(monitor->Caption(), QStringLiteral("Anna Lee"));
-    Tick(4);
+    Tick();
     EXPECT_EQ(monitor->focusRequests, 0);
     EXPECT_TRUE(windows.activated.empty());
     EXPECT_EQ(windows.active, editor);
@@ -356,22 +321,22 @@ TEST_F(TrackingTest, InputBoxTakesTheKeyboardOnlyWhileTheUserIsInTheConversation
     // The user comes into the conversation window: its input box gets the keyboard, once each
     // time the user comes back.
     windows.active = window;
-    Tick(4);
-    Tick(4);
+    Tick();
+    Tick();
     EXPECT_EQ(monitor->focusRequests, 1);
     EXPECT_EQ(windows.activated, std::vector<WindowId>{own});
     windows.active = editor;
-    Tick(4);
+    Tick();
     windows.active = window;
-    Tick(4);
-    Tick(4);
+    Tick();
+    Tick();
     EXPECT_EQ(monitor->focusRequests, 2);
 
     // A conversation window the user is in when it appears gives its input box the keyboard at once.
-    const WindowId opened = AddConversation(4, QStringLiteral("Bob"));
+    const WindowId opened = AddConversation(QStringLiteral("Bob (Chat)"));
     windows.active = opened;
     windows.activated.clear();
-    Tick(4);
+    Tick();
     TestDockedWindow *second = DockedWindowIn(opened);
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(windows.activated, std::vector<WindowId>{windows.WindowOf(second)});
@@ -390,11 +355,14 @@ TEST_F(TrackingTest, LongTitlesAreCutAtWholeCharactersAndAttachedOnce)
         {QString(253, u'a') + smile + QStringLiteral("tail"), QString(253, u'a')},
         {QString(252, u'b') + smile + QStringLiteral("tail"), QString(252, u'b') + smile},
     };
+    // Titles named whole, as Pidgin names its conversations.
+    WindowClassTable wholeTitles = DesktopClientProfile().windows;
+    wholeTitles.conversationName = [](const QString &title) { return title; };
     for (const auto &c : cases) {
-        const WindowId window = AddConversation(4, c.title);
+        const WindowId window = AddConversation(c.title);
         windows.calls.clear();
         for (int tick = 0; tick < 5; ++tick)
-            Tick(4);
+            Tick(wholeTitles);
         TestDockedWindow *monitor = DockedWindowIn(window);
         ASSERT_NE(monitor, nullptr);
         EXPECT_EQ(monitor->Caption(), c.caption);
@@ -406,15 +374,15 @@ TEST_F(TrackingTest, LongTitlesAreCutAtWholeCharactersAndAttachedOnce)
 
 TEST_F(TrackingTest, MonitorStaysAboveTheHostsOwnChildren)
 {
-    const WindowId window = AddConversation(3, QStringLiteral("Anna (Chat)"));
-    Tick(3);
+    const WindowId window = AddConversation(QStringLiteral("Anna (Chat)"));
+    Tick();
     TestDockedWindow *monitor = DockedWindowIn(window);
     ASSERT_NE(monitor, nullptr);
     const WindowId own = windows.WindowOf(monitor);
     EXPECT_EQ(windows.ChildrenOf(window).back(), own);
 
     windows.Raise(windows.ChildrenOf(window).front());
-    Tick(3);
+    Tick();
     EXPECT_EQ(windows.ChildrenOf(window).back(), own);
 }
 
@@ -422,18 +390,18 @@ TEST_F(TrackingTest, HostVanishingInTheMiddleOfATickCostsOnlyThatTick)
 {
     for (const char *moment : {"Embed", "ActiveWindow", "SetWindowRegion", "Trees"}) {
         SCOPED_TRACE(moment);
-        const WindowId window = AddConversation(3, QStringLiteral("Anna (Chat)"));
+        const WindowId window = AddConversation(QStringLiteral("Anna (Chat)"));
         if (QLatin1String(moment) == QLatin1String("SetWindowRegion"))
-            Tick(3);
+            Tick();
         windows.beforeCall = [&, moment](const QString &call) {
             if (call == QLatin1String(moment))
                 windows.Destroy(window);
         };
-        Tick(3);
+        Tick();
         windows.beforeCall = nullptr;
-        const WindowId next = AddConversation(3, QStringLiteral("Bob (Chat)"));
-        Tick(3);
-        Tick(3);
+        const WindowId next = AddConversation(QStringLiteral("Bob (Chat)"));
+        Tick();
+        Tick();
         ASSERT_NE(DockedWindowIn(next), nullptr);
         EXPECT_EQ(DockedWindowIn(next)->geometry(), QRect(kContent.topLeft(), QSize(400, 340)));
         // A new window that could not be embedded is not left floating on the screen.
@@ -445,27 +413,10 @@ TEST_F(TrackingTest, HostVanishingInTheMiddleOfATickCostsOnlyThatTick)
     }
 }
 
-TEST_F(TrackingTest, ControlMissingFromAWindowKeepsTheRectangleFoundBefore)
-{
-    const WindowId window = AddConversation(3, QStringLiteral("Anna (Chat)"));
-    Tick(3);
-    Tick(3);
-    const WindowId bare = windows.AddTopLevel(
-        QStringLiteral("TskMultiChatForm"), QStringLiteral("Bare (Chat)"), QRect(100, 100, 600, 500));
-    windows.AddChild(bare, QStringLiteral("TChatContentControl"), QRect(5, 5, 200, 100));
-    Tick(3);
-    Tick(3);
-    EXPECT_EQ(DockedWindowIn(bare)->geometry(), QRect(5, 5, 200, 140));
-    EXPECT_EQ(tracker.rects.me, QRect(110, 440, 400, 40));
-    (void)window;
-}
-
 // Tracking with window profiles that match a window role and find the covered area themselves
 // (Pidgin's).
 class ProfileTrackingTest : public TrackingTest {
 protected:
-    void Tick(const WindowClassTable &table) { tracker.Tick(Context(), table, captions, handles); }
-
     WindowId AddWindow(const QString &className, const QString &role, const QString &title, const QRect &client)
     {
         const WindowId window = windows.AddTopLevel(className, title, client);
@@ -528,8 +479,6 @@ TEST_F(ProfileTrackingTest, CoverAreaGivesSizeAndPositionThroughTheFrameArithmet
     WindowClassTable table;
     table.conversationClasses = {QStringLiteral("Pidgin")};
     table.conversationName = [](const QString &title) { return title; };
-    // No control windows: placement must not search for classes.
-    table.contentClass = QStringLiteral("Pidgin");
     table.coverArea = [&](const platform::WindowTree &tree) {
         asked.push_back(tree.root);
         return reported;
@@ -559,9 +508,7 @@ TEST_F(ProfileTrackingTest, CoverAreaGivesSizeAndPositionThroughTheFrameArithmet
 TEST_F(ProfileTrackingTest, PidginWithoutAccessibilityCoversTheDefaultLayoutStretchingWithTheWindow)
 {
     const WindowProfile profile = MakePidginWindowProfile(DeadBus());
-    const WindowClassTable *table = profile.ForGeneration(3);
-    ASSERT_NE(table, nullptr);
-    EXPECT_EQ(table, profile.ForGeneration(4));
+    const WindowClassTable *table = &profile.windows;
 
     const WindowId window = AddWindow(QStringLiteral("Pidgin"), QStringLiteral("conversation"),
         QStringLiteral("anna (Away)"), QRect(50, 60, 340, 390));

@@ -1,6 +1,6 @@
+#include "config/InterfaceTexts.h"
 #include "history/History.h"
 #include "shell/BannerSubtitle.h"
-#include "shell/InterfaceTexts.h"
 
 #include "support/AppFolder.h"
 

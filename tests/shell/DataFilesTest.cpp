@@ -1,4 +1,4 @@
-#include "shell/InterfaceTexts.h"
+#include "config/InterfaceTexts.h"
 
 #include "support/AppFolder.h"
 

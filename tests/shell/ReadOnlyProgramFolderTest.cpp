@@ -1,7 +1,7 @@
+#include "config/InterfaceTexts.h"
+#include "config/RunLog.h"
+#include "config/Settings.h"
 #include "platform/core/AppPaths.h"
-#include "shell/InterfaceTexts.h"
-#include "shell/RunLog.h"
-#include "shell/Settings.h"
 #include "support/AppFolder.h"
 
 #include <QDir>

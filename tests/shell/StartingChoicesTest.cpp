@@ -1,8 +1,10 @@
 #include "shell/StartingChoices.h"
+#include "support/AppFolder.h"
 #include "translate/ServiceReach.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <set>
 #include <utility>
 
@@ -90,4 +92,34 @@ TEST(StartingChoicesTest, TheStartingPairIsOneTheServiceTranslatesOffline)
         EXPECT_EQ(pair.sendIndex, c.expected.sendIndex);
         EXPECT_EQ(pair.recvIndex, c.expected.recvIndex);
     }
+}
+
+// Without a settings file the interface language and the send language follow the desktop's
+// locale; a file, even one without LangIndex, keeps what it says and the defaults.
+TEST(StartingChoicesTest, AFreshInstallFollowsTheDesktopsLocale)
+{
+    const struct {
+        const char *locale;
+        int sendIndex, recvIndex, langIndex;
+    } cases[] = {
+        {"zh_CN.UTF-8", 0, 2, 0},
+        {"zh_TW.UTF-8", 1, 2, 0},
+        {"de_DE.UTF-8", 4, 2, 1},
+        {"en_US.UTF-8", 2, 13, 1},
+        {"C", 2, 13, 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.locale);
+        SetDesktopLocaleName(QString::fromLatin1(c.locale));
+        AppFolder folder(false);
+        Settings fresh;
+        ApplyFreshInstallChoices(fresh);
+        EXPECT_EQ((std::array{fresh.SendIndex, fresh.RecvIndex, fresh.LangIndex}),
+            (std::array{c.sendIndex, c.recvIndex, c.langIndex}));
+        folder.write(QStringLiteral("ConfigEN.ini"), "[Option]\r\nTimeOut=9\r\n");
+        Settings kept;
+        ApplyFreshInstallChoices(kept);
+        EXPECT_EQ((std::array{kept.TimeOut, kept.SendIndex, kept.RecvIndex, kept.LangIndex}), (std::array{9, 0, 2, 0}));
+    }
+    SetDesktopLocaleName(QStringLiteral("zh_CN.UTF-8"));
 }

@@ -1,37 +1,54 @@
 #include "support/DesktopClientProfile.h"
 
-#include "session/ConversationTracking.h"
-
 namespace {
 
-QString WholeTitle(const QString &title)
+// Blanks and control characters trimmed from both ends.
+QString TrimBlanks(const QString &text)
 {
-    return title;
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    while (start < end && text[start].unicode() <= 0x20)
+        ++start;
+    while (end > start && text[end - 1].unicode() <= 0x20)
+        --end;
+    return text.mid(start, end - start);
+}
+
+// The title up to its first "(", blanks and control characters trimmed; empty when the title has
+// no "(".
+QString NameBeforeParenthesis(const QString &title)
+{
+    const qsizetype parenthesis = title.indexOf(QLatin1Char('('));
+    if (parenthesis < 0)
+        return {};
+    return TrimBlanks(title.left(parenthesis));
+}
+
+// The message area and the panel below it, spanned from their controls; null without the message
+// area.
+QRect ContentAndPanel(const platform::WindowTree &tree)
+{
+    QRect content, me;
+    for (std::size_t i = 1; i < tree.nodes.size(); ++i) {
+        const platform::WindowNode &node = tree.nodes[i];
+        if (node.className == QLatin1String("TChatContentControl"))
+            content = node.screenRect;
+        else if (node.className == QLatin1String("TMeControl"))
+            me = node.screenRect;
+    }
+    if (content.isNull())
+        return {};
+    return QRect(content.topLeft(), QSize(content.width(), content.height() + me.height()));
 }
 
 WindowProfile MakeDesktopClientProfile()
 {
     WindowProfile profile;
     profile.client = QStringLiteral("desktop client");
-
-    WindowClassTable third;
-    third.generation = 3;
-    third.conversationClasses = {QStringLiteral("TskMultiChatForm.UnicodeClass"), QStringLiteral("TskMultiChatForm")};
-    third.contentClass = QStringLiteral("TChatContentControl");
-    third.meClass = QStringLiteral("TMeControl");
-    third.entryClass = QStringLiteral("TChatEntryControl");
-    third.entryInHeight = false;
-    third.conversationName = NameBeforeParenthesis;
-    profile.generations.push_back(third);
-
-    WindowClassTable fourth = third;
-    fourth.generation = 4;
-    fourth.conversationClasses
-        = {QStringLiteral("TConversationForm.UnicodeClass"), QStringLiteral("TConversationForm")};
-    fourth.mainWindowClasses = {QStringLiteral("tSkMainForm.UnicodeClass"), QStringLiteral("tSkMainForm")};
-    fourth.entryInHeight = true;
-    fourth.conversationName = WholeTitle;
-    profile.generations.push_back(fourth);
+    WindowClassTable &table = profile.windows;
+    table.conversationClasses = {QStringLiteral("TskMultiChatForm.UnicodeClass"), QStringLiteral("TskMultiChatForm")};
+    table.conversationName = NameBeforeParenthesis;
+    table.coverArea = ContentAndPanel;
     return profile;
 }
 

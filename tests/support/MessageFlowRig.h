@@ -72,8 +72,8 @@ public:
     MessageFlowRig(const MessageFlowRig &) = delete;
     MessageFlowRig &operator=(const MessageFlowRig &) = delete;
 
-    // A one-to-one chat of the user and a partner, and its conversation window titled with the
-    // partner's name (the whole title is the conversation name in this client generation).
+    // A one-to-one chat of the user and a partner, and its conversation window, whose conversation
+    // name is the partner's name.
     Conversation AddConversation(const QString &partnerName, const QString &partnerHandle)
     {
         Conversation conversation;
@@ -88,12 +88,12 @@ public:
         return client->AddChat(partnerName, partnerHandle, {kUser, {partnerHandle, partnerName, partnerName}});
     }
 
-    // A shown conversation window with its controls.
-    platform::WindowId AddConversationWindow(const QString &title)
+    // A shown conversation window with its controls, titled "<name> (Chat)".
+    platform::WindowId AddConversationWindow(const QString &name)
     {
         const int offset = 20 * windowCount++;
-        const platform::WindowId window = windows->AddTopLevel(
-            QStringLiteral("TConversationForm"), title, QRect(100 + offset, 100 + offset, 600, 500));
+        const platform::WindowId window = windows->AddTopLevel(QStringLiteral("TskMultiChatForm.UnicodeClass"),
+            name + QStringLiteral(" (Chat)"), QRect(100 + offset, 100 + offset, 600, 500));
         const platform::WindowId panel = windows->AddChild(window, QStringLiteral("TPanel"), QRect(0, 30, 600, 470));
         windows->AddChild(panel, QStringLiteral("TChatContentControl"), kContent.translated(0, -30));
         windows->AddChild(panel, QStringLiteral("TMeControl"), kMe.translated(0, -30));
@@ -118,8 +118,7 @@ public:
         if (!monitor)
             return false;
         const FakeWindowSystem::Window *own = windows->Find(windows->WindowOf(monitor));
-        const QRect overMessageArea(
-            kContent.topLeft(), QSize(kContent.width(), kContent.height() + kMe.height() + kEntry.height()));
+        const QRect overMessageArea(kContent.topLeft(), QSize(kContent.width(), kContent.height() + kMe.height()));
         return own && own->parent == host && monitor->geometry() == overMessageArea;
     }
 

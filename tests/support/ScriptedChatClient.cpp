@@ -228,5 +228,5 @@ void ScriptedChatClient::SendMessageToUser(const QString &userHandle, const QStr
 
 const WindowProfile &ScriptedChatClient::ConversationWindows() const
 {
-    return DesktopClientProfile();
+    return windowProfile ? *windowProfile : DesktopClientProfile();
 }

@@ -38,8 +38,11 @@ public:
     ScriptedChatClient();
 
     // Client state.
-    QString version = QStringLiteral("4.2.0.1");
+    QString version = QStringLiteral("2.14.12");
     bool running = true;
+    // The windows the client shows; the desktop-client windows of support/DesktopClientProfile.h
+    // unless a test sets others.
+    const WindowProfile *windowProfile = nullptr;
     bool attached = false;
     QList<std::shared_ptr<Chat>> chats;
     QList<User> contacts;
@@ -78,7 +81,6 @@ public:
     std::shared_ptr<ChatConversationList> OpenChats() override;
     std::shared_ptr<ChatUserList> ContactList() override;
     void SendMessageToUser(const QString &userHandle, const QString &text) override;
-    // The desktop-client windows of support/DesktopClientProfile.h.
     const WindowProfile &ConversationWindows() const override;
     std::optional<quint64> ConversationsVersion() const override { return conversationsVersion; }
 

@@ -38,7 +38,6 @@ public:
     bool autoRead = false;
     bool saveHistory = false;
     int timeOut = 15;
-    int generation = 4;
     ChatClient *chatClient = nullptr;
     QList<QByteArray> runLog;
 
@@ -120,7 +119,6 @@ public:
             rememberedLanguages.insert(handle, code);
     }
 
-    int ClientGeneration() const override { return generation; }
     ChatClient *LinkedChatClient() override { return chatClient; }
     QByteArray GetRequestToken(const QString &) override { return "1.1"; }
     void BringToForeground(platform::WindowId window) override { foreground.append(window); }

@@ -312,7 +312,8 @@ TEST_F(MessageFlowTest, TranslatedTextIsSentComposedByMethodSpokenStoredAndEchoe
     Type(QStringLiteral("hello"));
     ASSERT_TRUE(WaitUntil([&] { return client.sent.size() == 1; }));
     EXPECT_EQ(client.sent[0].text, QStringLiteral("hello\t\r{ T:hello }"));
-    EXPECT_EQ(client.sent[0].target, QStringLiteral("Anna Lee"));
+    EXPECT_TRUE(client.sent[0].toUser);
+    EXPECT_EQ(client.sent[0].target, QStringLiteral("anna.h"));
     ASSERT_TRUE(WaitForParagraphs(3));
     EXPECT_EQ(Pane(), Blue({QStringLiteral("<T>I say:"), QStringLiteral("hello\t"), QStringLiteral("{ T:hello }")}));
     EXPECT_EQ(spoken, QList<QByteArray>{"T:hello:en"});
@@ -367,7 +368,6 @@ TEST_F(MessageFlowTest, AFailedTranslationSendsTheOriginalWithTheFailureTextToTh
 {
     host.autoRead = true;
     host.saveHistory = true;
-    host.generation = 4;
     Type(QStringLiteral("fail me"));
     ASSERT_TRUE(WaitUntil([&] { return client.sent.size() == 1; }));
     EXPECT_TRUE(client.sent[0].toUser);
@@ -385,11 +385,11 @@ TEST_F(MessageFlowTest, ARefusedSendGivesTheTextBackToTheInputBoxWithTheFailureA
 {
     host.autoRead = true;
     host.saveHistory = true;
-    client.failing = {QStringLiteral("SendToChat")};
+    client.failing = {QStringLiteral("SendMessageToUser")};
     Type(QStringLiteral("first"));
     // The user goes on typing while the first is on its way.
     window->m_inputBox->setPlainText(QStringLiteral("draft"));
-    ASSERT_TRUE(WaitUntil([&] { return client.calls.contains(QStringLiteral("SendToChat")); }));
+    ASSERT_TRUE(WaitUntil([&] { return client.calls.contains(QStringLiteral("SendMessageToUser")); }));
     ASSERT_TRUE(WaitUntil([&] { return !window->StatusText().isEmpty(); }));
     EXPECT_EQ(window->m_inputBox->toPlainText(), QStringLiteral("first\ndraft"));
     EXPECT_TRUE(window->StatusText().startsWith(QStringLiteral("not sent"))) << qPrintable(window->StatusText());

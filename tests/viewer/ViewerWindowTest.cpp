@@ -1,7 +1,7 @@
 #include "viewer/ViewerWindow.h"
 
+#include "config/InterfaceTexts.h"
 #include "history/History.h"
-#include "shell/InterfaceTexts.h"
 
 #include "support/AppFolder.h"
 #include "support/DialogAnswers.h"

@@ -341,8 +341,7 @@ WindowProfile MakePidginWindowProfile(const QDBusConnection &session)
 {
     WindowProfile profile;
     profile.client = QStringLiteral("Pidgin");
-    WindowClassTable table;
-    table.generation = 0;
+    WindowClassTable &table = profile.windows;
     table.conversationClasses = {QStringLiteral("Pidgin")};
     table.conversationRole = QStringLiteral("conversation");
     table.conversationName = PidginConversationName;
@@ -351,7 +350,6 @@ WindowProfile MakePidginWindowProfile(const QDBusConnection &session)
     auto area = std::make_shared<PidginCoverArea>(session);
     table.coverArea = [area](const platform::WindowTree &tree) { return (*area)(tree); };
     table.coverAreaWaiting = [area] { return area->Waiting(); };
-    profile.generations.push_back(std::move(table));
     return profile;
 }
 

@@ -252,8 +252,7 @@ TEST_F(PidginWindowsTest, ProfileCoversWhatTheAccessibilityBusShowsAndKeepsItPer
     }));
 
     const WindowProfile profile = MakePidginWindowProfile(*session);
-    const WindowClassTable *table = profile.ForGeneration(3);
-    ASSERT_NE(table, nullptr);
+    const WindowClassTable *table = &profile.windows;
     EXPECT_EQ(table->conversationClasses, QStringList{QStringLiteral("Pidgin")});
     EXPECT_EQ(table->conversationRole, QStringLiteral("conversation"));
     EXPECT_EQ(table->conversationName(conversation.title), conversation.title);
@@ -312,7 +311,7 @@ TEST_F(PidginWindowsTest, SilentAccessibilityBusCostsOneTimeoutAndThenNothing)
     // The profile never waits for the bus: the default layout at once.
     const WindowProfile profile = MakePidginWindowProfile(*session);
     const QRect client = ClientRect(display, conversation.id);
-    EXPECT_EQ(profile.ForGeneration(3)->coverArea(TreeOf(client)), PidginDefaultArea(client));
+    EXPECT_EQ(profile.windows.coverArea(TreeOf(client)), PidginDefaultArea(client));
 }
 
 } // namespace

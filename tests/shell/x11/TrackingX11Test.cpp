@@ -5,6 +5,7 @@
 #include "platform/widgets/MessageBox.h"
 #include "shell/MainWindow.h"
 #include "support/AppFolder.h"
+#include "support/DesktopClientProfile.h"
 #include "support/ScriptedChatClient.h"
 #include "support/Wait.h"
 #include "support/X11Client.h"
@@ -82,7 +83,9 @@ private:
 };
 
 // A conversation window: a panel at (0, 30) of the client area holding the message area, the panel
-// below it and (generation 4) the input area.
+// below it and the input area.
+constexpr char kConversationClass[] = "TskMultiChatForm.UnicodeClass";
+
 struct Conversation {
     Window window = 0;
     Window panel = 0;
@@ -108,12 +111,14 @@ protected:
         platform::SetMessageBoxHandler(nullptr);
     }
 
-    void Start(const QString &version)
+    // Starts translation with a client whose windows `profile` describes (the desktop client's
+    // when null).
+    void Start(const WindowProfile *profile = nullptr)
     {
         MainWindowServices services;
-        services.createChatClient = [version]() -> std::unique_ptr<ChatClient> {
+        services.createChatClient = [profile]() -> std::unique_ptr<ChatClient> {
             auto scripted = std::make_unique<ScriptedChatClient>();
-            scripted->version = version;
+            scripted->windowProfile = profile;
             return scripted;
         };
         services.openDocument = [](const QString &) { return true; };
@@ -131,13 +136,13 @@ protected:
 
     // With `unfocused`, the window asks the window manager not to give it the keyboard when it is
     // shown (a user time of 0), as a program does for a window the user did not ask for.
-    Conversation AddConversation(const char *windowClass, const QString &title, bool withEntry, bool unfocused = false)
+    Conversation AddConversation(const QString &title, bool unfocused = false)
     {
         Conversation c;
         if (unfocused) {
             c.window = XCreateSimpleWindow(client.display, DefaultRootWindow(client.display), 120, 90, 640, 560, 0, 0,
                 WhitePixel(client.display, DefaultScreen(client.display)));
-            client.SetClass(c.window, windowClass);
+            client.SetClass(c.window, kConversationClass);
             client.SetTitle(c.window, title);
             const long never = 0;
             XChangeProperty(client.display, c.window, client.AtomOf("_NET_WM_USER_TIME"), XA_CARDINAL, 32,
@@ -145,14 +150,13 @@ protected:
             XMapWindow(client.display, c.window);
             XSync(client.display, False);
         } else {
-            c.window = client.TopLevel(windowClass, title, QRect(120, 90, 640, 560));
+            c.window = client.TopLevel(kConversationClass, title, QRect(120, 90, 640, 560));
         }
         made.push_back(c.window);
         c.panel = client.Child(c.window, "TPanel", QRect(0, 30, 640, 530));
         c.content = client.Child(c.panel, "TChatContentControl", QRect(10, 10, 400, 300));
         c.me = client.Child(c.panel, "TMeControl", QRect(10, 310, 400, 40));
-        if (withEntry)
-            c.entry = client.Child(c.panel, "TChatEntryControl", QRect(10, 350, 400, 80));
+        c.entry = client.Child(c.panel, "TChatEntryControl", QRect(10, 350, 400, 80));
         // A window mapped while the window manager was still starting is mapped once more.
         if (!WaitUntil([&] { return client.Managed(c.window); }, 2)) {
             XUnmapWindow(client.display, c.window);
@@ -189,10 +193,10 @@ protected:
     std::vector<Window> made;
 };
 
-TEST_F(TrackingX11Test, Generation3MonitorCoversTheMessageAreaFollowsItAndTakesTheKeyboard)
+TEST_F(TrackingX11Test, MonitorCoversTheMessageAreaFollowsItAndTakesTheKeyboard)
 {
-    Start(QStringLiteral("3.8.0.188"));
-    const Conversation anna = AddConversation("TskMultiChatForm.UnicodeClass", QStringLiteral("Anna (Chat)"), false);
+    Start();
+    const Conversation anna = AddConversation(QStringLiteral("Anna (Chat)"));
 
     ASSERT_TRUE(WaitUntil([&] { return DockedWindowAt(anna.window, QRect(10, 40, 400, 340)); }))
         << "translator window not placed over the message area";
@@ -251,7 +255,7 @@ Window FocusWindow(Display *display)
 TEST_F(TrackingX11Test, AnotherProgramKeepsTheKeyboardWhileAConversationWindowAppears)
 {
     ASSERT_TRUE(client.CanSendInput()) << "libXtst.so.6 is missing";
-    Start(QStringLiteral("4.2.0.187"));
+    Start();
     // Another program's window, where the user is typing.
     const Window editor = client.TopLevel("Editor", QStringLiteral("notes"), QRect(800, 600, 300, 200));
     made.push_back(editor);
@@ -277,11 +281,11 @@ TEST_F(TrackingX11Test, AnotherProgramKeepsTheKeyboardWhileAConversationWindowAp
     };
 
     // A conversation opened by a partner's message, then renamed: attached twice.
-    const Conversation anna = AddConversation("TConversationForm", QStringLiteral("Anna"), true, true);
-    ASSERT_TRUE(WaitUntil([&] { return DockedWindowAt(anna.window, QRect(10, 40, 400, 420)); }));
+    const Conversation anna = AddConversation(QStringLiteral("Anna (Chat)"), true);
+    ASSERT_TRUE(WaitUntil([&] { return DockedWindowAt(anna.window, QRect(10, 40, 400, 340)); }));
     TranslatorWindow *monitor = DockedWindowIn(anna.window);
     EXPECT_TRUE(typeIntoEditor(XK_a)) << "the key did not reach the other program";
-    client.SetTitle(anna.window, QStringLiteral("Anna Lee"));
+    client.SetTitle(anna.window, QStringLiteral("Anna Lee (Chat)"));
     ASSERT_TRUE(WaitUntil([&] { return monitor->Caption() == QStringLiteral("Anna Lee"); }));
     // Some ticks later.
     WaitFor(std::chrono::seconds(1));
@@ -306,33 +310,23 @@ TEST_F(TrackingX11Test, AnotherProgramKeepsTheKeyboardWhileAConversationWindowAp
 
 TEST_F(TrackingX11Test, TitleCutInsideACharacterIsAttachedOnce)
 {
-    Start(QStringLiteral("4.2.0.187"));
+    // Titles named whole, as Pidgin names its conversations.
+    WindowProfile wholeTitles = DesktopClientProfile();
+    wholeTitles.windows.conversationName = [](const QString &title) { return title; };
+    Start(&wholeTitles);
     // The 254th code unit is the first half of a character outside the basic plane.
     const QString title = QString(253, u'a') + QString::fromUtf8("\xF0\x9F\x98\x80") + QStringLiteral(" tail");
-    const Conversation anna = AddConversation("TConversationForm", title, true);
-    ASSERT_TRUE(WaitUntil([&] { return DockedWindowAt(anna.window, QRect(10, 40, 400, 420)); }));
+    const Conversation anna = AddConversation(title);
+    ASSERT_TRUE(WaitUntil([&] { return DockedWindowAt(anna.window, QRect(10, 40, 400, 340)); }));
     WaitFor(std::chrono::seconds(1));
     EXPECT_EQ(DockedWindowIn(anna.window)->Caption(), QString(253, u'a'));
     EXPECT_EQ(windows->embeds, 1);
 }
 
-TEST_F(TrackingX11Test, Generation4MonitorCoversTheInputAreaToo)
-{
-    Start(QStringLiteral("4.2.0.187"));
-    const Conversation bob = AddConversation("TConversationForm", QStringLiteral("Bob Lee"), true);
-    ASSERT_TRUE(WaitUntil([&] { return DockedWindowAt(bob.window, QRect(10, 40, 400, 420)); }))
-        << "translator window not placed over the message and input areas";
-    EXPECT_EQ(DockedWindowIn(bob.window)->Caption(), QStringLiteral("Bob Lee"));
-    int monitors = 0;
-    for (const auto &slot : main->DockedWindows())
-        monitors += slot ? 1 : 0;
-    EXPECT_EQ(monitors, 1);
-}
-
 TEST_F(TrackingX11Test, ConversationWindowDestroyedInTheMiddleOfATick)
 {
-    Start(QStringLiteral("3.8.0.188"));
-    const Conversation anna = AddConversation("TskMultiChatForm", QStringLiteral("Anna (Chat)"), false);
+    Start();
+    const Conversation anna = AddConversation(QStringLiteral("Anna (Chat)"));
     ASSERT_TRUE(WaitUntil([&] { return DockedWindowAt(anna.window, QRect(10, 40, 400, 340)); }));
 
     // Read, then gone before its translator window is placed.
@@ -348,7 +342,7 @@ TEST_F(TrackingX11Test, ConversationWindowDestroyedInTheMiddleOfATick)
 
     // Tracking goes on: a reopened conversation gets a fresh translator window in the stale one's place.
     QPointer<TranslatorWindow> stale = DockedWindowIn(anna.window);
-    const Conversation again = AddConversation("TskMultiChatForm", QStringLiteral("Anna (Chat)"), false);
+    const Conversation again = AddConversation(QStringLiteral("Anna (Chat)"));
     EXPECT_TRUE(WaitUntil([&] { return DockedWindowAt(again.window, QRect(10, 40, 400, 340)); }));
     EXPECT_TRUE(stale.isNull());
 

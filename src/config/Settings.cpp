@@ -1,11 +1,9 @@
-#include "shell/Settings.h"
+#include "config/Settings.h"
 
+#include "config/Log.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/IniFile.h"
 #include "platform/core/StoredNames.h"
-#include "shell/Log.h"
-#include "shell/StartingChoices.h"
-#include "translate/ServiceReach.h"
 
 #include <QFileInfo>
 
@@ -57,13 +55,6 @@ void Settings::LoadSettings()
 
     // A fresh install has no settings file yet.
     PairFromLocale = !QFileInfo::exists(m_filePath);
-    if (!PairFromLocale)
-        return;
-    const QString locale = DesktopLocaleName();
-    LangIndex = InterfaceLanguageOfLocale(locale);
-    const LanguagePair pair = StartingPair(CatalogueCodeOfLocale(locale), CatalogueCodes(), {});
-    SendIndex = pair.sendIndex;
-    RecvIndex = pair.recvIndex;
 }
 
 void Settings::SaveSettings() const
@@ -71,7 +62,7 @@ void Settings::SaveSettings() const
     const platform::IniFile ini(m_filePath);
     for (const SettingKey &key : kKeys) {
         if (!ini.writeString(kSection, QString::fromLatin1(key.name), QString::number(this->*key.field))) {
-            qCWarning(LogShell) << "settings not saved: cannot write" << m_filePath;
+            qCWarning(LogConfig) << "settings not saved: cannot write" << m_filePath;
             return;
         }
     }

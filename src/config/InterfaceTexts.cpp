@@ -1,12 +1,12 @@
-#include "shell/InterfaceTexts.h"
+#include "config/InterfaceTexts.h"
 
+#include "config/Log.h"
+#include "config/QtTranslations.h"
 #include "history/History.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/CodePage.h"
 #include "platform/core/IniFile.h"
 #include "platform/core/StoredNames.h"
-#include "shell/Log.h"
-#include "shell/QtTranslations.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -81,7 +81,7 @@ void CreateWhenMissing(const QString &path)
     QFile file(path);
     const QByteArray emptyLine("\xFF\xFE\r\0\n\0", 6);
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(emptyLine) != emptyLine.size())
-        qCDebug(LogShell) << "cannot create" << path << file.errorString();
+        qCDebug(LogConfig) << "cannot create" << path << file.errorString();
 }
 
 QString ReplaceLineBreaks(QString value)

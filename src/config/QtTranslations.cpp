@@ -1,6 +1,6 @@
-#include "shell/QtTranslations.h"
+#include "config/QtTranslations.h"
 
-#include "shell/Log.h"
+#include "config/Log.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
@@ -23,7 +23,7 @@ void UseQtTranslationsFor(int interfaceLanguage)
     auto *translator = new QTranslator(QCoreApplication::instance());
     if (!translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         // Without the translations package Qt's dialogs stay English; everything else works.
-        qCDebug(LogShell) << "Qt's Chinese translations not found";
+        qCDebug(LogConfig) << "Qt's Chinese translations not found";
         delete translator;
         return;
     }

@@ -1,4 +1,4 @@
-#include "shell/RunLog.h"
+#include "config/RunLog.h"
 
 #include "platform/core/AppPaths.h"
 #include "platform/core/Clock.h"

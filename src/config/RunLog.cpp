@@ -1,10 +1,10 @@
-#include "shell/RunLog.h"
+#include "config/RunLog.h"
 
+#include "config/Log.h"
 #include "platform/core/AppPaths.h"
 #include "platform/core/Clock.h"
 #include "platform/core/CodePage.h"
 #include "platform/core/Formats.h"
-#include "shell/Log.h"
 
 #include <QDir>
 #include <QFile>
@@ -41,7 +41,7 @@ void WriteRunLog(const QByteArray &text)
 
         QDir dir(folder);
         if (!dir.exists() && !QDir().mkdir(folder)) {
-            qCDebug(LogShell) << "run log not written: cannot create" << folder;
+            qCDebug(LogConfig) << "run log not written: cannot create" << folder;
             return;
         }
 
@@ -49,7 +49,7 @@ void WriteRunLog(const QByteArray &text)
         const QByteArray native = QFile::encodeName(path);
         const int fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
         if (fd < 0) {
-            qCDebug(LogShell) << "run log not written: cannot open" << path << std::strerror(errno);
+            qCDebug(LogConfig) << "run log not written: cannot open" << path << std::strerror(errno);
             return;
         }
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
@@ -58,7 +58,7 @@ void WriteRunLog(const QByteArray &text)
             while (left > 0) {
                 const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
                 if (written <= 0) {
-                    qCDebug(LogShell) << "run log entry cut short:" << path << std::strerror(errno);
+                    qCDebug(LogConfig) << "run log entry cut short:" << path << std::strerror(errno);
                     break;
                 }
                 data += written;
@@ -66,11 +66,11 @@ void WriteRunLog(const QByteArray &text)
             }
             ::flock(fd, LOCK_UN);
         } else {
-            qCDebug(LogShell) << "run log entry dropped: another writer holds" << path;
+            qCDebug(LogConfig) << "run log entry dropped: another writer holds" << path;
         }
         ::close(fd);
     } catch (...) {
         // Logging never fails visibly.
-        qCDebug(LogShell) << "run log entry dropped by a failure";
+        qCDebug(LogConfig) << "run log entry dropped by a failure";
     }
 }

@@ -32,8 +32,8 @@ public:
     std::int32_t NeedConfirm = 0;
     std::int32_t AutoRead = 0;
     std::int32_t SaveHistory = 1;
-    // There was no file: a fresh install, whose pair the main window may still choose once it
-    // knows the service's pairs.
+    // There was no file: a fresh install, whose interface language and pair the main window takes
+    // from the desktop's locale, and may still choose again once it knows the service's pairs.
     bool PairFromLocale = false;
 
 private:

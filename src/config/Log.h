@@ -1,0 +1,5 @@
+#pragma once
+
+#include "platform/core/Log.h"
+
+PARLAVOX_LOG_CATEGORY(LogConfig, "parlavox.config")
