@@ -388,9 +388,9 @@ void PrintTo(const Texts &t, std::ostream *os)
 TEST_F(TrackingX11Test, InterfaceLanguageSwitchesAtOnceInEveryOpenWindow)
 {
     folder.write(QStringLiteral("ConfigEN.ini"), "[Option]\r\nLangIndex=0\r\nSendIndex=2\r\nRecvIndex=13\r\n");
-    Start(QStringLiteral("3.8.0.188"));
+    Start();
     main->show();
-    const Conversation anna = AddConversation("TskMultiChatForm.UnicodeClass", QStringLiteral("Anna (Chat)"), false);
+    const Conversation anna = AddConversation(QStringLiteral("Anna (Chat)"));
     ASSERT_TRUE(WaitUntil([&] { return DockedWindowAt(anna.window, QRect(10, 40, 400, 340)); }));
     TranslatorWindow *monitor = DockedWindowIn(anna.window);
     ConfirmDialog dialog(main.get());
