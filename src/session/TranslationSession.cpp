@@ -288,7 +288,7 @@ bool TranslationSession::DispatchMessage(ChatMessage &message, int status)
         return DispatchMessageStatus(message, status, context);
     } catch (const std::exception &failure) {
         // The chat client failed: this message is not dispatched; the next event starts afresh.
-        qCDebug(LogSession) << "message not dispatched:" << failure.what();
+        qCWarning(LogSession) << "message not dispatched:" << failure.what();
         return true;
     }
 }

@@ -178,9 +178,9 @@ void MainWindow::finalise()
         }
     } catch (const std::exception &failure) {
         // The settings may then not be saved.
-        qCDebug(LogShell) << "settings not saved:" << failure.what();
+        qCWarning(LogShell) << "settings not saved:" << failure.what();
     } catch (...) {
-        qCDebug(LogShell) << "settings not saved: unknown failure";
+        qCWarning(LogShell) << "settings not saved: unknown failure";
     }
     m_session->End();
     m_settings.reset();

@@ -137,9 +137,9 @@ void TranslationWorker::RunJob(const TranslationJob &job)
         qCDebug(LogTranslate) << name() << "result dropped: the main thread no longer serves hand-overs";
     } catch (const std::exception &failure) {
         // A receiver's failure is its own; the worker goes on with the next job.
-        qCDebug(LogTranslate) << name() << "the receiver of a result failed:" << failure.what();
+        qCWarning(LogTranslate) << name() << "the receiver of a result failed:" << failure.what();
     } catch (...) {
-        qCDebug(LogTranslate) << name() << "the receiver of a result failed: unknown failure";
+        qCWarning(LogTranslate) << name() << "the receiver of a result failed: unknown failure";
     }
 }
 
