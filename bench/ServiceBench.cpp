@@ -655,6 +655,7 @@ void SpeechFirstByteBehindLongOnes(benchmark::State &state)
     int refused = 0;
     for (auto _ : state) {
         std::vector<std::thread> queue;
+        queue.reserve(20);
         for (int i = 0; i < 20; ++i)
             queue.emplace_back([&] { Get(longUrl); });
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -695,8 +696,11 @@ void StartUpWithSilentForwarder(benchmark::State &state)
     sockaddr_in where{};
     where.sin_family = AF_INET;
     where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(silent, reinterpret_cast<sockaddr *>(&where), sizeof where);
-    ::listen(silent, 64);
+    if (::bind(silent, reinterpret_cast<sockaddr *>(&where), sizeof where) != 0 || ::listen(silent, 64) != 0) {
+        state.SkipWithError("no listening socket for the silent forwarder");
+        ::close(silent);
+        return;
+    }
     socklen_t length = sizeof where;
     ::getsockname(silent, reinterpret_cast<sockaddr *>(&where), &length);
     const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(where.sin_port));

@@ -353,7 +353,7 @@ Answer TranslationSession::KeptLookup(QHash<QString, Answer> &kept, const QStrin
     } else if (const auto found = kept.constFind(caption); found != kept.constEnd()) {
         return *found;
     }
-    const Answer answer = lookup();
+    Answer answer = lookup();
     // A change (or a failed call, which the lookups pass over) during the lookup: not kept.
     if (version && m_chatClient->ConversationsVersion() == version)
         kept.insert(caption, answer);

@@ -308,7 +308,7 @@ QString SpeechFileFolder()
 {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime)) {
-        const QString folder = QDir(runtime).filePath(QStringLiteral("parlavox"));
+        QString folder = QDir(runtime).filePath(QStringLiteral("parlavox"));
         if (MakePrivateFolder(folder))
             return folder;
         qCWarning(LogSpeech) << "cannot use" << folder << "for spoken sound; trying the cache folder";

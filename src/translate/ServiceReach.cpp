@@ -59,7 +59,7 @@ platform::Result<ServiceReach> ParseServiceReach(const QByteArray &statusJson)
     if (!status.value(QStringLiteral("pairs")).isArray())
         return platform::Error{QStringLiteral("the service's status lists no pairs")};
     ServiceReach reach;
-    for (const QJsonValue &entry : status.value(QStringLiteral("pairs")).toArray()) {
+    for (const QJsonValue entry : status.value(QStringLiteral("pairs")).toArray()) {
         const QJsonObject pair = entry.toObject();
         const QByteArray source = pair.value(QStringLiteral("source")).toString().toUtf8();
         const QByteArray target = pair.value(QStringLiteral("target")).toString().toUtf8();
@@ -82,7 +82,7 @@ platform::Result<ServiceReach> ParseServiceReach(const QByteArray &statusJson)
         reach.forwarding = true;
         reach.forwardingUrl = server.value(QStringLiteral("url")).toString().toUtf8();
         const QJsonArray languages = server.value(QStringLiteral("languages")).toArray();
-        for (const QJsonValue &code : languages)
+        for (const QJsonValue code : languages)
             reach.forwardingLanguages.insert(code.toString().toUtf8());
         // A service that does not say: a list that names languages is known.
         const QJsonValue known = server.value(QStringLiteral("known"));

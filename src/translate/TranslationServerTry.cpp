@@ -66,7 +66,7 @@ platform::Result<TranslationServerLanguages> TryTranslationServer(QByteArray url
         return platform::Error{QStringLiteral("%1 answered with no language list: no translation server there?")
                                    .arg(QString::fromUtf8(url))};
     TranslationServerLanguages languages;
-    for (const QJsonValue &entry : document.array()) {
+    for (const QJsonValue entry : document.array()) {
         const QString code = entry.toObject().value(QStringLiteral("code")).toString();
         if (!code.isEmpty())
             languages.serverCodes.append(code);

@@ -562,8 +562,8 @@ TEST(SessionTracking, ATickInWhichNothingChangedReadsNoWindow)
     auto ownedWindows = std::make_unique<FakeWindowSystem>();
     FakeWindowSystem &windows = *ownedWindows;
     windows.changeCount = 0;
-    const WindowId conversation
-        = windows.AddTopLevel(QStringLiteral("TConversationForm"), QStringLiteral("Anna"), QRect(100, 100, 600, 500));
+    const WindowId conversation = windows.AddTopLevel(
+        QStringLiteral("TskMultiChatForm.UnicodeClass"), QStringLiteral("Anna (Chat)"), QRect(100, 100, 600, 500));
     const WindowId panel = windows.AddChild(conversation, QStringLiteral("TPanel"), QRect(0, 30, 600, 470));
     windows.AddChild(panel, QStringLiteral("TChatContentControl"), QRect(10, 10, 400, 300));
     windows.AddChild(panel, QStringLiteral("TMeControl"), QRect(10, 310, 400, 40));
@@ -585,9 +585,10 @@ TEST(SessionTracking, ATickInWhichNothingChangedReadsNoWindow)
     const auto reads = [&] { return windows.calls.count(QStringLiteral("TopLevelWindows")); };
 
     session.trackTick(); // attaches
+    session.trackTick(); // shows
     session.trackTick(); // places
     ASSERT_EQ(created.size(), 1u);
-    const QRect placed = created.front()->WidgetGeometry();
+    const QRect before = created.front()->WidgetGeometry();
     const qsizetype settled = reads();
     session.trackTick();
     session.trackTick();
@@ -599,6 +600,8 @@ TEST(SessionTracking, ATickInWhichNothingChangedReadsNoWindow)
     ++*windows.changeCount;
     session.trackTick();
     EXPECT_EQ(reads(), settled + 1);
+    const QRect placed = created.front()->WidgetGeometry();
+    EXPECT_GT(placed.width(), before.width()) << "the grown window was not followed";
     // A translator window changed on our side (here: moved away) is placed again too.
     created.front()->setGeometry(QRect(0, 0, 10, 10));
     session.trackTick();

@@ -6,7 +6,7 @@
 #include <QString>
 
 // Xlib's headers define macros that clash with Qt's, so this header names its types without them.
-typedef struct _XDisplay Display;
+typedef struct _XDisplay Display; // NOLINT(bugprone-reserved-identifier): Xlib's own name
 
 // Another program on the X server: its windows, made with plain Xlib on a connection of its own, and
 // the user's mouse and keyboard (XTest, loaded at run time).

@@ -159,10 +159,10 @@ std::unique_ptr<TranslatorWindow> TrackedWindow(FakeTranslatorHost &host, const 
     auto window = std::make_unique<TranslatorWindow>(&host);
     window->SetCaption(caption);
     QComboBox send;
-    send.addItem(QStringLiteral("English"));
+    send.addItem(QStringLiteral("English"), QByteArray("en"));
     window->chooseSendLanguage(&send);
     QComboBox recv;
-    recv.addItem(QStringLiteral("Spanish"));
+    recv.addItem(QStringLiteral("Spanish"), QByteArray("es"));
     window->chooseReceiveLanguage(&recv);
     window->chooseRememberedReceiveLanguage();
     return window;

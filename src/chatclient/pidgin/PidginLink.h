@@ -114,7 +114,7 @@ public:
         }
         if (const auto kept = keptTitles.constFind(conversation); kept != keptTitles.constEnd())
             return *kept;
-        const QString title = CallString(QStringLiteral("PurpleConversationGetTitle"), {conversation});
+        QString title = CallString(QStringLiteral("PurpleConversationGetTitle"), {conversation});
         if (keptTitlesAt == changes)
             keptTitles.insert(conversation, title);
         return title;

@@ -60,7 +60,7 @@ public:
 
     QString UserFullName() override
     {
-        const QString server = m_link->CallString(QStringLiteral("PurpleBuddyGetServerAlias"), {m_buddy});
+        QString server = m_link->CallString(QStringLiteral("PurpleBuddyGetServerAlias"), {m_buddy});
         if (!server.isEmpty())
             return server;
         return m_link->CallString(QStringLiteral("PurpleBuddyGetContactAlias"), {m_buddy});

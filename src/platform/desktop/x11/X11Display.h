@@ -1,7 +1,7 @@
 #pragma once
 
 // Xlib's headers define macros (Status, Bool, None) that clash with Qt's: include them after Qt's.
-typedef struct _XDisplay Display;
+typedef struct _XDisplay Display; // NOLINT(bugprone-reserved-identifier): Xlib's own name
 
 namespace platform::x11 {
 
