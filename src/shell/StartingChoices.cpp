@@ -27,7 +27,7 @@ QString DesktopLocaleName()
     }
     // The language of messages, as the C library picks it.
     for (const char *variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        const QString value = qEnvironmentVariable(variable);
+        QString value = qEnvironmentVariable(variable);
         if (!value.isEmpty())
             return value;
     }

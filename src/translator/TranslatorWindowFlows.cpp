@@ -48,7 +48,7 @@ void TranslatorWindow::ShowRecvTranslation()
 {
     try {
         // The partner lookup asks the chat client: once per entry is enough.
-        const QString handle = GetPartnerHandle();
+        QString handle = GetPartnerHandle();
         const QByteArray sendCode = GetSendLangCode();
         const QByteArray detected = m_recvResult.Success ? m_recvResult.Detected() : QByteArray();
         const QString detectedName = LangNameOf(detected);

@@ -73,6 +73,7 @@ TEST(PipelineFraming, WaitingRequestsEachGetTheirOwnAnswer)
     constexpr int kEach = 40;
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads;
+    threads.reserve(kThreads);
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < kEach; ++i) {
@@ -101,6 +102,7 @@ TEST(PipelineFraming, TextsAroundOneOutOfStepGetTheirOwnAnswers)
     constexpr int kEach = 40;
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads;
+    threads.reserve(kThreads);
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < kEach; ++i) {

@@ -267,6 +267,7 @@ TEST_F(TrackingTest, RenamedConversationKeepsItsMonitorUnderTheNewNameWithFreshC
 TEST_F(TrackingTest, FullTableSkipsNewWindowsUntilASlotsHostIsGone)
 {
     std::vector<WindowId> hosts;
+    hosts.reserve(kDockedWindowSlots);
     for (int i = 0; i < kDockedWindowSlots; ++i)
         hosts.push_back(AddConversation(QStringLiteral("Chat %1 (x)").arg(i)));
     Tick();

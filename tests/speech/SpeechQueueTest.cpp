@@ -191,8 +191,8 @@ public:
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(m_socket, reinterpret_cast<sockaddr *>(&address), sizeof address);
-        listen(m_socket, 1);
+        if (bind(m_socket, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || listen(m_socket, 1) != 0)
+            ADD_FAILURE() << "no listening socket for the capture";
         socklen_t length = sizeof address;
         getsockname(m_socket, reinterpret_cast<sockaddr *>(&address), &length);
         m_port = ntohs(address.sin_port);

@@ -259,6 +259,7 @@ TEST(ForwardingTest, RequestsFlowWhileTheServerChanges)
     std::atomic<int> failures{0};
     std::atomic<bool> done{false};
     std::vector<std::thread> clients;
+    clients.reserve(kClients);
     for (int c = 0; c < kClients; ++c) {
         clients.emplace_back([&] {
             for (int i = 0; i < kRequests; ++i) {

@@ -102,7 +102,7 @@ public:
     QString Title(Window window)
     {
         for (const char *name : {"_NET_WM_NAME", "WM_NAME"}) {
-            const QString title = QString::fromUtf8(Property(window, name));
+            QString title = QString::fromUtf8(Property(window, name));
             if (!title.isEmpty())
                 return title;
         }
